@@ -1,0 +1,3 @@
+# Sources of this folder, appended to the core library.
+list(APPEND KSTR_CORE_SOURCES
+)

@@ -1,0 +1,295 @@
+#include "store/PartnerSet.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <new>
+
+namespace {
+
+constexpr std::uint32_t kSmallMax = 256;   // past this, a chunked array
+constexpr std::uint32_t kChunkCap = 256;   // a full chunk splits in halves
+constexpr std::uint32_t kChunkedMin = 64;  // below this, back to a small array
+
+bool Less(const Item* ip_a, const Item* ip_b)
+{
+    return std::less<const Item*>()(ip_a, ip_b);
+}
+
+}  // namespace
+
+struct PartnerSet::SmallArray
+{
+    std::uint32_t m_count;
+    std::uint32_t m_capacity;
+    Item* m_items[1];
+
+    static SmallArray* Allocate(std::uint32_t i_capacity)
+    {
+        void* lp_memory = std::malloc(offsetof(SmallArray, m_items) + sizeof(Item*) * i_capacity);
+        if (!lp_memory)
+            throw std::bad_alloc();
+        auto* lp_array = static_cast<SmallArray*>(lp_memory);
+        lp_array->m_count = 0;
+        lp_array->m_capacity = i_capacity;
+        return lp_array;
+    }
+    static SmallArray* Reallocate(SmallArray* ip_array, std::uint32_t i_capacity)
+    {
+        void* lp_memory = std::realloc(ip_array, offsetof(SmallArray, m_items) + sizeof(Item*) * i_capacity);
+        if (!lp_memory)
+            throw std::bad_alloc();
+        auto* lp_array = static_cast<SmallArray*>(lp_memory);
+        lp_array->m_capacity = i_capacity;
+        return lp_array;
+    }
+    Item** Begin() { return m_items; }
+    Item** End() { return m_items + m_count; }
+};
+
+struct PartnerSet::ChunkedArray
+{
+    struct Chunk
+    {
+        std::uint32_t m_count = 0;
+        Item* m_items[kChunkCap];
+        Item* Last() const { return m_items[m_count - 1]; }
+    };
+
+    std::size_t m_count = 0;
+    std::vector<Chunk*> m_chunks;
+
+    ~ChunkedArray()
+    {
+        for (auto* lp_chunk : m_chunks)
+            delete lp_chunk;
+    }
+
+    // The chunk that holds or would hold the item.
+    std::size_t ChunkFor(const Item* ip_item) const
+    {
+        auto l_it = std::lower_bound(m_chunks.begin(), m_chunks.end(), ip_item,
+                                     [](const Chunk* ip_chunk, const Item* ip_value) { return Less(ip_chunk->Last(), ip_value); });
+        if (l_it == m_chunks.end())
+            return m_chunks.size() - 1;
+        return std::size_t(l_it - m_chunks.begin());
+    }
+};
+
+std::size_t PartnerSet::Size() const
+{
+    switch (GetTag()) {
+    case SingleTag:
+        return m_bits ? 1 : 0;
+    case SmallTag:
+        return Small()->m_count;
+    default:
+        return Chunked()->m_count;
+    }
+}
+
+Item* PartnerSet::First() const
+{
+    switch (GetTag()) {
+    case SingleTag:
+        return reinterpret_cast<Item*>(m_bits);
+    case SmallTag:
+        return Small()->m_items[0];
+    default:
+        return Chunked()->m_chunks.front()->m_items[0];
+    }
+}
+
+bool PartnerSet::Contains(const Item* ip_item) const
+{
+    switch (GetTag()) {
+    case SingleTag:
+        return m_bits && reinterpret_cast<const Item*>(m_bits) == ip_item;
+    case SmallTag: {
+        SmallArray* lp_array = Small();
+        Item** lp_at = std::lower_bound(lp_array->Begin(), lp_array->End(), ip_item, Less);
+        return lp_at != lp_array->End() && *lp_at == ip_item;
+    }
+    default: {
+        const ChunkedArray* lp_array = Chunked();
+        const auto* lp_chunk = lp_array->m_chunks[lp_array->ChunkFor(ip_item)];
+        Item* const* lp_end = lp_chunk->m_items + lp_chunk->m_count;
+        Item* const* lp_at = std::lower_bound(lp_chunk->m_items, lp_end, ip_item, Less);
+        return lp_at != lp_end && *lp_at == ip_item;
+    }
+    }
+}
+
+bool PartnerSet::Insert(Item* ip_item)
+{
+    switch (GetTag()) {
+    case SingleTag: {
+        if (!m_bits) {
+            m_bits = reinterpret_cast<std::uintptr_t>(ip_item);
+            return true;
+        }
+        Item* lp_other = reinterpret_cast<Item*>(m_bits);
+        if (lp_other == ip_item)
+            return false;
+        SmallArray* lp_array = SmallArray::Allocate(4);
+        lp_array->m_count = 2;
+        lp_array->m_items[0] = Less(lp_other, ip_item) ? lp_other : ip_item;
+        lp_array->m_items[1] = Less(lp_other, ip_item) ? ip_item : lp_other;
+        m_bits = reinterpret_cast<std::uintptr_t>(lp_array) | SmallTag;
+        return true;
+    }
+    case SmallTag: {
+        SmallArray* lp_array = Small();
+        Item** lp_at = std::lower_bound(lp_array->Begin(), lp_array->End(), ip_item, Less);
+        if (lp_at != lp_array->End() && *lp_at == ip_item)
+            return false;
+        if (lp_array->m_count == kSmallMax) {
+            // Becomes a chunked array of two half-full chunks.
+            auto* lp_chunked = new ChunkedArray;
+            for (std::uint32_t l_part = 0; l_part < 2; ++l_part) {
+                auto* lp_chunk = new ChunkedArray::Chunk;
+                lp_chunk->m_count = kSmallMax / 2;
+                std::memcpy(lp_chunk->m_items, lp_array->m_items + l_part * (kSmallMax / 2), sizeof(Item*) * (kSmallMax / 2));
+                lp_chunked->m_chunks.push_back(lp_chunk);
+            }
+            lp_chunked->m_count = kSmallMax;
+            std::free(lp_array);
+            m_bits = reinterpret_cast<std::uintptr_t>(lp_chunked) | ChunkedTag;
+            return Insert(ip_item);
+        }
+        const std::size_t l_position = std::size_t(lp_at - lp_array->Begin());
+        if (lp_array->m_count == lp_array->m_capacity) {
+            const std::uint32_t l_capacity = std::min<std::uint32_t>(kSmallMax, lp_array->m_capacity + lp_array->m_capacity / 2 + 2);
+            lp_array = SmallArray::Reallocate(lp_array, l_capacity);
+            m_bits = reinterpret_cast<std::uintptr_t>(lp_array) | SmallTag;
+        }
+        Item** lp_slot = lp_array->m_items + l_position;
+        std::memmove(lp_slot + 1, lp_slot, sizeof(Item*) * (lp_array->m_count - l_position));
+        *lp_slot = ip_item;
+        ++lp_array->m_count;
+        return true;
+    }
+    default: {
+        ChunkedArray* lp_array = Chunked();
+        std::size_t l_chunkIndex = lp_array->ChunkFor(ip_item);
+        auto* lp_chunk = lp_array->m_chunks[l_chunkIndex];
+        Item** lp_end = lp_chunk->m_items + lp_chunk->m_count;
+        Item** lp_at = std::lower_bound(lp_chunk->m_items, lp_end, ip_item, Less);
+        if (lp_at != lp_end && *lp_at == ip_item)
+            return false;
+        std::size_t l_position = std::size_t(lp_at - lp_chunk->m_items);
+        if (lp_chunk->m_count == kChunkCap) {
+            auto* lp_upper = new ChunkedArray::Chunk;
+            lp_upper->m_count = kChunkCap / 2;
+            std::memcpy(lp_upper->m_items, lp_chunk->m_items + kChunkCap / 2, sizeof(Item*) * (kChunkCap / 2));
+            lp_chunk->m_count = kChunkCap / 2;
+            lp_array->m_chunks.insert(lp_array->m_chunks.begin() + std::ptrdiff_t(l_chunkIndex) + 1, lp_upper);
+            if (l_position > kChunkCap / 2) {
+                lp_chunk = lp_upper;
+                l_position -= kChunkCap / 2;
+            }
+        }
+        Item** lp_slot = lp_chunk->m_items + l_position;
+        std::memmove(lp_slot + 1, lp_slot, sizeof(Item*) * (lp_chunk->m_count - l_position));
+        *lp_slot = ip_item;
+        ++lp_chunk->m_count;
+        ++lp_array->m_count;
+        return true;
+    }
+    }
+}
+
+bool PartnerSet::Erase(Item* ip_item)
+{
+    switch (GetTag()) {
+    case SingleTag:
+        if (!m_bits || reinterpret_cast<Item*>(m_bits) != ip_item)
+            return false;
+        m_bits = 0;
+        return true;
+    case SmallTag: {
+        SmallArray* lp_array = Small();
+        Item** lp_at = std::lower_bound(lp_array->Begin(), lp_array->End(), ip_item, Less);
+        if (lp_at == lp_array->End() || *lp_at != ip_item)
+            return false;
+        std::memmove(lp_at, lp_at + 1, sizeof(Item*) * std::size_t(lp_array->End() - lp_at - 1));
+        --lp_array->m_count;
+        if (lp_array->m_count == 1) {
+            Item* lp_last = lp_array->m_items[0];
+            std::free(lp_array);
+            m_bits = reinterpret_cast<std::uintptr_t>(lp_last);
+        } else if (lp_array->m_capacity > 16 && lp_array->m_count < lp_array->m_capacity / 4) {
+            lp_array = SmallArray::Reallocate(lp_array, lp_array->m_capacity / 2);
+            m_bits = reinterpret_cast<std::uintptr_t>(lp_array) | SmallTag;
+        }
+        return true;
+    }
+    default: {
+        ChunkedArray* lp_array = Chunked();
+        const std::size_t l_chunkIndex = lp_array->ChunkFor(ip_item);
+        auto* lp_chunk = lp_array->m_chunks[l_chunkIndex];
+        Item** lp_end = lp_chunk->m_items + lp_chunk->m_count;
+        Item** lp_at = std::lower_bound(lp_chunk->m_items, lp_end, ip_item, Less);
+        if (lp_at == lp_end || *lp_at != ip_item)
+            return false;
+        std::memmove(lp_at, lp_at + 1, sizeof(Item*) * std::size_t(lp_end - lp_at - 1));
+        --lp_chunk->m_count;
+        --lp_array->m_count;
+        if (lp_chunk->m_count == 0) {
+            delete lp_chunk;
+            lp_array->m_chunks.erase(lp_array->m_chunks.begin() + std::ptrdiff_t(l_chunkIndex));
+        }
+        if (lp_array->m_count < kChunkedMin) {
+            SmallArray* lp_small = SmallArray::Allocate(std::uint32_t(lp_array->m_count) * 2);
+            lp_array->m_count = 0;
+            for (auto* lp_part : lp_array->m_chunks) {
+                std::memcpy(lp_small->m_items + lp_small->m_count, lp_part->m_items, sizeof(Item*) * lp_part->m_count);
+                lp_small->m_count += lp_part->m_count;
+            }
+            delete lp_array;
+            m_bits = reinterpret_cast<std::uintptr_t>(lp_small) | SmallTag;
+        }
+        return true;
+    }
+    }
+}
+
+void PartnerSet::AppendTo(std::vector<Item*>& o_items) const
+{
+    switch (GetTag()) {
+    case SingleTag:
+        if (m_bits)
+            o_items.push_back(reinterpret_cast<Item*>(m_bits));
+        return;
+    case SmallTag:
+        o_items.insert(o_items.end(), Small()->Begin(), Small()->End());
+        return;
+    default:
+        o_items.reserve(o_items.size() + Chunked()->m_count);
+        for (const auto* lp_chunk : Chunked()->m_chunks)
+            o_items.insert(o_items.end(), lp_chunk->m_items, lp_chunk->m_items + lp_chunk->m_count);
+        return;
+    }
+}
+
+void PartnerSet::ForEachImpl(void (*ip_visit)(void*, Item*), void* ip_context) const
+{
+    if (GetTag() == SmallTag) {
+        for (Item** lp_it = Small()->Begin(); lp_it != Small()->End(); ++lp_it)
+            ip_visit(ip_context, *lp_it);
+    } else if (GetTag() == ChunkedTag) {
+        for (const auto* lp_chunk : Chunked()->m_chunks)
+            for (std::uint32_t l_index = 0; l_index < lp_chunk->m_count; ++l_index)
+                ip_visit(ip_context, lp_chunk->m_items[l_index]);
+    }
+}
+
+void PartnerSet::Free()
+{
+    if (GetTag() == SmallTag)
+        std::free(Small());
+    else if (GetTag() == ChunkedTag)
+        delete Chunked();
+    m_bits = 0;
+}

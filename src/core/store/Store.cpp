@@ -1,0 +1,247 @@
+#include "store/Store.h"
+
+#include "store/Data.h"
+#include "store/Relation.h"
+
+#include <QtGlobal>
+
+#include <algorithm>
+#include <cstdlib>
+#include <new>
+
+// Item needs the store's friendship for its private parts; this file holds
+// the member functions that touch them.
+
+Item::~Item()
+{
+    for (ConnectionEntry* lp_entry = mp_entries; lp_entry != mp_entries + m_entryCount; ++lp_entry)
+        lp_entry->m_partners.Free();
+    std::free(mp_entries);
+}
+
+PartnerSet* Item::FindPartners(const Type* ip_type)
+{
+    for (ConnectionEntry* lp_entry = mp_entries; lp_entry != mp_entries + m_entryCount; ++lp_entry) {
+        if (lp_entry->mp_type == ip_type)
+            return &lp_entry->m_partners;
+    }
+    return nullptr;
+}
+
+const PartnerSet* Item::Partners(const Type* ip_type) const
+{
+    return const_cast<Item*>(this)->FindPartners(ip_type);
+}
+
+PartnerSet& Item::AddPartnersEntry(Type* ip_type)
+{
+    if (PartnerSet* lp_existing = FindPartners(ip_type))
+        return *lp_existing;
+    if (m_entryCount == m_entryCap) {
+        const unsigned l_capacity = m_entryCap == 0 ? 1 : std::min(255u, unsigned(m_entryCap) * 2);
+        Q_ASSERT(l_capacity > m_entryCount);
+        void* lp_memory = std::realloc(mp_entries, sizeof(ConnectionEntry) * l_capacity);
+        if (!lp_memory)
+            throw std::bad_alloc();
+        mp_entries = static_cast<ConnectionEntry*>(lp_memory);
+        m_entryCap = std::uint8_t(l_capacity);
+    }
+    ConnectionEntry* lp_entry = mp_entries + m_entryCount++;
+    lp_entry->mp_type = ip_type;
+    lp_entry->m_partners = PartnerSet();
+    return lp_entry->m_partners;
+}
+
+void Item::DropEmptyEntry(const Type* ip_type)
+{
+    for (ConnectionEntry* lp_entry = mp_entries; lp_entry != mp_entries + m_entryCount; ++lp_entry) {
+        if (lp_entry->mp_type == ip_type) {
+            if (!lp_entry->m_partners.Empty())
+                return;
+            *lp_entry = mp_entries[--m_entryCount];
+            if (m_entryCount == 0) {
+                std::free(mp_entries);
+                mp_entries = nullptr;
+                m_entryCap = 0;
+            }
+            return;
+        }
+    }
+}
+
+namespace {
+
+void FireConnectionHandlers(Relation* ip_relation, Item* ip_a, Item* ip_b)
+{
+    if (ip_relation->m_connectionHandlers.empty())
+        return;
+    // Over a copy: a handler added meanwhile is not called now.
+    const auto l_entries = ip_relation->m_connectionHandlers;
+    for (const auto& l_entry : l_entries) {
+        if (l_entry.mp_handler->m_removed)
+            continue;
+        ConnectionInfo l_info = l_entry.mp_firstType == ip_a->mp_type ? ConnectionInfo{ip_a, ip_b} : ConnectionInfo{ip_b, ip_a};
+        l_entry.mp_handler->Handle(l_info);
+    }
+    auto& l_handlers = ip_relation->m_connectionHandlers;
+    for (auto l_it = l_handlers.begin(); l_it != l_handlers.end();) {
+        if (l_it->mp_handler->m_removed) {
+            ReleaseHandler(l_it->mp_handler);
+            l_it = l_handlers.erase(l_it);
+        } else {
+            ++l_it;
+        }
+    }
+}
+
+}  // namespace
+
+Relation* Store::RelationOf(const Item* ip_a, const Item* ip_b)
+{
+    Relation* lp_relation = ip_a->mp_type->FindRelation(ip_b->mp_type);
+    if (!lp_relation)
+        throw new NotRelatedException("\"" + ip_a->mp_type->m_name + "\" and \"" + ip_b->mp_type->m_name + "\" are not related");
+    return lp_relation;
+}
+
+Item* Store::Connect(Item* ip_a, Item* ip_b)
+{
+    if (!ip_a || !ip_b) {
+        qWarning("Store: connecting a null item");
+        return ip_b;
+    }
+    Relation* lp_relation = RelationOf(ip_a, ip_b);
+    if (ip_a == ip_b || ip_a->IsBeingRemoved() || ip_b->IsBeingRemoved())
+        return ip_b;
+    StoreScope l_scope;
+    // A One end gives up its old partner first, with its events. Handlers of
+    // those events may change things again, so look once more each time.
+    for (int l_round = 0;; ++l_round) {
+        if (ip_a->IsConnected(ip_b) || ip_a->IsBeingRemoved() || ip_b->IsBeingRemoved())
+            return ip_b;
+        Item* lp_old = nullptr;
+        Item* lp_holder = nullptr;
+        if (lp_relation->HoldLimit(ip_a->mp_type) == One) {
+            if (PartnerSet* lp_partners = ip_a->FindPartners(ip_b->mp_type)) {
+                lp_old = lp_partners->First();
+                lp_holder = ip_a;
+            }
+        }
+        if (!lp_old && lp_relation->HoldLimit(ip_b->mp_type) == One) {
+            if (PartnerSet* lp_partners = ip_b->FindPartners(ip_a->mp_type)) {
+                lp_old = lp_partners->First();
+                lp_holder = ip_b;
+            }
+        }
+        if (!lp_old)
+            break;
+        if (l_round > 1000)
+            qFatal("Store: handlers keep reconnecting a One end");
+        Disconnect(lp_holder, lp_old);
+    }
+    ip_a->AddPartnersEntry(ip_b->mp_type).Insert(ip_b);
+    ip_b->AddPartnersEntry(ip_a->mp_type).Insert(ip_a);
+
+    ip_a->mp_type->ItemsConnectedEvent.Fire(ConnectionInfo{ip_a, ip_b});
+    ip_b->mp_type->ItemsConnectedEvent.Fire(ConnectionInfo{ip_b, ip_a});
+    FireConnectionHandlers(lp_relation, ip_a, ip_b);
+    FirePaths(lp_relation, ip_a, ip_b, true);
+    return ip_b;
+}
+
+void Store::Disconnect(Item* ip_a, Item* ip_b)
+{
+    if (!ip_a || !ip_b) {
+        qWarning("Store: disconnecting a null item");
+        return;
+    }
+    PartnerSet* lp_partners = ip_a->FindPartners(ip_b->mp_type);
+    if (!lp_partners || !lp_partners->Erase(ip_b))
+        return;
+    ip_a->DropEmptyEntry(ip_b->mp_type);
+    if (PartnerSet* lp_back = ip_b->FindPartners(ip_a->mp_type)) {
+        lp_back->Erase(ip_a);
+        ip_b->DropEmptyEntry(ip_a->mp_type);
+    }
+    StoreScope l_scope;
+    ip_a->mp_type->ItemsDisconnectedEvent.Fire(ConnectionInfo{ip_a, ip_b});
+    ip_b->mp_type->ItemsDisconnectedEvent.Fire(ConnectionInfo{ip_b, ip_a});
+    FirePaths(ip_a->mp_type->FindRelation(ip_b->mp_type), ip_a, ip_b, false);
+}
+
+void Store::DisconnectType(Item* ip_item, Type* ip_type)
+{
+    StoreScope l_scope;
+    while (PartnerSet* lp_partners = ip_item->FindPartners(ip_type))
+        Disconnect(ip_item, lp_partners->First());
+}
+
+Item* Store::NewNullPartner(Item* ip_item, Type* ip_nullType)
+{
+    if (!ip_item) {
+        qWarning("Store: a partner asked of a null item");
+        return nullptr;
+    }
+    if (!ip_nullType->m_null)
+        throw new NullTypeException("\"" + ip_nullType->m_name + "\" is a valued type");
+    Relation* lp_relation = ip_item->mp_type->FindRelation(ip_nullType);
+    if (!lp_relation)
+        throw new NotRelatedException("\"" + ip_item->mp_type->m_name + "\" and \"" + ip_nullType->m_name + "\" are not related");
+    StoreScope l_scope;
+    Item* lp_partner = nullptr;
+    if (lp_relation->HoldLimit(ip_item->mp_type) == Many) {
+        lp_partner = ip_nullType->NewItem();
+    } else if (PartnerSet* lp_partners = ip_item->FindPartners(ip_nullType)) {
+        return lp_partners->First();
+    } else if (lp_relation->HoldLimit(ip_nullType) == Many) {
+        lp_partner = ip_nullType->GetGlobalNullItem();
+    } else {
+        lp_partner = ip_nullType->NewItem();
+    }
+    Connect(ip_item, lp_partner);
+    return lp_partner;
+}
+
+Item* Store::CreateItem(Type* ip_type, std::string i_value)
+{
+    StoreScope l_scope;
+    Item* lp_item = ip_type->CreateItem(std::move(i_value));
+    ip_type->ItemAddedEvent.Fire(lp_item);
+    ip_type->GetData()->ItemAddedEvent.Fire(lp_item);
+    return lp_item;
+}
+
+void Store::Remove(Item* ip_item)
+{
+    if (!ip_item) {
+        qWarning("Store: removing a null item");
+        return;
+    }
+    if (ip_item->IsBeingRemoved())
+        return;
+    StoreScope l_scope;
+    ip_item->m_flags |= Item::BeingRemovedFlag;
+    Type* lp_type = ip_item->mp_type;
+    lp_type->ItemRemovedEvent.Fire(ip_item);
+    lp_type->GetData()->ItemRemovedEvent.Fire(ip_item);
+    // Connect refuses an item being removed, so this ends.
+    while (ip_item->m_entryCount > 0)
+        Disconnect(ip_item, ip_item->mp_entries[0].m_partners.First());
+    if (ip_item->m_flags & Item::PathAnchorFlag)
+        DropSubscriptionsAnchoredAt(lp_type->GetData(), ip_item);
+    lp_type->Unlist(ip_item);
+    StoreScope::DeleteLater(ip_item, [](void* ip_object) { delete static_cast<Item*>(ip_object); });
+}
+
+bool Store::IsMarked(const Item* ip_item)
+{
+    return ip_item->m_flags & Item::MarkFlag;
+}
+
+void Store::SetMark(Item* ip_item, bool i_marked)
+{
+    if (i_marked)
+        ip_item->m_flags |= Item::MarkFlag;
+    else
+        ip_item->m_flags &= std::uint8_t(~Item::MarkFlag);
+}

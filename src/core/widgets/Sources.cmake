@@ -1,0 +1,3 @@
+# Widget side of the core.
+list(APPEND KSTR_CORE_WIDGETS_SOURCES
+)
