@@ -157,8 +157,8 @@ public:
 
     // Fast read access for code that walks the whole store.
     const PartnerSet* Partners(const Type* ip_type) const;
-    const ConnectionEntry* EntriesBegin() const { return mp_entries; }
-    const ConnectionEntry* EntriesEnd() const { return mp_entries + m_entryCount; }
+    const ConnectionEntry* EntriesBegin() const { return m_entryCap ? mp_entries : &m_inlineEntry; }
+    const ConnectionEntry* EntriesEnd() const { return EntriesBegin() + m_entryCount; }
     bool IsBeingRemoved() const { return m_flags & BeingRemovedFlag; }
 
 private:
@@ -168,16 +168,22 @@ private:
 
     enum Flag : std::uint8_t { BeingRemovedFlag = 1, MarkFlag = 2, PathAnchorFlag = 4 };
 
-    Item(Type* ip_type, std::string i_value) : mp_type(ip_type), m_value(std::move(i_value)) {}
+    Item(Type* ip_type, std::string i_value) : mp_type(ip_type), m_value(std::move(i_value)), m_inlineEntry{nullptr, {}} {}
     ~Item();
     Item(const Item&) = delete;
     Item& operator=(const Item&) = delete;
 
+    ConnectionEntry* Entries() { return m_entryCap ? mp_entries : &m_inlineEntry; }
     PartnerSet* FindPartners(const Type* ip_type);
     PartnerSet& AddPartnersEntry(Type* ip_type);
     void DropEmptyEntry(const Type* ip_type);
 
-    ConnectionEntry* mp_entries = nullptr;
+    // Most items are connected to items of one type only: that entry lives in
+    // the item itself; more spill into an array (m_entryCap > 0).
+    union {
+        ConnectionEntry m_inlineEntry;
+        ConnectionEntry* mp_entries;
+    };
     std::uint8_t m_entryCount = 0;
     std::uint8_t m_entryCap = 0;
     std::uint8_t m_flags = 0;

@@ -59,6 +59,9 @@ struct PartnerSet::ChunkedArray
 
     std::size_t m_count = 0;
     std::vector<Chunk*> m_chunks;
+    // The last item of each chunk, side by side, so that finding a chunk
+    // reads one array instead of one chunk per step.
+    std::vector<Item*> m_lasts;
 
     ~ChunkedArray()
     {
@@ -69,11 +72,10 @@ struct PartnerSet::ChunkedArray
     // The chunk that holds or would hold the item.
     std::size_t ChunkFor(const Item* ip_item) const
     {
-        auto l_it = std::lower_bound(m_chunks.begin(), m_chunks.end(), ip_item,
-                                     [](const Chunk* ip_chunk, const Item* ip_value) { return Less(ip_chunk->Last(), ip_value); });
-        if (l_it == m_chunks.end())
-            return m_chunks.size() - 1;
-        return std::size_t(l_it - m_chunks.begin());
+        auto l_it = std::lower_bound(m_lasts.begin(), m_lasts.end(), ip_item, Less);
+        if (l_it == m_lasts.end())
+            return m_lasts.size() - 1;
+        return std::size_t(l_it - m_lasts.begin());
     }
 };
 
@@ -108,11 +110,15 @@ bool PartnerSet::Contains(const Item* ip_item) const
         return m_bits && reinterpret_cast<const Item*>(m_bits) == ip_item;
     case SmallTag: {
         SmallArray* lp_array = Small();
+        if (Less(lp_array->End()[-1], ip_item))
+            return false;
         Item** lp_at = std::lower_bound(lp_array->Begin(), lp_array->End(), ip_item, Less);
         return lp_at != lp_array->End() && *lp_at == ip_item;
     }
     default: {
         const ChunkedArray* lp_array = Chunked();
+        if (Less(lp_array->m_lasts.back(), ip_item))
+            return false;
         const auto* lp_chunk = lp_array->m_chunks[lp_array->ChunkFor(ip_item)];
         Item* const* lp_end = lp_chunk->m_items + lp_chunk->m_count;
         Item* const* lp_at = std::lower_bound(lp_chunk->m_items, lp_end, ip_item, Less);
@@ -141,7 +147,11 @@ bool PartnerSet::Insert(Item* ip_item)
     }
     case SmallTag: {
         SmallArray* lp_array = Small();
-        Item** lp_at = std::lower_bound(lp_array->Begin(), lp_array->End(), ip_item, Less);
+        // New items mostly come from fresh memory at higher addresses: check
+        // the end first, so that a cold array costs two cache lines.
+        Item** lp_at = Less(lp_array->End()[-1], ip_item)
+                           ? lp_array->End()
+                           : std::lower_bound(lp_array->Begin(), lp_array->End(), ip_item, Less);
         if (lp_at != lp_array->End() && *lp_at == ip_item)
             return false;
         if (lp_array->m_count == kSmallMax) {
@@ -152,6 +162,7 @@ bool PartnerSet::Insert(Item* ip_item)
                 lp_chunk->m_count = kSmallMax / 2;
                 std::memcpy(lp_chunk->m_items, lp_array->m_items + l_part * (kSmallMax / 2), sizeof(Item*) * (kSmallMax / 2));
                 lp_chunked->m_chunks.push_back(lp_chunk);
+                lp_chunked->m_lasts.push_back(lp_chunk->Last());
             }
             lp_chunked->m_count = kSmallMax;
             std::free(lp_array);
@@ -172,10 +183,11 @@ bool PartnerSet::Insert(Item* ip_item)
     }
     default: {
         ChunkedArray* lp_array = Chunked();
-        std::size_t l_chunkIndex = lp_array->ChunkFor(ip_item);
+        const bool l_atEnd = Less(lp_array->m_lasts.back(), ip_item);
+        std::size_t l_chunkIndex = l_atEnd ? lp_array->m_chunks.size() - 1 : lp_array->ChunkFor(ip_item);
         auto* lp_chunk = lp_array->m_chunks[l_chunkIndex];
         Item** lp_end = lp_chunk->m_items + lp_chunk->m_count;
-        Item** lp_at = std::lower_bound(lp_chunk->m_items, lp_end, ip_item, Less);
+        Item** lp_at = l_atEnd ? lp_end : std::lower_bound(lp_chunk->m_items, lp_end, ip_item, Less);
         if (lp_at != lp_end && *lp_at == ip_item)
             return false;
         std::size_t l_position = std::size_t(lp_at - lp_chunk->m_items);
@@ -185,9 +197,12 @@ bool PartnerSet::Insert(Item* ip_item)
             std::memcpy(lp_upper->m_items, lp_chunk->m_items + kChunkCap / 2, sizeof(Item*) * (kChunkCap / 2));
             lp_chunk->m_count = kChunkCap / 2;
             lp_array->m_chunks.insert(lp_array->m_chunks.begin() + std::ptrdiff_t(l_chunkIndex) + 1, lp_upper);
+            lp_array->m_lasts.insert(lp_array->m_lasts.begin() + std::ptrdiff_t(l_chunkIndex) + 1, lp_upper->Last());
+            lp_array->m_lasts[l_chunkIndex] = lp_chunk->Last();
             if (l_position > kChunkCap / 2) {
                 lp_chunk = lp_upper;
                 l_position -= kChunkCap / 2;
+                ++l_chunkIndex;
             }
         }
         Item** lp_slot = lp_chunk->m_items + l_position;
@@ -195,6 +210,7 @@ bool PartnerSet::Insert(Item* ip_item)
         *lp_slot = ip_item;
         ++lp_chunk->m_count;
         ++lp_array->m_count;
+        lp_array->m_lasts[l_chunkIndex] = lp_chunk->Last();
         return true;
     }
     }
@@ -239,6 +255,9 @@ bool PartnerSet::Erase(Item* ip_item)
         if (lp_chunk->m_count == 0) {
             delete lp_chunk;
             lp_array->m_chunks.erase(lp_array->m_chunks.begin() + std::ptrdiff_t(l_chunkIndex));
+            lp_array->m_lasts.erase(lp_array->m_lasts.begin() + std::ptrdiff_t(l_chunkIndex));
+        } else {
+            lp_array->m_lasts[l_chunkIndex] = lp_chunk->Last();
         }
         if (lp_array->m_count < kChunkedMin) {
             SmallArray* lp_small = SmallArray::Allocate(std::uint32_t(lp_array->m_count) * 2);

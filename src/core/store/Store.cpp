@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <new>
 
 // Item needs the store's friendship for its private parts; this file holds
@@ -14,14 +15,16 @@
 
 Item::~Item()
 {
-    for (ConnectionEntry* lp_entry = mp_entries; lp_entry != mp_entries + m_entryCount; ++lp_entry)
+    for (ConnectionEntry* lp_entry = Entries(); lp_entry != Entries() + m_entryCount; ++lp_entry)
         lp_entry->m_partners.Free();
-    std::free(mp_entries);
+    if (m_entryCap)
+        std::free(mp_entries);
 }
 
 PartnerSet* Item::FindPartners(const Type* ip_type)
 {
-    for (ConnectionEntry* lp_entry = mp_entries; lp_entry != mp_entries + m_entryCount; ++lp_entry) {
+    ConnectionEntry* lp_entries = Entries();
+    for (ConnectionEntry* lp_entry = lp_entries; lp_entry != lp_entries + m_entryCount; ++lp_entry) {
         if (lp_entry->mp_type == ip_type)
             return &lp_entry->m_partners;
     }
@@ -37,35 +40,49 @@ PartnerSet& Item::AddPartnersEntry(Type* ip_type)
 {
     if (PartnerSet* lp_existing = FindPartners(ip_type))
         return *lp_existing;
-    if (m_entryCount == m_entryCap) {
-        const unsigned l_capacity = m_entryCap == 0 ? 1 : std::min(255u, unsigned(m_entryCap) * 2);
-        Q_ASSERT(l_capacity > m_entryCount);
-        void* lp_memory = std::realloc(mp_entries, sizeof(ConnectionEntry) * l_capacity);
-        if (!lp_memory)
+    if (m_entryCount == 0 && m_entryCap == 0) {
+        m_inlineEntry = ConnectionEntry{ip_type, PartnerSet()};
+        m_entryCount = 1;
+        return m_inlineEntry.m_partners;
+    }
+    const unsigned l_capacity = m_entryCap ? m_entryCap : 1;
+    if (m_entryCount == l_capacity) {
+        // Room for every related type at once, up to a point: one growth
+        // for a typical item instead of several.
+        const unsigned l_related = unsigned(mp_type->m_relations.size());
+        const unsigned l_wanted = std::min(255u, std::max({l_capacity * 2, std::min(l_related, 8u), 2u}));
+        ConnectionEntry* lp_array = static_cast<ConnectionEntry*>(std::malloc(sizeof(ConnectionEntry) * l_wanted));
+        if (!lp_array)
             throw std::bad_alloc();
-        mp_entries = static_cast<ConnectionEntry*>(lp_memory);
-        m_entryCap = std::uint8_t(l_capacity);
+        std::memcpy(static_cast<void*>(lp_array), Entries(), sizeof(ConnectionEntry) * m_entryCount);
+        if (m_entryCap)
+            std::free(mp_entries);
+        mp_entries = lp_array;
+        m_entryCap = std::uint8_t(l_wanted);
     }
     ConnectionEntry* lp_entry = mp_entries + m_entryCount++;
-    lp_entry->mp_type = ip_type;
-    lp_entry->m_partners = PartnerSet();
+    *lp_entry = ConnectionEntry{ip_type, PartnerSet()};
     return lp_entry->m_partners;
 }
 
 void Item::DropEmptyEntry(const Type* ip_type)
 {
-    for (ConnectionEntry* lp_entry = mp_entries; lp_entry != mp_entries + m_entryCount; ++lp_entry) {
-        if (lp_entry->mp_type == ip_type) {
-            if (!lp_entry->m_partners.Empty())
-                return;
-            *lp_entry = mp_entries[--m_entryCount];
-            if (m_entryCount == 0) {
-                std::free(mp_entries);
-                mp_entries = nullptr;
-                m_entryCap = 0;
-            }
+    ConnectionEntry* lp_entries = Entries();
+    for (ConnectionEntry* lp_entry = lp_entries; lp_entry != lp_entries + m_entryCount; ++lp_entry) {
+        if (lp_entry->mp_type != ip_type)
+            continue;
+        if (!lp_entry->m_partners.Empty())
             return;
+        *lp_entry = lp_entries[--m_entryCount];
+        if (m_entryCap && m_entryCount <= 1) {
+            // Back to the entry inside the item.
+            ConnectionEntry* lp_array = mp_entries;
+            const ConnectionEntry l_last = m_entryCount ? lp_array[0] : ConnectionEntry{nullptr, {}};
+            std::free(lp_array);
+            m_entryCap = 0;
+            m_inlineEntry = l_last;
         }
+        return;
     }
 }
 
@@ -96,6 +113,20 @@ void FireConnectionHandlers(Relation* ip_relation, Item* ip_a, Item* ip_b)
 
 }  // namespace
 
+namespace {
+
+// Whether a holds b, asked of the side with fewer partners: a flag item with
+// a million partners is not searched when its partner has only a few.
+bool IsLinked(Item* ip_a, const PartnerSet* ip_aPartners, Item* ip_b)
+{
+    const PartnerSet* lp_bPartners = ip_b->Partners(ip_a->mp_type);
+    if (!lp_bPartners)
+        return false;
+    return ip_aPartners->Size() <= lp_bPartners->Size() ? ip_aPartners->Contains(ip_b) : lp_bPartners->Contains(ip_a);
+}
+
+}  // namespace
+
 Relation* Store::RelationOf(const Item* ip_a, const Item* ip_b)
 {
     Relation* lp_relation = ip_a->mp_type->FindRelation(ip_b->mp_type);
@@ -114,33 +145,36 @@ Item* Store::Connect(Item* ip_a, Item* ip_b)
     if (ip_a == ip_b || ip_a->IsBeingRemoved() || ip_b->IsBeingRemoved())
         return ip_b;
     StoreScope l_scope;
+    const bool l_aHoldsOne = lp_relation->HoldLimit(ip_a->mp_type) == One;
+    const bool l_bHoldsOne = lp_relation->HoldLimit(ip_b->mp_type) == One;
     // A One end gives up its old partner first, with its events. Handlers of
     // those events may change things again, so look once more each time.
     for (int l_round = 0;; ++l_round) {
-        if (ip_a->IsConnected(ip_b) || ip_a->IsBeingRemoved() || ip_b->IsBeingRemoved())
+        if (ip_a->IsBeingRemoved() || ip_b->IsBeingRemoved())
+            return ip_b;
+        PartnerSet* lp_aPartners = ip_a->FindPartners(ip_b->mp_type);
+        if (lp_aPartners && IsLinked(ip_a, lp_aPartners, ip_b))
             return ip_b;
         Item* lp_old = nullptr;
         Item* lp_holder = nullptr;
-        if (lp_relation->HoldLimit(ip_a->mp_type) == One) {
-            if (PartnerSet* lp_partners = ip_a->FindPartners(ip_b->mp_type)) {
-                lp_old = lp_partners->First();
-                lp_holder = ip_a;
-            }
-        }
-        if (!lp_old && lp_relation->HoldLimit(ip_b->mp_type) == One) {
-            if (PartnerSet* lp_partners = ip_b->FindPartners(ip_a->mp_type)) {
-                lp_old = lp_partners->First();
+        if (l_aHoldsOne && lp_aPartners) {
+            lp_old = lp_aPartners->First();
+            lp_holder = ip_a;
+        } else if (l_bHoldsOne) {
+            if (PartnerSet* lp_bPartners = ip_b->FindPartners(ip_a->mp_type)) {
+                lp_old = lp_bPartners->First();
                 lp_holder = ip_b;
             }
         }
-        if (!lp_old)
+        if (!lp_old) {
+            (lp_aPartners ? *lp_aPartners : ip_a->AddPartnersEntry(ip_b->mp_type)).Insert(ip_b);
+            ip_b->AddPartnersEntry(ip_a->mp_type).Insert(ip_a);
             break;
+        }
         if (l_round > 1000)
             qFatal("Store: handlers keep reconnecting a One end");
         Disconnect(lp_holder, lp_old);
     }
-    ip_a->AddPartnersEntry(ip_b->mp_type).Insert(ip_b);
-    ip_b->AddPartnersEntry(ip_a->mp_type).Insert(ip_a);
 
     ip_a->mp_type->ItemsConnectedEvent.Fire(ConnectionInfo{ip_a, ip_b});
     ip_b->mp_type->ItemsConnectedEvent.Fire(ConnectionInfo{ip_b, ip_a});
@@ -226,7 +260,7 @@ void Store::Remove(Item* ip_item)
     lp_type->GetData()->ItemRemovedEvent.Fire(ip_item);
     // Connect refuses an item being removed, so this ends.
     while (ip_item->m_entryCount > 0)
-        Disconnect(ip_item, ip_item->mp_entries[0].m_partners.First());
+        Disconnect(ip_item, ip_item->Entries()[0].m_partners.First());
     if (ip_item->m_flags & Item::PathAnchorFlag)
         DropSubscriptionsAnchoredAt(lp_type->GetData(), ip_item);
     lp_type->Unlist(ip_item);

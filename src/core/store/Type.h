@@ -52,6 +52,7 @@ public:
 
 private:
     friend class Data;
+    friend class Item;
     friend class Store;
 
     Type(Data* ip_data, std::string i_name, bool i_primary, bool i_null, bool i_spontaneous);
