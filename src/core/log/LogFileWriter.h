@@ -1,0 +1,41 @@
+#pragma once
+
+#include <QDateTime>
+#include <QHash>
+#include <QMutex>
+#include <QSet>
+#include <QString>
+
+#include <memory>
+
+class QFile;
+
+// Appends log lines to one file per area, "<area>.log", in a folder that the
+// user makes: when the folder does not exist nothing is written and nothing
+// is reported. One writer is one run of the program: the first line that
+// reaches an area's file in that run is preceded by the header line
+// "* Logging started at %1". Thread-safe; a failing write is dropped.
+class LogFileWriter
+{
+public:
+    explicit LogFileWriter(const QString& i_folder);
+    ~LogFileWriter();
+    LogFileWriter(const LogFileWriter&) = delete;
+    LogFileWriter& operator=(const LogFileWriter&) = delete;
+
+    void Append(const QString& i_area, const QString& i_line, const QDateTime& i_time);
+
+    QString Folder() const;
+
+    // The file of an area; characters that would leave the folder or are not
+    // allowed in file names are replaced by "_".
+    static QString FileNameForArea(const QString& i_area);
+
+private:
+    QFile* OpenFile(const QString& i_area);
+
+    mutable QMutex m_mutex;
+    QString m_folder;
+    QHash<QString, std::shared_ptr<QFile>> m_files;
+    QSet<QString> m_headerWritten;
+};

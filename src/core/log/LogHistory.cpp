@@ -1,0 +1,110 @@
+#include "log/LogHistory.h"
+
+#include <QMutexLocker>
+
+#include <algorithm>
+
+LogEntry LogHistory::Add(const QString& i_area, const QString& i_line, quintptr i_item)
+{
+    QMutexLocker l_lock(&m_mutex);
+    LogEntry l_entry;
+    l_entry.m_sequence = ++m_lastSequence;
+    l_entry.m_area = i_area;
+    l_entry.m_line = i_line;
+    l_entry.m_item = i_item;
+
+    auto l_area = m_areas.find(i_area);
+    if (l_area == m_areas.end()) {
+        m_areaOrder.append(i_area);
+        l_area = m_areas.insert(i_area, {});
+    }
+    l_area->push_back(l_entry);
+    while (l_area->size() > static_cast<std::size_t>(MaxLinesPerArea))
+        l_area->pop_front();
+
+    if (i_item != 0) {
+        auto l_item = m_items.find(i_item);
+        if (l_item == m_items.end()) {
+            if (m_items.size() >= MaxItems) {
+                // Make room by dropping the item that was logged for least
+                // recently.
+                auto l_oldest = m_items.begin();
+                for (auto l_it = m_items.begin(); l_it != m_items.end(); ++l_it) {
+                    if (l_it->back().m_sequence < l_oldest->back().m_sequence)
+                        l_oldest = l_it;
+                }
+                m_items.erase(l_oldest);
+            }
+            l_item = m_items.insert(i_item, {});
+        }
+        l_item->push_back(l_entry);
+        while (l_item->size() > static_cast<std::size_t>(MaxLinesPerItem))
+            l_item->pop_front();
+    }
+    return l_entry;
+}
+
+QStringList LogHistory::Areas() const
+{
+    QMutexLocker l_lock(&m_mutex);
+    return m_areaOrder;
+}
+
+std::vector<LogEntry> LogHistory::AreaEntries(const QString& i_area, quint64* op_lastSequence) const
+{
+    QMutexLocker l_lock(&m_mutex);
+    if (op_lastSequence)
+        *op_lastSequence = m_lastSequence;
+    const auto l_it = m_areas.constFind(i_area);
+    if (l_it == m_areas.constEnd())
+        return {};
+    return std::vector<LogEntry>(l_it->begin(), l_it->end());
+}
+
+std::vector<LogEntry> LogHistory::ItemEntries(quintptr i_item, quint64* op_lastSequence) const
+{
+    QMutexLocker l_lock(&m_mutex);
+    if (op_lastSequence)
+        *op_lastSequence = m_lastSequence;
+    const auto l_it = m_items.constFind(i_item);
+    if (l_it == m_items.constEnd())
+        return {};
+    return std::vector<LogEntry>(l_it->begin(), l_it->end());
+}
+
+std::vector<LogEntry> LogHistory::AllEntries(quint64* op_lastSequence) const
+{
+    QMutexLocker l_lock(&m_mutex);
+    if (op_lastSequence)
+        *op_lastSequence = m_lastSequence;
+    std::vector<LogEntry> l_all;
+    for (const auto& l_area : m_areas)
+        l_all.insert(l_all.end(), l_area.begin(), l_area.end());
+    std::sort(l_all.begin(), l_all.end(),
+              [](const LogEntry& i_a, const LogEntry& i_b) { return i_a.m_sequence < i_b.m_sequence; });
+    return l_all;
+}
+
+int LogHistory::ItemCount() const
+{
+    QMutexLocker l_lock(&m_mutex);
+    return static_cast<int>(m_items.size());
+}
+
+quint64 LogHistory::LastSequence() const
+{
+    QMutexLocker l_lock(&m_mutex);
+    return m_lastSequence;
+}
+
+void LogHistory::ForgetItem(quintptr i_item)
+{
+    QMutexLocker l_lock(&m_mutex);
+    m_items.remove(i_item);
+}
+
+void LogHistory::ForgetAllItems()
+{
+    QMutexLocker l_lock(&m_mutex);
+    m_items.clear();
+}
