@@ -160,6 +160,8 @@ public:
     const ConnectionEntry* EntriesBegin() const { return m_entryCap ? mp_entries : &m_inlineEntry; }
     const ConnectionEntry* EntriesEnd() const { return EntriesBegin() + m_entryCount; }
     bool IsBeingRemoved() const { return m_flags & BeingRemovedFlag; }
+    // The item's position in its type's UnorderedItems().
+    std::uint32_t IndexInType() const { return m_index; }
 
 private:
     friend class Type;

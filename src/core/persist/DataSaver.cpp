@@ -1,0 +1,252 @@
+#include "persist/DataSaver.h"
+
+#include "log/Log.h"
+#include "persist/DataFile.h"
+#include "persist/FileCommit.h"
+#include "store/Data.h"
+
+#include <QFile>
+
+#include <algorithm>
+#include <unordered_map>
+
+DataSaver* dataSaver = nullptr;
+
+namespace {
+
+const char* const kLogArea = "Data File";
+
+// Per type, one entry per item (by its index in the type): 0 when the item
+// is not saved, else its id in the file plus one.
+using IdTable = std::unordered_map<const Type*, std::vector<std::uint32_t>>;
+
+void WriteOrThrow(const std::string& i_path, const std::vector<char>& i_bytes)
+{
+    std::string l_reason;
+    if (!CommitFile(i_path, i_bytes, l_reason))
+        throw DataSaveFailure{l_reason};
+}
+
+bool AnyPartnerMarked(const Item* ip_item, const Type* ip_owner, const std::vector<std::uint32_t>& i_ownerMarks)
+{
+    const PartnerSet* lp_partners = ip_item->Partners(ip_owner);
+    if (!lp_partners)
+        return false;
+    bool l_found = false;
+    lp_partners->ForEach([&](Item* ip_partner) {
+        l_found = l_found || i_ownerMarks[ip_partner->IndexInType()] != 0;
+    });
+    return l_found;
+}
+
+}  // namespace
+
+DataSaver::DataSaver()
+{
+    dataSaver = this;
+}
+
+DataSaver::~DataSaver()
+{
+    WaitForPendingSave();
+    if (dataSaver == this)
+        dataSaver = nullptr;
+}
+
+void DataSaver::AddSavedType(const std::string& i_typeName)
+{
+    Type* lp_type = d.GetType(i_typeName);
+    if (std::find(m_savedTypes.begin(), m_savedTypes.end(), lp_type) == m_savedTypes.end())
+        m_savedTypes.push_back(lp_type);
+}
+
+void DataSaver::AddSavedByConnectionType(const std::string& i_savedTypeName, const std::string& i_ownerTypeName)
+{
+    const std::pair<Type*, Type*> l_rule(d.GetType(i_savedTypeName), d.GetType(i_ownerTypeName));
+    if (std::find(m_savedByConnection.begin(), m_savedByConnection.end(), l_rule) == m_savedByConnection.end())
+        m_savedByConnection.push_back(l_rule);
+}
+
+std::vector<char> DataSaver::Serialize() const
+{
+    // The types in the order their sections are written.
+    std::vector<const Type*> l_types(m_savedTypes.begin(), m_savedTypes.end());
+    for (const auto& l_rule : m_savedByConnection) {
+        if (std::find(l_types.begin(), l_types.end(), l_rule.first) == l_types.end())
+            l_types.push_back(l_rule.first);
+    }
+    IdTable l_ids;
+    for (const Type* lp_type : l_types)
+        l_ids[lp_type].assign(lp_type->ItemCount(), 0);
+    for (const Type* lp_type : m_savedTypes)
+        std::fill(l_ids[lp_type].begin(), l_ids[lp_type].end(), 1);
+
+    // An item saved by connection needs a saved partner of an owner type;
+    // owners may be saved by connection themselves, so go to a fixed point.
+    for (bool l_again = true; l_again;) {
+        l_again = false;
+        for (const auto& [lp_saved, lp_owner] : m_savedByConnection) {
+            auto l_owner = l_ids.find(lp_owner);
+            if (l_owner == l_ids.end())
+                continue;
+            std::vector<std::uint32_t>& l_marks = l_ids[lp_saved];
+            const std::vector<Item*>& l_items = lp_saved->UnorderedItems();
+            for (std::size_t l_index = 0; l_index < l_items.size(); ++l_index) {
+                if (l_marks[l_index] == 0 && AnyPartnerMarked(l_items[l_index], lp_owner, l_owner->second)) {
+                    l_marks[l_index] = 1;
+                    l_again = true;
+                }
+            }
+        }
+    }
+
+    DataFile::Writer l_writer;
+    std::uint32_t l_nextId = 0;
+    std::uint32_t l_sections = 0;
+    for (const Type* lp_type : l_types) {
+        std::vector<std::uint32_t>& l_marks = l_ids[lp_type];
+        const auto l_count = std::uint32_t(std::count(l_marks.begin(), l_marks.end(), 1u));
+        if (l_count == 0)
+            continue;
+        ++l_sections;
+        l_writer.BeginSection(lp_type->m_name, lp_type->m_null, l_count);
+        const std::vector<Item*>& l_items = lp_type->UnorderedItems();
+        for (std::size_t l_index = 0; l_index < l_items.size(); ++l_index) {
+            if (l_marks[l_index] == 0)
+                continue;
+            l_marks[l_index] = ++l_nextId;
+            if (lp_type->m_null)
+                l_writer.AddNullItem(lp_type->IsGlobalNullItem(l_items[l_index]));
+            else
+                l_writer.AddValue(l_items[l_index]->m_value);
+        }
+    }
+    l_writer.SetSectionCount(l_sections);
+
+    // Each connection between two saved items, once, from its lower id.
+    l_writer.BeginConnections();
+    for (const Type* lp_type : l_types) {
+        const std::vector<std::uint32_t>& l_marks = l_ids[lp_type];
+        const std::vector<Item*>& l_items = lp_type->UnorderedItems();
+        for (std::size_t l_index = 0; l_index < l_items.size(); ++l_index) {
+            const std::uint32_t l_own = l_marks[l_index];
+            if (l_own == 0)
+                continue;
+            const Item* lp_item = l_items[l_index];
+            for (const ConnectionEntry* lp_entry = lp_item->EntriesBegin(); lp_entry != lp_item->EntriesEnd(); ++lp_entry) {
+                auto l_other = l_ids.find(lp_entry->mp_type);
+                if (l_other == l_ids.end())
+                    continue;
+                const std::vector<std::uint32_t>& l_otherMarks = l_other->second;
+                lp_entry->m_partners.ForEach([&](Item* ip_partner) {
+                    const std::uint32_t l_id = l_otherMarks[ip_partner->IndexInType()];
+                    if (l_id > l_own)
+                        l_writer.AddConnection(l_own - 1, l_id - 1);
+                });
+            }
+        }
+    }
+    return l_writer.Finish();
+}
+
+void DataSaver::Save(const char* ip_path)
+{
+    WaitForPendingSave();
+    try {
+        WriteOrThrow(ip_path, Serialize());
+    } catch (const DataSaveFailure& i_failure) {
+        Log(kLogArea, 1, QString::fromStdString("Saving failed, the previous file is kept: " + i_failure.m_reason));
+    }
+}
+
+void DataSaver::SaveInBackground(const char* ip_path)
+{
+    WaitForPendingSave();
+    m_pendingSave = std::thread([l_path = std::string(ip_path), l_bytes = Serialize()]() {
+        try {
+            WriteOrThrow(l_path, l_bytes);
+        } catch (const DataSaveFailure& i_failure) {
+            Log(kLogArea, 1, QString::fromStdString("Saving failed, the previous file is kept: " + i_failure.m_reason));
+        }
+    });
+}
+
+void DataSaver::WaitForPendingSave()
+{
+    if (m_pendingSave.joinable())
+        m_pendingSave.join();
+}
+
+void DataSaver::Load(const char* ip_path)
+{
+    WaitForPendingSave();
+    QFile l_file(QString::fromLocal8Bit(ip_path));
+    if (!l_file.open(QIODevice::ReadOnly)) {
+        EmitDataLoaded();
+        return;
+    }
+    const QByteArray l_bytes = l_file.readAll();
+    DataFile::Contents l_contents;
+    std::string l_reason;
+    if (l_file.error() != QFileDevice::NoError)
+        l_reason = "the file cannot be read";
+    else if (!DataFile::Parse(l_bytes, l_contents, l_reason))
+        l_reason = "the file is damaged: " + l_reason;
+    if (!l_reason.empty()) {
+        Log(kLogArea, 1, QString::fromStdString("Loading failed, starting from scratch: " + l_reason));
+        EmitDataLoaded();
+        throw DataLoadFailure{l_reason};
+    }
+    Apply(l_contents);
+    EmitDataLoaded();
+}
+
+void DataSaver::Apply(const DataFile::Contents& i_contents)
+{
+    StoreScope l_scope;
+    std::vector<Item*> l_items(i_contents.m_itemCount, nullptr);
+    for (const DataFile::Section& l_section : i_contents.m_sections) {
+        Type* lp_type = d.HasType(std::string(l_section.m_typeName));
+        if (!lp_type || lp_type->m_null != l_section.m_null) {
+            Log(kLogArea, 1,
+                QString("Skipped %1 saved items of the unknown type \"%2\"")
+                    .arg(l_section.Count())
+                    .arg(QString::fromStdString(std::string(l_section.m_typeName))));
+            continue;
+        }
+        for (std::uint32_t l_index = 0; l_index < l_section.Count(); ++l_index) {
+            Item* lp_item = nullptr;
+            if (!l_section.m_null)
+                lp_item = lp_type->NewItem(std::string(l_section.m_values[l_index]));
+            else if (l_section.m_sharedFlags[l_index])
+                lp_item = lp_type->GetGlobalNullItem();
+            else
+                lp_item = lp_type->NewItem();
+            l_items[l_section.m_firstId + l_index] = lp_item;
+        }
+    }
+    std::size_t l_skipped = 0;
+    for (std::size_t l_pair = 0; l_pair < i_contents.m_connections.size(); l_pair += 2) {
+        Item* lp_first = l_items[i_contents.m_connections[l_pair]];
+        Item* lp_second = l_items[i_contents.m_connections[l_pair + 1]];
+        if (!lp_first || !lp_second)
+            continue;
+        if (lp_first == lp_second || !lp_first->mp_type->FindRelation(lp_second->mp_type) || lp_first->IsBeingRemoved() ||
+            lp_second->IsBeingRemoved()) {
+            ++l_skipped;
+            continue;
+        }
+        lp_first->Connect(lp_second);
+    }
+    if (l_skipped > 0)
+        Log(kLogArea, 1, QString("Skipped %1 saved connections between unrelated types").arg(l_skipped));
+}
+
+void DataSaver::EmitDataLoaded()
+{
+    m_loaded = true;
+    // Over a copy: a handler may register another object meanwhile.
+    const std::set<DataLoadedEventHandler*> l_handlers = m_dataLoadedEventHandlers;
+    for (DataLoadedEventHandler* lp_handler : l_handlers)
+        lp_handler->DataLoaded();
+}

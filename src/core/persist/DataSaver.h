@@ -1,0 +1,84 @@
+#pragma once
+
+#include <set>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+class Type;
+
+namespace DataFile {
+struct Contents;
+}
+
+// An object that must act once the client data file has been loaded. It
+// registers by inserting itself into the data saver's set before the load;
+// DataLoaded runs once per run, also when there is no file and after a load
+// that failed.
+class DataLoadedEventHandler
+{
+public:
+    virtual ~DataLoadedEventHandler() = default;
+    virtual void DataLoaded() = 0;
+};
+
+// Thrown by value when the data file exists but cannot be read whole.
+struct DataLoadFailure
+{
+    std::string m_reason;
+};
+
+// Thrown by value by the low-level writer; Save catches and logs it.
+struct DataSaveFailure
+{
+    std::string m_reason;
+};
+
+// Writes the saved part of the item store to the client data file and reads
+// it back.
+class DataSaver
+{
+public:
+    DataSaver();
+    ~DataSaver();
+    DataSaver(const DataSaver&) = delete;
+    DataSaver& operator=(const DataSaver&) = delete;
+
+    // Every item of the type is saved, with its connections to other saved
+    // items. Unknown names throw TypeNotFoundException*.
+    void AddSavedType(const std::string& i_typeName);
+    // Items of the saved type are saved while connected to a saved item of
+    // the owner type (one saved type may have several owners).
+    void AddSavedByConnectionType(const std::string& i_savedTypeName, const std::string& i_ownerTypeName);
+
+    // Recreates the file's items and connections (events fire as usual),
+    // then runs every data-loaded handler once. A missing file is no
+    // failure. A damaged file changes nothing in the store and throws
+    // DataLoadFailure after the handlers have run.
+    void Load(const char* ip_path);
+    // Writes a temporary file next to the path, flushes it to disk, then
+    // renames it over the path. A failure keeps the old file and is logged.
+    void Save(const char* ip_path);
+    // The same, but only the snapshot of the store is taken on this thread;
+    // writing, flushing and renaming run on a worker. A later Save, Load of
+    // the same file or the saver's destruction waits for it.
+    void SaveInBackground(const char* ip_path);
+    void WaitForPendingSave();
+
+    bool IsLoaded() const { return m_loaded; }
+    void EmitDataLoaded();
+
+    std::set<DataLoadedEventHandler*> m_dataLoadedEventHandlers;
+
+private:
+    std::vector<char> Serialize() const;
+    void Apply(const DataFile::Contents& i_contents);
+
+    std::vector<Type*> m_savedTypes;
+    std::vector<std::pair<Type*, Type*>> m_savedByConnection;  // (saved, owner)
+    bool m_loaded = false;
+    std::thread m_pendingSave;
+};
+
+extern DataSaver* dataSaver;
