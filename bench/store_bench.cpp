@@ -5,13 +5,17 @@
 // 1,000 size items, one shared flag item, 5 of 50,000 word items and one of
 // 1,000 items of a primary folder type.
 
+#include "persist/DataSaver.h"
 #include "store/Data.h"
 
 #include <QElapsedTimer>
+#include <QFileInfo>
+#include <QTemporaryDir>
 
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <memory>
 #include <string>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -44,7 +48,7 @@ void Print(const char* ip_figure, long i_n, double i_value, const char* ip_unit)
     std::fflush(stdout);
 }
 
-void Run(long i_n)
+void Declare(DataSaver& io_saver)
 {
     Type* lp_folder = d.NewType("folder", true, false, true);
     Type* lp_file = d.NewType("file", false, true, false);
@@ -57,6 +61,21 @@ void Run(long i_n)
     lp_file->RelateToType(lp_size, Many, One, false);
     lp_file->RelateToType(lp_flag, Many, One, false);
     lp_file->RelateToType(lp_word, Many, Many, false);
+    io_saver.AddSavedType("folder");
+    io_saver.AddSavedByConnectionType("file", "folder");
+    for (const char* lp_name : {"file_name", "file_size", "is_shared", "word"})
+        io_saver.AddSavedByConnectionType(lp_name, "file");
+}
+
+void Run(long i_n)
+{
+    auto lp_saver = std::make_unique<DataSaver>();
+    Declare(*lp_saver);
+    Type* lp_folder = d.GetType("folder");
+    Type* lp_file = d.GetType("file");
+    Type* lp_name = d.GetType("file_name");
+    Type* lp_size = d.GetType("file_size");
+    Type* lp_word = d.GetType("word");
 
     std::vector<std::string> l_names;
     l_names.reserve(std::size_t(i_n));
@@ -109,10 +128,32 @@ void Run(long i_n)
     Print("memory_per_record", i_n, double(l_after - l_before) / double(i_n), "bytes");
     Print("peak_memory_per_record", i_n, double(PeakResidentBytes()) / double(i_n), "bytes");
 
+    QTemporaryDir l_folder;
+    const std::string l_path = l_folder.filePath("bench.dat").toStdString();
+    l_timer.restart();
+    lp_saver->Save(l_path.c_str());
+    Print("save_total", i_n, double(l_timer.nsecsElapsed()) / 1e6, "ms");
+    Print("file_size", i_n, double(QFileInfo(QString::fromStdString(l_path)).size()) / 1e6, "MB");
+    l_timer.restart();
+    lp_saver->SaveInBackground(l_path.c_str());
+    Print("save_gui_thread", i_n, double(l_timer.nsecsElapsed()) / 1e6, "ms");
+    lp_saver->WaitForPendingSave();
+    Print("save_background_total", i_n, double(l_timer.nsecsElapsed()) / 1e6, "ms");
+
     l_timer.restart();
     for (const ItemPtr& l_record : l_records)
         l_record.Remove();
     Print("remove", i_n, double(l_timer.nsecsElapsed()) / double(i_n), "ns");
+
+    lp_saver.reset();
+    d.Reset();
+    lp_saver = std::make_unique<DataSaver>();
+    Declare(*lp_saver);
+    l_timer.restart();
+    lp_saver->Load(l_path.c_str());
+    Print("load", i_n, double(l_timer.nsecsElapsed()) / 1e6, "ms");
+    if (d.GetType("file")->ItemCount() != std::size_t(i_n))
+        std::fprintf(stderr, "load made %zu records\n", d.GetType("file")->ItemCount());
 }
 
 }  // namespace

@@ -17,7 +17,7 @@ namespace {
 const char* const kLogArea = "Data File";
 
 // Per type, one entry per item (by its index in the type): 0 when the item
-// is not saved, else its id in the file plus one.
+// is not saved, else its id in the file plus one (1 while only marked).
 using IdTable = std::unordered_map<const Type*, std::vector<std::uint32_t>>;
 
 void WriteOrThrow(const std::string& i_path, const std::vector<char>& i_bytes)
@@ -32,11 +32,7 @@ bool AnyPartnerMarked(const Item* ip_item, const Type* ip_owner, const std::vect
     const PartnerSet* lp_partners = ip_item->Partners(ip_owner);
     if (!lp_partners)
         return false;
-    bool l_found = false;
-    lp_partners->ForEach([&](Item* ip_partner) {
-        l_found = l_found || i_ownerMarks[ip_partner->IndexInType()] != 0;
-    });
-    return l_found;
+    return lp_partners->AnyOf([&](const Item* ip_partner) { return i_ownerMarks[ip_partner->IndexInType()] != 0; });
 }
 
 }  // namespace
@@ -123,9 +119,27 @@ std::vector<char> DataSaver::Serialize() const
     }
     l_writer.SetSectionCount(l_sections);
 
-    // Each connection between two saved items, once, from its lower id.
+    // Each connection between two saved items once, visited from the type
+    // with fewer items: its partner lists run through the larger type in
+    // address order, which keeps the walk close to sequential.
+    std::vector<const Type*> l_visitOrder = l_types;
+    std::stable_sort(l_visitOrder.begin(), l_visitOrder.end(),
+                     [](const Type* ip_a, const Type* ip_b) { return ip_a->ItemCount() < ip_b->ItemCount(); });
+    auto l_rank = [&l_visitOrder](const Type* ip_type) {
+        return std::size_t(std::find(l_visitOrder.begin(), l_visitOrder.end(), ip_type) - l_visitOrder.begin());
+    };
+    // Per type in visit order: the id of its first item plus one when every
+    // item of the type is saved (then ids run in type order), else 0.
+    std::vector<std::uint32_t> l_identity;
+    for (const Type* lp_type : l_visitOrder) {
+        const std::vector<std::uint32_t>& l_marks = l_ids[lp_type];
+        const bool l_all = !l_marks.empty() && l_marks.back() - l_marks.front() == l_marks.size() - 1 &&
+                           std::find(l_marks.begin(), l_marks.end(), 0u) == l_marks.end();
+        l_identity.push_back(l_all ? l_marks.front() : 0);
+    }
     l_writer.BeginConnections();
-    for (const Type* lp_type : l_types) {
+    for (const Type* lp_type : l_visitOrder) {
+        const std::size_t l_ownRank = l_rank(lp_type);
         const std::vector<std::uint32_t>& l_marks = l_ids[lp_type];
         const std::vector<Item*>& l_items = lp_type->UnorderedItems();
         for (std::size_t l_index = 0; l_index < l_items.size(); ++l_index) {
@@ -134,13 +148,23 @@ std::vector<char> DataSaver::Serialize() const
                 continue;
             const Item* lp_item = l_items[l_index];
             for (const ConnectionEntry* lp_entry = lp_item->EntriesBegin(); lp_entry != lp_item->EntriesEnd(); ++lp_entry) {
-                auto l_other = l_ids.find(lp_entry->mp_type);
-                if (l_other == l_ids.end())
+                const std::size_t l_otherRank = l_rank(lp_entry->mp_type);
+                if (l_otherRank < l_ownRank || l_otherRank == l_visitOrder.size())
                     continue;
-                const std::vector<std::uint32_t>& l_otherMarks = l_other->second;
+                const std::vector<std::uint32_t>& l_otherMarks = l_ids[lp_entry->mp_type];
+                const bool l_sameType = l_otherRank == l_ownRank;
+                const std::uint32_t l_identityBase = l_identity[l_otherRank];
+                if (l_identityBase != 0 && !l_sameType) {
+                    // Every item of that type is saved, in type order: the id
+                    // follows from the index without a table lookup.
+                    lp_entry->m_partners.ForEach([&](Item* ip_partner) {
+                        l_writer.AddConnection(l_own - 1, l_identityBase - 1 + ip_partner->IndexInType());
+                    });
+                    continue;
+                }
                 lp_entry->m_partners.ForEach([&](Item* ip_partner) {
                     const std::uint32_t l_id = l_otherMarks[ip_partner->IndexInType()];
-                    if (l_id > l_own)
+                    if (l_id != 0 && (!l_sameType || l_id > l_own))
                         l_writer.AddConnection(l_own - 1, l_id - 1);
                 });
             }

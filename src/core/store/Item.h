@@ -178,6 +178,8 @@ private:
     ConnectionEntry* Entries() { return m_entryCap ? mp_entries : &m_inlineEntry; }
     PartnerSet* FindPartners(const Type* ip_type);
     PartnerSet& AddPartnersEntry(Type* ip_type);
+    // For a type the item has no partners of yet.
+    PartnerSet& NewPartnersEntry(Type* ip_type);
     void DropEmptyEntry(const Type* ip_type);
 
     // Most items are connected to items of one type only: that entry lives in

@@ -19,34 +19,35 @@ bool Less(const Item* ip_a, const Item* ip_b)
 
 }  // namespace
 
-struct PartnerSet::SmallArray
-{
-    std::uint32_t m_count;
-    std::uint32_t m_capacity;
-    Item* m_items[1];
+namespace {
 
-    static SmallArray* Allocate(std::uint32_t i_capacity)
-    {
-        void* lp_memory = std::malloc(offsetof(SmallArray, m_items) + sizeof(Item*) * i_capacity);
-        if (!lp_memory)
-            throw std::bad_alloc();
-        auto* lp_array = static_cast<SmallArray*>(lp_memory);
-        lp_array->m_count = 0;
-        lp_array->m_capacity = i_capacity;
-        return lp_array;
-    }
-    static SmallArray* Reallocate(SmallArray* ip_array, std::uint32_t i_capacity)
-    {
-        void* lp_memory = std::realloc(ip_array, offsetof(SmallArray, m_items) + sizeof(Item*) * i_capacity);
-        if (!lp_memory)
-            throw std::bad_alloc();
-        auto* lp_array = static_cast<SmallArray*>(lp_memory);
-        lp_array->m_capacity = i_capacity;
-        return lp_array;
-    }
-    Item** Begin() { return m_items; }
-    Item** End() { return m_items + m_count; }
-};
+// A small array's capacity follows from its count alone: the next power of
+// two, at least 4. The array is reallocated whenever that changes.
+std::uint32_t SmallCapacity(std::uint32_t i_count)
+{
+    std::uint32_t l_capacity = 4;
+    while (l_capacity < i_count)
+        l_capacity *= 2;
+    return l_capacity;
+}
+
+Item** ResizeSmall(Item** ip_items, std::uint32_t i_capacity)
+{
+    void* lp_memory = std::realloc(ip_items, sizeof(Item*) * i_capacity);
+    if (!lp_memory)
+        throw std::bad_alloc();
+    return static_cast<Item**>(lp_memory);
+}
+
+}  // namespace
+
+void PartnerSet::SetSmall(Item** ip_items, std::uint32_t i_count)
+{
+    const auto l_address = reinterpret_cast<std::uintptr_t>(ip_items);
+    if ((l_address & ~kPointerMask) != 0)
+        std::abort();  // beyond the 48-bit address space this layout assumes
+    m_bits = l_address | SmallTag | (std::uintptr_t(i_count) << kCountShift);
+}
 
 struct PartnerSet::ChunkedArray
 {
@@ -85,7 +86,7 @@ std::size_t PartnerSet::Size() const
     case SingleTag:
         return m_bits ? 1 : 0;
     case SmallTag:
-        return Small()->m_count;
+        return SmallCount();
     default:
         return Chunked()->m_count;
     }
@@ -97,7 +98,7 @@ Item* PartnerSet::First() const
     case SingleTag:
         return reinterpret_cast<Item*>(m_bits);
     case SmallTag:
-        return Small()->m_items[0];
+        return Small()[0];
     default:
         return Chunked()->m_chunks.front()->m_items[0];
     }
@@ -109,11 +110,12 @@ bool PartnerSet::Contains(const Item* ip_item) const
     case SingleTag:
         return m_bits && reinterpret_cast<const Item*>(m_bits) == ip_item;
     case SmallTag: {
-        SmallArray* lp_array = Small();
-        if (Less(lp_array->End()[-1], ip_item))
+        Item** lp_begin = Small();
+        Item** lp_end = lp_begin + SmallCount();
+        if (Less(lp_end[-1], ip_item))
             return false;
-        Item** lp_at = std::lower_bound(lp_array->Begin(), lp_array->End(), ip_item, Less);
-        return lp_at != lp_array->End() && *lp_at == ip_item;
+        Item** lp_at = std::lower_bound(lp_begin, lp_end, ip_item, Less);
+        return lp_at != lp_end && *lp_at == ip_item;
     }
     default: {
         const ChunkedArray* lp_array = Chunked();
@@ -138,47 +140,43 @@ bool PartnerSet::Insert(Item* ip_item)
         Item* lp_other = reinterpret_cast<Item*>(m_bits);
         if (lp_other == ip_item)
             return false;
-        SmallArray* lp_array = SmallArray::Allocate(4);
-        lp_array->m_count = 2;
-        lp_array->m_items[0] = Less(lp_other, ip_item) ? lp_other : ip_item;
-        lp_array->m_items[1] = Less(lp_other, ip_item) ? ip_item : lp_other;
-        m_bits = reinterpret_cast<std::uintptr_t>(lp_array) | SmallTag;
+        Item** lp_items = ResizeSmall(nullptr, SmallCapacity(2));
+        lp_items[0] = Less(lp_other, ip_item) ? lp_other : ip_item;
+        lp_items[1] = Less(lp_other, ip_item) ? ip_item : lp_other;
+        SetSmall(lp_items, 2);
         return true;
     }
     case SmallTag: {
-        SmallArray* lp_array = Small();
+        Item** lp_items = Small();
+        const std::uint32_t l_count = SmallCount();
         // New items mostly come from fresh memory at higher addresses: check
-        // the end first, so that a cold array costs two cache lines.
-        Item** lp_at = Less(lp_array->End()[-1], ip_item)
-                           ? lp_array->End()
-                           : std::lower_bound(lp_array->Begin(), lp_array->End(), ip_item, Less);
-        if (lp_at != lp_array->End() && *lp_at == ip_item)
+        // the end first, so that a cold array costs one cache line.
+        Item** lp_end = lp_items + l_count;
+        Item** lp_at = Less(lp_end[-1], ip_item) ? lp_end : std::lower_bound(lp_items, lp_end, ip_item, Less);
+        if (lp_at != lp_end && *lp_at == ip_item)
             return false;
-        if (lp_array->m_count == kSmallMax) {
+        if (l_count == kSmallMax) {
             // Becomes a chunked array of two half-full chunks.
             auto* lp_chunked = new ChunkedArray;
             for (std::uint32_t l_part = 0; l_part < 2; ++l_part) {
                 auto* lp_chunk = new ChunkedArray::Chunk;
                 lp_chunk->m_count = kSmallMax / 2;
-                std::memcpy(lp_chunk->m_items, lp_array->m_items + l_part * (kSmallMax / 2), sizeof(Item*) * (kSmallMax / 2));
+                std::memcpy(lp_chunk->m_items, lp_items + l_part * (kSmallMax / 2), sizeof(Item*) * (kSmallMax / 2));
                 lp_chunked->m_chunks.push_back(lp_chunk);
                 lp_chunked->m_lasts.push_back(lp_chunk->Last());
             }
             lp_chunked->m_count = kSmallMax;
-            std::free(lp_array);
+            std::free(lp_items);
             m_bits = reinterpret_cast<std::uintptr_t>(lp_chunked) | ChunkedTag;
             return Insert(ip_item);
         }
-        const std::size_t l_position = std::size_t(lp_at - lp_array->Begin());
-        if (lp_array->m_count == lp_array->m_capacity) {
-            const std::uint32_t l_capacity = std::min<std::uint32_t>(kSmallMax, lp_array->m_capacity + lp_array->m_capacity / 2 + 2);
-            lp_array = SmallArray::Reallocate(lp_array, l_capacity);
-            m_bits = reinterpret_cast<std::uintptr_t>(lp_array) | SmallTag;
-        }
-        Item** lp_slot = lp_array->m_items + l_position;
-        std::memmove(lp_slot + 1, lp_slot, sizeof(Item*) * (lp_array->m_count - l_position));
+        const std::size_t l_position = std::size_t(lp_at - lp_items);
+        if (SmallCapacity(l_count + 1) != SmallCapacity(l_count))
+            lp_items = ResizeSmall(lp_items, SmallCapacity(l_count + 1));
+        Item** lp_slot = lp_items + l_position;
+        std::memmove(lp_slot + 1, lp_slot, sizeof(Item*) * (l_count - l_position));
         *lp_slot = ip_item;
-        ++lp_array->m_count;
+        SetSmall(lp_items, l_count + 1);
         return true;
     }
     default: {
@@ -225,20 +223,22 @@ bool PartnerSet::Erase(Item* ip_item)
         m_bits = 0;
         return true;
     case SmallTag: {
-        SmallArray* lp_array = Small();
-        Item** lp_at = std::lower_bound(lp_array->Begin(), lp_array->End(), ip_item, Less);
-        if (lp_at == lp_array->End() || *lp_at != ip_item)
+        Item** lp_items = Small();
+        const std::uint32_t l_count = SmallCount();
+        Item** lp_end = lp_items + l_count;
+        Item** lp_at = std::lower_bound(lp_items, lp_end, ip_item, Less);
+        if (lp_at == lp_end || *lp_at != ip_item)
             return false;
-        std::memmove(lp_at, lp_at + 1, sizeof(Item*) * std::size_t(lp_array->End() - lp_at - 1));
-        --lp_array->m_count;
-        if (lp_array->m_count == 1) {
-            Item* lp_last = lp_array->m_items[0];
-            std::free(lp_array);
+        std::memmove(lp_at, lp_at + 1, sizeof(Item*) * std::size_t(lp_end - lp_at - 1));
+        if (l_count - 1 == 1) {
+            Item* lp_last = lp_items[0];
+            std::free(lp_items);
             m_bits = reinterpret_cast<std::uintptr_t>(lp_last);
-        } else if (lp_array->m_capacity > 16 && lp_array->m_count < lp_array->m_capacity / 4) {
-            lp_array = SmallArray::Reallocate(lp_array, lp_array->m_capacity / 2);
-            m_bits = reinterpret_cast<std::uintptr_t>(lp_array) | SmallTag;
+            return true;
         }
+        if (SmallCapacity(l_count - 1) != SmallCapacity(l_count))
+            lp_items = ResizeSmall(lp_items, SmallCapacity(l_count - 1));
+        SetSmall(lp_items, l_count - 1);
         return true;
     }
     default: {
@@ -260,14 +260,15 @@ bool PartnerSet::Erase(Item* ip_item)
             lp_array->m_lasts[l_chunkIndex] = lp_chunk->Last();
         }
         if (lp_array->m_count < kChunkedMin) {
-            SmallArray* lp_small = SmallArray::Allocate(std::uint32_t(lp_array->m_count) * 2);
-            lp_array->m_count = 0;
+            const auto l_count = std::uint32_t(lp_array->m_count);
+            Item** lp_small = ResizeSmall(nullptr, SmallCapacity(l_count));
+            std::uint32_t l_copied = 0;
             for (auto* lp_part : lp_array->m_chunks) {
-                std::memcpy(lp_small->m_items + lp_small->m_count, lp_part->m_items, sizeof(Item*) * lp_part->m_count);
-                lp_small->m_count += lp_part->m_count;
+                std::memcpy(lp_small + l_copied, lp_part->m_items, sizeof(Item*) * lp_part->m_count);
+                l_copied += lp_part->m_count;
             }
             delete lp_array;
-            m_bits = reinterpret_cast<std::uintptr_t>(lp_small) | SmallTag;
+            SetSmall(lp_small, l_count);
         }
         return true;
     }
@@ -282,7 +283,7 @@ void PartnerSet::AppendTo(std::vector<Item*>& o_items) const
             o_items.push_back(reinterpret_cast<Item*>(m_bits));
         return;
     case SmallTag:
-        o_items.insert(o_items.end(), Small()->Begin(), Small()->End());
+        o_items.insert(o_items.end(), Small(), Small() + SmallCount());
         return;
     default:
         o_items.reserve(o_items.size() + Chunked()->m_count);
@@ -292,15 +293,36 @@ void PartnerSet::AppendTo(std::vector<Item*>& o_items) const
     }
 }
 
+namespace {
+
+// Walks of many partners read each partner's bookkeeping, which sits near
+// the end of the item: ask for it a few partners ahead, so that the cache
+// misses of a long walk overlap.
+constexpr std::uint32_t kPrefetchDistance = 8;
+
+inline void PrefetchItem(const Item* ip_item)
+{
+    __builtin_prefetch(reinterpret_cast<const char*>(ip_item) + 56);
+}
+
+void VisitArray(Item* const* ip_items, std::uint32_t i_count, void (*ip_visit)(void*, Item*), void* ip_context)
+{
+    for (std::uint32_t l_index = 0; l_index < i_count; ++l_index) {
+        if (l_index + kPrefetchDistance < i_count)
+            PrefetchItem(ip_items[l_index + kPrefetchDistance]);
+        ip_visit(ip_context, ip_items[l_index]);
+    }
+}
+
+}  // namespace
+
 void PartnerSet::ForEachImpl(void (*ip_visit)(void*, Item*), void* ip_context) const
 {
     if (GetTag() == SmallTag) {
-        for (Item** lp_it = Small()->Begin(); lp_it != Small()->End(); ++lp_it)
-            ip_visit(ip_context, *lp_it);
+        VisitArray(Small(), SmallCount(), ip_visit, ip_context);
     } else if (GetTag() == ChunkedTag) {
         for (const auto* lp_chunk : Chunked()->m_chunks)
-            for (std::uint32_t l_index = 0; l_index < lp_chunk->m_count; ++l_index)
-                ip_visit(ip_context, lp_chunk->m_items[l_index]);
+            VisitArray(lp_chunk->m_items, lp_chunk->m_count, ip_visit, ip_context);
     }
 }
 

@@ -7,9 +7,11 @@
 class Item;
 
 // The partners of one item among the items of one related type, kept in
-// ascending address order. One word: a single partner is stored in place,
-// a few in a sorted array, many (a flag item shared by a million files) in a
-// chunked sorted array whose insertions and removals stay cheap.
+// ascending address order. One word: a single partner is stored in place;
+// a few in a sorted array whose count rides in the word's top bits (so an
+// insertion at the end reads one cache line of a cold array); many (a flag
+// item shared by a million files) in a chunked sorted array whose insertions
+// and removals stay cheap.
 class PartnerSet
 {
 public:
@@ -25,15 +27,25 @@ public:
 
     template <class F>
     void ForEach(F&& i_function) const;
+    // Whether the predicate holds for some partner; stops at the first.
+    template <class F>
+    bool AnyOf(F&& i_predicate) const;
+
+    // How costly a lookup in this set is, without touching its memory:
+    // 0 for a single partner, 1 for a small array, 2 for a chunked one.
+    int LookupCost() const { return int(GetTag()); }
 
 private:
     enum Tag : std::uintptr_t { SingleTag = 0, SmallTag = 1, ChunkedTag = 2, TagMask = 3 };
-    struct SmallArray;
+    static constexpr int kCountShift = 48;
+    static constexpr std::uintptr_t kPointerMask = ((std::uintptr_t(1) << kCountShift) - 1) & ~std::uintptr_t(TagMask);
     struct ChunkedArray;
 
     Tag GetTag() const { return Tag(m_bits & TagMask); }
-    SmallArray* Small() const { return reinterpret_cast<SmallArray*>(m_bits & ~std::uintptr_t(TagMask)); }
-    ChunkedArray* Chunked() const { return reinterpret_cast<ChunkedArray*>(m_bits & ~std::uintptr_t(TagMask)); }
+    Item** Small() const { return reinterpret_cast<Item**>(m_bits & kPointerMask); }
+    std::uint32_t SmallCount() const { return std::uint32_t(m_bits >> kCountShift); }
+    void SetSmall(Item** ip_items, std::uint32_t i_count);
+    ChunkedArray* Chunked() const { return reinterpret_cast<ChunkedArray*>(m_bits & kPointerMask); }
     void ForEachImpl(void (*ip_visit)(void*, Item*), void* ip_context) const;
 
     std::uintptr_t m_bits = 0;
@@ -48,4 +60,18 @@ void PartnerSet::ForEach(F&& i_function) const
         return;
     }
     ForEachImpl([](void* ip_context, Item* ip_item) { (*static_cast<F*>(ip_context))(ip_item); }, &i_function);
+}
+
+template <class F>
+bool PartnerSet::AnyOf(F&& i_predicate) const
+{
+    if (Empty())
+        return false;
+    // The first partner decides most questions; walk the rest only if not.
+    Item* lp_first = First();
+    if (i_predicate(lp_first))
+        return true;
+    bool l_found = false;
+    ForEach([&](Item* ip_item) { l_found = l_found || (ip_item != lp_first && i_predicate(ip_item)); });
+    return l_found;
 }

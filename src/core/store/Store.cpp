@@ -40,6 +40,11 @@ PartnerSet& Item::AddPartnersEntry(Type* ip_type)
 {
     if (PartnerSet* lp_existing = FindPartners(ip_type))
         return *lp_existing;
+    return NewPartnersEntry(ip_type);
+}
+
+PartnerSet& Item::NewPartnersEntry(Type* ip_type)
+{
     if (m_entryCount == 0 && m_entryCap == 0) {
         m_inlineEntry = ConnectionEntry{ip_type, PartnerSet()};
         m_entryCount = 1;
@@ -115,14 +120,14 @@ void FireConnectionHandlers(Relation* ip_relation, Item* ip_a, Item* ip_b)
 
 namespace {
 
-// Whether a holds b, asked of the side with fewer partners: a flag item with
-// a million partners is not searched when its partner has only a few.
-bool IsLinked(Item* ip_a, const PartnerSet* ip_aPartners, Item* ip_b)
+// Whether a holds b, asked of the cheaper side: a flag item with a million
+// partners is not searched when its partner has only a few.
+bool IsLinked(Item* ip_a, const PartnerSet* ip_aPartners, Item* ip_b, const PartnerSet* ip_bPartners)
 {
-    const PartnerSet* lp_bPartners = ip_b->Partners(ip_a->mp_type);
-    if (!lp_bPartners)
+    if (!ip_aPartners || !ip_bPartners)
         return false;
-    return ip_aPartners->Size() <= lp_bPartners->Size() ? ip_aPartners->Contains(ip_b) : lp_bPartners->Contains(ip_a);
+    return ip_aPartners->LookupCost() <= ip_bPartners->LookupCost() ? ip_aPartners->Contains(ip_b)
+                                                                    : ip_bPartners->Contains(ip_a);
 }
 
 }  // namespace
@@ -153,22 +158,22 @@ Item* Store::Connect(Item* ip_a, Item* ip_b)
         if (ip_a->IsBeingRemoved() || ip_b->IsBeingRemoved())
             return ip_b;
         PartnerSet* lp_aPartners = ip_a->FindPartners(ip_b->mp_type);
-        if (lp_aPartners && IsLinked(ip_a, lp_aPartners, ip_b))
+        PartnerSet* lp_bPartners = ip_b->FindPartners(ip_a->mp_type);
+        if (IsLinked(ip_a, lp_aPartners, ip_b, lp_bPartners))
             return ip_b;
         Item* lp_old = nullptr;
         Item* lp_holder = nullptr;
         if (l_aHoldsOne && lp_aPartners) {
             lp_old = lp_aPartners->First();
             lp_holder = ip_a;
-        } else if (l_bHoldsOne) {
-            if (PartnerSet* lp_bPartners = ip_b->FindPartners(ip_a->mp_type)) {
-                lp_old = lp_bPartners->First();
-                lp_holder = ip_b;
-            }
+        } else if (l_bHoldsOne && lp_bPartners) {
+            lp_old = lp_bPartners->First();
+            lp_holder = ip_b;
         }
         if (!lp_old) {
-            (lp_aPartners ? *lp_aPartners : ip_a->AddPartnersEntry(ip_b->mp_type)).Insert(ip_b);
-            ip_b->AddPartnersEntry(ip_a->mp_type).Insert(ip_a);
+            // Two distinct items: growing one's table leaves the other's alone.
+            (lp_bPartners ? *lp_bPartners : ip_b->NewPartnersEntry(ip_a->mp_type)).Insert(ip_a);
+            (lp_aPartners ? *lp_aPartners : ip_a->NewPartnersEntry(ip_b->mp_type)).Insert(ip_b);
             break;
         }
         if (l_round > 1000)
@@ -238,8 +243,14 @@ Item* Store::NewNullPartner(Item* ip_item, Type* ip_nullType)
 
 Item* Store::CreateItem(Type* ip_type, std::string i_value)
 {
+    const std::size_t l_hash = ip_type->m_null ? 0 : ValueIndex::Hash(i_value);
+    return CreateItem(ip_type, std::move(i_value), l_hash);
+}
+
+Item* Store::CreateItem(Type* ip_type, std::string i_value, std::size_t i_hash)
+{
     StoreScope l_scope;
-    Item* lp_item = ip_type->CreateItem(std::move(i_value));
+    Item* lp_item = ip_type->CreateItem(std::move(i_value), i_hash);
     ip_type->ItemAddedEvent.Fire(lp_item);
     ip_type->GetData()->ItemAddedEvent.Fire(lp_item);
     return lp_item;

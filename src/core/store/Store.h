@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 // The store's own mechanics behind the public handles: making and breaking
@@ -22,6 +23,7 @@ public:
     static Item* NewNullPartner(Item* ip_item, Type* ip_nullType);
     static void Remove(Item* ip_item);
     static Item* CreateItem(Type* ip_type, std::string i_value);
+    static Item* CreateItem(Type* ip_type, std::string i_value, std::size_t i_hash);
 
     // Path subscriptions.
     static void FirePaths(Relation* ip_relation, Item* ip_a, Item* ip_b, bool i_connected);

@@ -56,18 +56,22 @@ ItemPtr Type::HasItem(const Value& i_value) const
 
 ItemPtr Type::GetItem(const Value& i_value)
 {
-    ItemPtr l_item = HasItem(i_value);
-    if (l_item || !m_spontaneousCreation)
-        return l_item;
-    return Store::CreateItem(this, i_value.m_text);
+    if (m_null)
+        throw new NullTypeException("\"" + m_name + "\" items have no value");
+    const std::size_t l_hash = ValueIndex::Hash(i_value.m_text);
+    if (Item* lp_item = m_index.Find(i_value.m_text, l_hash))
+        return lp_item;
+    return m_spontaneousCreation ? Store::CreateItem(this, i_value.m_text, l_hash) : nullptr;
 }
 
 ItemPtr Type::NewItem(const Value& i_value)
 {
-    ItemPtr l_item = HasItem(i_value);
-    if (l_item)
-        return l_item;
-    return Store::CreateItem(this, i_value.m_text);
+    if (m_null)
+        throw new NullTypeException("\"" + m_name + "\" items have no value");
+    const std::size_t l_hash = ValueIndex::Hash(i_value.m_text);
+    if (Item* lp_item = m_index.Find(i_value.m_text, l_hash))
+        return lp_item;
+    return Store::CreateItem(this, i_value.m_text, l_hash);
 }
 
 ItemPtr Type::NewItem()
@@ -89,20 +93,20 @@ ItemPtr Type::GetGlobalNullItem()
     if (!mp_globalNullItem) {
         // Set before the events run, so a handler asking for it gets this one.
         StoreScope l_scope;
-        mp_globalNullItem = CreateItem(std::string());
+        mp_globalNullItem = CreateItem(std::string(), 0);
         ItemAddedEvent.Fire(mp_globalNullItem);
         mp_data->ItemAddedEvent.Fire(mp_globalNullItem);
     }
     return mp_globalNullItem;
 }
 
-Item* Type::CreateItem(std::string i_value)
+Item* Type::CreateItem(std::string i_value, std::size_t i_hash)
 {
     auto* lp_item = new Item(this, std::move(i_value));
     lp_item->m_index = std::uint32_t(m_items.size());
     m_items.push_back(lp_item);
     if (!m_null)
-        m_index.Insert(lp_item);
+        m_index.Insert(lp_item, i_hash);
     return lp_item;
 }
 

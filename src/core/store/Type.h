@@ -58,7 +58,9 @@ private:
     Type(Data* ip_data, std::string i_name, bool i_primary, bool i_null, bool i_spontaneous);
     ~Type();
 
-    Item* CreateItem(std::string i_value);
+    // i_hash: the value's ValueIndex::Hash when the caller has it already.
+    Item* CreateItem(std::string i_value, std::size_t i_hash);
+    Item* CreateItem(std::string i_value) { return CreateItem(i_value, ValueIndex::Hash(i_value)); }
     void Unlist(Item* ip_item);
 
     Data* mp_data;

@@ -15,11 +15,11 @@ std::size_t ValueIndex::Hash(std::string_view i_value)
     return l_hash ^ (l_hash >> 29);
 }
 
-Item* ValueIndex::Find(std::string_view i_value) const
+Item* ValueIndex::Find(std::string_view i_value, std::size_t i_hash) const
 {
     if (m_size == 0)
         return nullptr;
-    const std::size_t l_hash = Hash(i_value);
+    const std::size_t l_hash = i_hash;
     const std::uint64_t l_tag = Tag(l_hash);
     for (std::size_t l_slot = l_hash & m_mask;; l_slot = (l_slot + 1) & m_mask) {
         const std::uint64_t l_entry = m_slots[l_slot];
@@ -30,27 +30,33 @@ Item* ValueIndex::Find(std::string_view i_value) const
     }
 }
 
-void ValueIndex::Place(std::uint64_t i_entry, std::size_t i_hash)
+std::size_t ValueIndex::Place(std::uint64_t i_entry, std::uint32_t i_hash)
 {
     std::size_t l_slot = i_hash & m_mask;
     while (m_slots[l_slot] != 0)
         l_slot = (l_slot + 1) & m_mask;
     m_slots[l_slot] = i_entry;
+    m_hashes[l_slot] = i_hash;
+    return l_slot;
 }
 
 void ValueIndex::Grow()
 {
     const std::size_t l_capacity = m_slots.empty() ? 16 : m_slots.size() * 2;
-    std::vector<std::uint64_t> l_old(l_capacity, 0);
-    l_old.swap(m_slots);
+    if (l_capacity > (std::size_t(1) << 32))
+        qFatal("ValueIndex: too many values");
+    std::vector<std::uint64_t> l_oldSlots(l_capacity, 0);
+    std::vector<std::uint32_t> l_oldHashes(l_capacity, 0);
+    l_oldSlots.swap(m_slots);
+    l_oldHashes.swap(m_hashes);
     m_mask = l_capacity - 1;
-    for (std::uint64_t l_entry : l_old) {
-        if (l_entry != 0)
-            Place(l_entry, Hash(ItemOf(l_entry)->m_value));
+    for (std::size_t l_slot = 0; l_slot < l_oldSlots.size(); ++l_slot) {
+        if (l_oldSlots[l_slot] != 0)
+            Place(l_oldSlots[l_slot], l_oldHashes[l_slot]);
     }
 }
 
-void ValueIndex::Insert(Item* ip_item)
+void ValueIndex::Insert(Item* ip_item, std::size_t i_hash)
 {
     const auto l_address = reinterpret_cast<std::uintptr_t>(ip_item);
     if ((l_address & ~kPointerMask) != 0)
@@ -58,8 +64,7 @@ void ValueIndex::Insert(Item* ip_item)
     // At most three quarters full keeps probe runs short.
     if ((m_size + 1) * 4 > m_slots.size() * 3)
         Grow();
-    const std::size_t l_hash = Hash(ip_item->m_value);
-    Place(Tag(l_hash) | l_address, l_hash);
+    Place(Tag(i_hash) | l_address, std::uint32_t(i_hash));
     ++m_size;
 }
 
@@ -77,12 +82,13 @@ void ValueIndex::Erase(Item* ip_item)
     // early at the hole (no tombstones needed).
     std::size_t l_hole = l_slot;
     for (std::size_t l_next = (l_hole + 1) & m_mask; m_slots[l_next] != 0; l_next = (l_next + 1) & m_mask) {
-        const std::size_t l_home = Hash(ItemOf(m_slots[l_next])->m_value) & m_mask;
+        const std::size_t l_home = m_hashes[l_next] & m_mask;
         // It may move into the hole unless its home lies in (hole, next], cyclically.
         const bool l_homeAfterHole = l_hole <= l_next ? (l_home > l_hole && l_home <= l_next)
                                                       : (l_home > l_hole || l_home <= l_next);
         if (!l_homeAfterHole) {
             m_slots[l_hole] = m_slots[l_next];
+            m_hashes[l_hole] = m_hashes[l_next];
             l_hole = l_next;
         }
     }
@@ -93,6 +99,7 @@ void ValueIndex::Erase(Item* ip_item)
 void ValueIndex::Clear()
 {
     m_slots.clear();
+    m_hashes.clear();
     m_size = 0;
     m_mask = 0;
 }
