@@ -250,9 +250,19 @@ void DataSaver::Apply(const DataFile::Contents& i_contents)
         }
     }
     std::size_t l_skipped = 0;
-    for (std::size_t l_pair = 0; l_pair < i_contents.m_connections.size(); l_pair += 2) {
-        Item* lp_first = l_items[i_contents.m_connections[l_pair]];
-        Item* lp_second = l_items[i_contents.m_connections[l_pair + 1]];
+    const std::vector<std::uint32_t>& l_connections = i_contents.m_connections;
+    // Connecting reads both items' tables: fetch them a few pairs ahead so
+    // that the cache misses of consecutive pairs overlap.
+    constexpr std::size_t kAhead = 16;
+    for (std::size_t l_pair = 0; l_pair < l_connections.size(); l_pair += 2) {
+        if (l_pair + kAhead + 1 < l_connections.size()) {
+            if (const Item* lp_next = l_items[l_connections[l_pair + kAhead]])
+                __builtin_prefetch(reinterpret_cast<const char*>(lp_next) + 40);
+            if (const Item* lp_next = l_items[l_connections[l_pair + kAhead + 1]])
+                __builtin_prefetch(reinterpret_cast<const char*>(lp_next) + 40);
+        }
+        Item* lp_first = l_items[l_connections[l_pair]];
+        Item* lp_second = l_items[l_connections[l_pair + 1]];
         if (!lp_first || !lp_second)
             continue;
         if (lp_first == lp_second || !lp_first->mp_type->FindRelation(lp_second->mp_type) || lp_first->IsBeingRemoved() ||
