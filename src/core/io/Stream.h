@@ -68,6 +68,10 @@ public:
 
 private:
     bool ReadCount(unsigned int& o_count);
+    // A sequence or set: the count, then the elements, each read into a
+    // fresh element.
+    template <class C>
+    bool ReadElements(C& o_container);
 };
 
 // A byte sink. Writes return false as soon as the underlying sink refuses.
@@ -112,52 +116,38 @@ private:
     bool WriteElements(const C& i_container);
 };
 
-template <class T>
-bool InputStream::Read(std::list<T>& o_list)
+template <class C>
+bool InputStream::ReadElements(C& o_container)
 {
     unsigned int l_count = 0;
     if (!ReadCount(l_count))
         return false;
-    o_list.clear();
+    o_container.clear();
     for (unsigned int l_index = 0; l_index < l_count; ++l_index) {
-        T l_element{};
+        typename C::value_type l_element{};
         if (!Read(l_element))
             return false;
-        o_list.push_back(std::move(l_element));
+        o_container.insert(o_container.end(), std::move(l_element));
     }
     return true;
+}
+
+template <class T>
+bool InputStream::Read(std::list<T>& o_list)
+{
+    return ReadElements(o_list);
 }
 
 template <class T>
 bool InputStream::Read(std::vector<T>& o_list)
 {
-    unsigned int l_count = 0;
-    if (!ReadCount(l_count))
-        return false;
-    o_list.clear();
-    for (unsigned int l_index = 0; l_index < l_count; ++l_index) {
-        T l_element{};
-        if (!Read(l_element))
-            return false;
-        o_list.push_back(std::move(l_element));
-    }
-    return true;
+    return ReadElements(o_list);
 }
 
 template <class T>
 bool InputStream::Read(std::set<T>& o_set)
 {
-    unsigned int l_count = 0;
-    if (!ReadCount(l_count))
-        return false;
-    o_set.clear();
-    for (unsigned int l_index = 0; l_index < l_count; ++l_index) {
-        T l_element{};
-        if (!Read(l_element))
-            return false;
-        o_set.insert(std::move(l_element));
-    }
-    return true;
+    return ReadElements(o_set);
 }
 
 template <class K, class V>
