@@ -4,7 +4,36 @@
 
 #include <QtGlobal>
 
+#include <cstdlib>
 #include <functional>
+#include <new>
+#include <sys/mman.h>
+
+namespace {
+
+constexpr std::size_t kHugePage = std::size_t(2) << 20;
+
+}  // namespace
+
+void* AllocateLargeTable(std::size_t i_bytes)
+{
+    if (i_bytes < kHugePage) {
+        if (void* lp_memory = std::malloc(i_bytes ? i_bytes : 1))
+            return lp_memory;
+        throw std::bad_alloc();
+    }
+    const std::size_t l_rounded = (i_bytes + kHugePage - 1) / kHugePage * kHugePage;
+    void* lp_memory = std::aligned_alloc(kHugePage, l_rounded);
+    if (!lp_memory)
+        throw std::bad_alloc();
+    ::madvise(lp_memory, l_rounded, MADV_HUGEPAGE);
+    return lp_memory;
+}
+
+void FreeLargeTable(void* ip_memory, std::size_t)
+{
+    std::free(ip_memory);
+}
 
 std::size_t ValueIndex::Hash(std::string_view i_value)
 {
@@ -45,8 +74,8 @@ void ValueIndex::Grow()
     const std::size_t l_capacity = m_slots.empty() ? 16 : m_slots.size() * 2;
     if (l_capacity > (std::size_t(1) << 32))
         qFatal("ValueIndex: too many values");
-    std::vector<std::uint64_t> l_oldSlots(l_capacity, 0);
-    std::vector<std::uint32_t> l_oldHashes(l_capacity, 0);
+    std::vector<std::uint64_t, LargeTableAllocator<std::uint64_t>> l_oldSlots(l_capacity, 0);
+    std::vector<std::uint32_t, LargeTableAllocator<std::uint32_t>> l_oldHashes(l_capacity, 0);
     l_oldSlots.swap(m_slots);
     l_oldHashes.swap(m_hashes);
     m_mask = l_capacity - 1;

@@ -1,0 +1,270 @@
+#include "server/Server.h"
+
+#include "log/Log.h"
+#include "persist/Settings.h"
+#include "platform/ServerAddress.h"
+#include "runtime/TimerManager.h"
+#include "server/PortForwarderInterface.h"
+#include "server/ServerFrameReader.h"
+#include "server/ServerMessageHandler.h"
+#include "server/ServerMessageWriter.h"
+#include "store/Data.h"
+#include "util/Md5.h"
+
+#include <QTcpSocket>
+
+Server* gp_server = nullptr;
+
+Server::Server()
+    : m_host(QString::fromLatin1(g_serverHost)),
+      m_port(g_serverPort),
+      mp_frameReader(std::make_unique<ServerFrameReader>()),
+      mp_messageHandler(std::make_unique<ServerMessageHandler>(*this))
+{
+    gp_server = this;
+    m_connectTimer.setSingleShot(true);
+    connect(&m_connectTimer, &QTimer::timeout, this, &Server::OnConnectTimeout);
+    if (timerManager) {
+        connect(&timerManager->m_everyHalfMinute, &QTimer::timeout, this, &Server::OnHalfMinuteTick);
+        connect(&timerManager->m_everyHour, &QTimer::timeout, this, &Server::OnHourTick);
+    }
+    if (dataSaver)
+        dataSaver->m_dataLoadedEventHandlers.insert(this);
+}
+
+Server::~Server()
+{
+    if (dataSaver)
+        dataSaver->m_dataLoadedEventHandlers.erase(this);
+    DropConnection();
+    if (gp_server == this)
+        gp_server = nullptr;
+}
+
+void Server::DataLoaded()
+{
+    Settings::SetDefault("use_upnp", "yes");
+}
+
+void Server::SetServerAddress(const QString& i_host, quint16 i_port)
+{
+    m_host = i_host;
+    m_port = i_port;
+}
+
+void Server::SetAttemptTimeouts(int i_connectMs, int i_loginMs)
+{
+    m_connectTimeoutMs = i_connectMs;
+    m_loginTimeoutMs = i_loginMs;
+}
+
+void Server::SetPortForwarder(std::unique_ptr<PortForwarderInterface> ip_portForwarder)
+{
+    mp_portForwarder = std::move(ip_portForwarder);
+}
+
+bool Server::IsConnected() const
+{
+    return m_state == State::LoggedIn;
+}
+
+bool Server::IsAbruptlyDisconnected() const
+{
+    return m_abruptlyDisconnected;
+}
+
+void Server::Connect()
+{
+    if (m_state != State::Disconnected || Settings::Get("username").empty())
+        return;
+    m_state = State::Connecting;
+    emit Connecting();
+    // A receiver may have cancelled everything already.
+    if (m_state != State::Connecting)
+        return;
+    OpenSocket();
+    if (Settings::IsYes("use_upnp"))
+        StartPortForwarding();
+}
+
+void Server::Disconnect()
+{
+    if (m_state != State::LoggedIn)
+        return;
+    DropConnection();
+    m_state = State::Disconnected;
+    m_abruptlyDisconnected = false;
+    emit Disconnected();
+    ClearOnlineUsers();
+}
+
+void Server::OpenSocket()
+{
+    DropConnection();
+    mp_socket = new QTcpSocket(this);
+    connect(mp_socket, &QTcpSocket::connected, this, &Server::OnSocketConnected);
+    connect(mp_socket, &QTcpSocket::readyRead, this, &Server::OnSocketReadyRead);
+    connect(mp_socket, &QTcpSocket::disconnected, this, &Server::OnSocketLost);
+    connect(mp_socket, &QTcpSocket::errorOccurred, this, &Server::OnSocketLost);
+    m_connectTimer.start(m_connectTimeoutMs);
+    mp_socket->connectToHost(m_host, m_port);
+}
+
+void Server::DropConnection()
+{
+    m_connectTimer.stop();
+    mp_frameReader->Clear();
+    ++m_connectionId;
+    if (!mp_socket)
+        return;
+    QTcpSocket* lp_socket = mp_socket;
+    mp_socket = nullptr;
+    disconnect(lp_socket, nullptr, this, nullptr);
+    lp_socket->flush();
+    lp_socket->abort();
+    // Possibly inside one of the socket's own signals: delete it later.
+    lp_socket->deleteLater();
+}
+
+void Server::OnSocketConnected()
+{
+    if (m_state != State::Connecting)
+        return;
+    m_state = State::LoggingIn;
+    SendLogin();
+    m_abruptlyDisconnected = false;
+    m_connectTimer.start(m_loginTimeoutMs);
+}
+
+void Server::SendLogin()
+{
+    const std::string l_user = Settings::Get("username");
+    const std::string l_password = Settings::Get("password");
+    ServerMessageWriter l_writer;
+    l_writer.Str(l_user).Str(l_password).U32(LoginVersion).Str(Md5HexDigest(l_user + l_password)).U32(LoginMinorVersion);
+    SendMessage(LoginCode, l_writer.Payload(), true);
+}
+
+void Server::OnLoginAccepted()
+{
+    m_connectTimer.stop();
+    m_state = State::LoggedIn;
+    Log("server", 1, "Logged in");
+    emit Connected();
+    if (m_state == State::LoggedIn)
+        AfterLoginWork();
+}
+
+void Server::OnLoginRefused(const std::string& i_reason)
+{
+    Log("server", 1, QString("Login refused: %1").arg(QString::fromStdString(i_reason)));
+    DropConnection();
+    m_state = State::Disconnected;
+    emit ConnectionFailed(i_reason);
+}
+
+void Server::OnConnectTimeout()
+{
+    if (m_state != State::Connecting && m_state != State::LoggingIn)
+        return;
+    Log("server", 1, m_state == State::Connecting ? "Connection attempt timed out" : "Login timed out");
+    HandleLoss();
+}
+
+void Server::OnSocketLost()
+{
+    HandleLoss();
+}
+
+void Server::HandleLoss()
+{
+    const State l_state = m_state;
+    if (l_state == State::Disconnected)
+        return;
+    DropConnection();
+    m_state = State::Disconnected;
+    if (l_state == State::LoggedIn) {
+        Log("server", 1, "Connection to the server lost");
+        m_abruptlyDisconnected = true;
+    } else {
+        emit ConnectionFailed("socket error");
+    }
+    emit Disconnected();
+    ClearOnlineUsers();
+}
+
+void Server::OnSocketReadyRead()
+{
+    if (!mp_socket)
+        return;
+    const quint64 l_connectionId = m_connectionId;
+    mp_frameReader->Append(mp_socket->readAll());
+    quint32 l_code = 0;
+    QByteArray l_payload;
+    // A handler may disconnect or reconnect; then the rest belongs to a
+    // stream that is gone.
+    while (l_connectionId == m_connectionId) {
+        const ServerFrameReader::Result l_result = mp_frameReader->Next(l_code, l_payload);
+        if (l_result == ServerFrameReader::Result::NeedMore)
+            return;
+        if (l_result == ServerFrameReader::Result::Error) {
+            Log("server", 1, "Impossible frame length from the server: protocol error, connection closed");
+            HandleLoss();
+            return;
+        }
+        HandleMessage(l_code, l_payload);
+    }
+}
+
+void Server::HandleMessage(quint32 i_code, const QByteArray& i_payload)
+{
+    mp_messageHandler->Handle(i_code, i_payload);
+}
+
+void Server::AfterLoginWork()
+{
+    const ItemList l_rooms = d.GetType("room_autojoin")->GetItems().GetItems("room").SortAlphabetic(true);
+    for (ItemPtr l_room : l_rooms)
+        EnterRoom(l_room.AsString());
+    const ItemList l_tracked = d.GetType("is_tracked")->GetItems().GetItems("user").SortAlphabetic(true);
+    for (ItemPtr l_user : l_tracked)
+        AddUser(l_user.AsString());
+    const ItemList l_pending = d.GetType("user_address_request")->GetItems().GetItems("user").SortAlphabetic(true);
+    for (ItemPtr l_user : l_pending)
+        SendMessage(GetUserAddressCode, ServerMessageWriter().Str(l_user.AsString()).Payload());
+    if (Settings::IsYes("use_upnp"))
+        StartPortForwarding();
+}
+
+void Server::ClearOnlineUsers()
+{
+    for (ItemPtr l_flag : d.GetType("is_online")->GetItems())
+        l_flag.Disconnect("user");
+}
+
+void Server::StartPortForwarding()
+{
+    if (mp_portForwarder)
+        mp_portForwarder->Init();
+}
+
+void Server::OnHalfMinuteTick()
+{
+    if (m_abruptlyDisconnected && m_state == State::Disconnected)
+        Connect();
+}
+
+void Server::OnHourTick()
+{
+    if (Settings::IsYes("use_upnp"))
+        StartPortForwarding();
+}
+
+void Server::SendMessage(quint32 i_code, const QByteArray& i_payload, bool i_force)
+{
+    if (!i_force && m_state != State::LoggedIn)
+        return;
+    if (!mp_socket)
+        return;
+    mp_socket->write(ServerMessageWriter::Frame(i_code, i_payload));
+}

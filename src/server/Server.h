@@ -1,0 +1,172 @@
+#pragma once
+
+#include "io/UserStats.h"
+#include "persist/DataSaver.h"
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+#include <QTimer>
+#include <QtGlobal>
+
+#include <ctime>
+#include <memory>
+#include <string>
+
+class PortForwarderInterface;
+class QTcpSocket;
+class ServerFrameReader;
+class ServerMessageHandler;
+
+// The client's one connection to the central server. It logs in, keeps the
+// users', rooms' and members' state as items, carries chat and searches, and
+// relays connection requests between peers. Every request is dropped
+// silently unless the client is logged in; no request reports a failure.
+class Server : public QObject, public DataLoadedEventHandler
+{
+    Q_OBJECT
+
+public:
+    enum class State { Disconnected, Connecting, LoggingIn, LoggedIn };
+
+    // Codes of the messages the link sends or reads.
+    enum Code : quint32 {
+        LoginCode = 1,
+        SetWaitPortCode = 2,
+        GetUserAddressCode = 3,
+        AddUserCode = 5,
+        UserStatusCode = 7,
+        RoomChatCode = 13,
+        JoinRoomCode = 14,
+        LeaveRoomCode = 15,
+        UserJoinedRoomCode = 16,
+        UserLeftRoomCode = 17,
+        ConnectToPeerCode = 18,
+        PrivateChatCode = 22,
+        AckPrivateChatCode = 23,
+        FileSearchCode = 26,
+        SendFilesFoldersCode = 35,
+        GetUserStatsCode = 36,
+        RoomListCode = 64,
+        PrivilegesCode = 92,
+        EmbeddedDistributedCode = 93,
+        DistributedCode102 = 102,
+        WishListSearchCode = 103,
+        WishListIntervalCode = 104,
+        SendUploadSpeedCode = 121,
+        DistributedCode130 = 130,
+        CantConnectToPeerCode = 1001,
+    };
+
+    // The version numbers the login carries.
+    static constexpr quint32 LoginVersion = 160;
+    static constexpr quint32 LoginMinorVersion = 1;
+    // A connection attempt, and then the login, must each finish in this time.
+    static constexpr int ConnectTimeoutMs = 30000;
+    static constexpr int LoginTimeoutMs = 30000;
+
+    Server();
+    ~Server() override;
+    Server(const Server&) = delete;
+    Server& operator=(const Server&) = delete;
+
+    // Declares the link's item types, relations and saved types.
+    void CreateData();
+    void DataLoaded() override;
+
+    void Connect();
+    void Disconnect();
+    bool IsConnected() const;
+    bool IsAbruptlyDisconnected() const;
+    State GetState() const { return m_state; }
+
+    // Where Connect goes; the central server unless a test says otherwise.
+    void SetServerAddress(const QString& i_host, quint16 i_port);
+    // How long a connection attempt, and then the login, may take.
+    void SetAttemptTimeouts(int i_connectMs, int i_loginMs);
+    // The port forwarder (may stay null); the link owns it.
+    void SetPortForwarder(std::unique_ptr<PortForwarderInterface> ip_portForwarder);
+    PortForwarderInterface* GetPortForwarder() const { return mp_portForwarder.get(); }
+
+    unsigned int FileSearch(std::string i_search, bool i_wishList);
+    void SetWaitPort(int i_port, int i_obfuscatedPort);
+    unsigned int SendIndirectConnectionRequest(std::string i_user, std::string i_connectionType);
+    void GetUserAddress(std::string i_user);
+    void SendCantConnectToPeer(unsigned int i_req, std::string i_user);
+    void TrackUser(std::string i_user);
+    void AddUser(std::string i_user);
+    void SendFilesFolders(int i_folders, int i_files);
+    void GetUserStats(std::string i_user);
+    void SendUploadSpeed(int i_bytesPerSecond);
+    void GetOwnPrivilegesStatus();
+    void GetRoomList();
+    void EnterRoom(std::string i_room);
+    void LeaveRoom(std::string i_room);
+    void SendRoomChat(std::string i_room, std::string i_text);
+    void SendPrivateChat(std::string i_user, std::string i_text);
+
+    // Frames one message and sends it; without force it is dropped unless
+    // the client is logged in. Also the way the distributed network talks to
+    // the server.
+    void SendMessage(quint32 i_code, const QByteArray& i_payload, bool i_force = false);
+
+signals:
+    void Connecting();
+    void Connected();
+    void Disconnected();
+    void ConnectionFailed(std::string reason);
+    void PrivateChat(std::string user, std::string text, time_t time, bool spontaneous);
+    void ReceivedOwnPrivilegesStatus(int seconds);
+    void SearchRequested(unsigned int token, std::string text, bool wishList);
+    void AddUserResponse(std::string user, bool exists);
+    void RoomChat(std::string room, std::string user, std::string text);
+    void ReceivedUserStats(std::string user, UserStats stats);
+    void IndirectPeerConnectionFailure(unsigned int token);
+    // Messages of the distributed network (93, 102, 130), payload unparsed.
+    void DistributedNetworkMessage(quint32 code, QByteArray payload);
+    // The server set the interval of the wish-list searches.
+    void WishListIntervalReceived(unsigned int seconds);
+
+private slots:
+    void OnSocketConnected();
+    void OnSocketReadyRead();
+    void OnSocketLost();
+    void OnConnectTimeout();
+    void OnHalfMinuteTick();
+    void OnHourTick();
+
+private:
+    friend class ServerMessageHandler;
+
+    void HandleMessage(quint32 i_code, const QByteArray& i_payload);
+    void OpenSocket();
+    void SendLogin();
+    void OnLoginAccepted();
+    void OnLoginRefused(const std::string& i_reason);
+    void AcknowledgePrivateChat(quint32 i_messageId);
+    void AfterLoginWork();
+    // The socket failed, closed or broke the protocol.
+    void HandleLoss();
+    void DropConnection();
+    void ClearOnlineUsers();
+    void StartPortForwarding();
+
+    State m_state = State::Disconnected;
+    bool m_abruptlyDisconnected = false;
+    QString m_host;
+    quint16 m_port = 0;
+    int m_connectTimeoutMs = ConnectTimeoutMs;
+    int m_loginTimeoutMs = LoginTimeoutMs;
+    // Grows with every socket, so a loop over received frames notices that
+    // its connection was replaced under it.
+    quint64 m_connectionId = 0;
+    unsigned int m_searchToken = 0;
+    unsigned int m_indirectToken = 0;
+    QTcpSocket* mp_socket = nullptr;
+    QTimer m_connectTimer;
+    std::unique_ptr<ServerFrameReader> mp_frameReader;
+    std::unique_ptr<ServerMessageHandler> mp_messageHandler;
+    std::unique_ptr<PortForwarderInterface> mp_portForwarder;
+};
+
+extern Server* gp_server;

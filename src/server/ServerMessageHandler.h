@@ -1,0 +1,50 @@
+#pragma once
+
+#include "store/Item.h"
+
+#include <QByteArray>
+#include <QtGlobal>
+
+#include <string>
+
+class Server;
+class ServerMessageReader;
+
+// Reads every message that comes from the server and turns it into item
+// changes and signals of the server link. A message that cannot be read is
+// logged and ignored; the connection stays.
+class ServerMessageHandler
+{
+public:
+    explicit ServerMessageHandler(Server& io_server);
+
+    void Handle(quint32 i_code, const QByteArray& i_payload);
+
+private:
+    void HandleLogin(const QByteArray& i_payload);
+    void HandleUserAddress(const QByteArray& i_payload);
+    void HandleAddUser(const QByteArray& i_payload);
+    void HandleUserStatus(const QByteArray& i_payload);
+    void HandleRoomChat(const QByteArray& i_payload);
+    void HandleJoinRoom(const QByteArray& i_payload);
+    void HandleLeaveRoom(const QByteArray& i_payload);
+    void HandleUserJoinedRoom(const QByteArray& i_payload);
+    void HandleUserLeftRoom(const QByteArray& i_payload);
+    void HandleConnectToPeer(const QByteArray& i_payload);
+    void HandlePrivateChat(const QByteArray& i_payload);
+    void HandleUserStats(const QByteArray& i_payload);
+    void HandleRoomList(const QByteArray& i_payload);
+    void HandlePrivileges(const QByteArray& i_payload);
+    void HandleWishListInterval(const QByteArray& i_payload);
+    void HandleCantConnectToPeer(const QByteArray& i_payload);
+
+    // The optional [u32 obfuscation type][u32 obfuscated port] tail: absent
+    // gives port 0; a partial tail fails the reader.
+    static quint32 ReadObfuscatedPort(ServerMessageReader& io_reader);
+    static void SetUserAddress(ItemPtr i_user, quint32 i_address, quint32 i_port, quint32 i_obfuscatedPort);
+    static void SetUserFigures(ItemPtr i_user, qint32 i_averageSpeed, qint32 i_files, const std::string& i_countryCode);
+    static void SetOnline(const std::string& i_user, bool i_online);
+    static void Malformed(quint32 i_code);
+
+    Server& m_server;
+};

@@ -1,0 +1,102 @@
+#include "server/ServerMessageReader.h"
+
+#include "io/UserStats.h"
+
+ServerMessageReader::ServerMessageReader(const QByteArray& i_payload)
+{
+    m_stream.WriteBuffer(i_payload.constData(), static_cast<unsigned long>(i_payload.size()));
+}
+
+ServerMessageReader& ServerMessageReader::U8(quint8& o_value)
+{
+    m_ok = m_ok && m_stream.Read(o_value);
+    return *this;
+}
+
+ServerMessageReader& ServerMessageReader::U32(quint32& o_value)
+{
+    unsigned int l_value = 0;
+    m_ok = m_ok && m_stream.Read(l_value);
+    if (m_ok)
+        o_value = l_value;
+    return *this;
+}
+
+ServerMessageReader& ServerMessageReader::I32(qint32& o_value)
+{
+    int l_value = 0;
+    m_ok = m_ok && m_stream.Read(l_value);
+    if (m_ok)
+        o_value = l_value;
+    return *this;
+}
+
+ServerMessageReader& ServerMessageReader::I64(qint64& o_value)
+{
+    m_ok = m_ok && m_stream.Read(o_value);
+    return *this;
+}
+
+ServerMessageReader& ServerMessageReader::Str(std::string& o_text)
+{
+    m_ok = m_ok && m_stream.Read(o_text);
+    return *this;
+}
+
+ServerMessageReader& ServerMessageReader::Stats(UserStats& o_stats)
+{
+    m_ok = m_ok && o_stats.Read(m_stream);
+    return *this;
+}
+
+bool ServerMessageReader::ReadCount(quint32& o_count)
+{
+    unsigned int l_count = 0;
+    m_ok = m_ok && m_stream.Read(l_count) && l_count <= InputStream::MaxCount;
+    o_count = m_ok ? l_count : 0;
+    return m_ok;
+}
+
+// Elements are read one by one, never reserved ahead: a count that the
+// payload cannot back fails at the first missing element.
+ServerMessageReader& ServerMessageReader::StrList(std::vector<std::string>& o_list)
+{
+    quint32 l_count = 0;
+    o_list.clear();
+    if (!ReadCount(l_count))
+        return *this;
+    for (quint32 l_index = 0; l_index < l_count && m_ok; ++l_index) {
+        std::string l_text;
+        if (Str(l_text).Ok())
+            o_list.push_back(std::move(l_text));
+    }
+    return *this;
+}
+
+ServerMessageReader& ServerMessageReader::U32List(std::vector<quint32>& o_list)
+{
+    quint32 l_count = 0;
+    o_list.clear();
+    if (!ReadCount(l_count))
+        return *this;
+    for (quint32 l_index = 0; l_index < l_count && m_ok; ++l_index) {
+        quint32 l_value = 0;
+        if (U32(l_value).Ok())
+            o_list.push_back(l_value);
+    }
+    return *this;
+}
+
+ServerMessageReader& ServerMessageReader::StatsList(std::vector<UserStats>& o_list)
+{
+    quint32 l_count = 0;
+    o_list.clear();
+    if (!ReadCount(l_count))
+        return *this;
+    for (quint32 l_index = 0; l_index < l_count && m_ok; ++l_index) {
+        UserStats l_stats;
+        if (Stats(l_stats).Ok())
+            o_list.push_back(l_stats);
+    }
+    return *this;
+}
