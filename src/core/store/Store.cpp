@@ -116,10 +116,6 @@ void FireConnectionHandlers(Relation* ip_relation, Item* ip_a, Item* ip_b)
     }
 }
 
-}  // namespace
-
-namespace {
-
 // Whether a holds b, asked of the cheaper side: a flag item with a million
 // partners is not searched when its partner has only a few.
 bool IsLinked(Item* ip_a, const PartnerSet* ip_aPartners, Item* ip_b, const PartnerSet* ip_bPartners)
