@@ -12,6 +12,7 @@
 #include <QFileInfo>
 #include <QTemporaryDir>
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -40,6 +41,38 @@ long PeakResidentBytes()
             return std::atol(l_line.c_str() + 6) * 1024;
     }
     return 0;
+}
+
+// The machine's cost of one dependent random read in a working set of the
+// given size: the floor under every figure that chases pointers.
+double RandomReadNanoseconds(std::size_t i_bytes)
+{
+    struct alignas(64) Node
+    {
+        std::size_t m_next;
+    };
+    const std::size_t l_count = i_bytes / sizeof(Node);
+    std::vector<std::size_t> l_order(l_count);
+    for (std::size_t l_index = 0; l_index < l_count; ++l_index)
+        l_order[l_index] = l_index;
+    std::uint64_t l_state = 88172645463325252ull;
+    for (std::size_t l_index = l_count - 1; l_index > 1; --l_index) {
+        l_state ^= l_state << 13;
+        l_state ^= l_state >> 7;
+        l_state ^= l_state << 17;
+        std::swap(l_order[l_index], l_order[1 + l_state % l_index]);
+    }
+    std::vector<Node> l_nodes(l_count);
+    for (std::size_t l_index = 0; l_index < l_count; ++l_index)
+        l_nodes[l_order[l_index]].m_next = l_order[(l_index + 1) % l_count];
+    const std::size_t l_steps = 2000000;
+    std::size_t l_at = 0;
+    QElapsedTimer l_timer;
+    l_timer.start();
+    for (std::size_t l_step = 0; l_step < l_steps; ++l_step)
+        l_at = l_nodes[l_at].m_next;
+    const double l_result = double(l_timer.nsecsElapsed()) / double(l_steps);
+    return l_at == std::size_t(-1) ? 0 : l_result;
 }
 
 void Print(const char* ip_figure, long i_n, double i_value, const char* ip_unit)
@@ -80,7 +113,7 @@ void Run(long i_n)
     std::vector<std::string> l_names;
     l_names.reserve(std::size_t(i_n));
     for (long l_n = 0; l_n < i_n; ++l_n)
-        l_names.push_back("f" + std::to_string(l_n * 7919 % (i_n * 13)) + ".mp3");
+        l_names.push_back(std::to_string(l_n * 7919 % (i_n * 13)).append(".mp3").insert(0, 1, 'f'));
     std::vector<ItemPtr> l_sizes, l_words, l_folders;
     for (int l_n = 0; l_n < 1000; ++l_n) {
         l_sizes.push_back(lp_size->GetItem(l_n * 4096));
@@ -126,6 +159,7 @@ void Run(long i_n)
     Print("collect_per_item", i_n, l_collect / double(l_items), "ns");
 
     Print("memory_per_record", i_n, double(l_after - l_before) / double(i_n), "bytes");
+    Print("random_read_same_size", i_n, RandomReadNanoseconds(std::size_t(l_after - l_before)), "ns");
     Print("peak_memory_per_record", i_n, double(PeakResidentBytes()) / double(i_n), "bytes");
 
     QTemporaryDir l_folder;
