@@ -1,6 +1,7 @@
 #include "frame/MainWindow.h"
 #include "platform/SingleInstanceGuard.h"
 #include "platform/TerminationSignals.h"
+#include "server/PortForwarder.h"
 #include "widgets/DesktopServicesOpener.h"
 
 #include <QApplication>
@@ -26,6 +27,9 @@ int qMain(int argc, char** argv)
     if (!QApplication::setStyle(QStringLiteral("Plastique")))
         QApplication::setStyle(QStringLiteral("Fusion"));
     InstallDesktopServicesOpener();
+    // Port forwarding talks to the real router only in the program itself;
+    // tests install fakes.
+    InstallRouterGateway();
 
     // Ending the loop on SIGTERM or SIGINT lets the window's shut-down run.
     TerminationSignals l_termination;

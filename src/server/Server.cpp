@@ -4,7 +4,7 @@
 #include "persist/Settings.h"
 #include "platform/ServerAddress.h"
 #include "runtime/TimerManager.h"
-#include "server/PortForwarderInterface.h"
+#include "server/PortForwarder.h"
 #include "server/ServerFrameReader.h"
 #include "server/ServerMessageHandler.h"
 #include "server/ServerMessageWriter.h"
@@ -19,7 +19,8 @@ Server::Server()
     : m_host(QString::fromLatin1(g_serverHost)),
       m_port(g_serverPort),
       mp_frameReader(std::make_unique<ServerFrameReader>()),
-      mp_messageHandler(std::make_unique<ServerMessageHandler>(*this))
+      mp_messageHandler(std::make_unique<ServerMessageHandler>(*this)),
+      mp_portForwarder(std::make_unique<PortForwarder>())
 {
     gp_server = this;
     m_connectTimer.setSingleShot(true);

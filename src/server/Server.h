@@ -20,8 +20,10 @@ class ServerMessageHandler;
 
 // The client's one connection to the central server. It logs in, keeps the
 // users', rooms' and members' state as items, carries chat and searches, and
-// relays connection requests between peers. Every request is dropped
-// silently unless the client is logged in; no request reports a failure.
+// relays connection requests between peers, and tells the server the
+// client's place in the distributed network. It owns the UPnP port
+// forwarder. Every request is dropped silently unless the client is logged
+// in; no request reports a failure.
 class Server : public QObject, public DataLoadedEventHandler
 {
     Q_OBJECT
@@ -48,13 +50,17 @@ public:
         SendFilesFoldersCode = 35,
         GetUserStatsCode = 36,
         RoomListCode = 64,
+        HaveNoParentCode = 71,
         PrivilegesCode = 92,
         EmbeddedDistributedCode = 93,
-        DistributedCode102 = 102,
+        AcceptChildrenCode = 100,
+        ParentCandidatesCode = 102,
         WishListSearchCode = 103,
         WishListIntervalCode = 104,
         SendUploadSpeedCode = 121,
-        DistributedCode130 = 130,
+        BranchLevelCode = 126,
+        BranchRootCode = 127,
+        DistributedResetCode = 130,
         CantConnectToPeerCode = 1001,
     };
 
@@ -84,7 +90,8 @@ public:
     void SetServerAddress(const QString& i_host, quint16 i_port);
     // How long a connection attempt, and then the login, may take.
     void SetAttemptTimeouts(int i_connectMs, int i_loginMs);
-    // The port forwarder (may stay null); the link owns it.
+    // Replaces the port forwarder that the constructor made (null: none);
+    // the link owns it.
     void SetPortForwarder(std::unique_ptr<PortForwarderInterface> ip_portForwarder);
     PortForwarderInterface* GetPortForwarder() const { return mp_portForwarder.get(); }
 
@@ -104,6 +111,11 @@ public:
     void LeaveRoom(std::string i_room);
     void SendRoomChat(std::string i_room, std::string i_text);
     void SendPrivateChat(std::string i_user, std::string i_text);
+    // The distributed network's state as the server must know it.
+    void SendHaveNoParent(bool i_haveNoParent);
+    void SendAcceptChildren(bool i_acceptChildren);
+    void SendBranchLevel(int i_level);
+    void SendBranchRoot(std::string i_root);
 
     // Frames one message and sends it; without force it is dropped unless
     // the client is logged in. Also the way the distributed network talks to

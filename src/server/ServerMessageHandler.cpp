@@ -34,8 +34,8 @@ void ServerMessageHandler::Handle(quint32 i_code, const QByteArray& i_payload)
     case Server::WishListIntervalCode: HandleWishListInterval(i_payload); break;
     case Server::CantConnectToPeerCode: HandleCantConnectToPeer(i_payload); break;
     case Server::EmbeddedDistributedCode:
-    case Server::DistributedCode102:
-    case Server::DistributedCode130:
+    case Server::ParentCandidatesCode:
+    case Server::DistributedResetCode:
         emit m_server.DistributedNetworkMessage(i_code, i_payload);
         break;
     default:

@@ -110,3 +110,23 @@ void Server::AcknowledgePrivateChat(quint32 i_messageId)
 {
     SendMessage(AckPrivateChatCode, ServerMessageWriter().U32(i_messageId).Payload());
 }
+
+void Server::SendHaveNoParent(bool i_haveNoParent)
+{
+    SendMessage(HaveNoParentCode, ServerMessageWriter().U8(i_haveNoParent ? 1 : 0).Payload());
+}
+
+void Server::SendAcceptChildren(bool i_acceptChildren)
+{
+    SendMessage(AcceptChildrenCode, ServerMessageWriter().U8(i_acceptChildren ? 1 : 0).Payload());
+}
+
+void Server::SendBranchLevel(int i_level)
+{
+    SendMessage(BranchLevelCode, ServerMessageWriter().U32(quint32(i_level)).Payload());
+}
+
+void Server::SendBranchRoot(std::string i_root)
+{
+    SendMessage(BranchRootCode, ServerMessageWriter().Str(i_root).Payload());
+}

@@ -2,9 +2,12 @@
 
 // The surroundings a server link needs in a test: a fresh store, the timer
 // service, a data saver, the settings and the neighbours' item types that the
-// link writes into, and a fake central server on the loopback.
+// link writes into, a fake central server on the loopback, and a fake
+// gateway for the port forwarder that the link makes, so that no UPnP
+// discovery ever leaves the machine.
 
 #include "FakeCentralServer.h"
+#include "FakeGateway.h"
 
 #include "log/LogService.h"
 #include "persist/DataSaver.h"
@@ -64,6 +67,7 @@ struct ServerTestSetup
         SetLogFolder(m_logFolder.path());
         mp_timers = std::make_unique<TimerManager>();
         mp_saver = std::make_unique<DataSaver>();
+        PortForwarder::SetGatewayFactory(FakeGateway::Factory(mp_gateway));
         mp_server = std::make_unique<Server>();
         mp_server->CreateData();
         Settings::DeclareTypes();
@@ -93,6 +97,7 @@ struct ServerTestSetup
     Server& Link() { return *mp_server; }
 
     QTemporaryDir m_logFolder;
+    std::shared_ptr<FakeGatewayScript> mp_gateway = std::make_shared<FakeGatewayScript>();
     FakeCentralServer m_fake;
     std::unique_ptr<TimerManager> mp_timers;
     std::unique_ptr<DataSaver> mp_saver;

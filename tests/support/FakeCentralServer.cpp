@@ -24,11 +24,19 @@ enum : quint32 {
     ConnectToPeer = 18,
     MessageUser = 22,
     MessageAcked = 23,
+    FileSearch = 26,
     SharedFoldersFiles = 35,
     GetUserStats = 36,
     RoomList = 64,
+    HaveNoParent = 71,
     CheckPrivileges = 92,
+    EmbeddedDistributed = 93,
+    AcceptChildren = 100,
+    ParentCandidates = 102,
     SendUploadSpeed = 121,
+    BranchLevel = 126,
+    BranchRoot = 127,
+    DistributedReset = 130,
     CantConnectToPeer = 1001,
 };
 
@@ -108,6 +116,15 @@ FakeCentralServer::Client* FakeCentralServer::FindClient(QTcpSocket* ip_socket)
 FakeCentralServer::Client* FakeCentralServer::FindUser(const std::string& i_user)
 {
     for (Client& l_client : m_clients) {
+        if (l_client.m_loggedIn && l_client.m_user == i_user)
+            return &l_client;
+    }
+    return nullptr;
+}
+
+const FakeCentralServer::Client* FakeCentralServer::FindUser(const std::string& i_user) const
+{
+    for (const Client& l_client : m_clients) {
         if (l_client.m_loggedIn && l_client.m_user == i_user)
             return &l_client;
     }
@@ -267,6 +284,13 @@ void FakeCentralServer::Handle(Client& io_client, quint32 i_code, const QByteArr
     case RoomList: AnswerRoomList(io_client); break;
     case CheckPrivileges: WriteFrame(io_client, CheckPrivileges, WireWriter().U32(m_privilegeSeconds)); break;
     case SendUploadSpeed: io_client.m_speed = l_reader.I32(); break;
+    case FileSearch: PassSearchToRoots(io_client, i_payload); break;
+    case HaveNoParent:
+    case AcceptChildren:
+    case BranchLevel:
+    case BranchRoot:
+        HandleDistributedState(io_client, i_code, i_payload);
+        break;
     case CantConnectToPeer: {
         const quint32 l_token = l_reader.U32();
         const std::string l_user = l_reader.Str();
@@ -449,4 +473,108 @@ void FakeCentralServer::DeliverPrivateChat(Client& io_target, const std::string&
 {
     const quint32 l_time = static_cast<quint32>(std::time(nullptr));
     WriteFrame(io_target, MessageUser, WireWriter().U32(m_nextMessageId++).U32(l_time).Str(i_from).Str(i_text).U8(i_new ? 1 : 0));
+}
+
+bool FakeCentralServer::SendParentCandidates(const std::string& i_user, const std::vector<ParentCandidate>& i_candidates)
+{
+    WireWriter l_payload;
+    l_payload.U32(static_cast<quint32>(i_candidates.size()));
+    for (const ParentCandidate& l_candidate : i_candidates)
+        l_payload.Str(l_candidate.m_user).U32(l_candidate.m_address).U32(l_candidate.m_port);
+    return Send(i_user, ParentCandidates, l_payload);
+}
+
+bool FakeCentralServer::SendEmbeddedSearch(const std::string& i_user, const std::string& i_from, quint32 i_token,
+                                           const std::string& i_query)
+{
+    return Send(i_user, EmbeddedDistributed, WireWriter().U8(3).U32(0).Str(i_from).U32(i_token).Str(i_query));
+}
+
+bool FakeCentralServer::SendDistributedReset(const std::string& i_user)
+{
+    return Send(i_user, DistributedReset, QByteArray());
+}
+
+FakeCentralServer::DistributedState FakeCentralServer::DistributedStateOf(const std::string& i_user) const
+{
+    const Client* lp_client = FindUser(i_user);
+    return lp_client ? lp_client->m_distributed : DistributedState();
+}
+
+void FakeCentralServer::HandleDistributedState(Client& io_client, quint32 i_code, const QByteArray& i_payload)
+{
+    WireReader l_reader(i_payload);
+    DistributedState& l_state = io_client.m_distributed;
+    switch (i_code) {
+    case HaveNoParent: {
+        const quint8 l_flag = l_reader.U8();
+        if (!l_reader.Ok())
+            return;
+        l_state.m_haveNoParentReported = true;
+        l_state.m_haveNoParent = l_flag != 0;
+        if (l_state.m_haveNoParent)
+            OfferParents(io_client);
+        break;
+    }
+    case AcceptChildren: {
+        const quint8 l_flag = l_reader.U8();
+        if (!l_reader.Ok())
+            return;
+        l_state.m_acceptChildrenReported = true;
+        l_state.m_acceptChildren = l_flag != 0;
+        break;
+    }
+    case BranchLevel: {
+        const quint32 l_level = l_reader.U32();
+        if (!l_reader.Ok())
+            return;
+        l_state.m_branchLevelReported = true;
+        l_state.m_branchLevel = l_level;
+        break;
+    }
+    case BranchRoot: {
+        const std::string l_root = l_reader.Str();
+        if (!l_reader.Ok())
+            return;
+        l_state.m_branchRootReported = true;
+        l_state.m_branchRoot = l_root;
+        break;
+    }
+    default:
+        break;
+    }
+}
+
+void FakeCentralServer::OfferParents(Client& io_client)
+{
+    std::vector<ParentCandidate> l_candidates;
+    for (const auto& [l_user, l_info] : m_knownUsers) {
+        if (l_info.m_acceptsChildren && l_user != io_client.m_user)
+            l_candidates.push_back(ParentCandidate{l_user, l_info.m_address, l_info.m_port});
+    }
+    for (const Client& l_client : m_clients) {
+        if (l_client.m_loggedIn && &l_client != &io_client && l_client.m_distributed.m_acceptChildren)
+            l_candidates.push_back(ParentCandidate{l_client.m_user, LoopbackAddress, l_client.m_port});
+    }
+    if (l_candidates.empty())
+        return;
+    WireWriter l_payload;
+    l_payload.U32(static_cast<quint32>(l_candidates.size()));
+    for (const ParentCandidate& l_candidate : l_candidates)
+        l_payload.Str(l_candidate.m_user).U32(l_candidate.m_address).U32(l_candidate.m_port);
+    WriteFrame(io_client, ParentCandidates, l_payload);
+}
+
+void FakeCentralServer::PassSearchToRoots(const Client& i_from, const QByteArray& i_payload)
+{
+    WireReader l_reader(i_payload);
+    const quint32 l_token = l_reader.U32();
+    const std::string l_query = l_reader.Str();
+    if (!l_reader.Ok())
+        return;
+    const QByteArray l_embedded = WireWriter().U8(3).U32(0).Str(i_from.m_user).U32(l_token).Str(l_query);
+    for (Client& l_client : m_clients) {
+        if (l_client.m_loggedIn && l_client.m_distributed.m_haveNoParent)
+            WriteFrame(l_client, EmbeddedDistributed, l_embedded);
+    }
 }

@@ -20,8 +20,12 @@ class QTcpSocket;
 // unanswered), addresses, user lookups, rooms and room chat (sent back to
 // every member, the sender included), private chat (not echoed to the
 // sender), relayed connection requests, statistics, the room list and
-// privileges. Everything a client sends is recorded; tests send anything
-// else themselves with Send/SendRaw.
+// privileges, and the distributed network: it keeps each client's reported
+// place in the tree (71, 100, 126, 127), names the candidates that accept
+// children as parents to a client that reports having none (102), passes
+// every search on to the clients without a parent (93), and resets a client
+// on request (130). Everything a client sends is recorded; tests send
+// anything else themselves with Send/SendRaw.
 class FakeCentralServer : public QObject
 {
     Q_OBJECT
@@ -48,6 +52,29 @@ public:
         quint32 m_address = 0;
         quint32 m_port = 0;
         quint32 m_obfuscatedPort = 0;
+        // Named as a parent candidate (with the address and port above).
+        bool m_acceptsChildren = false;
+    };
+
+    // What a client last told about its place in the distributed network;
+    // a field it never reported keeps its "Reported" flag false.
+    struct DistributedState
+    {
+        bool m_haveNoParentReported = false;
+        bool m_haveNoParent = false;
+        bool m_acceptChildrenReported = false;
+        bool m_acceptChildren = false;
+        bool m_branchLevelReported = false;
+        quint32 m_branchLevel = 0;
+        bool m_branchRootReported = false;
+        std::string m_branchRoot;
+    };
+
+    struct ParentCandidate
+    {
+        std::string m_user;
+        quint32 m_address = LoopbackAddress;
+        quint32 m_port = 0;
     };
 
     static constexpr quint32 LoopbackAddress = 0x7F000001;
@@ -81,6 +108,13 @@ public:
     // To the most recent client, logged in or not.
     bool SendToLatest(quint32 i_code, const QByteArray& i_payload);
     bool SendRawToLatest(const QByteArray& i_bytes);
+    // The distributed network's messages to a logged-in user's client.
+    bool SendParentCandidates(const std::string& i_user, const std::vector<ParentCandidate>& i_candidates);
+    bool SendEmbeddedSearch(const std::string& i_user, const std::string& i_from, quint32 i_token, const std::string& i_query);
+    bool SendDistributedReset(const std::string& i_user);
+    // The state of the logged-in user's client (all unreported when none).
+    DistributedState DistributedStateOf(const std::string& i_user) const;
+
     // Closes the connection of the user (or, for "", of the latest client).
     void DropClient(const std::string& i_user = std::string());
 
@@ -114,6 +148,7 @@ private:
         qint32 m_files = 0;
         qint32 m_folders = 0;
         qint32 m_speed = 0;
+        DistributedState m_distributed;
     };
 
     void OnNewConnection();
@@ -130,10 +165,14 @@ private:
     void AnswerAddress(Client& io_client, const std::string& i_user);
     void AnswerStats(Client& io_client, const std::string& i_user);
     void AnswerRoomList(Client& io_client);
+    void HandleDistributedState(Client& io_client, quint32 i_code, const QByteArray& i_payload);
+    void OfferParents(Client& io_client);
+    void PassSearchToRoots(const Client& i_from, const QByteArray& i_payload);
     void AppendMemberFigures(const std::string& i_user, QByteArray& io_payload) const;
     KnownUser FiguresOf(const std::string& i_user) const;
     Client* FindClient(QTcpSocket* ip_socket);
     Client* FindUser(const std::string& i_user);
+    const Client* FindUser(const std::string& i_user) const;
     void WriteFrame(Client& io_client, quint32 i_code, const QByteArray& i_payload);
 
     QTcpServer m_listener;

@@ -1,0 +1,70 @@
+// Connections accepted on the listening ports, and connections made back to
+// peers whose requests the server relayed.
+#include "peer/PeerMessenger.h"
+
+#include "log/Log.h"
+#include "peer/PeerEnvironment.h"
+#include "peer/PeerItems.h"
+
+#include <QTcpSocket>
+
+using namespace PeerItems;
+
+void PeerMessenger::OnNewConnection()
+{
+    AcceptConnection(m_server, false);
+}
+
+void PeerMessenger::OnNewObfuscatedConnection()
+{
+    AcceptConnection(m_obfuscatedServer, true);
+}
+
+void PeerMessenger::AcceptConnection(QTcpServer& io_listener, bool i_obfuscated)
+{
+    QTcpSocket* lp_socket = io_listener.nextPendingConnection();
+    if (!lp_socket)
+        return;
+    lp_socket->setSocketOption(QAbstractSocket::KeepAliveOption, 1);
+    connect(lp_socket, &QIODevice::readyRead, this, &PeerMessenger::OnSocketReadyToRead);
+    connect(lp_socket, &QAbstractSocket::errorOccurred, this, &PeerMessenger::OnSocketError);
+    connect(lp_socket, &QAbstractSocket::disconnected, this, &PeerMessenger::OnSocketClosed);
+    ItemPtr l_item = d.GetType("uninitialized_socket")->NewItem(Value(lp_socket));
+    if (i_obfuscated)
+        l_item.NewItem("is_obfuscated");
+    m_idleWatch.Watch(lp_socket, PeerNow());
+}
+
+void PeerMessenger::OnPeerConnectionRequest(Item* ip_request)
+{
+    ItemPtr l_request(ip_request);
+    if (l_request.IsConnected("peer_connection_request_socket"))
+        return;
+
+    ItemPtr l_user = l_request["user"];
+    auto* lp_socket = new QTcpSocket;
+    const quint32 l_address = l_user["user_address"].AsUInt();
+    bool l_obfuscated = false;
+    const int l_port = GetUserPort(l_user, l_obfuscated);
+    if (l_obfuscated)
+        l_request.NewItem("is_obfuscated");
+
+    // The records stand before the socket can report anything.
+    ItemPtr l_socketItem = d.GetType("peer_connection_request_socket")->NewItem(Value(lp_socket));
+    l_request += l_socketItem;
+    l_socketItem += d.GetType("socket_creation_time")->GetItem(PeerTimeStamp());
+    connect(lp_socket, &QAbstractSocket::connected, this, &PeerMessenger::OnIndirectResponseSocketConnected);
+    connect(lp_socket, &QAbstractSocket::errorOccurred, this, &PeerMessenger::OnSocketError);
+    connect(lp_socket, &QAbstractSocket::disconnected, this, &PeerMessenger::OnSocketClosed);
+
+    Log(LogArea, 1, QString("Indirect peer connection requested from user %1").arg(Text(l_user)), l_user);
+    StartConnecting(lp_socket, l_address, l_port, &PeerMessenger::FailConnectionBack);
+}
+
+void PeerMessenger::FailConnectionBack(QTcpSocket* ip_socket)
+{
+    // Only while the socket still answers its request; otherwise it has
+    // been taken down already.
+    if (SocketItem("peer_connection_request_socket", ip_socket))
+        DisposeOfSocket(ip_socket);
+}

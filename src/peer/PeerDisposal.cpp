@@ -1,0 +1,209 @@
+// Taking sockets down, the activity time of messaging connections, and the
+// half-minute sweep of everything that went stale.
+#include "peer/PeerMessenger.h"
+
+#include "log/Log.h"
+#include "peer/PeerEnvironment.h"
+#include "peer/PeerItems.h"
+
+#include <QTcpSocket>
+
+using namespace PeerItems;
+
+namespace
+{
+constexpr qint64 QueuedMessageLimitMs = 299999;
+constexpr qint64 AttemptLimitMs = 59999;
+constexpr qint64 IdleConnectionLimitMs = 119999;
+
+// Whether an item stamped with this text has outlived the limit. A stamp
+// that is missing or cannot be read counts as expired: nothing else would
+// ever end the item. A stamp ahead of now is not expired.
+bool StampExpired(ItemPtr i_stamp, const QDateTime& i_now, qint64 i_limitMs)
+{
+    qint64 l_age = 0;
+    if (!PeerStampAge(i_stamp.AsString(), i_now, l_age))
+        return true;
+    return l_age > i_limitMs;
+}
+}
+
+void PeerMessenger::OnSocketClosed()
+{
+    if (auto* lp_socket = qobject_cast<QTcpSocket*>(sender()))
+        DisposeOfSocket(lp_socket);
+}
+
+void PeerMessenger::OnSocketError(QAbstractSocket::SocketError)
+{
+    if (auto* lp_socket = qobject_cast<QTcpSocket*>(sender()))
+        DisposeOfSocket(lp_socket);
+}
+
+void PeerMessenger::DisposeOfSocket(QTcpSocket* ip_socket)
+{
+    if (g_peerMessengerDeleted)
+        return;
+    DisposeOfSocketInner(ip_socket);
+
+    // Whatever still stands for the socket goes too: a connection back whose
+    // request was gone, or a direct attempt.
+    ItemPtr l_items[] = {SocketItem("peer_connection_request_socket", ip_socket),
+                         SocketItem("uninitialized_socket", ip_socket), SocketItem("peer_socket", ip_socket),
+                         SocketItem("connect_to_peer_request_socket", ip_socket)};
+    for (ItemPtr l_item : l_items) {
+        if (l_item)
+            l_item.Remove();
+    }
+}
+
+void PeerMessenger::DisposeOfSocketInner(QTcpSocket* ip_socket)
+{
+    QObject::disconnect(ip_socket, nullptr, this, nullptr);
+    ip_socket->close();
+    ip_socket->deleteLater();
+    Log(LogArea, 1, "Disposing of socket");
+
+    if (ItemPtr l_answer = SocketItem("peer_connection_request_socket", ip_socket)) {
+        Log(LogArea, 2, "Identified as peer connection request socket");
+        if (ItemPtr l_request = l_answer["peer_connection_request"]) {
+            Log(LogArea, 2, "Request found, removing");
+            GetPeerServerRequests().SendCantConnectToPeer(l_request["peer_connection_request_id"].AsUInt(),
+                                                          l_request["user"].AsString());
+            l_request.Remove();
+            l_answer.Remove();
+        } else {
+            Log(LogArea, 2, "Request not found");
+        }
+    } else if (ItemPtr l_accepted = SocketItem("uninitialized_socket", ip_socket)) {
+        Log(LogArea, 2, "Identified as uninitialized socket");
+        l_accepted.Remove();
+    } else if (ItemPtr l_messaging = SocketItem("peer_socket", ip_socket)) {
+        Log(LogArea, 2, "Identified as peer socket");
+        l_messaging.Remove();
+    } else {
+        Log(LogArea, 2, "Socket not identified");
+    }
+    m_socketBufferInfoMap.erase(ip_socket);
+    m_idleWatch.Forget(ip_socket);
+}
+
+void PeerMessenger::OnPeerSocketItemAdded(Item* ip_socketItem)
+{
+    auto* lp_time = new QDateTime(PeerNow());
+    ItemPtr(ip_socketItem) += d.GetType("last_activity_time")->GetItem(Value(lp_time));
+}
+
+void PeerMessenger::OnPeerSocketItemRemoved(Item* ip_socketItem)
+{
+    ItemPtr l_activity = ItemPtr(ip_socketItem)["last_activity_time"];
+    if (!l_activity)
+        return;
+    auto* lp_time = l_activity.AsObject<QDateTime>();
+    l_activity.Remove();
+    delete lp_time;
+}
+
+void PeerMessenger::EveryHalfMinute()
+{
+    const QDateTime l_now = PeerNow();
+    PeerOutgoingQueue::Expire(l_now, QueuedMessageLimitMs);
+    ExpireRelayedRequests(l_now);
+    ExpireDirectAttempts(l_now);
+    ExpireConnectionsBack(l_now);
+    ExpireIdleConnections(l_now);
+    ExpireSilentConnections(l_now);
+}
+
+void PeerMessenger::ExpireRelayedRequests(const QDateTime& i_now)
+{
+    for (ItemPtr l_relayed : d.GetType("indirect_connect_to_peer_request")->GetItems()) {
+        if (!StampExpired(l_relayed["send_time"], i_now, AttemptLimitMs))
+            continue;
+        Log(LogArea, 1,
+            QString("Indirect connection request of type %1 to %2 expired, removing.")
+                .arg(Text(l_relayed["peer_connection_type"]), Text(l_relayed["user"])),
+            l_relayed["user"]);
+        ItemPtr l_request = l_relayed["connect_to_peer_request"];
+        l_relayed.Remove();
+        if (l_request)
+            InspectPeerConnectionRequest(l_request);
+    }
+}
+
+void PeerMessenger::ExpireDirectAttempts(const QDateTime& i_now)
+{
+    for (ItemPtr l_record : d.GetType("connect_to_peer_request_socket")->GetItems()) {
+        if (!StampExpired(l_record["socket_creation_time"], i_now, AttemptLimitMs))
+            continue;
+        ItemPtr l_request = l_record["connect_to_peer_request"];
+        Log(LogArea, 1,
+            QString("Direct connection attempt of type %1 to %2 timed out, closing.")
+                .arg(Text(l_record["peer_connection_type"]), Text(l_record["user"])),
+            l_record["user"]);
+        auto* lp_socket = l_record.AsObject<QTcpSocket>();
+        l_record.Remove();
+        if (lp_socket) {
+            // close() may leave a connecting socket without any signal; the
+            // attempt ends here either way.
+            QObject::disconnect(lp_socket, nullptr, this, nullptr);
+            lp_socket->abort();
+            lp_socket->deleteLater();
+        }
+        if (l_request)
+            InspectPeerConnectionRequest(l_request);
+    }
+}
+
+void PeerMessenger::ExpireConnectionsBack(const QDateTime& i_now)
+{
+    for (ItemPtr l_answer : d.GetType("peer_connection_request_socket")->GetItems()) {
+        if (!StampExpired(l_answer["socket_creation_time"], i_now, AttemptLimitMs))
+            continue;
+        ItemPtr l_request = l_answer["peer_connection_request"];
+        Log(LogArea, 1,
+            QString("Indirect connection attempt of type %1 to %2 timed out, closing.")
+                .arg(Text(l_request["peer_connection_type"]), Text(l_request["user"])),
+            l_request["user"]);
+        auto* lp_socket = l_answer.AsObject<QTcpSocket>();
+        if (!lp_socket) {
+            l_answer.Remove();
+            continue;
+        }
+        // A connecting socket may never signal after close(): take it down
+        // here, which also tells the server.
+        QObject::disconnect(lp_socket, nullptr, this, nullptr);
+        lp_socket->abort();
+        DisposeOfSocket(lp_socket);
+    }
+}
+
+void PeerMessenger::ExpireIdleConnections(const QDateTime& i_now)
+{
+    for (ItemPtr l_connection : d.GetType("peer_socket")->GetItems()) {
+        auto* lp_lastActivity = l_connection["last_activity_time"].AsObject<QDateTime>();
+        if (lp_lastActivity && lp_lastActivity->isValid() && lp_lastActivity->msecsTo(i_now) <= IdleConnectionLimitMs)
+            continue;
+        ItemPtr l_user = l_connection["user"];
+        Log(LogArea, 1, QString("Peer connection to user %1 expired, closing.").arg(Text(l_user)), l_user);
+        // Disposal follows from the socket's own signals, possibly inside
+        // close() itself; the item is not touched again here.
+        if (auto* lp_socket = l_connection.AsObject<QTcpSocket>())
+            lp_socket->close();
+    }
+}
+
+void PeerMessenger::ExpireSilentConnections(const QDateTime& i_now)
+{
+    for (QTcpSocket* lp_socket : m_idleWatch.Expired(i_now, IdleConnectionLimitMs)) {
+        const auto l_record = m_socketBufferInfoMap.find(lp_socket);
+        const bool l_waitingForToken =
+            l_record != m_socketBufferInfoMap.end() && l_record->second.m_readFileConnectionReq;
+        if (!SocketItem("uninitialized_socket", lp_socket) && !l_waitingForToken) {
+            m_idleWatch.Forget(lp_socket);
+            continue;
+        }
+        Log(LogArea, 1, "Connection that never introduced itself expired, closing.");
+        DisposeOfSocket(lp_socket);
+    }
+}

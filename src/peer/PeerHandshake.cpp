@@ -1,0 +1,230 @@
+// The first message of a connection in both directions, and what each
+// connection becomes after it.
+#include "peer/PeerMessenger.h"
+
+#include "log/Log.h"
+#include "peer/PeerEnvironment.h"
+#include "peer/PeerFirstMessage.h"
+#include "peer/PeerItems.h"
+#include "persist/Settings.h"
+
+#include <QTcpSocket>
+
+using namespace PeerItems;
+
+void PeerMessenger::OnConnectToPeerSocketConnected()
+{
+    auto* lp_socket = qobject_cast<QTcpSocket*>(sender());
+    if (!lp_socket)
+        return;
+    lp_socket->setSocketOption(QAbstractSocket::KeepAliveOption, 1);
+
+    ItemPtr l_record = SocketItem("connect_to_peer_request_socket", lp_socket);
+    if (!l_record) {
+        // The attempt was given up meanwhile.
+        lp_socket->close();
+        lp_socket->deleteLater();
+        return;
+    }
+    const bool l_obfuscated = l_record.IsConnected("is_obfuscated");
+    const std::string l_user = l_record["user"].AsString();
+    const std::string l_type = l_record["peer_connection_type"].AsString();
+    ItemPtr l_userItem = l_record["user"];
+
+    Log(LogArea, 1, QString("Direct connection of type %1 to user %2 successful").arg(Text(l_type), Text(l_user)),
+        l_userItem);
+    MemStream l_first = PeerFirstMessage::MakeDirect(Settings::Get("username"), l_type);
+    SendMessage(lp_socket, l_first, l_obfuscated);
+    // The attempt's own error handling ends here.
+    disconnect(lp_socket, &QAbstractSocket::errorOccurred, nullptr, nullptr);
+
+    ItemPtr l_request = l_record["connect_to_peer_request"];
+    l_record.Remove();
+    if (l_request)
+        DisposeOfPeerConnectionRequest(l_request);
+
+    if (l_type == "P") {
+        connect(lp_socket, &QIODevice::readyRead, this, &PeerMessenger::OnSocketReadyToRead);
+        connect(lp_socket, &QAbstractSocket::errorOccurred, this, &PeerMessenger::OnSocketError);
+        connect(lp_socket, &QAbstractSocket::disconnected, this, &PeerMessenger::OnSocketClosed);
+        MakePeerSocket(lp_socket, l_user, l_obfuscated);
+    } else if (l_type == "F") {
+        disconnect(lp_socket, nullptr, this, nullptr);
+        emit FileConnectionAccepted(l_user, lp_socket);
+    } else if (l_type == "D") {
+        disconnect(lp_socket, nullptr, this, nullptr);
+        emit DNetConnectionAccepted(l_user, lp_socket);
+    }
+}
+
+void PeerMessenger::OnIndirectResponseSocketConnected()
+{
+    auto* lp_socket = qobject_cast<QTcpSocket*>(sender());
+    if (!lp_socket)
+        return;
+    lp_socket->setSocketOption(QAbstractSocket::KeepAliveOption, 1);
+
+    ItemPtr l_socketItem = SocketItem("peer_connection_request_socket", lp_socket);
+    ItemPtr l_request = l_socketItem["peer_connection_request"];
+    if (!l_request) {
+        // Nothing is left to answer; take the socket down like any other
+        // connection back that cannot go on.
+        DisposeOfSocket(lp_socket);
+        return;
+    }
+    const bool l_obfuscated = l_request.IsConnected("is_obfuscated");
+    MemStream l_first = PeerFirstMessage::MakeIndirect(l_request["peer_connection_request_id"].AsUInt());
+    SendMessage(lp_socket, l_first, l_obfuscated);
+    l_socketItem.Remove();
+
+    const std::string l_user = l_request["user"].AsString();
+    const std::string l_type = l_request["peer_connection_type"].AsString();
+    Log(LogArea, 1, QString("Response connection to indirect request from %1, type %2 opened").arg(Text(l_user), Text(l_type)),
+        l_request["user"]);
+    l_request.Remove();
+
+    if (l_type == "P") {
+        connect(lp_socket, &QIODevice::readyRead, this, &PeerMessenger::OnSocketReadyToRead);
+        MakePeerSocket(lp_socket, l_user, l_obfuscated);
+    } else if (l_type == "F") {
+        connect(lp_socket, &QIODevice::readyRead, this, &PeerMessenger::OnSocketReadyToRead);
+        WaitForTransferToken(lp_socket, l_user);
+    } else if (l_type == "D") {
+        QObject::disconnect(lp_socket, nullptr, nullptr, nullptr);
+        emit DNetConnectionRequested(l_user, lp_socket);
+    }
+}
+
+bool PeerMessenger::HandleMessage(QTcpSocket* ip_socket, MemStream i_message)
+{
+    ItemPtr l_uninitialized = SocketItem("uninitialized_socket", ip_socket);
+    if (l_uninitialized)
+        return HandleFirstMessage(ip_socket, l_uninitialized, i_message);
+
+    ItemPtr l_peerSocket = SocketItem("peer_socket", ip_socket);
+    if (!l_peerSocket) {
+        // Neither introduced nor a messaging connection: nobody owns what
+        // arrives here.
+        Log(LogArea, 1, "Message on a connection without a user, disposing of socket");
+        return false;
+    }
+    ItemPtr l_user = l_peerSocket["user"];
+    unsigned int l_code = 0;
+    if (!i_message.Read(l_code)) {
+        Log(LogArea, 1,
+            QString("Could not read message code on connection to user %1, disposing of socket").arg(Text(l_user)),
+            l_user);
+        return false;
+    }
+    if (auto* lp_lastActivity = l_peerSocket["last_activity_time"].AsObject<QDateTime>())
+        *lp_lastActivity = PeerNow();
+    Log(LogArea, 1,
+        QString("Received %1 message from user %2").arg(MessageCodeToString(static_cast<int>(l_code)), Text(l_user)),
+        l_user);
+    return true;
+}
+
+bool PeerMessenger::HandleFirstMessage(QTcpSocket* ip_socket, ItemPtr i_uninitializedSocket, MemStream& i_message)
+{
+    const bool l_obfuscated = i_uninitializedSocket.IsConnected("is_obfuscated");
+    // From here on the socket is no longer uninitialized, whatever follows.
+    i_uninitializedSocket.Remove();
+    m_idleWatch.Forget(ip_socket);
+
+    const PeerFirstMessage::Parsed l_first = PeerFirstMessage::Read(i_message);
+    bool l_ok = false;
+    switch (l_first.m_kind) {
+    case PeerFirstMessage::Kind::NoDirection:
+        Log(LogArea, 1, "Failed to read direction from new peer connection");
+        break;
+    case PeerFirstMessage::Kind::DirectUnreadable:
+        break;
+    case PeerFirstMessage::Kind::Direct: {
+        const std::string& l_user = l_first.m_user;
+        const std::string& l_type = l_first.m_connectionType;
+        ItemPtr l_userItem = UserItem(l_user);
+        if (l_type == "P") {
+            Log(LogArea, 1, QString("Accepted messaging connection to user %1").arg(Text(l_user)), l_userItem);
+            MakePeerSocket(ip_socket, l_user, l_obfuscated);
+            l_ok = true;
+        } else if (l_type == "F") {
+            Log(LogArea, 1, QString("Accepted file connection to user %1").arg(Text(l_user)), l_userItem);
+            WaitForTransferToken(ip_socket, l_user);
+            l_ok = true;
+        } else if (l_type == "D") {
+            Log(LogArea, 1, QString("Accepted DNet connection to user %1").arg(Text(l_user)), l_userItem);
+            AbandonSocket(ip_socket);
+            emit DNetConnectionRequested(l_user, ip_socket);
+            l_ok = true;
+        }
+        Log(LogArea, 1, QString("Peer connection of type %1 opened from user %2").arg(Text(l_type), Text(l_user)),
+            l_userItem);
+        break;
+    }
+    case PeerFirstMessage::Kind::IndirectUnreadable:
+        Log(LogArea, 1, "Failed to read req from indirect peer connection");
+        break;
+    case PeerFirstMessage::Kind::Indirect: {
+        ItemPtr l_ours = d.GetType("indirect_connect_to_peer_request")->HasItem(ToString(l_first.m_token));
+        if (!l_ours) {
+            Log(LogArea, 1, "Req sent on indirect peer connection not found");
+            break;
+        }
+        ItemPtr l_userItem = l_ours["user"];
+        const std::string l_user = l_userItem.AsString();
+        const std::string l_type = l_ours["peer_connection_type"].AsString();
+        ItemPtr l_attempt = l_ours["connect_to_peer_request"];
+        l_ours.Remove();
+        if (l_attempt)
+            DisposeOfPeerConnectionRequest(l_attempt);
+        Log(LogArea, 1,
+            QString("Found req, accepted indirect connection to user %1, connection type %2").arg(Text(l_user), Text(l_type)),
+            l_userItem);
+        if (l_type == "P") {
+            MakePeerSocket(ip_socket, l_user, l_obfuscated);
+            l_ok = true;
+        } else if (l_type == "F") {
+            AbandonSocket(ip_socket);
+            emit FileConnectionAccepted(l_user, ip_socket);
+            l_ok = true;
+        } else if (l_type == "D") {
+            AbandonSocket(ip_socket);
+            emit DNetConnectionAccepted(l_user, ip_socket);
+            l_ok = true;
+        }
+        break;
+    }
+    }
+    if (!l_ok)
+        Log(LogArea, 1, "Failure initializing peer connection, disposing of socket");
+    return l_ok;
+}
+
+void PeerMessenger::MakePeerSocket(QTcpSocket* ip_socket, const std::string& i_user, bool i_obfuscated)
+{
+    // Adding the item also gives the connection its activity time.
+    ItemPtr l_peerSocket = d.GetType("peer_socket")->NewItem(Value(ip_socket));
+    l_peerSocket += UserItem(i_user);
+    l_peerSocket += d.GetType("connection_open_time")->GetItem(PeerTimeStamp());
+    if (i_obfuscated)
+        l_peerSocket.NewItem("is_obfuscated");
+    SendUnsentMessages(i_user);
+}
+
+void PeerMessenger::WaitForTransferToken(QTcpSocket* ip_socket, const std::string& i_user)
+{
+    SocketBufferInfo& l_info = m_socketBufferInfoMap[ip_socket];
+    l_info.m_readFileConnectionReq = true;
+    l_info.m_user = i_user;
+    // No item times this wait.
+    m_idleWatch.Watch(ip_socket, PeerNow());
+}
+
+void PeerMessenger::AbandonSocket(QTcpSocket* ip_socket)
+{
+    QObject::disconnect(ip_socket, nullptr, nullptr, nullptr);
+    m_socketBufferInfoMap[ip_socket].m_abandonSocket = true;
+    // An accepted socket is a child of its listener; its new owner may move
+    // it to another thread.
+    ip_socket->setParent(nullptr);
+}

@@ -1,0 +1,140 @@
+#pragma once
+
+#include "io/FileInfo.h"
+#include "io/MemStream.h"
+#include "peer/PeerFrameReader.h"
+#include "peer/PeerIdleWatch.h"
+#include "peer/PeerOutgoingQueue.h"
+#include "persist/DataSaver.h"
+#include "store/Data.h"
+
+#include <QAbstractSocket>
+#include <QObject>
+#include <QString>
+#include <QTcpServer>
+
+#include <map>
+#include <string>
+
+class QTcpSocket;
+
+// The peer layer: listens on a plain and an obfuscated port, reaches other
+// users directly and through the server at once, introduces each connection
+// with its first message, frames and masks peer messages, queues messages for
+// users not yet connected, hands file and distributed-network connections to
+// their services, and expires what goes stale. Everything runs on the GUI
+// thread; its state lives in the item store.
+class PeerMessenger : public QObject, public DataHandler, public DataLoadedEventHandler
+{
+    Q_OBJECT
+
+public:
+    using SocketBufferInfo = PeerSocketBufferInfo;
+
+    // Needs the item store, the data saver, the timer service and the server
+    // link (with its type "user") to exist.
+    PeerMessenger();
+    ~PeerMessenger() override;
+    PeerMessenger(const PeerMessenger&) = delete;
+    PeerMessenger& operator=(const PeerMessenger&) = delete;
+
+    // Applies the port settings and opens both listeners.
+    void DataLoaded() override;
+
+    // Sends a peer message (code and payload) to a user on a messaging
+    // connection, or queues it and opens one.
+    void SendMessage(std::string i_user, MemStream& i_message);
+    // Opens a file connection to the user.
+    void RequestFileConnectionToUser(std::string i_user);
+    // Opens a distributed-network connection to the user.
+    void RequestDNetConnection(std::string i_user);
+
+    // The name of a peer message code for the log.
+    static QString MessageCodeToString(int i_code);
+
+public slots:
+    void OnNewConnection();
+    void OnNewObfuscatedConnection();
+    void OnConnectedToServer();
+    void OnSocketReadyToRead();
+    void OnSocketClosed();
+    void OnSocketError(QAbstractSocket::SocketError i_error);
+    void OnIndirectResponseSocketConnected();
+    void OnConnectToPeerSocketConnected();
+    void OnConnectToPeerSocketError(QAbstractSocket::SocketError i_error);
+    void OnIndirectPeerConnectionFailure(uint i_req);
+    void EveryHalfMinute();
+
+signals:
+    void SearchResults(ItemPtr i_searchResults);
+    void FileConnectionRequested(std::string i_user, QTcpSocket* ip_socket, uint i_requestID);
+    void UserShare(std::string i_userName, FileInfoMap& i_share, AttributeTranslationTable& i_translationTable);
+    void FileTransferRequested(std::string i_user, int i_direction, uint i_req, std::string i_file, qint64 i_fileSize);
+    void QueueUploadRequested(std::string i_user, std::string i_file);
+    void FileConnectionAccepted(std::string i_user, QTcpSocket* ip_socket);
+    void FileTransferResponse(std::string i_user, uint i_req, bool i_accepted, bool i_receivedFileSize,
+                              qint64 i_fileSize, std::string i_denialReason);
+    void DNetConnectionRequested(std::string i_user, QTcpSocket* ip_socket);
+    void DNetConnectionAccepted(std::string i_user, QTcpSocket* ip_socket);
+    void UploadFailed(std::string i_user, std::string i_file);
+    void UploadDenied(std::string i_user, std::string i_file, std::string i_reason);
+    void SharedFilesInFolderRequested(std::string i_user, quint32 i_req, std::string i_folder);
+    void DownloadPlaceInLine(std::string i_user, std::string i_file, int i_place);
+
+private:
+    // Reaching a user.
+    void ConnectToUser(std::string i_user, const char* ip_connectionType);
+    int GetUserPort(ItemPtr i_userItem, bool& o_obfuscated);
+    void DisposeOfPeerConnectionRequest(ItemPtr i_connectionRequest);
+    void InspectPeerConnectionRequest(ItemPtr i_connectionRequest);
+    void OnUserAddress(Item* ip_userItem);
+    void StartDirectAttempt(ItemPtr i_request, ItemPtr i_user, ItemPtr i_connectionType);
+    void FailDirectAttempt(QTcpSocket* ip_socket);
+
+    // Accepted connections and relayed requests.
+    void AcceptConnection(QTcpServer& io_listener, bool i_obfuscated);
+    void OnPeerConnectionRequest(Item* ip_request);
+
+    // Frames.
+    bool SendMessage(QTcpSocket* ip_socket, MemStream& i_message, bool i_obfuscate);
+
+    // The first message and the messages after it.
+    bool HandleMessage(QTcpSocket* ip_socket, MemStream i_message);
+    bool HandleFirstMessage(QTcpSocket* ip_socket, ItemPtr i_uninitializedSocket, MemStream& i_message);
+    void MakePeerSocket(QTcpSocket* ip_socket, const std::string& i_user, bool i_obfuscated);
+    void WaitForTransferToken(QTcpSocket* ip_socket, const std::string& i_user);
+    void AbandonSocket(QTcpSocket* ip_socket);
+
+    // The outgoing queue.
+    void SendUnsentMessages(std::string i_user);
+
+    // Disposal and time-outs.
+    void DisposeOfSocket(QTcpSocket* ip_socket);
+    void DisposeOfSocketInner(QTcpSocket* ip_socket);
+    void OnPeerSocketItemAdded(Item* ip_socketItem);
+    void OnPeerSocketItemRemoved(Item* ip_socketItem);
+    void ExpireRelayedRequests(const QDateTime& i_now);
+    void ExpireDirectAttempts(const QDateTime& i_now);
+    void ExpireConnectionsBack(const QDateTime& i_now);
+    void ExpireIdleConnections(const QDateTime& i_now);
+    void ExpireSilentConnections(const QDateTime& i_now);
+
+    // Starts an outgoing socket whose records and signals are in place. An
+    // address or port of 0 never reaches the network: i_onFailure runs from
+    // the event loop instead, as a failed connection would.
+    void StartConnecting(QTcpSocket* ip_socket, quint32 i_address, int i_port, void (PeerMessenger::*ip_onFailure)(QTcpSocket*));
+    void FailConnectionBack(QTcpSocket* ip_socket);
+
+    QTcpServer m_server;
+    QTcpServer m_obfuscatedServer;
+    std::map<QTcpSocket*, SocketBufferInfo> m_socketBufferInfoMap;
+    // Messages waiting for a messaging connection, and their send order.
+    PeerOutgoingQueue m_outgoingQueue;
+    // Silent connections that no item times.
+    PeerIdleWatch m_idleWatch;
+};
+
+extern PeerMessenger* peerMessenger;
+// Set once the messenger's destruction has begun; socket disposal does
+// nothing from then on.
+extern bool g_peerMessengerDeleted;

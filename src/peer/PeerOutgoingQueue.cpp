@@ -1,0 +1,91 @@
+#include "peer/PeerOutgoingQueue.h"
+
+#include "log/Log.h"
+#include "peer/PeerEnvironment.h"
+#include "peer/PeerItems.h"
+
+#include <QTcpSocket>
+
+using namespace PeerItems;
+
+namespace
+{
+QDateTime OpenTime(ItemPtr i_connection)
+{
+    return QDateTime::fromString(Text(i_connection["connection_open_time"]), Qt::TextDate);
+}
+}
+
+ItemPtr PeerOutgoingQueue::ChooseConnection(ItemPtr i_user)
+{
+    const ItemSet l_connections = i_user.GetItems("peer_socket");
+    if (l_connections.empty())
+        return {};
+    if (l_connections.size() == 1) {
+        Log(LogArea, 2, "Found one existing messaging connection to user", i_user);
+        return l_connections;
+    }
+    Log(LogArea, 2,
+        QString("Found %1 existing messaging connections to user, picking latest").arg(l_connections.size()), i_user);
+    ItemPtr l_chosen;
+    QDateTime l_chosenTime;
+    for (Item* lp_connection : l_connections) {
+        const QDateTime l_time = OpenTime(lp_connection);
+        if (!l_chosen) {
+            l_chosen = lp_connection;
+            l_chosenTime = l_time;
+            Log(LogArea, 3, QString("First connection opened %1").arg(l_time.toString(Qt::TextDate)), i_user);
+        } else if (l_time.isValid() && (!l_chosenTime.isValid() || l_time > l_chosenTime)) {
+            l_chosen = lp_connection;
+            l_chosenTime = l_time;
+            Log(LogArea, 3, QString("Found connection opened %1, exchanging").arg(l_time.toString(Qt::TextDate)), i_user);
+        }
+    }
+    return l_chosen;
+}
+
+void PeerOutgoingQueue::Enqueue(ItemPtr i_user, const MemStream& i_message)
+{
+    // The copy shares the caller's bytes, which the caller no longer changes.
+    auto* lp_copy = new MemStream(i_message);
+    ItemPtr l_entry = d.GetType("unsent_message")->GetItem(Value(lp_copy));
+    i_user += l_entry;
+    l_entry += d.GetType("send_order")->GetItem(m_sendOrder);
+    ++m_sendOrder;
+    l_entry += d.GetType("send_time")->GetItem(PeerTimeStamp());
+}
+
+void PeerOutgoingQueue::Flush(ItemPtr i_user, const Writer& i_write)
+{
+    ItemPtr l_connection = i_user.HasItem("peer_socket");
+    if (!l_connection)
+        return;
+    auto* lp_socket = l_connection.AsObject<QTcpSocket>();
+    const bool l_obfuscated = l_connection.IsConnected("is_obfuscated");
+
+    const ItemSet l_entries = i_user.GetItems("unsent_message");
+    if (l_entries.empty())
+        return;
+    const ItemList l_ordered = l_entries.SortNumericBy("send_order", true);
+    Log(LogArea, 1,
+        QString("Sending %1 pending peer messages to user %2").arg(l_entries.size()).arg(Text(i_user)), i_user);
+    for (ItemPtr l_entry : l_ordered) {
+        auto* lp_message = l_entry.AsObject<MemStream>();
+        if (lp_message && !i_write(lp_socket, *lp_message, l_obfuscated))
+            return;  // the rest waits for the user's next connection
+        delete lp_message;
+        l_entry.Remove();
+    }
+}
+
+void PeerOutgoingQueue::Expire(const QDateTime& i_now, qint64 i_limitMs)
+{
+    for (ItemPtr l_entry : d.GetType("unsent_message")->GetItems()) {
+        qint64 l_age = 0;
+        // A stamp that cannot be read would keep the entry for ever.
+        if (PeerStampAge(l_entry["send_time"].AsString(), i_now, l_age) && l_age <= i_limitMs)
+            continue;
+        delete l_entry.AsObject<MemStream>();
+        l_entry.Remove();
+    }
+}

@@ -1,0 +1,41 @@
+#pragma once
+
+#include "io/MemStream.h"
+#include "store/Data.h"
+
+#include <QDateTime>
+
+#include <functional>
+
+class QTcpSocket;
+
+// Messages that wait for a messaging connection to their user. Each one is an
+// "unsent_message" item valued by the address of a heap copy of the message,
+// connected to its user, its place in the queue ("send_order") and the time
+// it was queued ("send_time"); the queue owns the copies.
+class PeerOutgoingQueue
+{
+public:
+    // Writes one frame; false when the write failed.
+    using Writer = std::function<bool(QTcpSocket* ip_socket, MemStream& i_message, bool i_obfuscate)>;
+
+    // The user's messaging connection to send on: the only one, or of
+    // several the one opened last (to the second; the first met wins ties).
+    // Null when the user has none.
+    static ItemPtr ChooseConnection(ItemPtr i_user);
+
+    // Keeps a copy of the message for the user, behind every message queued
+    // before.
+    void Enqueue(ItemPtr i_user, const MemStream& i_message);
+
+    // Sends the user's queued messages, oldest first, on the user's first
+    // messaging connection. Stops at the first write that fails; that entry
+    // and those after it stay queued.
+    void Flush(ItemPtr i_user, const Writer& i_write);
+
+    // Drops every entry queued more than i_limitMs before i_now.
+    static void Expire(const QDateTime& i_now, qint64 i_limitMs);
+
+    // The send order the next queued message gets.
+    int m_sendOrder = 0;
+};

@@ -1,0 +1,176 @@
+// Reaching a user: the relayed request and the direct socket of one attempt.
+#include "peer/PeerMessenger.h"
+
+#include "log/Log.h"
+#include "peer/PeerEnvironment.h"
+#include "peer/PeerItems.h"
+
+#include <QHostAddress>
+#include <QPointer>
+#include <QTcpSocket>
+
+using namespace PeerItems;
+
+namespace
+{
+QString TypeAndUser(const QString& i_format, ItemPtr i_record)
+{
+    return i_format.arg(Text(i_record["peer_connection_type"]), Text(i_record["user"]));
+}
+}
+
+void PeerMessenger::ConnectToUser(std::string i_user, const char* ip_connectionType)
+{
+    ItemPtr l_user = UserItem(i_user);
+    Log(LogArea, 1, QString("Attempting peer connection of type %1 to user %2").arg(QString::fromLatin1(ip_connectionType), Text(i_user)),
+        l_user);
+
+    ItemPtr l_type = d.GetType("peer_connection_type")->GetItem(ip_connectionType);
+    if (!d.GetItemSubset(ItemSet{l_user.Get(), l_type.Get()}, "connect_to_peer_request").empty()) {
+        Log(LogArea, 2, "Connection attempt to same user of same type already in progress, not re-attempting.", l_user);
+        return;
+    }
+
+    ItemPtr l_request = d.GetType("connect_to_peer_request")->NewItem();
+    l_request += l_user;
+    l_request += l_type;
+
+    Log(LogArea, 2, "Also sending indirect connection request.", l_user);
+    const unsigned int l_token = GetPeerServerRequests().SendIndirectConnectionRequest(i_user, ip_connectionType);
+    ItemPtr l_relayed = d.GetType("indirect_connect_to_peer_request")->GetItem(ToString(l_token));
+    l_relayed += l_request;
+    l_relayed += d.GetType("send_time")->GetItem(PeerTimeStamp());
+    l_relayed += l_user;
+    l_relayed += l_type;
+
+    if (l_user.IsConnected("user_address")) {
+        StartDirectAttempt(l_request, l_user, l_type);
+        return;
+    }
+    Log(LogArea, 2, "User address not found, requesting address", l_user);
+    GetPeerServerRequests().GetUserAddress(i_user);
+    l_request += d.GetType("connect_to_peer_request_status")->GetItem("getting_address");
+}
+
+int PeerMessenger::GetUserPort(ItemPtr i_userItem, bool& o_obfuscated)
+{
+    const int l_obfuscatedPort = i_userItem["user_obfuscated_port"].AsInt();
+    const int l_port = i_userItem["user_port"].AsInt();
+    o_obfuscated = l_obfuscatedPort != 0;
+    return o_obfuscated ? l_obfuscatedPort : l_port;
+}
+
+void PeerMessenger::OnUserAddress(Item* ip_userItem)
+{
+    ItemPtr l_user(ip_userItem);
+    if (!l_user.IsConnected("connect_to_peer_request"))
+        return;
+    ItemSet l_waiting;
+    if (ItemPtr l_status = d.GetType("connect_to_peer_request_status")->HasItem("getting_address"))
+        l_waiting = d.GetItems(l_user, l_status, "connect_to_peer_request");
+    Log(LogArea, 1, QString("User %1 address arrived").arg(Text(l_user)), l_user);
+    for (Item* lp_request : l_waiting) {
+        ItemPtr l_request(lp_request);
+        ItemPtr l_type = l_request["peer_connection_type"];
+        Log(LogArea, 2, QString("Attempting direct connection of type %1").arg(Text(l_type)), l_user);
+        StartDirectAttempt(l_request, l_user, l_type);
+    }
+}
+
+void PeerMessenger::StartDirectAttempt(ItemPtr i_request, ItemPtr i_user, ItemPtr i_connectionType)
+{
+    auto* lp_socket = new QTcpSocket;
+    const quint32 l_address = i_user["user_address"].AsUInt();
+    bool l_obfuscated = false;
+    const int l_port = GetUserPort(i_user, l_obfuscated);
+
+    // The records stand before the socket can report anything.
+    ItemPtr l_record = d.GetType("connect_to_peer_request_socket")->NewItem(Value(lp_socket));
+    l_record += d.GetType("socket_creation_time")->GetItem(PeerTimeStamp());
+    l_record += i_user;
+    l_record += i_connectionType;
+    if (l_obfuscated)
+        l_record.NewItem("is_obfuscated");
+    i_request += d.GetType("connect_to_peer_request_status")->GetItem("connecting");
+    i_request += l_record;
+
+    connect(lp_socket, &QAbstractSocket::connected, this, &PeerMessenger::OnConnectToPeerSocketConnected);
+    connect(lp_socket, &QAbstractSocket::errorOccurred, this, &PeerMessenger::OnConnectToPeerSocketError);
+    StartConnecting(lp_socket, l_address, l_port, &PeerMessenger::FailDirectAttempt);
+}
+
+void PeerMessenger::StartConnecting(QTcpSocket* ip_socket, quint32 i_address, int i_port,
+                                    void (PeerMessenger::*ip_onFailure)(QTcpSocket*))
+{
+    const quint16 l_port = static_cast<quint16>(i_port & 0xffff);
+    if (i_address == 0 || l_port == 0) {
+        // 0.0.0.0 would reach this very machine, and port 0 nobody: such an
+        // address fails like an unreachable one, once the caller is done.
+        QPointer<QTcpSocket> l_socket(ip_socket);
+        QMetaObject::invokeMethod(
+            this,
+            [this, l_socket, ip_onFailure] {
+                if (l_socket)
+                    (this->*ip_onFailure)(l_socket);
+            },
+            Qt::QueuedConnection);
+        return;
+    }
+    ip_socket->connectToHost(QHostAddress(i_address), l_port, QIODevice::ReadWrite);
+}
+
+void PeerMessenger::OnConnectToPeerSocketError(QAbstractSocket::SocketError)
+{
+    if (auto* lp_socket = qobject_cast<QTcpSocket*>(sender()))
+        FailDirectAttempt(lp_socket);
+}
+
+void PeerMessenger::FailDirectAttempt(QTcpSocket* ip_socket)
+{
+    ItemPtr l_record = SocketItem("connect_to_peer_request_socket", ip_socket);
+    QObject::disconnect(ip_socket, nullptr, nullptr, nullptr);
+    ip_socket->close();
+    ip_socket->deleteLater();
+    if (!l_record)
+        return;
+    Log(LogArea, 1, TypeAndUser("Direct connection of type %1 to user %2 failed", l_record), l_record["user"]);
+    ItemPtr l_request = l_record["connect_to_peer_request"];
+    l_record.Remove();
+    if (l_request)
+        InspectPeerConnectionRequest(l_request);
+}
+
+void PeerMessenger::OnIndirectPeerConnectionFailure(uint i_req)
+{
+    ItemPtr l_relayed = d.GetType("indirect_connect_to_peer_request")->HasItem(ToString(i_req));
+    if (!l_relayed)
+        return;
+    Log(LogArea, 1, TypeAndUser("Indirect connection of type %1 to user %2 failed", l_relayed), l_relayed["user"]);
+    ItemPtr l_request = l_relayed["connect_to_peer_request"];
+    l_relayed.Remove();
+    if (l_request)
+        InspectPeerConnectionRequest(l_request);
+}
+
+void PeerMessenger::InspectPeerConnectionRequest(ItemPtr i_connectionRequest)
+{
+    ItemPtr l_user = i_connectionRequest["user"];
+    Log(LogArea, 1,
+        TypeAndUser("Inspecting peer connection request of type %1 to user %2 for possible removal.", i_connectionRequest),
+        l_user);
+    if (i_connectionRequest.IsConnected("connect_to_peer_request_socket")) {
+        Log(LogArea, 2, "Socket found. Not removing request.", l_user);
+    } else if (i_connectionRequest.IsConnected("indirect_connect_to_peer_request")) {
+        Log(LogArea, 2, "Indirect request found. Not removing request.", l_user);
+    } else {
+        Log(LogArea, 2, "Neither socket nor indirect request found. Removing.", l_user);
+        i_connectionRequest.Remove();
+    }
+}
+
+void PeerMessenger::DisposeOfPeerConnectionRequest(ItemPtr i_connectionRequest)
+{
+    Log(LogArea, 1, TypeAndUser("Disposing of peer connection request of type %1 to user %2", i_connectionRequest),
+        i_connectionRequest["user"]);
+    i_connectionRequest.Remove();
+}

@@ -1,0 +1,82 @@
+#include "server/MiniUPnPGateway.h"
+
+#include <miniupnpc/miniupnpc.h>
+#include <miniupnpc/upnpcommands.h>
+#include <miniupnpc/upnperrors.h>
+
+#include <string>
+
+namespace
+{
+// What the mapping is called in the gateway's table.
+const char* const g_mappingDescription = "kestrune-client";
+// Hops of the SSDP multicast: the local network only.
+const unsigned char g_discoveryTtl = 2;
+}
+
+struct MiniUPnPGateway::Device
+{
+    UPNPUrls m_urls{};
+    IGDdatas m_data{};
+    bool m_hasUrls = false;
+
+    ~Device()
+    {
+        if (m_hasUrls)
+            FreeUPNPUrls(&m_urls);
+    }
+};
+
+MiniUPnPGateway::MiniUPnPGateway() = default;
+
+MiniUPnPGateway::~MiniUPnPGateway() = default;
+
+bool MiniUPnPGateway::Discover(std::string& o_localAddress, std::string& o_gateway, std::string& o_problem)
+{
+    mp_device.reset();
+    int l_error = 0;
+    UPNPDev* lp_devices = upnpDiscover(DiscoveryDelayMs, nullptr, nullptr, UPNP_LOCAL_PORT_ANY, 0, g_discoveryTtl, &l_error);
+    if (!lp_devices) {
+        o_problem = "no UPnP device answered the discovery";
+        return false;
+    }
+    auto lp_device = std::make_unique<Device>();
+    char l_localAddress[64] = {};
+    const int l_found = UPNP_GetValidIGD(lp_devices, &lp_device->m_urls, &lp_device->m_data, l_localAddress, sizeof l_localAddress);
+    freeUPNPDevlist(lp_devices);
+    // Every answer but 0 fills the URLs, which must then be freed.
+    lp_device->m_hasUrls = l_found != 0;
+    if (l_found != 1 && l_found != 2) {
+        o_problem = l_found == 0 ? "no UPnP device answered as an Internet gateway"
+                                 : "a UPnP device answered, but it is not an Internet gateway";
+        return false;
+    }
+    if (!lp_device->m_urls.controlURL || !*lp_device->m_urls.controlURL) {
+        o_problem = "the Internet gateway gave no control address";
+        return false;
+    }
+    o_localAddress = l_localAddress;
+    o_gateway = lp_device->m_urls.rootdescURL ? lp_device->m_urls.rootdescURL : lp_device->m_urls.controlURL;
+    // A gateway that says it is not connected may still forward ports.
+    if (l_found == 2)
+        o_gateway += " (reports no Internet connection)";
+    mp_device = std::move(lp_device);
+    return true;
+}
+
+int MiniUPnPGateway::AddPortMapping(quint16 i_port, const std::string& i_localAddress, std::string& o_problem)
+{
+    if (!mp_device) {
+        o_problem = "no gateway was found";
+        return -1;
+    }
+    const std::string l_port = std::to_string(i_port);
+    const int l_result = UPNP_AddPortMapping(mp_device->m_urls.controlURL, mp_device->m_data.first.servicetype,
+                                             l_port.c_str(), l_port.c_str(), i_localAddress.c_str(), g_mappingDescription,
+                                             "TCP", nullptr, "0");
+    if (l_result == UPNPCOMMAND_SUCCESS)
+        return 0;
+    const char* lp_text = strupnperror(l_result);
+    o_problem = lp_text ? lp_text : "unknown error";
+    return l_result;
+}

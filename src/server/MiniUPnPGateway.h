@@ -1,0 +1,27 @@
+#pragma once
+
+#include "server/UPnPGateway.h"
+
+#include <memory>
+
+// The gateway reached through libminiupnpc: SSDP discovery on the local
+// network, then SOAP requests to the device's control URL.
+class MiniUPnPGateway : public UPnPGateway
+{
+public:
+    // How long discovery waits for answers.
+    static constexpr int DiscoveryDelayMs = 2000;
+
+    MiniUPnPGateway();
+    ~MiniUPnPGateway() override;
+    MiniUPnPGateway(const MiniUPnPGateway&) = delete;
+    MiniUPnPGateway& operator=(const MiniUPnPGateway&) = delete;
+
+    bool Discover(std::string& o_localAddress, std::string& o_gateway, std::string& o_problem) override;
+    int AddPortMapping(quint16 i_port, const std::string& i_localAddress, std::string& o_problem) override;
+
+private:
+    // The library's URL and service records, kept out of this header.
+    struct Device;
+    std::unique_ptr<Device> mp_device;
+};

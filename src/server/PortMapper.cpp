@@ -1,0 +1,62 @@
+#include "server/PortMapper.h"
+
+#include "log/Log.h"
+#include "server/UPnPGateway.h"
+
+#include <string>
+#include <vector>
+
+namespace
+{
+const char* const g_area = "server";
+
+QString Text(const std::string& i_text)
+{
+    return QString::fromStdString(i_text);
+}
+}
+
+void PortMapper::Run(UPnPGateway& io_gateway, quint16 i_port, quint16 i_obfuscatedPort, const std::atomic<bool>& i_stop)
+{
+    std::vector<quint16> l_ports;
+    for (quint16 l_port : {i_port, i_obfuscatedPort}) {
+        if (l_port == 0) {
+            // The listener then took a port of the system's choosing, which
+            // no setting names.
+            Log(g_area, 1, "UPnP: a listening port of 0 cannot be mapped");
+            continue;
+        }
+        if (l_ports.empty() || l_ports.front() != l_port)
+            l_ports.push_back(l_port);
+    }
+    if (l_ports.empty() || i_stop)
+        return;
+
+    std::string l_localAddress;
+    std::string l_gateway;
+    std::string l_problem;
+    if (!io_gateway.Discover(l_localAddress, l_gateway, l_problem)) {
+        Log(g_area, 1, QString("UPnP: no Internet gateway device found: %1").arg(Text(l_problem)));
+        return;
+    }
+    if (l_localAddress.empty()) {
+        Log(g_area, 1, QString("UPnP: this machine's address towards the gateway %1 is unknown; no port mapped").arg(Text(l_gateway)));
+        return;
+    }
+    Log(g_area, 2, QString("UPnP: Internet gateway device found at %1").arg(Text(l_gateway)));
+
+    for (quint16 l_port : l_ports) {
+        if (i_stop)
+            return;
+        l_problem.clear();
+        const int l_result = io_gateway.AddPortMapping(l_port, l_localAddress, l_problem);
+        if (l_result == 0) {
+            Log(g_area, 1, QString("UPnP: TCP port %1 mapped to %2:%1").arg(l_port).arg(Text(l_localAddress)));
+        } else {
+            Log(g_area, 1, QString("UPnP: the gateway refused to map TCP port %1: %2 (error %3)")
+                               .arg(l_port)
+                               .arg(Text(l_problem))
+                               .arg(l_result));
+        }
+    }
+}

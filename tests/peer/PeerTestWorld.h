@@ -1,0 +1,114 @@
+#pragma once
+
+// The surroundings of the peer layer in a test: a fresh store, the timer
+// service, a data saver, the server link with its types, the settings, a
+// clock that moves only when told, listeners on the loopback address, and a
+// recorder in place of the server link's requests.
+
+#include "FakePeer.h"
+#include "FakePeerServerRequests.h"
+
+#include "peer/PeerMessenger.h"
+
+#include <QAbstractSocket>
+#include <QDateTime>
+#include <QHostAddress>
+#include <QStringList>
+#include <QTemporaryDir>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+class DataSaver;
+class Server;
+class TimerManager;
+
+struct PeerLogLine
+{
+    int m_level;
+    QString m_text;
+};
+
+// Subscribed to the item-added event of a socket record type: notes the
+// socket's state when its record is made, and raises a socket error inside
+// connectToHost, as the system may.
+struct PeerErrorWhileConnecting : DataHandler
+{
+    void OnRecord(Item* ip_record);
+
+    QAbstractSocket::SocketState m_stateAtRecord = QAbstractSocket::ConnectedState;
+    bool m_raised = false;
+};
+
+class PeerTestWorld
+{
+public:
+    static constexpr quint32 Loopback = 0x7F000001;
+
+    // i_withSettings false leaves the settings types undeclared, for tests
+    // that declare them at another moment.
+    explicit PeerTestWorld(bool i_withSettings = true);
+    ~PeerTestWorld();
+    PeerTestWorld(const PeerTestWorld&) = delete;
+    PeerTestWorld& operator=(const PeerTestWorld&) = delete;
+
+    PeerMessenger& Messenger() { return *mp_messenger; }
+    Server& Link() { return *mp_server; }
+    // Deletes the messenger now, as the shut-down does; the test then owns
+    // whatever its sockets left in the store.
+    void DestroyMessenger();
+
+    // Runs the data-loaded step. The listeners bind 127.0.0.1 at a port of
+    // the system's choosing (or at the configured one, when BindConfigured
+    // was called); the configured ports are recorded.
+    void Load();
+    void BindConfigured() { m_bindConfigured = true; }
+    quint16 PlainPort() const;
+    quint16 ObfuscatedPort() const;
+    bool PlainListening() const;
+    bool ObfuscatedListening() const;
+    std::vector<quint16> m_configuredPorts;
+
+    // The peer layer's clock.
+    QDateTime m_now;
+    void Advance(qint64 i_ms) { m_now = m_now.addMSecs(i_ms); }
+
+    // What the server link writes when the server tells a user's address.
+    void GiveAddress(const std::string& i_user, quint32 i_address, int i_port, int i_obfuscatedPort);
+    // What it writes when the server relays a user's connection request.
+    ItemPtr RelayRequest(const std::string& i_user, unsigned int i_token, const std::string& i_type, quint32 i_address,
+                         int i_port, int i_obfuscatedPort);
+
+    // The lines of the peer log since the world was made (or last cleared).
+    std::vector<PeerLogLine> Log() const;
+    QStringList LogTexts() const;
+    void ClearLog();
+    // How often the text was logged.
+    int Count(const QString& i_text) const;
+
+    // Runs the event loop until the condition holds; false on time-out.
+    static bool WaitFor(const std::function<bool()>& i_condition, int i_timeoutMs = 5000);
+    // Runs the event loop for a while, then deletes what was handed to
+    // deleteLater.
+    static void Settle(int i_ms = 50);
+
+    // The items that stand for the socket, by type name.
+    static ItemPtr SocketItem(const char* ip_type, QTcpSocket* ip_socket);
+    static int ItemCount(const char* ip_type);
+
+    FakePeerServerRequests m_requests;
+
+private:
+    void TearDown();
+
+    QTemporaryDir m_logFolder;
+    std::unique_ptr<TimerManager> mp_timers;
+    std::unique_ptr<DataSaver> mp_saver;
+    std::unique_ptr<Server> mp_server;
+    PeerMessenger* mp_messenger = nullptr;
+    std::vector<QTcpServer*> m_listeners;
+    bool m_bindConfigured = false;
+    quint64 m_logStart = 0;
+};

@@ -1,0 +1,252 @@
+// Messages to users by name: sent on the user's latest messaging connection,
+// or queued, flushed in order once a connection stands, and expired.
+#include "PeerTestWorld.h"
+#include "WireBytes.h"
+
+#include "peer/PeerOutgoingQueue.h"
+
+#include <QTcpSocket>
+#include <QtTest>
+
+namespace
+{
+MemStream Message(quint32 i_code, const std::string& i_text = {})
+{
+    MemStream l_message;
+    l_message.Write(static_cast<unsigned int>(i_code));
+    if (!i_text.empty())
+        l_message.Write(i_text);
+    return l_message;
+}
+
+QByteArray Body(quint32 i_code, const std::string& i_text = {})
+{
+    WireWriter l_writer;
+    l_writer.U32(i_code);
+    if (!i_text.empty())
+        l_writer.Str(i_text);
+    return l_writer;
+}
+
+std::vector<std::string> QueuedOrders(const std::string& i_user)
+{
+    std::vector<std::string> l_orders;
+    for (ItemPtr l_entry : d.GetType("user")->GetItem(i_user).GetItems("unsent_message").SortNumericBy("send_order", true))
+        l_orders.push_back(l_entry["send_order"].AsString());
+    return l_orders;
+}
+
+FakePeerConnection* ConnectAs(PeerTestWorld& io_world, FakePeer& io_peer, const std::string& i_user)
+{
+    FakePeerConnection* lp_far = io_peer.ConnectTo(io_world.PlainPort(), false);
+    if (!lp_far)
+        return nullptr;
+    const int l_before = PeerTestWorld::ItemCount("peer_socket");
+    lp_far->SendFrame(WireWriter().U8(1).Str(i_user).Str("P").U32(0));
+    if (!PeerTestWorld::WaitFor([&] { return PeerTestWorld::ItemCount("peer_socket") == l_before + 1; }))
+        return nullptr;
+    return lp_far;
+}
+}
+
+class TestPeerQueue : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void withoutAConnectionTheMessageIsQueuedAndAConnectionAskedFor()
+    {
+        PeerTestWorld l_world;
+        l_world.Load();
+        MemStream l_first = Message(4);
+        l_world.Messenger().SendMessage("bob", l_first);
+        QCOMPARE(l_world.LogTexts(), (QStringList{"Send PM_GET_SHARED_FILE_LIST message to user bob",
+                                                  "Did not find messaging connection to user, queueing unsent message",
+                                                  "Attempting peer connection of type P to user bob",
+                                                  "Also sending indirect connection request.",
+                                                  "User address not found, requesting address"}));
+        ItemPtr l_entry = d.GetType("unsent_message")->GetItems();
+        QCOMPARE(l_entry["user"].AsString(), std::string("bob"));
+        QCOMPARE(l_entry["send_order"].AsString(), std::string("0"));
+        QCOMPARE(l_entry["send_time"].AsString(), l_world.m_now.toString(Qt::TextDate).toStdString());
+        QCOMPARE(l_world.m_requests.m_relayed.size(), std::size_t(1));
+        QCOMPARE(l_world.m_requests.m_relayed.front().m_type, std::string("P"));
+
+        // A second one waits behind it; the attempt under way is not repeated.
+        l_world.ClearLog();
+        MemStream l_second = Message(99);
+        l_world.Messenger().SendMessage("bob", l_second);
+        QCOMPARE(l_world.LogTexts().front(), QString("Send 99 (unknown) message to user bob"));
+        QVERIFY(l_world.LogTexts().contains(
+            "Connection attempt to same user of same type already in progress, not re-attempting."));
+        QCOMPARE(QueuedOrders("bob"), (std::vector<std::string>{"0", "1"}));
+        QCOMPARE(l_world.m_requests.m_relayed.size(), std::size_t(1));
+    }
+
+    void aNewConnectionFlushesItsUsersQueueInOrder()
+    {
+        PeerTestWorld l_world;
+        l_world.Load();
+        for (const char* lp_text : {"one", "two", "three"}) {
+            MemStream l_message = Message(36, lp_text);
+            l_world.Messenger().SendMessage("bob", l_message);
+            if (std::string(lp_text) == "one") {
+                MemStream l_other = Message(4);
+                l_world.Messenger().SendMessage("ann", l_other);
+            }
+        }
+        // The code is read from the start, wherever the stream was read to.
+        MemStream l_read = Message(36, "four");
+        unsigned int l_skipped = 0;
+        QVERIFY(l_read.Read(l_skipped));
+        l_world.Messenger().SendMessage("bob", l_read);
+        QCOMPARE(l_world.Count("Send PM_GET_SHARED_FILES_IN_FOLDER message to user bob"), 4);
+
+        FakePeer l_peer;
+        l_world.ClearLog();
+        FakePeerConnection* lp_far = ConnectAs(l_world, l_peer, "bob");
+        QVERIFY(lp_far);
+        QVERIFY(lp_far->WaitForFrames(4));
+        QCOMPARE(lp_far->Frames(), (QList<QByteArray>{Body(36, "one"), Body(36, "two"), Body(36, "three"), Body(36, "four")}));
+        QCOMPARE(l_world.Count("Sending 4 pending peer messages to user bob"), 1);
+        QVERIFY(QueuedOrders("bob").empty());
+        QCOMPARE(QueuedOrders("ann"), (std::vector<std::string>{"1"}));
+
+        // With the connection standing, a message goes out at once.
+        l_world.ClearLog();
+        MemStream l_now = Message(4);
+        l_world.Messenger().SendMessage("bob", l_now);
+        QCOMPARE(l_world.LogTexts(), (QStringList{"Send PM_GET_SHARED_FILE_LIST message to user bob",
+                                                  "Found one existing messaging connection to user"}));
+        QVERIFY(lp_far->WaitForFrames(5));
+        QCOMPARE(lp_far->Frames().back(), Body(4));
+    }
+
+    void aFlushStopsAtTheFirstFailedWrite()
+    {
+        PeerTestWorld l_world;
+        PeerOutgoingQueue l_queue;
+        ItemPtr l_bob = d.GetType("user")->GetItem("bob");
+        for (quint32 l_code : {40u, 41u, 43u})
+            l_queue.Enqueue(l_bob, Message(l_code));
+        l_world.Advance(5000);
+        const std::string l_queuedAt = QDateTime(QDate(2024, 5, 1), QTime(12, 0, 0)).toString(Qt::TextDate).toStdString();
+        QCOMPARE(l_queue.m_sendOrder, 3);
+
+        // A flush without a messaging connection does nothing.
+        int l_writes = 0;
+        auto l_writer = [&](QTcpSocket*, MemStream& i_message, bool) {
+            ++l_writes;
+            return l_writes == 1 && QByteArray(i_message.mp_buffer->mp_buffer, 4) == Body(40);
+        };
+        l_queue.Flush(l_bob, l_writer);
+        QCOMPARE(l_writes, 0);
+
+        QTcpSocket l_socket;
+        d.GetType("peer_socket")->NewItem(Value(&l_socket)) += l_bob;
+        l_world.ClearLog();
+        l_queue.Flush(l_bob, l_writer);
+        QCOMPARE(l_writes, 2);
+        QCOMPARE(l_world.LogTexts(), QStringList{"Sending 3 pending peer messages to user bob"});
+        QCOMPARE(QueuedOrders("bob"), (std::vector<std::string>{"1", "2"}));
+        for (ItemPtr l_entry : l_bob.GetItems("unsent_message"))
+            QCOMPARE(l_entry["send_time"].AsString(), l_queuedAt);
+        d.GetType("peer_socket")->HasItem(Value(&l_socket)).Remove();
+    }
+
+    void ofSeveralConnectionsTheLatestOpenedCarriesTheMessage()
+    {
+        PeerTestWorld l_world;
+        l_world.Load();
+        FakePeer l_peer;
+        FakePeerConnection* lp_early = ConnectAs(l_world, l_peer, "bob");
+        const QString l_earlyTime = l_world.m_now.toString(Qt::TextDate);
+        l_world.Advance(5000);
+        FakePeerConnection* lp_late = ConnectAs(l_world, l_peer, "bob");
+        QVERIFY(lp_early && lp_late);
+        const QString l_lateTime = l_world.m_now.toString(Qt::TextDate);
+
+        l_world.ClearLog();
+        MemStream l_message = Message(4);
+        l_world.Messenger().SendMessage("bob", l_message);
+        QVERIFY(lp_late->WaitForFrames(1));
+        PeerTestWorld::Settle(20);
+        QVERIFY(lp_early->Frames().isEmpty());
+        const QStringList l_lines = l_world.LogTexts();
+        QCOMPARE(l_lines.at(1), QString("Found 2 existing messaging connections to user, picking latest"));
+        // Whichever comes first in the set, the later one is taken.
+        QVERIFY(l_lines.at(2) == QString("First connection opened %1").arg(l_earlyTime)
+                || l_lines.at(2) == QString("First connection opened %1").arg(l_lateTime));
+        if (l_lines.at(2).endsWith(l_earlyTime))
+            QCOMPARE(l_lines.at(3), QString("Found connection opened %1, exchanging").arg(l_lateTime));
+        else
+            QCOMPARE(l_lines.size(), 3);
+    }
+
+    void connectionsOpenedInTheSameSecondGoByTheSetOrder()
+    {
+        PeerTestWorld l_world;
+        l_world.Load();
+        FakePeer l_peer;
+        FakePeerConnection* lp_one = ConnectAs(l_world, l_peer, "bob");
+        l_world.Advance(999);
+        FakePeerConnection* lp_two = ConnectAs(l_world, l_peer, "bob");
+        QVERIFY(lp_one && lp_two);
+        auto* lp_first = ItemPtr(d.GetType("user")->GetItem("bob").GetItems("peer_socket")).AsObject<QTcpSocket>();
+        FakePeerConnection* lp_expected = lp_first->peerPort() == lp_one->Socket()->localPort() ? lp_one : lp_two;
+        FakePeerConnection* lp_other = lp_expected == lp_one ? lp_two : lp_one;
+
+        MemStream l_message = Message(4);
+        l_world.Messenger().SendMessage("bob", l_message);
+        QVERIFY(lp_expected->WaitForFrames(1));
+        PeerTestWorld::Settle(20);
+        QVERIFY(lp_other->Frames().isEmpty());
+        QVERIFY(!l_world.LogTexts().join('\n').contains("exchanging"));
+    }
+
+    void queuedMessagesExpireAfterFiveMinutes()
+    {
+        PeerTestWorld l_world;
+        l_world.Load();
+        // Queued at 12:00:00.900, stamped 12:00:00.
+        l_world.Advance(900);
+        MemStream l_message = Message(4);
+        l_world.Messenger().SendMessage("bob", l_message);
+        l_world.m_now = QDateTime(QDate(2024, 5, 1), QTime(12, 4, 59, 999));
+        l_world.ClearLog();
+        l_world.Messenger().EveryHalfMinute();
+        QCOMPARE(PeerTestWorld::ItemCount("unsent_message"), 1);
+        l_world.m_now = QDateTime(QDate(2024, 5, 1), QTime(12, 5, 0, 0));
+        l_world.Messenger().EveryHalfMinute();
+        QCOMPARE(PeerTestWorld::ItemCount("unsent_message"), 0);
+        // The relayed request has long expired too; nothing names the message.
+        QVERIFY(!l_world.LogTexts().join('\n').contains("message"));
+
+        // A connection made afterwards finds nothing to send.
+        FakePeer l_peer;
+        FakePeerConnection* lp_far = ConnectAs(l_world, l_peer, "bob");
+        QVERIFY(lp_far);
+        PeerTestWorld::Settle(30);
+        QVERIFY(lp_far->Frames().isEmpty());
+    }
+
+    void aStampAheadOfTheClockOrMissingOne()
+    {
+        PeerTestWorld l_world;
+        l_world.Load();
+        MemStream l_message = Message(4);
+        l_world.Messenger().SendMessage("bob", l_message);
+        // The clock was set back an hour: the entry waits for it to catch up.
+        l_world.Advance(-3600 * 1000);
+        l_world.Messenger().EveryHalfMinute();
+        QCOMPARE(PeerTestWorld::ItemCount("unsent_message"), 1);
+        // An entry whose time cannot be read would never leave: it goes.
+        ItemPtr l_entry = d.GetType("unsent_message")->GetItems();
+        l_entry.Disconnect("send_time");
+        l_world.Messenger().EveryHalfMinute();
+        QCOMPARE(PeerTestWorld::ItemCount("unsent_message"), 0);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestPeerQueue)
+#include "tst_peer_queue.moc"

@@ -1,0 +1,309 @@
+// Reaching a user: the relayed request and the direct socket of one attempt,
+// their successes and failures.
+#include "PeerSignalCatcher.h"
+#include "PeerTestWorld.h"
+#include "WireBytes.h"
+
+#include "server/Server.h"
+
+#include <QtTest>
+
+
+namespace
+{
+QByteArray Direct(const std::string& i_user, const std::string& i_type)
+{
+    return WireWriter().U8(1).Str(i_user).Str(i_type).U32(0);
+}
+
+MemStream Message(quint32 i_code)
+{
+    MemStream l_message;
+    l_message.Write(static_cast<unsigned int>(i_code));
+    return l_message;
+}
+
+void Attempt(PeerTestWorld& io_world, const QString& i_type)
+{
+    if (i_type == "P") {
+        MemStream l_message = Message(4);
+        io_world.Messenger().SendMessage("bob", l_message);
+    } else if (i_type == "F") {
+        io_world.Messenger().RequestFileConnectionToUser("bob");
+    } else {
+        io_world.Messenger().RequestDNetConnection("bob");
+    }
+}
+
+ItemPtr OnlyItem(const char* ip_type)
+{
+    const ItemSet l_items = d.GetType(ip_type)->GetItems();
+    return l_items.size() == 1 ? ItemPtr(l_items) : ItemPtr();
+}
+
+std::string Status(ItemPtr i_request)
+{
+    return i_request["connect_to_peer_request_status"].AsString();
+}
+
+// A port on which nobody listens.
+quint16 ClosedPort()
+{
+    QTcpServer l_server;
+    l_server.listen(QHostAddress::LocalHost, 0);
+    return l_server.serverPort();
+}
+}
+
+class TestPeerReach : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void aDirectAttemptToAKnownAddress_data()
+    {
+        QTest::addColumn<QString>("type");
+        QTest::addColumn<bool>("obfuscated");
+        QTest::newRow("P plain") << "P" << false;
+        QTest::newRow("P obfuscated") << "P" << true;
+        QTest::newRow("F") << "F" << false;
+        QTest::newRow("D obfuscated") << "D" << true;
+    }
+    void aDirectAttemptToAKnownAddress()
+    {
+        QFETCH(QString, type);
+        QFETCH(bool, obfuscated);
+        PeerTestWorld l_world;
+        PeerSignalCatcher l_catcher(l_world.Messenger());
+        l_world.Load();
+        FakePeer l_plain;
+        FakePeer l_masked;
+        QVERIFY(l_plain.Listen() && l_masked.Listen());
+        l_world.GiveAddress("bob", PeerTestWorld::Loopback, l_plain.Port(), obfuscated ? l_masked.Port() : 0);
+
+        Attempt(l_world, type);
+        QCOMPARE(l_world.m_requests.m_relayed.size(), std::size_t(1));
+        QCOMPARE(l_world.m_requests.m_relayed.front().m_type, type.toStdString());
+        QVERIFY(l_world.m_requests.m_addressRequests.empty());
+        ItemPtr l_request = OnlyItem("connect_to_peer_request");
+        ItemPtr l_direct = OnlyItem("connect_to_peer_request_socket");
+        ItemPtr l_relayed = OnlyItem("indirect_connect_to_peer_request");
+        QVERIFY(l_request && l_direct && l_relayed);
+        QCOMPARE(Status(l_request), std::string("connecting"));
+        QVERIFY(l_request["connect_to_peer_request_socket"] == l_direct);
+        QVERIFY(l_request["indirect_connect_to_peer_request"] == l_relayed);
+        QCOMPARE(l_relayed.AsString(), std::string("1"));
+        const std::string l_stamp = l_world.m_now.toString(Qt::TextDate).toStdString();
+        QCOMPARE(l_relayed["send_time"].AsString(), l_stamp);
+        QCOMPARE(l_direct["socket_creation_time"].AsString(), l_stamp);
+        QCOMPARE(l_direct["user"].AsString(), std::string("bob"));
+        QCOMPARE(l_direct["peer_connection_type"].AsString(), type.toStdString());
+        QCOMPARE(l_direct.IsConnected("is_obfuscated"), obfuscated);
+
+        FakePeerConnection* lp_far = (obfuscated ? l_masked : l_plain).WaitForConnection(obfuscated);
+        QVERIFY(lp_far);
+        QVERIFY(lp_far->WaitForFrames(1));
+        QCOMPARE(lp_far->Frames().front(), Direct("me", type.toStdString()));
+        if (type == "P") {
+            // The message that asked for the connection follows its first frame.
+            QVERIFY(lp_far->WaitForFrames(2));
+            QCOMPARE(lp_far->Frames().at(1), QByteArray(WireWriter().U32(4)));
+            ItemPtr l_socket = OnlyItem("peer_socket");
+            QCOMPARE(l_socket["user"].AsString(), std::string("bob"));
+            QCOMPARE(l_socket.IsConnected("is_obfuscated"), obfuscated);
+        } else {
+            QVERIFY(PeerTestWorld::WaitFor([&] { return l_catcher.m_handOvers.size() == 1; }));
+            QCOMPARE(l_catcher.m_handOvers.front().m_signal,
+                     std::string(type == "F" ? "FileConnectionAccepted" : "DNetConnectionAccepted"));
+            QCOMPARE(l_catcher.m_handOvers.front().m_user, std::string("bob"));
+        }
+        // The attempt is over; its relayed request waits for its own end.
+        QCOMPARE(PeerTestWorld::ItemCount("connect_to_peer_request"), 0);
+        QCOMPARE(PeerTestWorld::ItemCount("connect_to_peer_request_socket"), 0);
+        QCOMPARE(PeerTestWorld::ItemCount("indirect_connect_to_peer_request"), 1);
+        const QStringList l_lines = l_world.LogTexts();
+        QVERIFY(l_lines.contains(QString("Direct connection of type %1 to user bob successful").arg(type)));
+        QVERIFY(l_lines.contains(QString("Disposing of peer connection request of type %1 to user bob").arg(type)));
+
+        // The server's late failure report only ends the relayed request.
+        l_world.ClearLog();
+        emit gp_server->IndirectPeerConnectionFailure(1);
+        QCOMPARE(l_world.LogTexts(), QStringList{QString("Indirect connection of type %1 to user bob failed").arg(type)});
+        QCOMPARE(PeerTestWorld::ItemCount("indirect_connect_to_peer_request"), 0);
+    }
+
+    void oneAttemptPerUserAndType()
+    {
+        PeerTestWorld l_world;
+        PeerSignalCatcher l_catcher(l_world.Messenger());
+        l_world.Load();
+        l_world.Messenger().RequestDNetConnection("zed");
+        QVERIFY(d.GetType("user")->HasItem("zed"));
+        l_world.ClearLog();
+        l_world.Messenger().RequestDNetConnection("zed");
+        QCOMPARE(l_world.LogTexts(), (QStringList{"Attempting peer connection of type D to user zed",
+                                                  "Connection attempt to same user of same type already in progress, not re-attempting."}));
+        QCOMPARE(l_world.m_requests.m_relayed.size(), std::size_t(1));
+
+        // Another type is another attempt, with the next token.
+        FakePeer l_peer;
+        QVERIFY(l_peer.Listen());
+        l_world.GiveAddress("bob", PeerTestWorld::Loopback, l_peer.Port(), 0);
+        l_world.Messenger().RequestDNetConnection("bob");
+        l_world.Messenger().RequestFileConnectionToUser("bob");
+        QCOMPARE(l_world.m_requests.m_relayed.size(), std::size_t(3));
+        QCOMPARE(l_world.m_requests.m_relayed[1].m_token, 2u);
+        QCOMPARE(l_world.m_requests.m_relayed[2].m_token, 3u);
+        QCOMPARE(PeerTestWorld::ItemCount("connect_to_peer_request_socket"), 2);
+        QVERIFY(l_peer.WaitForConnection(false) && l_peer.WaitForConnection(false));
+        QVERIFY(PeerTestWorld::WaitFor([&] { return l_catcher.m_handOvers.size() == 2; }));
+    }
+
+    void requestsWaitingForTheAddressStartWhenItArrives()
+    {
+        PeerTestWorld l_world;
+        PeerSignalCatcher l_catcher(l_world.Messenger());
+        l_world.Load();
+        // An address for a user nobody tries to reach starts nothing.
+        l_world.GiveAddress("ann", PeerTestWorld::Loopback, 1, 0);
+        QVERIFY(l_world.LogTexts().isEmpty());
+
+        MemStream l_message = Message(4);
+        l_world.Messenger().SendMessage("bob", l_message);
+        l_world.Messenger().RequestFileConnectionToUser("bob");
+        QCOMPARE(l_world.m_requests.m_addressRequests, (std::vector<std::string>{"bob", "bob"}));
+        QVERIFY(l_world.LogTexts().contains("User address not found, requesting address"));
+        for (Item* lp_request : d.GetType("connect_to_peer_request")->GetItems())
+            QCOMPARE(Status(lp_request), std::string("getting_address"));
+        QCOMPARE(PeerTestWorld::ItemCount("connect_to_peer_request_socket"), 0);
+
+        FakePeer l_peer;
+        QVERIFY(l_peer.Listen());
+        l_world.ClearLog();
+        l_world.GiveAddress("bob", PeerTestWorld::Loopback, l_peer.Port(), 0);
+        QCOMPARE(l_world.Count("User bob address arrived"), 1);
+        QCOMPARE(l_world.Count("Attempting direct connection of type P"), 1);
+        QCOMPARE(l_world.Count("Attempting direct connection of type F"), 1);
+        for (Item* lp_request : d.GetType("connect_to_peer_request")->GetItems())
+            QCOMPARE(Status(lp_request), std::string("connecting"));
+        QCOMPARE(PeerTestWorld::ItemCount("connect_to_peer_request_socket"), 2);
+
+        // The same answer again connects nothing new and starts nothing.
+        l_world.ClearLog();
+        l_world.GiveAddress("bob", PeerTestWorld::Loopback, l_peer.Port(), 0);
+        QVERIFY(l_world.LogTexts().isEmpty());
+        QVERIFY(l_peer.WaitForConnection(false) && l_peer.WaitForConnection(false));
+        QVERIFY(PeerTestWorld::WaitFor([&] { return l_catcher.m_handOvers.size() == 1; }));
+        QVERIFY(PeerTestWorld::WaitFor([] { return PeerTestWorld::ItemCount("peer_socket") == 1; }));
+    }
+
+    void aRequestEndsWhenBothPathsHaveFailed()
+    {
+        PeerTestWorld l_world;
+        l_world.Load();
+        l_world.GiveAddress("bob", PeerTestWorld::Loopback, ClosedPort(), 0);
+        l_world.Messenger().RequestDNetConnection("bob");
+        QVERIFY(PeerTestWorld::WaitFor([&] { return l_world.Count("Direct connection of type D to user bob failed") == 1; }));
+        const QStringList l_lines = l_world.LogTexts();
+        QCOMPARE(l_lines.mid(l_lines.indexOf("Direct connection of type D to user bob failed")),
+                 (QStringList{"Direct connection of type D to user bob failed",
+                              "Inspecting peer connection request of type D to user bob for possible removal.",
+                              "Indirect request found. Not removing request."}));
+        QCOMPARE(PeerTestWorld::ItemCount("connect_to_peer_request"), 1);
+        QCOMPARE(PeerTestWorld::ItemCount("connect_to_peer_request_socket"), 0);
+        l_world.Messenger().RequestDNetConnection("bob");
+        QCOMPARE(l_world.m_requests.m_relayed.size(), std::size_t(1));
+
+        // A report for a token we never sent is ignored.
+        l_world.ClearLog();
+        emit gp_server->IndirectPeerConnectionFailure(77);
+        QVERIFY(l_world.LogTexts().isEmpty());
+
+        emit gp_server->IndirectPeerConnectionFailure(1);
+        QCOMPARE(l_world.LogTexts(), (QStringList{"Indirect connection of type D to user bob failed",
+                                                  "Inspecting peer connection request of type D to user bob for possible removal.",
+                                                  "Neither socket nor indirect request found. Removing."}));
+        QCOMPARE(PeerTestWorld::ItemCount("connect_to_peer_request"), 0);
+        l_world.Messenger().RequestDNetConnection("bob");
+        QCOMPARE(l_world.m_requests.m_relayed.size(), std::size_t(2));
+        QCOMPARE(l_world.m_requests.m_relayed.back().m_token, 2u);
+        QVERIFY(PeerTestWorld::WaitFor([&] { return l_world.Count("Direct connection of type D to user bob failed") == 1; }));
+    }
+
+    void thePeerAnswersTheRelayedRequestAfterTheDirectPathFailed()
+    {
+        PeerTestWorld l_world;
+        l_world.Load();
+        l_world.GiveAddress("bob", PeerTestWorld::Loopback, ClosedPort(), 0);
+        MemStream l_message = Message(36);
+        l_world.Messenger().SendMessage("bob", l_message);
+        QVERIFY(PeerTestWorld::WaitFor([&] { return l_world.Count("Direct connection of type P to user bob failed") == 1; }));
+
+        FakePeer l_peer;
+        FakePeerConnection* lp_far = l_peer.ConnectTo(l_world.PlainPort(), false);
+        QVERIFY(lp_far);
+        lp_far->SendFrame(WireWriter().U8(0).U32(1));
+        QVERIFY(lp_far->WaitForFrames(1));
+        QCOMPARE(lp_far->Frames().front(), QByteArray(WireWriter().U32(36)));
+        QCOMPARE(PeerTestWorld::ItemCount("connect_to_peer_request"), 0);
+        QCOMPARE(PeerTestWorld::ItemCount("unsent_message"), 0);
+        QCOMPARE(OnlyItem("peer_socket")["user"].AsString(), std::string("bob"));
+    }
+
+    void aZeroAddressOrPortFailsWithoutTouchingTheNetwork_data()
+    {
+        QTest::addColumn<bool>("zeroAddress");
+        QTest::addColumn<int>("port");
+        QTest::newRow("address 0") << true << -1;
+        QTest::newRow("port 0") << false << 0;
+        QTest::newRow("port 65536") << false << 65536;
+    }
+    void aZeroAddressOrPortFailsWithoutTouchingTheNetwork()
+    {
+        QFETCH(bool, zeroAddress);
+        QFETCH(int, port);
+        PeerTestWorld l_world;
+        l_world.Load();
+        FakePeer l_peer;
+        QVERIFY(l_peer.Listen());
+        l_world.GiveAddress("bob", zeroAddress ? 0 : PeerTestWorld::Loopback, port < 0 ? l_peer.Port() : port, 0);
+        l_world.Messenger().RequestDNetConnection("bob");
+        // The caller returns with the attempt whole; the failure comes after.
+        QCOMPARE(Status(OnlyItem("connect_to_peer_request")), std::string("connecting"));
+        QCOMPARE(PeerTestWorld::ItemCount("connect_to_peer_request_socket"), 1);
+        QVERIFY(PeerTestWorld::WaitFor([&] { return l_world.Count("Direct connection of type D to user bob failed") == 1; }));
+        QVERIFY(l_world.LogTexts().contains("Indirect request found. Not removing request."));
+        QCOMPARE(PeerTestWorld::ItemCount("connect_to_peer_request_socket"), 0);
+        PeerTestWorld::Settle(50);
+        QCOMPARE(l_peer.AcceptedCount(), 0);
+    }
+
+    void anErrorInsideConnectToHostTakesTheUsualFailurePath()
+    {
+        PeerTestWorld l_world;
+        l_world.Load();
+        FakePeer l_peer;
+        QVERIFY(l_peer.Listen());
+        l_world.GiveAddress("bob", PeerTestWorld::Loopback, l_peer.Port(), 0);
+
+        // The socket of the attempt is watched from the moment its record
+        // is made; an error is raised while it is being told to connect.
+        PeerErrorWhileConnecting l_saboteur;
+        d.GetType("connect_to_peer_request_socket")
+            ->ItemAddedEvent.m_handlerSet.insert(l_saboteur.MakeHandler(&PeerErrorWhileConnecting::OnRecord));
+        l_world.Messenger().RequestDNetConnection("bob");
+        QCOMPARE(l_saboteur.m_stateAtRecord, QAbstractSocket::UnconnectedState);
+        QVERIFY(l_saboteur.m_raised);
+
+        // The failure arrived inside the call and found the attempt's records.
+        QVERIFY(l_world.LogTexts().contains("Direct connection of type D to user bob failed"));
+        QCOMPARE(PeerTestWorld::ItemCount("connect_to_peer_request_socket"), 0);
+        QVERIFY(l_world.LogTexts().contains("Indirect request found. Not removing request."));
+        QCOMPARE(Status(OnlyItem("connect_to_peer_request")), std::string("connecting"));
+        PeerTestWorld::Settle(50);
+        QCOMPARE(l_peer.AcceptedCount(), 0);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestPeerReach)
+#include "tst_peer_reach.moc"

@@ -1,0 +1,102 @@
+// The peer layer and the real server link together, against the fake central
+// server: what the layer asks of the server, and what it does with the
+// server's answers and relayed requests.
+#include "FakeCentralServer.h"
+#include "PeerTestWorld.h"
+#include "WireBytes.h"
+
+#include "persist/Settings.h"
+#include "server/Server.h"
+
+#include <QtTest>
+
+namespace
+{
+struct LinkedWorld
+{
+    LinkedWorld()
+    {
+        // The layer's requests go to the server link itself.
+        SetPeerServerRequests(nullptr);
+        m_world.Load();
+        m_ok = m_central.Start();
+        m_world.Link().SetServerAddress("127.0.0.1", m_central.Port());
+        Settings::Set("password", "secret");
+        m_world.Link().Connect();
+        m_ok = m_ok && PeerTestWorld::WaitFor([this] { return m_world.Link().IsConnected(); });
+    }
+
+    PeerTestWorld m_world;
+    FakeCentralServer m_central;
+    bool m_ok = false;
+};
+
+QByteArray Relayed(const std::string& i_user, const std::string& i_type, quint16 i_port, quint32 i_token)
+{
+    return WireWriter().Str(i_user).Str(i_type).U32(PeerTestWorld::Loopback).U32(i_port).U32(i_token).U8(0).U32(1).U32(0);
+}
+}
+
+class TestPeerServerLink : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void theServerLearnsOurPortsAtLogin()
+    {
+        LinkedWorld l_linked;
+        QVERIFY(l_linked.m_ok);
+        QVERIFY(l_linked.m_central.WaitFor(Server::SetWaitPortCode));
+        QCOMPARE(l_linked.m_central.Received(Server::SetWaitPortCode).front().m_payload,
+                 QByteArray(WireWriter().U32(2235).U32(1).U32(8973)));
+    }
+
+    void anUnknownUserFailsOnBothPaths()
+    {
+        LinkedWorld l_linked;
+        QVERIFY(l_linked.m_ok);
+        l_linked.m_world.Messenger().RequestDNetConnection("ghost");
+        QVERIFY(l_linked.m_central.WaitFor(Server::ConnectToPeerCode));
+        WireReader l_request(l_linked.m_central.Received(Server::ConnectToPeerCode).front().m_payload);
+        const quint32 l_token = l_request.U32();
+        QCOMPARE(l_request.Str(), std::string("ghost"));
+        QCOMPARE(l_request.Str(), std::string("D"));
+        QVERIFY(l_linked.m_central.WaitFor(Server::GetUserAddressCode));
+        // The server cannot relay: with no direct path yet, the attempt ends.
+        QVERIFY(PeerTestWorld::WaitFor([] { return PeerTestWorld::ItemCount("connect_to_peer_request") == 0; }));
+        const QStringList l_lines = l_linked.m_world.LogTexts();
+        QVERIFY(l_lines.contains("Indirect connection of type D to user ghost failed"));
+        QVERIFY(l_lines.contains("Neither socket nor indirect request found. Removing."));
+        QVERIFY(l_token >= 1);
+        // Its late address (0, nobody) starts nothing.
+        PeerTestWorld::Settle(50);
+        QCOMPARE(PeerTestWorld::ItemCount("connect_to_peer_request_socket"), 0);
+    }
+
+    void aRelayedRequestIsAnsweredOrReportedAsFailed()
+    {
+        LinkedWorld l_linked;
+        QVERIFY(l_linked.m_ok);
+        FakePeer l_peer;
+        QVERIFY(l_peer.Listen());
+        QVERIFY(l_linked.m_central.Send("me", Server::ConnectToPeerCode, Relayed("bob", "P", l_peer.Port(), 5)));
+        FakePeerConnection* lp_far = l_peer.WaitForConnection(false);
+        QVERIFY(lp_far);
+        QVERIFY(lp_far->WaitForFrames(1));
+        QCOMPARE(lp_far->Frames().front(), QByteArray(WireWriter().U8(0).U32(5)));
+        QVERIFY(PeerTestWorld::WaitFor([] { return PeerTestWorld::ItemCount("peer_socket") == 1; }));
+
+        // A peer we cannot reach is reported back with its token.
+        const quint16 l_closed = l_peer.Port();
+        l_peer.StopListening();
+        QVERIFY(l_linked.m_central.Send("me", Server::ConnectToPeerCode, Relayed("carl", "F", l_closed, 6)));
+        QVERIFY(l_linked.m_central.WaitFor(Server::CantConnectToPeerCode));
+        WireReader l_report(l_linked.m_central.Received(Server::CantConnectToPeerCode).front().m_payload);
+        QCOMPARE(l_report.U32(), 6u);
+        QCOMPARE(l_report.Str(), std::string("carl"));
+        QVERIFY(PeerTestWorld::WaitFor([] { return PeerTestWorld::ItemCount("peer_connection_request") == 0; }));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestPeerServerLink)
+#include "tst_peer_server_link.moc"
