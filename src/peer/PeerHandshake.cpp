@@ -95,35 +95,6 @@ void PeerMessenger::OnIndirectResponseSocketConnected()
     }
 }
 
-bool PeerMessenger::HandleMessage(QTcpSocket* ip_socket, MemStream i_message)
-{
-    ItemPtr l_uninitialized = SocketItem("uninitialized_socket", ip_socket);
-    if (l_uninitialized)
-        return HandleFirstMessage(ip_socket, l_uninitialized, i_message);
-
-    ItemPtr l_peerSocket = SocketItem("peer_socket", ip_socket);
-    if (!l_peerSocket) {
-        // Neither introduced nor a messaging connection: nobody owns what
-        // arrives here.
-        Log(LogArea, 1, "Message on a connection without a user, disposing of socket");
-        return false;
-    }
-    ItemPtr l_user = l_peerSocket["user"];
-    unsigned int l_code = 0;
-    if (!i_message.Read(l_code)) {
-        Log(LogArea, 1,
-            QString("Could not read message code on connection to user %1, disposing of socket").arg(Text(l_user)),
-            l_user);
-        return false;
-    }
-    if (auto* lp_lastActivity = l_peerSocket["last_activity_time"].AsObject<QDateTime>())
-        *lp_lastActivity = PeerNow();
-    Log(LogArea, 1,
-        QString("Received %1 message from user %2").arg(MessageCodeToString(static_cast<int>(l_code)), Text(l_user)),
-        l_user);
-    return true;
-}
-
 bool PeerMessenger::HandleFirstMessage(QTcpSocket* ip_socket, ItemPtr i_uninitializedSocket, MemStream& i_message)
 {
     const bool l_obfuscated = i_uninitializedSocket.IsConnected("is_obfuscated");

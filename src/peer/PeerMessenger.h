@@ -52,6 +52,22 @@ public:
     // The name of a peer message code for the log.
     static QString MessageCodeToString(int i_code);
 
+    // Asks the user for the whole share; it arrives later as UserShare.
+    void GetUserSharedFiles(std::string i_user);
+
+    // Transfer negotiation, for the transfer manager: each writer sends one
+    // message through SendMessage and cannot fail.
+
+    // Offers to send the file under a new token from the setting
+    // "transfer_req_counter", and returns the token.
+    unsigned int RequestUpload(std::string i_user, std::string i_fileName, qint64 i_fileSize);
+    // Accepts an offer; the size goes along only when l_sendFileSize is set.
+    void AcceptTransferRequest(std::string i_user, unsigned int i_req, bool l_sendFileSize, qint64 l_fileSize);
+    void DenyTransferRequest(std::string i_user, unsigned int i_req, std::string i_reason);
+    // Asks the user to queue an upload of the file (folder, "\", name).
+    void QueueDownload(std::string i_user, std::string i_file);
+    void DenyUpload(std::string i_user, std::string i_file, std::string i_reason);
+
 public slots:
     void OnNewConnection();
     void OnNewObfuscatedConnection();
@@ -98,12 +114,29 @@ private:
     // Frames.
     bool SendMessage(QTcpSocket* ip_socket, MemStream& i_message, bool i_obfuscate);
 
-    // The first message and the messages after it.
-    bool HandleMessage(QTcpSocket* ip_socket, MemStream i_message);
+    // The first message.
     bool HandleFirstMessage(QTcpSocket* ip_socket, ItemPtr i_uninitializedSocket, MemStream& i_message);
     void MakePeerSocket(QTcpSocket* ip_socket, const std::string& i_user, bool i_obfuscated);
     void WaitForTransferToken(QTcpSocket* ip_socket, const std::string& i_user);
     void AbandonSocket(QTcpSocket* ip_socket);
+
+    // Received messages. Each handler gets the message read up to just
+    // after its code, and the connection's user; false means the message
+    // could not be read and the connection is to go.
+    bool HandleSharedFileListRequest(ItemPtr i_user);
+    bool HandleSharedFileList(MemStream& io_message, ItemPtr i_user);
+    bool HandleSharedFilesInFolderRequest(MemStream& io_message, ItemPtr i_user);
+    bool HandleSearchReply(MemStream& io_message, ItemPtr i_user);
+    bool HandleTransferRequest(MemStream& io_message, ItemPtr i_user);
+    bool HandleTransferResponse(MemStream& io_message, ItemPtr i_user);
+    bool HandleQueueUpload(MemStream& io_message, ItemPtr i_user);
+    bool HandleUploadPlaceInLine(MemStream& io_message, ItemPtr i_user);
+    bool HandleUploadFailed(MemStream& io_message, ItemPtr i_user);
+    bool HandleUploadDenied(MemStream& io_message, ItemPtr i_user);
+    // Inflates the compressed rest of a message into o_payload. false when
+    // nothing is to be read from it and the message counts as handled: the
+    // payload inflates too far, or memory ran out.
+    bool InflatePayload(MemStream& i_message, unsigned int i_code, ItemPtr i_user, MemStream& o_payload);
 
     // The outgoing queue.
     void SendUnsentMessages(std::string i_user);
@@ -125,6 +158,14 @@ private:
     void StartConnecting(QTcpSocket* ip_socket, quint32 i_address, int i_port, void (PeerMessenger::*ip_onFailure)(QTcpSocket*));
     void FailConnectionBack(QTcpSocket* ip_socket);
 
+protected:
+    // One complete frame body read from a socket: the connection's first
+    // message, or a code and its payload. false when the message could not
+    // be read; the reader then disposes of the socket. Reachable from a
+    // subclass so that a harness can feed frames without a network.
+    bool HandleMessage(QTcpSocket* ip_socket, MemStream i_message);
+
+private:
     QTcpServer m_server;
     QTcpServer m_obfuscatedServer;
     std::map<QTcpSocket*, SocketBufferInfo> m_socketBufferInfoMap;

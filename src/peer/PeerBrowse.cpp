@@ -1,0 +1,52 @@
+// Browsing shares: asking a user for the whole share, receiving one, and
+// being asked for ours or for one of our folders.
+#include "peer/PeerMessenger.h"
+
+#include "peer/PeerMessageCodes.h"
+#include "peer/SharedFoldersService.h"
+
+void PeerMessenger::GetUserSharedFiles(std::string i_user)
+{
+    MemStream l_message;
+    l_message.Write(static_cast<unsigned int>(PeerMessageCodes::GetSharedFileList));
+    SendMessage(i_user, l_message);
+}
+
+bool PeerMessenger::HandleSharedFileListRequest(ItemPtr i_user)
+{
+    // Before the shared-folders service exists there is nothing to answer
+    // with; the asking peer may ask again.
+    if (!sharedFoldersManager)
+        return true;
+    const std::string l_user = i_user.AsString();
+    MemStream l_answer = sharedFoldersManager->GetSharedFilesMessage(l_user);
+    SendMessage(l_user, l_answer);
+    return true;
+}
+
+bool PeerMessenger::HandleSharedFileList(MemStream& io_message, ItemPtr i_user)
+{
+    MemStream l_payload;
+    if (!InflatePayload(io_message, PeerMessageCodes::SharedFileList, i_user, l_payload))
+        return true;
+
+    FileInfoMap l_share;
+    if (!l_payload.Read(l_share))
+        return false;
+    AttributeTranslationTable l_table;
+    // A listing without a readable table is still a listing.
+    if (!l_payload.Read(l_table))
+        l_table.clear();
+    emit UserShare(i_user.AsString(), l_share, l_table);
+    return true;
+}
+
+bool PeerMessenger::HandleSharedFilesInFolderRequest(MemStream& io_message, ItemPtr i_user)
+{
+    unsigned int l_token = 0;
+    std::string l_folder;
+    if (!io_message.Read(l_token) || !io_message.Read(l_folder))
+        return false;
+    emit SharedFilesInFolderRequested(i_user.AsString(), l_token, l_folder);
+    return true;
+}

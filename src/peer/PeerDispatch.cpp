@@ -1,0 +1,77 @@
+// Every frame after a connection's first message: its code read, the
+// connection marked active, the receipt logged, and the message dispatched.
+#include "peer/PeerMessenger.h"
+
+#include "log/Log.h"
+#include "peer/PeerEnvironment.h"
+#include "peer/PeerInflate.h"
+#include "peer/PeerItems.h"
+#include "peer/PeerMessageCodes.h"
+
+using namespace PeerItems;
+
+bool PeerMessenger::HandleMessage(QTcpSocket* ip_socket, MemStream i_message)
+{
+    ItemPtr l_uninitialized = SocketItem("uninitialized_socket", ip_socket);
+    if (l_uninitialized)
+        return HandleFirstMessage(ip_socket, l_uninitialized, i_message);
+
+    ItemPtr l_peerSocket = SocketItem("peer_socket", ip_socket);
+    if (!l_peerSocket) {
+        // Neither introduced nor a messaging connection: nobody owns what
+        // arrives here.
+        Log(LogArea, 1, "Message on a connection without a user, disposing of socket");
+        return false;
+    }
+    ItemPtr l_user = l_peerSocket["user"];
+    unsigned int l_code = 0;
+    if (!i_message.Read(l_code)) {
+        Log(LogArea, 1,
+            QString("Could not read message code on connection to user %1, disposing of socket").arg(Text(l_user)),
+            l_user);
+        return false;
+    }
+    // Also a message that turns out malformed counts as activity.
+    if (auto* lp_lastActivity = l_peerSocket["last_activity_time"].AsObject<QDateTime>())
+        *lp_lastActivity = PeerNow();
+    Log(LogArea, 1,
+        QString("Received %1 message from user %2").arg(MessageCodeToString(static_cast<int>(l_code)), Text(l_user)),
+        l_user);
+
+    namespace Codes = PeerMessageCodes;
+    switch (l_code) {
+    case Codes::FileSearchResult: return HandleSearchReply(i_message, l_user);
+    case Codes::GetSharedFileList: return HandleSharedFileListRequest(l_user);
+    case Codes::SharedFileList: return HandleSharedFileList(i_message, l_user);
+    case Codes::TransferRequest: return HandleTransferRequest(i_message, l_user);
+    case Codes::QueueUpload: return HandleQueueUpload(i_message, l_user);
+    case Codes::TransferResponse: return HandleTransferResponse(i_message, l_user);
+    case Codes::UploadFailed: return HandleUploadFailed(i_message, l_user);
+    case Codes::UploadDenied: return HandleUploadDenied(i_message, l_user);
+    case Codes::GetSharedFilesInFolder: return HandleSharedFilesInFolderRequest(i_message, l_user);
+    case Codes::UploadPlaceInLine: return HandleUploadPlaceInLine(i_message, l_user);
+    default:
+        // Named or not, a code without a handler is only logged.
+        return true;
+    }
+}
+
+bool PeerMessenger::InflatePayload(MemStream& i_message, unsigned int i_code, ItemPtr i_user, MemStream& o_payload)
+{
+    switch (PeerInflate::Inflate(i_message.GetReadBuffer(), i_message.GetPendingReadLength(), o_payload)) {
+    case PeerInflate::Result::Inflated:
+    case PeerInflate::Result::Unreadable:
+        // Bytes that do not inflate leave the payload empty, so its first
+        // field cannot be read.
+        return true;
+    case PeerInflate::Result::TooLarge:
+        Log(LogArea, 1,
+            QString("Listing in %1 message from user %2 is too large, ignored")
+                .arg(MessageCodeToString(static_cast<int>(i_code)), Text(i_user)),
+            i_user);
+        return false;
+    case PeerInflate::Result::OutOfMemory:
+        return false;
+    }
+    return false;
+}

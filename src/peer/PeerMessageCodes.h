@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QString>
+#include <QtGlobal>
+
+// The codes of the peer messages this client reads or writes. A message body
+// is the u32 code followed by the payload.
+namespace PeerMessageCodes
+{
+enum Code : quint32 {
+    GetSharedFileList = 4,
+    SharedFileList = 5,
+    FileSearchResult = 9,
+    GetSharedFilesInFolder = 36,
+    SharedFilesInFolder = 37,
+    TransferRequest = 40,
+    TransferResponse = 41,
+    QueueUpload = 43,
+    UploadPlaceInLine = 44,
+    UploadFailed = 46,
+    UploadDenied = 50,
+    UploadPlaceInLineRequest = 51,
+};
+
+// The name of a code for the log; a code without a name is its decimal
+// number followed by " (unknown)".
+QString Name(int i_code);
+}

@@ -1,0 +1,131 @@
+// Other users' answers to our searches: each accepted reply becomes one
+// "search_results" item under its search, owning a "search_result" item per
+// file that the user had not reported before.
+#include "peer/PeerMessenger.h"
+
+#include "peer/PeerItems.h"
+#include "peer/PeerMessageCodes.h"
+#include "util/GeneralFunctions.h"
+
+#include <vector>
+
+using namespace PeerItems;
+
+namespace
+{
+// What a reply carries after its user and token.
+struct SearchReply
+{
+    std::vector<FileInfo> m_files;
+    quint8 m_freeSlot = 0;
+    int m_uploadSpeed = 0;
+    int m_queueLength = 0;
+};
+
+// false when the file list cannot be read; the fields after it are optional.
+bool ReadReply(InputStream& io_payload, SearchReply& o_reply)
+{
+    unsigned int l_count = 0;
+    if (!io_payload.Read(l_count) || l_count > InputStream::MaxCount)
+        return false;
+    for (unsigned int l_index = 0; l_index < l_count; ++l_index) {
+        // A fresh record each time: an empty record (a lone 0 byte) carries
+        // no file and must not repeat the one before it.
+        FileInfo l_file;
+        bool l_present = false;
+        if (!l_file.Read(io_payload, l_present))
+            return false;
+        if (l_present)
+            o_reply.m_files.push_back(std::move(l_file));
+    }
+    // Missing, these count as 0.
+    io_payload.Read(o_reply.m_freeSlot);
+    io_payload.Read(o_reply.m_uploadSpeed);
+    io_payload.Read(o_reply.m_queueLength);
+    // The attribute name table means nothing to the receiver; it is read
+    // only so that a reply is taken apart the same way everywhere.
+    AttributeTranslationTable l_table;
+    io_payload.Read(l_table);
+    return true;
+}
+
+ItemPtr Valued(const char* ip_type, const std::string& i_value)
+{
+    return d.GetType(ip_type)->GetItem(i_value);
+}
+
+// The user reported this path before, in a reply whose results still exist.
+bool IsKnownFile(ItemPtr i_name, ItemPtr i_folder, ItemPtr i_user)
+{
+    const ItemSet l_owners = d.GetItems(i_name, i_folder, "search_result").GetItems("search_results");
+    return !l_owners.Connected(i_user).empty();
+}
+
+void ConnectAttributes(ItemPtr i_result, const AttributeMap& i_attributes)
+{
+    for (const auto& [l_code, l_value] : i_attributes.m_map) {
+        switch (l_code) {
+        case 0: i_result += Valued("bitrate", ToString(l_value)); break;
+        case 1: i_result += Valued("length_seconds", ToString(l_value)); break;
+        case 2: i_result += Valued("bitrate_mode", l_value != 0 ? "vbr" : "cbr"); break;
+        default: break;
+        }
+    }
+}
+
+// The items of one reply; null when it brought no new file.
+ItemPtr MakeResults(ItemPtr i_request, ItemPtr i_user, const SearchReply& i_reply)
+{
+    ItemPtr l_results = d.GetType("search_results")->NewItem();
+    for (const FileInfo& l_file : i_reply.m_files) {
+        ItemPtr l_name = Valued("search_result_file_name", GetFileName(l_file.m_name));
+        ItemPtr l_folder = Valued("search_result_file_folder", GetFolder(l_file.m_name));
+        // The reply's own results are not tied to the user yet, so a path
+        // given twice in one reply gives two results.
+        if (IsKnownFile(l_name, l_folder, i_user))
+            continue;
+        ItemPtr l_result = d.GetType("search_result")->NewItem();
+        ConnectAttributes(l_result, l_file.m_attributeMap);
+        l_result += l_results;
+        l_result += l_name;
+        l_result += l_folder;
+        l_result += Valued("search_result_file_size", ToString(l_file.m_fileSize));
+    }
+    if (!l_results.IsConnected("search_result")) {
+        l_results.Remove();
+        return {};
+    }
+    l_results += i_request;
+    l_results += i_user;
+    l_results += Valued("search_results_user_available", i_reply.m_freeSlot != 0 ? "yes" : "no");
+    l_results += Valued("search_results_user_speed", ToString(i_reply.m_uploadSpeed));
+    l_results += Valued("search_results_uploads_in_queue", ToString(i_reply.m_queueLength));
+    return l_results;
+}
+}
+
+bool PeerMessenger::HandleSearchReply(MemStream& io_message, ItemPtr i_user)
+{
+    MemStream l_payload;
+    if (!InflatePayload(io_message, PeerMessageCodes::FileSearchResult, i_user, l_payload))
+        return true;
+
+    // A reply speaks for the user on this connection only.
+    std::string l_replyUser;
+    if (!l_payload.Read(l_replyUser) || l_replyUser != i_user.AsString())
+        return false;
+    unsigned int l_token = 0;
+    if (!l_payload.Read(l_token))
+        return false;
+    ItemPtr l_request = d.GetType("search_request")->HasItem(ToString(l_token));
+    // A search that ended or was never ours: the reply is of no use.
+    if (!l_request)
+        return true;
+
+    SearchReply l_reply;
+    if (!ReadReply(l_payload, l_reply))
+        return false;
+    if (ItemPtr l_results = MakeResults(l_request, UserItem(l_replyUser), l_reply))
+        emit SearchResults(l_results);
+    return true;
+}

@@ -1,0 +1,3 @@
+#include "peer/SharedFoldersService.h"
+
+SharedFoldersService* sharedFoldersManager = nullptr;

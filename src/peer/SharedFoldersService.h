@@ -1,0 +1,24 @@
+#pragma once
+
+#include "io/MemStream.h"
+
+#include <string>
+
+// What the peer layer asks of the shared-folders service. The service is
+// made after the peer layer, so the peer layer reaches it only while it
+// handles a received message, never while it is being built. The service
+// takes the received listings and folder requests itself, by connecting to
+// PeerMessenger::UserShare and PeerMessenger::SharedFilesInFolderRequested.
+class SharedFoldersService
+{
+public:
+    virtual ~SharedFoldersService() = default;
+
+    // The complete body of the answer to a browse request from the user: the
+    // u32 5, then one zlib stream of the folders that user may see and of the
+    // attribute code table. Cannot fail.
+    virtual MemStream GetSharedFilesMessage(std::string i_user) = 0;
+};
+
+// The one shared-folders service; null until it exists.
+extern SharedFoldersService* sharedFoldersManager;

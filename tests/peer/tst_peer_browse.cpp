@@ -1,0 +1,231 @@
+// Browsing shares: asking for a user's share, answering such a request
+// through the shared-folders service, receiving a listing, and requests for
+// one folder.
+#include "PeerConversation.h"
+
+#include "peer/SharedFoldersService.h"
+
+#include <QtTest>
+
+#include <vector>
+
+namespace
+{
+// Stands in for the shared-folders service: answers every browse request
+// with the same prepared body.
+class StandInShares : public SharedFoldersService
+{
+public:
+    StandInShares() { sharedFoldersManager = this; }
+    ~StandInShares() override { sharedFoldersManager = nullptr; }
+
+    MemStream GetSharedFilesMessage(std::string i_user) override
+    {
+        m_askedBy.push_back(i_user);
+        MemStream l_answer;
+        l_answer.WriteBuffer(m_answer.constData(), static_cast<unsigned long>(m_answer.size()));
+        return l_answer;
+    }
+
+    QByteArray m_answer;
+    std::vector<std::string> m_askedBy;
+};
+
+struct ReceivedShare
+{
+    std::string m_user;
+    FileInfoMap m_share;
+    AttributeTranslationTable m_table;
+};
+
+struct FolderRequest
+{
+    std::string m_user;
+    quint32 m_token;
+    std::string m_folder;
+};
+
+// Records what the messenger hands to the shared-folders service.
+struct ShareListener
+{
+    explicit ShareListener(PeerMessenger& io_messenger)
+    {
+        QObject::connect(&io_messenger, &PeerMessenger::UserShare,
+                         [this](std::string i_user, FileInfoMap& i_share, AttributeTranslationTable& i_table) {
+                             m_shares.push_back({i_user, i_share, i_table});
+                         });
+        QObject::connect(&io_messenger, &PeerMessenger::SharedFilesInFolderRequested,
+                         [this](std::string i_user, quint32 i_token, std::string i_folder) {
+                             m_folderRequests.push_back({i_user, i_token, i_folder});
+                         });
+    }
+    std::vector<ReceivedShare> m_shares;
+    std::vector<FolderRequest> m_folderRequests;
+};
+
+// Two folders: one with two files (the second with attributes), one empty.
+QByteArray Folders()
+{
+    return WireWriter()
+        .U32(2)
+        .Str("music\\jazz")
+        .U32(2)
+        .U8(1).Str("b.ogg").I64(5).Str("ogg").U32(0)
+        .U8(1).Str("a.mp3").I64(1234567890123).Str("mp3").U32(2).U32(0).I32(320).U32(1).I32(-1)
+        .Str("empty")
+        .U32(0);
+}
+
+QByteArray Listing(const QByteArray& i_plain)
+{
+    return WireWriter().U32(5).Raw(Compressed(i_plain));
+}
+}
+
+class TestPeerBrowse : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void askingForAShareSendsTheBareCode()
+    {
+        PeerConversation l_talk;
+        QVERIFY(l_talk.Ready());
+        l_talk.Messenger().GetUserSharedFiles("bob");
+        QVERIFY(l_talk.mp_far->WaitForFrames(1));
+        QCOMPARE(l_talk.mp_far->Frames(), QList<QByteArray>{WireWriter().U32(4)});
+    }
+
+    void aBrowseRequestIsAnsweredWithTheServicesListing()
+    {
+        PeerConversation l_talk;
+        QVERIFY(l_talk.Ready());
+        // Before the service exists nothing is answered, and the peer stays.
+        QVERIFY(l_talk.Send(WireWriter().U32(4)));
+        QVERIFY(l_talk.StillOpen());
+        QVERIFY(l_talk.mp_far->Frames().isEmpty());
+
+        StandInShares l_shares;
+        l_shares.m_answer = WireWriter().U32(5).Raw("prepared listing");
+        QVERIFY(l_talk.Send(WireWriter().U32(4)));
+        QVERIFY(l_talk.mp_far->WaitForFrames(1));
+        QCOMPARE(l_talk.mp_far->Frames(), QList<QByteArray>{l_shares.m_answer});
+        QCOMPARE(l_shares.m_askedBy, std::vector<std::string>{"bob"});
+    }
+
+    void aListingArrivesAsTheUsersShare()
+    {
+        PeerConversation l_talk;
+        QVERIFY(l_talk.Ready());
+        ShareListener l_listener(l_talk.Messenger());
+        const QByteArray l_table = WireWriter().U32(2).I32(0).Str("bitrate").I32(1).Str("length");
+        QVERIFY(l_talk.Send(Listing(Folders() + l_table + "trailing bytes")));
+        QVERIFY(l_talk.StillOpen());
+
+        QCOMPARE(l_listener.m_shares.size(), std::size_t(1));
+        const ReceivedShare& l_received = l_listener.m_shares.front();
+        QCOMPARE(l_received.m_user, std::string("bob"));
+        QCOMPARE(l_received.m_share.size(), std::size_t(2));
+        QVERIFY(l_received.m_share.at("empty").empty());
+        const std::set<FileInfo>& l_jazz = l_received.m_share.at("music\\jazz");
+        QCOMPARE(l_jazz.size(), std::size_t(2));
+        const FileInfo& l_first = *l_jazz.begin();
+        QCOMPARE(l_first.m_name, std::string("a.mp3"));
+        QCOMPARE(l_first.m_fileSize, qint64(1234567890123));
+        QCOMPARE(l_first.m_attributeMap.m_extension, std::string("mp3"));
+        QCOMPARE(l_first.m_attributeMap.m_map,
+                 (std::list<std::pair<unsigned int, int>>{{0u, 320}, {1u, -1}}));
+        QCOMPARE(std::next(l_jazz.begin())->m_name, std::string("b.ogg"));
+        QCOMPARE(l_received.m_table, (AttributeTranslationTable{{0, "bitrate"}, {1, "length"}}));
+    }
+
+    void aListingWithoutAReadableTableComesWithAnEmptyOne_data()
+    {
+        QTest::addColumn<QByteArray>("table");
+        QTest::newRow("missing") << QByteArray();
+        QTest::newRow("cut short after one entry") << QByteArray(WireWriter().U32(2).I32(0).Str("bitrate").I32(1));
+        QTest::newRow("count above the limit") << QByteArray(WireWriter().U32(131073));
+    }
+    void aListingWithoutAReadableTableComesWithAnEmptyOne()
+    {
+        QFETCH(QByteArray, table);
+        PeerConversation l_talk;
+        QVERIFY(l_talk.Ready());
+        ShareListener l_listener(l_talk.Messenger());
+        QVERIFY(l_talk.Send(Listing(Folders() + table)));
+        QVERIFY(l_talk.StillOpen());
+        QCOMPARE(l_listener.m_shares.size(), std::size_t(1));
+        QCOMPARE(l_listener.m_shares.front().m_share.size(), std::size_t(2));
+        QVERIFY(l_listener.m_shares.front().m_table.empty());
+    }
+
+    void anUnreadableListingClosesTheConnection_data()
+    {
+        QTest::addColumn<QByteArray>("body");
+        QTest::newRow("nothing after the code") << QByteArray(WireWriter().U32(5));
+        QTest::newRow("not compressed") << QByteArray(WireWriter().U32(5).Raw(Folders()));
+        QTest::newRow("compressed stream cut short") << QByteArray(Listing(Folders()).chopped(6));
+        QTest::newRow("folder count above the limit") << Listing(WireWriter().U32(131073));
+        QTest::newRow("a file cut short") << Listing(Folders().chopped(3));
+        QTest::newRow("file count above the limit") << Listing(WireWriter().U32(1).Str("f").U32(131073));
+    }
+    void anUnreadableListingClosesTheConnection()
+    {
+        QFETCH(QByteArray, body);
+        PeerConversation l_talk;
+        QVERIFY(l_talk.Ready());
+        ShareListener l_listener(l_talk.Messenger());
+        QVERIFY(l_talk.Send(body));
+        QVERIFY(l_talk.Closed());
+        QVERIFY(l_listener.m_shares.empty());
+        QCOMPARE(l_talk.LinesAfterReceipt().filter("too large").size(), 0);
+    }
+
+    void aListingThatInflatesTooFarIsIgnored()
+    {
+        PeerConversation l_talk;
+        QVERIFY(l_talk.Ready());
+        ShareListener l_listener(l_talk.Messenger());
+        // A valid listing start, padded far past what any share needs.
+        QByteArray l_plain = Folders();
+        l_plain.append(64 * 1024 * 1024 + 1 - l_plain.size(), '\0');
+        QVERIFY(l_talk.Send(Listing(l_plain)));
+        QCOMPARE(l_talk.LinesAfterReceipt(),
+                 QStringList{"Listing in PM_SHARED_FILE_LIST message from user bob is too large, ignored"});
+        QVERIFY(l_talk.StillOpen());
+        QVERIFY(l_listener.m_shares.empty());
+    }
+
+    void aFolderRequestReachesTheService()
+    {
+        PeerConversation l_talk;
+        QVERIFY(l_talk.Ready());
+        ShareListener l_listener(l_talk.Messenger());
+        QVERIFY(l_talk.Send(WireWriter().U32(36).U32(0xFEDCBA98).Str("music\\jazz").Raw("extra")));
+        QVERIFY(l_talk.StillOpen());
+        QCOMPARE(l_listener.m_folderRequests.size(), std::size_t(1));
+        QCOMPARE(l_listener.m_folderRequests.front().m_user, std::string("bob"));
+        QCOMPARE(l_listener.m_folderRequests.front().m_token, quint32(0xFEDCBA98));
+        QCOMPARE(l_listener.m_folderRequests.front().m_folder, std::string("music\\jazz"));
+    }
+
+    void aFolderRequestCutShortClosesTheConnection_data()
+    {
+        QTest::addColumn<QByteArray>("body");
+        QTest::newRow("inside the folder") << QByteArray(WireWriter().U32(36).U32(1).U32(10).Raw("music"));
+        QTest::newRow("inside the token") << QByteArray(WireWriter().U32(36).Raw(QByteArray("\x01\x00", 2)));
+    }
+    void aFolderRequestCutShortClosesTheConnection()
+    {
+        QFETCH(QByteArray, body);
+        PeerConversation l_talk;
+        QVERIFY(l_talk.Ready());
+        ShareListener l_listener(l_talk.Messenger());
+        QVERIFY(l_talk.Send(body));
+        QVERIFY(l_talk.Closed());
+        QVERIFY(l_listener.m_folderRequests.empty());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestPeerBrowse)
+#include "tst_peer_browse.moc"

@@ -1,0 +1,216 @@
+// Other users' replies to our searches: the items each reply makes, replies
+// that make nothing, replies that end the connection, and paths a user
+// reported before.
+#include "PeerConversation.h"
+
+#include <QtTest>
+
+#include <utility>
+#include <vector>
+
+namespace
+{
+using Attributes = std::vector<std::pair<quint32, qint32>>;
+
+QByteArray File(const std::string& i_path, qint64 i_size, const Attributes& i_attributes = {})
+{
+    WireWriter l_file;
+    l_file.U8(1).Str(i_path).I64(i_size).Str("ext").U32(static_cast<quint32>(i_attributes.size()));
+    for (const auto& [l_code, l_value] : i_attributes)
+        l_file.U32(l_code).I32(l_value);
+    return l_file;
+}
+
+// Free slot, upload speed, queue length and an attribute name table.
+QByteArray Tail(quint8 i_freeSlot, qint32 i_speed, qint32 i_queue)
+{
+    return WireWriter().U8(i_freeSlot).I32(i_speed).I32(i_queue).U32(1).I32(0).Str("bitrate");
+}
+
+QByteArray Reply(const std::string& i_user, quint32 i_token, quint32 i_count, const QByteArray& i_files,
+                 const QByteArray& i_tail = Tail(1, 100, 0))
+{
+    const QByteArray l_plain = WireWriter().Str(i_user).U32(i_token).U32(i_count).Raw(i_files).Raw(i_tail);
+    return WireWriter().U32(9).Raw(Compressed(l_plain));
+}
+
+ItemPtr Search(quint32 i_token)
+{
+    return d.GetType("search_request")->NewItem(Value(i_token));
+}
+
+ItemPtr ResultNamed(ItemPtr i_results, const std::string& i_name)
+{
+    return i_results.GetItems("search_result").Connected("search_result_file_name", i_name);
+}
+
+std::vector<std::string> Names(ItemPtr i_results)
+{
+    std::vector<std::string> l_names;
+    for (ItemPtr l_result : i_results.GetItems("search_result").SortAlphabeticBy("search_result_file_name", true))
+        l_names.push_back(l_result["search_result_file_name"].AsString());
+    return l_names;
+}
+
+struct ResultsListener
+{
+    explicit ResultsListener(PeerMessenger& io_messenger)
+    {
+        QObject::connect(&io_messenger, &PeerMessenger::SearchResults,
+                         [this](ItemPtr i_results) { m_emitted.push_back(i_results); });
+    }
+    std::vector<ItemPtr> m_emitted;
+};
+}
+
+class TestPeerSearchReplies : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void aReplyBecomesResultsUnderItsSearch()
+    {
+        PeerConversation l_talk;
+        QVERIFY(l_talk.Ready());
+        ResultsListener l_listener(l_talk.Messenger());
+        ItemPtr l_search = Search(77);
+        // The lone 0 between the files is an empty record: no file of its own,
+        // and no copy of the one before it.
+        const QByteArray l_files = File("music\\jazz\\a.mp3", 1000, {{0, 320}, {1, 245}, {2, 0}}) + QByteArray(1, '\0')
+                                 + File("b.ogg", -2, {{2, 5}, {3, 9}, {4, 1}});
+        QVERIFY(l_talk.Send(Reply("bob", 77, 3, l_files, Tail(1, 250000, 3))));
+        QVERIFY(l_talk.StillOpen());
+        QVERIFY(l_talk.LinesAfterReceipt().isEmpty());
+
+        QCOMPARE(l_listener.m_emitted.size(), std::size_t(1));
+        ItemPtr l_results = l_listener.m_emitted.front();
+        QCOMPARE(l_results.Get(), l_search["search_results"].Get());
+        QCOMPARE(l_results["user"].AsString(), std::string("bob"));
+        QCOMPARE(l_results["search_results_user_available"].AsString(), std::string("yes"));
+        QCOMPARE(l_results["search_results_user_speed"].AsString(), std::string("250000"));
+        QCOMPARE(l_results["search_results_uploads_in_queue"].AsString(), std::string("3"));
+        QCOMPARE(Names(l_results), (std::vector<std::string>{"a.mp3", "b.ogg"}));
+
+        ItemPtr l_audio = ResultNamed(l_results, "a.mp3");
+        QCOMPARE(l_audio["search_result_file_folder"].AsString(), std::string("music\\jazz"));
+        QCOMPARE(l_audio["search_result_file_size"].AsString(), std::string("1000"));
+        QCOMPARE(l_audio["bitrate"].AsString(), std::string("320"));
+        QCOMPARE(l_audio["length_seconds"].AsString(), std::string("245"));
+        QCOMPARE(l_audio["bitrate_mode"].AsString(), std::string("cbr"));
+
+        // No separator: the whole path is name and folder. A size above the
+        // signed range reads as negative. Codes 3 and 4 mean nothing here.
+        ItemPtr l_plain = ResultNamed(l_results, "b.ogg");
+        QCOMPARE(l_plain["search_result_file_folder"].AsString(), std::string("b.ogg"));
+        QCOMPARE(l_plain["search_result_file_size"].AsString(), std::string("-2"));
+        QCOMPARE(l_plain["bitrate_mode"].AsString(), std::string("vbr"));
+        QVERIFY(!l_plain.IsConnected("bitrate"));
+        QVERIFY(!l_plain.IsConnected("length_seconds"));
+    }
+
+    void aReplyEndingAfterItsFilesIsUsed()
+    {
+        PeerConversation l_talk;
+        QVERIFY(l_talk.Ready());
+        ResultsListener l_listener(l_talk.Messenger());
+        Search(5);
+        QVERIFY(l_talk.Send(Reply("bob", 5, 1, File("a\\b", 1), QByteArray())));
+        QVERIFY(l_talk.StillOpen());
+        QCOMPARE(l_listener.m_emitted.size(), std::size_t(1));
+        ItemPtr l_results = l_listener.m_emitted.front();
+        QCOMPARE(l_results["search_results_user_available"].AsString(), std::string("no"));
+        QCOMPARE(l_results["search_results_user_speed"].AsString(), std::string("0"));
+        QCOMPARE(l_results["search_results_uploads_in_queue"].AsString(), std::string("0"));
+    }
+
+    void repliesThatMakeNothing_data()
+    {
+        QTest::addColumn<QByteArray>("body");
+        QTest::newRow("token of no search") << Reply("bob", 6, 1, File("a\\b", 1));
+        QTest::newRow("token of no search, unreadable after it") << Reply("bob", 6, 131073, QByteArray());
+        QTest::newRow("no files") << Reply("bob", 5, 0, QByteArray());
+        QTest::newRow("only an empty record") << Reply("bob", 5, 1, QByteArray(1, '\0'));
+    }
+    void repliesThatMakeNothing()
+    {
+        QFETCH(QByteArray, body);
+        PeerConversation l_talk;
+        QVERIFY(l_talk.Ready());
+        ResultsListener l_listener(l_talk.Messenger());
+        Search(5);
+        QVERIFY(l_talk.Send(body));
+        QVERIFY(l_talk.StillOpen());
+        QVERIFY(l_talk.LinesAfterReceipt().isEmpty());
+        QVERIFY(l_listener.m_emitted.empty());
+        QCOMPARE(PeerTestWorld::ItemCount("search_results"), 0);
+        QCOMPARE(PeerTestWorld::ItemCount("search_result"), 0);
+    }
+
+    void unreadableRepliesCloseTheConnection_data()
+    {
+        QTest::addColumn<QByteArray>("body");
+        QTest::newRow("another user") << Reply("eve", 5, 1, File("a\\b", 1));
+        QTest::newRow("the user and more") << Reply("bobby", 5, 1, File("a\\b", 1));
+        QTest::newRow("nothing after the code") << QByteArray(WireWriter().U32(9));
+        QTest::newRow("no token") << QByteArray(WireWriter().U32(9).Raw(Compressed(WireWriter().Str("bob").U8(5))));
+        QTest::newRow("file count above the limit") << Reply("bob", 5, 131073, File("a\\b", 1));
+        QTest::newRow("fewer files than counted") << Reply("bob", 5, 2, File("a\\b", 1), QByteArray());
+        QTest::newRow("a file cut short") << Reply("bob", 5, 1, File("a\\b", 1).chopped(1), QByteArray());
+    }
+    void unreadableRepliesCloseTheConnection()
+    {
+        QFETCH(QByteArray, body);
+        PeerConversation l_talk;
+        QVERIFY(l_talk.Ready());
+        ResultsListener l_listener(l_talk.Messenger());
+        Search(5);
+        QVERIFY(l_talk.Send(body));
+        QVERIFY(l_talk.Closed());
+        // The handler adds nothing to the disposal's own lines.
+        QCOMPARE(l_talk.LinesAfterReceipt(), (QStringList{"Disposing of socket", "Identified as peer socket"}));
+        QVERIFY(l_listener.m_emitted.empty());
+        QCOMPARE(PeerTestWorld::ItemCount("search_results"), 0);
+        QCOMPARE(PeerTestWorld::ItemCount("search_result"), 0);
+    }
+
+    void aUsersPathsAreReportedOnce()
+    {
+        PeerConversation l_talk;
+        QVERIFY(l_talk.Ready());
+        ResultsListener l_listener(l_talk.Messenger());
+        Search(1);
+        Search(2);
+
+        // Within one reply a path may come twice.
+        QVERIFY(l_talk.Send(Reply("bob", 1, 3, File("x\\a.mp3", 1) + File("x\\a.mp3", 1) + File("x/b.mp3", 2))));
+        QCOMPARE(l_listener.m_emitted.size(), std::size_t(1));
+        QCOMPARE(Names(l_listener.m_emitted.back()), (std::vector<std::string>{"a.mp3", "a.mp3", "b.mp3"}));
+
+        // In a later reply, even to another search, only new paths count;
+        // the same name in another folder is another path.
+        QVERIFY(l_talk.Send(Reply("bob", 2, 3, File("x\\a.mp3", 1) + File("y\\a.mp3", 1) + File("x\\c.mp3", 3))));
+        QCOMPARE(l_listener.m_emitted.size(), std::size_t(2));
+        QCOMPARE(Names(l_listener.m_emitted.back()), (std::vector<std::string>{"a.mp3", "c.mp3"}));
+        QCOMPARE(l_listener.m_emitted.back().GetItems("search_result").Connected("search_result_file_folder", "y").size(),
+                 std::size_t(1));
+
+        // A reply of known paths only leaves nothing behind.
+        QVERIFY(l_talk.Send(Reply("bob", 2, 1, File("x/b.mp3", 2))));
+        QVERIFY(l_talk.StillOpen());
+        QCOMPARE(l_listener.m_emitted.size(), std::size_t(2));
+        QCOMPARE(PeerTestWorld::ItemCount("search_results"), 2);
+
+        // Another user's report of the same path is new.
+        FakePeerConnection* lp_ann = l_talk.m_peer.ConnectTo(l_talk.m_world.PlainPort(), false);
+        QVERIFY(lp_ann);
+        lp_ann->SendFrame(WireWriter().U8(1).Str("ann").Str("P").U32(0));
+        QVERIFY(PeerTestWorld::WaitFor([] { return PeerTestWorld::ItemCount("peer_socket") == 2; }));
+        lp_ann->SendFrame(Reply("ann", 2, 1, File("x/b.mp3", 2)));
+        QVERIFY(PeerTestWorld::WaitFor([&] { return l_listener.m_emitted.size() == 3; }));
+        QCOMPARE(l_listener.m_emitted.back()["user"].AsString(), std::string("ann"));
+        QCOMPARE(Names(l_listener.m_emitted.back()), std::vector<std::string>{"b.mp3"});
+    }
+};
+
+QTEST_GUILESS_MAIN(TestPeerSearchReplies)
+#include "tst_peer_search_replies.moc"
