@@ -1,4 +1,5 @@
 // Connecting back to peers whose requests the server relayed to us.
+#include "LoopbackPorts.h"
 #include "PeerSignalCatcher.h"
 #include "PeerTestWorld.h"
 #include "WireBytes.h"
@@ -12,12 +13,6 @@ QByteArray Indirect(quint32 i_token)
     return WireWriter().U8(0).U32(i_token);
 }
 
-quint16 ClosedPort()
-{
-    QTcpServer l_server;
-    l_server.listen(QHostAddress::LocalHost, 0);
-    return l_server.serverPort();
-}
 }
 
 class TestPeerAccept : public QObject
@@ -115,7 +110,7 @@ private slots:
     {
         PeerTestWorld l_world;
         l_world.Load();
-        l_world.RelayRequest("bob", 42, "F", PeerTestWorld::Loopback, ClosedPort(), 0);
+        l_world.RelayRequest("bob", 42, "F", PeerTestWorld::Loopback, ClosedLoopbackPort(), 0);
         QVERIFY(PeerTestWorld::WaitFor([&] { return !l_world.m_requests.m_cantConnect.empty(); }));
         PeerTestWorld::Settle(30);
         QCOMPARE(l_world.m_requests.m_cantConnect.size(), std::size_t(1));

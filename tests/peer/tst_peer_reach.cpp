@@ -1,5 +1,6 @@
 // Reaching a user: the relayed request and the direct socket of one attempt,
 // their successes and failures.
+#include "LoopbackPorts.h"
 #include "PeerSignalCatcher.h"
 #include "PeerTestWorld.h"
 #include "WireBytes.h"
@@ -46,13 +47,6 @@ std::string Status(ItemPtr i_request)
     return i_request["connect_to_peer_request_status"].AsString();
 }
 
-// A port on which nobody listens.
-quint16 ClosedPort()
-{
-    QTcpServer l_server;
-    l_server.listen(QHostAddress::LocalHost, 0);
-    return l_server.serverPort();
-}
 }
 
 class TestPeerReach : public QObject
@@ -201,7 +195,7 @@ private slots:
     {
         PeerTestWorld l_world;
         l_world.Load();
-        l_world.GiveAddress("bob", PeerTestWorld::Loopback, ClosedPort(), 0);
+        l_world.GiveAddress("bob", PeerTestWorld::Loopback, ClosedLoopbackPort(), 0);
         l_world.Messenger().RequestDNetConnection("bob");
         QVERIFY(PeerTestWorld::WaitFor([&] { return l_world.Count("Direct connection of type D to user bob failed") == 1; }));
         const QStringList l_lines = l_world.LogTexts();
@@ -234,7 +228,7 @@ private slots:
     {
         PeerTestWorld l_world;
         l_world.Load();
-        l_world.GiveAddress("bob", PeerTestWorld::Loopback, ClosedPort(), 0);
+        l_world.GiveAddress("bob", PeerTestWorld::Loopback, ClosedLoopbackPort(), 0);
         MemStream l_message = Message(36);
         l_world.Messenger().SendMessage("bob", l_message);
         QVERIFY(PeerTestWorld::WaitFor([&] { return l_world.Count("Direct connection of type P to user bob failed") == 1; }));

@@ -1,5 +1,6 @@
 // The server link's states: login, refusals, failures, the send rule, the
 // after-login work, Disconnect and the retries after an abrupt loss.
+#include "LoopbackPorts.h"
 #include "ServerTestSetup.h"
 #include "WireBytes.h"
 
@@ -21,15 +22,6 @@ private:
     int* mp_count;
 };
 
-// A port on the loopback where nothing listens.
-quint16 ClosedPort()
-{
-    QTcpServer l_probe;
-    l_probe.listen(QHostAddress::LocalHost, 0);
-    const quint16 l_port = l_probe.serverPort();
-    l_probe.close();
-    return l_port;
-}
 
 }  // namespace
 
@@ -157,7 +149,7 @@ void TestServerConnection::RefusedLoginReportsReasonAndStops()
 void TestServerConnection::UnreachableServerFailsThenDisconnects()
 {
     Server& l_server = mp_setup->Link();
-    l_server.SetServerAddress("127.0.0.1", ClosedPort());
+    l_server.SetServerAddress("127.0.0.1", ClosedLoopbackPort());
     Settings::Set("username", "alice");
     l_server.Connect();
     QTRY_COMPARE(m_events, (QStringList{"Connecting", "ConnectionFailed:socket error", "Disconnected"}));
@@ -365,7 +357,7 @@ void TestServerConnection::AbruptLossRetriesOnTheHalfMinuteTick()
     // error, and the flag stays.
     const quint16 l_port = l_fake.Port();
     l_fake.Stop();
-    l_server.SetServerAddress("127.0.0.1", ClosedPort());
+    l_server.SetServerAddress("127.0.0.1", ClosedLoopbackPort());
     m_events.clear();
     for (int l_attempt = 1; l_attempt <= 2; ++l_attempt) {
         Fire(l_tick);
