@@ -1,11 +1,17 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds everything with AddressSanitizer and
-# UndefinedBehaviorSanitizer, and runs every test headless.
+# UndefinedBehaviorSanitizer, runs the peer message fuzz target for a bounded
+# time (60 s; KSTR_FUZZ_SECONDS changes it, 0 skips it) and then every test
+# headless.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
 cmake -S . -B build/test -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKSTR_SANITIZE=ON -DKSTR_BUILD_TESTS=ON
 cmake --build build/test
+fuzz_seconds="${KSTR_FUZZ_SECONDS:-60}"
+if [ "$fuzz_seconds" != 0 ]; then
+  scripts/fuzz.sh "$fuzz_seconds"
+fi
 export QT_QPA_PLATFORM=offscreen
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
