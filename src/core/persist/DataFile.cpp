@@ -176,25 +176,13 @@ void Writer::AddNullItem(bool i_sharedFlagItem)
     PutBytes(&l_flag, 1);
 }
 
-void Writer::BeginConnections()
+void Writer::BeginConnections(std::size_t i_expected)
 {
     if (m_bytes.empty())
         SetSectionCount(0);
+    Reserve(4 + 8 * i_expected);
     m_connectionCountAt = m_bytes.size();
     PutU32(0);
-}
-
-void Writer::AddConnection(std::uint32_t i_first, std::uint32_t i_second)
-{
-    Reserve(8);
-    const std::size_t l_at = m_bytes.size();
-    m_bytes.resize(l_at + 8);
-    char* lp_out = m_bytes.data() + l_at;
-    for (int l_byte = 0; l_byte < 4; ++l_byte) {
-        lp_out[l_byte] = char((i_first >> (8 * l_byte)) & 0xFF);
-        lp_out[4 + l_byte] = char((i_second >> (8 * l_byte)) & 0xFF);
-    }
-    ++m_connectionCount;
 }
 
 std::vector<char> Writer::Finish()

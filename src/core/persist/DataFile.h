@@ -52,12 +52,30 @@ public:
     void AddValue(const std::string& i_value);
     void AddNullItem(bool i_sharedFlagItem);
     void SetSectionCount(std::uint32_t i_count);
-    void BeginConnections();
-    void AddConnection(std::uint32_t i_first, std::uint32_t i_second);
+    // i_expected: how many connections will follow, at most (room is made
+    // for them at once).
+    void BeginConnections(std::size_t i_expected = 0);
+    void AddConnection(std::uint32_t i_first, std::uint32_t i_second)
+    {
+        if (m_bytes.size() + 8 > m_bytes.capacity())
+            Reserve(8);
+        const std::size_t l_at = m_bytes.size();
+        m_bytes.resize(l_at + 8);
+        PutLittleEndian(m_bytes.data() + l_at, i_first);
+        PutLittleEndian(m_bytes.data() + l_at + 4, i_second);
+        ++m_connectionCount;
+    }
     // The finished bytes; the writer is empty afterwards.
     std::vector<char> Finish();
 
 private:
+    static void PutLittleEndian(char* op_out, std::uint32_t i_value)
+    {
+        op_out[0] = char(i_value & 0xFF);
+        op_out[1] = char((i_value >> 8) & 0xFF);
+        op_out[2] = char((i_value >> 16) & 0xFF);
+        op_out[3] = char((i_value >> 24) & 0xFF);
+    }
     void PutU32(std::uint32_t i_value);
     void PutBytes(const char* ip_bytes, std::size_t i_length);
     void Reserve(std::size_t i_more);

@@ -7,6 +7,11 @@
 
 #include <QFile>
 
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <unordered_map>
 
@@ -137,7 +142,20 @@ std::vector<char> DataSaver::Serialize() const
                            std::find(l_marks.begin(), l_marks.end(), 0u) == l_marks.end();
         l_identity.push_back(l_all ? l_marks.front() : 0);
     }
-    l_writer.BeginConnections();
+    // Room for every connection the walk can find, reserved at once: growing
+    // a buffer of tens of megabytes step by step costs more than the walk.
+    std::size_t l_expected = 0;
+    for (const Type* lp_type : l_visitOrder) {
+        const std::vector<std::uint32_t>& l_marks = l_ids[lp_type];
+        const std::vector<Item*>& l_items = lp_type->UnorderedItems();
+        for (std::size_t l_index = 0; l_index < l_items.size(); ++l_index) {
+            if (l_marks[l_index] == 0)
+                continue;
+            for (const ConnectionEntry* lp_entry = l_items[l_index]->EntriesBegin(); lp_entry != l_items[l_index]->EntriesEnd(); ++lp_entry)
+                l_expected += lp_entry->m_partners.Size();
+        }
+    }
+    l_writer.BeginConnections(l_expected / 2 + 1);
     for (const Type* lp_type : l_visitOrder) {
         const std::size_t l_ownRank = l_rank(lp_type);
         const std::vector<std::uint32_t>& l_marks = l_ids[lp_type];
@@ -186,7 +204,50 @@ void DataSaver::Save(const char* ip_path)
 void DataSaver::SaveInBackground(const char* ip_path)
 {
     WaitForPendingSave();
-    m_pendingSave = std::thread([l_path = std::string(ip_path), l_bytes = Serialize()]() {
+    const std::string l_path(ip_path);
+    // A child process gets a copy-on-write snapshot of the whole store for
+    // the price of copying page tables, and builds and writes the file while
+    // this thread goes on. It uses nothing but the store's own structures,
+    // memory allocation and plain system calls, and reports failure through
+    // a pipe.
+    int l_pipe[2];
+    if (::pipe2(l_pipe, O_CLOEXEC) == 0) {
+        const pid_t l_child = ::fork();
+        if (l_child == 0) {
+            ::close(l_pipe[0]);
+            std::string l_reason;
+            const bool l_written = CommitFile(l_path, Serialize(), l_reason);
+            if (!l_written && !l_reason.empty())
+                (void)!::write(l_pipe[1], l_reason.data(), l_reason.size());
+            ::_exit(l_written ? 0 : 1);
+        }
+        ::close(l_pipe[1]);
+        if (l_child > 0) {
+            m_pendingSave = std::thread([l_child, l_readEnd = l_pipe[0]]() {
+                std::string l_reason;
+                char l_buffer[512];
+                for (ssize_t l_read; (l_read = ::read(l_readEnd, l_buffer, sizeof l_buffer)) != 0;) {
+                    if (l_read > 0)
+                        l_reason.append(l_buffer, std::size_t(l_read));
+                    else if (errno != EINTR)
+                        break;
+                }
+                ::close(l_readEnd);
+                int l_status = 0;
+                while (::waitpid(l_child, &l_status, 0) < 0 && errno == EINTR) {
+                }
+                if (!WIFEXITED(l_status) || WEXITSTATUS(l_status) != 0)
+                    Log(kLogArea, 1,
+                        QString::fromStdString("Saving failed, the previous file is kept: " +
+                                               (l_reason.empty() ? std::string("the saving process failed") : l_reason)));
+            });
+            return;
+        }
+        ::close(l_pipe[0]);
+    }
+    // No child process to be had: take the snapshot here and write it on a
+    // worker thread.
+    m_pendingSave = std::thread([l_path, l_bytes = Serialize()]() {
         try {
             WriteOrThrow(l_path, l_bytes);
         } catch (const DataSaveFailure& i_failure) {

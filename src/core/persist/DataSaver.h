@@ -60,9 +60,10 @@ public:
     // Writes a temporary file next to the path, flushes it to disk, then
     // renames it over the path. A failure keeps the old file and is logged.
     void Save(const char* ip_path);
-    // The same, but only the snapshot of the store is taken on this thread;
-    // writing, flushing and renaming run on a worker. A later Save, Load of
-    // the same file or the saver's destruction waits for it.
+    // The same, but this thread only takes a snapshot of the store (a forked
+    // child process; where none can be had, the file's bytes); building,
+    // writing, flushing and renaming run elsewhere. A later Save, Load or
+    // save in the background, and the saver's destruction, wait for it.
     void SaveInBackground(const char* ip_path);
     void WaitForPendingSave();
 

@@ -1,3 +1,4 @@
+#include "log/LogService.h"
 #include "persist/DataSaver.h"
 #include "persist/Settings.h"
 #include "store/Data.h"
@@ -297,6 +298,18 @@ private slots:
         Settings::Set("version", "new");
         mp_saver->Save(l_path.c_str());
         QCOMPARE(ReadFile(QString::fromStdString(l_path)), l_old);
+        QVERIFY(QDir().rmdir(QString::fromStdString(l_path + ".tmp")));
+
+        // The same in the background: the old file stays and the failure is
+        // told in the log.
+        QVERIFY(QDir().mkpath(QString::fromStdString(l_path + ".tmp")));
+        const std::size_t l_linesBefore = GetLogHistory().AreaEntries("Data File").size();
+        mp_saver->SaveInBackground(l_path.c_str());
+        mp_saver->WaitForPendingSave();
+        QCOMPARE(ReadFile(QString::fromStdString(l_path)), l_old);
+        const std::vector<LogEntry> l_lines = GetLogHistory().AreaEntries("Data File");
+        QCOMPARE(l_lines.size(), l_linesBefore + 1);
+        QVERIFY(l_lines.back().m_line.contains("Saving failed, the previous file is kept: cannot create"));
         QVERIFY(QDir().rmdir(QString::fromStdString(l_path + ".tmp")));
 
         // Into a folder that does not exist: no file at all, no crash.
