@@ -299,6 +299,7 @@ void DataSaver::Apply(const DataFile::Contents& i_contents)
                     .arg(QString::fromStdString(std::string(l_section.m_typeName))));
             continue;
         }
+        lp_type->ReserveItems(l_section.Count());
         for (std::uint32_t l_index = 0; l_index < l_section.Count(); ++l_index) {
             Item* lp_item = nullptr;
             if (!l_section.m_null)

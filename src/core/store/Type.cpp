@@ -38,6 +38,13 @@ void Type::RelateToType(Type* ip_other, OneOrMany i_toType, OneOrMany i_typeTo, 
         ip_other->m_ownerTypes.push_back(this);
 }
 
+void Type::ReserveItems(std::size_t i_more)
+{
+    m_items.reserve(m_items.size() + i_more);
+    if (!m_null)
+        m_index.Reserve(m_index.Size() + i_more);
+}
+
 Relation* Type::FindRelation(const Type* ip_other) const
 {
     for (const auto& l_entry : m_relations) {

@@ -44,6 +44,8 @@ public:
     bool IsGlobalNullItem(const Item* ip_item) const { return ip_item && ip_item == mp_globalNullItem; }
 
     std::size_t ItemCount() const { return m_items.size(); }
+    // Makes room for that many more items, before many are made at once.
+    void ReserveItems(std::size_t i_more);
     // The items in no particular order, for code that walks the whole type.
     const std::vector<Item*>& UnorderedItems() const { return m_items; }
     Relation* FindRelation(const Type* ip_other) const;

@@ -85,6 +85,12 @@ void ValueIndex::Grow()
     }
 }
 
+void ValueIndex::Reserve(std::size_t i_count)
+{
+    while (i_count * 4 > m_slots.size() * 3)
+        Grow();
+}
+
 void ValueIndex::Insert(Item* ip_item, std::size_t i_hash)
 {
     const auto l_address = reinterpret_cast<std::uintptr_t>(ip_item);

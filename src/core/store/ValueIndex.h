@@ -56,6 +56,9 @@ public:
     void Insert(Item* ip_item, std::size_t i_hash);
     void Erase(Item* ip_item);
     void Clear();
+    // Makes room for that many values in all, so that filling the index
+    // does not rehash it again and again.
+    void Reserve(std::size_t i_count);
     std::size_t Size() const { return m_size; }
 
 private:
