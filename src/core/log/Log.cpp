@@ -36,9 +36,10 @@ public:
 private:
     void OnItemRemoved(Item* ip_item)
     {
+        // Most removed items were never logged for: nothing to tell then.
         const quintptr l_key = reinterpret_cast<quintptr>(ip_item);
-        GetLogHistory().ForgetItem(l_key);
-        emit GetLogNotifier()->ItemForgotten(l_key);
+        if (GetLogHistory().ForgetItem(l_key))
+            emit GetLogNotifier()->ItemForgotten(l_key);
     }
 
     bool m_everWatched = false;

@@ -1,5 +1,7 @@
 #include "log/LogHistory.h"
 
+#include <limits>
+
 #include <QMutexLocker>
 
 #include <algorithm>
@@ -27,10 +29,13 @@ LogEntry LogHistory::Add(const QString& i_area, const QString& i_line, quintptr 
         if (l_item == m_items.end()) {
             if (m_items.size() >= MaxItems) {
                 // Make room by dropping the item that was logged for least
-                // recently.
+                // recently; a watched item without lines goes last.
+                auto l_recency = [](const std::deque<LogEntry>& i_lines) {
+                    return i_lines.empty() ? std::numeric_limits<quint64>::max() : i_lines.back().m_sequence;
+                };
                 auto l_oldest = m_items.begin();
                 for (auto l_it = m_items.begin(); l_it != m_items.end(); ++l_it) {
-                    if (l_it->back().m_sequence < l_oldest->back().m_sequence)
+                    if (l_recency(*l_it) < l_recency(*l_oldest))
                         l_oldest = l_it;
                 }
                 m_items.erase(l_oldest);
@@ -97,10 +102,17 @@ quint64 LogHistory::LastSequence() const
     return m_lastSequence;
 }
 
-void LogHistory::ForgetItem(quintptr i_item)
+bool LogHistory::ForgetItem(quintptr i_item)
 {
     QMutexLocker l_lock(&m_mutex);
-    m_items.remove(i_item);
+    return m_items.remove(i_item);
+}
+
+void LogHistory::WatchItem(quintptr i_item)
+{
+    QMutexLocker l_lock(&m_mutex);
+    if (!m_items.contains(i_item))
+        m_items.insert(i_item, {});
 }
 
 void LogHistory::ForgetAllItems()

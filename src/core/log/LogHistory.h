@@ -53,7 +53,11 @@ public:
 
     // An item's lines are dropped when the item goes: its address may be
     // reused by a new item.
-    void ForgetItem(quintptr i_item);
+    // False when the item had no lines and was not watched.
+    bool ForgetItem(quintptr i_item);
+    // Keeps a place for the item even before its first line, so that its
+    // removal is told to whoever watches it.
+    void WatchItem(quintptr i_item);
     void ForgetAllItems();
 
 private:

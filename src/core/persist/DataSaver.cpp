@@ -142,20 +142,7 @@ std::vector<char> DataSaver::Serialize() const
                            std::find(l_marks.begin(), l_marks.end(), 0u) == l_marks.end();
         l_identity.push_back(l_all ? l_marks.front() : 0);
     }
-    // Room for every connection the walk can find, reserved at once: growing
-    // a buffer of tens of megabytes step by step costs more than the walk.
-    std::size_t l_expected = 0;
-    for (const Type* lp_type : l_visitOrder) {
-        const std::vector<std::uint32_t>& l_marks = l_ids[lp_type];
-        const std::vector<Item*>& l_items = lp_type->UnorderedItems();
-        for (std::size_t l_index = 0; l_index < l_items.size(); ++l_index) {
-            if (l_marks[l_index] == 0)
-                continue;
-            for (const ConnectionEntry* lp_entry = l_items[l_index]->EntriesBegin(); lp_entry != l_items[l_index]->EntriesEnd(); ++lp_entry)
-                l_expected += lp_entry->m_partners.Size();
-        }
-    }
-    l_writer.BeginConnections(l_expected / 2 + 1);
+    l_writer.BeginConnections();
     for (const Type* lp_type : l_visitOrder) {
         const std::size_t l_ownRank = l_rank(lp_type);
         const std::vector<std::uint32_t>& l_marks = l_ids[lp_type];
@@ -214,11 +201,21 @@ void DataSaver::SaveInBackground(const char* ip_path)
     if (::pipe2(l_pipe, O_CLOEXEC) == 0) {
         const pid_t l_child = ::fork();
         if (l_child == 0) {
-            ::close(l_pipe[0]);
+            // The child keeps only the pipe (as descriptor 3) and the standard
+            // streams: sockets and listeners it inherited must close when the
+            // parent closes them, not when the save ends. Whatever happens, it
+            // never returns into the application's code.
+            ::dup2(l_pipe[1], 3);
+            ::close_range(4, ~0u, 0);
+            bool l_written = false;
             std::string l_reason;
-            const bool l_written = CommitFile(l_path, Serialize(), l_reason);
+            try {
+                l_written = CommitFile(l_path, Serialize(), l_reason);
+            } catch (...) {
+                l_reason = "the saving process ran out of memory";
+            }
             if (!l_written && !l_reason.empty())
-                (void)!::write(l_pipe[1], l_reason.data(), l_reason.size());
+                (void)!::write(3, l_reason.data(), l_reason.size());
             ::_exit(l_written ? 0 : 1);
         }
         ::close(l_pipe[1]);

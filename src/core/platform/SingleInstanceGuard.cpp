@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/file.h>
 #include <unistd.h>
 
@@ -52,6 +53,13 @@ SingleInstanceGuard::Result SingleInstanceGuard::TryAcquire()
     const int l_fd = ::open(l_path.constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (l_fd < 0)
         return Result::Unavailable;
+    // In a shared temporary folder another user could make the file first
+    // and hold it: only our own regular file counts as the guard.
+    struct stat l_info;
+    if (::fstat(l_fd, &l_info) != 0 || !S_ISREG(l_info.st_mode) || l_info.st_uid != ::getuid()) {
+        ::close(l_fd);
+        return Result::Unavailable;
+    }
 
     int l_status;
     do {

@@ -38,6 +38,8 @@ public:
     Event<Item*> ItemRemovedEvent;
 
     void AddConnectionEventHandler(Type* ip_a, Type* ip_b, EventHandlerBase<ConnectionInfo&>* ip_handler);
+    // Takes over the path and the handler; a step between unrelated types
+    // throws NotRelatedException* and then nothing is taken over.
     void AddPathEventHandler(PathNode* ip_root, EventHandlerBase<Item*>* ip_handler);
 
     // Items of the type connected to every member; empty for an empty set.

@@ -177,10 +177,16 @@ Item* Store::Connect(Item* ip_a, Item* ip_b)
         Disconnect(lp_holder, lp_old);
     }
 
+    // Each stage is told only while the connection it reports still stands:
+    // a handler of an earlier stage may have broken it or removed an item.
+    auto l_stands = [ip_a, ip_b]() { return !ip_a->IsBeingRemoved() && !ip_b->IsBeingRemoved() && ip_a->IsConnected(ip_b); };
     ip_a->mp_type->ItemsConnectedEvent.Fire(ConnectionInfo{ip_a, ip_b});
-    ip_b->mp_type->ItemsConnectedEvent.Fire(ConnectionInfo{ip_b, ip_a});
-    FireConnectionHandlers(lp_relation, ip_a, ip_b);
-    FirePaths(lp_relation, ip_a, ip_b, true);
+    if (!ip_b->mp_type->ItemsConnectedEvent.m_handlerSet.empty() && l_stands())
+        ip_b->mp_type->ItemsConnectedEvent.Fire(ConnectionInfo{ip_b, ip_a});
+    if (!lp_relation->m_connectionHandlers.empty() && l_stands())
+        FireConnectionHandlers(lp_relation, ip_a, ip_b);
+    if (!lp_relation->m_pathEdges.empty() && l_stands())
+        FirePaths(lp_relation, ip_a, ip_b, true);
     return ip_b;
 }
 
@@ -206,9 +212,14 @@ void Store::Disconnect(Item* ip_a, Item* ip_b)
 
 void Store::DisconnectType(Item* ip_item, Type* ip_type)
 {
+    // The partners of the moment: a handler that connects a replacement
+    // meanwhile keeps it.
+    std::vector<Item*> l_partners;
+    if (const PartnerSet* lp_partners = ip_item->FindPartners(ip_type))
+        lp_partners->AppendTo(l_partners);
     StoreScope l_scope;
-    while (PartnerSet* lp_partners = ip_item->FindPartners(ip_type))
-        Disconnect(ip_item, lp_partners->First());
+    for (Item* lp_partner : l_partners)
+        Disconnect(ip_item, lp_partner);
 }
 
 Item* Store::NewNullPartner(Item* ip_item, Type* ip_nullType)
@@ -263,13 +274,14 @@ void Store::Remove(Item* ip_item)
     StoreScope l_scope;
     ip_item->m_flags |= Item::BeingRemovedFlag;
     Type* lp_type = ip_item->mp_type;
+    // Paths fixed to the item go quiet as its removal starts.
+    if (ip_item->m_flags & Item::PathAnchorFlag)
+        DropSubscriptionsAnchoredAt(lp_type->GetData(), ip_item);
     lp_type->ItemRemovedEvent.Fire(ip_item);
     lp_type->GetData()->ItemRemovedEvent.Fire(ip_item);
     // Connect refuses an item being removed, so this ends.
     while (ip_item->m_entryCount > 0)
         Disconnect(ip_item, ip_item->Entries()[0].m_partners.First());
-    if (ip_item->m_flags & Item::PathAnchorFlag)
-        DropSubscriptionsAnchoredAt(lp_type->GetData(), ip_item);
     lp_type->Unlist(ip_item);
     StoreScope::DeleteLater(ip_item, [](void* ip_object) { delete static_cast<Item*>(ip_object); });
 }

@@ -16,10 +16,12 @@ DiagnosticsForm::DiagnosticsForm(QWidget* ip_parent) : QWidget(ip_parent), mp_ta
     lp_layout->setContentsMargins(0, 0, 0, 0);
     lp_layout->addWidget(mp_tabs);
 
-    for (const LogEntry& l_entry : GetLogHistory().AllEntries(&m_shownUpTo))
-        Show(l_entry);
+    // Follow first, then show what is kept: a line logged in between arrives
+    // later and is told apart by its sequence number.
     connect(GetLogNotifier(), &LogNotifier::LineLogged, this, &DiagnosticsForm::OnLineLogged,
             Qt::QueuedConnection);
+    for (const LogEntry& l_entry : GetLogHistory().AllEntries(&m_shownUpTo))
+        Show(l_entry);
 }
 
 DiagnosticsForm::~DiagnosticsForm()

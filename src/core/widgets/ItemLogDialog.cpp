@@ -26,14 +26,17 @@ ItemLogDialog::ItemLogDialog(ItemPtr i_item, QWidget* ip_parent)
     // So that the lines of a removed item, whose address a new item may get,
     // are never shown for this one.
     WatchLoggedItemRemovals();
-    for (const LogEntry& l_entry : GetLogHistory().ItemEntries(m_item, &m_shownUpTo))
-        Show(l_entry);
+    GetLogHistory().WatchItem(m_item);
+    // Follow first, then show what is kept: a line logged in between arrives
+    // later and is told apart by its sequence number.
     connect(GetLogNotifier(), &LogNotifier::LineLogged, this, &ItemLogDialog::OnLineLogged,
             Qt::QueuedConnection);
     // Direct: the item is gone the moment the store says so, and a line for
     // a new item at the same address may already be queued behind it.
     connect(GetLogNotifier(), &LogNotifier::ItemForgotten, this, &ItemLogDialog::OnItemForgotten,
             Qt::DirectConnection);
+    for (const LogEntry& l_entry : GetLogHistory().ItemEntries(m_item, &m_shownUpTo))
+        Show(l_entry);
 }
 
 LogForm* ItemLogDialog::AreaForm(const QString& i_area) const
@@ -43,14 +46,15 @@ LogForm* ItemLogDialog::AreaForm(const QString& i_area) const
 
 void ItemLogDialog::OnLineLogged(const LogEntry& i_entry)
 {
-    if (m_item != 0 && i_entry.m_item == m_item && i_entry.m_sequence > m_shownUpTo)
+    if (m_item != 0 && i_entry.m_item == m_item && i_entry.m_sequence > m_shownUpTo &&
+        i_entry.m_sequence <= m_acceptUpTo)
         Show(i_entry);
 }
 
 void ItemLogDialog::OnItemForgotten(quintptr i_item)
 {
-    if (i_item == 0 || i_item == m_item)
-        m_item = 0;
+    if ((i_item == 0 || i_item == m_item) && m_acceptUpTo == std::numeric_limits<quint64>::max())
+        m_acceptUpTo = GetLogHistory().LastSequence();
 }
 
 void ItemLogDialog::Show(const LogEntry& i_entry)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <limits>
+
 #include "log/LogHistory.h"
 #include "store/Item.h"
 
@@ -24,7 +26,7 @@ public:
     // The tab of an area, or null when the item has no line in that area.
     LogForm* AreaForm(const QString& i_area) const;
     QStringList Areas() const { return m_areas; }
-    bool IsFollowing() const { return m_item != 0; }
+    bool IsFollowing() const { return m_item != 0 && m_acceptUpTo == std::numeric_limits<quint64>::max(); }
 
 private:
     void OnLineLogged(const LogEntry& i_entry);
@@ -33,6 +35,10 @@ private:
 
     quintptr m_item;
     quint64 m_shownUpTo = 0;
+    // Once the item is gone: the last line that can still be its own (lines
+    // logged just before the removal may still be on their way); later lines
+    // under the same address belong to another item.
+    quint64 m_acceptUpTo = std::numeric_limits<quint64>::max();
     QTabWidget* mp_tabs;
     LogForm* mp_allForm;
     QHash<QString, LogForm*> m_forms;

@@ -193,6 +193,54 @@ private slots:
         QCOMPARE(g_journal.size(), std::size_t(3));
     }
 
+    void laterStagesAreSkippedOnceTheConnectionIsGone()
+    {
+        // The user's own handler removes the user: the room's handler and the
+        // path over that step must not hear of a connection that is gone.
+        Recorder l_user("user"), l_room("room"), l_path("path");
+        l_user.m_reaction = [](Item* ip_item) { ip_item->Remove(); };
+        struct Remover : DataHandler
+        {
+            void OnConnection(ConnectionInfo i_info)
+            {
+                g_journal.push_back("user-side");
+                i_info.mp_item1->Remove();
+            }
+        } l_remover;
+        mp_user->ItemsConnectedEvent.m_handlerSet.insert(l_remover.MakeHandler(&Remover::OnConnection));
+        mp_room->ItemsConnectedEvent.m_handlerSet.insert(l_room.MakeHandler(&Recorder::OnConnection));
+        auto* lp_root = new PathNode(&d, "user");
+        new PathNode(lp_root, "room", Connected);
+        d.AddPathEventHandler(lp_root, l_path.MakeHandler(&Recorder::OnItem));
+        ItemPtr l_ann = mp_user->GetItem("ann");
+        l_ann += mp_room->GetItem("lobby");
+        QCOMPARE(g_journal, std::vector<std::string>{"user-side"});
+        QVERIFY(mp_user->HasItem("ann").IsNull());
+    }
+
+    void disconnectingATypeEndsWhenHandlersReplaceValues()
+    {
+        // A handler that restores a default on every loss of a value must not
+        // keep Disconnect(type) going for ever.
+        struct Restorer : DataHandler
+        {
+            void OnGone(ConnectionInfo i_info)
+            {
+                if (++m_calls < 100)
+                    ItemPtr(i_info.mp_item1) += mp_default;
+            }
+            Item* mp_default = nullptr;
+            int m_calls = 0;
+        } l_restorer;
+        ItemPtr l_ann = mp_user->GetItem("ann");
+        l_restorer.mp_default = mp_value->GetItem("default");
+        l_ann += mp_value->GetItem("chosen");
+        mp_user->ItemsDisconnectedEvent.m_handlerSet.insert(l_restorer.MakeHandler(&Restorer::OnGone));
+        l_ann.Disconnect("value");
+        QCOMPARE(l_restorer.m_calls, 1);
+        QCOMPARE(l_ann["value"].AsString(), std::string("default"));
+    }
+
     void oneHandlerInSeveralEvents()
     {
         auto* lp_both = new Recorder("both");

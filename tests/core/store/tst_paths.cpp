@@ -210,6 +210,16 @@ private slots:
         l_lobby.Disconnect("in_room");
         QCOMPARE(l_left.m_seen, Seen{"lobby"});
 
+        // Removing the fixed room itself wakes none of its own paths.
+        ItemPtr l_hall = mp_room->GetItem("hall");
+        Watcher l_hallLeft;
+        auto* lp_hall = new PathNode(l_hall.Get());
+        new PathNode(lp_hall, "in_room", NewlyDisconnected);
+        l_hallLeft.Watch(lp_hall);
+        l_hall.NewItem("in_room");
+        l_hall.Remove();
+        QVERIFY(l_hallLeft.m_seen.empty());
+
         // A removed member is reported while it is still readable.
         l_ann.Remove();
         QCOMPARE(l_leaving.m_seen, Seen{"ann"});
