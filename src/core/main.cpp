@@ -38,6 +38,7 @@ int qMain(int argc, char** argv)
 
     MainWindow l_window;
     l_window.show();
+    l_window.Init();
     return l_application.exec();
 }
 
