@@ -121,15 +121,19 @@ DNetManager::Link* DNetManager::Adopt(const std::string& i_user, QTcpSocket* ip_
     auto lp_link = std::make_unique<Link>();
     lp_link->m_user = i_user;
     lp_link->mp_socket = ip_socket;
+    lp_link->m_lastReceivedAt = Now();
     Link* lp_result = lp_link.get();
     if (i_parent)
         mp_parent = std::move(lp_link);
     else
         m_children.push_back(std::move(lp_link));
 
+    // A peer that vanishes without a word (power cut, dropped route) is
+    // otherwise never noticed on an idle connection.
+    ip_socket->setSocketOption(QAbstractSocket::KeepAliveOption, 1);
     connect(ip_socket, &QTcpSocket::readyRead, this, [this, ip_socket] { ReadLink(ip_socket); });
-    connect(ip_socket, &QTcpSocket::disconnected, this, [this, ip_socket] { OnLinkLost(ip_socket); });
-    connect(ip_socket, &QTcpSocket::errorOccurred, this, [this, ip_socket](QAbstractSocket::SocketError) { OnLinkLost(ip_socket); });
+    connect(ip_socket, &QTcpSocket::disconnected, this, [this, ip_socket] { LoseLink(ip_socket); });
+    connect(ip_socket, &QTcpSocket::errorOccurred, this, [this, ip_socket](QAbstractSocket::SocketError) { LoseLink(ip_socket); });
     // The peer may have sent more right behind its first message; those
     // bytes raise no new readyRead. They are read from the event loop, not
     // inside the peer layer's hand-over.
@@ -166,32 +170,17 @@ bool DNetManager::DropLink(QTcpSocket* ip_socket)
     return false;
 }
 
-void DNetManager::OnLinkLost(QTcpSocket* ip_socket)
+void DNetManager::LoseLink(QTcpSocket* ip_socket, const QString& i_reason)
 {
     const Link* lp_link = FindLink(ip_socket);
     if (!lp_link)
         return;
     const std::string l_user = lp_link->m_user;
-    if (DropLink(ip_socket)) {
-        Log(g_area, 1, QString("Lost parent %1").arg(Text(l_user)));
+    const bool l_wasParent = DropLink(ip_socket);
+    const QString l_why = i_reason.isEmpty() ? QString() : QString(": %1, connection closed").arg(i_reason);
+    Log(g_area, 1, QString("Lost %1 %2%3").arg(l_wasParent ? "parent" : "child", Text(l_user), l_why));
+    if (l_wasParent)
         BecomeRoot();
-    } else {
-        Log(g_area, 1, QString("Lost child %1").arg(Text(l_user)));
-    }
-}
-
-void DNetManager::CloseBrokenLink(QTcpSocket* ip_socket, const QString& i_reason)
-{
-    const Link* lp_link = FindLink(ip_socket);
-    if (!lp_link)
-        return;
-    const std::string l_user = lp_link->m_user;
-    if (DropLink(ip_socket)) {
-        Log(g_area, 1, QString("Lost parent %1: %2, connection closed").arg(Text(l_user), i_reason));
-        BecomeRoot();
-    } else {
-        Log(g_area, 1, QString("Lost child %1: %2, connection closed").arg(Text(l_user), i_reason));
-    }
 }
 
 void DNetManager::ReadLink(QTcpSocket* ip_socket)
@@ -199,7 +188,10 @@ void DNetManager::ReadLink(QTcpSocket* ip_socket)
     Link* lp_link = FindLink(ip_socket);
     if (!lp_link)
         return;
-    lp_link->m_reader.Append(ip_socket->readAll());
+    const QByteArray l_bytes = ip_socket->readAll();
+    if (!l_bytes.isEmpty())
+        lp_link->m_lastReceivedAt = Now();
+    lp_link->m_reader.Append(l_bytes);
     for (;;) {
         quint8 l_code = 0;
         QByteArray l_payload;
@@ -207,7 +199,7 @@ void DNetManager::ReadLink(QTcpSocket* ip_socket)
         if (l_result == DNetFrameReader::Result::NeedMore)
             break;
         if (l_result == DNetFrameReader::Result::Error) {
-            CloseBrokenLink(ip_socket, "message of impossible length");
+            LoseLink(ip_socket, "message of impossible length");
             return;
         }
         if (!HandleFrame(*lp_link, l_code, l_payload))
@@ -220,7 +212,7 @@ void DNetManager::ReadLink(QTcpSocket* ip_socket)
     // A socket handed over after its peer had gone raises no signal of its
     // own any more.
     if (ip_socket->state() == QAbstractSocket::UnconnectedState)
-        OnLinkLost(ip_socket);
+        LoseLink(ip_socket);
 }
 
 // Messages on "D" connections ---------------------------------------------
@@ -239,7 +231,7 @@ bool DNetManager::HandleParentFrame(Link& io_link, quint8 i_code, const QByteArr
     case DNetCode::Search: {
         DNetSearch l_search;
         if (!DNetMessages::ReadSearch(i_payload, l_search)) {
-            CloseBrokenLink(lp_socket, "malformed search");
+            LoseLink(lp_socket, "malformed search");
             return false;
         }
         if (l_search.m_user != Settings::Get("username"))
@@ -250,7 +242,7 @@ bool DNetManager::HandleParentFrame(Link& io_link, quint8 i_code, const QByteArr
     case DNetCode::BranchLevel: {
         qint32 l_level = 0;
         if (!DNetMessages::ReadBranchLevel(i_payload, l_level) || l_level < 0 || l_level == std::numeric_limits<qint32>::max()) {
-            CloseBrokenLink(lp_socket, "malformed branch level");
+            LoseLink(lp_socket, "malformed branch level");
             return false;
         }
         SetParentLevel(l_level);
@@ -259,13 +251,13 @@ bool DNetManager::HandleParentFrame(Link& io_link, quint8 i_code, const QByteArr
     case DNetCode::BranchRoot: {
         std::string l_root;
         if (!DNetMessages::ReadBranchRoot(i_payload, l_root)) {
-            CloseBrokenLink(lp_socket, "malformed branch root");
+            LoseLink(lp_socket, "malformed branch root");
             return false;
         }
         // Our own name as the root: the parent hangs below us, and searches
         // would circle for ever.
         if (l_root == Settings::Get("username")) {
-            CloseBrokenLink(lp_socket, "it belongs to our own branch");
+            LoseLink(lp_socket, "it belongs to our own branch");
             return false;
         }
         SetParentRoot(l_root);
@@ -273,7 +265,7 @@ bool DNetManager::HandleParentFrame(Link& io_link, quint8 i_code, const QByteArr
     }
     case DNetCode::ChildDepth:
         if (!DNetMessages::ReadChildDepth(i_payload)) {
-            CloseBrokenLink(lp_socket, "malformed child depth");
+            LoseLink(lp_socket, "malformed child depth");
             return false;
         }
         return true;
@@ -314,7 +306,7 @@ bool DNetManager::HandleChildFrame(Link& io_link, quint8 i_code, const QByteArra
         break;
     }
     if (!l_readable) {
-        CloseBrokenLink(io_link.mp_socket, QString("malformed message %1").arg(i_code));
+        LoseLink(io_link.mp_socket, QString("malformed message %1").arg(i_code));
         return false;
     }
     return true;
@@ -363,13 +355,22 @@ void DNetManager::OnDNetConnectionRequested(std::string i_user, QTcpSocket* ip_s
 {
     if (!ip_socket)
         return;
+    const auto l_sameChild = std::find_if(m_children.begin(), m_children.end(),
+                                          [&i_user](const std::unique_ptr<Link>& i_link) { return i_link->m_user == i_user; });
     QString l_refusal;
-    if (!m_acceptsChildren)
-        l_refusal = "not accepting children";
-    else if (static_cast<int>(m_children.size()) >= MaxChildren)
-        l_refusal = QString("already %1 children").arg(m_children.size());
-    else if (mp_parent && mp_parent->m_user == i_user)
+    if (mp_parent && mp_parent->m_user == i_user) {
         l_refusal = "it is our parent";
+    } else if (l_sameChild != m_children.end()) {
+        // A child that connects again has lost its old connection, which we
+        // may not have noticed yet: the new one replaces it. The child keeps
+        // its place, so neither the limit nor a pause in taking children
+        // stands in the way.
+        LoseLink((*l_sameChild)->mp_socket, "it connected again");
+    } else if (!m_acceptsChildren) {
+        l_refusal = "not accepting children";
+    } else if (static_cast<int>(m_children.size()) >= MaxChildren) {
+        l_refusal = QString("already %1 children").arg(m_children.size());
+    }
     if (!l_refusal.isEmpty()) {
         Log(g_area, 2, QString("Refused child %1: %2").arg(Text(i_user), l_refusal));
         DisposeOfSocket(ip_socket);

@@ -30,6 +30,9 @@ public:
     // No failure of a "D" attempt is reported: one that has not stood this
     // long has failed.
     static constexpr qint64 AttemptTimeoutMs = 90000;
+    // A parent sends searches all the time; one that has said nothing for
+    // this long is taken for dead even though its socket still stands.
+    static constexpr qint64 ParentSilenceTimeoutMs = 10 * 60 * 1000;
 
     // Asks the peer layer for a "D" connection to the user.
     using ConnectionRequester = std::function<void(const std::string& i_user)>;
@@ -78,6 +81,8 @@ private:
         std::string m_user;
         QTcpSocket* mp_socket = nullptr;
         DNetFrameReader m_reader;
+        // When bytes last came in (or the link was adopted), by Now().
+        qint64 m_lastReceivedAt = 0;
     };
     struct Attempt
     {
@@ -95,9 +100,9 @@ private:
     bool HandleFrame(Link& io_link, quint8 i_code, const QByteArray& i_payload);
     bool HandleParentFrame(Link& io_link, quint8 i_code, const QByteArray& i_payload);
     bool HandleChildFrame(Link& io_link, quint8 i_code, const QByteArray& i_payload);
-    void OnLinkLost(QTcpSocket* ip_socket);
-    // Closes a link for a broken message and forgets it as parent or child.
-    void CloseBrokenLink(QTcpSocket* ip_socket, const QString& i_reason);
+    // Forgets the link as parent or child, disposes of its socket and logs
+    // the loss; i_reason, when given, says why we closed it ourselves.
+    void LoseLink(QTcpSocket* ip_socket, const QString& i_reason = QString());
     // Removes the link from the parent or children and disposes of its
     // socket; returns whether it was the parent.
     bool DropLink(QTcpSocket* ip_socket);
@@ -107,6 +112,7 @@ private:
     void HandleCandidates(const QByteArray& i_payload);
     void StartAttempts();
     void ClearAttempts();
+    void DropSilentParent();
 
     // No parent: level 0, root self, told to the server and the children.
     void BecomeRoot();

@@ -176,8 +176,17 @@ void DNetManager::ClearAttempts()
     m_candidates.clear();
 }
 
+void DNetManager::DropSilentParent()
+{
+    // The socket's keep-alive notices a vanished host only after hours, and
+    // not at all when something on the way still answers for it.
+    if (mp_parent && Now() - mp_parent->m_lastReceivedAt >= ParentSilenceTimeoutMs)
+        LoseLink(mp_parent->mp_socket, "silent for 10 minutes");
+}
+
 void DNetManager::EveryHalfMinute()
 {
+    DropSilentParent();
     const qint64 l_now = Now();
     const auto l_expired = [l_now](const Attempt& i_attempt) { return l_now - i_attempt.m_askedAt >= AttemptTimeoutMs; };
     for (const Attempt& l_attempt : m_attempts) {

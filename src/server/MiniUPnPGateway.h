@@ -9,8 +9,10 @@
 class MiniUPnPGateway : public UPnPGateway
 {
 public:
-    // How long discovery waits for answers.
-    static constexpr int DiscoveryDelayMs = 2000;
+    // How long discovery waits for answers to each of its searches. A
+    // gateway on the local network answers within milliseconds; a longer
+    // wait only delays the finding that there is none.
+    static constexpr int DiscoveryDelayMs = 1000;
 
     MiniUPnPGateway();
     ~MiniUPnPGateway() override;

@@ -2,12 +2,8 @@
 
 #include "server/PortForwarderInterface.h"
 
-#include <QMutex>
 #include <QObject>
-#include <QThread>
-#include <QtGlobal>
 
-#include <atomic>
 #include <functional>
 #include <memory>
 
@@ -16,6 +12,11 @@ class UPnPGateway;
 // Maps the two listening ports on the local Internet gateway by UPnP, on a
 // worker thread of its own, so that a slow or silent router never holds up
 // the program. Created by the server link, which owns it.
+//
+// The worker shares nothing with this object but a block of state that both
+// hold, so the destructor never waits for a router: it tells the worker to
+// stop, and the worker ends after the library call it is in, without a
+// further request or log line.
 class PortForwarder : public QObject, public PortForwarderInterface
 {
     Q_OBJECT
@@ -37,26 +38,19 @@ public:
 
     // Reads the two listening ports (GUI thread: the settings are items) and
     // queues a run of discovery and mapping; returns at once. Without an
-    // installed gateway it logs so and does nothing. Calls made
-    // while a run is under way coalesce into one more run, with the ports of
-    // the latest call.
+    // installed gateway it logs so and does nothing. A call while a run for
+    // the same two ports is under way or queued adds nothing; calls for
+    // other ports coalesce into one more run, with the ports of the latest
+    // call.
     void Init() override;
 
 private:
-    // The worker's loop: runs while calls are pending.
-    void Work();
+    struct Shared;
 
-    GatewayFactory m_factory;
-    QThread m_thread;
-    // Lives on m_thread; queued calls to it run there.
-    QObject* mp_workerContext = nullptr;
+    // The worker thread's loop: runs while calls are pending.
+    static void Work(const std::shared_ptr<Shared>& ip_shared);
 
-    QMutex m_mutex;
-    bool m_running = false;
-    bool m_pending = false;
-    quint16 m_port = 0;
-    quint16 m_obfuscatedPort = 0;
-    std::atomic<bool> m_stopping{false};
+    std::shared_ptr<Shared> mp_shared;
 };
 
 extern PortForwarder* portForwarder;

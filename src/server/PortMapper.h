@@ -1,8 +1,10 @@
 #pragma once
 
+#include <QString>
 #include <QtGlobal>
 
 #include <atomic>
+#include <functional>
 
 class UPnPGateway;
 
@@ -13,6 +15,11 @@ class UPnPGateway;
 class PortMapper
 {
 public:
-    // i_stop, when it turns true, ends the run before its next request.
-    static void Run(UPnPGateway& io_gateway, quint16 i_port, quint16 i_obfuscatedPort, const std::atomic<bool>& i_stop);
+    // Where the run's lines go; empty: straight to the "server" log.
+    using Reporter = std::function<void(int i_level, const QString& i_text)>;
+
+    // i_stop, when it turns true, ends the run before its next request and
+    // keeps the gateway's answer to a request already made out of the log.
+    static void Run(UPnPGateway& io_gateway, quint16 i_port, quint16 i_obfuscatedPort, const std::atomic<bool>& i_stop,
+                    const Reporter& i_report = Reporter());
 };

@@ -132,6 +132,9 @@ void Server::OnSocketConnected()
     if (m_state != State::Connecting)
         return;
     m_state = State::LoggingIn;
+    // A server that vanishes without closing the connection (a dropped
+    // route, a dead NAT entry) is otherwise never noticed while it is quiet.
+    mp_socket->setSocketOption(QAbstractSocket::KeepAliveOption, 1);
     SendLogin();
     m_abruptlyDisconnected = false;
     m_connectTimer.start(m_loginTimeoutMs);

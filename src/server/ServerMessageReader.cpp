@@ -59,44 +59,32 @@ bool ServerMessageReader::ReadCount(quint32& o_count)
 
 // Elements are read one by one, never reserved ahead: a count that the
 // payload cannot back fails at the first missing element.
-ServerMessageReader& ServerMessageReader::StrList(std::vector<std::string>& o_list)
+template <typename T>
+ServerMessageReader& ServerMessageReader::List(std::vector<T>& o_list, ServerMessageReader& (ServerMessageReader::*ip_readElement)(T&))
 {
     quint32 l_count = 0;
     o_list.clear();
     if (!ReadCount(l_count))
         return *this;
     for (quint32 l_index = 0; l_index < l_count && m_ok; ++l_index) {
-        std::string l_text;
-        if (Str(l_text).Ok())
-            o_list.push_back(std::move(l_text));
+        T l_element{};
+        if ((this->*ip_readElement)(l_element).Ok())
+            o_list.push_back(std::move(l_element));
     }
     return *this;
+}
+
+ServerMessageReader& ServerMessageReader::StrList(std::vector<std::string>& o_list)
+{
+    return List(o_list, &ServerMessageReader::Str);
 }
 
 ServerMessageReader& ServerMessageReader::U32List(std::vector<quint32>& o_list)
 {
-    quint32 l_count = 0;
-    o_list.clear();
-    if (!ReadCount(l_count))
-        return *this;
-    for (quint32 l_index = 0; l_index < l_count && m_ok; ++l_index) {
-        quint32 l_value = 0;
-        if (U32(l_value).Ok())
-            o_list.push_back(l_value);
-    }
-    return *this;
+    return List(o_list, &ServerMessageReader::U32);
 }
 
 ServerMessageReader& ServerMessageReader::StatsList(std::vector<UserStats>& o_list)
 {
-    quint32 l_count = 0;
-    o_list.clear();
-    if (!ReadCount(l_count))
-        return *this;
-    for (quint32 l_index = 0; l_index < l_count && m_ok; ++l_index) {
-        UserStats l_stats;
-        if (Stats(l_stats).Ok())
-            o_list.push_back(l_stats);
-    }
-    return *this;
+    return List(o_list, &ServerMessageReader::Stats);
 }

@@ -36,6 +36,8 @@ public:
 
 private:
     bool ReadCount(quint32& o_count);
+    template <typename T>
+    ServerMessageReader& List(std::vector<T>& o_list, ServerMessageReader& (ServerMessageReader::*ip_readElement)(T&));
 
     MemStream m_stream;
     bool m_ok = true;

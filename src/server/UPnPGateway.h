@@ -2,6 +2,7 @@
 
 #include <QtGlobal>
 
+#include <atomic>
 #include <string>
 
 // One conversation with the Internet gateway device of the local network:
@@ -22,4 +23,15 @@ public:
     // gateway's error code (or -1 when it could not be asked) with its text
     // in o_problem.
     virtual int AddPortMapping(quint16 i_port, const std::string& i_localAddress, std::string& o_problem) = 0;
+
+    // The run's stop flag, which must outlive this object. A gateway that
+    // makes several slow requests in one call checks it between them and
+    // gives up once it is set.
+    void SetStopFlag(const std::atomic<bool>* ip_stop) { mp_stop = ip_stop; }
+
+protected:
+    bool StopRequested() const { return mp_stop && mp_stop->load(); }
+
+private:
+    const std::atomic<bool>* mp_stop = nullptr;
 };

@@ -30,11 +30,15 @@ struct FakeGatewayScript
     bool m_holdDiscovery = false;
     QSemaphore m_release;
     QSemaphore m_discoveryStarted;
+    // Released as each run's gateway is thrown away, i.e. the run is over.
+    QSemaphore m_gatewayGone;
 
     // What was asked.
     int m_discoveries = 0;
     std::vector<std::pair<quint16, std::string>> m_mappings;
     QThread* mp_thread = nullptr;
+    // Whether the run's stop flag was up when a held discovery was let go.
+    bool m_stopSeenAfterHold = false;
 
     mutable QMutex m_mutex;
 
@@ -59,6 +63,7 @@ class FakeGateway : public UPnPGateway
 {
 public:
     explicit FakeGateway(std::shared_ptr<FakeGatewayScript> ip_script) : mp_script(std::move(ip_script)) {}
+    ~FakeGateway() override { mp_script->m_gatewayGone.release(); }
 
     static PortForwarder::GatewayFactory Factory(std::shared_ptr<FakeGatewayScript> ip_script)
     {
@@ -78,6 +83,8 @@ public:
         if (l_hold)
             mp_script->m_release.acquire();
         QMutexLocker l_lock(&mp_script->m_mutex);
+        if (l_hold)
+            mp_script->m_stopSeenAfterHold = StopRequested();
         if (!mp_script->m_found) {
             o_problem = mp_script->m_problem;
             return false;

@@ -47,6 +47,8 @@ private slots:
     void SearchFromServerWhileRootless();
     void LosingTheParent();
     void ChildLimitAndLostChildren();
+    void ChildThatConnectsAgainReplacesItsOldLink();
+    void QuietParentIsDroppedAndSocketsAreProbed();
     void BrokenConnectionsAreClosed();
     void ResetAndNewLogin();
     void DestructionClosesEverySocketSilently();
@@ -312,6 +314,93 @@ void TestDNetManager::ChildLimitAndLostChildren()
     QVERIFY(lp_newcomer && lp_newcomer->WaitForFrames(2));
     QVERIFY(lp_newcomer->IsOpen());
     QCOMPARE(l_world.mp_manager->ChildNames().back(), std::string("late"));
+}
+
+void TestDNetManager::ChildThatConnectsAgainReplacesItsOldLink()
+{
+    DNetTestWorld& l_world = *mp_world;
+    const quint64 l_logStart = GetLogHistory().LastSequence();
+    FarEnd* lp_parent = l_world.MakeParent("p", 2, "top");
+    QVERIFY(lp_parent);
+    FarEnd* lp_old = l_world.MakeChild("kid");
+    QVERIFY(lp_old && lp_old->WaitForFrames(2));
+
+    // The child comes back before its old connection was seen to go: the
+    // old one is closed, the new one takes its place and hears our level
+    // and root.
+    FarEnd* lp_new = l_world.MakeChild("kid");
+    QVERIFY(lp_new);
+    QVERIFY(lp_old->WaitForClose());
+    QCOMPARE(l_world.mp_manager->ChildNames(), std::vector<std::string>{"kid"});
+    QVERIFY(lp_new->WaitForFrames(2));
+    QCOMPARE(lp_new->Frames(), (QList<Frame>{LevelFrame(3), RootFrame("top")}));
+    const QByteArray l_search = SearchPayload("asker", 7, "q");
+    lp_parent->Send(3, l_search);
+    QVERIFY(lp_new->WaitForFrames(3));
+    QCOMPARE(lp_new->Frames().at(2), (Frame{3, l_search}));
+    QCOMPARE(LogLinesSince("Distributed Network", l_logStart).filter("Lost child kid: it connected again").size(), 1);
+
+    // With every place taken, a child that comes back still gets its own.
+    std::vector<FarEnd*> l_others;
+    for (int l_index = 1; l_index < DNetManager::MaxChildren; ++l_index) {
+        l_others.push_back(l_world.MakeChild("k" + std::to_string(l_index)));
+        QVERIFY(l_others.back());
+    }
+    FarEnd* lp_k3 = l_world.MakeChild("k3");
+    QVERIFY(lp_k3 && lp_k3->WaitForFrames(2));
+    QVERIFY(l_others[2]->WaitForClose());
+    QVERIFY(lp_k3->IsOpen());
+    QCOMPARE(l_world.mp_manager->ChildNames().size(), std::size_t(DNetManager::MaxChildren));
+
+    // So it does while no new child is taken, after the parent is lost.
+    lp_parent->Close();
+    QTRY_VERIFY(!l_world.mp_manager->HasParent());
+    FarEnd* lp_back = l_world.MakeChild("kid");
+    QVERIFY(lp_back && lp_back->WaitForFrames(2));
+    QCOMPARE(lp_back->Frames(), (QList<Frame>{LevelFrame(0), RootFrame("me")}));
+    QVERIFY(lp_new->WaitForClose());
+    QCOMPARE(l_world.mp_manager->ChildNames().size(), std::size_t(DNetManager::MaxChildren));
+}
+
+void TestDNetManager::QuietParentIsDroppedAndSocketsAreProbed()
+{
+    DNetTestWorld& l_world = *mp_world;
+    QTimer& l_tick = l_world.m_setup.mp_timers->m_everyHalfMinute;
+    const quint64 l_logStart = GetLogHistory().LastSequence();
+    // Both kinds of link ask the system to probe a quiet peer.
+    FarEnd* lp_parent = nullptr;
+    QTcpSocket* lp_parentSocket = l_world.MakePair(lp_parent);
+    QVERIFY(lp_parentSocket);
+    l_world.mp_manager->OnDNetConnectionAccepted("p", lp_parentSocket);
+    QCOMPARE(lp_parentSocket->socketOption(QAbstractSocket::KeepAliveOption).toInt(), 1);
+    lp_parent->Send(4, WireWriter().I32(2));
+    lp_parent->Send(5, WireWriter().Str("top"));
+    QTRY_VERIFY(l_world.mp_manager->AcceptsChildren());
+    FarEnd* lp_child = nullptr;
+    QTcpSocket* lp_childSocket = l_world.MakePair(lp_child);
+    QVERIFY(lp_childSocket);
+    l_world.mp_manager->OnDNetConnectionRequested("k", lp_childSocket);
+    QCOMPARE(lp_childSocket->socketOption(QAbstractSocket::KeepAliveOption).toInt(), 1);
+
+    // The silence counts from the parent's last bytes.
+    l_world.m_now += DNetManager::ParentSilenceTimeoutMs - 1;
+    Fire(l_tick);
+    QVERIFY(l_world.mp_manager->HasParent());
+    lp_parent->Send(3, SearchPayload("asker", 1, "q"));
+    QTRY_COMPARE(l_world.m_searches.size(), std::size_t(1));
+    l_world.m_now += DNetManager::ParentSilenceTimeoutMs - 1;
+    Fire(l_tick);
+    QVERIFY(l_world.mp_manager->HasParent());
+
+    l_world.m_now += 1;
+    Fire(l_tick);
+    QVERIFY(!l_world.mp_manager->HasParent());
+    QVERIFY(lp_parent->WaitForClose());
+    QTRY_VERIFY(l_world.State().m_haveNoParent);
+    QCOMPARE(LogLinesSince("Distributed Network", l_logStart).filter("Lost parent p: silent for 10 minutes").size(), 1);
+    // A child need not say anything: it stays however quiet it is.
+    QCOMPARE(l_world.mp_manager->ChildNames(), std::vector<std::string>{"k"});
+    QVERIFY(lp_child->IsOpen());
 }
 
 void TestDNetManager::BrokenConnectionsAreClosed()

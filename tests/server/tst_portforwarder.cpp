@@ -1,5 +1,6 @@
 // Port forwarding: the mapping run against a scripted gateway, the worker
-// thread with its coalescing of calls, and the server link's use of it.
+// thread with its coalescing of calls, its prompt abandonment, and the
+// server link's use of it.
 #include "ServerTestSetup.h"
 
 #include "log/LogService.h"
@@ -36,7 +37,8 @@ private slots:
 
     void InitReturnsAtOnceAndWorksOnItsThread();
     void CallsDuringARunCoalesceIntoOne();
-    void DestructionStopsARunBeforeItsNextRequest();
+    void SamePortsDuringARunAddNoRun();
+    void DestructionDoesNotWaitForARun();
     void ServerLinkMakesAndUsesTheForwarder();
     void WithoutAnInstalledGatewayNothingRuns();
 
@@ -182,7 +184,34 @@ void TestPortForwarder::CallsDuringARunCoalesceIntoOne()
     d.Reset();
 }
 
-void TestPortForwarder::DestructionStopsARunBeforeItsNextRequest()
+void TestPortForwarder::SamePortsDuringARunAddNoRun()
+{
+    d.Reset();
+    Settings::DeclareTypes();
+    Settings::Set("listening_port", "2235");
+    Settings::Set("obfuscated_listening_port", "8973");
+    mp_script->m_holdDiscovery = true;
+    PortForwarder::SetGatewayFactory(FakeGateway::Factory(mp_script));
+    PortForwarder l_forwarder;
+    l_forwarder.Init();
+    l_forwarder.Init();
+    QVERIFY(mp_script->m_discoveryStarted.tryAcquire(1, 5000));
+    l_forwarder.Init();
+    // A call for other ports queues a run; one for the running ports again
+    // overtakes it, since the run under way already maps what is wanted.
+    Settings::Set("listening_port", "3000");
+    l_forwarder.Init();
+    Settings::Set("listening_port", "2235");
+    l_forwarder.Init();
+    mp_script->m_release.release();
+    QVERIFY(mp_script->m_gatewayGone.tryAcquire(1, 5000));
+    QTest::qWait(200);
+    QCOMPARE(mp_script->Discoveries(), 1);
+    QCOMPARE(mp_script->Mappings(), (Mappings{{2235, "192.0.2.10"}, {8973, "192.0.2.10"}}));
+    d.Reset();
+}
+
+void TestPortForwarder::DestructionDoesNotWaitForARun()
 {
     d.Reset();
     Settings::DeclareTypes();
@@ -193,14 +222,24 @@ void TestPortForwarder::DestructionStopsARunBeforeItsNextRequest()
     auto lp_forwarder = std::make_unique<PortForwarder>();
     lp_forwarder->Init();
     QVERIFY(mp_script->m_discoveryStarted.tryAcquire(1, 5000));
-    // The gateway answers only while the forwarder is being destroyed.
+    // The gateway answers long after the program began to close; the
+    // program does not wait for it.
     std::thread l_late([this] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        std::this_thread::sleep_for(std::chrono::milliseconds(2000));
         mp_script->m_release.release();
     });
+    const quint64 l_logAtStop = GetLogHistory().LastSequence();
+    QElapsedTimer l_clock;
+    l_clock.start();
     lp_forwarder.reset();
+    const qint64 l_destructionMs = l_clock.elapsed();
     l_late.join();
+    QVERIFY2(l_destructionMs < 1000, qPrintable(QString("destruction took %1 ms").arg(l_destructionMs)));
+    // The abandoned run saw the stop, asked nothing more and logged nothing.
+    QVERIFY(mp_script->m_gatewayGone.tryAcquire(1, 5000));
+    QVERIFY(mp_script->m_stopSeenAfterHold);
     QVERIFY(mp_script->Mappings().empty());
+    QVERIFY(ServerLogSince(l_logAtStop).isEmpty());
     d.Reset();
 }
 
@@ -212,16 +251,21 @@ void TestPortForwarder::ServerLinkMakesAndUsesTheForwarder()
     Settings::Set("listening_port", "2235");
     Settings::Set("obfuscated_listening_port", "8973");
     Settings::Set("use_upnp", "yes");
-    // Connect starts a run and the login asks for another, which follows
-    // the first whether or not that one is still under way.
+    // Connect starts a run; the login's call, while that run is still
+    // under way for the same ports, adds none.
+    l_setup.mp_gateway->m_holdDiscovery = true;
     QVERIFY(l_setup.LogIn());
+    QVERIFY(l_setup.mp_gateway->m_discoveryStarted.tryAcquire(1, 5000));
+    l_setup.mp_gateway->m_release.release();
+    QVERIFY(l_setup.mp_gateway->m_gatewayGone.tryAcquire(1, 5000));
+    QTest::qWait(200);
+    QCOMPARE(l_setup.mp_gateway->Discoveries(), 1);
+    QCOMPARE(l_setup.mp_gateway->Mappings(), (Mappings{{2235, "192.0.2.10"}, {8973, "192.0.2.10"}}));
+    // The hourly renewal maps again.
+    l_setup.mp_gateway->m_release.release();
+    Fire(l_setup.mp_timers->m_everyHour);
     QTRY_COMPARE(l_setup.mp_gateway->Mappings().size(), std::size_t(4));
     QCOMPARE(l_setup.mp_gateway->Discoveries(), 2);
-    QCOMPARE(l_setup.mp_gateway->Mappings().front(), (std::pair<quint16, std::string>{2235, "192.0.2.10"}));
-    // The hourly renewal maps again.
-    Fire(l_setup.mp_timers->m_everyHour);
-    QTRY_COMPARE(l_setup.mp_gateway->Mappings().size(), std::size_t(6));
-    QCOMPARE(l_setup.mp_gateway->Discoveries(), 3);
 }
 
 void TestPortForwarder::WithoutAnInstalledGatewayNothingRuns()

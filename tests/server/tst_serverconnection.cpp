@@ -9,6 +9,7 @@
 #include <QCryptographicHash>
 #include <QStringList>
 #include <QTcpServer>
+#include <QTcpSocket>
 
 namespace {
 
@@ -104,6 +105,12 @@ void TestServerConnection::LoginSendsNameDigestAndVersions()
     QCOMPARE(l_server.GetState(), Server::State::LoggedIn);
     QCOMPARE(m_events, (QStringList{"Connecting", "Connected"}));
     QVERIFY(!l_server.IsAbruptlyDisconnected());
+
+    // The system probes a server that has gone quiet, so that one that
+    // vanished without closing the connection is noticed.
+    QTcpSocket* lp_socket = l_server.findChild<QTcpSocket*>();
+    QVERIFY(lp_socket && lp_socket->state() == QAbstractSocket::ConnectedState);
+    QCOMPARE(lp_socket->socketOption(QAbstractSocket::KeepAliveOption).toInt(), 1);
 }
 
 void TestServerConnection::ConnectNeedsUserNameAndIdleLink()

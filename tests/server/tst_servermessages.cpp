@@ -71,6 +71,7 @@ private slots:
     void JoinRoomRebuildsMembers();
     void JoinRoomWithUnequalListsIsIgnored();
     void LeaveRoomAndMemberMoves();
+    void StoppedServerForgetsItsClientsInRooms();
     void RelayedConnectionRequest();
     void PrivateMessageIsSignalledAndAcknowledged();
     void PrivateMessageIsNotEchoedToTheSender();
@@ -382,6 +383,21 @@ void TestServerMessages::LeaveRoomAndMemberMoves()
     QVERIFY(l_room.GetItems("user").empty());
     QVERIFY(l_room.IsConnected("room_autojoin"));
     QVERIFY(d.GetType("room")->HasItem("nowhere").IsNull());
+}
+
+void TestServerMessages::StoppedServerForgetsItsClientsInRooms()
+{
+    // Tests restart the fake server under a logged-in link: a client that
+    // Stop dropped must not stay a member, or its join after the restart is
+    // announced to nobody.
+    FakeCentralServer& l_fake = mp_setup->m_fake;
+    l_fake.AddRoomMember("lobby", "bob");
+    mp_setup->Link().EnterRoom("lobby");
+    QTRY_VERIFY(InRoom("lobby"));
+    QCOMPARE(l_fake.RoomMembers("lobby"), (std::set<std::string>{"alice", "bob"}));
+    l_fake.Stop();
+    QCOMPARE(l_fake.RoomMembers("lobby"), std::set<std::string>{"bob"});
+    QTRY_VERIFY(!mp_setup->Link().IsConnected());
 }
 
 void TestServerMessages::RelayedConnectionRequest()

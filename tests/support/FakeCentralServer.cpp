@@ -65,6 +65,15 @@ quint16 FakeCentralServer::Port() const
 void FakeCentralServer::Stop()
 {
     m_listener.close();
+    // Every client goes at once: nobody is left to hear that the others
+    // left their rooms, but they must leave them all the same. Members put
+    // in with AddRoomMember have no client and stay.
+    for (const Client& l_client : m_clients) {
+        if (!l_client.m_loggedIn)
+            continue;
+        for (auto& [l_room, l_members] : m_rooms)
+            l_members.erase(l_client.m_user);
+    }
     while (!m_clients.empty()) {
         QTcpSocket* lp_socket = m_clients.front().mp_socket;
         disconnect(lp_socket, nullptr, this, nullptr);

@@ -85,8 +85,9 @@ public:
     // Listens on 127.0.0.1, port 0. False when that fails.
     bool Start();
     quint16 Port() const;
-    // Stops listening and drops every client; Start may be called again and
-    // gets a new port.
+    // Stops listening and drops every client, whose users leave every room
+    // (members put in with AddRoomMember stay); Start may be called again
+    // and gets a new port.
     void Stop();
 
     // Login answers: accept (default), refuse with the reason, or stay
