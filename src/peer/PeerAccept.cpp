@@ -37,11 +37,41 @@ void PeerMessenger::AcceptConnection(QTcpServer& io_listener, bool i_obfuscated)
 
 void PeerMessenger::OnPeerConnectionRequest(Item* ip_request)
 {
+    // The server link ties a relayed request to its user before it writes
+    // the address the request brought, so this fires first with whatever
+    // address the user had before, then again for each fresh value. The
+    // connection back starts once the whole message has been applied.
     ItemPtr l_request(ip_request);
     if (l_request.IsConnected("peer_connection_request_socket"))
         return;
+    if (!m_pendingConnectionsBack.insert(ip_request).second)
+        return;
+    QMetaObject::invokeMethod(this, [this, ip_request] { StartConnectionBack(ip_request); }, Qt::QueuedConnection);
+}
 
+void PeerMessenger::OnPeerConnectionRequestRemoved(Item* ip_request)
+{
+    // A later request may be made at the same address; it must not be
+    // taken for this one.
+    m_pendingConnectionsBack.erase(ip_request);
+}
+
+void PeerMessenger::StartConnectionBack(Item* ip_request)
+{
+    // Only a request that still stands: removal takes it off the list.
+    if (m_pendingConnectionsBack.erase(ip_request) == 0)
+        return;
+    ItemPtr l_request(ip_request);
+    if (l_request.IsConnected("peer_connection_request_socket"))
+        return;
+    // A request that lost part of what it needs meanwhile waits for the
+    // subscription to find it whole again.
     ItemPtr l_user = l_request["user"];
+    if (!l_request.IsConnected("peer_connection_request_id") || !l_request.IsConnected("peer_connection_type")
+        || !l_user.IsConnected("user_address") || !l_user.IsConnected("user_port")
+        || !l_user.IsConnected("user_obfuscated_port"))
+        return;
+
     auto* lp_socket = new QTcpSocket;
     const quint32 l_address = l_user["user_address"].AsUInt();
     bool l_obfuscated = false;

@@ -186,10 +186,17 @@ void PeerMessenger::ExpireIdleConnections(const QDateTime& i_now)
             continue;
         ItemPtr l_user = l_connection["user"];
         Log(LogArea, 1, QString("Peer connection to user %1 expired, closing.").arg(Text(l_user)), l_user);
-        // Disposal follows from the socket's own signals, possibly inside
-        // close() itself; the item is not touched again here.
-        if (auto* lp_socket = l_connection.AsObject<QTcpSocket>())
-            lp_socket->close();
+        auto* lp_socket = l_connection.AsObject<QTcpSocket>();
+        if (!lp_socket) {
+            l_connection.Remove();
+            continue;
+        }
+        // close() on a socket with unsent bytes waits for them for ever, and
+        // the connection would stay chosen for later messages: take it down
+        // here.
+        QObject::disconnect(lp_socket, nullptr, this, nullptr);
+        lp_socket->abort();
+        DisposeOfSocket(lp_socket);
     }
 }
 

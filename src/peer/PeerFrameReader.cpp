@@ -57,20 +57,43 @@ PeerReadStep Next(PeerSocketBufferInfo& io_info, QIODevice& io_device, qint64& i
         io_info.m_messageLengthRead = true;
     }
 
-    MemStream::Buffer& l_buffer = *io_info.m_readBuffer.mp_buffer;
+    MemStream& l_stream = io_info.m_readBuffer;
+    MemStream::Buffer& l_buffer = *l_stream.mp_buffer;
     const qint32 l_length = static_cast<qint32>(io_info.m_messageLength);
-    if (l_buffer.m_writeIndex == 0 && l_buffer.m_bufferSize < l_length)
-        io_info.m_readBuffer.ReplaceStorage(l_length);
-
     const qint64 l_wanted = qMin<qint64>(l_length - l_buffer.m_writeIndex, io_available);
     if (l_wanted > 0) {
-        const qint64 l_read = io_device.read(l_buffer.mp_buffer + l_buffer.m_writeIndex, l_wanted);
-        if (l_read < 0)
-            return PeerReadStep::ReadError;
-        io_info.m_readBuffer.CommitWritten(static_cast<qint32>(l_read));
-        io_available -= l_read;
-        if (l_read < l_wanted)
-            return PeerReadStep::ReadError;
+        // The length is only the peer's word: storage grows with the bytes
+        // that have arrived, never ahead of them, so a body announced and
+        // then sent a byte at a time holds no more than was sent. A body
+        // that is here whole gets one block of its exact size.
+        if (l_buffer.m_writeIndex == 0 && l_wanted == l_length && l_buffer.m_bufferSize < l_length)
+            l_stream.ReplaceStorage(l_length);
+
+        // What fits the storage goes straight in; the rest goes through the
+        // stream, which enlarges the storage as it is written.
+        const qint64 l_direct = qMin<qint64>(l_wanted, l_buffer.m_bufferSize - l_buffer.m_writeIndex);
+        if (l_direct > 0) {
+            const qint64 l_read = io_device.read(l_buffer.mp_buffer + l_buffer.m_writeIndex, l_direct);
+            if (l_read < 0)
+                return PeerReadStep::ReadError;
+            l_stream.CommitWritten(static_cast<qint32>(l_read));
+            io_available -= l_read;
+            if (l_read < l_direct)
+                return PeerReadStep::ReadError;
+        }
+        char l_chunk[16384];
+        for (qint64 l_rest = l_wanted - l_direct; l_rest > 0;) {
+            const qint64 l_step = qMin<qint64>(l_rest, qint64(sizeof l_chunk));
+            const qint64 l_read = io_device.read(l_chunk, l_step);
+            if (l_read < 0)
+                return PeerReadStep::ReadError;
+            // Cannot fail: a body never passes the frame limit.
+            l_stream.WriteBuffer(l_chunk, static_cast<unsigned long>(l_read));
+            io_available -= l_read;
+            l_rest -= l_read;
+            if (l_read < l_step)
+                return PeerReadStep::ReadError;
+        }
     }
     if (l_buffer.m_writeIndex < l_length)
         return PeerReadStep::NeedMore;

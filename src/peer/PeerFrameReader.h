@@ -22,7 +22,8 @@ struct PeerSocketBufferInfo
     bool m_abandonSocket = false;
     // The peer's name, passed on with the transfer token.
     std::string m_user;
-    // The current frame's body as it arrives; its storage is kept and reused.
+    // The current frame's body as it arrives. Its storage grows only with
+    // the bytes received, and is kept and reused for later frames.
     MemStream m_readBuffer;
     // Frames on this socket are masked.
     bool m_obfuscated = false;

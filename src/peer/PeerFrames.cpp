@@ -2,13 +2,20 @@
 #include "peer/PeerMessenger.h"
 
 #include "log/Log.h"
-#include "peer/PeerEnvironment.h"
 #include "peer/PeerFrameCodec.h"
 #include "peer/PeerItems.h"
 
 #include <QTcpSocket>
 
 using namespace PeerItems;
+
+namespace
+{
+// The most a messaging connection may hold unsent. A peer that stops reading
+// while we go on writing (answering its browse requests, say) would
+// otherwise have us keep every byte.
+constexpr qint64 MaxUnsentBytes = 16 * 1024 * 1024;
+}
 
 bool PeerMessenger::SendMessage(QTcpSocket* ip_socket, MemStream& i_message, bool i_obfuscate)
 {
@@ -19,6 +26,21 @@ bool PeerMessenger::SendMessage(QTcpSocket* ip_socket, MemStream& i_message, boo
     if (ip_socket->write(l_frame) == -1) {
         Log(LogArea, 1, QString("Error writing message to socket: %1").arg(ip_socket->errorString()));
         return false;
+    }
+    if (ip_socket->bytesToWrite() > MaxUnsentBytes) {
+        if (ItemPtr l_connection = SocketItem("peer_socket", ip_socket)) {
+            ItemPtr l_user = l_connection["user"];
+            Log(LogArea, 1,
+                QString("Peer connection to user %1 does not take what we send (%2 bytes waiting), closing.")
+                    .arg(Text(l_user))
+                    .arg(ip_socket->bytesToWrite()),
+                l_user);
+            // close() would wait for the unsent bytes for ever.
+            QObject::disconnect(ip_socket, nullptr, this, nullptr);
+            ip_socket->abort();
+            DisposeOfSocket(ip_socket);
+            return false;
+        }
     }
     return true;
 }
@@ -42,7 +64,6 @@ void PeerMessenger::OnSocketReadyToRead()
     qint64 l_available = lp_socket->bytesAvailable();
     if (l_available == 0)
         return;
-    m_idleWatch.Touch(lp_socket, PeerNow());
 
     for (;;) {
         MemStream l_message;

@@ -100,7 +100,6 @@ bool PeerMessenger::HandleFirstMessage(QTcpSocket* ip_socket, ItemPtr i_uninitia
     const bool l_obfuscated = i_uninitializedSocket.IsConnected("is_obfuscated");
     // From here on the socket is no longer uninitialized, whatever follows.
     i_uninitializedSocket.Remove();
-    m_idleWatch.Forget(ip_socket);
 
     const PeerFirstMessage::Parsed l_first = PeerFirstMessage::Read(i_message);
     bool l_ok = false;
@@ -166,6 +165,11 @@ bool PeerMessenger::HandleFirstMessage(QTcpSocket* ip_socket, ItemPtr i_uninitia
         break;
     }
     }
+    // A file connection waiting for its token stays timed from its accept;
+    // every other connection is done with its introduction.
+    const auto l_record = m_socketBufferInfoMap.find(ip_socket);
+    if (l_record == m_socketBufferInfoMap.end() || !l_record->second.m_readFileConnectionReq)
+        m_idleWatch.Forget(ip_socket);
     if (!l_ok)
         Log(LogArea, 1, "Failure initializing peer connection, disposing of socket");
     return l_ok;
@@ -187,8 +191,10 @@ void PeerMessenger::WaitForTransferToken(QTcpSocket* ip_socket, const std::strin
     SocketBufferInfo& l_info = m_socketBufferInfoMap[ip_socket];
     l_info.m_readFileConnectionReq = true;
     l_info.m_user = i_user;
-    // No item times this wait.
-    m_idleWatch.Watch(ip_socket, PeerNow());
+    // No item times this wait. An accepted socket is already timed from its
+    // accept, which goes on; a connection of ours starts its wait now.
+    if (!m_idleWatch.IsWatched(ip_socket))
+        m_idleWatch.Watch(ip_socket, PeerNow());
 }
 
 void PeerMessenger::AbandonSocket(QTcpSocket* ip_socket)

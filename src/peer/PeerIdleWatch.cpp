@@ -5,13 +5,6 @@ void PeerIdleWatch::Watch(QTcpSocket* ip_socket, const QDateTime& i_now)
     m_since[ip_socket] = i_now;
 }
 
-void PeerIdleWatch::Touch(QTcpSocket* ip_socket, const QDateTime& i_now)
-{
-    auto l_it = m_since.find(ip_socket);
-    if (l_it != m_since.end())
-        l_it->second = i_now;
-}
-
 void PeerIdleWatch::Forget(QTcpSocket* ip_socket)
 {
     m_since.erase(ip_socket);

@@ -57,6 +57,8 @@ PeerMessenger::PeerMessenger() : QObject(nullptr)
         new PathNode(lp_user, "user_obfuscated_port", Connected);
         d.AddPathEventHandler(lp_root, MakeHandler(&PeerMessenger::OnPeerConnectionRequest));
     }
+    d.GetType("peer_connection_request")
+        ->ItemRemovedEvent.m_handlerSet.insert(MakeHandler(&PeerMessenger::OnPeerConnectionRequestRemoved));
 
     PeerSchema::DeclareSearchTypes();
     PeerSchema::DeclareQueueTypes();

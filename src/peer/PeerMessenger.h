@@ -14,6 +14,7 @@
 #include <QTcpServer>
 
 #include <map>
+#include <set>
 #include <string>
 
 class QTcpSocket;
@@ -110,8 +111,12 @@ private:
     // Accepted connections and relayed requests.
     void AcceptConnection(QTcpServer& io_listener, bool i_obfuscated);
     void OnPeerConnectionRequest(Item* ip_request);
+    void OnPeerConnectionRequestRemoved(Item* ip_request);
+    void StartConnectionBack(Item* ip_request);
 
-    // Frames.
+    // Frames. false when the write failed, or when it left a messaging
+    // connection with more unsent than it may hold and the connection was
+    // taken down.
     bool SendMessage(QTcpSocket* ip_socket, MemStream& i_message, bool i_obfuscate);
 
     // The first message.
@@ -173,6 +178,8 @@ private:
     PeerOutgoingQueue m_outgoingQueue;
     // Silent connections that no item times.
     PeerIdleWatch m_idleWatch;
+    // Relayed requests whose connection back is due from the event loop.
+    std::set<Item*> m_pendingConnectionsBack;
 };
 
 extern PeerMessenger* peerMessenger;

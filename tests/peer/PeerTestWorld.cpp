@@ -168,6 +168,11 @@ int PeerTestWorld::Count(const QString& i_text) const
     return int(LogTexts().count(i_text));
 }
 
+void PeerTestWorld::RunQueuedCalls()
+{
+    QCoreApplication::sendPostedEvents(mp_messenger, QEvent::MetaCall);
+}
+
 bool PeerTestWorld::WaitFor(const std::function<bool()>& i_condition, int i_timeoutMs)
 {
     QDeadlineTimer l_deadline(i_timeoutMs);

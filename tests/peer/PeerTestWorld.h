@@ -88,6 +88,11 @@ public:
     // How often the text was logged.
     int Count(const QString& i_text) const;
 
+    // Delivers the calls the messenger queued for itself (a relayed request
+    // starts its connection back from one), and nothing else: no socket sees
+    // an event. Calls queued meanwhile wait for the next turn.
+    void RunQueuedCalls();
+
     // Runs the event loop until the condition holds; false on time-out.
     static bool WaitFor(const std::function<bool()>& i_condition, int i_timeoutMs = 5000);
     // Runs the event loop for a while, then deletes what was handed to

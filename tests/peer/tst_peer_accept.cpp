@@ -42,6 +42,7 @@ private slots:
         QVERIFY(l_plain.Listen() && l_masked.Listen());
         ItemPtr l_request = l_world.RelayRequest("bob", 77, type.toStdString(), PeerTestWorld::Loopback, l_plain.Port(),
                                                  obfuscated ? l_masked.Port() : 0);
+        l_world.RunQueuedCalls();
         QCOMPARE(l_world.Count("Indirect peer connection requested from user bob"), 1);
         QCOMPARE(l_request.IsConnected("is_obfuscated"), obfuscated);
         ItemPtr l_socketItem = l_request["peer_connection_request_socket"];
@@ -87,12 +88,16 @@ private slots:
         FakePeer l_other;
         QVERIFY(l_other.Listen());
         l_world.RelayRequest("bob", 5, "P", PeerTestWorld::Loopback, l_peer.Port(), 0);
+        l_world.RunQueuedCalls();
+        QCOMPARE(PeerTestWorld::ItemCount("peer_connection_request_socket"), 1);
         // New address values while it connects start nothing more.
         l_world.GiveAddress("bob", PeerTestWorld::Loopback, l_other.Port(), 0);
         l_world.GiveAddress("bob", PeerTestWorld::Loopback, l_peer.Port(), 0);
+        l_world.RunQueuedCalls();
         QCOMPARE(PeerTestWorld::ItemCount("peer_connection_request_socket"), 1);
         // Another token is another request, with a socket of its own.
         l_world.RelayRequest("bob", 6, "P", PeerTestWorld::Loopback, l_peer.Port(), 0);
+        l_world.RunQueuedCalls();
         QCOMPARE(PeerTestWorld::ItemCount("peer_connection_request_socket"), 2);
 
         FakePeerConnection* lp_one = l_peer.WaitForConnection(false);
@@ -130,7 +135,8 @@ private slots:
         FakePeer l_peer;
         QVERIFY(l_peer.Listen());
         l_world.RelayRequest("bob", 8, "P", 0, l_peer.Port(), 0);
-        // The handler returns with its items in place; the failure follows.
+        l_world.RunQueuedCalls();
+        // The start returns with its items in place; the failure follows.
         QCOMPARE(PeerTestWorld::ItemCount("peer_connection_request_socket"), 1);
         QVERIFY(l_world.m_requests.m_cantConnect.empty());
         QVERIFY(PeerTestWorld::WaitFor([&] { return l_world.m_requests.m_cantConnect.size() == 1; }));
@@ -138,6 +144,70 @@ private slots:
         PeerTestWorld::Settle(50);
         QCOMPARE(l_peer.AcceptedCount(), 0);
         QCOMPARE(PeerTestWorld::ItemCount("peer_connection_request"), 0);
+    }
+
+    // The server link ties the request to its user before it writes the
+    // address the request brought; whatever the user held before must not
+    // be used.
+    void theConnectionBackUsesTheAddressTheRequestBrought_data()
+    {
+        QTest::addColumn<bool>("staleObfuscated");
+        QTest::addColumn<bool>("freshObfuscated");
+        QTest::newRow("stale plain port, fresh plain port") << false << false;
+        QTest::newRow("stale obfuscated port, fresh plain port") << true << false;
+        QTest::newRow("stale plain port, fresh obfuscated port") << false << true;
+    }
+    void theConnectionBackUsesTheAddressTheRequestBrought()
+    {
+        QFETCH(bool, staleObfuscated);
+        QFETCH(bool, freshObfuscated);
+        PeerTestWorld l_world;
+        l_world.Load();
+        FakePeer l_live;
+        QVERIFY(l_live.Listen());
+        const quint16 l_closed = ClosedLoopbackPort();
+        l_world.GiveAddress("bob", PeerTestWorld::Loopback, l_closed, staleObfuscated ? l_closed : 0);
+        ItemPtr l_request = l_world.RelayRequest("bob", 9, "P", PeerTestWorld::Loopback,
+                                                 freshObfuscated ? l_closed : l_live.Port(),
+                                                 freshObfuscated ? l_live.Port() : 0);
+        QCOMPARE(PeerTestWorld::ItemCount("peer_connection_request_socket"), 0);
+        l_world.RunQueuedCalls();
+        QCOMPARE(PeerTestWorld::ItemCount("peer_connection_request_socket"), 1);
+        QCOMPARE(l_request.IsConnected("is_obfuscated"), freshObfuscated);
+
+        FakePeerConnection* lp_far = l_live.WaitForConnection(freshObfuscated);
+        QVERIFY(lp_far);
+        QVERIFY(lp_far->WaitForFrames(1));
+        QCOMPARE(lp_far->Frames().front(), Indirect(9));
+        QVERIFY(PeerTestWorld::WaitFor([] { return PeerTestWorld::ItemCount("peer_socket") == 1; }));
+        PeerTestWorld::Settle(50);
+        QVERIFY(l_world.m_requests.m_cantConnect.empty());
+        QCOMPARE(l_world.Count("Indirect peer connection requested from user bob"), 1);
+        QVERIFY(l_live.WaitForConnection(freshObfuscated, 50) == nullptr);
+    }
+
+    void aRequestGoneBeforeItsTurnStartsNothing()
+    {
+        PeerTestWorld l_world;
+        l_world.Load();
+        FakePeer l_peer;
+        QVERIFY(l_peer.Listen());
+        l_world.RelayRequest("bob", 12, "P", PeerTestWorld::Loopback, l_peer.Port(), 0).Remove();
+        PeerTestWorld::Settle(50);
+        QCOMPARE(PeerTestWorld::ItemCount("peer_connection_request_socket"), 0);
+        QVERIFY(l_peer.WaitForConnection(false, 50) == nullptr);
+        QVERIFY(l_world.m_requests.m_cantConnect.empty());
+        QCOMPARE(l_world.Count("Indirect peer connection requested from user bob"), 0);
+
+        // A request made in its place (the store may reuse the spot) is
+        // answered once, with its own token.
+        l_world.RelayRequest("bob", 13, "P", PeerTestWorld::Loopback, l_peer.Port(), 0).Remove();
+        l_world.RelayRequest("bob", 14, "P", PeerTestWorld::Loopback, l_peer.Port(), 0);
+        FakePeerConnection* lp_far = l_peer.WaitForConnection(false);
+        QVERIFY(lp_far && lp_far->WaitForFrames(1));
+        QCOMPARE(lp_far->Frames().front(), Indirect(14));
+        QVERIFY(l_peer.WaitForConnection(false, 50) == nullptr);
+        QCOMPARE(l_world.Count("Indirect peer connection requested from user bob"), 1);
     }
 
     void anErrorInsideConnectToHostIsReportedLikeAnyFailure()
@@ -150,6 +220,7 @@ private slots:
         d.GetType("peer_connection_request_socket")
             ->ItemAddedEvent.m_handlerSet.insert(l_saboteur.MakeHandler(&PeerErrorWhileConnecting::OnRecord));
         l_world.RelayRequest("bob", 31, "D", PeerTestWorld::Loopback, l_peer.Port(), 0);
+        l_world.RunQueuedCalls();
         QCOMPARE(l_saboteur.m_stateAtRecord, QAbstractSocket::UnconnectedState);
         QVERIFY(l_saboteur.m_raised);
         QCOMPARE(l_world.m_requests.m_cantConnect.size(), std::size_t(1));

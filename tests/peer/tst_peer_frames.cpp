@@ -226,6 +226,50 @@ private slots:
         QCOMPARE(l_outcome.m_messages.size(), 1);
     }
 
+    // The length is only the peer's word: a body announced at the limit and
+    // sent a little at a time holds no more than has arrived (at most twice
+    // that, as the storage doubles), and still arrives whole.
+    void theBodyStorageGrowsOnlyWithTheBytesReceived_data()
+    {
+        QTest::addColumn<bool>("obfuscated");
+        QTest::newRow("plain") << false;
+        QTest::newRow("obfuscated") << true;
+    }
+    void theBodyStorageGrowsOnlyWithTheBytesReceived()
+    {
+        QFETCH(bool, obfuscated);
+        const QByteArray l_body = Body(1048576, 5);
+        const QByteArray l_wire = obfuscated ? FakePeerFrames::Masked(l_body, 0x0BADF00D) : FakePeerFrames::Plain(l_body);
+        const int l_header = obfuscated ? 8 : 4;
+        PeerSocketBufferInfo l_info;
+        l_info.m_obfuscated = obfuscated;
+        ByteFeed l_feed;
+        Outcome l_outcome;
+        l_feed.Feed(l_wire.left(l_header + 1));
+        ReadAll(l_info, l_feed, l_outcome);
+        QVERIFY(l_info.m_messageLengthRead);
+        QVERIFY(l_info.m_readBuffer.mp_buffer->m_bufferSize <= MemStream::InitialSize);
+
+        int l_at = l_header + 1;
+        for (int l_step = 1; l_at < l_wire.size(); l_step = l_step * 3 + 7) {
+            const int l_count = qMin<int>(l_step, int(l_wire.size()) - l_at);
+            l_feed.Feed(l_wire.mid(l_at, l_count));
+            l_at += l_count;
+            ReadAll(l_info, l_feed, l_outcome);
+            if (l_at < l_wire.size()) {
+                const qint32 l_received = l_at - l_header;
+                QVERIFY(l_outcome.m_messages.isEmpty());
+                QVERIFY2(l_info.m_readBuffer.mp_buffer->m_bufferSize <= qMax<qint32>(MemStream::InitialSize, 2 * l_received),
+                         qPrintable(QString("%1 bytes held for %2 received")
+                                        .arg(l_info.m_readBuffer.mp_buffer->m_bufferSize)
+                                        .arg(l_received)));
+            }
+        }
+        QCOMPARE(l_outcome.m_messages.size(), 1);
+        QVERIFY(l_outcome.m_messages.front() == l_body);
+        QVERIFY(!l_outcome.m_tooLong);
+    }
+
     void anEmptyFrameIsDeliveredAtOnce()
     {
         PeerSocketBufferInfo l_info;

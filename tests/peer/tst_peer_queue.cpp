@@ -5,6 +5,7 @@
 
 #include "peer/PeerOutgoingQueue.h"
 
+#include <QPointer>
 #include <QTcpSocket>
 #include <QtTest>
 
@@ -26,6 +27,16 @@ QByteArray Body(quint32 i_code, const std::string& i_text = {})
     if (!i_text.empty())
         l_writer.Str(i_text);
     return l_writer;
+}
+
+// A message of a million bytes after its code, and the size of its frame.
+constexpr qint64 LargeFrameSize = 4 + 4 + 1000000;
+MemStream Large()
+{
+    static const QByteArray s_filler(1000000, 'x');
+    MemStream l_message = Message(5);
+    l_message.WriteBuffer(s_filler.constData(), static_cast<unsigned long>(s_filler.size()));
+    return l_message;
 }
 
 std::vector<std::string> QueuedOrders(const std::string& i_user)
@@ -152,6 +163,71 @@ private slots:
         for (ItemPtr l_entry : l_bob.GetItems("unsent_message"))
             QCOMPARE(l_entry["send_time"].AsString(), l_queuedAt);
         d.GetType("peer_socket")->HasItem(Value(&l_socket)).Remove();
+    }
+
+    // A peer that stops reading cannot make us hold without bound what we
+    // write to it. Without the event loop nothing leaves our buffer: sixteen
+    // frames of a million bytes stay under 16 MiB, the seventeenth passes it.
+    void aConnectionHoldingTooMuchUnsentIsDropped()
+    {
+        PeerTestWorld l_world;
+        l_world.Load();
+        FakePeer l_peer;
+        FakePeerConnection* lp_far = ConnectAs(l_world, l_peer, "bob");
+        QVERIFY(lp_far);
+        QPointer<QTcpSocket> l_ours = ItemPtr(d.GetType("peer_socket")->GetItems()).AsObject<QTcpSocket>();
+        for (int l_frame = 1; l_frame <= 16; ++l_frame) {
+            MemStream l_big = Large();
+            l_world.Messenger().SendMessage("bob", l_big);
+        }
+        QCOMPARE(PeerTestWorld::ItemCount("peer_socket"), 1);
+        QCOMPARE(l_ours->bytesToWrite(), qint64(16) * LargeFrameSize);
+
+        l_world.ClearLog();
+        MemStream l_last = Large();
+        l_world.Messenger().SendMessage("bob", l_last);
+        QCOMPARE(PeerTestWorld::ItemCount("peer_socket"), 0);
+        QCOMPARE(PeerTestWorld::ItemCount("last_activity_time"), 0);
+        QCOMPARE(l_ours->state(), QAbstractSocket::UnconnectedState);
+        const std::vector<PeerLogLine> l_lines = l_world.Log();
+        QCOMPARE(l_lines.size(), std::size_t(5));
+        QCOMPARE(l_lines[2].m_text, QString("Peer connection to user bob does not take what we send (%1 bytes waiting), closing.")
+                                        .arg(qint64(17) * LargeFrameSize));
+        QCOMPARE(l_lines[2].m_level, 1);
+        QCOMPARE(l_lines[3].m_text, QString("Disposing of socket"));
+        QCOMPARE(l_lines[4].m_text, QString("Identified as peer socket"));
+        QVERIFY(lp_far->WaitForDisconnect());
+
+        // What follows waits for a new connection instead of going nowhere.
+        MemStream l_next = Message(4);
+        l_world.Messenger().SendMessage("bob", l_next);
+        QCOMPARE(QueuedOrders("bob").size(), std::size_t(1));
+        QCOMPARE(PeerTestWorld::ItemCount("connect_to_peer_request"), 1);
+    }
+
+    void aFlushPastTheUnsentCapKeepsTheRestQueued()
+    {
+        PeerTestWorld l_world;
+        l_world.Load();
+        for (int l_frame = 0; l_frame < 18; ++l_frame) {
+            MemStream l_big = Large();
+            l_world.Messenger().SendMessage("bob", l_big);
+        }
+        QCOMPARE(QueuedOrders("bob").size(), std::size_t(18));
+        FakePeer l_peer;
+        FakePeerConnection* lp_far = l_peer.ConnectTo(l_world.PlainPort(), false);
+        QVERIFY(lp_far);
+        l_world.ClearLog();
+        lp_far->SendFrame(WireWriter().U8(1).Str("bob").Str("P").U32(0));
+        QVERIFY(lp_far->WaitForDisconnect());
+        QCOMPARE(l_world.Count("Sending 18 pending peer messages to user bob"), 1);
+        QCOMPARE(l_world.Count(QString("Peer connection to user bob does not take what we send (%1 bytes waiting), closing.")
+                                   .arg(qint64(17) * LargeFrameSize)),
+                 1);
+        QCOMPARE(PeerTestWorld::ItemCount("peer_socket"), 0);
+        // The frame that passed the cap never left either: it goes again
+        // with the next connection.
+        QCOMPARE(QueuedOrders("bob"), (std::vector<std::string>{"16", "17"}));
     }
 
     void ofSeveralConnectionsTheLatestOpenedCarriesTheMessage()

@@ -2,6 +2,7 @@
 // server: what the layer asks of the server, and what it does with the
 // server's answers and relayed requests.
 #include "FakeCentralServer.h"
+#include "LoopbackPorts.h"
 #include "PeerTestWorld.h"
 #include "WireBytes.h"
 
@@ -95,6 +96,27 @@ private slots:
         QCOMPARE(l_report.U32(), 6u);
         QCOMPARE(l_report.Str(), std::string("carl"));
         QVERIFY(PeerTestWorld::WaitFor([] { return PeerTestWorld::ItemCount("peer_connection_request") == 0; }));
+    }
+
+    // The link ties the request to its user before it writes the address
+    // the request carries: the connection back must use that address, not
+    // the one the user had.
+    void aRelayedRequestIsAnsweredAtTheAddressItCarries()
+    {
+        LinkedWorld l_linked;
+        QVERIFY(l_linked.m_ok);
+        FakePeer l_peer;
+        QVERIFY(l_peer.Listen());
+        l_linked.m_world.GiveAddress("bob", PeerTestWorld::Loopback, ClosedLoopbackPort(), 0);
+        QVERIFY(l_linked.m_central.Send("me", Server::ConnectToPeerCode, Relayed("bob", "P", l_peer.Port(), 7)));
+        FakePeerConnection* lp_far = l_peer.WaitForConnection(false);
+        QVERIFY(lp_far);
+        QVERIFY(lp_far->WaitForFrames(1));
+        QCOMPARE(lp_far->Frames().front(), QByteArray(WireWriter().U8(0).U32(7)));
+        QVERIFY(PeerTestWorld::WaitFor([] { return PeerTestWorld::ItemCount("peer_socket") == 1; }));
+        PeerTestWorld::Settle(100);
+        QVERIFY(l_linked.m_central.Received(Server::CantConnectToPeerCode).empty());
+        QCOMPARE(d.GetType("user")->HasItem("bob")["user_port"].AsInt(), int(l_peer.Port()));
     }
 };
 

@@ -105,6 +105,7 @@ private slots:
         FakePeer l_peer;
         QVERIFY(l_peer.Listen());
         l_world.RelayRequest("bob", 77, "P", PeerTestWorld::Loopback, l_peer.Port(), 0);
+        l_world.RunQueuedCalls();
         QPointer<QTcpSocket> l_socket = OurSocket("peer_connection_request_socket");
         l_world.m_now = At(59999);
         l_world.Messenger().EveryHalfMinute();
@@ -155,12 +156,60 @@ private slots:
         l_world.m_now = At(220000);
         l_world.ClearLog();
         l_world.Messenger().EveryHalfMinute();
-        QVERIFY(PeerTestWorld::WaitFor([] { return PeerTestWorld::ItemCount("peer_socket") == 0; }));
+        QCOMPARE(PeerTestWorld::ItemCount("peer_socket"), 0);
         QCOMPARE(l_world.LogTexts(), (QStringList{"Peer connection to user bob expired, closing.", "Disposing of socket",
                                                   "Identified as peer socket"}));
         QCOMPARE(PeerTestWorld::ItemCount("last_activity_time"), 0);
         QVERIFY(lp_far->WaitForDisconnect());
-        QVERIFY(PeerTestWorld::WaitFor([&] { return l_socket.isNull(); }));
+        QVERIFY(l_socket);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QVERIFY(l_socket.isNull());
+    }
+
+    // A peer that stops reading leaves our writes unsent; the expired
+    // connection must still go at once, or later messages would be written
+    // to it and lost.
+    void anExpiredConnectionWithUnsentBytesGoesAtOnce()
+    {
+        PeerTestWorld l_world;
+        l_world.Load();
+        FakePeer l_peer;
+        FakePeerConnection* lp_far = l_peer.ConnectTo(l_world.PlainPort(), false);
+        QVERIFY(lp_far);
+        lp_far->SendFrame(Direct("bob", "P"));
+        QVERIFY(WaitForItems("peer_socket", 1));
+        QPointer<QTcpSocket> l_ours = OurSocket("peer_socket");
+        lp_far->Socket()->setReadBufferSize(16);
+        lp_far->Socket()->setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, 4096);
+        l_ours->setSocketOption(QAbstractSocket::SendBufferSizeSocketOption, 4096);
+        const QByteArray l_filler(1000000, 'x');
+        for (int l_round = 0; l_round < 8 && l_ours->bytesToWrite() == 0; ++l_round) {
+            MemStream l_big;
+            l_big.Write(5u);
+            l_big.WriteBuffer(l_filler.constData(), l_filler.size());
+            l_world.Messenger().SendMessage("bob", l_big);
+            PeerTestWorld::Settle(20);
+        }
+        PeerTestWorld::Settle(50);
+        QVERIFY(l_ours->bytesToWrite() > 0);
+
+        l_world.m_now = At(120000);
+        l_world.ClearLog();
+        l_world.Messenger().EveryHalfMinute();
+        QCOMPARE(PeerTestWorld::ItemCount("peer_socket"), 0);
+        QCOMPARE(l_ours->state(), QAbstractSocket::UnconnectedState);
+        QCOMPARE(l_world.LogTexts(), (QStringList{"Peer connection to user bob expired, closing.", "Disposing of socket",
+                                                  "Identified as peer socket"}));
+        MemStream l_later;
+        l_later.Write(4u);
+        l_world.Messenger().SendMessage("bob", l_later);
+        QCOMPARE(PeerTestWorld::ItemCount("unsent_message"), 1);
+        QCOMPARE(PeerTestWorld::ItemCount("connect_to_peer_request"), 1);
+        // The far end reads again, and so learns of the end.
+        lp_far->Socket()->setReadBufferSize(0);
+        QVERIFY(lp_far->WaitForDisconnect());
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QVERIFY(l_ours.isNull());
     }
 
     void disposalDeletesTheSocketOnlyThroughTheEventLoop()
@@ -200,25 +249,86 @@ private slots:
         QVERIFY(WaitForItems("peer_socket", 1));
         QVERIFY(PeerTestWorld::WaitFor([&] { return l_world.Count("Accepted file connection to user fay") == 1; }));
 
-        // A few bytes of a frame count as traffic.
+        // A few bytes of a frame do not renew the time; a messaging
+        // connection's messages renew its own.
         l_world.m_now = At(100000);
         lp_slow->SendRaw(QByteArray(5, 'z'));
         lp_talker->SendFrame(WireWriter().U32(1));
         QVERIFY(PeerTestWorld::WaitFor([&] { return l_world.Count("Received PM_SAY message from user tom") == 1; }));
-        l_world.m_now = At(120000);
+        PeerTestWorld::Settle(30);
+        l_world.m_now = At(119999);
         l_world.ClearLog();
+        l_world.Messenger().EveryHalfMinute();
+        QVERIFY(l_world.LogTexts().isEmpty());
+
+        l_world.m_now = At(120000);
+        l_world.Messenger().EveryHalfMinute();
+        QCOMPARE(l_world.Count("Connection that never introduced itself expired, closing."), 3);
+        QCOMPARE(l_world.Count("Identified as uninitialized socket"), 2);
+        QCOMPARE(l_world.Count("Socket not identified"), 1);
+        QVERIFY(lp_silent->WaitForDisconnect());
+        QVERIFY(lp_slow->WaitForDisconnect());
+        QVERIFY(lp_file->WaitForDisconnect());
+        QCOMPARE(PeerTestWorld::ItemCount("uninitialized_socket"), 0);
+        QCOMPARE(PeerTestWorld::ItemCount("peer_socket"), 1);
+        QVERIFY(l_catcher.m_handOvers.empty());
+    }
+
+    // Anyone may open a connection and send its first message, or a file
+    // connection's token, a byte at a time: the wait is timed from the
+    // accept, however the bytes come.
+    void aDrippedIntroductionEndsAtTheTimeOut_data()
+    {
+        QTest::addColumn<bool>("obfuscated");
+        QTest::newRow("plain") << false;
+        QTest::newRow("obfuscated") << true;
+    }
+    void aDrippedIntroductionEndsAtTheTimeOut()
+    {
+        QFETCH(bool, obfuscated);
+        PeerTestWorld l_world;
+        PeerSignalCatcher l_catcher(l_world.Messenger());
+        l_world.Load();
+        FakePeer l_peer;
+        const quint16 l_port = obfuscated ? l_world.ObfuscatedPort() : l_world.PlainPort();
+        FakePeerConnection* lp_drip = l_peer.ConnectTo(l_port, obfuscated);
+        FakePeerConnection* lp_file = l_peer.ConnectTo(l_port, obfuscated);
+        QVERIFY(lp_drip && lp_file);
+        QVERIFY(WaitForItems("uninitialized_socket", 2));
+
+        // The largest body there is, announced at once and sent a byte
+        // before every sweep.
+        const QByteArray l_body(1048576, 'd');
+        const QByteArray l_wire = obfuscated ? FakePeerFrames::Masked(l_body, 0x13579BDF) : FakePeerFrames::Plain(l_body);
+        int l_sent = obfuscated ? 8 : 4;
+        lp_drip->SendRaw(l_wire.left(l_sent));
+        // The file connection introduces itself late, then sends its token
+        // but for one byte.
+        for (qint64 l_at : {30000, 60000, 90000, 100000, 110000}) {
+            l_world.m_now = At(l_at);
+            lp_drip->SendRaw(l_wire.mid(l_sent, 1));
+            ++l_sent;
+            if (l_at == 90000) {
+                lp_file->SendFrame(Direct("fay", "F"));
+                QVERIFY(PeerTestWorld::WaitFor([&] { return l_world.Count("Accepted file connection to user fay") == 1; }));
+            }
+            if (l_at == 100000)
+                lp_file->SendRaw(QByteArray(3, 't'));
+            PeerTestWorld::Settle(20);
+            l_world.Messenger().EveryHalfMinute();
+        }
+        l_world.m_now = At(119999);
+        l_world.ClearLog();
+        l_world.Messenger().EveryHalfMinute();
+        QVERIFY(l_world.LogTexts().isEmpty());
+
+        l_world.m_now = At(120000);
         l_world.Messenger().EveryHalfMinute();
         QCOMPARE(l_world.Count("Connection that never introduced itself expired, closing."), 2);
         QCOMPARE(l_world.Count("Identified as uninitialized socket"), 1);
         QCOMPARE(l_world.Count("Socket not identified"), 1);
-        QVERIFY(lp_silent->WaitForDisconnect());
+        QVERIFY(lp_drip->WaitForDisconnect());
         QVERIFY(lp_file->WaitForDisconnect());
-        QCOMPARE(PeerTestWorld::ItemCount("uninitialized_socket"), 1);
-        QCOMPARE(PeerTestWorld::ItemCount("peer_socket"), 1);
-
-        l_world.m_now = At(220001);
-        l_world.Messenger().EveryHalfMinute();
-        QVERIFY(lp_slow->WaitForDisconnect());
         QCOMPARE(PeerTestWorld::ItemCount("uninitialized_socket"), 0);
         QVERIFY(l_catcher.m_handOvers.empty());
     }
