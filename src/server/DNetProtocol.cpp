@@ -5,32 +5,6 @@
 
 #include <QtEndian>
 
-void DNetFrameReader::Append(const QByteArray& i_bytes)
-{
-    // Drop what was handed out before growing the buffer.
-    if (m_readIndex > 0) {
-        m_buffer.remove(0, m_readIndex);
-        m_readIndex = 0;
-    }
-    m_buffer.append(i_bytes);
-}
-
-DNetFrameReader::Result DNetFrameReader::Next(quint8& o_code, QByteArray& o_payload)
-{
-    const qsizetype l_available = m_buffer.size() - m_readIndex;
-    if (l_available < 4)
-        return Result::NeedMore;
-    const quint32 l_length = qFromLittleEndian<quint32>(m_buffer.constData() + m_readIndex);
-    if (l_length == 0 || l_length > MaxFrameLength)
-        return Result::Error;
-    if (l_available - 4 < static_cast<qsizetype>(l_length))
-        return Result::NeedMore;
-    o_code = static_cast<quint8>(m_buffer.at(m_readIndex + 4));
-    o_payload = m_buffer.mid(m_readIndex + 5, static_cast<qsizetype>(l_length) - 1);
-    m_readIndex += 4 + static_cast<qsizetype>(l_length);
-    return Result::Frame;
-}
-
 QByteArray DNetMessages::Frame(quint8 i_code, const QByteArray& i_payload)
 {
     QByteArray l_frame;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "server/FrameReader.h"
+
 #include <QByteArray>
 #include <QtGlobal>
 
@@ -21,23 +23,22 @@ enum : quint8 {
 }
 
 // Cuts the bytes of one "D" connection into messages.
-class DNetFrameReader
+class DNetFrameReader : public FrameReader
 {
 public:
     // A longer frame is taken for a broken or hostile peer.
     static constexpr quint32 MaxFrameLength = 1024u * 1024u;
 
-    enum class Result { Frame, NeedMore, Error };
+    DNetFrameReader() : FrameReader(1, MaxFrameLength) {}
 
-    void Append(const QByteArray& i_bytes);
-    // Frame: o_code and o_payload hold the next message. NeedMore: none is
-    // complete yet. Error: a length of 0 (no code) or over the limit; the
-    // stream cannot be followed any further.
-    Result Next(quint8& o_code, QByteArray& o_payload);
-
-private:
-    QByteArray m_buffer;
-    qsizetype m_readIndex = 0;
+    // The one-byte code of the distributed network.
+    Result Next(quint8& o_code, QByteArray& o_payload)
+    {
+        quint32 l_code = 0;
+        const Result l_result = FrameReader::Next(l_code, o_payload);
+        o_code = static_cast<quint8>(l_code);
+        return l_result;
+    }
 };
 
 struct DNetSearch

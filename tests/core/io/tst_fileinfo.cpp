@@ -1,3 +1,4 @@
+#include "StreamBytes.h"
 #include "io/FileInfo.h"
 #include "io/MemStream.h"
 #include "io/UserStats.h"
@@ -6,17 +7,6 @@
 
 namespace {
 
-QByteArray Content(const MemStream& i_stream)
-{
-    return QByteArray(i_stream.GetReadBuffer(), i_stream.GetPendingReadLength());
-}
-
-MemStream StreamOf(const QByteArray& i_bytes)
-{
-    MemStream l_stream;
-    l_stream.WriteBuffer(i_bytes.constData(), i_bytes.size());
-    return l_stream;
-}
 
 FileInfo MakeFile(const std::string& i_name, qint64 i_size)
 {

@@ -1,3 +1,4 @@
+#include "StreamBytes.h"
 #include "io/MemStream.h"
 #include "io/Stream.h"
 
@@ -10,17 +11,6 @@
 
 namespace {
 
-QByteArray Content(const MemStream& i_stream)
-{
-    return QByteArray(i_stream.GetReadBuffer(), i_stream.GetPendingReadLength());
-}
-
-MemStream StreamOf(const QByteArray& i_bytes)
-{
-    MemStream l_stream;
-    l_stream.WriteBuffer(i_bytes.constData(), i_bytes.size());
-    return l_stream;
-}
 
 // A sink that refuses exactly one call (counted from 0) and accepts the rest,
 // so a writer that carried on after a refusal would show up in m_calls.
