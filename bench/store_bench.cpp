@@ -5,8 +5,8 @@
 // 1,000 size items, one shared flag item, 5 of 50,000 word items and one of
 // 1,000 items of a primary folder type.
 
-#include "persist/DataSaver.h"
-#include "store/Data.h"
+#include "core/persist/DataSaver.h"
+#include "core/store/Data.h"
 
 #include <QElapsedTimer>
 #include <QFileInfo>

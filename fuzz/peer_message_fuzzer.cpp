@@ -5,10 +5,10 @@
 //   1: the rest is a plain byte stream of frames on that connection;
 //   2: the same, obfuscated;
 //   3: the rest is the first message of a newly accepted connection.
-#include "log/LogService.h"
+#include "core/log/LogService.h"
+#include "core/store/Data.h"
 #include "peer/PeerFrameReader.h"
 #include "peer/PeerMessenger.h"
-#include "store/Data.h"
 
 #include <QBuffer>
 #include <QCoreApplication>

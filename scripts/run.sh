@@ -5,4 +5,4 @@ cd "$(dirname "$0")/.."
 scripts/setup.sh
 cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release -DKSTR_BUILD_TESTS=OFF
 cmake --build build/release --target kestrune-client
-exec build/release/src/kestrune-client "$@"
+exec build/release/src/app/kestrune-client "$@"

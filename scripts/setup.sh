@@ -2,7 +2,7 @@
 # Installs the Debian packages that building, running and testing need.
 # Does nothing when they are all present already.
 set -euo pipefail
-packages=(cmake ninja-build g++ qt6-base-dev qt6-base-dev-tools libgl-dev zlib1g-dev libminiupnpc-dev clang libclang-rt-14-dev)
+packages=(cmake ninja-build g++ qt6-base-dev qt6-base-dev-tools libgl-dev zlib1g-dev libminiupnpc-dev libxkbcommon-dev clang libclang-rt-14-dev)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
@@ -10,6 +10,9 @@ done
 if [ ${#missing[@]} -gt 0 ]; then
   sudo_cmd=""
   [ "$(id -u)" -eq 0 ] || sudo_cmd="sudo"
-  $sudo_cmd apt-get update
-  DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y --no-install-recommends "${missing[@]}"
+  # Another apt run (an unattended upgrade, say) may hold the package lock:
+  # wait for it rather than fail.
+  wait_lock=(-o DPkg::Lock::Timeout=600)
+  $sudo_cmd apt-get "${wait_lock[@]}" update
+  DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get "${wait_lock[@]}" install -y --no-install-recommends "${missing[@]}"
 fi

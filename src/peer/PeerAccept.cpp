@@ -2,7 +2,7 @@
 // peers whose requests the server relayed.
 #include "peer/PeerMessenger.h"
 
-#include "log/Log.h"
+#include "core/log/Log.h"
 #include "peer/PeerEnvironment.h"
 #include "peer/PeerItems.h"
 

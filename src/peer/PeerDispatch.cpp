@@ -2,7 +2,7 @@
 // connection marked active, the receipt logged, and the message dispatched.
 #include "peer/PeerMessenger.h"
 
-#include "log/Log.h"
+#include "core/log/Log.h"
 #include "peer/PeerEnvironment.h"
 #include "peer/PeerInflate.h"
 #include "peer/PeerItems.h"

@@ -2,7 +2,7 @@
 // half-minute sweep of everything that went stale.
 #include "peer/PeerMessenger.h"
 
-#include "log/Log.h"
+#include "core/log/Log.h"
 #include "peer/PeerEnvironment.h"
 #include "peer/PeerItems.h"
 

@@ -1,6 +1,6 @@
 #include "peer/PeerFrameCodec.h"
 
-#include "platform/RandomSource.h"
+#include "core/platform/RandomSource.h"
 
 #include <QtEndian>
 

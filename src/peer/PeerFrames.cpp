@@ -1,7 +1,7 @@
 // Writing frames, and reading them off the sockets the messenger reads.
 #include "peer/PeerMessenger.h"
 
-#include "log/Log.h"
+#include "core/log/Log.h"
 #include "peer/PeerFrameCodec.h"
 #include "peer/PeerItems.h"
 

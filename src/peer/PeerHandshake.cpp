@@ -2,11 +2,11 @@
 // connection becomes after it.
 #include "peer/PeerMessenger.h"
 
-#include "log/Log.h"
+#include "core/log/Log.h"
+#include "core/persist/Settings.h"
 #include "peer/PeerEnvironment.h"
 #include "peer/PeerFirstMessage.h"
 #include "peer/PeerItems.h"
-#include "persist/Settings.h"
 
 #include <QTcpSocket>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "io/MemStream.h"
+#include "core/io/MemStream.h"
 
 #include <QtGlobal>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "store/Data.h"
+#include "core/store/Data.h"
 
 #include <QString>
 

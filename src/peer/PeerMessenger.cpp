@@ -1,11 +1,11 @@
 #include "peer/PeerMessenger.h"
 
-#include "log/Log.h"
+#include "core/log/Log.h"
+#include "core/runtime/TimerManager.h"
 #include "peer/PeerEnvironment.h"
 #include "peer/PeerItems.h"
 #include "peer/PeerMessageCodes.h"
 #include "peer/PeerSchema.h"
-#include "runtime/TimerManager.h"
 #include "server/Server.h"
 
 #include <QTcpSocket>

@@ -1,12 +1,12 @@
 #pragma once
 
-#include "io/FileInfo.h"
-#include "io/MemStream.h"
+#include "core/io/FileInfo.h"
+#include "core/io/MemStream.h"
+#include "core/persist/DataSaver.h"
+#include "core/store/Data.h"
 #include "peer/PeerFrameReader.h"
 #include "peer/PeerIdleWatch.h"
 #include "peer/PeerOutgoingQueue.h"
-#include "persist/DataSaver.h"
-#include "store/Data.h"
 
 #include <QAbstractSocket>
 #include <QObject>

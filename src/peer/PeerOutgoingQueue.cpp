@@ -1,6 +1,6 @@
 #include "peer/PeerOutgoingQueue.h"
 
-#include "log/Log.h"
+#include "core/log/Log.h"
 #include "peer/PeerEnvironment.h"
 #include "peer/PeerItems.h"
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "io/MemStream.h"
-#include "store/Data.h"
+#include "core/io/MemStream.h"
+#include "core/store/Data.h"
 
 #include <QDateTime>
 

@@ -2,7 +2,7 @@
 // connection, or queued until one stands.
 #include "peer/PeerMessenger.h"
 
-#include "log/Log.h"
+#include "core/log/Log.h"
 #include "peer/PeerItems.h"
 
 #include <QTcpSocket>

@@ -1,7 +1,7 @@
 // Reaching a user: the relayed request and the direct socket of one attempt.
 #include "peer/PeerMessenger.h"
 
-#include "log/Log.h"
+#include "core/log/Log.h"
 #include "peer/PeerEnvironment.h"
 #include "peer/PeerItems.h"
 

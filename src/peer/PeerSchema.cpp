@@ -1,6 +1,6 @@
 #include "peer/PeerSchema.h"
 
-#include "store/Data.h"
+#include "core/store/Data.h"
 
 namespace
 {

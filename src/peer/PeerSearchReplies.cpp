@@ -3,9 +3,9 @@
 // file that the user had not reported before.
 #include "peer/PeerMessenger.h"
 
+#include "core/util/GeneralFunctions.h"
 #include "peer/PeerItems.h"
 #include "peer/PeerMessageCodes.h"
-#include "util/GeneralFunctions.h"
 
 #include <vector>
 

@@ -3,8 +3,8 @@
 // The transfer manager decides; these only carry its messages.
 #include "peer/PeerMessenger.h"
 
+#include "core/persist/Settings.h"
 #include "peer/PeerMessageCodes.h"
-#include "persist/Settings.h"
 
 namespace
 {

@@ -1,15 +1,15 @@
 #include "server/Server.h"
 
-#include "log/Log.h"
-#include "persist/Settings.h"
-#include "platform/ServerAddress.h"
-#include "runtime/TimerManager.h"
-#include "server/PortForwarder.h"
+#include "core/log/Log.h"
+#include "core/persist/Settings.h"
+#include "core/runtime/TimerManager.h"
+#include "core/store/Data.h"
+#include "core/util/Md5.h"
+#include "portmap/PortForwarder.h"
+#include "server/ServerAddress.h"
 #include "server/ServerFrameReader.h"
 #include "server/ServerMessageHandler.h"
 #include "server/ServerMessageWriter.h"
-#include "store/Data.h"
-#include "util/Md5.h"
 
 #include <QTcpSocket>
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "io/UserStats.h"
-#include "persist/DataSaver.h"
+#include "core/io/UserStats.h"
+#include "core/persist/DataSaver.h"
 
 #include <QByteArray>
 #include <QObject>

@@ -1,7 +1,7 @@
 // The item types of the server link, their relations and what is saved.
-#include "persist/DataSaver.h"
+#include "core/persist/DataSaver.h"
+#include "core/store/Data.h"
 #include "server/Server.h"
-#include "store/Data.h"
 
 void Server::CreateData()
 {

@@ -1,11 +1,11 @@
 #include "server/ServerMessageHandler.h"
 
-#include "io/UserStats.h"
-#include "log/Log.h"
-#include "persist/Settings.h"
+#include "core/io/UserStats.h"
+#include "core/log/Log.h"
+#include "core/persist/Settings.h"
+#include "core/store/Data.h"
 #include "server/Server.h"
 #include "server/ServerMessageReader.h"
-#include "store/Data.h"
 
 #include <limits>
 #include <vector>

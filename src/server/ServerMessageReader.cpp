@@ -1,6 +1,6 @@
 #include "server/ServerMessageReader.h"
 
-#include "io/UserStats.h"
+#include "core/io/UserStats.h"
 
 ServerMessageReader::ServerMessageReader(const QByteArray& i_payload)
 {

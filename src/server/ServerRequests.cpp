@@ -1,9 +1,9 @@
 // The requests of the server link: each builds one message and sends it by
 // the link's rule (dropped unless logged in).
-#include "log/Log.h"
+#include "core/log/Log.h"
+#include "core/store/Data.h"
 #include "server/Server.h"
 #include "server/ServerMessageWriter.h"
-#include "store/Data.h"
 
 unsigned int Server::FileSearch(std::string i_search, bool i_wishList)
 {

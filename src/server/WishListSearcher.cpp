@@ -1,9 +1,9 @@
 #include "server/WishListSearcher.h"
 
-#include "log/Log.h"
-#include "persist/Settings.h"
+#include "core/log/Log.h"
+#include "core/persist/Settings.h"
+#include "core/store/Data.h"
 #include "server/Server.h"
-#include "store/Data.h"
 
 #include <limits>
 

@@ -1,11 +1,11 @@
 #include "PeerTestWorld.h"
 
-#include "log/LogService.h"
-#include "persist/DataSaver.h"
-#include "persist/Settings.h"
-#include "runtime/TimerManager.h"
+#include "core/log/LogService.h"
+#include "core/persist/DataSaver.h"
+#include "core/persist/Settings.h"
+#include "core/runtime/TimerManager.h"
+#include "core/store/Data.h"
 #include "server/Server.h"
-#include "store/Data.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>

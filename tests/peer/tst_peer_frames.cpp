@@ -2,10 +2,10 @@
 #include "FakePeer.h"
 #include "WireBytes.h"
 
+#include "core/platform/RandomSource.h"
 #include "peer/PeerFirstMessage.h"
 #include "peer/PeerFrameCodec.h"
 #include "peer/PeerFrameReader.h"
-#include "platform/RandomSource.h"
 
 #include <QIODevice>
 #include <QtTest>

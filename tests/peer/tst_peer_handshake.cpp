@@ -4,7 +4,7 @@
 #include "PeerTestWorld.h"
 #include "WireBytes.h"
 
-#include "platform/RandomSource.h"
+#include "core/platform/RandomSource.h"
 
 #include <QTcpSocket>
 #include <QtTest>

@@ -6,7 +6,7 @@
 #include "PeerTestWorld.h"
 #include "WireBytes.h"
 
-#include "persist/Settings.h"
+#include "core/persist/Settings.h"
 #include "server/Server.h"
 
 #include <QtTest>

@@ -2,8 +2,8 @@
 // word to the server after login, and its end.
 #include "PeerTestWorld.h"
 
-#include "persist/DataSaver.h"
-#include "persist/Settings.h"
+#include "core/persist/DataSaver.h"
+#include "core/persist/Settings.h"
 #include "server/Server.h"
 
 #include <QTcpServer>

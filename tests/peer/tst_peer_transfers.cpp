@@ -2,7 +2,7 @@
 // and the received messages handed to the transfer manager.
 #include "PeerConversation.h"
 
-#include "persist/Settings.h"
+#include "core/persist/Settings.h"
 
 #include <QtTest>
 

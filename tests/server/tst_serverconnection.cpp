@@ -4,7 +4,7 @@
 #include "ServerTestSetup.h"
 #include "WireBytes.h"
 
-#include "server/PortForwarderInterface.h"
+#include "portmap/PortForwarderInterface.h"
 
 #include <QCryptographicHash>
 #include <QStringList>

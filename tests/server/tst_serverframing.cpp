@@ -2,8 +2,8 @@
 // message fields with bounds.
 #include "WireBytes.h"
 
-#include "io/Stream.h"
-#include "io/UserStats.h"
+#include "core/io/Stream.h"
+#include "core/io/UserStats.h"
 #include "server/ServerFrameReader.h"
 #include "server/ServerMessageReader.h"
 #include "server/ServerMessageWriter.h"

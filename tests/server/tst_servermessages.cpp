@@ -2,8 +2,8 @@
 #include "ServerTestSetup.h"
 #include "WireBytes.h"
 
-#include "io/Stream.h"
-#include "log/LogService.h"
+#include "core/io/Stream.h"
+#include "core/log/LogService.h"
 
 #include <QRandomGenerator>
 #include <QStringList>

@@ -1,6 +1,6 @@
-#include "io/FileInfo.h"
+#include "core/io/FileInfo.h"
 
-#include "io/Stream.h"
+#include "core/io/Stream.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "io/Persistent.h"
+#include "core/io/Persistent.h"
 
 #include <QtGlobal>
 

@@ -1,4 +1,4 @@
-#include "io/MemStream.h"
+#include "core/io/MemStream.h"
 
 #include <cstring>
 #include <limits>

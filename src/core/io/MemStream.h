@@ -1,7 +1,7 @@
 #pragma once
 
-#include "io/Stream.h"
-#include "io/rcptr.h"
+#include "core/io/rcptr.h"
+#include "core/io/Stream.h"
 
 #include <QtGlobal>
 

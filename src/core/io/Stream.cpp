@@ -1,7 +1,7 @@
-#include "io/Stream.h"
+#include "core/io/Stream.h"
 
-#include "io/FileInfo.h"
-#include "io/Persistent.h"
+#include "core/io/FileInfo.h"
+#include "core/io/Persistent.h"
 
 #include <QtEndian>
 

@@ -1,6 +1,6 @@
-#include "io/UserStats.h"
+#include "core/io/UserStats.h"
 
-#include "io/Stream.h"
+#include "core/io/Stream.h"
 
 bool UserStats::Read(InputStream& io_stream)
 {

@@ -1,10 +1,10 @@
-#include "log/Log.h"
+#include "core/log/Log.h"
 
-#include "log/LogFileWriter.h"
-#include "log/LogLine.h"
-#include "log/LogService.h"
-#include "platform/Paths.h"
-#include "store/Data.h"
+#include "core/log/LogFileWriter.h"
+#include "core/log/LogLine.h"
+#include "core/log/LogService.h"
+#include "core/platform/Paths.h"
+#include "core/store/Data.h"
 
 #include <QCoreApplication>
 #include <QMutex>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "store/Item.h"
+#include "core/store/Item.h"
 
 #include <QString>
 

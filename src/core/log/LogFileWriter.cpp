@@ -1,6 +1,6 @@
-#include "log/LogFileWriter.h"
+#include "core/log/LogFileWriter.h"
 
-#include "log/LogLine.h"
+#include "core/log/LogLine.h"
 
 #include <QDir>
 #include <QFile>

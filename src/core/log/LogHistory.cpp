@@ -1,4 +1,4 @@
-#include "log/LogHistory.h"
+#include "core/log/LogHistory.h"
 
 #include <limits>
 

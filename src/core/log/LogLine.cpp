@@ -1,4 +1,4 @@
-#include "log/LogLine.h"
+#include "core/log/LogLine.h"
 
 namespace
 {

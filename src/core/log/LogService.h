@@ -1,6 +1,6 @@
 #pragma once
 
-#include "log/LogHistory.h"
+#include "core/log/LogHistory.h"
 
 #include <QObject>
 #include <QString>

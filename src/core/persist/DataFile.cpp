@@ -1,4 +1,4 @@
-#include "persist/DataFile.h"
+#include "core/persist/DataFile.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,9 +1,9 @@
-#include "persist/DataSaver.h"
+#include "core/persist/DataSaver.h"
 
-#include "log/Log.h"
-#include "persist/DataFile.h"
-#include "persist/FileCommit.h"
-#include "store/Data.h"
+#include "core/log/Log.h"
+#include "core/persist/DataFile.h"
+#include "core/persist/FileCommit.h"
+#include "core/store/Data.h"
 
 #include <QFile>
 

@@ -1,4 +1,4 @@
-#include "persist/FileCommit.h"
+#include "core/persist/FileCommit.h"
 
 #include <cerrno>
 #include <cstring>

@@ -1,7 +1,7 @@
-#include "persist/Settings.h"
+#include "core/persist/Settings.h"
 
-#include "persist/DataSaver.h"
-#include "store/Data.h"
+#include "core/persist/DataSaver.h"
+#include "core/store/Data.h"
 
 namespace {
 

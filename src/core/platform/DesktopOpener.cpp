@@ -1,4 +1,4 @@
-#include "platform/DesktopOpener.h"
+#include "core/platform/DesktopOpener.h"
 
 namespace
 {

@@ -1,4 +1,4 @@
-#include "platform/LocalAddress.h"
+#include "core/platform/LocalAddress.h"
 
 #include <QNetworkInterface>
 

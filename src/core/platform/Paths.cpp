@@ -1,4 +1,4 @@
-#include "platform/Paths.h"
+#include "core/platform/Paths.h"
 
 #include <QDir>
 #include <QStandardPaths>

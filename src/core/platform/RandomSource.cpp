@@ -1,4 +1,4 @@
-#include "platform/RandomSource.h"
+#include "core/platform/RandomSource.h"
 
 #include <QMutex>
 #include <QMutexLocker>

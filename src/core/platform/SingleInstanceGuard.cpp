@@ -1,4 +1,4 @@
-#include "platform/SingleInstanceGuard.h"
+#include "core/platform/SingleInstanceGuard.h"
 
 #include <QDir>
 #include <QFile>

@@ -2,7 +2,6 @@
 list(APPEND KSTR_CORE_SOURCES
   platform/Paths.h
   platform/Paths.cpp
-  platform/ServerAddress.h
   platform/DesktopOpener.h
   platform/DesktopOpener.cpp
   platform/LocalAddress.h

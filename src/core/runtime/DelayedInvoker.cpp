@@ -1,4 +1,4 @@
-#include "runtime/DelayedInvoker.h"
+#include "core/runtime/DelayedInvoker.h"
 
 #include <QMetaMethod>
 #include <QThread>

@@ -1,4 +1,4 @@
-#include "runtime/TimerManager.h"
+#include "core/runtime/TimerManager.h"
 
 TimerManager* timerManager = nullptr;
 

@@ -1,5 +1,5 @@
-#include "store/Data.h"
-#include "store/Store.h"
+#include "core/store/Data.h"
+#include "core/store/Store.h"
 
 namespace {
 

@@ -1,8 +1,8 @@
-#include "store/Data.h"
+#include "core/store/Data.h"
 
-#include "store/PathSubscription.h"
-#include "store/Relation.h"
-#include "store/Store.h"
+#include "core/store/PathSubscription.h"
+#include "core/store/Relation.h"
+#include "core/store/Store.h"
 
 #include <QtGlobal>
 

@@ -1,11 +1,11 @@
 #pragma once
 
-#include "store/Events.h"
-#include "store/Exceptions.h"
-#include "store/Item.h"
-#include "store/PathNode.h"
-#include "store/Type.h"
-#include "store/Value.h"
+#include "core/store/Events.h"
+#include "core/store/Exceptions.h"
+#include "core/store/Item.h"
+#include "core/store/PathNode.h"
+#include "core/store/Type.h"
+#include "core/store/Value.h"
 
 #include <QHash>
 

@@ -1,4 +1,4 @@
-#include "store/Events.h"
+#include "core/store/Events.h"
 
 #include <utility>
 

@@ -1,8 +1,8 @@
-#include "store/Item.h"
+#include "core/store/Item.h"
 
-#include "store/Data.h"
-#include "store/Relation.h"
-#include "store/Store.h"
+#include "core/store/Data.h"
+#include "core/store/Relation.h"
+#include "core/store/Store.h"
 
 #include <QtGlobal>
 

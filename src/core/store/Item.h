@@ -1,7 +1,7 @@
 #pragma once
 
-#include "store/PartnerSet.h"
-#include "store/Value.h"
+#include "core/store/PartnerSet.h"
+#include "core/store/Value.h"
 
 #include <QMetaType>
 

@@ -1,7 +1,7 @@
-#include "store/Item.h"
+#include "core/store/Item.h"
 
-#include "store/Data.h"
-#include "store/Store.h"
+#include "core/store/Data.h"
+#include "core/store/Store.h"
 
 #include <algorithm>
 #include <cstring>

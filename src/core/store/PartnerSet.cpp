@@ -1,4 +1,4 @@
-#include "store/PartnerSet.h"
+#include "core/store/PartnerSet.h"
 
 #include <algorithm>
 #include <cstdlib>

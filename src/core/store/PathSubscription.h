@@ -1,6 +1,6 @@
 #pragma once
 
-#include "store/Events.h"
+#include "core/store/Events.h"
 
 class Item;
 class PathNode;

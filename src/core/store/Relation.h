@@ -1,7 +1,7 @@
 #pragma once
 
-#include "store/Events.h"
-#include "store/Value.h"
+#include "core/store/Events.h"
+#include "core/store/Value.h"
 
 #include <vector>
 

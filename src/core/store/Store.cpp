@@ -1,7 +1,7 @@
-#include "store/Store.h"
+#include "core/store/Store.h"
 
-#include "store/Data.h"
-#include "store/Relation.h"
+#include "core/store/Data.h"
+#include "core/store/Relation.h"
 
 #include <QtGlobal>
 

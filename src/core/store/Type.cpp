@@ -1,8 +1,8 @@
-#include "store/Type.h"
+#include "core/store/Type.h"
 
-#include "store/Data.h"
-#include "store/Relation.h"
-#include "store/Store.h"
+#include "core/store/Data.h"
+#include "core/store/Relation.h"
+#include "core/store/Store.h"
 
 #include <QtGlobal>
 

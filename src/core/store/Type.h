@@ -1,8 +1,8 @@
 #pragma once
 
-#include "store/Events.h"
-#include "store/Item.h"
-#include "store/ValueIndex.h"
+#include "core/store/Events.h"
+#include "core/store/Item.h"
+#include "core/store/ValueIndex.h"
 
 #include <string>
 #include <utility>

@@ -1,4 +1,4 @@
-#include "store/Value.h"
+#include "core/store/Value.h"
 
 #include <charconv>
 

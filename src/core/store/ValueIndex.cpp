@@ -1,6 +1,6 @@
-#include "store/ValueIndex.h"
+#include "core/store/ValueIndex.h"
 
-#include "store/Item.h"
+#include "core/store/Item.h"
 
 #include <QtGlobal>
 

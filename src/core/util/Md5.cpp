@@ -1,4 +1,4 @@
-#include "util/Md5.h"
+#include "core/util/Md5.h"
 
 #include <QByteArray>
 #include <QCryptographicHash>

@@ -1,8 +1,8 @@
-#include "frame/MainWindow.h"
+#include "ui/frame/MainWindow.h"
 
-#include "runtime/DelayedInvoker.h"
-#include "runtime/TimerManager.h"
-#include "widgets/DiagnosticsForm.h"
+#include "core/runtime/DelayedInvoker.h"
+#include "core/runtime/TimerManager.h"
+#include "ui/widgets/DiagnosticsForm.h"
 
 MainWindow::MainWindow(QWidget* ip_parent) : QMainWindow(ip_parent), mp_diagnostics(new DiagnosticsForm(this))
 {

@@ -1,7 +1,7 @@
+#include "core/io/FileInfo.h"
+#include "core/io/MemStream.h"
+#include "core/io/UserStats.h"
 #include "StreamBytes.h"
-#include "io/FileInfo.h"
-#include "io/MemStream.h"
-#include "io/UserStats.h"
 
 #include <QtTest>
 

@@ -1,6 +1,6 @@
+#include "core/io/MemStream.h"
+#include "core/io/Stream.h"
 #include "StreamBytes.h"
-#include "io/MemStream.h"
-#include "io/Stream.h"
 
 #include <QtTest>
 

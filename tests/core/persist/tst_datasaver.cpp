@@ -1,7 +1,7 @@
-#include "log/LogService.h"
-#include "persist/DataSaver.h"
-#include "persist/Settings.h"
-#include "store/Data.h"
+#include "core/log/LogService.h"
+#include "core/persist/DataSaver.h"
+#include "core/persist/Settings.h"
+#include "core/store/Data.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,4 +1,4 @@
-#include "store/Data.h"
+#include "core/store/Data.h"
 
 #include <QtTest>
 

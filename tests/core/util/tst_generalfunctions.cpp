@@ -1,4 +1,4 @@
-#include "util/GeneralFunctions.h"
+#include "core/util/GeneralFunctions.h"
 
 #include <QTextDocument>
 #include <QtTest>

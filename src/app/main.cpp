@@ -1,0 +1,48 @@
+#include "core/platform/SingleInstanceGuard.h"
+#include "core/platform/TerminationSignals.h"
+#include "portmap/PortForwarder.h"
+#include "ui/frame/MainWindow.h"
+#include "ui/widgets/DesktopServicesOpener.h"
+
+#include <QApplication>
+#include <QStyle>
+
+// The program's start-up: one instance per user, then the application, the
+// main window and the event loop.
+int qMain(int argc, char** argv)
+{
+    // Before anything else, so that a SIGTERM or SIGINT during start-up
+    // ends the program through its event loop, not in the middle of it.
+    TerminationSignals::InstallHandlers();
+
+    // A second instance leaves at once, quietly. The guard is held until
+    // the process ends, however it ends.
+    SingleInstanceGuard l_guard;
+    if (l_guard.TryAcquire() == SingleInstanceGuard::Result::HeldElsewhere)
+        return 0;
+
+    QApplication l_application(argc, argv);
+    // The classic look; this toolkit no longer has it, and Fusion is its
+    // descendant.
+    if (!QApplication::setStyle(QStringLiteral("Plastique")))
+        QApplication::setStyle(QStringLiteral("Fusion"));
+    InstallDesktopServicesOpener();
+    // Port forwarding talks to the real router only in the program itself;
+    // tests install fakes.
+    InstallRouterGateway();
+
+    // Ending the loop on SIGTERM or SIGINT lets the window's shut-down run.
+    TerminationSignals l_termination;
+    QObject::connect(&l_termination, &TerminationSignals::TerminationRequested, &l_application,
+                     &QCoreApplication::quit);
+
+    MainWindow l_window;
+    l_window.show();
+    l_window.Init();
+    return l_application.exec();
+}
+
+int main(int argc, char** argv)
+{
+    return qMain(argc, argv);
+}

@@ -1,0 +1,39 @@
+#include "ui/widgets/UIFunctions.h"
+
+#include <QTabWidget>
+#include <QWidget>
+
+namespace {
+
+// Selects, in every QTabWidget above the widget, the page that holds it.
+void SelectEnclosingPages(QWidget* ip_widget)
+{
+    for (QWidget* lp_child = ip_widget; lp_child; lp_child = lp_child->parentWidget()) {
+        // A tab widget keeps its pages in an inner stack, so a page's tab
+        // widget is its grandparent.
+        QWidget* lp_stack = lp_child->parentWidget();
+        QTabWidget* lp_tabs = lp_stack ? qobject_cast<QTabWidget*>(lp_stack->parentWidget()) : nullptr;
+        if (!lp_tabs)
+            continue;
+        const int l_index = lp_tabs->indexOf(lp_child);
+        if (l_index >= 0)
+            lp_tabs->setCurrentIndex(l_index);
+    }
+}
+
+} // namespace
+
+void FocusWidgetAndParents(QWidget* ip_widget)
+{
+    if (!ip_widget)
+        return;
+    // The pages first: a widget on a hidden page cannot take the focus.
+    SelectEnclosingPages(ip_widget);
+    ip_widget->window()->activateWindow();
+    ip_widget->setFocus(Qt::OtherFocusReason);
+}
+
+void FocusWidget(QWidget* ip_widget)
+{
+    FocusWidgetAndParents(ip_widget);
+}

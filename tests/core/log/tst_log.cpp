@@ -1,0 +1,289 @@
+#include "core/log/Log.h"
+#include "core/log/LogFileWriter.h"
+#include "core/log/LogLine.h"
+#include "core/log/LogService.h"
+#include "core/store/Data.h"
+
+#include <QtTest>
+
+namespace
+{
+QStringList ReadLines(const QString& i_path)
+{
+    QFile l_file(i_path);
+    if (!l_file.open(QIODevice::ReadOnly))
+        return {};
+    QStringList l_lines = QString::fromUtf8(l_file.readAll()).split('\n');
+    if (!l_lines.isEmpty() && l_lines.last().isEmpty())
+        l_lines.removeLast();
+    return l_lines;
+}
+
+// Receives lines on the thread it lives on.
+class LineCatcher : public QObject
+{
+    Q_OBJECT
+
+public:
+    QList<LogEntry> m_entries;
+    QList<QThread*> m_threads;
+
+public slots:
+    void OnLineLogged(const LogEntry& i_entry)
+    {
+        m_entries.append(i_entry);
+        m_threads.append(QThread::currentThread());
+    }
+};
+
+const QRegularExpression g_lineShape(R"(^\[([^\]]+)\] (.*)$)");
+}
+
+class TestLog : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+
+    void missingFolderMeansNoFileAndNoError();
+    void lineFormatIndentsThreeSpacesPerLevel();
+    void headerOncePerAreaAndRun();
+    void areaNamesStayInsideTheFolder();
+    void linesFromManyThreadsStayWhole();
+    void linesFromAnotherThreadArriveOnTheGuiThread();
+    void historyIsBoundedPerArea();
+    void itemHistoryFollowsTheItem();
+    void itemHistoryIsBounded();
+
+private:
+    QTemporaryDir m_home;
+};
+
+void TestLog::initTestCase()
+{
+    QVERIFY(m_home.isValid());
+    qputenv("HOME", QFile::encodeName(m_home.path()));
+    qputenv("XDG_DATA_HOME", QFile::encodeName(m_home.path() + "/data"));
+}
+
+void TestLog::missingFolderMeansNoFileAndNoError()
+{
+    // The default folder, before anything made it: nothing appears on disk.
+    const QString l_defaultFolder = m_home.path() + "/data/kestrune-client/kstr-client-logs";
+    Log("server", 1, "Connecting", ItemPtr());
+    Log("Peer Messenger", 2, "no folder yet", ItemPtr());
+    QVERIFY(!QFileInfo::exists(l_defaultFolder));
+    QVERIFY(!QFileInfo::exists(m_home.path() + "/data"));
+    QCOMPARE(GetLogHistory().AreaEntries("server").size(), std::size_t(1));
+
+    // Once the user makes the folder, the next line goes to a file.
+    QVERIFY(QDir().mkpath(l_defaultFolder));
+    Log("server", 1, "Connected", ItemPtr());
+    const QStringList l_lines = ReadLines(l_defaultFolder + "/server.log");
+    QCOMPARE(l_lines.size(), 2);
+    QVERIFY(l_lines[0].startsWith("* Logging started at "));
+    QVERIFY(l_lines[1].endsWith("] Connected"));
+    QVERIFY(!QFileInfo::exists(l_defaultFolder + "/Peer Messenger.log"));
+
+    // A folder that vanishes while running stops the files, quietly.
+    QVERIFY(QDir(l_defaultFolder).removeRecursively());
+    Log("server", 1, "after the folder went", ItemPtr());
+    QVERIFY(!QFileInfo::exists(l_defaultFolder));
+}
+
+void TestLog::lineFormatIndentsThreeSpacesPerLevel()
+{
+    const QDateTime l_time(QDate(2011, 10, 18), QTime(21, 5, 9));
+    const QString l_stamp = "[" + l_time.toString(Qt::TextDate) + "] ";
+    QCOMPARE(FormatLogLine(l_time, 1, "text"), l_stamp + "text");
+    QCOMPARE(FormatLogLine(l_time, 2, "text"), l_stamp + "   text");
+    QCOMPARE(FormatLogLine(l_time, 3, "text"), l_stamp + "      text");
+    QCOMPARE(FormatLogLine(l_time, 0, "text"), l_stamp + "text");
+    QCOMPARE(FormatLogLine(l_time, -5, "text"), l_stamp + "text");
+    QCOMPARE(FormatLogLine(l_time, 1, QString()), l_stamp);
+    QCOMPARE(FormatLogHeader(l_time), "* Logging started at " + l_time.toString(Qt::TextDate));
+
+    // The same through Log, into the file.
+    QTemporaryDir l_folder;
+    SetLogFolder(l_folder.path());
+    Log("Distributed Network", 3, "child accepted", ItemPtr());
+    const QStringList l_lines = ReadLines(l_folder.path() + "/Distributed Network.log");
+    QCOMPARE(l_lines.size(), 2);
+    const QRegularExpressionMatch l_match = g_lineShape.match(l_lines[1]);
+    QVERIFY2(l_match.hasMatch(), qPrintable(l_lines[1]));
+    QCOMPARE(l_match.captured(2), QString("      child accepted"));
+    QVERIFY(QDateTime::fromString(l_match.captured(1), Qt::TextDate).isValid());
+}
+
+void TestLog::headerOncePerAreaAndRun()
+{
+    QTemporaryDir l_folder;
+    const QDateTime l_time = QDateTime::currentDateTime();
+    {
+        LogFileWriter l_run(l_folder.path());
+        l_run.Append("server", "[t] one", l_time);
+        l_run.Append("server", "[t] two", l_time);
+        l_run.Append("Transfer Queue", "[t] queued", l_time);
+        l_run.Append("server", "[t] three", l_time);
+    }
+    const QString l_header = FormatLogHeader(l_time);
+    QCOMPARE(ReadLines(l_folder.path() + "/server.log"),
+             QStringList({l_header, "[t] one", "[t] two", "[t] three"}));
+    QCOMPARE(ReadLines(l_folder.path() + "/Transfer Queue.log"), QStringList({l_header, "[t] queued"}));
+
+    // The next run appends, with a header of its own.
+    LogFileWriter l_nextRun(l_folder.path());
+    l_nextRun.Append("server", "[t] four", l_time);
+    QCOMPARE(ReadLines(l_folder.path() + "/server.log"),
+             QStringList({l_header, "[t] one", "[t] two", "[t] three", l_header, "[t] four"}));
+}
+
+void TestLog::areaNamesStayInsideTheFolder()
+{
+    QTemporaryDir l_parent;
+    const QString l_folder = l_parent.path() + "/logs";
+    QVERIFY(QDir().mkpath(l_folder));
+    LogFileWriter l_writer(l_folder);
+    l_writer.Append("../escape", "x", QDateTime::currentDateTime());
+    l_writer.Append("..", "x", QDateTime::currentDateTime());
+    l_writer.Append("", "x", QDateTime::currentDateTime());
+    QCOMPARE(QDir(l_parent.path()).entryList(QDir::Files | QDir::Hidden), QStringList());
+    QCOMPARE(QDir(l_folder).entryList(QDir::Files | QDir::Hidden).size(), 3);
+    QVERIFY(QFileInfo::exists(l_folder + "/.._escape.log"));
+}
+
+void TestLog::linesFromManyThreadsStayWhole()
+{
+    QTemporaryDir l_folder;
+    SetLogFolder(l_folder.path());
+    constexpr int ThreadCount = 4;
+    constexpr int LinesPerThread = 500;
+    QList<QThread*> l_threads;
+    for (int l_thread = 0; l_thread < ThreadCount; ++l_thread) {
+        l_threads.append(QThread::create([l_thread] {
+            for (int l_index = 0; l_index < LinesPerThread; ++l_index)
+                Log("MP3 Scanning", 2, QString("thread %1 line %2").arg(l_thread).arg(l_index), ItemPtr());
+        }));
+        l_threads.last()->start();
+    }
+    for (QThread* lp_thread : l_threads) {
+        QVERIFY(lp_thread->wait(30000));
+        delete lp_thread;
+    }
+    const QStringList l_lines = ReadLines(l_folder.path() + "/MP3 Scanning.log");
+    QCOMPARE(l_lines.size(), 1 + ThreadCount * LinesPerThread);
+    QVERIFY(l_lines[0].startsWith("* Logging started at "));
+    const QRegularExpression l_whole(R"(^\[[^\]]+\]    thread \d line \d+$)");
+    QMap<int, int> l_next;
+    for (int l_index = 1; l_index < l_lines.size(); ++l_index) {
+        QVERIFY2(l_whole.match(l_lines[l_index]).hasMatch(), qPrintable(l_lines[l_index]));
+        // Each thread's lines keep their order.
+        const QStringList l_words = l_lines[l_index].split(' ');
+        const int l_thread = l_words[l_words.size() - 3].toInt();
+        QCOMPARE(l_words.last().toInt(), l_next[l_thread]);
+        ++l_next[l_thread];
+    }
+}
+
+void TestLog::linesFromAnotherThreadArriveOnTheGuiThread()
+{
+    SetLogFolder(QString());
+    LineCatcher l_catcher;
+    connect(GetLogNotifier(), &LogNotifier::LineLogged, &l_catcher, &LineCatcher::OnLineLogged,
+            Qt::QueuedConnection);
+    QThread* lp_worker = QThread::create([] { Log("UPnP", 1, "mapping renewed", ItemPtr()); });
+    lp_worker->start();
+    QVERIFY(lp_worker->wait(10000));
+    delete lp_worker;
+    QTRY_COMPARE(l_catcher.m_entries.size(), 1);
+    QCOMPARE(l_catcher.m_threads.first(), QThread::currentThread());
+    QCOMPARE(l_catcher.m_entries.first().m_area, QString("UPnP"));
+    QVERIFY(l_catcher.m_entries.first().m_line.endsWith("] mapping renewed"));
+    QCOMPARE(l_catcher.m_entries.first().m_item, quintptr(0));
+}
+
+void TestLog::historyIsBoundedPerArea()
+{
+    SetLogFolder(QString());
+    const int l_extra = 25;
+    for (int l_index = 0; l_index < LogHistory::MaxLinesPerArea + l_extra; ++l_index)
+        Log("Bounded", 1, QString::number(l_index), ItemPtr());
+    const std::vector<LogEntry> l_kept = GetLogHistory().AreaEntries("Bounded");
+    QCOMPARE(int(l_kept.size()), LogHistory::MaxLinesPerArea);
+    QVERIFY(l_kept.front().m_line.endsWith("] " + QString::number(l_extra)));
+    QVERIFY(l_kept.back().m_line.endsWith("] " + QString::number(LogHistory::MaxLinesPerArea + l_extra - 1)));
+    QVERIFY(l_kept.front().m_sequence < l_kept.back().m_sequence);
+}
+
+void TestLog::itemHistoryFollowsTheItem()
+{
+    SetLogFolder(QString());
+    Type* lp_type = d.NewType("log_test_user", true, false, true);
+    ItemPtr l_alice = lp_type->NewItem("alice");
+    ItemPtr l_bob = lp_type->NewItem("bob");
+    const quintptr l_aliceKey = reinterpret_cast<quintptr>(l_alice.Get());
+
+    Log("server", 1, "alice is online", l_alice);
+    Log("Peer Messenger", 2, "alice browsed", l_alice);
+    Log("server", 1, "bob is online", l_bob);
+    Log("server", 1, "no one in particular", ItemPtr());
+
+    const std::vector<LogEntry> l_entries = GetLogHistory().ItemEntries(l_aliceKey);
+    QCOMPARE(l_entries.size(), std::size_t(2));
+    QCOMPARE(l_entries[0].m_area, QString("server"));
+    QVERIFY(l_entries[0].m_line.endsWith("] alice is online"));
+    QCOMPARE(l_entries[1].m_area, QString("Peer Messenger"));
+    QVERIFY(l_entries[1].m_line.endsWith("]    alice browsed"));
+
+    // The store reuses addresses: a removed item's lines must go with it.
+    QSignalSpy l_forgotten(GetLogNotifier(), &LogNotifier::ItemForgotten);
+    l_alice.Remove();
+    QVERIFY(GetLogHistory().ItemEntries(l_aliceKey).empty());
+    QCOMPARE(l_forgotten.count(), 1);
+    QCOMPARE(l_forgotten.at(0).at(0).value<quintptr>(), l_aliceKey);
+    QCOMPARE(GetLogHistory().ItemEntries(reinterpret_cast<quintptr>(l_bob.Get())).size(), std::size_t(1));
+    // The area's history keeps the line.
+    bool l_found = false;
+    for (const LogEntry& l_entry : GetLogHistory().AreaEntries("server"))
+        l_found = l_found || l_entry.m_line.endsWith("] alice is online");
+    QVERIFY(l_found);
+
+    // A store emptied without removal events drops every item's lines.
+    const quintptr l_bobKey = reinterpret_cast<quintptr>(l_bob.Get());
+    d.Reset();
+    WatchLoggedItemRemovals();
+    QVERIFY(GetLogHistory().ItemEntries(l_bobKey).empty());
+    // And removals are watched again afterwards.
+    ItemPtr l_carol = d.NewType("log_test_user", true, false, true)->NewItem("carol");
+    Log("server", 1, "carol", l_carol);
+    QCOMPARE(GetLogHistory().ItemCount(), 1);
+    l_carol.Remove();
+    QCOMPARE(GetLogHistory().ItemCount(), 0);
+    d.Reset();
+}
+
+void TestLog::itemHistoryIsBounded()
+{
+    LogHistory l_history;
+    int l_key = 0;
+    const quintptr l_item = reinterpret_cast<quintptr>(&l_key);
+    for (int l_index = 0; l_index < LogHistory::MaxLinesPerItem + 10; ++l_index)
+        l_history.Add("area", QString::number(l_index), l_item);
+    const std::vector<LogEntry> l_kept = l_history.ItemEntries(l_item);
+    QCOMPARE(int(l_kept.size()), LogHistory::MaxLinesPerItem);
+    QCOMPARE(l_kept.front().m_line, QString("10"));
+
+    // Too many items: the one logged for least recently makes room.
+    for (quintptr l_other = 1; l_other < quintptr(LogHistory::MaxItems); ++l_other)
+        l_history.Add("area", "x", l_other);
+    QCOMPARE(l_history.ItemCount(), LogHistory::MaxItems);
+    l_history.Add("area", "y", l_item); // touch: now the newest
+    l_history.Add("area", "z", quintptr(LogHistory::MaxItems));
+    QCOMPARE(l_history.ItemCount(), LogHistory::MaxItems);
+    QVERIFY(l_history.ItemEntries(1).empty());
+    QVERIFY(!l_history.ItemEntries(l_item).empty());
+}
+
+QTEST_GUILESS_MAIN(TestLog)
+#include "tst_log.moc"

@@ -1,6 +1,0 @@
-# Tests of src/core/store: kstr_add_test(<name> SOURCES ... LIBS ...)
-kstr_add_test(test_store_items SOURCES core/store/tst_items.cpp LIBS kstr_core)
-kstr_add_test(test_store_events SOURCES core/store/tst_events.cpp LIBS kstr_core)
-kstr_add_test(test_store_paths SOURCES core/store/tst_paths.cpp LIBS kstr_core)
-kstr_add_test(test_store_sets SOURCES core/store/tst_sets.cpp LIBS kstr_core)
-kstr_add_test(test_store_collect SOURCES core/store/tst_collect.cpp LIBS kstr_core)
