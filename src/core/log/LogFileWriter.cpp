@@ -7,7 +7,10 @@
 #include <QFileInfo>
 #include <QMutexLocker>
 
-LogFileWriter::LogFileWriter(const QString& i_folder) : m_folder(i_folder)
+#include <cstdio>
+
+LogFileWriter::LogFileWriter(const QString& i_folder, qint64 i_maxFileSize)
+    : m_folder(i_folder), m_maxFileSize(i_maxFileSize)
 {
 }
 
@@ -50,19 +53,38 @@ QFile* LogFileWriter::OpenFile(const QString& i_area)
     return lp_file.get();
 }
 
+QFile* LogFileWriter::StartNewFile(const QString& i_area, QFile* ip_full)
+{
+    const QString l_path = ip_full->fileName();
+    m_files.remove(i_area);
+    m_headerWritten.remove(i_area);
+    // rename() replaces the older kept file in one step. Should it fail, the
+    // file is started anew all the same: the cap matters more than its lines.
+    const QByteArray l_from = QFile::encodeName(l_path);
+    const QByteArray l_to = QFile::encodeName(l_path + QStringLiteral(".1"));
+    if (std::rename(l_from.constData(), l_to.constData()) != 0)
+        QFile::resize(l_path, 0);
+    return OpenFile(i_area);
+}
+
 void LogFileWriter::Append(const QString& i_area, const QString& i_line, const QDateTime& i_time)
 {
     QMutexLocker l_lock(&m_mutex);
     QFile* lp_file = OpenFile(i_area);
     if (!lp_file)
         return;
-    QByteArray l_bytes;
-    if (!m_headerWritten.contains(i_area)) {
-        l_bytes += FormatLogHeader(i_time).toUtf8();
-        l_bytes += '\n';
+    const QByteArray l_line = i_line.toUtf8() + '\n';
+    auto l_header = [&] {
+        return m_headerWritten.contains(i_area) ? QByteArray() : FormatLogHeader(i_time).toUtf8() + '\n';
+    };
+    QByteArray l_bytes = l_header() + l_line;
+    const qint64 l_size = lp_file->size();
+    if (l_size > 0 && l_size + l_bytes.size() > m_maxFileSize) {
+        lp_file = StartNewFile(i_area, lp_file);
+        if (!lp_file)
+            return;
+        l_bytes = l_header() + l_line;
     }
-    l_bytes += i_line.toUtf8();
-    l_bytes += '\n';
     if (lp_file->write(l_bytes) != l_bytes.size() || !lp_file->flush()) {
         m_files.remove(i_area);
         return;

@@ -50,6 +50,8 @@ private slots:
     void lineFormatIndentsThreeSpacesPerLevel();
     void headerOncePerAreaAndRun();
     void areaNamesStayInsideTheFolder();
+    void filesAreCappedKeepingOneOlderFile();
+    void fileOverTheCapFromAnEarlierRunIsMovedAside();
     void linesFromManyThreadsStayWhole();
     void linesFromAnotherThreadArriveOnTheGuiThread();
     void historyIsBoundedPerArea();
@@ -151,6 +153,64 @@ void TestLog::areaNamesStayInsideTheFolder()
     QCOMPARE(QDir(l_parent.path()).entryList(QDir::Files | QDir::Hidden), QStringList());
     QCOMPARE(QDir(l_folder).entryList(QDir::Files | QDir::Hidden).size(), 3);
     QVERIFY(QFileInfo::exists(l_folder + "/.._escape.log"));
+}
+
+void TestLog::filesAreCappedKeepingOneOlderFile()
+{
+    QTemporaryDir l_folder;
+    const QString l_path = l_folder.path() + "/server.log";
+    QFile l_stale(l_path + ".1");
+    QVERIFY(l_stale.open(QIODevice::WriteOnly));
+    l_stale.write("from long ago\n");
+    l_stale.close();
+
+    constexpr qint64 Cap = 300;
+    const QDateTime l_time = QDateTime::currentDateTime();
+    const QString l_header = FormatLogHeader(l_time);
+    LogFileWriter l_writer(l_folder.path(), Cap);
+    constexpr int LineCount = 200;
+    for (int l_index = 0; l_index < LineCount; ++l_index) {
+        l_writer.Append("server", QString("[t] line %1").arg(l_index), l_time);
+        QVERIFY2(QFileInfo(l_path).size() <= Cap, qPrintable(QString::number(l_index)));
+    }
+    l_writer.Append("Transfer Queue", "[t] queued", l_time);
+
+    // Both files begin like a new log file; together they end with the
+    // newest lines, none lost between them, and nothing older is kept.
+    const QStringList l_older = ReadLines(l_path + ".1");
+    const QStringList l_current = ReadLines(l_path);
+    QVERIFY(l_older.size() > 2);
+    QVERIFY(l_current.size() > 1);
+    QCOMPARE(l_older.first(), l_header);
+    QCOMPARE(l_current.first(), l_header);
+    QStringList l_lines = l_older.mid(1) + l_current.mid(1);
+    for (int l_index = 0; l_index < l_lines.size(); ++l_index)
+        QCOMPARE(l_lines[l_index], QString("[t] line %1").arg(LineCount - l_lines.size() + l_index));
+    QVERIFY(QFileInfo(l_path + ".1").size() <= Cap);
+    // A file is only moved aside when the next line no longer fits.
+    QVERIFY(QFileInfo(l_path + ".1").size() + l_current[1].size() + 1 > Cap);
+    QCOMPARE(QDir(l_folder.path()).entryList(QDir::Files, QDir::Name),
+             QStringList({"Transfer Queue.log", "server.log", "server.log.1"}));
+    QCOMPARE(ReadLines(l_folder.path() + "/Transfer Queue.log"), QStringList({l_header, "[t] queued"}));
+}
+
+void TestLog::fileOverTheCapFromAnEarlierRunIsMovedAside()
+{
+    QTemporaryDir l_folder;
+    const QString l_path = l_folder.path() + "/server.log";
+    const QByteArray l_earlier(500, 'x');
+    QFile l_file(l_path);
+    QVERIFY(l_file.open(QIODevice::WriteOnly));
+    l_file.write(l_earlier);
+    l_file.close();
+
+    const QDateTime l_time = QDateTime::currentDateTime();
+    LogFileWriter l_writer(l_folder.path(), 100);
+    l_writer.Append("server", "[t] first of this run", l_time);
+    QFile l_kept(l_path + ".1");
+    QVERIFY(l_kept.open(QIODevice::ReadOnly));
+    QCOMPARE(l_kept.readAll(), l_earlier);
+    QCOMPARE(ReadLines(l_path), QStringList({FormatLogHeader(l_time), "[t] first of this run"}));
 }
 
 void TestLog::linesFromManyThreadsStayWhole()
