@@ -1,3 +1,4 @@
+#include "core/platform/FileSizeLimit.h"
 #include "core/platform/SingleInstanceGuard.h"
 #include "core/platform/TerminationSignals.h"
 #include "portmap/PortForwarder.h"
@@ -14,6 +15,9 @@ int qMain(int argc, char** argv)
     // Before anything else, so that a SIGTERM or SIGINT during start-up
     // ends the program through its event loop, not in the middle of it.
     TerminationSignals::InstallHandlers();
+    // A file-size limit makes writes fail (logged, old files kept) instead
+    // of killing the program in the middle of a save or a download.
+    IgnoreFileSizeLimitSignal();
 
     // A second instance leaves at once, quietly. The guard is held until
     // the process ends, however it ends.

@@ -3,11 +3,14 @@
 #include "core/log/Log.h"
 #include "core/persist/DataFile.h"
 #include "core/persist/FileCommit.h"
+#include "core/platform/FileSizeLimit.h"
 #include "core/store/Data.h"
 
 #include <QFile>
 
 #include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -44,6 +47,7 @@ bool AnyPartnerMarked(const Item* ip_item, const Type* ip_owner, const std::vect
 
 DataSaver::DataSaver()
 {
+    IgnoreFileSizeLimitSignal();
     dataSaver = this;
 }
 
@@ -178,9 +182,31 @@ std::vector<char> DataSaver::Serialize() const
     return l_writer.Finish();
 }
 
+bool DataSaver::KeepDamagedFile()
+{
+    if (m_damagedPath.empty())
+        return true;
+    const std::string l_kept = m_damagedPath + ".damaged";
+    const int l_error = std::rename(m_damagedPath.c_str(), l_kept.c_str()) == 0 ? 0 : errno;
+    if (l_error == 0) {
+        Log(kLogArea, 1, QString::fromStdString("The data file that failed to load is kept as \"" + l_kept + "\""));
+    } else if (l_error != ENOENT) {
+        // Saving now would overwrite the only copy of what the file held.
+        Log(kLogArea, 1,
+            QString::fromStdString("Saving skipped, the data file that failed to load cannot be kept as \"" + l_kept +
+                                   "\": " + std::strerror(l_error)));
+        return false;
+    }
+    // Kept, or gone meanwhile: either way the save may go ahead.
+    m_damagedPath.clear();
+    return true;
+}
+
 void DataSaver::Save(const char* ip_path)
 {
     WaitForPendingSave();
+    if (!KeepDamagedFile())
+        return;
     try {
         WriteOrThrow(ip_path, Serialize());
     } catch (const DataSaveFailure& i_failure) {
@@ -191,6 +217,8 @@ void DataSaver::Save(const char* ip_path)
 void DataSaver::SaveInBackground(const char* ip_path)
 {
     WaitForPendingSave();
+    if (!KeepDamagedFile())
+        return;
     const std::string l_path(ip_path);
     // A child process gets a copy-on-write snapshot of the whole store for
     // the price of copying page tables, and builds and writes the file while
@@ -276,6 +304,7 @@ void DataSaver::Load(const char* ip_path)
         l_reason = "the file is damaged: " + l_reason;
     if (!l_reason.empty()) {
         Log(kLogArea, 1, QString::fromStdString("Loading failed, starting from scratch: " + l_reason));
+        m_damagedPath = ip_path;
         EmitDataLoaded();
         throw DataLoadFailure{l_reason};
     }
@@ -289,9 +318,9 @@ void DataSaver::Apply(const DataFile::Contents& i_contents)
     std::vector<Item*> l_items(i_contents.m_itemCount, nullptr);
     for (const DataFile::Section& l_section : i_contents.m_sections) {
         Type* lp_type = d.HasType(std::string(l_section.m_typeName));
-        if (!lp_type || lp_type->m_null != l_section.m_null) {
+        if (!lp_type || lp_type->m_null != l_section.m_null || !IsLoadedType(lp_type)) {
             Log(kLogArea, 1,
-                QString("Skipped %1 saved items of the unknown type \"%2\"")
+                QString("Skipped %1 saved items of the unknown or unsaved type \"%2\"")
                     .arg(l_section.Count())
                     .arg(QString::fromStdString(std::string(l_section.m_typeName))));
             continue;
@@ -333,6 +362,13 @@ void DataSaver::Apply(const DataFile::Contents& i_contents)
     }
     if (l_skipped > 0)
         Log(kLogArea, 1, QString("Skipped %1 saved connections between unrelated types").arg(l_skipped));
+}
+
+bool DataSaver::IsLoadedType(const Type* ip_type) const
+{
+    return std::find(m_savedTypes.begin(), m_savedTypes.end(), ip_type) != m_savedTypes.end() ||
+           std::any_of(m_savedByConnection.begin(), m_savedByConnection.end(),
+                       [ip_type](const std::pair<Type*, Type*>& i_rule) { return i_rule.first == ip_type; });
 }
 
 void DataSaver::EmitDataLoaded()

@@ -36,7 +36,16 @@ struct DataSaveFailure
 };
 
 // Writes the saved part of the item store to the client data file and reads
-// it back.
+// it back. Only the types registered here are read back: a damaged or altered
+// file must not make items of other types, whose values may stand for
+// objects of this run (sockets, timers).
+//
+// A file that failed to load is not lost to the next save: that save first
+// renames it to "<file>.damaged" (replacing an older one), and does not go
+// ahead when it cannot.
+//
+// Constructing a saver makes the process ignore SIGXFSZ, so that a save past
+// a file-size limit fails like any other instead of killing the program.
 class DataSaver
 {
 public:
@@ -52,9 +61,10 @@ public:
     // the owner type (one saved type may have several owners).
     void AddSavedByConnectionType(const std::string& i_savedTypeName, const std::string& i_ownerTypeName);
 
-    // Recreates the file's items and connections (events fire as usual),
-    // then runs every data-loaded handler once. A missing file is no
-    // failure. A damaged file changes nothing in the store and throws
+    // Recreates the file's items of the registered types and their
+    // connections (events fire as usual); items of other types are skipped
+    // and logged. Then runs every data-loaded handler once. A missing file
+    // is no failure. A damaged file changes nothing in the store and throws
     // DataLoadFailure after the handlers have run.
     void Load(const char* ip_path);
     // Writes a temporary file next to the path, flushes it to disk, then
@@ -75,10 +85,15 @@ public:
 private:
     std::vector<char> Serialize() const;
     void Apply(const DataFile::Contents& i_contents);
+    bool IsLoadedType(const Type* ip_type) const;
+    // False when the file that failed to load is still in the way of a save.
+    bool KeepDamagedFile();
 
     std::vector<Type*> m_savedTypes;
     std::vector<std::pair<Type*, Type*>> m_savedByConnection;  // (saved, owner)
     bool m_loaded = false;
+    // The file of a failed load, until a save has moved it aside.
+    std::string m_damagedPath;
     std::thread m_pendingSave;
 };
 

@@ -4,6 +4,8 @@ list(APPEND KSTR_CORE_SOURCES
   platform/Paths.cpp
   platform/DesktopOpener.h
   platform/DesktopOpener.cpp
+  platform/FileSizeLimit.h
+  platform/FileSizeLimit.cpp
   platform/LocalAddress.h
   platform/LocalAddress.cpp
   platform/RandomSource.h

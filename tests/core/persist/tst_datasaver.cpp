@@ -1,4 +1,5 @@
 #include "core/log/LogService.h"
+#include "core/persist/DataFile.h"
 #include "core/persist/DataSaver.h"
 #include "core/persist/Settings.h"
 #include "core/store/Data.h"
@@ -9,9 +10,12 @@
 #include <QtTest>
 
 #include <algorithm>
+#include <csignal>
 #include <memory>
 #include <string>
 #include <vector>
+
+#include <sys/resource.h>
 
 namespace {
 
@@ -107,6 +111,19 @@ void WriteFile(const QString& i_path, const QByteArray& i_bytes)
     QCOMPARE(l_file.write(i_bytes), i_bytes.size());
 }
 
+// Whether a line of the data file's log area since i_from contains the text.
+bool Logged(std::size_t i_from, const QString& i_text)
+{
+    const std::vector<LogEntry> l_lines = GetLogHistory().AreaEntries("Data File");
+    return std::any_of(l_lines.begin() + qMin(i_from, l_lines.size()), l_lines.end(),
+                       [&](const LogEntry& i_entry) { return i_entry.m_line.contains(i_text); });
+}
+
+std::size_t LoggedSoFar()
+{
+    return GetLogHistory().AreaEntries("Data File").size();
+}
+
 }  // namespace
 
 class TestDataSaver : public QObject
@@ -144,6 +161,16 @@ private:
             l_file += d.GetType("file_name")->GetItem("song" + std::to_string(l_n) + ".mp3");
         }
         d.GetType("file_name")->GetItem("orphan.mp3");
+    }
+
+    void SaveNow(const std::string& i_path, bool i_background)
+    {
+        if (!i_background) {
+            mp_saver->Save(i_path.c_str());
+            return;
+        }
+        mp_saver->SaveInBackground(i_path.c_str());
+        mp_saver->WaitForPendingSave();
     }
 
 private slots:
@@ -279,11 +306,180 @@ private slots:
         d.NewType("shared_folder", true, false, true);
         d.NewType("shared_file", false, true, false);  // no longer related to folders
         d.NewType("file_name", false, false, true)->RelateToType(d.GetType("shared_file"), One, One, false);
+        mp_saver->AddSavedType("shared_folder");
+        mp_saver->AddSavedType("shared_file");
+        mp_saver->AddSavedByConnectionType("file_name", "shared_file");
         mp_saver->Load(PathOf("schema.dat").c_str());
         QCOMPARE(Settings::Get("listening_port"), std::string("2235"));
         QCOMPARE(d.GetType("shared_file")->ItemCount(), std::size_t(3));
         QVERIFY(d.GetType("shared_folder")->GetItem("music").IsDisconnectedFromAll());
         QVERIFY(!d.GetType("file_name")->HasItem("song1.mp3")["shared_file"].IsNull());
+    }
+
+    void onlySavedTypesAreLoaded_data()
+    {
+        QTest::addColumn<QString>("typeName");
+        QTest::addColumn<bool>("null");
+        QTest::addColumn<QString>("ownerOf");  // registers the type as an owner only
+        QTest::addColumn<bool>("loaded");
+        QTest::newRow("saved") << "unshared" << true << "" << true;
+        QTest::newRow("saved by connection") << "in_user_list" << true << "" << true;
+        QTest::newRow("declared, never saved") << "socket" << false << "" << false;
+        QTest::newRow("only the owner of saved items") << "socket" << false << "user" << false;
+        QTest::newRow("saved, but the other kind") << "unshared" << false << "" << false;
+        QTest::newRow("undeclared") << "no_such_type" << false << "" << false;
+    }
+
+    void onlySavedTypesAreLoaded()
+    {
+        // A tampered file: a user connected to an item of the given type,
+        // whose value, had it been an object address, would be used as one.
+        QFETCH(QString, typeName);
+        QFETCH(bool, null);
+        QFETCH(QString, ownerOf);
+        QFETCH(bool, loaded);
+        if (!ownerOf.isEmpty())
+            mp_saver->AddSavedByConnectionType(ownerOf.toStdString(), typeName.toStdString());
+        DataFile::Writer l_writer;
+        l_writer.BeginSection("user", false, 1);
+        l_writer.AddValue("ann");
+        l_writer.BeginSection(typeName.toStdString(), null, 1);
+        if (null)
+            l_writer.AddNullItem(false);
+        else
+            l_writer.AddValue("140737488355328");
+        l_writer.SetSectionCount(2);
+        l_writer.BeginConnections();
+        l_writer.AddConnection(0, 1);
+        const std::vector<char> l_bytes = l_writer.Finish();
+        WriteFile(m_folder.filePath("tampered.dat"), QByteArray(l_bytes.data(), qsizetype(l_bytes.size())));
+
+        const std::size_t l_logged = LoggedSoFar();
+        mp_saver->Load(PathOf("tampered.dat").c_str());
+        ItemPtr l_ann = d.GetType("user")->HasItem("ann");
+        QVERIFY(!l_ann.IsNull());
+        Type* lp_type = d.HasType(typeName.toStdString());
+        QCOMPARE(lp_type && lp_type->ItemCount() == 1, loaded);
+        QCOMPARE(!l_ann->IsDisconnectedFromAll(), loaded);
+        if (loaded)
+            QVERIFY(l_ann.IsConnected(typeName.toStdString().c_str()));
+        QCOMPARE(Logged(l_logged, '"' + typeName + '"'), !loaded);
+    }
+
+    void damagedFileIsKeptByTheNextSave_data()
+    {
+        QTest::addColumn<QString>("file");  // what the load finds
+        QTest::addColumn<bool>("background");
+        QTest::addColumn<bool>("kept");
+        for (const bool l_background : {false, true}) {
+            const char* lp_how = l_background ? ", in the background" : "";
+            QTest::addRow("damaged%s", lp_how) << "damaged" << l_background << true;
+            QTest::addRow("whole%s", lp_how) << "whole" << l_background << false;
+            QTest::addRow("missing%s", lp_how) << "missing" << l_background << false;
+        }
+    }
+
+    void damagedFileIsKeptByTheNextSave()
+    {
+        QFETCH(QString, file);
+        QFETCH(bool, background);
+        QFETCH(bool, kept);
+        const std::string l_path = PathOf("client.dat");
+        const QString l_file = QString::fromStdString(l_path);
+        const QString l_keptFile = l_file + ".damaged";
+        QFile::remove(l_file);
+        WriteFile(l_keptFile, "from an earlier failure");
+        const QByteArray l_damaged("\x05\x00\x00\x00 not a data file", 20);
+        if (file == "damaged") {
+            WriteFile(l_file, l_damaged);
+        } else if (file == "whole") {
+            Settings::Set("from_the_file", "1");
+            mp_saver->Save(l_path.c_str());
+            FreshStore();
+        }
+
+        bool l_failed = false;
+        try {
+            mp_saver->Load(l_path.c_str());
+        } catch (const DataLoadFailure&) {
+            l_failed = true;
+        }
+        QCOMPARE(l_failed, kept);
+        const std::size_t l_logged = LoggedSoFar();
+        Settings::Set("after_load", "1");
+        SaveNow(l_path, background);
+        QCOMPARE(ReadFile(l_keptFile), kept ? l_damaged : QByteArray("from an earlier failure"));
+        QCOMPARE(Logged(l_logged, l_keptFile), kept);
+
+        // Only the first save moves the file aside; later ones leave the
+        // kept copy alone.
+        Settings::Set("after_load", "2");
+        SaveNow(l_path, background);
+        QCOMPARE(ReadFile(l_keptFile), kept ? l_damaged : QByteArray("from an earlier failure"));
+        FreshStore();
+        mp_saver->Load(l_path.c_str());
+        QCOMPARE(Settings::Get("after_load"), std::string("2"));
+        QCOMPARE(Settings::Get("from_the_file"), std::string(file == "whole" ? "1" : ""));
+    }
+
+    void saveWaitsWhileTheDamagedFileCannotBeKept()
+    {
+        const std::string l_path = PathOf("stuck.dat");
+        const QString l_file = QString::fromStdString(l_path);
+        const QByteArray l_damaged("damaged");
+        WriteFile(l_file, l_damaged);
+        QVERIFY_THROWS_EXCEPTION(DataLoadFailure, mp_saver->Load(l_path.c_str()));
+        // A folder with something in it where the copy would go: renaming
+        // onto it fails, whatever the user's rights.
+        QVERIFY(QDir().mkpath(l_file + ".damaged/inside"));
+        Settings::Set("after_load", "1");
+        for (const bool l_background : {false, true}) {
+            const std::size_t l_logged = LoggedSoFar();
+            SaveNow(l_path, l_background);
+            QCOMPARE(ReadFile(l_file), l_damaged);
+            QVERIFY(Logged(l_logged, "Saving skipped"));
+        }
+
+        QVERIFY(QDir(l_file + ".damaged").removeRecursively());
+        mp_saver->Save(l_path.c_str());
+        QCOMPARE(ReadFile(l_file + ".damaged"), l_damaged);
+        FreshStore();
+        mp_saver->Load(l_path.c_str());
+        QCOMPARE(Settings::Get("after_load"), std::string("1"));
+    }
+
+    void saveOverTheFileSizeLimitFails_data()
+    {
+        QTest::addColumn<bool>("background");
+        QTest::newRow("now") << false;
+        QTest::newRow("in the background") << true;
+    }
+
+    void saveOverTheFileSizeLimitFails()
+    {
+        QFETCH(bool, background);
+        // The saver itself must keep SIGXFSZ from ending the process.
+        std::signal(SIGXFSZ, SIG_DFL);
+        FreshStore();
+        const std::string l_path = PathOf("limited.dat");
+        Settings::Set("version", "old");
+        mp_saver->Save(l_path.c_str());
+        const QByteArray l_old = ReadFile(QString::fromStdString(l_path));
+        QVERIFY(!l_old.isEmpty());
+        Settings::Set("version", std::string(256 * 1024, 'n'));
+
+        struct rlimit l_limit = {};
+        QCOMPARE(::getrlimit(RLIMIT_FSIZE, &l_limit), 0);
+        const rlimit l_saved = l_limit;
+        l_limit.rlim_cur = 64 * 1024;
+        QCOMPARE(::setrlimit(RLIMIT_FSIZE, &l_limit), 0);
+        const std::size_t l_logged = LoggedSoFar();
+        SaveNow(l_path, background);
+        QCOMPARE(::setrlimit(RLIMIT_FSIZE, &l_saved), 0);
+
+        QCOMPARE(ReadFile(QString::fromStdString(l_path)), l_old);
+        QVERIFY(!QFile::exists(QString::fromStdString(l_path + ".tmp")));
+        QVERIFY(Logged(l_logged, "Saving failed, the previous file is kept: cannot write"));
     }
 
     void failedSaveKeepsTheOldFile()
