@@ -345,9 +345,9 @@ void DataSaver::Apply(const DataFile::Contents& i_contents)
     for (std::size_t l_pair = 0; l_pair < l_connections.size(); l_pair += 2) {
         if (l_pair + kAhead + 1 < l_connections.size()) {
             if (const Item* lp_next = l_items[l_connections[l_pair + kAhead]])
-                __builtin_prefetch(reinterpret_cast<const char*>(lp_next) + 40);
+                __builtin_prefetch(reinterpret_cast<const char*>(lp_next) + Item::kEntriesOffset);
             if (const Item* lp_next = l_items[l_connections[l_pair + kAhead + 1]])
-                __builtin_prefetch(reinterpret_cast<const char*>(lp_next) + 40);
+                __builtin_prefetch(reinterpret_cast<const char*>(lp_next) + Item::kEntriesOffset);
         }
         Item* lp_first = l_items[l_connections[l_pair]];
         Item* lp_second = l_items[l_connections[l_pair + 1]];

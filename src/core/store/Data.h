@@ -19,7 +19,8 @@ struct PathSubscription;
 
 // The item store: every declared type by name, and the events of the whole
 // store. Used on the GUI thread only; every event runs synchronously inside
-// the call that caused it.
+// the call that caused it. README.md in this folder explains how items,
+// partner sets and value indexes are laid out.
 class Data
 {
 public:

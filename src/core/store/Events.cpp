@@ -1,5 +1,8 @@
 #include "core/store/Events.h"
 
+#include <QCoreApplication>
+#include <QThread>
+
 #include <utility>
 
 namespace {
@@ -20,6 +23,14 @@ void FreeHandler(EventHandlerRoot* ip_handler)
     if (ip_handler->mp_ownerSet)
         ip_handler->mp_ownerSet->erase(ip_handler);
     delete ip_handler;
+}
+
+// Before the application object exists, and after it is gone (the store's
+// teardown at exit), there is no GUI thread to hold to.
+[[maybe_unused]] bool OnGuiThread()
+{
+    const QCoreApplication* lp_app = QCoreApplication::instance();
+    return !lp_app || QThread::currentThread() == lp_app->thread();
 }
 
 void Flush()
@@ -65,6 +76,10 @@ void HandlerSet::erase(EventHandlerRoot* ip_handler)
 
 StoreScope::StoreScope()
 {
+    // The depth and the lists above are plain globals: a store operation
+    // from another thread would race with the GUI thread's on them and on
+    // every item it touches.
+    Q_ASSERT_X(g_scopeDepth > 0 || OnGuiThread(), "StoreScope", "the store is used on the GUI thread only");
     ++g_scopeDepth;
 }
 

@@ -6,6 +6,8 @@
 
 #include <QtGlobal>
 
+#include <atomic>
+
 namespace {
 
 Type* TypeNamed(const Item* ip_item, const char* ip_typeName)
@@ -13,7 +15,27 @@ Type* TypeNamed(const Item* ip_item, const char* ip_typeName)
     return ip_item->mp_type->GetData()->GetType(ip_typeName);
 }
 
+// The store may not use the project's log (the log uses the store), so the
+// slip goes to Qt's own warning channel, once per run.
+void ReportWideUInt(const Item* ip_item)
+{
+    static std::atomic<bool> s_reported{false};
+    if (!s_reported.exchange(true))
+        qWarning("Store: AsUInt() of the \"%s\" item \"%s\" is wider than 32 bits and reads as 0;"
+                 " an object's address is read with AsObject<T>() or AsUIntPtr()",
+                 ip_item->mp_type->m_name.c_str(), ip_item->m_value.c_str());
+    Q_ASSERT_X(false, "Item::AsUInt", "a value wider than 32 bits read as 32 bits");
+}
+
 }  // namespace
+
+unsigned int Item::AsUInt() const
+{
+    unsigned int l_number = 0;
+    if (!ValueText::ToUInt(m_value, l_number))
+        ReportWideUInt(this);
+    return l_number;
+}
 
 ItemPtr Item::HasItem(const char* ip_typeName) const
 {

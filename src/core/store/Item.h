@@ -138,7 +138,10 @@ public:
     const char* AsCStr() const { return m_value.c_str(); }
     std::string AsString() const { return m_value; }
     int AsInt() const { return ValueText::ToInt(m_value); }
-    unsigned int AsUInt() const { return ValueText::ToUInt(m_value); }
+    // A number wider than 32 bits reads as 0, and it is a mistake: an object
+    // stored by its address is read with AsObject<T>() or AsUIntPtr(). Such a
+    // read asserts in debug builds and is logged once.
+    unsigned int AsUInt() const;
     long long AsInt64() const { return ValueText::ToInt64(m_value); }
     quintptr AsUIntPtr() const { return ValueText::ToUIntPtr(m_value); }
 
@@ -162,6 +165,13 @@ public:
     bool IsBeingRemoved() const { return m_flags & BeingRemovedFlag; }
     // The item's position in its type's UnorderedItems().
     std::uint32_t IndexInType() const { return m_index; }
+
+    // Where walks prefetch an item they will soon read: its connection
+    // table (the inline entry), and the count and flags after it. Both lie
+    // past the value, so they depend on sizeof(std::string) (32 bytes in
+    // libstdc++: 40 and 56); Store.cpp checks them against the members.
+    static constexpr std::size_t kEntriesOffset = sizeof(Type*) + sizeof(std::string);
+    static constexpr std::size_t kBookkeepingOffset = kEntriesOffset + sizeof(ConnectionEntry);
 
 private:
     friend class Type;

@@ -1,6 +1,9 @@
 #include "core/store/PartnerSet.h"
 
+#include "core/store/Item.h"
+
 #include <algorithm>
+#include <cstddef>
 #include <cstdlib>
 #include <cstring>
 #include <functional>
@@ -11,6 +14,12 @@ namespace {
 constexpr std::uint32_t kSmallMax = 256;   // past this, a chunked array
 constexpr std::uint32_t kChunkCap = 256;   // a full chunk splits in halves
 constexpr std::uint32_t kChunkedMin = 64;  // below this, back to a small array
+
+// A single partner is the bare item pointer, tag 0: items must leave the tag
+// bits zero. Small arrays come from malloc, chunked arrays from new.
+static_assert(alignof(Item) > 3 && alignof(std::max_align_t) > 3, "the partner set's tag needs the low two bits free");
+// The small array's count must fit the bits above the address.
+static_assert(kSmallMax < (std::uint64_t(1) << (64 - PackedPointer::kAddressBits)), "small count overflows its bits");
 
 bool Less(const Item* ip_a, const Item* ip_b)
 {
@@ -43,10 +52,8 @@ Item** ResizeSmall(Item** ip_items, std::uint32_t i_capacity)
 
 void PartnerSet::SetSmall(Item** ip_items, std::uint32_t i_count)
 {
-    const auto l_address = reinterpret_cast<std::uintptr_t>(ip_items);
-    if ((l_address & ~kPointerMask) != 0)
-        std::abort();  // beyond the 48-bit address space this layout assumes
-    m_bits = l_address | SmallTag | (std::uintptr_t(i_count) << kCountShift);
+    m_bits = PackedPointer::PackedAddress(ip_items, TagMask, "PartnerSet") | SmallTag |
+             (std::uintptr_t(i_count) << kCountShift);
 }
 
 struct PartnerSet::ChunkedArray
@@ -92,6 +99,12 @@ std::size_t PartnerSet::Size() const
     }
 }
 
+void PartnerSet::SetChunked(ChunkedArray* ip_array)
+{
+    static_assert(alignof(ChunkedArray) > TagMask);
+    m_bits = PackedPointer::PackedAddress(ip_array, TagMask, "PartnerSet") | ChunkedTag;
+}
+
 Item* PartnerSet::First() const
 {
     switch (GetTag()) {
@@ -134,7 +147,7 @@ bool PartnerSet::Insert(Item* ip_item)
     switch (GetTag()) {
     case SingleTag: {
         if (!m_bits) {
-            m_bits = reinterpret_cast<std::uintptr_t>(ip_item);
+            SetSingle(ip_item);
             return true;
         }
         Item* lp_other = reinterpret_cast<Item*>(m_bits);
@@ -167,7 +180,7 @@ bool PartnerSet::Insert(Item* ip_item)
             }
             lp_chunked->m_count = kSmallMax;
             std::free(lp_items);
-            m_bits = reinterpret_cast<std::uintptr_t>(lp_chunked) | ChunkedTag;
+            SetChunked(lp_chunked);
             return Insert(ip_item);
         }
         const std::size_t l_position = std::size_t(lp_at - lp_items);
@@ -233,7 +246,7 @@ bool PartnerSet::Erase(Item* ip_item)
         if (l_count - 1 == 1) {
             Item* lp_last = lp_items[0];
             std::free(lp_items);
-            m_bits = reinterpret_cast<std::uintptr_t>(lp_last);
+            SetSingle(lp_last);
             return true;
         }
         if (SmallCapacity(l_count - 1) != SmallCapacity(l_count))
@@ -295,14 +308,14 @@ void PartnerSet::AppendTo(std::vector<Item*>& o_items) const
 
 namespace {
 
-// Walks of many partners read each partner's bookkeeping, which sits near
-// the end of the item: ask for it a few partners ahead, so that the cache
-// misses of a long walk overlap.
+// Walks of many partners read each partner's bookkeeping (entry count,
+// flags), which sits near the end of the item: ask for it a few partners
+// ahead, so that the cache misses of a long walk overlap.
 constexpr std::uint32_t kPrefetchDistance = 8;
 
 inline void PrefetchItem(const Item* ip_item)
 {
-    __builtin_prefetch(reinterpret_cast<const char*>(ip_item) + 56);
+    __builtin_prefetch(reinterpret_cast<const char*>(ip_item) + Item::kBookkeepingOffset);
 }
 
 void VisitArray(Item* const* ip_items, std::uint32_t i_count, void (*ip_visit)(void*, Item*), void* ip_context)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/store/PackedPointer.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -11,7 +13,7 @@ class Item;
 // a few in a sorted array whose count rides in the word's top bits (so an
 // insertion at the end reads one cache line of a cold array); many (a flag
 // item shared by a million files) in a chunked sorted array whose insertions
-// and removals stay cheap.
+// and removals stay cheap. README.md in this folder draws the word.
 class PartnerSet
 {
 public:
@@ -37,14 +39,17 @@ public:
 
 private:
     enum Tag : std::uintptr_t { SingleTag = 0, SmallTag = 1, ChunkedTag = 2, TagMask = 3 };
-    static constexpr int kCountShift = 48;
-    static constexpr std::uintptr_t kPointerMask = ((std::uintptr_t(1) << kCountShift) - 1) & ~std::uintptr_t(TagMask);
+    static constexpr int kCountShift = PackedPointer::kAddressBits;
+    static constexpr std::uintptr_t kPointerMask = PackedPointer::kAddressMask & ~std::uintptr_t(TagMask);
     struct ChunkedArray;
 
     Tag GetTag() const { return Tag(m_bits & TagMask); }
     Item** Small() const { return reinterpret_cast<Item**>(m_bits & kPointerMask); }
     std::uint32_t SmallCount() const { return std::uint32_t(m_bits >> kCountShift); }
+    // Each form's word is made here only, every pointer checked alike.
+    void SetSingle(Item* ip_item) { m_bits = PackedPointer::PackedAddress(ip_item, TagMask, "PartnerSet"); }
     void SetSmall(Item** ip_items, std::uint32_t i_count);
+    void SetChunked(ChunkedArray* ip_array);
     ChunkedArray* Chunked() const { return reinterpret_cast<ChunkedArray*>(m_bits & kPointerMask); }
     void ForEachImpl(void (*ip_visit)(void*, Item*), void* ip_context) const;
 

@@ -9,6 +9,7 @@ list(APPEND KSTR_CORE_SOURCES
   store/Item.cpp
   store/Item.h
   store/ItemSet.cpp
+  store/PackedPointer.h
   store/PartnerSet.cpp
   store/PartnerSet.h
   store/PathNode.h

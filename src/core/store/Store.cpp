@@ -6,15 +6,26 @@
 #include <QtGlobal>
 
 #include <algorithm>
+#include <cstddef>
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <type_traits>
 
 // Item needs the store's friendship for its private parts; this file holds
 // the member functions that touch them.
 
 Item::~Item()
 {
+    // The prefetch offsets named in Item.h must point at the members they
+    // mean (offsetof of a class with private members is supported by GCC
+    // and Clang, hence the pragma).
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Winvalid-offsetof"
+    static_assert(offsetof(Item, m_inlineEntry) == kEntriesOffset, "Item::kEntriesOffset is off");
+    static_assert(offsetof(Item, m_entryCount) == kBookkeepingOffset && offsetof(Item, m_index) + 4 <= kBookkeepingOffset + 8,
+                  "Item::kBookkeepingOffset is off");
+#pragma GCC diagnostic pop
     for (ConnectionEntry* lp_entry = Entries(); lp_entry != Entries() + m_entryCount; ++lp_entry)
         lp_entry->m_partners.Free();
     if (m_entryCap)
@@ -56,6 +67,7 @@ PartnerSet& Item::NewPartnersEntry(Type* ip_type)
         // for a typical item instead of several.
         const unsigned l_related = unsigned(mp_type->m_relations.size());
         const unsigned l_wanted = std::min(255u, std::max({l_capacity * 2, std::min(l_related, 8u), 2u}));
+        static_assert(std::is_trivially_copyable_v<ConnectionEntry>, "entries are moved with memcpy");
         ConnectionEntry* lp_array = static_cast<ConnectionEntry*>(std::malloc(sizeof(ConnectionEntry) * l_wanted));
         if (!lp_array)
             throw std::bad_alloc();

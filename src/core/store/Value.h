@@ -51,6 +51,8 @@ namespace ValueText {
 // width. Leading white space and a trailing remainder are ignored.
 int ToInt(const std::string& i_text);
 unsigned int ToUInt(const std::string& i_text);
+// The same, false when the text is a number too large for 32 bits.
+bool ToUInt(const std::string& i_text, unsigned int& o_number);
 long long ToInt64(const std::string& i_text);
 quintptr ToUIntPtr(const std::string& i_text);
 }

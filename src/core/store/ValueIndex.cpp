@@ -93,9 +93,7 @@ void ValueIndex::Reserve(std::size_t i_count)
 
 void ValueIndex::Insert(Item* ip_item, std::size_t i_hash)
 {
-    const auto l_address = reinterpret_cast<std::uintptr_t>(ip_item);
-    if ((l_address & ~kPointerMask) != 0)
-        qFatal("ValueIndex: item address beyond 48 bits");
+    const std::uint64_t l_address = PackedPointer::PackedAddress(ip_item, 0, "ValueIndex");
     // At most three quarters full keeps probe runs short.
     if ((m_size + 1) * 4 > m_slots.size() * 3)
         Grow();

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/store/PackedPointer.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
@@ -62,10 +64,10 @@ public:
     std::size_t Size() const { return m_size; }
 
 private:
-    static constexpr int kPointerBits = 48;
-    static constexpr std::uint64_t kPointerMask = (std::uint64_t(1) << kPointerBits) - 1;
+    static constexpr int kPointerBits = PackedPointer::kAddressBits;
+    static constexpr std::uint64_t kPointerMask = PackedPointer::kAddressMask;
 
-    static std::uint64_t Tag(std::size_t i_hash) { return (std::uint64_t(i_hash >> 48) | 1) << kPointerBits; }
+    static std::uint64_t Tag(std::size_t i_hash) { return (std::uint64_t(i_hash >> kPointerBits) | 1) << kPointerBits; }
     static Item* ItemOf(std::uint64_t i_slot) { return reinterpret_cast<Item*>(i_slot & kPointerMask); }
     void Grow();
     std::size_t Place(std::uint64_t i_entry, std::uint32_t i_hash);

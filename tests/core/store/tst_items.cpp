@@ -1,8 +1,10 @@
 #include "core/store/Data.h"
+#include "ChildProcess.h"
 
 #include <QtTest>
 
 #include <memory>
+#include <thread>
 
 // Catches a store error thrown as a pointer and frees it.
 #define EXPECT_THROW_PTR(expression, ExceptionType)                 \
@@ -82,6 +84,9 @@ private slots:
         Type* lp_number = d.NewType("number", false, false, true);
         QCOMPARE(lp_number->GetItem(-42).AsInt(), -42);
         QCOMPARE(lp_number->GetItem(4000000000u).AsUInt(), 4000000000u);
+        QCOMPARE(lp_number->GetItem("4294967295").AsUInt(), 4294967295u);
+        QCOMPARE(lp_number->GetItem("-1").AsUInt(), 0u);
+        QCOMPARE(lp_number->GetItem("abc").AsUInt(), 0u);
         QCOMPARE(lp_number->GetItem(9000000000LL).AsInt64(), 9000000000LL);
         QCOMPARE(lp_number->GetItem("abc").AsInt(), 0);
         QCOMPARE(std::string(lp_number->GetItem(12).AsCStr()), std::string("12"));
@@ -103,6 +108,42 @@ private slots:
         QVERIFY(l_null["number"].IsNull());
         QVERIFY(l_null.HasItem("number").IsNull());
         QVERIFY(l_null.GetItems("number").empty());
+    }
+
+    // Misuses that would go unnoticed stop a debug build; a release build
+    // logs the wide read once and goes on.
+    void misuseIsLoud_data()
+    {
+        QTest::addColumn<bool>("wideRead");
+        QTest::addColumn<QByteArray>("complaint");
+        QTest::newRow("an address read with AsUInt") << true << QByteArray("AsUInt");
+        QTest::newRow("a change from a worker thread") << false << QByteArray("GUI thread");
+    }
+
+    void misuseIsLoud()
+    {
+        QFETCH(bool, wideRead);
+        QFETCH(QByteArray, complaint);
+        Type* lp_number = d.NewType("number", false, false, true);
+        bool l_aborted = false;
+        const QByteArray l_output = RunInChild(
+            [&] {
+                if (wideRead) {
+                    ItemPtr l_address = lp_number->GetItem(std::uint64_t(1) << 40);
+                    if (l_address.AsUInt() != 0 || l_address.AsUInt() != 0)
+                        _exit(1);
+                } else {
+                    std::thread([lp_number] { lp_number->GetItem("from a worker"); }).join();
+                }
+            },
+            l_aborted);
+#ifdef QT_NO_DEBUG
+        QVERIFY2(!l_aborted, l_output.constData());
+        QCOMPARE(l_output.count("AsUInt"), wideRead ? 1 : 0);
+#else
+        QVERIFY2(l_aborted, l_output.constData());
+        QVERIFY2(l_output.contains(complaint), l_output.constData());
+#endif
     }
 
     void oneEndsReplaceTheirPartner()
