@@ -32,6 +32,11 @@ class PeerMessenger : public QObject, public DataHandler, public DataLoadedEvent
 public:
     using SocketBufferInfo = PeerSocketBufferInfo;
 
+    // The most a connection to a peer may hold unsent. A peer that stops
+    // reading while we go on writing (answering its browse requests, say)
+    // would otherwise have us keep every byte.
+    static constexpr qint64 MaxUnsentBytes = 16 * 1024 * 1024;
+
     // Needs the item store, the data saver, the timer service and the server
     // link (with its type "user") to exist.
     PeerMessenger();
