@@ -36,6 +36,8 @@ public:
     // reading while we go on writing (answering its browse requests, say)
     // would otherwise have us keep every byte.
     static constexpr qint64 MaxUnsentBytes = 16 * 1024 * 1024;
+    // How long a listener rests after it failed to accept.
+    static constexpr int AcceptPauseMs = 1000;
 
     // Needs the item store, the data saver, the timer service and the server
     // link (with its type "user") to exist.
@@ -115,6 +117,8 @@ private:
 
     // Accepted connections and relayed requests.
     void AcceptConnection(QTcpServer& io_listener, bool i_obfuscated);
+    // A listener that failed to accept pauses for AcceptPauseMs.
+    void OnAcceptError(QTcpServer& io_listener);
     void OnPeerConnectionRequest(Item* ip_request);
     void OnPeerConnectionRequestRemoved(Item* ip_request);
     void StartConnectionBack(Item* ip_request);
