@@ -234,9 +234,7 @@ bool DNetManager::HandleParentFrame(Link& io_link, quint8 i_code, const QByteArr
             LoseLink(lp_socket, "malformed search");
             return false;
         }
-        if (l_search.m_user != Settings::Get("username"))
-            emit DNetSearchRequest(l_search.m_user, l_search.m_token, l_search.m_query);
-        SendToChildren(DNetMessages::Frame(DNetCode::Search, i_payload));
+        PassOnSearch(l_search, i_payload);
         return FindLink(lp_socket) != nullptr;
     }
     case DNetCode::BranchLevel: {
@@ -312,16 +310,44 @@ bool DNetManager::HandleChildFrame(Link& io_link, quint8 i_code, const QByteArra
     return true;
 }
 
+void DNetManager::PassOnSearch(const DNetSearch& i_search, const QByteArray& i_payload)
+{
+    if (i_search.m_user != Settings::Get("username"))
+        emit DNetSearchRequest(i_search.m_user, i_search.m_token, i_search.m_query);
+    SendToChildren(DNetMessages::Frame(DNetCode::Search, i_payload.left(i_search.m_length)));
+}
+
 void DNetManager::SendToChildren(const QByteArray& i_frame)
 {
     std::vector<QTcpSocket*> l_sockets;
     for (const auto& lp_child : m_children)
         l_sockets.push_back(lp_child->mp_socket);
-    // A write may report a failure at once and so drop a child.
+    // A write may report a failure at once, or leave a child over its limit,
+    // and so drop it.
     for (QTcpSocket* lp_socket : l_sockets) {
         if (FindLink(lp_socket))
-            lp_socket->write(i_frame);
+            SendToLink(lp_socket, i_frame);
     }
+}
+
+bool DNetManager::SendToLink(QTcpSocket* ip_socket, const QByteArray& i_frame)
+{
+    // The far end takes a longer frame for a broken peer and closes.
+    if (i_frame.size() > 4 + qsizetype(DNetFrameReader::MaxFrameLength)) {
+        Log(g_area, 1, QString("Message of %1 bytes not sent: longer than a connection carries").arg(i_frame.size()));
+        return true;
+    }
+    ip_socket->write(i_frame);
+    if (!FindLink(ip_socket))
+        return false;
+    // A child that stops reading would otherwise have us keep every search
+    // sent its way.
+    const qint64 l_unsent = ip_socket->bytesToWrite();
+    if (l_unsent > PeerMessenger::MaxUnsentBytes) {
+        LoseLink(ip_socket, QString("it does not take what we send (%1 bytes waiting)").arg(l_unsent));
+        return false;
+    }
+    return true;
 }
 
 // Hand-over of "D" connections ---------------------------------------------
@@ -378,6 +404,6 @@ void DNetManager::OnDNetConnectionRequested(std::string i_user, QTcpSocket* ip_s
     }
     Adopt(i_user, ip_socket, false);
     Log(g_area, 1, QString("Gained child %1").arg(Text(i_user)));
-    ip_socket->write(DNetMessages::BranchLevelFrame(m_level));
-    ip_socket->write(DNetMessages::BranchRootFrame(m_root));
+    if (SendToLink(ip_socket, DNetMessages::BranchLevelFrame(m_level)))
+        SendToLink(ip_socket, DNetMessages::BranchRootFrame(m_root));
 }

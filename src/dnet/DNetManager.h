@@ -108,7 +108,12 @@ private:
     bool DropLink(QTcpSocket* ip_socket);
     static void DisposeOfSocket(QTcpSocket* ip_socket);
 
+    // Server message 93.
     void HandleSearch(const QByteArray& i_payload);
+    // Offers a search read from i_payload to the shares service (unless it
+    // is our own) and passes it on to every child, only as far as its fields
+    // go: bytes after them would only add to every child's load.
+    void PassOnSearch(const DNetSearch& i_search, const QByteArray& i_payload);
     void HandleCandidates(const QByteArray& i_payload);
     void StartAttempts();
     void ClearAttempts();
@@ -120,6 +125,10 @@ private:
     void SetParentRoot(const std::string& i_root);
     void StartAcceptingChildrenWhenReady();
     void SendToChildren(const QByteArray& i_frame);
+    // Writes a whole frame to a link. A frame longer than a peer may accept
+    // is not sent; a link left holding more unsent than it may is lost.
+    // false when the link was lost on the way.
+    bool SendToLink(QTcpSocket* ip_socket, const QByteArray& i_frame);
 
     qint64 Now() const;
     void RequestConnection(const std::string& i_user);

@@ -36,6 +36,7 @@ bool DNetMessages::ReadSearch(const QByteArray& i_payload, DNetSearch& o_search)
     l_reader.U32(l_unused).Str(l_search.m_user).U32(l_search.m_token).Str(l_search.m_query);
     if (!l_reader.Ok())
         return false;
+    l_search.m_length = i_payload.size() - l_reader.Remaining();
     o_search = std::move(l_search);
     return true;
 }

@@ -46,6 +46,9 @@ struct DNetSearch
     std::string m_user;
     quint32 m_token = 0;
     std::string m_query;
+    // How many bytes of the payload its fields took; a search is passed on
+    // only that far.
+    qsizetype m_length = 0;
 };
 
 struct DNetCandidate

@@ -124,9 +124,7 @@ void DNetManager::HandleSearch(const QByteArray& i_payload)
         Log(g_area, 1, "Malformed search from the server ignored");
         return;
     }
-    if (l_search.m_user != Settings::Get("username"))
-        emit DNetSearchRequest(l_search.m_user, l_search.m_token, l_search.m_query);
-    SendToChildren(DNetMessages::Frame(DNetCode::Search, l_message));
+    PassOnSearch(l_search, l_message);
 }
 
 void DNetManager::HandleCandidates(const QByteArray& i_payload)

@@ -7,6 +7,7 @@
 #include "peer/PeerItems.h"
 
 #include <QTcpSocket>
+#include <QTimer>
 
 using namespace PeerItems;
 
@@ -32,7 +33,25 @@ void PeerMessenger::AcceptConnection(QTcpServer& io_listener, bool i_obfuscated)
     ItemPtr l_item = d.GetType("uninitialized_socket")->NewItem(Value(lp_socket));
     if (i_obfuscated)
         l_item.NewItem("is_obfuscated");
-    m_idleWatch.Watch(lp_socket, PeerNow());
+    if (QTcpSocket* lp_oldest = m_idleWatch.WatchAccepted(lp_socket, PeerNow())) {
+        Log(LogArea, 1,
+            QString("More than %1 accepted connections wait to introduce themselves, closing the oldest.")
+                .arg(PeerIdleWatch::AcceptedLimit));
+        DisposeOfSocket(lp_oldest);
+    }
+}
+
+void PeerMessenger::OnAcceptError(QTcpServer& io_listener)
+{
+    // Out of descriptors, say. The connection stays queued, so accepting at
+    // once would only fail again; the toolkit may also have stopped the
+    // listener for good. Try again a little later.
+    io_listener.pauseAccepting();
+    Log(LogArea, 1,
+        QString("Could not accept a peer connection on port %1: %2. Accepting again in a second.")
+            .arg(io_listener.serverPort())
+            .arg(io_listener.errorString()));
+    QTimer::singleShot(AcceptPauseMs, this, [&io_listener] { io_listener.resumeAccepting(); });
 }
 
 void PeerMessenger::OnPeerConnectionRequest(Item* ip_request)

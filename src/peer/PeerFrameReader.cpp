@@ -118,6 +118,11 @@ PeerReadStep Next(PeerSocketBufferInfo& io_info, QIODevice& io_device, qint64& i
 void MessageDone(PeerSocketBufferInfo& io_info)
 {
     io_info.m_messageLengthRead = false;
-    io_info.m_readBuffer.ResetPositions();
+    // A copy of the message still held elsewhere keeps the old storage
+    // alive until it goes.
+    if (io_info.m_readBuffer.mp_buffer->m_bufferSize > KeptStorage)
+        io_info.m_readBuffer = MemStream();
+    else
+        io_info.m_readBuffer.ResetPositions();
 }
 }

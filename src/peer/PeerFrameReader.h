@@ -23,7 +23,8 @@ struct PeerSocketBufferInfo
     // The peer's name, passed on with the transfer token.
     std::string m_user;
     // The current frame's body as it arrives. Its storage grows only with
-    // the bytes received, and is kept and reused for later frames.
+    // the bytes received; up to PeerFrameReader::KeptStorage of it is kept
+    // and reused for later frames.
     MemStream m_readBuffer;
     // Frames on this socket are masked.
     bool m_obfuscated = false;
@@ -45,12 +46,18 @@ enum class PeerReadStep {
 // it; nothing is consumed beyond complete fields.
 namespace PeerFrameReader
 {
+// The most receive storage a connection keeps between messages. A larger
+// message's storage is given back once it has been handled, so that a
+// connection that once took a large message holds little while it idles.
+constexpr qint32 KeptStorage = 64 * 1024;
+
 // On Message, o_message holds the body from its first byte: on a plain
 // socket the receive stream itself (valid until MessageDone), on an
 // obfuscated one an unmasked copy. On Token, o_token holds the raw token.
 PeerReadStep Next(PeerSocketBufferInfo& io_info, QIODevice& io_device, qint64& io_available, MemStream& o_message,
                   quint32& o_token);
 
-// Readies the record for the next frame once a message has been handled.
+// Readies the record for the next frame once a message has been handled,
+// giving back storage beyond KeptStorage.
 void MessageDone(PeerSocketBufferInfo& io_info);
 }

@@ -9,14 +9,6 @@
 
 using namespace PeerItems;
 
-namespace
-{
-// The most a messaging connection may hold unsent. A peer that stops reading
-// while we go on writing (answering its browse requests, say) would
-// otherwise have us keep every byte.
-constexpr qint64 MaxUnsentBytes = 16 * 1024 * 1024;
-}
-
 bool PeerMessenger::SendMessage(QTcpSocket* ip_socket, MemStream& i_message, bool i_obfuscate)
 {
     const MemStream::Buffer& l_buffer = *i_message.mp_buffer;

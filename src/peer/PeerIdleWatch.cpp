@@ -1,13 +1,27 @@
 #include "peer/PeerIdleWatch.h"
 
+#include <algorithm>
+
 void PeerIdleWatch::Watch(QTcpSocket* ip_socket, const QDateTime& i_now)
 {
     m_since[ip_socket] = i_now;
 }
 
+QTcpSocket* PeerIdleWatch::WatchAccepted(QTcpSocket* ip_socket, const QDateTime& i_now)
+{
+    if (m_since.count(ip_socket) == 0)
+        m_accepted.push_back(ip_socket);
+    Watch(ip_socket, i_now);
+    return m_accepted.size() > AcceptedLimit ? m_accepted.front() : nullptr;
+}
+
 void PeerIdleWatch::Forget(QTcpSocket* ip_socket)
 {
-    m_since.erase(ip_socket);
+    if (m_since.erase(ip_socket) == 0)
+        return;
+    const auto l_accepted = std::find(m_accepted.begin(), m_accepted.end(), ip_socket);
+    if (l_accepted != m_accepted.end())
+        m_accepted.erase(l_accepted);
 }
 
 std::vector<QTcpSocket*> PeerIdleWatch::Expired(const QDateTime& i_now, qint64 i_limitMs) const

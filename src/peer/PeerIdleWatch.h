@@ -2,6 +2,8 @@
 
 #include <QDateTime>
 
+#include <cstddef>
+#include <deque>
 #include <map>
 #include <vector>
 
@@ -14,11 +16,22 @@ class QTcpSocket;
 // nothing, or say it a byte at a time; the sweep drops those whose wait has
 // lasted too long. Traffic does not renew the time: only the awaited
 // message or token ends the wait.
+//
+// Accepted sockets that wait are also bounded in number: each holds a
+// descriptor, and without a bound anyone could take them all before the
+// sweep, leaving none for peers that introduce themselves.
 class PeerIdleWatch
 {
 public:
-    // Starts the watch from i_now.
+    // Accepted sockets that may wait at once, across both listeners.
+    static constexpr std::size_t AcceptedLimit = 256;
+
+    // Starts the watch of a socket of ours from i_now.
     void Watch(QTcpSocket* ip_socket, const QDateTime& i_now);
+    // Starts the watch of an accepted socket from i_now. Returns the oldest
+    // accepted socket still waiting when more than the limit now wait (the
+    // caller closes it, which ends its watch), or null.
+    QTcpSocket* WatchAccepted(QTcpSocket* ip_socket, const QDateTime& i_now);
     void Forget(QTcpSocket* ip_socket);
     bool IsWatched(QTcpSocket* ip_socket) const { return m_since.count(ip_socket) != 0; }
 
@@ -27,4 +40,6 @@ public:
 
 private:
     std::map<QTcpSocket*, QDateTime> m_since;
+    // The accepted sockets among them, oldest first.
+    std::deque<QTcpSocket*> m_accepted;
 };

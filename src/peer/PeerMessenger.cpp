@@ -124,6 +124,10 @@ void PeerMessenger::DataLoaded()
 
     connect(&m_server, &QTcpServer::newConnection, this, &PeerMessenger::OnNewConnection);
     connect(&m_obfuscatedServer, &QTcpServer::newConnection, this, &PeerMessenger::OnNewObfuscatedConnection);
+    for (QTcpServer* lp_listener : {&m_server, &m_obfuscatedServer}) {
+        connect(lp_listener, &QTcpServer::acceptError, this,
+                [this, lp_listener](QAbstractSocket::SocketError) { OnAcceptError(*lp_listener); });
+    }
 }
 
 void PeerMessenger::RequestFileConnectionToUser(std::string i_user)

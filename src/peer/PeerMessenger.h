@@ -32,6 +32,13 @@ class PeerMessenger : public QObject, public DataHandler, public DataLoadedEvent
 public:
     using SocketBufferInfo = PeerSocketBufferInfo;
 
+    // The most a connection to a peer may hold unsent. A peer that stops
+    // reading while we go on writing (answering its browse requests, say)
+    // would otherwise have us keep every byte.
+    static constexpr qint64 MaxUnsentBytes = 16 * 1024 * 1024;
+    // How long a listener rests after it failed to accept.
+    static constexpr int AcceptPauseMs = 1000;
+
     // Needs the item store, the data saver, the timer service and the server
     // link (with its type "user") to exist.
     PeerMessenger();
@@ -110,6 +117,8 @@ private:
 
     // Accepted connections and relayed requests.
     void AcceptConnection(QTcpServer& io_listener, bool i_obfuscated);
+    // A listener that failed to accept pauses for AcceptPauseMs.
+    void OnAcceptError(QTcpServer& io_listener);
     void OnPeerConnectionRequest(Item* ip_request);
     void OnPeerConnectionRequestRemoved(Item* ip_request);
     void StartConnectionBack(Item* ip_request);

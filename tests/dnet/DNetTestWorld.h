@@ -78,6 +78,9 @@ public:
     {
         return QTest::qWaitFor([&] { return mp_socket->state() == QAbstractSocket::UnconnectedState; }, 5000);
     }
+    // Takes no more bytes off the connection: what is sent piles up in the
+    // system's buffers, then at the sender.
+    void StopReading() { mp_socket->setReadBufferSize(1); }
     bool IsOpen() const { return mp_socket->state() == QAbstractSocket::ConnectedState; }
     void Close() { mp_socket->disconnectFromHost(); }
 

@@ -50,6 +50,9 @@ private slots:
     void ChildThatConnectsAgainReplacesItsOldLink();
     void QuietParentIsDroppedAndSocketsAreProbed();
     void BrokenConnectionsAreClosed();
+    void SearchesArePassedOnOnlyAsFarAsRead_data();
+    void SearchesArePassedOnOnlyAsFarAsRead();
+    void ChildThatStopsReadingIsDropped();
     void ResetAndNewLogin();
     void DestructionClosesEverySocketSilently();
 
@@ -446,6 +449,79 @@ void TestDNetManager::BrokenConnectionsAreClosed()
         QVERIFY(!l_world.mp_manager->HasParent());
     }
     QCOMPARE(l_world.m_searches.size(), std::size_t(1));
+}
+
+// Bytes after a search's fields, from the server or the parent, are not
+// passed on: the server's message may be far longer than a child accepts.
+void TestDNetManager::SearchesArePassedOnOnlyAsFarAsRead_data()
+{
+    QTest::addColumn<bool>("fromServer");
+    QTest::addColumn<int>("tail");
+    QTest::newRow("server, nothing after") << true << 0;
+    QTest::newRow("server, a few bytes after") << true << 7;
+    QTest::newRow("server, 2 MiB after") << true << 2 * 1024 * 1024;
+    QTest::newRow("parent, a few bytes after") << false << 7;
+    QTest::newRow("parent, nearly 1 MiB after") << false << 1024 * 1024 - 64;
+}
+
+void TestDNetManager::SearchesArePassedOnOnlyAsFarAsRead()
+{
+    QFETCH(bool, fromServer);
+    QFETCH(int, tail);
+    DNetTestWorld& l_world = *mp_world;
+    FarEnd* lp_parent = l_world.MakeParent("p");
+    FarEnd* lp_child = l_world.MakeChild("k");
+    QVERIFY(lp_parent && lp_child);
+    QVERIFY(lp_child->WaitForFrames(2));
+
+    const QByteArray l_search = SearchPayload("asker", 12, "with a tail");
+    const QByteArray l_payload = l_search + QByteArray(tail, '\xAB');
+    if (fromServer)
+        QVERIFY(l_world.Fake().Send("me", 93, WireWriter().U8(3).Raw(l_payload)));
+    else
+        lp_parent->Send(3, l_payload);
+    QVERIFY(lp_child->WaitForFrames(3));
+    QCOMPARE(lp_child->Frames().at(2), (Frame{3, l_search}));
+    QCOMPARE(l_world.m_searches, (std::vector<Search>{{"asker", 12, "with a tail"}}));
+    QCOMPARE(l_world.mp_manager->ChildNames(), std::vector<std::string>{"k"});
+    QVERIFY(lp_child->IsOpen());
+}
+
+// A child that stops reading is dropped once 16 MiB wait for it; a child
+// that reads gets every search.
+void TestDNetManager::ChildThatStopsReadingIsDropped()
+{
+    DNetTestWorld& l_world = *mp_world;
+    const quint64 l_logStart = GetLogHistory().LastSequence();
+    FarEnd* lp_parent = l_world.MakeParent("p");
+    FarEnd* lp_stalled = l_world.MakeChild("stalled");
+    FarEnd* lp_reader = l_world.MakeChild("reader");
+    QVERIFY(lp_parent && lp_stalled && lp_reader);
+    QVERIFY(lp_stalled->WaitForFrames(2) && lp_reader->WaitForFrames(2));
+    const qsizetype l_greeting = lp_reader->Bytes().size();
+    lp_stalled->StopReading();
+
+    // About 30 MiB of searches: past the limit and whatever the system
+    // buffers on the way.
+    const std::string l_query(120000, 'q');
+    const int l_searches = 256;
+    qsizetype l_expected = l_greeting;
+    for (int l_index = 0; l_index < l_searches; ++l_index) {
+        const QByteArray l_frame = DFrame(3, SearchPayload("asker", quint32(l_index), l_query));
+        l_expected += l_frame.size();
+        lp_parent->SendRaw(l_frame);
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(l_world.mp_manager->ChildNames(), std::vector<std::string>{"reader"}, 60000);
+    QCOMPARE(LogLinesSince("Distributed Network", l_logStart).filter("Lost child stalled").size(), 1);
+
+    QVERIFY(QTest::qWaitFor([&] { return lp_reader->Bytes().size() >= l_expected; }, 60000));
+    QCOMPARE(lp_reader->Bytes().size(), l_expected);
+    const QList<Frame> l_frames = lp_reader->Frames();
+    QCOMPARE(l_frames.size(), 2 + l_searches);
+    QCOMPARE(l_frames.back(), (Frame{3, SearchPayload("asker", quint32(l_searches - 1), l_query)}));
+    QCOMPARE(l_world.m_searches.size(), std::size_t(l_searches));
+    QVERIFY(lp_reader->IsOpen());
+    QVERIFY(l_world.mp_manager->HasParent());
 }
 
 void TestDNetManager::ResetAndNewLogin()

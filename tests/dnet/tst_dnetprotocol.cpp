@@ -89,6 +89,8 @@ void TestDNetProtocol::PayloadsFailOnShortOrOversizedFields()
     QVERIFY(DNetMessages::ReadSearch(WireWriter().U32(0).Str("u").U32(5).Str("Mixed Case").Raw("tail"), l_search));
     QCOMPARE(l_search.m_query, std::string("Mixed Case"));
     QCOMPARE(l_search.m_token, quint32(5));
+    // The fields end before the tail.
+    QCOMPARE(l_search.m_length, qsizetype(4 + 5 + 4 + 14));
     QVERIFY(!DNetMessages::ReadSearch(WireWriter().U32(0).Str("u").U32(5), l_search));
     QVERIFY(!DNetMessages::ReadSearch(WireWriter().U32(0).U32(InputStream::MaxCount + 1).Raw(QByteArray(64, 'a')), l_search));
     qint32 l_level = 0;

@@ -69,6 +69,8 @@ public:
     quint16 ObfuscatedPort() const;
     bool PlainListening() const;
     bool ObfuscatedListening() const;
+    // The messenger's listeners, plain first, once loaded.
+    const std::vector<QTcpServer*>& Listeners() const { return m_listeners; }
     std::vector<quint16> m_configuredPorts;
 
     // The peer layer's clock.

@@ -270,6 +270,59 @@ private slots:
         QVERIFY(!l_outcome.m_tooLong);
     }
 
+    // Storage beyond a small working size is given back once a message has
+    // been handled: a connection that once took a large message holds
+    // little while it idles. Up to that size it is kept for the next one.
+    void largeMessagesGiveTheirStorageBack_data()
+    {
+        QTest::addColumn<bool>("obfuscated");
+        QTest::addColumn<int>("size");
+        QTest::addColumn<int>("piece");  // bytes per delivery
+        const int l_kept = PeerFrameReader::KeptStorage;
+        const int l_whole = 1 << 30;
+        for (const bool l_obfuscated : {false, true}) {
+            const char* lp_kind = l_obfuscated ? "obfuscated" : "plain";
+            QTest::addRow("%s, small", lp_kind) << l_obfuscated << 100 << l_whole;
+            QTest::addRow("%s, at the working size", lp_kind) << l_obfuscated << l_kept << l_whole;
+            QTest::addRow("%s, one byte over", lp_kind) << l_obfuscated << l_kept + 1 << l_whole;
+            QTest::addRow("%s, 1 MiB at once", lp_kind) << l_obfuscated << 1048576 << l_whole;
+            QTest::addRow("%s, 1 MiB in pieces", lp_kind) << l_obfuscated << 1048576 << 4000;
+        }
+    }
+    void largeMessagesGiveTheirStorageBack()
+    {
+        QFETCH(bool, obfuscated);
+        QFETCH(int, size);
+        QFETCH(int, piece);
+        const auto l_wire = [obfuscated](const QByteArray& i_body) {
+            return obfuscated ? FakePeerFrames::Masked(i_body, 0x2468ACE0) : FakePeerFrames::Plain(i_body);
+        };
+        const auto l_capacity = [](const PeerSocketBufferInfo& i_info) { return i_info.m_readBuffer.mp_buffer->m_bufferSize; };
+        PeerSocketBufferInfo l_info;
+        l_info.m_obfuscated = obfuscated;
+        ByteFeed l_feed;
+        Outcome l_outcome;
+        const QByteArray l_body = Body(size, 3);
+        const QByteArray l_bytes = l_wire(l_body);
+        for (qsizetype l_at = 0; l_at < l_bytes.size(); l_at += piece) {
+            l_feed.Feed(l_bytes.mid(l_at, piece));
+            ReadAll(l_info, l_feed, l_outcome);
+        }
+        QCOMPARE(l_outcome.m_messages.size(), 1);
+        QVERIFY(l_outcome.m_messages.front() == l_body);
+        QVERIFY2(l_capacity(l_info) <= PeerFrameReader::KeptStorage, qPrintable(QString::number(l_capacity(l_info))));
+        if (size <= PeerFrameReader::KeptStorage)
+            QVERIFY(l_capacity(l_info) >= size);
+
+        // The next message is read as well and leaves no more behind.
+        l_feed.Feed(l_wire("after"));
+        ReadAll(l_info, l_feed, l_outcome);
+        QCOMPARE(l_outcome.m_messages.size(), 2);
+        QCOMPARE(l_outcome.m_messages.back(), QByteArray("after"));
+        QVERIFY(l_capacity(l_info) <= PeerFrameReader::KeptStorage);
+        QVERIFY(!l_outcome.m_tooLong);
+    }
+
     void anEmptyFrameIsDeliveredAtOnce()
     {
         PeerSocketBufferInfo l_info;
