@@ -2,6 +2,8 @@
 
 #include <QtEndian>
 
+#include <utility>
+
 void FrameReader::Append(const QByteArray& i_bytes)
 {
     // Drop what was consumed before growing, so the buffer never holds more
@@ -11,6 +13,16 @@ void FrameReader::Append(const QByteArray& i_bytes)
         m_readIndex = 0;
     }
     m_buffer.append(i_bytes);
+}
+
+void FrameReader::Append(QByteArray&& i_bytes)
+{
+    if (Buffered() > 0) {
+        Append(static_cast<const QByteArray&>(i_bytes));
+        return;
+    }
+    m_buffer = std::move(i_bytes);
+    m_readIndex = 0;
 }
 
 FrameReader::Result FrameReader::Next(quint32& o_code, QByteArray& o_payload)
@@ -25,10 +37,25 @@ FrameReader::Result FrameReader::Next(quint32& o_code, QByteArray& o_payload)
     if (l_available - 4 < static_cast<qsizetype>(l_length))
         return Result::NeedMore;
     o_code = m_codeBytes == 4 ? qFromLittleEndian<quint32>(lp_data + 4) : static_cast<quint8>(lp_data[4]);
-    o_payload = QByteArray(lp_data + 4 + m_codeBytes, static_cast<qsizetype>(l_length) - m_codeBytes);
-    m_readIndex += 4 + static_cast<qsizetype>(l_length);
-    if (m_readIndex == m_buffer.size())
-        Clear();
+    const qsizetype l_payloadStart = m_readIndex + 4 + m_codeBytes;
+    const qsizetype l_frameEnd = m_readIndex + 4 + static_cast<qsizetype>(l_length);
+    const qsizetype l_payloadSize = l_frameEnd - l_payloadStart;
+    const qsizetype l_after = m_buffer.size() - l_frameEnd;
+    if (l_payloadSize == 0 || l_payloadSize < l_after) {
+        o_payload = QByteArray(m_buffer.constData() + l_payloadStart, l_payloadSize);
+        m_readIndex = l_frameEnd;
+        if (m_readIndex == m_buffer.size())
+            Clear();
+        return Result::Frame;
+    }
+    // Hand the storage over: cutting the end and then the front of an array
+    // that nothing else shares moves no byte.
+    QByteArray l_frames = std::move(m_buffer);
+    m_buffer = l_after > 0 ? QByteArray(l_frames.constData() + l_frameEnd, l_after) : QByteArray();
+    m_readIndex = 0;
+    l_frames.truncate(l_frameEnd);
+    l_frames.remove(0, l_payloadStart);
+    o_payload = std::move(l_frames);
     return Result::Frame;
 }
 

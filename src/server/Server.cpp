@@ -90,11 +90,13 @@ void Server::Connect()
 
 void Server::Disconnect()
 {
-    if (m_state != State::LoggedIn)
+    // The user's word also ends the retries after an abrupt loss, between
+    // attempts as much as during one.
+    m_abruptlyDisconnected = false;
+    if (m_state == State::Disconnected)
         return;
     DropConnection();
     m_state = State::Disconnected;
-    m_abruptlyDisconnected = false;
     emit Disconnected();
     ClearOnlineUsers();
 }
@@ -136,7 +138,8 @@ void Server::OnSocketConnected()
     // route, a dead NAT entry) is otherwise never noticed while it is quiet.
     mp_socket->setSocketOption(QAbstractSocket::KeepAliveOption, 1);
     SendLogin();
-    m_abruptlyDisconnected = false;
+    // The abrupt state stays until the server answers the login: a server
+    // that is restarting may accept connections and drop them unanswered.
     m_connectTimer.start(m_loginTimeoutMs);
 }
 
@@ -153,6 +156,7 @@ void Server::OnLoginAccepted()
 {
     m_connectTimer.stop();
     m_state = State::LoggedIn;
+    m_abruptlyDisconnected = false;
     Log("server", 1, "Logged in");
     emit Connected();
     if (m_state == State::LoggedIn)
@@ -164,6 +168,8 @@ void Server::OnLoginRefused(const std::string& i_reason)
     Log("server", 1, QString("Login refused: %1").arg(QString::fromStdString(i_reason)));
     DropConnection();
     m_state = State::Disconnected;
+    // Retrying a refused login would only be refused again.
+    m_abruptlyDisconnected = false;
     emit ConnectionFailed(i_reason);
 }
 

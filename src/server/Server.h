@@ -81,8 +81,12 @@ public:
     void DataLoaded() override;
 
     void Connect();
+    // Ends the link, logged in or still connecting or logging in (signalled
+    // as Disconnected), and the retries after an abrupt loss.
     void Disconnect();
     bool IsConnected() const;
+    // The link was lost while logged in, and the half-minute tick tries again
+    // until a login is accepted or refused, or the user disconnects.
     bool IsAbruptlyDisconnected() const;
     State GetState() const { return m_state; }
 

@@ -2,9 +2,8 @@
 
 #include "core/io/UserStats.h"
 
-ServerMessageReader::ServerMessageReader(const QByteArray& i_payload)
+ServerMessageReader::ServerMessageReader(const QByteArray& i_payload) : m_stream(i_payload)
 {
-    m_stream.WriteBuffer(i_payload.constData(), static_cast<unsigned long>(i_payload.size()));
 }
 
 ServerMessageReader& ServerMessageReader::U8(quint8& o_value)

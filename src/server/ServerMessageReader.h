@@ -1,10 +1,11 @@
 #pragma once
 
-#include "core/io/MemStream.h"
+#include "core/io/ByteArrayInputStream.h"
 
 #include <QByteArray>
 #include <QtGlobal>
 
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -13,7 +14,8 @@ class UserStats;
 // Reads the fields of one message from the server. The first field that
 // cannot be read (the payload ends early, or a string or count is over the
 // stream limits) marks the reader failed; later reads then fail too, so a
-// handler reads every field and checks Ok() once before it acts.
+// handler reads every field and checks Ok() once before it acts. The
+// payload is read in place: the reader shares it and copies none of it.
 class ServerMessageReader
 {
 public:
@@ -31,7 +33,11 @@ public:
     ServerMessageReader& StatsList(std::vector<UserStats>& o_list);
 
     bool Ok() const { return m_ok; }
-    qint32 Remaining() const { return m_stream.GetPendingReadLength(); }
+    // Frames stay far below 2 GiB; more would read as the most qint32 holds.
+    qint32 Remaining() const
+    {
+        return static_cast<qint32>(qMin<qsizetype>(m_stream.GetPendingReadLength(), std::numeric_limits<qint32>::max()));
+    }
     bool AtEnd() const { return Remaining() == 0; }
 
 private:
@@ -39,6 +45,6 @@ private:
     template <typename T>
     ServerMessageReader& List(std::vector<T>& o_list, ServerMessageReader& (ServerMessageReader::*ip_readElement)(T&));
 
-    MemStream m_stream;
+    ByteArrayInputStream m_stream;
     bool m_ok = true;
 };

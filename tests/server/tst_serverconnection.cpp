@@ -23,6 +23,11 @@ private:
     int* mp_count;
 };
 
+// Where the link is when the user disconnects.
+enum class Stage { Connecting, LoggingIn, BetweenRetries, RetryConnecting, RetryLoggingIn };
+
+// How a retry's connection ends before the login is answered.
+enum class Loss { DroppedAtAccept, DroppedAtLogin, LoginUnanswered };
 
 }  // namespace
 
@@ -43,8 +48,12 @@ private slots:
     void RequestsDroppedUnlessLoggedIn();
     void ConnectedComesBeforeAfterLoginWork();
     void AfterLoginWorkRepeatsAtEveryLogin();
-    void DisconnectOnlyWhenLoggedIn();
+    void DisconnectWhileLoggedIn();
+    void DisconnectEndsAttemptsAndRetries_data();
+    void DisconnectEndsAttemptsAndRetries();
     void AbruptLossRetriesOnTheHalfMinuteTick();
+    void RetryLostBeforeTheLoginAnswerKeepsRetrying_data();
+    void RetryLostBeforeTheLoginAnswerKeepsRetrying();
     void RefusalAfterAbruptLossEndsRetries();
     void OversizedFrameIsAProtocolError();
     void PortForwardingFollowsUseUpnp();
@@ -52,6 +61,9 @@ private slots:
 
 private:
     void Record();
+    // Logs in, then the server drops the link: the link is abruptly
+    // disconnected and retries on the half-minute tick.
+    void LoseLoggedInLink();
 
     std::unique_ptr<ServerTestSetup> mp_setup;
     QStringList m_events;
@@ -78,6 +90,14 @@ void TestServerConnection::Record()
     connect(&l_server, &Server::Disconnected, this, [this]() { m_events << "Disconnected"; });
     connect(&l_server, &Server::ConnectionFailed, this,
             [this](std::string i_reason) { m_events << "ConnectionFailed:" + QString::fromStdString(i_reason); });
+}
+
+void TestServerConnection::LoseLoggedInLink()
+{
+    QVERIFY(mp_setup->LogIn());
+    mp_setup->m_fake.DropClient("alice");
+    QTRY_VERIFY(mp_setup->Link().IsAbruptlyDisconnected());
+    QCOMPARE(mp_setup->Link().GetState(), Server::State::Disconnected);
 }
 
 void TestServerConnection::LoginSendsNameDigestAndVersions()
@@ -299,7 +319,7 @@ void TestServerConnection::AfterLoginWorkRepeatsAtEveryLogin()
     }
 }
 
-void TestServerConnection::DisconnectOnlyWhenLoggedIn()
+void TestServerConnection::DisconnectWhileLoggedIn()
 {
     Server& l_server = mp_setup->Link();
     l_server.Disconnect();
@@ -335,6 +355,69 @@ void TestServerConnection::DisconnectOnlyWhenLoggedIn()
     QTest::qWait(50);
     QCOMPARE(mp_setup->m_fake.ConnectionCount(), 1);
     QCOMPARE(m_events.size(), 3);
+}
+
+void TestServerConnection::DisconnectEndsAttemptsAndRetries_data()
+{
+    QTest::addColumn<int>("stage");
+    QTest::addColumn<QStringList>("signalled");
+    const QStringList l_disconnected{"Disconnected"};
+    QTest::newRow("connecting") << int(Stage::Connecting) << l_disconnected;
+    QTest::newRow("logging in") << int(Stage::LoggingIn) << l_disconnected;
+    // Nothing is open between retries: the loss was signalled already.
+    QTest::newRow("between retries") << int(Stage::BetweenRetries) << QStringList();
+    QTest::newRow("retry connecting") << int(Stage::RetryConnecting) << l_disconnected;
+    QTest::newRow("retry logging in") << int(Stage::RetryLoggingIn) << l_disconnected;
+}
+
+void TestServerConnection::DisconnectEndsAttemptsAndRetries()
+{
+    QFETCH(int, stage);
+    QFETCH(QStringList, signalled);
+    Server& l_server = mp_setup->Link();
+    FakeCentralServer& l_fake = mp_setup->m_fake;
+    QTimer& l_tick = mp_setup->mp_timers->m_everyHalfMinute;
+    // Short enough that a timer left running would fire within the test.
+    l_server.SetAttemptTimeouts(150, 150);
+    const Stage l_stage = Stage(stage);
+    const bool l_retrying = l_stage != Stage::Connecting && l_stage != Stage::LoggingIn;
+    if (l_retrying)
+        LoseLoggedInLink();
+    Settings::Set("username", "alice");
+    l_fake.SetSilentLogin(true);
+    const int l_logins = l_fake.CountOf(1);
+    if (l_stage == Stage::Connecting || l_stage == Stage::LoggingIn)
+        l_server.Connect();
+    else if (l_stage != Stage::BetweenRetries)
+        Fire(l_tick);
+    if (l_stage == Stage::LoggingIn || l_stage == Stage::RetryLoggingIn) {
+        QVERIFY(l_fake.WaitFor(1, l_logins + 1));
+        QCOMPARE(l_server.GetState(), Server::State::LoggingIn);
+    } else if (l_stage != Stage::BetweenRetries) {
+        QCOMPARE(l_server.GetState(), Server::State::Connecting);
+    }
+
+    m_events.clear();
+    l_server.Disconnect();
+    QCOMPARE(m_events, signalled);
+    QCOMPARE(l_server.GetState(), Server::State::Disconnected);
+    QVERIFY(!l_server.IsAbruptlyDisconnected());
+
+    // No timer of the ended attempt reports later, no login follows a
+    // connection that the system completed anyway, and no tick retries.
+    QTest::qWait(300);
+    QTRY_COMPARE(l_fake.ClientCount(), 0);
+    const int l_connections = l_fake.ConnectionCount();
+    Fire(l_tick);
+    QTest::qWait(50);
+    QCOMPARE(m_events, signalled);
+    QCOMPARE(l_fake.ConnectionCount(), l_connections);
+    QCOMPARE(l_fake.CountOf(1), l_stage == Stage::LoggingIn || l_stage == Stage::RetryLoggingIn ? l_logins + 1 : l_logins);
+
+    // The user may connect again at once.
+    l_fake.SetSilentLogin(false);
+    l_server.Connect();
+    QTRY_VERIFY(l_server.IsConnected());
 }
 
 void TestServerConnection::AbruptLossRetriesOnTheHalfMinuteTick()
@@ -386,13 +469,65 @@ void TestServerConnection::AbruptLossRetriesOnTheHalfMinuteTick()
     QCOMPARE(m_events, (QStringList{"Connecting", "Connected"}));
 }
 
+void TestServerConnection::RetryLostBeforeTheLoginAnswerKeepsRetrying_data()
+{
+    QTest::addColumn<int>("loss");
+    QTest::newRow("dropped as it is accepted") << int(Loss::DroppedAtAccept);
+    QTest::newRow("dropped as the login arrives") << int(Loss::DroppedAtLogin);
+    QTest::newRow("login unanswered until the timeout") << int(Loss::LoginUnanswered);
+}
+
+void TestServerConnection::RetryLostBeforeTheLoginAnswerKeepsRetrying()
+{
+    QFETCH(int, loss);
+    Server& l_server = mp_setup->Link();
+    FakeCentralServer& l_fake = mp_setup->m_fake;
+    QTimer& l_tick = mp_setup->mp_timers->m_everyHalfMinute;
+    l_server.SetAttemptTimeouts(3000, 150);
+    LoseLoggedInLink();
+
+    // A server that is restarting: it takes connections and lets them go.
+    bool l_restarting = true;
+    if (Loss(loss) == Loss::DroppedAtAccept) {
+        connect(&l_fake, &FakeCentralServer::ClientConnected, this, [&]() {
+            if (l_restarting)
+                l_fake.DropClient();
+        });
+    } else if (Loss(loss) == Loss::DroppedAtLogin) {
+        connect(&l_fake, &FakeCentralServer::MessageReceived, this, [&](QString, quint32 i_code) {
+            if (l_restarting && i_code == 1)
+                l_fake.DropClient();
+        });
+    } else {
+        l_fake.SetSilentLogin(true);
+    }
+
+    m_events.clear();
+    for (int l_attempt = 1; l_attempt <= 3; ++l_attempt) {
+        Fire(l_tick);
+        QTRY_COMPARE(m_events.size(), 3 * l_attempt);
+        QCOMPARE(m_events.mid(3 * (l_attempt - 1)),
+                 (QStringList{"Connecting", "ConnectionFailed:socket error", "Disconnected"}));
+        QCOMPARE(l_fake.ConnectionCount(), 1 + l_attempt);
+        QVERIFY(l_server.IsAbruptlyDisconnected());
+    }
+
+    // The server is up again: the next tick logs in and ends the retries.
+    l_restarting = false;
+    l_fake.SetSilentLogin(false);
+    Fire(l_tick);
+    QTRY_VERIFY(l_server.IsConnected());
+    QVERIFY(!l_server.IsAbruptlyDisconnected());
+    Fire(l_tick);
+    QTest::qWait(50);
+    QCOMPARE(l_fake.ConnectionCount(), 5);
+}
+
 void TestServerConnection::RefusalAfterAbruptLossEndsRetries()
 {
     Server& l_server = mp_setup->Link();
     FakeCentralServer& l_fake = mp_setup->m_fake;
-    QVERIFY(mp_setup->LogIn());
-    l_fake.DropClient("alice");
-    QTRY_VERIFY(l_server.IsAbruptlyDisconnected());
+    LoseLoggedInLink();
     l_fake.RefuseLogins("INVALIDPASS");
     m_events.clear();
     bool l_flagAtRefusal = true;

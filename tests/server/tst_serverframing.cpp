@@ -1,5 +1,6 @@
 // Cutting the server's byte stream into frames, and reading and writing
 // message fields with bounds.
+#include "HeapMeter.h"
 #include "WireBytes.h"
 
 #include "core/io/Stream.h"
@@ -10,6 +11,30 @@
 
 #include <QTest>
 
+namespace {
+
+// [u32 length][code of 4 or 1 bytes][payload], written by hand.
+QByteArray FrameOf(int i_codeBytes, quint32 i_code, const QByteArray& i_payload)
+{
+    WireWriter l_frame;
+    l_frame.U32(static_cast<quint32>(i_payload.size() + i_codeBytes));
+    if (i_codeBytes == 4)
+        l_frame.U32(i_code);
+    else
+        l_frame.U8(static_cast<quint8>(i_code));
+    return l_frame.Raw(i_payload);
+}
+
+QByteArray Pattern(int i_size)
+{
+    QByteArray l_bytes(i_size, Qt::Uninitialized);
+    for (int l_index = 0; l_index < i_size; ++l_index)
+        l_bytes[l_index] = static_cast<char>(l_index * 7 + l_index / 251);
+    return l_bytes;
+}
+
+}  // namespace
+
 class TestServerFraming : public QObject
 {
     Q_OBJECT
@@ -19,6 +44,9 @@ private slots:
     void SeveralFramesInOneChunk();
     void ImpossibleLengthsAreErrors();
     void LongFrameWithinLimitWaits();
+    void PayloadKeepsTheBufferStorage_data();
+    void PayloadKeepsTheBufferStorage();
+    void LargePayloadReachesTheReaderUncopied();
     void WriterProducesTheWireLayout();
     void ReaderFailsOnShortPayloadAndStaysFailed();
     void ReaderRefusesOversizedStringsAndCounts();
@@ -96,6 +124,88 @@ void TestServerFraming::LongFrameWithinLimitWaits()
     quint32 l_code = 0;
     QByteArray l_payload;
     QCOMPARE(l_reader.Next(l_code, l_payload), ServerFrameReader::Result::NeedMore);
+}
+
+void TestServerFraming::PayloadKeepsTheBufferStorage_data()
+{
+    QTest::addColumn<int>("codeBytes");
+    QTest::addColumn<bool>("smallFrameBefore");
+    QTest::addColumn<int>("nextFrameBytesAfter");
+    QTest::newRow("server frame alone") << 4 << false << 0;
+    QTest::newRow("server frame after a small one") << 4 << true << 0;
+    QTest::newRow("server frame, next one begun") << 4 << false << 9;
+    QTest::newRow("server frame between others") << 4 << true << 3;
+    QTest::newRow("distributed frame alone") << 1 << false << 0;
+    QTest::newRow("distributed frame between others") << 1 << true << 6;
+}
+
+void TestServerFraming::PayloadKeepsTheBufferStorage()
+{
+    QFETCH(int, codeBytes);
+    QFETCH(bool, smallFrameBefore);
+    QFETCH(int, nextFrameBytesAfter);
+    const QByteArray l_small = FrameOf(codeBytes, 5, "ab");
+    const QByteArray l_big = Pattern(4096);
+    const QByteArray l_next = FrameOf(codeBytes, 7, "next frame");
+    const qsizetype l_bigAt = (smallFrameBefore ? l_small.size() : 0) + 4 + codeBytes;
+
+    QByteArray l_bytes = (smallFrameBefore ? l_small : QByteArray()) + FrameOf(codeBytes, 6, l_big)
+        + l_next.left(nextFrameBytesAfter);
+    const char* lp_storage = l_bytes.constData();
+    FrameReader l_reader(codeBytes, 1u << 20);
+    l_reader.Append(std::move(l_bytes));
+
+    quint32 l_code = 0;
+    QByteArray l_payload;
+    if (smallFrameBefore) {
+        QCOMPARE(l_reader.Next(l_code, l_payload), FrameReader::Result::Frame);
+        QCOMPARE(l_payload, QByteArray("ab"));
+    }
+    QByteArray l_bigPayload;
+    QCOMPARE(l_reader.Next(l_code, l_bigPayload), FrameReader::Result::Frame);
+    QCOMPARE(l_code, 6u);
+    QCOMPARE(l_bigPayload, l_big);
+    // Handed over in the bytes as they arrived, not copied out of them.
+    QCOMPARE(static_cast<const void*>(l_bigPayload.constData()), static_cast<const void*>(lp_storage + l_bigAt));
+    QCOMPARE(l_reader.Buffered(), nextFrameBytesAfter);
+
+    // The stream goes on, and what follows never lands in the payload.
+    l_reader.Append(l_next.mid(nextFrameBytesAfter) + FrameOf(codeBytes, 8, Pattern(100)));
+    QCOMPARE(l_reader.Next(l_code, l_payload), FrameReader::Result::Frame);
+    QCOMPARE(l_code, 7u);
+    QCOMPARE(l_payload, QByteArray("next frame"));
+    QCOMPARE(l_reader.Next(l_code, l_payload), FrameReader::Result::Frame);
+    QCOMPARE(l_payload, Pattern(100));
+    QCOMPARE(l_reader.Next(l_code, l_payload), FrameReader::Result::NeedMore);
+    QCOMPARE(l_bigPayload, l_big);
+}
+
+void TestServerFraming::LargePayloadReachesTheReaderUncopied()
+{
+    if (!HeapMeter::Available())
+        QSKIP("Counting the heap needs AddressSanitizer");
+    const int l_fillerSize = 32 * 1024 * 1024;
+    const int l_chunkSize = 64 * 1024;
+    ServerFrameReader l_reader;
+    {
+        const QByteArray l_stream
+            = WireWriter::Frame(13, WireWriter().Str("room").Str("bob").Str("hi").Raw(QByteArray(l_fillerSize, 'x')));
+        // As a socket delivers them: a chunk at a time, each handed over.
+        for (qsizetype l_at = 0; l_at < l_stream.size(); l_at += l_chunkSize)
+            l_reader.Append(l_stream.mid(l_at, l_chunkSize));
+    }
+
+    HeapMeter l_meter;
+    quint32 l_code = 0;
+    QByteArray l_payload;
+    QCOMPARE(l_reader.Next(l_code, l_payload), ServerFrameReader::Result::Frame);
+    ServerMessageReader l_message(l_payload);
+    std::string l_room, l_user, l_text;
+    QVERIFY(l_message.Str(l_room).Str(l_user).Str(l_text).Ok());
+    QCOMPARE(l_text, std::string("hi"));
+    QCOMPARE(l_message.Remaining(), l_fillerSize);
+    // A copy of the payload would cost 32 MiB.
+    QVERIFY2(l_meter.Peak() < 1024 * 1024, QByteArray::number(l_meter.Peak()));
 }
 
 void TestServerFraming::WriterProducesTheWireLayout()

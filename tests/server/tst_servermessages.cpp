@@ -4,6 +4,7 @@
 
 #include "core/io/Stream.h"
 #include "core/log/LogService.h"
+#include "server/ServerFrameReader.h"
 
 #include <QRandomGenerator>
 #include <QStringList>
@@ -78,6 +79,7 @@ private slots:
     void StatisticsRoomListPrivilegesAndFailures();
     void DistributedMessagesPassUnparsed();
     void MalformedFramesKeepTheStream();
+    void LargestFrameAndTheNextOnePassIntact();
     void RandomPayloadsNeverBreakTheLink();
 
 private:
@@ -545,6 +547,27 @@ void TestServerMessages::MalformedFramesKeepTheStream()
     QCOMPARE(l_log.filter("Malformed server message 13 ignored").size(), 2);
     QCOMPARE(l_log.filter("Malformed server message 14 ignored").size(), 2);
     QCOMPARE(l_log.filter("Unknown server message 9999 skipped").size(), 1);
+}
+
+void TestServerMessages::LargestFrameAndTheNextOnePassIntact()
+{
+    QList<std::string> l_chat;
+    connect(mp_setup->mp_server.get(), &Server::RoomChat, this, [&](std::string, std::string i_user, std::string i_text) {
+        l_chat << i_user + ":" + i_text;
+    });
+    // Bytes after the fields are ignored: they fill the frame to the limit.
+    const QByteArray l_fields = WireWriter().Str("lobby").Str("bob").Str("big");
+    const qsizetype l_filler = qsizetype(ServerFrameReader::MaxFrameLength) - 4 - l_fields.size();
+    QByteArray l_bytes = WireWriter::Frame(13, l_fields + QByteArray(l_filler, 'f'));
+    QCOMPARE(l_bytes.size(), qsizetype(ServerFrameReader::MaxFrameLength) + 4);
+    // The next frame follows in the same write, so that it shares a read
+    // with the big one's last bytes.
+    l_bytes += WireWriter::Frame(13, WireWriter().Str("lobby").Str("carol").Str("small"));
+    QVERIFY(mp_setup->m_fake.SendRaw("alice", l_bytes));
+    l_bytes.clear();
+    QTRY_COMPARE_WITH_TIMEOUT(l_chat.size(), 2, 20000);
+    QCOMPARE(l_chat, (QList<std::string>{"bob:big", "carol:small"}));
+    QVERIFY(mp_setup->Link().IsConnected());
 }
 
 void TestServerMessages::RandomPayloadsNeverBreakTheLink()

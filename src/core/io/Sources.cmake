@@ -5,6 +5,8 @@ list(APPEND KSTR_CORE_SOURCES
   io/Stream.cpp
   io/MemStream.h
   io/MemStream.cpp
+  io/ByteArrayInputStream.h
+  io/ByteArrayInputStream.cpp
   io/Persistent.h
   io/FileInfo.h
   io/FileInfo.cpp

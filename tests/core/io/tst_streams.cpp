@@ -1,3 +1,4 @@
+#include "core/io/ByteArrayInputStream.h"
 #include "core/io/MemStream.h"
 #include "core/io/Stream.h"
 #include "ChildProcess.h"
@@ -33,6 +34,7 @@ private slots:
     void ContainerLimit();
     void NulEndsString();
     void ShortReadConsumesNothing();
+    void ByteArrayStreamReadsTheArray();
     void FailingSinkStopsWrite();
     void GrowthAndPending();
     void CopiesShareBuffer();
@@ -191,6 +193,36 @@ void TestStreams::ShortReadConsumesNothing()
     QVERIFY(!l_string.Read(l_text));
     QCOMPARE(l_text, std::string("old"));
     QCOMPARE(l_string.GetPendingReadLength(), 3);
+}
+
+void TestStreams::ByteArrayStreamReadsTheArray()
+{
+    MemStream l_written;
+    QVERIFY(l_written.Write(std::string("abc")) && l_written.Write(-5) && l_written.Write(quint8(9)));
+    QByteArray l_bytes = Content(l_written);
+    ByteArrayInputStream l_stream(l_bytes);
+    // The stream holds its own reference: the caller's array may change.
+    l_bytes.fill('\0');
+    std::string l_text;
+    int l_int = 0;
+    QVERIFY(l_stream.Read(l_text) && l_stream.Read(l_int));
+    QCOMPARE(l_text, std::string("abc"));
+    QCOMPARE(l_int, -5);
+    QCOMPARE(l_stream.GetPendingReadLength(), 1);
+
+    // A short read consumes nothing, as for every stream.
+    qint64 l_wide = 3;
+    QVERIFY(!l_stream.Read(l_wide));
+    QCOMPARE(l_wide, qint64(3));
+    quint8 l_byte = 0;
+    QVERIFY(l_stream.Read(l_byte));
+    QCOMPARE(l_byte, quint8(9));
+    QVERIFY(!l_stream.Read(l_byte));
+    QCOMPARE(l_stream.GetPendingReadLength(), 0);
+
+    ByteArrayInputStream l_empty{QByteArray()};
+    QVERIFY(l_empty.ReadBuffer(nullptr, 0));
+    QVERIFY(!l_empty.Read(l_byte));
 }
 
 void TestStreams::FailingSinkStopsWrite()
