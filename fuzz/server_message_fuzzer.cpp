@@ -2,9 +2,11 @@
 // them: the server's frame reader cuts them into messages and the link's
 // message handler reads each one, while the link is logging in or logged in
 // (the first byte chooses; the link reaches that state over a new loopback
-// connection, as it does with a server, which hangs up after the input). Beyond not crashing:
+// connection, as it does with a server, which hangs up after the input).
+// Beyond not crashing:
 //   - the frame reader reads the same frames whether the bytes come at once
 //     or in pieces;
+//   - only a login answer changes the link's state;
 //   - a message that the handler ignores (unreadable, unknown, or a login
 //     answer outside a login) changes nothing: the store's dump, the link's
 //     state and its signals (but one, see CountSignals) stay as they were;
@@ -15,12 +17,13 @@
 #include "support/LoopbackServerLink.h"
 #include "support/StoreDump.h"
 
-#include "core/persist/Settings.h"
 #include "core/store/Data.h"
 #include "server/ServerMessageHandler.h"
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
+#include <string>
 
 namespace
 {
@@ -94,10 +97,12 @@ private:
         m_signals = 0;
         m_log.Clear();
         mp_handler->Handle(i_frame.m_code, i_frame.m_payload);
+        const std::string l_message = "message " + std::to_string(i_frame.m_code);
+        if (i_frame.m_code != Server::LoginCode && mp_link->Link().GetState() != l_state)
+            OracleFailed(l_message + ", not a login answer, changed the link's state");
         if (!m_log.Saw("server", {"ignored", "skipped"}))
             return;
         const std::string l_after = DumpStore();
-        const std::string l_message = "message " + std::to_string(i_frame.m_code);
         if (l_after != l_before)
             OracleFailed("an ignored " + l_message + " changed the store", FirstDifference(l_before, l_after));
         if (mp_link->Link().GetState() != l_state)
