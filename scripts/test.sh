@@ -1,14 +1,14 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds everything with AddressSanitizer and
-# UndefinedBehaviorSanitizer, runs the peer message fuzz target for a bounded
-# time (60 s; KSTR_FUZZ_SECONDS changes it, 0 skips it) and then every test
-# headless.
+# UndefinedBehaviorSanitizer, runs every fuzz target for its share of a
+# bounded time (120 s in all; KSTR_FUZZ_SECONDS changes it, 0 skips them) and
+# then every test headless.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
 cmake -S . -B build/test -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKSTR_SANITIZE=ON -DKSTR_BUILD_TESTS=ON
 cmake --build build/test
-fuzz_seconds="${KSTR_FUZZ_SECONDS:-60}"
+fuzz_seconds="${KSTR_FUZZ_SECONDS:-120}"
 if [ "$fuzz_seconds" != 0 ]; then
   scripts/fuzz.sh "$fuzz_seconds"
 fi
