@@ -190,3 +190,13 @@ QString ConvertLinks(const QString& i_text)
     }
     return l_result;
 }
+
+std::string ToLatin1Text(const QString& i_text)
+{
+    return i_text.toLatin1().toStdString();
+}
+
+QString FromLatin1Text(const std::string& i_text)
+{
+    return QString::fromLatin1(i_text.data(), static_cast<qsizetype>(i_text.size()));
+}

@@ -36,3 +36,8 @@ QString EscapeHTML(const QString& i_text);
 // escaped into an anchor on itself. An address ends at white space, '"',
 // '<' or '>', so it can never leave the quoted link target.
 QString ConvertLinks(const QString& i_text);
+
+// Names, settings and action texts cross between widgets and the store as
+// 8-bit Latin-1 text; a character outside Latin-1 becomes "?".
+std::string ToLatin1Text(const QString& i_text);
+QString FromLatin1Text(const std::string& i_text);

@@ -1,0 +1,69 @@
+#pragma once
+
+#include "core/store/Events.h"
+#include "ui/frame/ItemListRows.h"
+
+#include <QDialog>
+
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+
+class Data;
+class Item;
+class QListWidgetItem;
+class QTreeWidgetItem;
+class Type;
+
+namespace Ui {
+class DataDialog;
+}
+
+// A debugging window over the whole item store: every type with its kind
+// and live item count, the items of the chosen type, and the connections
+// around the chosen item as a tree that grows one level per unfolding. It
+// follows additions and removals as they happen and changes nothing in the
+// store. It deletes itself when closed.
+class DataDialog : public QDialog, public DataHandler
+{
+    Q_OBJECT
+
+public:
+    DataDialog(Data* ip_data, QWidget* ip_parent = nullptr);
+    ~DataDialog() override;
+
+    // One level of nodes under the tree node for the items connected to the
+    // item, leaving out those of the given types; each new node of an item
+    // with connections carries a placeholder until it is unfolded.
+    void AddItemSubnodes(Item* ip_item, QTreeWidgetItem* ip_treeItem, std::set<Type*> i_processedTypes);
+
+    void OnItemAdded(Item* ip_item);
+    void OnItemRemoved(Item* ip_item);
+
+    static constexpr const char* PlaceholderText = "~~unloaded~~";
+
+public slots:
+    void OnTypeItemSelectionChanged();
+    void OnItemClicked(QListWidgetItem* ip_item);
+    void OnDataSubItemExpanded(QTreeWidgetItem* ip_item);
+
+private:
+    QTreeWidgetItem* AddTypeRow(Type* ip_type);
+    void SetTypeCount(Type* ip_type, std::size_t i_count);
+    void ClearTree();
+    // Deletes the node with everything below it, and forgets every deleted
+    // node.
+    void DeleteNode(QTreeWidgetItem* ip_node);
+    void ForgetNodes(QTreeWidgetItem* ip_node);
+
+    std::unique_ptr<Ui::DataDialog> ui;
+    Data* mp_data;
+    std::map<std::string, QTreeWidgetItem*> m_typeListItemMap;
+    std::map<QTreeWidgetItem*, std::string> m_listItemTypeMap;
+    Type* mp_selectedType = nullptr;
+    Item* mp_selectedItem = nullptr;
+    std::unique_ptr<ItemListRows> mp_rows;
+    std::map<Item*, std::set<QTreeWidgetItem*>> m_itemNodesMap;
+    std::map<QTreeWidgetItem*, Item*> m_nodeItemMap;
+};

@@ -1,0 +1,261 @@
+#include "core/store/Data.h"
+#include "ui/frame/EventToolBar.h"
+#include "ui/frame/MainWindow.h"
+
+#include <QApplication>
+#include <QLineEdit>
+#include <QPointer>
+#include <QTabWidget>
+#include <QVBoxLayout>
+#include <QtTest>
+
+#include <memory>
+
+class TestEventToolBar : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void noticeOnlyForHiddenWidget_data();
+    void noticeOnlyForHiddenWidget();
+    void withdrawnNoticesBringBackThePlaceholder();
+    void shownViewWithdrawsItsNotice();
+    void destroyedWidgetWithdrawsItsNotice();
+    void clickRaisesWidgetThroughNestedTabs();
+    void iconBlinksWhileWindowInactive();
+    void ignoresClickAndDestructionOnceShowIsOver();
+
+private:
+    QStringList ButtonTexts() const;
+    std::size_t Notices() const;
+
+    std::unique_ptr<MainWindow> mp_mainWindow;
+    std::unique_ptr<EventToolBar> mp_bar;
+};
+
+namespace {
+
+// A view that withdraws its notice when it is shown, as the chat, search
+// and share views do.
+class NoticeView : public QLineEdit
+{
+public:
+    void showEvent(QShowEvent* ip_event) override
+    {
+        QLineEdit::showEvent(ip_event);
+        eventToolBar->RemoveEvent(this);
+    }
+};
+
+// A window of nested tabs: the outer tab widget's second page is an inner
+// tab widget whose second page holds the target line edit; the first pages
+// are current, so the target is hidden.
+struct TabWindow
+{
+    TabWindow()
+    {
+        auto* lp_layout = new QVBoxLayout(&m_window);
+        lp_layout->addWidget(mp_other = new QLineEdit);
+        lp_layout->addWidget(mp_outer = new QTabWidget);
+        mp_outer->addTab(mp_firstPage = new QLineEdit, "first");
+        mp_outer->addTab(mp_inner = new QTabWidget, "second");
+        mp_inner->addTab(new QWidget, "a");
+        auto* lp_page = new QWidget;
+        new QVBoxLayout(lp_page);
+        lp_page->layout()->addWidget(mp_target = new QLineEdit);
+        mp_inner->addTab(lp_page, "b");
+        m_window.show();
+    }
+
+    QWidget m_window;
+    QLineEdit* mp_other;
+    QLineEdit* mp_firstPage;
+    QTabWidget* mp_outer;
+    QTabWidget* mp_inner;
+    QLineEdit* mp_target;
+};
+
+QImage IconImage(const QIcon& i_icon)
+{
+    return i_icon.pixmap(16, 16).toImage();
+}
+
+bool ApplicationIconIs(const QString& i_path)
+{
+    return IconImage(QApplication::windowIcon()) == IconImage(QIcon(i_path));
+}
+
+}  // namespace
+
+void TestEventToolBar::init()
+{
+    d.Reset();
+    mp_mainWindow = std::make_unique<MainWindow>();
+    mp_bar = std::make_unique<EventToolBar>();
+}
+
+void TestEventToolBar::cleanup()
+{
+    mp_bar.reset();
+    // The window's destructor marks the end of the program.
+    mp_mainWindow.reset();
+    g_showIsOver = false;
+    d.Reset();
+}
+
+QStringList TestEventToolBar::ButtonTexts() const
+{
+    QStringList l_texts;
+    for (QAction* lp_action : mp_bar->actions())
+        l_texts << lp_action->text();
+    return l_texts;
+}
+
+std::size_t TestEventToolBar::Notices() const
+{
+    return d.GetType("event_toolbar_widget")->GetItems().size();
+}
+
+void TestEventToolBar::noticeOnlyForHiddenWidget_data()
+{
+    QTest::addColumn<QString>("where");
+    QTest::addColumn<QStringList>("buttons");
+    QTest::newRow("visible") << "visible" << QStringList({""});
+    QTest::newRow("page not current") << "hidden page" << QStringList({"alice"});
+    QTest::newRow("window never shown") << "unshown" << QStringList({"alice"});
+    QTest::newRow("second notice for one widget") << "twice" << QStringList({"alice"});
+}
+
+void TestEventToolBar::noticeOnlyForHiddenWidget()
+{
+    QFETCH(QString, where);
+    QFETCH(QStringList, buttons);
+    TabWindow l_ui;
+    QVERIFY(QTest::qWaitForWindowExposed(&l_ui.m_window));
+    QLineEdit l_unshown;
+    QWidget* lp_widget = where == "visible" ? l_ui.mp_other : where == "unshown" ? &l_unshown : l_ui.mp_target;
+    mp_bar->AddEvent("alice", ":/icons/chat_icon", lp_widget);
+    if (where == "twice")
+        mp_bar->AddEvent("bob", ":/icons/browse_icon", lp_widget);
+    QCOMPARE(ButtonTexts(), buttons);
+    QCOMPARE(mp_bar->IsEmpty(), buttons == QStringList({""}));
+    QCOMPARE(Notices(), std::size_t(mp_bar->IsEmpty() ? 0 : 1));
+}
+
+void TestEventToolBar::withdrawnNoticesBringBackThePlaceholder()
+{
+    QLineEdit l_first;
+    QLineEdit l_second;
+    QLineEdit l_never;
+    mp_bar->AddEvent("first", ":/icons/chat_icon", &l_first);
+    mp_bar->AddEvent("second", ":/icons/wishlist_icon", &l_second);
+    QCOMPARE(ButtonTexts(), QStringList({"first", "second"}));
+
+    mp_bar->RemoveEvent(&l_never);
+    mp_bar->RemoveEvent(&l_first);
+    QCOMPARE(ButtonTexts(), QStringList({"second"}));
+    QVERIFY(!mp_bar->IsEmpty());
+    mp_bar->RemoveEvent(&l_second);
+    QCOMPARE(ButtonTexts(), QStringList({""}));
+    QVERIFY(mp_bar->IsEmpty());
+    QCOMPARE(Notices(), std::size_t(0));
+    QCOMPARE(d.GetType("event_toolbar_action")->GetItems().size(), std::size_t(0));
+
+    // A withdrawn notice can be posted again.
+    mp_bar->AddEvent("first again", ":/icons/chat_icon", &l_first);
+    QCOMPARE(ButtonTexts(), QStringList({"first again"}));
+}
+
+void TestEventToolBar::shownViewWithdrawsItsNotice()
+{
+    NoticeView l_view;
+    mp_bar->AddEvent("carol", ":/icons/chat_icon", &l_view);
+    QCOMPARE(ButtonTexts(), QStringList({"carol"}));
+    l_view.show();
+    QCOMPARE(ButtonTexts(), QStringList({""}));
+}
+
+void TestEventToolBar::destroyedWidgetWithdrawsItsNotice()
+{
+    auto lp_widget = std::make_unique<QLineEdit>();
+    mp_bar->AddEvent("dave", ":/icons/browse_icon", lp_widget.get());
+    auto lp_other = std::make_unique<QLineEdit>();
+    mp_bar->AddEvent("erin", ":/icons/browse_icon", lp_other.get());
+    lp_widget.reset();
+    QCOMPARE(ButtonTexts(), QStringList({"erin"}));
+    QCOMPARE(Notices(), std::size_t(1));
+    // Withdrawn first, destroyed later: nothing more happens.
+    mp_bar->RemoveEvent(lp_other.get());
+    lp_other.reset();
+    QCOMPARE(ButtonTexts(), QStringList({""}));
+}
+
+void TestEventToolBar::clickRaisesWidgetThroughNestedTabs()
+{
+    TabWindow l_ui;
+    QVERIFY(QTest::qWaitForWindowExposed(&l_ui.m_window));
+    mp_bar->AddEvent("frank", ":/icons/chat_icon", l_ui.mp_target);
+    QPointer<QAction> lp_button = mp_bar->actions().first();
+    QCOMPARE(lp_button->text(), QString("frank"));
+
+    lp_button->trigger();
+    QCOMPARE(l_ui.mp_outer->currentIndex(), 1);
+    QCOMPARE(l_ui.mp_inner->currentIndex(), 1);
+    QVERIFY(l_ui.mp_target->isVisible());
+    QTRY_COMPARE(QApplication::focusWidget(), l_ui.mp_target);
+    QCOMPARE(ButtonTexts(), QStringList({""}));
+    QCOMPARE(Notices(), std::size_t(0));
+    // The clicked button goes once its signal has been delivered.
+    QVERIFY(lp_button);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    QVERIFY(!lp_button);
+}
+
+void TestEventToolBar::iconBlinksWhileWindowInactive()
+{
+    // The main window was never shown, so it is not the active window.
+    QVERIFY(!mainWindow->isActiveWindow());
+    QLineEdit l_hidden;
+    TabWindow l_ui;
+    QVERIFY(QTest::qWaitForWindowExposed(&l_ui.m_window));
+    // A visible widget gets no button but still starts the blinking.
+    mp_bar->AddEvent("visible", ":/icons/wishlist_icon", l_ui.mp_other);
+    mp_bar->AddEvent("hidden", ":/icons/chat_icon", &l_hidden);
+    mp_bar->AddEvent("again", ":/icons/wishlist_icon", l_ui.mp_target);
+    QVERIFY(mp_bar->IsBlinking());
+    QCOMPARE(mp_bar->IconAlerts().size(), std::size_t(2));
+
+    // The icons in their sorted order, then the normal icon, and again.
+    const QStringList l_cycle{":/icons/chat_icon", ":/icons/wishlist_icon", ":/icons/offline_icon",
+                              ":/icons/chat_icon"};
+    for (const QString& l_icon : l_cycle) {
+        mp_bar->OnIconAlertTimeout();
+        QVERIFY2(ApplicationIconIs(l_icon), qPrintable(l_icon));
+    }
+
+    // Any focus change ends it and restores the normal icon; the buttons stay.
+    const QStringList l_buttons = ButtonTexts();
+    l_ui.m_window.activateWindow();
+    l_ui.mp_firstPage->setFocus(Qt::OtherFocusReason);
+    QTRY_VERIFY(!mp_bar->IsBlinking());
+    QVERIFY(mp_bar->IconAlerts().empty());
+    QVERIFY(ApplicationIconIs(":/icons/offline_icon"));
+    QCOMPARE(ButtonTexts(), l_buttons);
+    QCOMPARE(l_buttons, QStringList({"hidden", "again"}));
+}
+
+void TestEventToolBar::ignoresClickAndDestructionOnceShowIsOver()
+{
+    auto lp_widget = std::make_unique<QLineEdit>();
+    mp_bar->AddEvent("grace", ":/icons/chat_icon", lp_widget.get());
+    g_showIsOver = true;
+    mp_bar->actions().first()->trigger();
+    lp_widget.reset();
+    QCOMPARE(ButtonTexts(), QStringList({"grace"}));
+}
+
+QTEST_MAIN(TestEventToolBar)
+#include "tst_event_toolbar.moc"
