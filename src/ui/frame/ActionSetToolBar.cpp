@@ -55,6 +55,19 @@ QWidget* SeeThroughTabs(QWidget* ip_widget)
     return lp_widget;
 }
 
+// A key of a bound widget: a new pair item holding the key's name and its
+// value (a fixed text or a column number). Unbound widgets get none.
+void AddKeyPair(QWidget* ip_widget, const char* ip_pairType, const QString& i_key, const char* ip_valueType,
+                const Value& i_value)
+{
+    ItemPtr l_widget = BoundWidgetItem(ip_widget);
+    if (l_widget.IsNull())
+        return;
+    ItemPtr l_pair = l_widget.NewItem(ip_pairType);
+    l_pair += T("action_key")->GetItem(ToLatin1Text(i_key));
+    l_pair += T(ip_valueType)->GetItem(i_value);
+}
+
 void SetActiveKey(const std::string& i_key, const std::string& i_value)
 {
     T("active_action_key")->GetItem(i_key) += T("active_action_value")->GetItem(i_value);
@@ -140,22 +153,12 @@ void ActionSetToolBar::RegisterWidget(QWidget* ip_widget, QString i_set)
 
 void ActionSetToolBar::AddWidgetKey(QWidget* ip_widget, QString i_key, QString i_value)
 {
-    ItemPtr l_widget = BoundWidgetItem(ip_widget);
-    if (l_widget.IsNull())
-        return;
-    ItemPtr l_pair = l_widget.NewItem("action_key_value_pair");
-    l_pair += T("action_key")->GetItem(ToLatin1Text(i_key));
-    l_pair += T("action_value")->GetItem(ToLatin1Text(i_value));
+    AddKeyPair(ip_widget, "action_key_value_pair", i_key, "action_value", ToLatin1Text(i_value));
 }
 
 void ActionSetToolBar::AddWidgetColumnKey(QWidget* ip_widget, QString i_key, int i_column)
 {
-    ItemPtr l_widget = BoundWidgetItem(ip_widget);
-    if (l_widget.IsNull())
-        return;
-    ItemPtr l_pair = l_widget.NewItem("action_key_column_pair");
-    l_pair += T("action_key")->GetItem(ToLatin1Text(i_key));
-    l_pair += T("action_column")->GetItem(i_column);
+    AddKeyPair(ip_widget, "action_key_column_pair", i_key, "action_column", i_column);
 }
 
 void ActionSetToolBar::SetWidgetActionText(QWidget* ip_widget, QString i_action, QString i_text)

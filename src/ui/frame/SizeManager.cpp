@@ -168,27 +168,23 @@ void SizeManager::RegisterResizableWindow(QString i_name, ResizableWindow* ip_wi
     connect(ip_window, &ResizableWindow::WindowResized, this, &SizeManager::OnWindowResized, Qt::UniqueConnection);
 }
 
-ItemPtr SizeManager::SenderWindowItem()
+void SizeManager::StoreWindowPair(const char* ip_firstType, int i_first, const char* ip_secondType, int i_second)
 {
-    return T("sizer_window_widget")->HasItem(Value(sender()))["sizer_window"];
+    ItemPtr l_window = T("sizer_window_widget")->HasItem(Value(sender()))["sizer_window"];
+    if (l_window.IsNull())
+        return;
+    ReplaceValue(l_window, ip_firstType, i_first);
+    ReplaceValue(l_window, ip_secondType, i_second);
 }
 
 void SizeManager::OnWindowMoved(int i_x, int i_y)
 {
-    ItemPtr l_window = SenderWindowItem();
-    if (l_window.IsNull())
-        return;
-    ReplaceValue(l_window, "sizer_x", i_x);
-    ReplaceValue(l_window, "sizer_y", i_y);
+    StoreWindowPair("sizer_x", i_x, "sizer_y", i_y);
 }
 
 void SizeManager::OnWindowResized(int i_width, int i_height)
 {
-    ItemPtr l_window = SenderWindowItem();
-    if (l_window.IsNull())
-        return;
-    ReplaceValue(l_window, "sizer_width", i_width);
-    ReplaceValue(l_window, "sizer_height", i_height);
+    StoreWindowPair("sizer_width", i_width, "sizer_height", i_height);
 }
 
 void SizeManager::RegisterTreeWidget(QString i_name, QTreeWidget* ip_widget)

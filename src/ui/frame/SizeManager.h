@@ -1,7 +1,5 @@
 #pragma once
 
-#include "core/store/Item.h"
-
 #include <QList>
 #include <QObject>
 #include <QRect>
@@ -54,8 +52,9 @@ public slots:
     void OnTreeDestroyed(QObject* ip_tree);
 
 private:
-    // The stored window of the ResizableWindow that sent the signal.
-    ItemPtr SenderWindowItem();
+    // Stores two numbers (x and y, or width and height) of the window whose
+    // ResizableWindow sent the signal.
+    void StoreWindowPair(const char* ip_firstType, int i_first, const char* ip_secondType, int i_second);
 
     bool m_resizing = false;
 };

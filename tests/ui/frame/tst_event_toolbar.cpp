@@ -21,9 +21,8 @@ private slots:
 
     void noticeOnlyForHiddenWidget_data();
     void noticeOnlyForHiddenWidget();
-    void withdrawnNoticesBringBackThePlaceholder();
-    void shownViewWithdrawsItsNotice();
-    void destroyedWidgetWithdrawsItsNotice();
+    void withdrawal_data();
+    void withdrawal();
     void clickRaisesWidgetThroughNestedTabs();
     void iconBlinksWhileWindowInactive();
     void ignoresClickAndDestructionOnceShowIsOver();
@@ -145,52 +144,44 @@ void TestEventToolBar::noticeOnlyForHiddenWidget()
     QCOMPARE(Notices(), std::size_t(mp_bar->IsEmpty() ? 0 : 1));
 }
 
-void TestEventToolBar::withdrawnNoticesBringBackThePlaceholder()
+void TestEventToolBar::withdrawal_data()
 {
-    QLineEdit l_first;
+    QTest::addColumn<QString>("how");
+    QTest::newRow("withdrawn") << "withdrawn";
+    QTest::newRow("view shown") << "shown";
+    QTest::newRow("widget destroyed") << "destroyed";
+}
+
+void TestEventToolBar::withdrawal()
+{
+    QFETCH(QString, how);
+    auto lp_first = std::make_unique<NoticeView>();
     QLineEdit l_second;
     QLineEdit l_never;
-    mp_bar->AddEvent("first", ":/icons/chat_icon", &l_first);
+    mp_bar->AddEvent("first", ":/icons/chat_icon", lp_first.get());
     mp_bar->AddEvent("second", ":/icons/wishlist_icon", &l_second);
     QCOMPARE(ButtonTexts(), QStringList({"first", "second"}));
 
+    if (how == "withdrawn")
+        mp_bar->RemoveEvent(lp_first.get());
+    else if (how == "shown")
+        lp_first->show();
+    else
+        lp_first.reset();
     mp_bar->RemoveEvent(&l_never);
-    mp_bar->RemoveEvent(&l_first);
     QCOMPARE(ButtonTexts(), QStringList({"second"}));
-    QVERIFY(!mp_bar->IsEmpty());
+    QCOMPARE(Notices(), std::size_t(1));
+
+    // The last one withdrawn brings back the placeholder; a widget destroyed
+    // after its notice went changes nothing.
     mp_bar->RemoveEvent(&l_second);
+    lp_first.reset();
     QCOMPARE(ButtonTexts(), QStringList({""}));
     QVERIFY(mp_bar->IsEmpty());
     QCOMPARE(Notices(), std::size_t(0));
     QCOMPARE(d.GetType("event_toolbar_action")->GetItems().size(), std::size_t(0));
-
-    // A withdrawn notice can be posted again.
-    mp_bar->AddEvent("first again", ":/icons/chat_icon", &l_first);
-    QCOMPARE(ButtonTexts(), QStringList({"first again"}));
-}
-
-void TestEventToolBar::shownViewWithdrawsItsNotice()
-{
-    NoticeView l_view;
-    mp_bar->AddEvent("carol", ":/icons/chat_icon", &l_view);
-    QCOMPARE(ButtonTexts(), QStringList({"carol"}));
-    l_view.show();
-    QCOMPARE(ButtonTexts(), QStringList({""}));
-}
-
-void TestEventToolBar::destroyedWidgetWithdrawsItsNotice()
-{
-    auto lp_widget = std::make_unique<QLineEdit>();
-    mp_bar->AddEvent("dave", ":/icons/browse_icon", lp_widget.get());
-    auto lp_other = std::make_unique<QLineEdit>();
-    mp_bar->AddEvent("erin", ":/icons/browse_icon", lp_other.get());
-    lp_widget.reset();
-    QCOMPARE(ButtonTexts(), QStringList({"erin"}));
-    QCOMPARE(Notices(), std::size_t(1));
-    // Withdrawn first, destroyed later: nothing more happens.
-    mp_bar->RemoveEvent(lp_other.get());
-    lp_other.reset();
-    QCOMPARE(ButtonTexts(), QStringList({""}));
+    mp_bar->AddEvent("second again", ":/icons/chat_icon", &l_second);
+    QCOMPARE(ButtonTexts(), QStringList({"second again"}));
 }
 
 void TestEventToolBar::clickRaisesWidgetThroughNestedTabs()
