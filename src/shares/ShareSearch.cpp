@@ -1,0 +1,141 @@
+// Answering other users' searches from the index.
+#include "shares/SharedFoldersManager.h"
+
+#include "core/log/Log.h"
+#include "core/persist/Settings.h"
+#include "core/util/GeneralFunctions.h"
+#include "peer/PeerMessageCodes.h"
+#include "shares/SearchParser.h"
+#include "shares/UploadSlotsService.h"
+
+#include <algorithm>
+#include <map>
+#include <string_view>
+
+UploadSlotsService* uploadSlotsService = nullptr;
+
+namespace
+{
+// Replies stop here: more matches than this get no answer at all.
+constexpr std::size_t MaxResults = 200;
+
+std::string WirePath(std::string i_path)
+{
+    std::replace(i_path.begin(), i_path.end(), '/', '\\');
+    return i_path;
+}
+}  // namespace
+
+bool SharedFoldersManager::IsVisibleTo(Item* ip_file, const ItemSet& i_roots) const
+{
+    const Item* lp_folder = ItemPtr(ip_file)["shared_file_folder"].Get();
+    if (!lp_folder)
+        return false;
+    const PartnerSet* lp_roots = lp_folder->Partners(d.GetType("shared_folder"));
+    return lp_roots && lp_roots->AnyOf([&](Item* ip_root) { return i_roots.contains(ip_root); });
+}
+
+FileInfo SharedFoldersManager::ListingRecord(Item* ip_file, bool i_withAudio) const
+{
+    ItemPtr l_file(ip_file);
+    FileInfo l_info;
+    l_info.m_name = l_file["shared_file_name"].AsString();
+    l_info.m_fileSize = l_file["shared_file_size"].AsInt64();
+    if (i_withAudio && GetFileExtension(l_info.m_name) == "mp3") {
+        l_info.m_attributeMap.m_extension = "mp3";
+        if (ItemPtr l_bitrate = l_file["bitrate"])
+            l_info.m_attributeMap.m_map.emplace_back(0u, l_bitrate.AsInt());
+        if (ItemPtr l_mode = l_file["bitrate_mode"])
+            l_info.m_attributeMap.m_map.emplace_back(2u, l_mode.AsString() == "vbr" ? 1 : 0);
+    }
+    return l_info;
+}
+
+void SharedFoldersManager::ProcessSearch(std::string i_user, quint32 i_req, std::string i_searchText)
+{
+    SearchParser l_parser;
+    if (!l_parser.SetSearchText(i_searchText))
+        return;
+
+    // Every included word must be a word of the index; index words are
+    // lower case, so a word with a capital finds nothing.
+    Type* lp_words = d.GetType("search_token");
+    Type* lp_fileType = d.GetType("shared_file");
+    std::vector<const PartnerSet*> l_wordFiles;
+    for (const std::string& l_word : l_parser.GetIncludedTokenSet()) {
+        ItemPtr l_token = lp_words->HasItem(l_word);
+        if (!l_token)
+            return;
+        const PartnerSet* lp_files = l_token->Partners(lp_fileType);
+        if (!lp_files)
+            return;
+        l_wordFiles.push_back(lp_files);
+    }
+    // Part words alone give no candidates.
+    if (l_wordFiles.empty())
+        return;
+    // Walk the rarest word's files and test the others' sets.
+    std::sort(l_wordFiles.begin(), l_wordFiles.end(),
+              [](const PartnerSet* ip_a, const PartnerSet* ip_b) { return ip_a->Size() < ip_b->Size(); });
+
+    const ItemSet l_roots = GetUserSharedFolders(i_user);
+    if (l_roots.empty())
+        return;
+    const auto& l_parts = l_parser.GetIncludedPartTokenSet();
+    const auto& l_excluded = l_parser.GetExcludedTokenSet();
+
+    std::vector<Item*> l_kept;
+    bool l_tooMany = false;
+    l_wordFiles.front()->AnyOf([&](Item* ip_file) {
+        for (std::size_t l_index = 1; l_index < l_wordFiles.size(); ++l_index) {
+            if (!l_wordFiles[l_index]->Contains(ip_file))
+                return false;
+        }
+        // Part and excluded words are tested against the name alone, as
+        // stored: case counts.
+        const ItemPtr l_nameItem = ItemPtr(ip_file)["shared_file_name"];
+        const std::string_view l_name(l_nameItem.AsCStr());
+        for (const std::string& l_word : l_excluded) {
+            if (l_name.find(l_word) != std::string_view::npos)
+                return false;
+        }
+        for (const std::string& l_word : l_parts) {
+            if (l_name.find(l_word) == std::string_view::npos)
+                return false;
+        }
+        if (!IsVisibleTo(ip_file, l_roots))
+            return false;
+        l_kept.push_back(ip_file);
+        // A 201st visible match means no answer: stop looking.
+        l_tooMany = l_kept.size() > MaxResults;
+        return l_tooMany;
+    });
+    if (l_kept.empty() || l_tooMany)
+        return;
+
+    std::map<std::string, FileInfo> l_records;
+    for (Item* lp_file : l_kept) {
+        ItemPtr l_file(lp_file);
+        const std::string l_path = WirePath(l_file["shared_file_folder"].AsString() + "/" + l_file["shared_file_name"].AsString());
+        FileInfo l_info = ListingRecord(lp_file, true);
+        l_info.m_name = l_path;
+        l_records.emplace(l_path, std::move(l_info));
+    }
+
+    MemStream l_payload;
+    l_payload.Write(Settings::Get("username"));
+    l_payload.Write(static_cast<unsigned int>(i_req));
+    l_payload.Write(static_cast<unsigned int>(l_records.size()));
+    for (const auto& l_record : l_records)
+        l_record.second.Write(l_payload);
+    const bool l_free = uploadSlotsService && uploadSlotsService->IsFreeToUpload();
+    l_payload.Write(static_cast<quint8>(l_free ? 1 : 0));
+    l_payload.Write(Settings::GetUInt("upload_speed"));
+    l_payload.Write(static_cast<unsigned int>(uploadSlotsService ? uploadSlotsService->QueuedUploadCount() : 0));
+    l_payload.Write(0u);
+
+    Log("Search", 1,
+        QString("Sending search results to user %1 for search string %2")
+            .arg(QString::fromStdString(i_user), QString::fromStdString(i_searchText)));
+    SendReply(i_user, PeerMessageCodes::FileSearchResult, l_payload, QString("Search results"));
+}
