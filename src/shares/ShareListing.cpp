@@ -20,14 +20,12 @@ std::string Replaced(std::string i_text, char i_from, char i_to)
 }
 }  // namespace
 
-MemStream SharedFoldersManager::GetSharedFilesMessage(std::string i_user)
+SharedFoldersManager::SharedFilesListing SharedFoldersManager::SharedFilesPayload(const std::string& i_user)
 {
-    Log("Shared", 1, QString("Shared file list requested by user %1").arg(QString::fromStdString(i_user)));
-
     Type* lp_fileType = d.GetType("shared_file");
     const ItemSet l_folders = GetUserSharedFolders(i_user).GetItems("shared_file_folder");
     FileInfoMap l_listing;
-    std::size_t l_fileCount = 0;
+    SharedFilesListing l_result;
     for (Item* lp_folder : l_folders) {
         const std::string l_name = Replaced(lp_folder->m_value, '/', '\\');
         std::set<FileInfo>& l_files = l_listing[l_name];
@@ -40,23 +38,29 @@ MemStream SharedFoldersManager::GetSharedFilesMessage(std::string i_user)
             l_info.m_name = GetFileName(l_name + "\\" + l_info.m_name);
             l_files.insert(std::move(l_info));
         });
-        l_fileCount += lp_files->Size();
+        l_result.m_files += lp_files->Size();
     }
+    l_result.m_folders = l_listing.size();
+    l_result.m_payload.Write(l_listing);
+    l_result.m_payload.Write(0u);  // no attribute names
+    return l_result;
+}
 
-    MemStream l_payload;
-    l_payload.Write(l_listing);
-    l_payload.Write(0u);  // no attribute names
+MemStream SharedFoldersManager::GetSharedFilesMessage(std::string i_user)
+{
+    Log("Shared", 1, QString("Shared file list requested by user %1").arg(QString::fromStdString(i_user)));
 
+    const SharedFilesListing l_listing = SharedFilesPayload(i_user);
     MemStream l_body;
-    const auto l_outcome = PayloadCompression::Frame(PeerMessageCodes::SharedFileList, l_payload, l_body);
+    const auto l_outcome = PayloadCompression::Frame(PeerMessageCodes::SharedFileList, l_listing.m_payload, l_body);
     if (l_outcome == PayloadCompression::Outcome::TooLarge)
         Log("Shared", 1,
             QString("Shared file list for user %1 is too large to send (%2 files in %3 folders, %4 bytes before "
                     "compression); nothing sent")
                 .arg(QString::fromStdString(i_user))
-                .arg(l_fileCount)
-                .arg(l_listing.size())
-                .arg(l_payload.mp_buffer->m_writeIndex));
+                .arg(l_listing.m_files)
+                .arg(l_listing.m_folders)
+                .arg(l_listing.m_payload.mp_buffer->m_writeIndex));
     else if (l_outcome == PayloadCompression::Outcome::CompressionFailed)
         Log("Shared", 1,
             QString("Shared file list for user %1 could not be compressed; nothing sent").arg(QString::fromStdString(i_user)));

@@ -10,6 +10,8 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <array>
+#include <unordered_set>
 
 namespace
 {
@@ -24,6 +26,74 @@ bool EndsWithMp3(const std::string& i_name)
 Item* Partner(const Item* ip_item, const char* ip_type)
 {
     return ItemPtr(const_cast<Item*>(ip_item)).HasItem(ip_type).Get();
+}
+
+// Whether a primary item reaches the item through items that are not
+// primary: the store's own rule of what stays. Searched depth first, the
+// smallest partner sets first, so a word still in use is found held within
+// a few steps (word, one of its files, that file's folder, its share)
+// instead of after its thousands of files. A search that grows too deep or
+// too long counts as reachable: it keeps what it cannot decide. Files and
+// folders count as held too: the rescan removes those itself, and counts
+// them, when the disk or the shares no longer have them.
+class Reachability
+{
+public:
+    Reachability() : mp_fileType(d.GetType("shared_file")), mp_folderType(d.GetType("shared_file_folder")) {}
+
+    bool Reaches(Item* ip_item)
+    {
+        m_seen.insert(ip_item);
+        return Visit(ip_item, 0);
+    }
+    // After an unsuccessful search: every item met, all unreachable alike.
+    const std::unordered_set<Item*>& Component() const { return m_seen; }
+
+private:
+    static constexpr int MaxDepth = 64;
+
+    bool Visit(Item* ip_item, int i_depth)
+    {
+        if (ip_item->mp_type == mp_fileType || ip_item->mp_type == mp_folderType)
+            return true;
+        std::array<const ConnectionEntry*, 16> l_entries{};
+        std::size_t l_count = 0;
+        for (const ConnectionEntry* lp_entry = ip_item->EntriesBegin(); lp_entry != ip_item->EntriesEnd(); ++lp_entry) {
+            if (lp_entry->mp_type->m_primary)
+                return true;
+            if (l_count == l_entries.size())
+                return true;
+            l_entries[l_count++] = lp_entry;
+        }
+        if (i_depth >= MaxDepth || --m_budget < 0)
+            return true;
+        std::sort(l_entries.begin(), l_entries.begin() + std::ptrdiff_t(l_count),
+                  [](const ConnectionEntry* ip_a, const ConnectionEntry* ip_b) { return ip_a->m_partners.Size() < ip_b->m_partners.Size(); });
+        for (std::size_t l_index = 0; l_index < l_count; ++l_index) {
+            const bool l_reached = l_entries[l_index]->m_partners.AnyOf(
+                [&](Item* ip_partner) { return m_seen.insert(ip_partner).second && Visit(ip_partner, i_depth + 1); });
+            if (l_reached)
+                return true;
+        }
+        return false;
+    }
+
+    Type* mp_fileType;
+    Type* mp_folderType;
+    std::unordered_set<Item*> m_seen;
+    int m_budget = 4096;
+};
+
+// Removes the item with everything that only it kept reachable.
+void RemoveIfUnreachable(Item* ip_item)
+{
+    if (ip_item->IsBeingRemoved() || ip_item->mp_type->m_primary)
+        return;
+    Reachability l_search;
+    if (l_search.Reaches(ip_item))
+        return;
+    for (Item* lp_item : l_search.Component())
+        ItemPtr(lp_item).Remove();
 }
 }  // namespace
 
@@ -83,21 +153,85 @@ void SharedFoldersManager::StartRescan(bool i_report)
 void SharedFoldersManager::FinishRescan()
 {
     // Folders that no share holds any more went away with their files.
-    // They are removed here, not left to the collection: files share their
-    // search words, so a gone file stays reachable through its words.
-    const ItemSet l_orphans = d.GetType("shared_file_folder")->GetItems().NotConnected("shared_folder");
-    const ItemSet l_goneFiles = l_orphans.GetItems("shared_file");
-    m_sharedFilesRemoved += static_cast<int>(l_goneFiles.size());
-    l_goneFiles.Remove();
-    l_orphans.Remove();
-    d.RemoveDisconnectedItems();
+    // They are removed here, not left to a collection of the whole store:
+    // files share their search words, so a gone file stays reachable
+    // through its words; and a collection of a large index would hold the
+    // window far longer than a slice. Kept by path: the removal takes
+    // several slices.
+    m_finish = FinishState{};
+    Type* lp_shares = d.GetType("shared_folder");
+    for (Item* lp_folder : d.GetType("shared_file_folder")->UnorderedItems()) {
+        if (!lp_folder->Partners(lp_shares))
+            m_finish.m_orphans.push_back(lp_folder->m_value);
+    }
+    if (m_finish.m_orphans.empty()) {
+        CompleteRescan();
+        return;
+    }
+    m_finish.m_active = true;
+    ScheduleSlice();
+}
 
+// A few files of the next folder that no share holds, or that folder once
+// it is empty.
+void SharedFoldersManager::FinishStep()
+{
+    Type* lp_folders = d.GetType("shared_file_folder");
+    Type* lp_shares = d.GetType("shared_folder");
+    Type* lp_fileType = d.GetType("shared_file");
+    while (m_finish.m_next < m_finish.m_orphans.size()) {
+        Item* lp_folder = lp_folders->HasItem(m_finish.m_orphans[m_finish.m_next]);
+        if (!lp_folder || lp_folder->Partners(lp_shares)) {
+            ++m_finish.m_next;
+            continue;
+        }
+        std::vector<Item*> l_files;
+        if (const PartnerSet* lp_files = lp_folder->Partners(lp_fileType)) {
+            lp_files->AnyOf([&](Item* ip_file) {
+                l_files.push_back(ip_file);
+                return l_files.size() == RemovalsPerStep;
+            });
+        }
+        if (l_files.empty()) {
+            RemoveWithLeftovers({lp_folder});
+            ++m_finish.m_next;
+        } else {
+            m_sharedFilesRemoved += static_cast<int>(l_files.size());
+            RemoveWithLeftovers(l_files);
+        }
+        return;
+    }
+    m_finish = FinishState{};
+    CompleteRescan();
+}
+
+void SharedFoldersManager::CompleteRescan()
+{
     const RescanState l_done = m_rescan;
     m_rescan = RescanState{};
     if (l_done.m_report)
         emit SharedFilesRescanned(m_sharedFilesAdded, m_sharedFilesRemoved);
     if (l_done.m_again)
         StartRescan(l_done.m_againReport);
+}
+
+void SharedFoldersManager::RemoveWithLeftovers(const std::vector<Item*>& i_items)
+{
+    std::vector<Item*> l_partners;
+    for (Item* lp_item : i_items) {
+        if (lp_item->IsBeingRemoved())
+            continue;
+        for (const ConnectionEntry* lp_entry = lp_item->EntriesBegin(); lp_entry != lp_item->EntriesEnd(); ++lp_entry) {
+            if (!lp_entry->mp_type->m_primary)
+                lp_entry->m_partners.AppendTo(l_partners);
+        }
+        ItemPtr(lp_item).Remove();
+    }
+    // Files of one folder share most of their words: each is looked at once.
+    std::sort(l_partners.begin(), l_partners.end());
+    l_partners.erase(std::unique(l_partners.begin(), l_partners.end()), l_partners.end());
+    for (Item* lp_partner : l_partners)
+        RemoveIfUnreachable(lp_partner);
 }
 
 void SharedFoldersManager::QueueWalk(const std::string& i_share, bool i_endsRescan)
@@ -128,19 +262,25 @@ void SharedFoldersManager::ApplySlice()
     l_clock.start();
     // Items removed during a slice are freed once at its end.
     StoreScope l_scope;
-    while (!m_batches.empty() && l_clock.elapsed() < SliceBudgetMs) {
+    while ((!m_batches.empty() || m_finish.m_active) && l_clock.elapsed() < SliceBudgetMs) {
         if (!ApplyNextStep())
             break;
     }
     m_longestSliceMs = std::max(m_longestSliceMs, l_clock.elapsed());
-    if (!m_batches.empty())
+    if (!m_batches.empty() || m_finish.m_active)
         ScheduleSlice();
 }
 
-// One file, or the start or end of a folder or a walk. False when the front
-// batch is used up and nothing more can be done until the next arrives.
+// One file, the start of a folder or a walk, a few removals at the end of a
+// folder or of the rescan, or the end of a walk. False when the front batch
+// is used up and nothing more can be done until the next arrives.
 bool SharedFoldersManager::ApplyNextStep()
 {
+    // The rescan's end comes before any walk queued meanwhile.
+    if (m_finish.m_active) {
+        FinishStep();
+        return true;
+    }
     const WalkBatch& l_batch = *m_batches.front();
     Q_ASSERT(!m_walks.empty() && m_walks.front().m_id == l_batch.m_walk);
     if (!m_apply.m_started)
@@ -156,7 +296,8 @@ bool SharedFoldersManager::ApplyNextStep()
             ++m_apply.m_file;
             return true;
         }
-        EndFolder();
+        if (!EndFolderStep(l_folder))
+            return true;
         ++m_apply.m_folder;
         m_apply.m_file = 0;
         return true;
@@ -167,7 +308,7 @@ bool SharedFoldersManager::ApplyNextStep()
     m_apply.m_folder = 0;
     if (l_last)
         EndWalk();
-    return !m_batches.empty();
+    return !m_batches.empty() || m_finish.m_active;
 }
 
 void SharedFoldersManager::BeginWalk(const PendingWalk& i_walk)
@@ -197,8 +338,20 @@ void SharedFoldersManager::BeginFolder(const WalkedFolder& i_folder)
     ItemPtr(m_apply.mp_share) += l_folder;
     m_apply.mp_folderItem = l_folder;
     m_apply.m_foldersVisited.push_back(l_folder);
-    if (const PartnerSet* lp_files = l_folder->Partners(d.GetType("shared_file")))
-        lp_files->AppendTo(m_apply.m_knownFiles);
+    // Found again by name: the walk's names are unique within a folder, and
+    // a common name ("cover.jpg") may have thousands of files elsewhere.
+    if (const PartnerSet* lp_files = l_folder->Partners(d.GetType("shared_file"))) {
+        m_apply.m_knownFiles.reserve(lp_files->Size());
+        Type* lp_nameType = d.GetType("shared_file_name");
+        lp_files->ForEach([&](Item* ip_file) {
+            const PartnerSet* lp_name = ip_file->Partners(lp_nameType);
+            m_apply.m_knownFiles.push_back({lp_name ? lp_name->First() : nullptr, ip_file, false});
+        });
+        std::sort(m_apply.m_knownFiles.begin(), m_apply.m_knownFiles.end(), [](const KnownFile& i_a, const KnownFile& i_b) {
+            return std::less<Item*>()(i_a.mp_name, i_b.mp_name) ||
+                   (i_a.mp_name == i_b.mp_name && std::less<Item*>()(i_a.mp_file, i_b.mp_file));
+        });
+    }
     Type* lp_words = d.GetType("search_token");
     for (const std::string& l_word : i_folder.m_words)
         m_apply.m_folderWords.push_back(lp_words->GetItem(l_word));
@@ -207,33 +360,30 @@ void SharedFoldersManager::BeginFolder(const WalkedFolder& i_folder)
 void SharedFoldersManager::ApplyFile(const WalkedFolder& i_folder, const WalkedFile& i_file)
 {
     Item* lp_folder = m_apply.mp_folderItem;
-    Type* lp_fileType = d.GetType("shared_file");
     Type* lp_nameType = d.GetType("shared_file_name");
     Type* lp_sizeType = d.GetType("shared_file_size");
 
     Item* lp_file = nullptr;
-    if (ItemPtr l_name = lp_nameType->HasItem(i_file.m_name)) {
-        // The file of this folder with exactly this name, found through the
-        // name's few files rather than the folder's many.
-        if (const PartnerSet* lp_named = l_name->Partners(lp_fileType)) {
-            lp_named->AnyOf([&](Item* ip_candidate) {
-                if (Partner(ip_candidate, "shared_file_folder") != lp_folder)
-                    return false;
-                lp_file = ip_candidate;
-                return true;
-            });
+    if (Item* lp_name = lp_nameType->HasItem(i_file.m_name)) {
+        // Of twins (only a damaged index has them) the first is kept, the
+        // others go when the folder ends.
+        auto l_known = std::lower_bound(m_apply.m_knownFiles.begin(), m_apply.m_knownFiles.end(), lp_name,
+                                        [](const KnownFile& i_known, Item* ip_name) { return std::less<Item*>()(i_known.mp_name, ip_name); });
+        if (l_known != m_apply.m_knownFiles.end() && l_known->mp_name == lp_name) {
+            l_known->m_found = true;
+            lp_file = l_known->mp_file;
         }
     }
 
     const std::string l_size = ToString<long long>(i_file.m_size);
     if (lp_file) {
-        auto l_known = std::lower_bound(m_apply.m_knownFiles.begin(), m_apply.m_knownFiles.end(), lp_file);
-        if (l_known != m_apply.m_knownFiles.end() && *l_known == lp_file)
-            *l_known = nullptr;
         // A file that changed keeps its item but offers its real size.
         Item* lp_oldSize = Partner(lp_file, "shared_file_size");
-        if (!lp_oldSize || lp_oldSize->m_value != l_size)
+        if (!lp_oldSize || lp_oldSize->m_value != l_size) {
             ItemPtr(lp_file) += lp_sizeType->GetItem(l_size);
+            if (lp_oldSize)
+                RemoveIfUnreachable(lp_oldSize);
+        }
     } else {
         ItemPtr l_new = ItemPtr(lp_folder).NewItem("shared_file");
         l_new += lp_nameType->GetItem(i_file.m_name);
@@ -266,27 +416,41 @@ void SharedFoldersManager::ConnectWords(Item* ip_file, const std::vector<Item*>&
         l_file += lp_words->GetItem(l_word);
 }
 
-void SharedFoldersManager::EndFolder()
+bool SharedFoldersManager::EndFolderStep(const WalkedFolder& i_folder)
 {
     if (m_apply.mp_folderItem) {
-        // Files indexed here that the disk no longer has.
-        for (Item* lp_gone : m_apply.m_knownFiles) {
-            if (lp_gone && !lp_gone->IsBeingRemoved()) {
-                ItemPtr(lp_gone).Remove();
-                ++m_sharedFilesRemoved;
-            }
+        // Files indexed here that the disk no longer has, a few at a time.
+        std::vector<Item*> l_gone;
+        while (m_apply.m_gone < m_apply.m_knownFiles.size() && l_gone.size() < RemovalsPerStep) {
+            const KnownFile& l_known = m_apply.m_knownFiles[m_apply.m_gone++];
+            if (!l_known.m_found && !l_known.mp_file->IsBeingRemoved())
+                l_gone.push_back(l_known.mp_file);
+        }
+        m_sharedFilesRemoved += static_cast<int>(l_gone.size());
+        RemoveWithLeftovers(l_gone);
+        if (m_apply.m_gone < m_apply.m_knownFiles.size())
+            return false;
+        // Words of the folder's path that no file took (an empty folder's),
+        // looked up again: a removal above may have taken one.
+        Type* lp_words = d.GetType("search_token");
+        for (const std::string& l_word : i_folder.m_words) {
+            Item* lp_word = lp_words->HasItem(l_word);
+            if (lp_word && lp_word->IsDisconnectedFromAll())
+                ItemPtr(lp_word).Remove();
         }
     }
     m_apply.m_inFolder = false;
     m_apply.mp_folderItem = nullptr;
     m_apply.m_knownFiles.clear();
+    m_apply.m_gone = 0;
     m_apply.m_folderWords.clear();
+    return true;
 }
 
 void SharedFoldersManager::OnSharedFolderRemoved(Item* ip_folder)
 {
     // The rest of its walk is dropped: its folders and files may be
-    // collected before the next slice runs.
+    // removed, as no share's, before the next slice runs.
     if (ip_folder != m_apply.mp_share)
         return;
     m_apply.mp_share = nullptr;

@@ -9,7 +9,6 @@
 #include "shares/UploadSlotsService.h"
 
 #include <algorithm>
-#include <map>
 #include <string_view>
 
 UploadSlotsService* uploadSlotsService = nullptr;
@@ -25,15 +24,6 @@ std::string WirePath(std::string i_path)
     return i_path;
 }
 }  // namespace
-
-bool SharedFoldersManager::IsVisibleTo(Item* ip_file, const ItemSet& i_roots) const
-{
-    const Item* lp_folder = ItemPtr(ip_file)["shared_file_folder"].Get();
-    if (!lp_folder)
-        return false;
-    const PartnerSet* lp_roots = lp_folder->Partners(d.GetType("shared_folder"));
-    return lp_roots && lp_roots->AnyOf([&](Item* ip_root) { return i_roots.contains(ip_root); });
-}
 
 FileInfo SharedFoldersManager::ListingRecord(Item* ip_file, bool i_withAudio) const
 {
@@ -83,6 +73,27 @@ void SharedFoldersManager::ProcessSearch(std::string i_user, quint32 i_req, std:
         return;
     const auto& l_parts = l_parser.GetIncludedPartTokenSet();
     const auto& l_excluded = l_parser.GetExcludedTokenSet();
+    const bool l_testsName = !l_parts.empty() || !l_excluded.empty();
+    Type* lp_nameType = d.GetType("shared_file_name");
+    Type* lp_folderType = d.GetType("shared_file_folder");
+    Type* lp_shareType = d.GetType("shared_folder");
+
+    // The folder last found visible or hidden: files of one folder often
+    // follow one another.
+    const Item* lp_lastFolder = nullptr;
+    bool l_lastVisible = false;
+    auto l_visible = [&](Item* ip_file) {
+        const PartnerSet* lp_folder = ip_file->Partners(lp_folderType);
+        if (!lp_folder)
+            return false;
+        Item* lp_folderItem = lp_folder->First();
+        if (lp_folderItem != lp_lastFolder) {
+            const PartnerSet* lp_roots = lp_folderItem->Partners(lp_shareType);
+            lp_lastFolder = lp_folderItem;
+            l_lastVisible = lp_roots && lp_roots->AnyOf([&](Item* ip_root) { return l_roots.contains(ip_root); });
+        }
+        return l_lastVisible;
+    };
 
     std::vector<Item*> l_kept;
     bool l_tooMany = false;
@@ -91,19 +102,21 @@ void SharedFoldersManager::ProcessSearch(std::string i_user, quint32 i_req, std:
             if (!l_wordFiles[l_index]->Contains(ip_file))
                 return false;
         }
-        // Part and excluded words are tested against the name alone, as
-        // stored: case counts.
-        const ItemPtr l_nameItem = ItemPtr(ip_file)["shared_file_name"];
-        const std::string_view l_name(l_nameItem.AsCStr());
-        for (const std::string& l_word : l_excluded) {
-            if (l_name.find(l_word) != std::string_view::npos)
-                return false;
+        if (l_testsName) {
+            // Part and excluded words are tested against the name alone, as
+            // stored: case counts.
+            const PartnerSet* lp_name = ip_file->Partners(lp_nameType);
+            const std::string_view l_name = lp_name ? std::string_view(lp_name->First()->m_value) : std::string_view();
+            for (const std::string& l_word : l_excluded) {
+                if (l_name.find(l_word) != std::string_view::npos)
+                    return false;
+            }
+            for (const std::string& l_word : l_parts) {
+                if (l_name.find(l_word) == std::string_view::npos)
+                    return false;
+            }
         }
-        for (const std::string& l_word : l_parts) {
-            if (l_name.find(l_word) == std::string_view::npos)
-                return false;
-        }
-        if (!IsVisibleTo(ip_file, l_roots))
+        if (!l_visible(ip_file))
             return false;
         l_kept.push_back(ip_file);
         // A 201st visible match means no answer: stop looking.
@@ -113,21 +126,35 @@ void SharedFoldersManager::ProcessSearch(std::string i_user, quint32 i_req, std:
     if (l_kept.empty() || l_tooMany)
         return;
 
-    std::map<std::string, FileInfo> l_records;
+    // By path as it travels; of two files that travel as one path (a name
+    // may hold a backslash) the first found goes.
+    std::vector<std::pair<std::string, Item*>> l_records;
+    l_records.reserve(l_kept.size());
     for (Item* lp_file : l_kept) {
-        ItemPtr l_file(lp_file);
-        const std::string l_path = WirePath(l_file["shared_file_folder"].AsString() + "/" + l_file["shared_file_name"].AsString());
-        FileInfo l_info = ListingRecord(lp_file, true);
-        l_info.m_name = l_path;
-        l_records.emplace(l_path, std::move(l_info));
+        const PartnerSet* lp_folder = lp_file->Partners(lp_folderType);
+        const PartnerSet* lp_name = lp_file->Partners(lp_nameType);
+        const std::string_view l_folder = lp_folder ? std::string_view(lp_folder->First()->m_value) : std::string_view();
+        const std::string_view l_name = lp_name ? std::string_view(lp_name->First()->m_value) : std::string_view();
+        std::string l_path;
+        l_path.reserve(l_folder.size() + 1 + l_name.size());
+        l_path.append(l_folder).append(1, '/').append(l_name);
+        l_records.emplace_back(WirePath(std::move(l_path)), lp_file);
     }
+    std::stable_sort(l_records.begin(), l_records.end(),
+                     [](const auto& i_a, const auto& i_b) { return i_a.first < i_b.first; });
+    l_records.erase(std::unique(l_records.begin(), l_records.end(),
+                                [](const auto& i_a, const auto& i_b) { return i_a.first == i_b.first; }),
+                    l_records.end());
 
     MemStream l_payload;
     l_payload.Write(Settings::Get("username"));
     l_payload.Write(static_cast<unsigned int>(i_req));
     l_payload.Write(static_cast<unsigned int>(l_records.size()));
-    for (const auto& l_record : l_records)
-        l_record.second.Write(l_payload);
+    for (auto& l_record : l_records) {
+        FileInfo l_info = ListingRecord(l_record.second, true);
+        l_info.m_name = std::move(l_record.first);
+        l_info.Write(l_payload);
+    }
     const bool l_free = uploadSlotsService && uploadSlotsService->IsFreeToUpload();
     l_payload.Write(static_cast<quint8>(l_free ? 1 : 0));
     l_payload.Write(Settings::GetUInt("upload_speed"));

@@ -55,6 +55,15 @@ public:
     // Replies to other users.
     void ProcessSearch(std::string i_user, quint32 i_req, std::string i_searchText);
     MemStream GetSharedFilesMessage(std::string i_user) override;
+    // The browse listing before it is framed: the payload of what the user
+    // may see, and how many files and folders it holds.
+    struct SharedFilesListing
+    {
+        MemStream m_payload;
+        std::size_t m_files = 0;
+        std::size_t m_folders = 0;
+    };
+    SharedFilesListing SharedFilesPayload(const std::string& i_user);
 
     // How a received listing's file is shown.
     static QString GetFileItemDisplayString(ItemPtr i_file);
@@ -69,6 +78,8 @@ public:
 
     // The longest a slice of rescan work may hold the GUI thread.
     static constexpr int SliceBudgetMs = 40;
+    // Removals at the end of a folder or a rescan go this many files a step.
+    static constexpr std::size_t RemovalsPerStep = 64;
     qint64 LongestSliceMs() const { return m_longestSliceMs; }
 
 public slots:
@@ -94,6 +105,14 @@ private:
         std::string m_share;
         bool m_endsRescan = false;
     };
+    // A file the index holds in the folder being applied, and whether the
+    // walk found it again.
+    struct KnownFile
+    {
+        Item* mp_name = nullptr;
+        Item* mp_file = nullptr;
+        bool m_found = false;
+    };
     // Where the application of the current walk stands.
     struct ApplyState
     {
@@ -109,7 +128,15 @@ private:
         std::size_t m_file = 0;    // in that folder
         Item* mp_folderItem = nullptr;
         std::vector<Item*> m_folderWords;
-        std::vector<Item*> m_knownFiles;  // sorted; found ones are nulled
+        std::vector<KnownFile> m_knownFiles;  // by name item, then file
+        std::size_t m_gone = 0;               // known files dealt with at the end
+    };
+    // The end of a rescan: the folders no share holds any more, by path.
+    struct FinishState
+    {
+        bool m_active = false;
+        std::vector<std::string> m_orphans;
+        std::size_t m_next = 0;
     };
     struct RescanState
     {
@@ -128,6 +155,8 @@ private:
 
     void StartRescan(bool i_report);
     void FinishRescan();
+    void FinishStep();
+    void CompleteRescan();
     void QueueWalk(const std::string& i_share, bool i_endsRescan);
     void OnWalked(WalkBatchPtr i_batch);
     void ScheduleSlice();
@@ -136,11 +165,12 @@ private:
     void BeginWalk(const PendingWalk& i_walk);
     void BeginFolder(const WalkedFolder& i_folder);
     void ApplyFile(const WalkedFolder& i_folder, const WalkedFile& i_file);
-    void EndFolder();
+    bool EndFolderStep(const WalkedFolder& i_folder);
+    // Removes the items, then whatever only they kept reachable.
+    void RemoveWithLeftovers(const std::vector<Item*>& i_items);
     void EndWalk();
     void ConnectWords(Item* ip_file, const std::vector<Item*>& i_folderWords, const std::vector<std::string>& i_words);
 
-    bool IsVisibleTo(Item* ip_file, const ItemSet& i_roots) const;
     FileInfo ListingRecord(Item* ip_file, bool i_withAudio) const;
     void SendReply(const std::string& i_user, unsigned int i_code, const MemStream& i_payload, const QString& i_what);
 
@@ -155,6 +185,7 @@ private:
     std::deque<PendingWalk> m_walks;
     std::deque<WalkBatchPtr> m_batches;
     ApplyState m_apply;
+    FinishState m_finish;
     RescanState m_rescan;
     bool m_sliceScheduled = false;
     qint64 m_longestSliceMs = 0;

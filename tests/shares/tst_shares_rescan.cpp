@@ -37,6 +37,10 @@ private slots:
     void cleanup();
     void StartUpIndexesTheTreeSilently();
     void RescanReportsWhatChanged();
+    void KnownFilesAreKeptWhateverTheirOrderInMemory();
+    void WhatOnlyGoneFilesHeldGoesWithThem();
+    void LargeRemovalsAreCountedWhole_data();
+    void LargeRemovalsAreCountedWhole();
     void Mp3FilesAreHandedToTheScanner_data();
     void Mp3FilesAreHandedToTheScanner();
     void LinksCyclesAndSpecialFiles();
@@ -119,6 +123,99 @@ void TestSharesRescan::RescanReportsWhatChanged()
     QCOMPARE(Count("shared_file"), std::size_t(4));
     // Words of files that are gone go with them.
     QVERIFY(!d.GetType("search_token")->HasItem("sub"));
+}
+
+void TestSharesRescan::KnownFilesAreKeptWhateverTheirOrderInMemory()
+{
+    // A loaded index holds its files in the data file's order, not the
+    // walk's: made here in reverse name order, so the walk meets them from
+    // the highest address down.
+    const std::string l_root = mp_world->MakeFolder("many");
+    ItemPtr l_share = mp_world->Share(l_root);
+    std::vector<std::pair<std::string, Item*>> l_files;
+    for (int l_n = 63; l_n >= 0; --l_n) {
+        const std::string l_name = QString("f%1.txt").arg(l_n, 2, 10, QLatin1Char('0')).toStdString();
+        mp_world->MakeFile("many/" + l_name);
+        l_files.emplace_back(l_name, SharesTestWorld::Index(l_share, l_root, l_name).Get());
+    }
+    QVERIFY(mp_world->InitAndWait());
+    QCOMPARE(mp_world->Shares().FilesAdded(), 0);
+    QCOMPARE(mp_world->Shares().FilesRemoved(), 0);
+    QCOMPARE(Count("shared_file"), l_files.size());
+    for (const auto& l_file : l_files)
+        QVERIFY2(SharesTestWorld::FileItem(l_root, l_file.first).Get() == l_file.second, l_file.first.c_str());
+}
+
+void TestSharesRescan::WhatOnlyGoneFilesHeldGoesWithThem()
+{
+    const std::string l_root = mp_world->MakeFolder("lib");
+    mp_world->MakeFile("lib/keep/Common Song.txt", 10);
+    mp_world->MakeFile("lib/gone/Zebra Song.txt", 777);
+    mp_world->MakeFile("lib/grow.txt", 5);
+    mp_world->MakeFolder("lib/hollow");
+    mp_world->Share(l_root);
+    QVERIFY(mp_world->InitAndWait());
+    QVERIFY(QDir(QString::fromStdString(l_root + "/gone")).removeRecursively());
+    mp_world->MakeFile("lib/grow.txt", 6);
+    QVERIFY(mp_world->RescanAndWait());
+
+    QCOMPARE(mp_world->Shares().FilesRemoved(), 1);
+    // Its name, size, words and folder, each with its twin.
+    QVERIFY(!d.GetType("shared_file_name")->HasItem("Zebra Song.txt"));
+    QVERIFY(!d.GetType("shared_file_lowercase_name")->HasItem("zebra song.txt"));
+    QVERIFY(!d.GetType("shared_file_size")->HasItem("777"));
+    QVERIFY(!d.GetType("shared_file_folder")->HasItem(l_root + "/gone"));
+    QVERIFY(!d.GetType("shared_file_folder_lowercase_name")->HasItem(GetAbsoluteFileName(l_root + "/gone")));
+    for (const char* lp_gone : {"zebra", "zebra song.txt", "gone"})
+        QVERIFY2(!d.GetType("search_token")->HasItem(lp_gone), lp_gone);
+    // The grown file's old size, and the words of a folder without files.
+    QVERIFY(!d.GetType("shared_file_size")->HasItem("5"));
+    QVERIFY(!d.GetType("search_token")->HasItem("hollow"));
+    QVERIFY(d.GetType("shared_file_folder")->HasItem(l_root + "/hollow"));
+    // What a remaining file still has stays.
+    ItemPtr l_kept = SharesTestWorld::FileItem(l_root + "/keep", "Common Song.txt");
+    for (const char* lp_word : {"song", "lib", "keep"})
+        QVERIFY2(HasWord(l_kept, lp_word), lp_word);
+    QVERIFY(d.GetType("shared_file_size")->HasItem("10"));
+    QCOMPARE(SharesTestWorld::FileItem(l_root, "grow.txt")["shared_file_size"].AsString(), std::string("6"));
+}
+
+void TestSharesRescan::LargeRemovalsAreCountedWhole_data()
+{
+    // More files than one step removes, so the removal spans several.
+    QTest::addColumn<bool>("unshare");
+    QTest::newRow("files gone from a folder") << false;
+    QTest::newRow("share given up") << true;
+}
+
+void TestSharesRescan::LargeRemovalsAreCountedWhole()
+{
+    QFETCH(bool, unshare);
+    const int l_files = int(SharedFoldersManager::RemovalsPerStep) * 2 + 7;
+    const std::string l_root = mp_world->MakeFolder("big");
+    for (int l_n = 0; l_n < l_files; ++l_n)
+        mp_world->MakeFile(QString("big/%1/f%2.txt").arg(l_n % 2).arg(l_n).toStdString(), l_n + 1);
+    ItemPtr l_share = mp_world->Share(l_root);
+    QVERIFY(mp_world->InitAndWait());
+    QCOMPARE(Count("shared_file"), std::size_t(l_files));
+
+    if (unshare) {
+        l_share.Remove();
+    } else {
+        for (const char* lp_folder : {"/0", "/1"}) {
+            QDir l_folder(QString::fromStdString(l_root + lp_folder));
+            QVERIFY(l_folder.removeRecursively() && l_folder.mkpath("."));
+        }
+    }
+    QSignalSpy l_reports(&mp_world->Shares(), &SharedFoldersManager::SharedFilesRescanned);
+    QVERIFY(mp_world->RescanAndWait());
+    QCOMPARE(l_reports.count(), 1);
+    QCOMPARE(l_reports.front(), (QVariantList{0, l_files}));
+    for (const char* lp_type : {"shared_file", "shared_file_name", "shared_file_lowercase_name", "shared_file_size"})
+        QVERIFY2(Count(lp_type) == 0, lp_type);
+    QCOMPARE(Count("shared_file_folder"), std::size_t(unshare ? 0 : 3));
+    // Only the folders' own words could stay, and no file holds them.
+    QCOMPARE(Count("search_token"), std::size_t(0));
 }
 
 void TestSharesRescan::Mp3FilesAreHandedToTheScanner_data()
