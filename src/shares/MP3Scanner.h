@@ -1,5 +1,8 @@
 #pragma once
 
+#include "shares/MP3HeaderCounter.h"
+
+#include <QByteArray>
 #include <QMutex>
 #include <QObject>
 #include <QString>
@@ -12,11 +15,23 @@ class MP3Scanner : public QObject
     Q_OBJECT
 
 public:
-    // Asks the scanner to stop before its next file; safe from any thread.
+    // The file is read in blocks of this size; a header is never read
+    // across two of them.
+    static constexpr int BlockSize = 65536;
+
+    // Asks the scanner to stop; safe from any thread. A scan under way ends
+    // at its next block without a result, and later requests do nothing.
     void Quit();
     bool IsQuitting();
 
+    // Reads the whole file (its path in UTF-8) once, from start to end of
+    // file. False, with o_attributes untouched, when the file cannot be
+    // opened or read, is empty, holds no usable header, or the scanner is
+    // quitting.
+    bool ScanMP3(const QByteArray& i_file, MP3Attributes& o_attributes);
+
 public slots:
+    // i_file carries the path's UTF-8 bytes one per character.
     void OnMP3ScanRequired(QString i_file);
 
 signals:

@@ -96,6 +96,8 @@ SharedFoldersManager::SharedFoldersManager(QObject* ip_parent) : QObject(ip_pare
 
 SharedFoldersManager::~SharedFoldersManager()
 {
+    // The scanner checks its flag at every block, so even a scan of a huge
+    // file ends at once; requests still queued are never run.
     m_MP3Scanner.Quit();
     m_MP3ScanThread.quit();
     m_MP3ScanThread.wait();
@@ -201,20 +203,4 @@ void SharedFoldersManager::OnReceivedUserStats(std::string i_user, UserStats i_s
 void SharedFoldersManager::OnDNetSearchRequest(std::string i_user, quint32 i_req, std::string i_searchText)
 {
     ProcessSearch(std::move(i_user), i_req, std::move(i_searchText));
-}
-
-void SharedFoldersManager::OnUserShare(std::string, FileInfoMap&, AttributeTranslationTable&)
-{
-    // Turning a received listing into items for the browse view is not
-    // built yet: the listing is dropped.
-}
-
-void SharedFoldersManager::OnMP3Scanned(QString, int, QString, int, bool, int)
-{
-    // Nothing scans yet (see MP3Scanner), so no result arrives.
-}
-
-QString SharedFoldersManager::GetFileItemDisplayString(ItemPtr i_file)
-{
-    return QString::fromStdString(i_file["user_share_file_name"].AsString());
 }

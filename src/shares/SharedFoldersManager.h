@@ -65,8 +65,11 @@ public:
     };
     SharedFilesListing SharedFilesPayload(const std::string& i_user);
 
-    // How a received listing's file is shown.
+    // The attribute text shown beside a received file or a search result:
+    // "192 VBR, 4m5s", each part only when the file has it.
     static QString GetFileItemDisplayString(ItemPtr i_file);
+    // Removes a received listing ("user_share") with its folders and files.
+    static void RemoveUserShare(ItemPtr i_listing);
 
     int FilesAdded() const { return m_sharedFilesAdded; }
     int FilesRemoved() const { return m_sharedFilesRemoved; }
