@@ -16,11 +16,13 @@ bool PeerMessenger::HandleSharedFileListRequest(ItemPtr i_user)
 {
     // Before the shared-folders service exists there is nothing to answer
     // with; the asking peer may ask again.
-    if (!sharedFoldersManager)
+    if (!sharedFoldersService)
         return true;
     const std::string l_user = i_user.AsString();
-    MemStream l_answer = sharedFoldersManager->GetSharedFilesMessage(l_user);
-    SendMessage(l_user, l_answer);
+    MemStream l_answer = sharedFoldersService->GetSharedFilesMessage(l_user);
+    // An empty body: the service could not build a listing it may send.
+    if (l_answer.mp_buffer->m_writeIndex > 0)
+        SendMessage(l_user, l_answer);
     return true;
 }
 

@@ -1,3 +1,3 @@
 #include "peer/SharedFoldersService.h"
 
-SharedFoldersService* sharedFoldersManager = nullptr;
+SharedFoldersService* sharedFoldersService = nullptr;

@@ -16,9 +16,11 @@ public:
 
     // The complete body of the answer to a browse request from the user: the
     // u32 5, then one zlib stream of the folders that user may see and of the
-    // attribute code table. Cannot fail.
+    // attribute code table. Empty when no listing can be sent (it would not
+    // fit a frame, or could not be compressed): then nothing is sent.
     virtual MemStream GetSharedFilesMessage(std::string i_user) = 0;
 };
 
-// The one shared-folders service; null until it exists.
-extern SharedFoldersService* sharedFoldersManager;
+// The one shared-folders service as the peer layer sees it; null until it
+// exists.
+extern SharedFoldersService* sharedFoldersService;

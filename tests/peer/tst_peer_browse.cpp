@@ -16,8 +16,8 @@ namespace
 class StandInShares : public SharedFoldersService
 {
 public:
-    StandInShares() { sharedFoldersManager = this; }
-    ~StandInShares() override { sharedFoldersManager = nullptr; }
+    StandInShares() { sharedFoldersService = this; }
+    ~StandInShares() override { sharedFoldersService = nullptr; }
 
     MemStream GetSharedFilesMessage(std::string i_user) override
     {

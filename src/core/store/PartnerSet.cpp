@@ -327,7 +327,31 @@ void VisitArray(Item* const* ip_items, std::uint32_t i_count, void (*ip_visit)(v
     }
 }
 
+bool FindInArray(Item* const* ip_items, std::uint32_t i_count, bool (*ip_test)(void*, Item*), void* ip_context)
+{
+    for (std::uint32_t l_index = 0; l_index < i_count; ++l_index) {
+        if (l_index + kPrefetchDistance < i_count)
+            PrefetchItem(ip_items[l_index + kPrefetchDistance]);
+        if (ip_test(ip_context, ip_items[l_index]))
+            return true;
+    }
+    return false;
+}
+
 }  // namespace
+
+bool PartnerSet::AnyOfImpl(bool (*ip_test)(void*, Item*), void* ip_context) const
+{
+    if (GetTag() == SmallTag)
+        return FindInArray(Small(), SmallCount(), ip_test, ip_context);
+    if (GetTag() == ChunkedTag) {
+        for (const auto* lp_chunk : Chunked()->m_chunks) {
+            if (FindInArray(lp_chunk->m_items, lp_chunk->m_count, ip_test, ip_context))
+                return true;
+        }
+    }
+    return false;
+}
 
 void PartnerSet::ForEachImpl(void (*ip_visit)(void*, Item*), void* ip_context) const
 {

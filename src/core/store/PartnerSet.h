@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <type_traits>
 #include <vector>
 
 class Item;
@@ -29,7 +30,8 @@ public:
 
     template <class F>
     void ForEach(F&& i_function) const;
-    // Whether the predicate holds for some partner; stops at the first.
+    // Whether the predicate holds for some partner; stops at the first, in
+    // address order.
     template <class F>
     bool AnyOf(F&& i_predicate) const;
 
@@ -52,6 +54,7 @@ private:
     void SetChunked(ChunkedArray* ip_array);
     ChunkedArray* Chunked() const { return reinterpret_cast<ChunkedArray*>(m_bits & kPointerMask); }
     void ForEachImpl(void (*ip_visit)(void*, Item*), void* ip_context) const;
+    bool AnyOfImpl(bool (*ip_test)(void*, Item*), void* ip_context) const;
 
     std::uintptr_t m_bits = 0;
 };
@@ -70,13 +73,10 @@ void PartnerSet::ForEach(F&& i_function) const
 template <class F>
 bool PartnerSet::AnyOf(F&& i_predicate) const
 {
-    if (Empty())
-        return false;
-    // The first partner decides most questions; walk the rest only if not.
-    Item* lp_first = First();
-    if (i_predicate(lp_first))
-        return true;
-    bool l_found = false;
-    ForEach([&](Item* ip_item) { l_found = l_found || (ip_item != lp_first && i_predicate(ip_item)); });
-    return l_found;
+    if (GetTag() == SingleTag)
+        return m_bits && i_predicate(reinterpret_cast<Item*>(m_bits));
+    using Predicate = std::remove_reference_t<F>;
+    return AnyOfImpl(
+        [](void* ip_context, Item* ip_item) { return bool((*static_cast<Predicate*>(ip_context))(ip_item)); },
+        const_cast<void*>(static_cast<const void*>(&i_predicate)));
 }

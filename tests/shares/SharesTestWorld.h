@@ -1,0 +1,84 @@
+#pragma once
+
+// The surroundings of the shares service in a test: a fresh store, timers,
+// a data saver, the server link (logged in to a fake central server on
+// request), the peer layer listening on the loopback address, the
+// distributed network, and the service itself, whose replies are caught
+// instead of sent. Shared folders live in a temporary folder.
+
+#include "FakeCentralServer.h"
+
+#include "core/io/MemStream.h"
+#include "core/store/Data.h"
+#include "shares/SharedFoldersManager.h"
+
+#include <QByteArray>
+#include <QTemporaryDir>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+class DataSaver;
+class DNetManager;
+class PeerMessenger;
+class Server;
+class TimerManager;
+
+struct CaughtReply
+{
+    std::string m_user;
+    quint32 m_code = 0;
+    QByteArray m_payload;  // inflated
+};
+
+class SharesTestWorld
+{
+public:
+    // i_load false leaves the data-loaded step to the test (after a Load).
+    explicit SharesTestWorld(bool i_load = true);
+    ~SharesTestWorld();
+    SharesTestWorld(const SharesTestWorld&) = delete;
+    SharesTestWorld& operator=(const SharesTestWorld&) = delete;
+
+    SharedFoldersManager& Shares() { return *mp_shares; }
+    DataSaver& Saver() { return *mp_saver; }
+    FakeCentralServer& Central() { return m_central; }
+    bool LogIn(const std::string& i_user);
+
+    // A folder below the temporary root, made with its parents; the path
+    // as the index writes it.
+    std::string MakeFolder(const std::string& i_relative);
+    std::string MakeFile(const std::string& i_relative, qint64 i_size = 1);
+    static std::string MakeFileIn(const QString& i_base, const std::string& i_relative, qint64 i_size = 1);
+    std::string Root() const { return m_root.path().toStdString(); }
+
+    // Shares a folder (a new "shared_folder" item) with its access marks.
+    ItemPtr Share(const std::string& i_path, bool i_public = true);
+    // Runs Init or a rescan and waits until it is applied.
+    bool InitAndWait();
+    bool RescanAndWait();
+    bool WaitIdle();
+
+    // Puts a file into the index without the disk, as a walk would: the
+    // folder below the share, the file with its name, size and words.
+    static ItemPtr Index(ItemPtr i_share, const std::string& i_folder, const std::string& i_name, qint64 i_size = 1);
+    // The index's file item with that folder and name, or null.
+    static ItemPtr FileItem(const std::string& i_folder, const std::string& i_name);
+
+    std::vector<CaughtReply> m_replies;
+
+private:
+    QTemporaryDir m_logFolder;
+    QTemporaryDir m_root;
+    FakeCentralServer m_central;
+    std::unique_ptr<TimerManager> mp_timers;
+    std::unique_ptr<DataSaver> mp_saver;
+    std::unique_ptr<Server> mp_server;
+    PeerMessenger* mp_messenger = nullptr;
+    std::unique_ptr<DNetManager> mp_dnet;
+    std::unique_ptr<SharedFoldersManager> mp_shares;
+};
+
+// Inflates a zlib stream; empty on failure.
+QByteArray Inflate(const QByteArray& i_stream);
