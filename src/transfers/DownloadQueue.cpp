@@ -53,7 +53,7 @@ ItemPtr TransferQueueManager::AddDownload(std::string i_user, std::string i_file
     }
     SetDownloadEntryStatus(l_download, TransferStatus::Queued);
     if (IsOnline(l_user) && peerMessenger) {
-        peerMessenger->QueueDownload(i_user, i_folder + "\\" + i_file);
+        peerMessenger->QueueDownload(i_user, TransferText::RemotePath(l_download));
         RequestDownloadPlaceInLine(l_download);
     }
     return l_download;

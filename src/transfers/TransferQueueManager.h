@@ -56,7 +56,8 @@ public:
     void RequestUserDownloadsPlaceInLine(std::string i_user);
 
     // Download folders (see DownloadLayout). An empty path or folder means
-    // the entry's names cannot be placed inside the download folder.
+    // the entry's names cannot be placed inside the download folder: the
+    // caller then marks the download "local error" and writes nothing.
     QString GetDownloadRelativeDownloadFolder(ItemPtr i_download);
     QString GetDownloadTargetFolder(ItemPtr i_download, bool i_complete);
     QString GetDownloadTargetPath(ItemPtr i_download, bool i_complete);

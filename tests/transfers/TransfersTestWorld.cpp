@@ -65,10 +65,12 @@ void TransfersTestWorld::SetOnline(const std::string& i_user, bool i_online)
         l_user.Disconnect("is_online");
 }
 
-ItemPtr TransfersTestWorld::ShareFile(const std::string& i_folder, const std::string& i_name, qint64 i_size)
+ItemPtr TransfersTestWorld::ShareFile(const std::string& i_folder, const std::string& i_name, qint64 i_size,
+                                      const std::string& i_root, bool i_public)
 {
-    ItemPtr l_share = d.GetType("shared_folder")->GetItem("/shares");
-    l_share += d.GetType("shared_public")->GetGlobalNullItem();
+    ItemPtr l_share = d.GetType("shared_folder")->GetItem(i_root);
+    if (i_public)
+        l_share += d.GetType("shared_public")->GetGlobalNullItem();
     ItemPtr l_folder = d.GetType("shared_file_folder")->GetItem(i_folder);
     l_share += l_folder;
     ItemPtr l_file = l_folder.NewItem("shared_file");

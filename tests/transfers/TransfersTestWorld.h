@@ -44,8 +44,10 @@ public:
 
     // The server link's doing: the user reported online or offline.
     static void SetOnline(const std::string& i_user, bool i_online = true);
-    // A file in the index, in a folder shared with everyone.
-    static ItemPtr ShareFile(const std::string& i_folder, const std::string& i_name, qint64 i_size = 1);
+    // A file in the index, below a shared root that everyone may see, or,
+    // when not public, nobody.
+    static ItemPtr ShareFile(const std::string& i_folder, const std::string& i_name, qint64 i_size = 1,
+                             const std::string& i_root = "/shares", bool i_public = true);
 
     // The peer messages held for the user, oldest first (code and payload).
     static QList<QByteArray> Sent(const std::string& i_user);

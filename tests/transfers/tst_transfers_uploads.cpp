@@ -68,7 +68,7 @@ private slots:
     {
         QTest::addColumn<QString>("setup");
         QTest::newRow("not in the index") << "missing";
-        QTest::newRow("folder for the user list only") << "hidden";
+        QTest::newRow("folder not for the user") << "hidden";
         QTest::newRow("user unshared") << "unshared";
         QTest::newRow("no shares service") << "no service";
     }
@@ -77,12 +77,7 @@ private slots:
         QFETCH(QString, setup);
         TransfersTestWorld l_world;
         TransfersTestWorld::ShareFile("/shares/Music", "a.mp3");
-        ItemPtr l_private = d.GetType("shared_folder")->GetItem("/private");
-        l_private += d.GetType("shared_userlist")->GetGlobalNullItem();
-        ItemPtr l_folder = d.GetType("shared_file_folder")->GetItem("/private/x");
-        l_private += l_folder;
-        ItemPtr l_file = l_folder.NewItem("shared_file");
-        l_file += d.GetType("shared_file_name")->GetItem("b.mp3");
+        TransfersTestWorld::ShareFile("/private/x", "b.mp3", 1, "/private", false);
         std::string l_path = Path("Music\\a.mp3");
         if (setup == "missing")
             l_path = Path("Music\\none.mp3");
