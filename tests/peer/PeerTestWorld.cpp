@@ -1,5 +1,7 @@
 #include "PeerTestWorld.h"
 
+#include "WireBytes.h"
+
 #include "core/log/LogService.h"
 #include "core/persist/DataSaver.h"
 #include "core/persist/Settings.h"
@@ -193,6 +195,18 @@ void PeerTestWorld::Settle(int i_ms)
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         QThread::msleep(1);
     } while (!l_deadline.hasExpired());
+}
+
+FakePeerConnection* PeerTestWorld::ConnectAs(FakePeer& io_peer, const std::string& i_user)
+{
+    FakePeerConnection* lp_far = io_peer.ConnectTo(PlainPort(), false);
+    if (!lp_far)
+        return nullptr;
+    const int l_before = ItemCount("peer_socket");
+    lp_far->SendFrame(WireWriter().U8(1).Str(i_user).Str("P").U32(0));
+    if (!WaitFor([&] { return ItemCount("peer_socket") == l_before + 1; }))
+        return nullptr;
+    return lp_far;
 }
 
 ItemPtr PeerTestWorld::SocketItem(const char* ip_type, QTcpSocket* ip_socket)

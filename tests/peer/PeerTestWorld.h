@@ -101,6 +101,10 @@ public:
     // deleteLater.
     static void Settle(int i_ms = 50);
 
+    // A plain messaging connection that a far end opened to us as the user,
+    // once the peer layer has taken it; null when it did not come about.
+    FakePeerConnection* ConnectAs(FakePeer& io_peer, const std::string& i_user);
+
     // The items that stand for the socket, by type name.
     static ItemPtr SocketItem(const char* ip_type, QTcpSocket* ip_socket);
     static int ItemCount(const char* ip_type);

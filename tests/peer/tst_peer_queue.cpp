@@ -46,18 +46,6 @@ std::vector<std::string> QueuedOrders(const std::string& i_user)
         l_orders.push_back(l_entry["send_order"].AsString());
     return l_orders;
 }
-
-FakePeerConnection* ConnectAs(PeerTestWorld& io_world, FakePeer& io_peer, const std::string& i_user)
-{
-    FakePeerConnection* lp_far = io_peer.ConnectTo(io_world.PlainPort(), false);
-    if (!lp_far)
-        return nullptr;
-    const int l_before = PeerTestWorld::ItemCount("peer_socket");
-    lp_far->SendFrame(WireWriter().U8(1).Str(i_user).Str("P").U32(0));
-    if (!PeerTestWorld::WaitFor([&] { return PeerTestWorld::ItemCount("peer_socket") == l_before + 1; }))
-        return nullptr;
-    return lp_far;
-}
 }
 
 class TestPeerQueue : public QObject
@@ -115,7 +103,7 @@ private slots:
 
         FakePeer l_peer;
         l_world.ClearLog();
-        FakePeerConnection* lp_far = ConnectAs(l_world, l_peer, "bob");
+        FakePeerConnection* lp_far = l_world.ConnectAs(l_peer, "bob");
         QVERIFY(lp_far);
         QVERIFY(lp_far->WaitForFrames(4));
         QCOMPARE(lp_far->Frames(), (QList<QByteArray>{Body(36, "one"), Body(36, "two"), Body(36, "three"), Body(36, "four")}));
@@ -173,7 +161,7 @@ private slots:
         PeerTestWorld l_world;
         l_world.Load();
         FakePeer l_peer;
-        FakePeerConnection* lp_far = ConnectAs(l_world, l_peer, "bob");
+        FakePeerConnection* lp_far = l_world.ConnectAs(l_peer, "bob");
         QVERIFY(lp_far);
         QPointer<QTcpSocket> l_ours = ItemPtr(d.GetType("peer_socket")->GetItems()).AsObject<QTcpSocket>();
         for (int l_frame = 1; l_frame <= 16; ++l_frame) {
@@ -235,10 +223,10 @@ private slots:
         PeerTestWorld l_world;
         l_world.Load();
         FakePeer l_peer;
-        FakePeerConnection* lp_early = ConnectAs(l_world, l_peer, "bob");
+        FakePeerConnection* lp_early = l_world.ConnectAs(l_peer, "bob");
         const QString l_earlyTime = l_world.m_now.toString(Qt::TextDate);
         l_world.Advance(5000);
-        FakePeerConnection* lp_late = ConnectAs(l_world, l_peer, "bob");
+        FakePeerConnection* lp_late = l_world.ConnectAs(l_peer, "bob");
         QVERIFY(lp_early && lp_late);
         const QString l_lateTime = l_world.m_now.toString(Qt::TextDate);
 
@@ -264,9 +252,9 @@ private slots:
         PeerTestWorld l_world;
         l_world.Load();
         FakePeer l_peer;
-        FakePeerConnection* lp_one = ConnectAs(l_world, l_peer, "bob");
+        FakePeerConnection* lp_one = l_world.ConnectAs(l_peer, "bob");
         l_world.Advance(999);
-        FakePeerConnection* lp_two = ConnectAs(l_world, l_peer, "bob");
+        FakePeerConnection* lp_two = l_world.ConnectAs(l_peer, "bob");
         QVERIFY(lp_one && lp_two);
         auto* lp_first = ItemPtr(d.GetType("user")->GetItem("bob").GetItems("peer_socket")).AsObject<QTcpSocket>();
         FakePeerConnection* lp_expected = lp_first->peerPort() == lp_one->Socket()->localPort() ? lp_one : lp_two;
@@ -300,7 +288,7 @@ private slots:
 
         // A connection made afterwards finds nothing to send.
         FakePeer l_peer;
-        FakePeerConnection* lp_far = ConnectAs(l_world, l_peer, "bob");
+        FakePeerConnection* lp_far = l_world.ConnectAs(l_peer, "bob");
         QVERIFY(lp_far);
         PeerTestWorld::Settle(30);
         QVERIFY(lp_far->Frames().isEmpty());

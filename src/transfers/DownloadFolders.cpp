@@ -1,0 +1,61 @@
+// The manager's view of the download folder layout: each entry's partial
+// and complete locations, and the clean-up of emptied partial folders.
+#include "transfers/DownloadLayout.h"
+#include "transfers/TransferQueueManager.h"
+#include "transfers/TransferStatus.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+namespace
+{
+DownloadLayout::Target TargetOf(ItemPtr i_download, bool i_complete)
+{
+    return DownloadLayout::Resolve(DownloadLayout::Root(), i_download["remote_folder"].AsString(),
+                                   i_download["file_name"].AsString(), i_download["subfolder_save_level"].AsInt(),
+                                   i_complete);
+}
+}  // namespace
+
+QString TransferQueueManager::GetDownloadRelativeDownloadFolder(ItemPtr i_download)
+{
+    return DownloadLayout::CarriedNames(i_download["remote_folder"].AsString(), i_download["subfolder_save_level"].AsInt())
+        .join('/');
+}
+
+QString TransferQueueManager::GetDownloadTargetFolder(ItemPtr i_download, bool i_complete)
+{
+    return TargetOf(i_download, i_complete).m_folder;
+}
+
+QString TransferQueueManager::GetDownloadTargetPath(ItemPtr i_download, bool i_complete)
+{
+    return TargetOf(i_download, i_complete).m_path;
+}
+
+bool TransferQueueManager::DoesDownloadItemCompleteFilenameExist(ItemPtr i_download)
+{
+    const QString l_path = GetDownloadTargetPath(i_download, true);
+    return !l_path.isEmpty() && QFileInfo::exists(l_path);
+}
+
+void TransferQueueManager::RemoveDownloadDownloadingFolderIfAppropriate(ItemPtr i_download)
+{
+    ItemPtr l_remoteFolder = i_download["remote_folder"];
+    ItemPtr l_complete = d.GetType("download_entry_status")->HasItem(TransferStatus::Complete);
+    const ItemSet l_siblings = l_remoteFolder.GetItems("download_entry");
+    if (l_siblings.size() != l_siblings.Connected(l_complete).size())
+        return;
+    const DownloadLayout::Target l_target = TargetOf(i_download, false);
+    if (!l_target.IsValid())
+        return;
+    // The carried levels only, from the deepest up: never above the partial
+    // folder itself. rmdir takes empty folders only.
+    QString l_folder = l_target.m_folder;
+    for (int l_level = 0; l_level <= l_target.m_level; ++l_level) {
+        if (l_folder != l_target.m_base && !DownloadLayout::IsInside(l_target.m_base, l_folder))
+            return;
+        QDir().rmdir(l_folder);
+        l_folder = QFileInfo(l_folder).path();
+    }
+}

@@ -1,0 +1,172 @@
+// The transfer manager's start and end: its types, settings and defaults,
+// its subscriptions, the reset after loading, and the handlers that free
+// the live figures of transfers.
+#include "transfers/TransferQueueManager.h"
+
+#include "core/persist/Settings.h"
+#include "core/platform/Paths.h"
+#include "core/runtime/TimerManager.h"
+#include "peer/PeerMessenger.h"
+#include "server/Server.h"
+#include "transfers/TransferFigures.h"
+#include "transfers/TransferSchema.h"
+#include "transfers/TransferStatus.h"
+
+#include <QDateTime>
+
+TransferQueueManager* transferQueueManager = nullptr;
+
+TransferQueueManager::TransferQueueManager()
+{
+    m_monotonicClock.start();
+
+    TransferSchema::DeclareDownloadTypes();
+    auto l_onRemoval = [this](const char* ip_type, void (TransferQueueManager::*ip_handler)(Item*)) {
+        d.GetType(ip_type)->ItemRemovedEvent.m_handlerSet.insert(MakeHandler(ip_handler));
+    };
+    using namespace TransferFigures;
+    l_onRemoval("write_position", &TransferQueueManager::OnFigureRemoved<Position>);
+    l_onRemoval("read_position", &TransferQueueManager::OnFigureRemoved<Position>);
+    l_onRemoval("last_receipt_time", &TransferQueueManager::OnFigureRemoved<Time>);
+    l_onRemoval("last_speed_measurement_time", &TransferQueueManager::OnFigureRemoved<Time>);
+    l_onRemoval("bytes_per_second", &TransferQueueManager::OnFigureRemoved<Speed>);
+    l_onRemoval("bytes_since_last_receipt", &TransferQueueManager::OnFigureRemoved<ByteCount>);
+    l_onRemoval("download_entry", &TransferQueueManager::OnEntryRemoved);
+
+    TransferSchema::DeclareUploadTypes();
+    l_onRemoval("bytes_uploaded", &TransferQueueManager::OnFigureRemoved<ByteCount>);
+    l_onRemoval("upload_entry", &TransferQueueManager::OnEntryRemoved);
+
+    {
+        auto* lp_root = new PathNode(&d, "user");
+        new PathNode(lp_root, "is_online", NewlyConnected);
+        d.AddPathEventHandler(lp_root, MakeHandler(&TransferQueueManager::OnUserOnline));
+    }
+
+    Settings::SetDefault("download_folder", DefaultDownloadFolder().toStdString());
+    if (peerMessenger) {
+        connect(peerMessenger, &PeerMessenger::QueueUploadRequested, this, &TransferQueueManager::OnQueueUploadRequested);
+        connect(peerMessenger, &PeerMessenger::UploadFailed, this, &TransferQueueManager::OnUploadFailedNotification);
+        connect(peerMessenger, &PeerMessenger::UploadDenied, this, &TransferQueueManager::OnUploadDeniedNotification);
+        connect(peerMessenger, &PeerMessenger::DownloadPlaceInLine, this, &TransferQueueManager::OnDownloadPlaceInLine);
+    }
+    Settings::SetDefault("transfer_order_counter", "1");
+    Settings::Set("transfer_req_counter", "1");
+
+    d.GetType("download_entry_status")->GetItem(TransferStatus::Downloading).NewItem("is_active");
+    for (const char* lp_status : {TransferStatus::Connecting, TransferStatus::Uploading, TransferStatus::Requesting,
+                                  TransferStatus::WaitingForOffset})
+        d.GetType("upload_entry_status")->GetItem(lp_status).NewItem("is_active");
+
+    if (dataSaver)
+        dataSaver->m_dataLoadedEventHandlers.insert(this);
+    if (timerManager)
+        connect(&timerManager->m_everyFiveMinutes, &QTimer::timeout, this, &TransferQueueManager::PeriodicCheck);
+
+    if (!d.GetType("global")->GetItem("upload_speed_limit").IsConnected("global_value")) {
+        Settings::Set("upload_speed_limit", "0");
+        Settings::Set("upload_speed_limit_enabled", "no");
+    }
+
+    TransferSchema::DeclareDenialReason();
+    Settings::Set("upload_slots", "1");
+    TransferSchema::DeclareCompleteDownloadTypes();
+
+    // Only a manager that stands becomes the global one: a second
+    // construction fails on its first type, and must not leave the global
+    // naming a dead object.
+    transferQueueManager = this;
+    uploadSlotsService = this;
+}
+
+TransferQueueManager::~TransferQueueManager()
+{
+    if (uploadSlotsService == this)
+        uploadSlotsService = nullptr;
+    if (dataSaver)
+        dataSaver->m_dataLoadedEventHandlers.erase(this);
+    if (transferQueueManager == this)
+        transferQueueManager = nullptr;
+}
+
+void TransferQueueManager::DataLoaded()
+{
+    const ItemSet l_downloads = d.GetType("download_entry")->GetItems();
+    ItemPtr l_queued = d.GetType("download_entry_status")->GetItem(TransferStatus::Queued);
+    for (ItemPtr l_download : l_downloads) {
+        // A plain connection: nothing ran yet, so there is nothing to release
+        // and no change time to note.
+        if (l_download["download_entry_status"].AsString() != TransferStatus::Complete)
+            l_download += l_queued;
+    }
+    if (gp_server) {
+        for (ItemPtr l_user : l_downloads.GetItems("user"))
+            gp_server->TrackUser(l_user.AsString());
+    }
+    emit TransfersLoaded();
+    DetermineUploadSpeedLimit();
+}
+
+void TransferQueueManager::OnEntryRemoved(Item* ip_entry)
+{
+    m_statusChangedAt.erase(ip_entry);
+    if (m_lastQueuedUpload.Get() == ip_entry)
+        m_lastQueuedUpload = ItemPtr();
+}
+
+void TransferQueueManager::StampStatusChange(ItemPtr i_entry)
+{
+    i_entry += d.GetType("last_status_change_time")->GetItem(TransferText::Now());
+    m_statusChangedAt[i_entry.Get()] = m_monotonicClock.elapsed();
+}
+
+long long TransferQueueManager::TakeTransferOrder()
+{
+    const long long l_order = ValueText::ToInt64(Settings::Get("transfer_order_counter"));
+    Settings::Set("transfer_order_counter", ToString(l_order + 1));
+    return l_order;
+}
+
+qint64 TransferQueueManager::MsSinceStatusChange(ItemPtr i_entry) const
+{
+    const auto l_found = m_statusChangedAt.find(i_entry.Get());
+    return l_found == m_statusChangedAt.end() ? -1 : m_monotonicClock.elapsed() - l_found->second;
+}
+
+template <class T>
+void TransferQueueManager::OnFigureRemoved(Item* ip_item)
+{
+    // A cell at address 0 (a time never set) frees nothing.
+    delete reinterpret_cast<T*>(ip_item->AsUIntPtr());
+}
+
+namespace TransferText
+{
+QString Of(const std::string& i_text)
+{
+    return QString::fromStdString(i_text);
+}
+
+std::string RemotePath(ItemPtr i_download)
+{
+    return i_download["remote_folder"].AsString() + "\\" + i_download["file_name"].AsString();
+}
+
+std::string Now()
+{
+    return QDateTime::currentDateTime().toString(Qt::TextDate).toStdString();
+}
+}  // namespace TransferText
+
+namespace TransferEntries
+{
+bool IsActiveStatus(ItemPtr i_status)
+{
+    return i_status && i_status.IsConnected("is_active");
+}
+
+bool IsOnline(ItemPtr i_user)
+{
+    return i_user && i_user.IsConnected("is_online");
+}
+}  // namespace TransferEntries

@@ -1,0 +1,125 @@
+#include "TransfersTestWorld.h"
+
+#include "WireBytes.h"
+
+#include "core/io/MemStream.h"
+#include "core/log/LogService.h"
+#include "core/persist/DataSaver.h"
+#include "core/persist/Settings.h"
+#include "dnet/DNetManager.h"
+#include "shares/SharedFoldersManager.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
+
+TransfersTestWorld::TransfersTestWorld(bool i_load)
+{
+    m_logStart = GetLogHistory().LastSequence();
+    mp_dnet = std::make_unique<DNetManager>();
+    mp_shares = std::make_unique<SharedFoldersManager>();
+    mp_manager = std::make_unique<TransferQueueManager>();
+    Settings::Set("download_folder", m_downloads.path().toStdString());
+    if (i_load)
+        m_peer.Load();
+}
+
+TransfersTestWorld::~TransfersTestWorld()
+{
+    ClearSent();
+    // The store is emptied without events at the end: let the removal
+    // handlers free what transfers still hold.
+    for (const char* lp_type : {"write_position", "read_position", "last_receipt_time", "last_speed_measurement_time",
+                                "bytes_per_second", "bytes_since_last_receipt", "bytes_uploaded"})
+        d.GetType(lp_type)->GetItems().Remove();
+    mp_manager.reset();
+    mp_shares.reset();
+    mp_dnet.reset();
+}
+
+void TransfersTestWorld::Load(const QString& i_dataFile)
+{
+    dataSaver->Load(i_dataFile.toUtf8().constData());
+}
+
+void TransfersTestWorld::Save(const QString& i_dataFile)
+{
+    dataSaver->Save(i_dataFile.toUtf8().constData());
+}
+
+void TransfersTestWorld::MakeFile(const QString& i_path)
+{
+    QDir().mkpath(QFileInfo(i_path).path());
+    QFile l_file(i_path);
+    if (l_file.open(QIODevice::WriteOnly))
+        l_file.write("x");
+}
+
+void TransfersTestWorld::SetOnline(const std::string& i_user, bool i_online)
+{
+    ItemPtr l_user = d.GetType("user")->GetItem(i_user);
+    if (i_online)
+        l_user += d.GetType("is_online")->GetGlobalNullItem();
+    else
+        l_user.Disconnect("is_online");
+}
+
+ItemPtr TransfersTestWorld::ShareFile(const std::string& i_folder, const std::string& i_name, qint64 i_size,
+                                      const std::string& i_root, bool i_public)
+{
+    ItemPtr l_share = d.GetType("shared_folder")->GetItem(i_root);
+    if (i_public)
+        l_share += d.GetType("shared_public")->GetGlobalNullItem();
+    ItemPtr l_folder = d.GetType("shared_file_folder")->GetItem(i_folder);
+    l_share += l_folder;
+    ItemPtr l_file = l_folder.NewItem("shared_file");
+    l_file += d.GetType("shared_file_name")->GetItem(i_name);
+    l_file += d.GetType("shared_file_size")->GetItem(std::to_string(i_size));
+    return l_file;
+}
+
+QList<QByteArray> TransfersTestWorld::Sent(const std::string& i_user)
+{
+    QList<QByteArray> l_bodies;
+    ItemPtr l_user = d.GetType("user")->HasItem(i_user);
+    for (ItemPtr l_entry : l_user.GetItems("unsent_message").SortNumericBy("send_order", true)) {
+        const MemStream::Buffer& l_buffer = *l_entry.AsObject<MemStream>()->mp_buffer;
+        l_bodies.append(QByteArray(l_buffer.mp_buffer, l_buffer.m_writeIndex));
+    }
+    return l_bodies;
+}
+
+void TransfersTestWorld::ClearSent()
+{
+    for (ItemPtr l_entry : d.GetType("unsent_message")->GetItems()) {
+        delete l_entry.AsObject<MemStream>();
+        l_entry.Remove();
+    }
+}
+
+QStringList TransfersTestWorld::LogTexts() const
+{
+    static const QRegularExpression s_prefix(R"(^\[[^\]]*\] )");
+    QStringList l_texts;
+    for (const LogEntry& l_entry : GetLogHistory().AreaEntries(TransferQueueManager::LogArea)) {
+        if (l_entry.m_sequence > m_logStart)
+            l_texts.append(QString(l_entry.m_line).remove(s_prefix));
+    }
+    return l_texts;
+}
+
+void TransfersTestWorld::ClearLog()
+{
+    m_logStart = GetLogHistory().LastSequence();
+}
+
+QByteArray MessageBody(quint32 i_code, const std::string& i_text)
+{
+    return WireWriter().U32(i_code).Str(i_text);
+}
+
+QByteArray MessageBody(quint32 i_code, const std::string& i_text, const std::string& i_secondText)
+{
+    return WireWriter().U32(i_code).Str(i_text).Str(i_secondText);
+}
