@@ -187,6 +187,7 @@ void SharedFoldersManager::BeginFolder(const WalkedFolder& i_folder)
     m_apply.m_inFolder = true;
     m_apply.mp_folderItem = nullptr;
     m_apply.m_knownFiles.clear();
+    m_apply.m_knownFound.clear();
     m_apply.m_folderWords.clear();
     if (!m_apply.mp_share)
         return;
@@ -199,6 +200,7 @@ void SharedFoldersManager::BeginFolder(const WalkedFolder& i_folder)
     m_apply.m_foldersVisited.push_back(l_folder);
     if (const PartnerSet* lp_files = l_folder->Partners(d.GetType("shared_file")))
         lp_files->AppendTo(m_apply.m_knownFiles);
+    m_apply.m_knownFound.assign(m_apply.m_knownFiles.size(), false);
     Type* lp_words = d.GetType("search_token");
     for (const std::string& l_word : i_folder.m_words)
         m_apply.m_folderWords.push_back(lp_words->GetItem(l_word));
@@ -229,7 +231,7 @@ void SharedFoldersManager::ApplyFile(const WalkedFolder& i_folder, const WalkedF
     if (lp_file) {
         auto l_known = std::lower_bound(m_apply.m_knownFiles.begin(), m_apply.m_knownFiles.end(), lp_file);
         if (l_known != m_apply.m_knownFiles.end() && *l_known == lp_file)
-            *l_known = nullptr;
+            m_apply.m_knownFound[static_cast<std::size_t>(l_known - m_apply.m_knownFiles.begin())] = true;
         // A file that changed keeps its item but offers its real size.
         Item* lp_oldSize = Partner(lp_file, "shared_file_size");
         if (!lp_oldSize || lp_oldSize->m_value != l_size)
@@ -270,8 +272,9 @@ void SharedFoldersManager::EndFolder()
 {
     if (m_apply.mp_folderItem) {
         // Files indexed here that the disk no longer has.
-        for (Item* lp_gone : m_apply.m_knownFiles) {
-            if (lp_gone && !lp_gone->IsBeingRemoved()) {
+        for (std::size_t l_index = 0; l_index < m_apply.m_knownFiles.size(); ++l_index) {
+            Item* lp_gone = m_apply.m_knownFiles[l_index];
+            if (!m_apply.m_knownFound[l_index] && !lp_gone->IsBeingRemoved()) {
                 ItemPtr(lp_gone).Remove();
                 ++m_sharedFilesRemoved;
             }
@@ -280,6 +283,7 @@ void SharedFoldersManager::EndFolder()
     m_apply.m_inFolder = false;
     m_apply.mp_folderItem = nullptr;
     m_apply.m_knownFiles.clear();
+    m_apply.m_knownFound.clear();
     m_apply.m_folderWords.clear();
 }
 
@@ -294,6 +298,7 @@ void SharedFoldersManager::OnSharedFolderRemoved(Item* ip_folder)
     m_apply.m_foldersBefore.clear();
     m_apply.m_foldersVisited.clear();
     m_apply.m_knownFiles.clear();
+    m_apply.m_knownFound.clear();
     m_apply.m_folderWords.clear();
 }
 

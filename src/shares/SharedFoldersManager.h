@@ -109,7 +109,8 @@ private:
         std::size_t m_file = 0;    // in that folder
         Item* mp_folderItem = nullptr;
         std::vector<Item*> m_folderWords;
-        std::vector<Item*> m_knownFiles;  // sorted; found ones are nulled
+        std::vector<Item*> m_knownFiles;  // sorted by address
+        std::vector<bool> m_knownFound;   // beside them: seen on disk again
     };
     struct RescanState
     {

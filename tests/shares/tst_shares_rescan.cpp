@@ -37,6 +37,7 @@ private slots:
     void cleanup();
     void StartUpIndexesTheTreeSilently();
     void RescanReportsWhatChanged();
+    void RescanOfAnUnchangedTreeKeepsEveryItem();
     void Mp3FilesAreHandedToTheScanner_data();
     void Mp3FilesAreHandedToTheScanner();
     void LinksCyclesAndSpecialFiles();
@@ -119,6 +120,27 @@ void TestSharesRescan::RescanReportsWhatChanged()
     QCOMPARE(Count("shared_file"), std::size_t(4));
     // Words of files that are gone go with them.
     QVERIFY(!d.GetType("search_token")->HasItem("sub"));
+}
+
+void TestSharesRescan::RescanOfAnUnchangedTreeKeepsEveryItem()
+{
+    // The index already holds the files, made in the reverse of the order
+    // in which the walk lists them, so that the walk meets them in an
+    // order other than their items' addresses.
+    const std::string l_root = mp_world->MakeFolder("many");
+    std::vector<std::string> l_names;
+    for (int l_index = 0; l_index < 120; ++l_index)
+        l_names.push_back("f" + std::to_string(1000 + l_index) + ".txt");
+    ItemPtr l_share = mp_world->Share(l_root);
+    for (auto l_name = l_names.rbegin(); l_name != l_names.rend(); ++l_name) {
+        mp_world->MakeFile("many/" + *l_name);
+        SharesTestWorld::Index(l_share, l_root, *l_name);
+    }
+    const ItemSet l_before = d.GetType("shared_file")->GetItems();
+    QVERIFY(mp_world->InitAndWait());
+    QCOMPARE(mp_world->Shares().FilesAdded(), 0);
+    QCOMPARE(mp_world->Shares().FilesRemoved(), 0);
+    QVERIFY(d.GetType("shared_file")->GetItems() == l_before);
 }
 
 void TestSharesRescan::Mp3FilesAreHandedToTheScanner_data()
