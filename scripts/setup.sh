@@ -2,7 +2,7 @@
 # Installs the Debian packages that building, running and testing need.
 # Does nothing when they are all present already.
 set -euo pipefail
-packages=(cmake ninja-build g++ qt6-base-dev qt6-base-dev-tools libgl-dev zlib1g-dev libminiupnpc-dev libxkbcommon-dev clang libclang-rt-14-dev)
+packages=(cmake ninja-build g++ qt6-base-dev qt6-base-dev-tools libgl-dev zlib1g-dev libminiupnpc-dev libxkbcommon-dev clang libclang-rt-14-dev socat)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -155,13 +155,7 @@ void TransferQueueManager::OnDownloadProgress(TransferThread* ip_thread, qint64 
     ItemPtr l_download = EntryOfThread(ip_thread, "download_thread", "download_entry");
     if (!l_download)
         return;
-    using namespace TransferFigures;
-    if (auto* lp_position = Of<Position>(l_download, "write_position"))
-        *lp_position = i_offset;
-    if (auto* lp_speed = Of<Speed>(l_download, "bytes_per_second"))
-        *lp_speed = i_bytesPerSecond;
-    if (auto* lp_time = Of<Time>(l_download, "last_receipt_time"))
-        *lp_time = QDateTime::currentDateTime();
+    TransferFigures::RecordProgress(l_download, "write_position", i_offset, i_bytesPerSecond);
     emit DownloadProgressed(l_download);
 }
 

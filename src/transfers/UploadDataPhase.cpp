@@ -126,13 +126,7 @@ void TransferQueueManager::OnUploadProgress(TransferThread* ip_thread, qint64 i_
     ItemPtr l_upload = EntryOfThread(ip_thread, "upload_thread", "upload_entry");
     if (!l_upload)
         return;
-    using namespace TransferFigures;
-    if (auto* lp_position = Of<Position>(l_upload, "read_position"))
-        *lp_position = i_offset;
-    if (auto* lp_speed = Of<Speed>(l_upload, "bytes_per_second"))
-        *lp_speed = i_bytesPerSecond;
-    if (auto* lp_time = Of<Time>(l_upload, "last_receipt_time"))
-        *lp_time = QDateTime::currentDateTime();
+    TransferFigures::RecordProgress(l_upload, "read_position", i_offset, i_bytesPerSecond);
     emit UploadProgressed(l_upload);
 }
 

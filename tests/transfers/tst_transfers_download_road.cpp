@@ -49,6 +49,7 @@ private slots:
         QTest::addColumn<QString>("after");
         QTest::newRow("queued") << "queued" << 1 << "Music\\song.mp3" << Accept(5) << "queued";
         QTest::newRow("aborted") << "aborted" << 1 << "Music/song.mp3" << Accept(5) << "aborted";
+        QTest::newRow("downloading: stopped first") << "downloading" << 1 << "Music\\song.mp3" << Accept(5) << "aborted";
         QTest::newRow("no such download") << "queued" << 1 << "Music\\other.mp3" << Refuse(5, "Cancelled") << "queued";
         QTest::newRow("no folder in the path") << "queued" << 1 << "song.mp3" << Refuse(5, "Cancelled") << "queued";
         QTest::newRow("complete") << "complete" << 1 << "Music\\song.mp3" << Refuse(5, "Complete") << "complete";
