@@ -13,7 +13,8 @@
 //
 // Options: --size-mb N (default 1024), --seconds N per limit case (default
 // 20). Needs socat on the path. The program starts itself for each part it
-// plays (see TransferBenchRoles).
+// plays (see TransferBenchRoles); KSTR_BENCH_LOGS=<folder> keeps each
+// process's client logs there.
 
 #include "TransferBenchRoles.h"
 
