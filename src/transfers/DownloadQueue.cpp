@@ -65,12 +65,15 @@ void TransferQueueManager::SetDownloadEntryStatus(ItemPtr i_download, std::strin
     ItemPtr l_status = d.GetType("download_entry_status")->GetItem(i_status);
     i_download += l_status;
     StampStatusChange(i_download);
-    if (l_wasActive && !IsActiveStatus(l_status))
+    if (l_wasActive && !IsActiveStatus(l_status)) {
+        StopTransferThread(i_download, "download_thread", false);
         TransferFigures::Release(i_download, TransferFigures::DownloadResources);
+    }
 }
 
 void TransferQueueManager::RemoveDownload(ItemPtr i_download)
 {
+    StopTransferThread(i_download, "download_thread", true);
     TransferFigures::Release(i_download, TransferFigures::DownloadResources);
     i_download.Remove();
 }

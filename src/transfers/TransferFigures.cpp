@@ -14,6 +14,16 @@ const Resources UploadResources{"upload_socket",
                                 {"read_position", "last_receipt_time", "last_speed_measurement_time", "bytes_per_second",
                                  "bytes_since_last_receipt"}};
 
+void RecordProgress(ItemPtr i_entry, const char* ip_positionType, qint64 i_offset, int i_bytesPerSecond)
+{
+    if (auto* lp_position = Of<Position>(i_entry, ip_positionType))
+        *lp_position = i_offset;
+    if (auto* lp_speed = Of<Speed>(i_entry, "bytes_per_second"))
+        *lp_speed = i_bytesPerSecond;
+    if (auto* lp_time = Of<Time>(i_entry, "last_receipt_time"))
+        *lp_time = QDateTime::currentDateTime();
+}
+
 void Release(ItemPtr i_entry, const Resources& i_resources)
 {
     // Each item goes before its object, so nothing that watches the store

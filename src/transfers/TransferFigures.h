@@ -49,6 +49,11 @@ struct Resources
 extern const Resources DownloadResources;
 extern const Resources UploadResources;
 
+// Records a progress report in the entry's figures: the position (of the
+// type given), the speed and the time of receipt. Figures the entry lacks
+// are passed over.
+void RecordProgress(ItemPtr i_entry, const char* ip_positionType, qint64 i_offset, int i_bytesPerSecond);
+
 // Lets go of what a transfer that stopped still holds, in this order: its
 // file (closed and deleted), its file connection (every signal connection
 // broken, closed and handed to the event loop for deletion) and its figures.

@@ -43,9 +43,15 @@ TransferQueueManager::TransferQueueManager()
         d.AddPathEventHandler(lp_root, MakeHandler(&TransferQueueManager::OnUserOnline));
     }
 
+    if (peerMessenger)
+        connect(peerMessenger, &PeerMessenger::FileTransferRequested, this, &TransferQueueManager::OnFileTransferRequest);
     Settings::SetDefault("download_folder", DefaultDownloadFolder().toStdString());
     if (peerMessenger) {
+        connect(peerMessenger, &PeerMessenger::FileConnectionRequested, this, &TransferQueueManager::OnFileConnection);
         connect(peerMessenger, &PeerMessenger::QueueUploadRequested, this, &TransferQueueManager::OnQueueUploadRequested);
+        connect(peerMessenger, &PeerMessenger::FileConnectionAccepted, this,
+                &TransferQueueManager::OnFileConnectionAccepted);
+        connect(peerMessenger, &PeerMessenger::FileTransferResponse, this, &TransferQueueManager::OnFileTransferResponse);
         connect(peerMessenger, &PeerMessenger::UploadFailed, this, &TransferQueueManager::OnUploadFailedNotification);
         connect(peerMessenger, &PeerMessenger::UploadDenied, this, &TransferQueueManager::OnUploadDeniedNotification);
         connect(peerMessenger, &PeerMessenger::DownloadPlaceInLine, this, &TransferQueueManager::OnDownloadPlaceInLine);
@@ -60,8 +66,10 @@ TransferQueueManager::TransferQueueManager()
 
     if (dataSaver)
         dataSaver->m_dataLoadedEventHandlers.insert(this);
-    if (timerManager)
+    if (timerManager) {
         connect(&timerManager->m_everyFiveMinutes, &QTimer::timeout, this, &TransferQueueManager::PeriodicCheck);
+        connect(&timerManager->m_everyHalfMinute, &QTimer::timeout, this, &TransferQueueManager::EveryHalfMinute);
+    }
 
     if (!d.GetType("global")->GetItem("upload_speed_limit").IsConnected("global_value")) {
         Settings::Set("upload_speed_limit", "0");
@@ -81,6 +89,7 @@ TransferQueueManager::TransferQueueManager()
 
 TransferQueueManager::~TransferQueueManager()
 {
+    ShutDownTransferThreads();
     if (uploadSlotsService == this)
         uploadSlotsService = nullptr;
     if (dataSaver)
@@ -117,7 +126,7 @@ void TransferQueueManager::OnEntryRemoved(Item* ip_entry)
 void TransferQueueManager::StampStatusChange(ItemPtr i_entry)
 {
     i_entry += d.GetType("last_status_change_time")->GetItem(TransferText::Now());
-    m_statusChangedAt[i_entry.Get()] = m_monotonicClock.elapsed();
+    m_statusChangedAt[i_entry.Get()] = NowMs();
 }
 
 long long TransferQueueManager::TakeTransferOrder()
@@ -130,7 +139,12 @@ long long TransferQueueManager::TakeTransferOrder()
 qint64 TransferQueueManager::MsSinceStatusChange(ItemPtr i_entry) const
 {
     const auto l_found = m_statusChangedAt.find(i_entry.Get());
-    return l_found == m_statusChangedAt.end() ? -1 : m_monotonicClock.elapsed() - l_found->second;
+    return l_found == m_statusChangedAt.end() ? -1 : NowMs() - l_found->second;
+}
+
+qint64 TransferQueueManager::NowMs() const
+{
+    return m_clock ? m_clock() : m_monotonicClock.elapsed();
 }
 
 template <class T>

@@ -8,9 +8,14 @@
 #include <QElapsedTimer>
 #include <QObject>
 #include <QString>
+#include <QTcpSocket>
 
+#include <functional>
+#include <map>
 #include <string>
 #include <unordered_map>
+
+class TransferThread;
 
 // The file-transfer service. It keeps no queue of its own: every download,
 // upload and finished download is an anonymous item of the store
@@ -18,8 +23,10 @@
 // known about it hangs on it as attribute items. Downloads are queued at
 // the users who share the files; other users' queue requests are checked
 // against the shares, kept in one upload order and offered within the
-// upload slots and the speed limit. Runs on the GUI thread; only the speed
-// limit is shared with other threads.
+// upload slots and the speed limit. The file data moves on one thread per
+// transfer (DownloadThread, UploadThread), which reports back through
+// queued signals; everything else runs on the GUI thread, and only the
+// speed limit is shared with the threads.
 //
 // Needs the store, the data saver, the timers, the server link, the peer
 // layer and the shares service to exist; created once, before the data
@@ -32,6 +39,8 @@ public:
     static constexpr char LogArea[] = "Transfer Queue";
 
     TransferQueueManager();
+    // Stops every transfer thread: all are asked first, then each is
+    // waited for (uploads before downloads), and what they held is let go.
     ~TransferQueueManager() override;
     TransferQueueManager(const TransferQueueManager&) = delete;
     TransferQueueManager& operator=(const TransferQueueManager&) = delete;
@@ -77,6 +86,12 @@ public:
     // Every status change of an upload; one that stops being active lets go
     // of what it holds, and one that is aborted tells the peer.
     void SetUploadEntryStatus(ItemPtr i_upload, std::string i_status);
+    // Takes the entry out, stopping its transfer; tells the peer nothing.
+    void RemoveUpload(ItemPtr i_upload);
+    // Shares nothing with the user any more: every upload of the user is
+    // refused ("File not shared.") and removed. ReshareUser lifts the mark.
+    void UnshareUser(std::string i_user);
+    void ReshareUser(std::string i_user);
 
     // Upload speed limit.
     void DetermineUploadSpeedLimit();
@@ -88,8 +103,20 @@ public:
     // Milliseconds since the entry's status last changed, on a monotonic
     // clock; -1 when it has not changed in this run.
     qint64 MsSinceStatusChange(ItemPtr i_entry) const;
+    // The monotonic clock of the time-outs, in milliseconds; an empty
+    // function brings back the real one.
+    using Clock = std::function<qint64()>;
+    void SetClock(Clock i_clock) { m_clock = std::move(i_clock); }
 
 public slots:
+    // Downloads: a peer offers a file, then opens its file connection.
+    void OnFileTransferRequest(std::string i_user, int i_direction, unsigned int i_req, std::string i_file,
+                               qint64 i_fileSize);
+    void OnFileConnection(std::string i_user, QTcpSocket* ip_socket, unsigned int i_requestID);
+    // Uploads: the peer answers an offer, then our file connection stands.
+    void OnFileTransferResponse(std::string i_user, unsigned int i_req, bool i_accepted, bool i_receivedFileSize,
+                                qint64 i_fileSize, std::string i_denialReason);
+    void OnFileConnectionAccepted(std::string i_user, QTcpSocket* ip_socket);
     void OnQueueUploadRequested(std::string i_user, std::string i_file);
     void OnDownloadPlaceInLine(std::string i_user, std::string i_file, int i_place);
     void OnUploadDeniedNotification(std::string i_user, std::string i_file, std::string i_reason);
@@ -97,10 +124,19 @@ public slots:
     // Every five minutes: while nothing downloads, queue again the queued
     // and aborted downloads of online users.
     void PeriodicCheck();
+    // Every half minute: uploads stuck 30 s in a set-up state are aborted,
+    // and users of queued downloads are asked for places in line at most
+    // every ten minutes.
+    void EveryHalfMinute();
 
 signals:
     // Once, after the data file was loaded.
     void TransfersLoaded();
+    // A transfer's figures moved (its position, speed and receipt time).
+    void DownloadProgressed(ItemPtr i_download);
+    void UploadProgressed(ItemPtr i_upload);
+    // A finished download was recorded.
+    void CompleteDownloadAdded(ItemPtr i_completeDownload);
 
 private:
     void OnUserOnline(Item* ip_user);
@@ -113,6 +149,46 @@ private:
     // Takes the next arrival number, shared by downloads and uploads.
     static long long TakeTransferOrder();
     ItemList UploadOrder();
+    qint64 NowMs() const;
+
+    // The transfer threads. Reports reach the slots below on the GUI thread,
+    // each with the thread that sent it; a report of a thread that is gone,
+    // or no longer stands for an entry, changes nothing.
+    struct ThreadSlots
+    {
+        const char* mp_threadType;
+        void (TransferQueueManager::*mp_onProgress)(TransferThread*, qint64, int);
+        void (TransferQueueManager::*mp_onComplete)(TransferThread*);
+        void (TransferQueueManager::*mp_onError)(TransferThread*);
+    };
+    static const ThreadSlots DownloadThreadSlots;
+    static const ThreadSlots UploadThreadSlots;
+    void StartTransferThread(ItemPtr i_entry, TransferThread* ip_thread, const ThreadSlots& i_slots);
+    // Asks the entry's thread to stop, waits for it, and deletes it (at
+    // once, or through the event loop); nothing when it has none.
+    static void StopTransferThread(ItemPtr i_entry, const char* ip_threadType, bool i_deleteNow);
+    static ItemPtr EntryOfThread(TransferThread* ip_thread, const char* ip_threadType, const char* ip_entryType);
+    void ShutDownTransferThreads();
+
+    void OnDownloadProgress(TransferThread* ip_thread, qint64 i_offset, int i_bytesPerSecond);
+    void OnDownloadComplete(TransferThread* ip_thread);
+    void OnDownloadError(TransferThread* ip_thread);
+    void OnUploadProgress(TransferThread* ip_thread, qint64 i_offset, int i_bytesPerSecond);
+    void OnUploadComplete(TransferThread* ip_thread);
+    void OnUploadError(TransferThread* ip_thread);
+
+    // The data phase of downloads.
+    bool IsPartialFileBeingWritten(const QString& i_partialPath);
+    // Closes a file connection that no transfer takes.
+    static void TurnAway(QTcpSocket* ip_socket);
+    // Moves a finished file into the complete folder, under a free name
+    // when its own is taken; the path it got, or "" when it could not.
+    QString MoveToCompleteFolder(ItemPtr i_download);
+    void RecordCompleteDownload(ItemPtr i_download, const QString& i_completePath);
+
+    // The time-outs of uploads in a set-up state.
+    void AbortStalledUploads();
+    void RequestPlacesInLine();
 
     // The removal handler of a figure type: frees the cell of type T at
     // the removed item's address.
@@ -123,7 +199,10 @@ private:
     // The upload entry last placed at the end of the upload order.
     ItemPtr m_lastQueuedUpload;
     QElapsedTimer m_monotonicClock;
+    Clock m_clock;
     std::unordered_map<const Item*, qint64> m_statusChangedAt;
+    // When each user was last asked for places in line, on the same clock.
+    std::map<std::string, qint64> m_placesRequestedAt;
 };
 
 // The one transfer manager; null until it exists.

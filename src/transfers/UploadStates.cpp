@@ -1,5 +1,6 @@
-// Status changes of uploads: an upload that stops being active lets go of
-// what it holds, and one that is aborted tells the peer.
+// Status changes of uploads (an upload that stops being active lets go of
+// what it holds, and one that is aborted tells the peer), and the removal of
+// uploads, one at a time or all of a user's.
 #include "transfers/TransferQueueManager.h"
 
 #include "core/io/MemStream.h"
@@ -18,6 +19,7 @@ void TransferQueueManager::SetUploadEntryStatus(ItemPtr i_upload, std::string i_
     if (!l_wasActive || TransferEntries::IsActiveStatus(l_status))
         return;
 
+    StopTransferThread(i_upload, "upload_thread", false);
     TransferFigures::Release(i_upload, TransferFigures::UploadResources);
     if (i_status == TransferStatus::Aborted) {
         ItemPtr l_user = i_upload["user"];
@@ -33,4 +35,28 @@ void TransferQueueManager::SetUploadEntryStatus(ItemPtr i_upload, std::string i_
             peerMessenger->SendMessage(l_user.AsString(), l_message);
     }
     DetermineUploadSpeedLimit();
+}
+
+void TransferQueueManager::RemoveUpload(ItemPtr i_upload)
+{
+    StopTransferThread(i_upload, "upload_thread", true);
+    TransferFigures::Release(i_upload, TransferFigures::UploadResources);
+    // The entry's removal handler forgets it as the last one placed.
+    i_upload.Remove();
+}
+
+void TransferQueueManager::UnshareUser(std::string i_user)
+{
+    ItemPtr l_user = d.GetType("user")->GetItem(i_user);
+    l_user.NewItem("unshared");
+    for (ItemPtr l_upload : l_user.GetItems("upload_entry")) {
+        if (peerMessenger)
+            peerMessenger->DenyUpload(i_user, l_upload["filename_as_requested"].AsString(), "File not shared.");
+        RemoveUpload(l_upload);
+    }
+}
+
+void TransferQueueManager::ReshareUser(std::string i_user)
+{
+    d.GetType("user")->GetItem(i_user).Disconnect("unshared");
 }

@@ -69,7 +69,11 @@ void UploadThrottle::Step()
     const qint64 l_until = l_elapsed > std::numeric_limits<qint64>::max() - l_due ? std::numeric_limits<qint64>::max()
                                                                                    : l_elapsed + l_due;
     while (l_elapsed < l_until) {
-        m_sleep(l_until - l_elapsed);
+        if (m_stopRequested && m_stopRequested()) {
+            m_debt = 0;
+            return;
+        }
+        m_sleep(qMin(l_until - l_elapsed, SleepSliceUs));
         l_elapsed = Now() - m_clockStart;
     }
     // Earn: the share's allowance over the whole time since the last step,

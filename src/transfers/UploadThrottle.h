@@ -17,7 +17,8 @@ class UploadSpeedLimit;
 // millisecond carries is still held to. Whenever the share changes (the cap
 // switched on or off, or split anew) the debt and the clock start afresh,
 // so bytes sent without a cap never turn into a long sleep once one
-// applies.
+// applies. A sleep is taken in slices of at most SleepSliceUs, and a stop
+// check, when given, ends it early between slices.
 class UploadThrottle
 {
 public:
@@ -25,6 +26,8 @@ public:
     // default to the real ones.
     using Clock = std::function<qint64()>;
     using Sleeper = std::function<void(qint64 i_us)>;
+    using StopCheck = std::function<bool()>;
+    static constexpr qint64 SleepSliceUs = 100000;
 
     explicit UploadThrottle(UploadSpeedLimit& io_limit, Clock i_clock = {}, Sleeper i_sleep = {});
 
@@ -32,6 +35,9 @@ public:
     // construction): the thread then starts its speed measurement anew.
     bool BeforeChunk();
     void Sent(qint64 i_bytes);
+    // A sleep under way ends at the next slice once the check is true; the
+    // debt it did not sleep off is dropped with it.
+    void SetStopCheck(StopCheck i_stopRequested) { m_stopRequested = std::move(i_stopRequested); }
 
     int Share() const { return m_share; }
     qint64 Debt() const { return m_debt; }
@@ -43,6 +49,7 @@ private:
     UploadSpeedLimit& m_limit;
     Clock m_clock;
     Sleeper m_sleep;
+    StopCheck m_stopRequested;
     QElapsedTimer m_realClock;
     int m_share = 0;
     qint64 m_debt = 0;

@@ -38,6 +38,11 @@ TransfersTestWorld::~TransfersTestWorld()
     mp_dnet.reset();
 }
 
+void TransfersTestWorld::DestroyManager()
+{
+    mp_manager.reset();
+}
+
 void TransfersTestWorld::Load(const QString& i_dataFile)
 {
     dataSaver->Load(i_dataFile.toUtf8().constData());
@@ -48,12 +53,18 @@ void TransfersTestWorld::Save(const QString& i_dataFile)
     dataSaver->Save(i_dataFile.toUtf8().constData());
 }
 
-void TransfersTestWorld::MakeFile(const QString& i_path)
+void TransfersTestWorld::MakeFile(const QString& i_path, const QByteArray& i_bytes)
 {
     QDir().mkpath(QFileInfo(i_path).path());
     QFile l_file(i_path);
     if (l_file.open(QIODevice::WriteOnly))
-        l_file.write("x");
+        l_file.write(i_bytes);
+}
+
+QByteArray TransfersTestWorld::ReadFile(const QString& i_path)
+{
+    QFile l_file(i_path);
+    return l_file.open(QIODevice::ReadOnly) ? l_file.readAll() : QByteArray();
 }
 
 void TransfersTestWorld::SetOnline(const std::string& i_user, bool i_online)
@@ -112,6 +123,24 @@ QStringList TransfersTestWorld::LogTexts() const
 void TransfersTestWorld::ClearLog()
 {
     m_logStart = GetLogHistory().LastSequence();
+}
+
+QByteArray FileConnectionOpening(const std::string& i_user, quint32 i_token)
+{
+    return FakePeerFrames::Plain(WireWriter().U8(1).Str(i_user).Str("F").U32(0)) + WireWriter().U32(i_token).Bytes();
+}
+
+QByteArray OfferBody(quint32 i_token, const std::string& i_path, qint64 i_size)
+{
+    return WireWriter().U32(40).U32(1).U32(i_token).Str(i_path).I64(i_size);
+}
+
+QByteArray Pattern(int i_size)
+{
+    QByteArray l_bytes(i_size, Qt::Uninitialized);
+    for (int l_index = 0; l_index < i_size; ++l_index)
+        l_bytes[l_index] = static_cast<char>((l_index * 7 + l_index / 251) & 0xff);
+    return l_bytes;
 }
 
 QByteArray MessageBody(quint32 i_code, const std::string& i_text)

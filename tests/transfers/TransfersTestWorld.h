@@ -33,6 +33,8 @@ public:
     TransfersTestWorld& operator=(const TransfersTestWorld&) = delete;
 
     TransferQueueManager& Manager() { return *mp_manager; }
+    // Deletes the manager now, as the shut-down does.
+    void DestroyManager();
     PeerTestWorld& Peer() { return m_peer; }
     // Reads the data file (or finds none) and runs every data-loaded step.
     void Load(const QString& i_dataFile);
@@ -40,7 +42,12 @@ public:
 
     QString DownloadRoot() const { return m_downloads.path(); }
     // Makes a file with its folders below the download root.
-    static void MakeFile(const QString& i_path);
+    static void MakeFile(const QString& i_path, const QByteArray& i_bytes = "x");
+    static QByteArray ReadFile(const QString& i_path);
+    // The partial and complete file of a download from the remote folder
+    // "Music".
+    QString Partial(const QString& i_name) const { return DownloadRoot() + "/downloading/Music/" + i_name; }
+    QString Complete(const QString& i_name) const { return DownloadRoot() + "/complete/Music/" + i_name; }
 
     // The server link's doing: the user reported online or offline.
     static void SetOnline(const std::string& i_user, bool i_online = true);
@@ -64,6 +71,14 @@ private:
     std::unique_ptr<TransferQueueManager> mp_manager;
     quint64 m_logStart = 0;
 };
+
+// What a peer sends first on a file connection it opened to us: its
+// introduction, then the transfer token.
+QByteArray FileConnectionOpening(const std::string& i_user, quint32 i_token);
+// A peer's offer to send us a file (peer message 40, direction 1).
+QByteArray OfferBody(quint32 i_token, const std::string& i_path, qint64 i_size);
+// A reproducible run of bytes.
+QByteArray Pattern(int i_size);
 
 // Peer message bodies as this client writes them.
 QByteArray MessageBody(quint32 i_code, const std::string& i_text);

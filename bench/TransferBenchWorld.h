@@ -1,0 +1,55 @@
+#pragma once
+
+#include <QString>
+#include <QtGlobal>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+class DataSaver;
+class DNetManager;
+class QTcpServer;
+class Server;
+class SharedFoldersManager;
+class TimerManager;
+class TransferQueueManager;
+
+// One client's services in a benchmark process, as the main window starts
+// them: store, timers, data saver, server link (never connected), peer
+// layer listening on the loopback address, distributed network, shares and
+// the transfer manager. Users are put online and given addresses by hand,
+// as the server would.
+class TransferBenchWorld
+{
+public:
+    TransferBenchWorld(const std::string& i_userName, const QString& i_downloadFolder);
+    ~TransferBenchWorld();
+    TransferBenchWorld(const TransferBenchWorld&) = delete;
+    TransferBenchWorld& operator=(const TransferBenchWorld&) = delete;
+
+    TransferQueueManager& Manager() { return *mp_manager; }
+    quint16 PeerPort() const;
+
+    // The server's part: the user is online at 127.0.0.1 and the port.
+    static void MeetUser(const std::string& i_user, quint16 i_port);
+    // Shares one local file with everyone, as a rescan would index it; the
+    // path under which others ask for it.
+    static std::string ShareFile(const QString& i_path);
+
+    // Shuts the manager down, as the main window's shut-down does, and
+    // tells how long that took.
+    qint64 ShutDownMs();
+
+private:
+    std::unique_ptr<TimerManager> mp_timers;
+    std::unique_ptr<DataSaver> mp_saver;
+    std::unique_ptr<Server> mp_server;
+    std::unique_ptr<DNetManager> mp_dnet;
+    std::unique_ptr<SharedFoldersManager> mp_shares;
+    std::unique_ptr<TransferQueueManager> mp_manager;
+    std::vector<QTcpServer*> m_listeners;
+};
+
+// CPU time of the calling thread so far, in milliseconds.
+double ThreadCpuMs();

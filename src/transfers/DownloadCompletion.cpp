@@ -1,0 +1,96 @@
+// A download whose file arrived whole: the partial file moves into the
+// complete folder, the entry becomes "complete", and a finished-download
+// record is kept.
+#include "transfers/TransferQueueManager.h"
+
+#include "core/log/Log.h"
+#include "transfers/TransferStatus.h"
+#include "transfers/TransferThread.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+namespace
+{
+// How many other names a finished file may try before it gives up.
+constexpr int MaxFreeNameTries = 1000;
+
+// "name (n).ext" for a path "folder/name.ext"; the extension is what follows
+// the last dot, unless the name starts with it.
+QString NumberedPath(const QString& i_path, int i_number)
+{
+    const QFileInfo l_info(i_path);
+    const QString l_name = l_info.fileName();
+    const qsizetype l_dot = l_name.lastIndexOf(QLatin1Char('.'));
+    const QString l_stem = l_dot > 0 ? l_name.left(l_dot) : l_name;
+    const QString l_extension = l_dot > 0 ? l_name.mid(l_dot) : QString();
+    return l_info.path() + QLatin1Char('/') + QString("%1 (%2)%3").arg(l_stem).arg(i_number).arg(l_extension);
+}
+}  // namespace
+
+QString TransferQueueManager::MoveToCompleteFolder(ItemPtr i_download)
+{
+    const QString l_partialPath = GetDownloadTargetPath(i_download, false);
+    const QString l_completePath = GetDownloadTargetPath(i_download, true);
+    if (l_partialPath.isEmpty() || l_completePath.isEmpty())
+        return QString();
+    if (!QDir().mkpath(QFileInfo(l_completePath).path()))
+        return QString();
+    // A rename never replaces a file: a name taken meanwhile just fails and
+    // the next is tried.
+    for (int l_try = 0; l_try <= MaxFreeNameTries; ++l_try) {
+        const QString l_candidate = l_try == 0 ? l_completePath : NumberedPath(l_completePath, l_try);
+        if (QFileInfo::exists(l_candidate))
+            continue;
+        if (QFile::rename(l_partialPath, l_candidate))
+            return l_candidate;
+        if (!QFileInfo::exists(l_candidate))
+            return QString();
+    }
+    return QString();
+}
+
+void TransferQueueManager::OnDownloadComplete(TransferThread* ip_thread)
+{
+    ItemPtr l_download = EntryOfThread(ip_thread, "download_thread", "download_entry");
+    if (!l_download)
+        return;
+    // The thread reports last thing before it ends.
+    ip_thread->wait();
+    ItemPtr l_user = l_download["user"];
+    const QString l_completePath = MoveToCompleteFolder(l_download);
+    if (l_completePath.isEmpty()) {
+        Log(LogArea, 1,
+            QString("Could not move finished download of %1 from %2 into the complete folder; it stays at %3")
+                .arg(TransferText::Of(l_download["file_name"].AsString()), TransferText::Of(l_user.AsString()),
+                     GetDownloadTargetPath(l_download, false)),
+            l_user);
+        SetDownloadEntryStatus(l_download, TransferStatus::LocalError);
+        return;
+    }
+    SetDownloadEntryStatus(l_download, TransferStatus::Complete);
+    RemoveDownloadDownloadingFolderIfAppropriate(l_download);
+    RecordCompleteDownload(l_download, l_completePath);
+}
+
+void TransferQueueManager::RecordCompleteDownload(ItemPtr i_download, const QString& i_completePath)
+{
+    const QFileInfo l_file(i_completePath);
+    ItemPtr l_user = i_download["user"];
+    ItemPtr l_folder = d.GetType("complete_download_folder")->GetItem(l_file.path().toStdString());
+    ItemPtr l_name = d.GetType("complete_download_filename")->GetItem(l_file.fileName().toStdString());
+    if (d.GetItem(ItemSet{l_user.Get(), l_folder.Get(), l_name.Get()}, "complete_download"))
+        return;
+    ItemPtr l_record = d.GetType("complete_download")->NewItem();
+    l_record += l_user;
+    l_record += l_folder;
+    l_record += d.GetType("complete_download_relative_folder")
+                    ->GetItem(GetDownloadRelativeDownloadFolder(i_download).toStdString());
+    l_record += l_name;
+    l_record += d.GetType("complete_download_file_size")->GetItem(i_download["file_size"].AsString());
+    l_record += d.GetType("complete_download_completion_time")->GetItem(TransferText::Now());
+    if (ItemPtr l_search = i_download["search_request_text"])
+        l_record += l_search;
+    emit CompleteDownloadAdded(l_record);
+}

@@ -1,0 +1,290 @@
+// The receiving side of downloads over the loopback network, with a fake
+// peer as the uploader: offers accepted or refused, file connections
+// matched by user and token, the offset, the data, the finished file and its
+// record, and the connections that are turned away.
+#include "TransferRoad.h"
+#include "WireBytes.h"
+
+#include "transfers/TransferFigures.h"
+#include "transfers/TransferStatus.h"
+
+#include <QtTest>
+
+namespace
+{
+const std::string Path = "Music\\song.mp3";
+
+std::string Status(ItemPtr i_download)
+{
+    return TransferRoad::StatusOf(i_download);
+}
+
+QByteArray Accept(quint32 i_token)
+{
+    return WireWriter().U32(41).U32(i_token).U8(1);
+}
+
+QByteArray Refuse(quint32 i_token, const std::string& i_reason)
+{
+    return WireWriter().U32(41).U32(i_token).U8(0).Str(i_reason);
+}
+
+qint64 Offset(const QByteArray& i_bytes)
+{
+    return WireReader(i_bytes).I64();
+}
+}  // namespace
+
+class TestTransfersDownloadRoad : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void offersAreAcceptedOrRefused_data()
+    {
+        QTest::addColumn<QString>("status");
+        QTest::addColumn<int>("direction");
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QByteArray>("answer");
+        QTest::addColumn<QString>("after");
+        QTest::newRow("queued") << "queued" << 1 << "Music\\song.mp3" << Accept(5) << "queued";
+        QTest::newRow("aborted") << "aborted" << 1 << "Music/song.mp3" << Accept(5) << "aborted";
+        QTest::newRow("downloading: stopped first") << "downloading" << 1 << "Music\\song.mp3" << Accept(5) << "aborted";
+        QTest::newRow("no such download") << "queued" << 1 << "Music\\other.mp3" << Refuse(5, "Cancelled") << "queued";
+        QTest::newRow("no folder in the path") << "queued" << 1 << "song.mp3" << Refuse(5, "Cancelled") << "queued";
+        QTest::newRow("complete") << "complete" << 1 << "Music\\song.mp3" << Refuse(5, "Complete") << "complete";
+        QTest::newRow("asks us to send") << "queued" << 0 << "Music\\song.mp3" << QByteArray() << "queued";
+    }
+    void offersAreAcceptedOrRefused()
+    {
+        QFETCH(QString, status);
+        QFETCH(int, direction);
+        QFETCH(QString, path);
+        QFETCH(QByteArray, answer);
+        QFETCH(QString, after);
+        TransfersTestWorld l_world;
+        ItemPtr l_download = l_world.Manager().AddDownload("bob", "song.mp3", "Music", 10, 0);
+        l_world.Manager().SetDownloadEntryStatus(l_download, status.toStdString());
+        TransfersTestWorld::ClearSent();
+        l_world.Manager().OnFileTransferRequest("bob", direction, 5, path.toStdString(), 999);
+        QCOMPARE(TransfersTestWorld::Sent("bob"), answer.isEmpty() ? QList<QByteArray>{} : QList<QByteArray>{answer});
+        QCOMPARE(QString::fromStdString(Status(l_download)), after);
+        QCOMPARE(l_download["remote_transfer_req"].AsString(), std::string(answer == Accept(5) ? "5" : ""));
+    }
+
+    // The peer sends "sent" after our offset; "partial" is in the partial
+    // file before, "size" the size our entry expects.
+    void theFileArrivesIntoThePartialFileAndMovesWhenWhole_data()
+    {
+        QTest::addColumn<QByteArray>("partial");
+        QTest::addColumn<int>("size");
+        QTest::addColumn<QByteArray>("sent");
+        QTest::addColumn<bool>("peerCloses");
+        QTest::addColumn<QString>("status");
+        QTest::addColumn<QByteArray>("file");
+        const QByteArray l_data = Pattern(20000);
+        QTest::newRow("a new file") << QByteArray() << 20000 << l_data << false << "complete" << l_data;
+        QTest::newRow("resumed after 4 bytes") << QByteArray("abcd") << 20004 << l_data << false << "complete"
+                                               << QByteArray("abcd") + l_data;
+        QTest::newRow("more than announced") << QByteArray() << 10 << l_data << false << "complete" << l_data.left(10);
+        QTest::newRow("an empty file") << QByteArray() << 0 << QByteArray() << false << "complete" << QByteArray();
+        QTest::newRow("already whole") << QByteArray("abcd") << 4 << QByteArray() << false << "complete"
+                                       << QByteArray("abcd");
+        QTest::newRow("the peer leaves midway") << QByteArray() << 20000 << l_data.left(5000) << true << "aborted"
+                                                << l_data.left(5000);
+    }
+    void theFileArrivesIntoThePartialFileAndMovesWhenWhole()
+    {
+        QFETCH(QByteArray, partial);
+        QFETCH(int, size);
+        QFETCH(QByteArray, sent);
+        QFETCH(bool, peerCloses);
+        QFETCH(QString, status);
+        QFETCH(QByteArray, file);
+        TransferRoad l_road;
+        QVERIFY(l_road.Ready());
+        if (!partial.isEmpty())
+            TransfersTestWorld::MakeFile(l_road.m_world.Partial("song.mp3"), partial);
+        QList<qint64> l_positions;
+        QList<ItemPtr> l_records;
+        connect(&l_road.Manager(), &TransferQueueManager::DownloadProgressed, this, [&](ItemPtr i_download) {
+            l_positions.append(*TransferFigures::Of<TransferFigures::Position>(i_download, "write_position"));
+        });
+        connect(&l_road.Manager(), &TransferQueueManager::CompleteDownloadAdded, this,
+                [&](ItemPtr i_record) { l_records.append(i_record); });
+
+        ItemPtr l_download = l_road.Manager().AddDownload("bob", "song.mp3", "Music", size, 0);
+        // Queue request and place request, then the offer and our accept.
+        QVERIFY(l_road.mp_bob->WaitForFrames(2));
+        QCOMPARE(l_road.Offer(77, Path, 123456), Accept(77));
+        FakePeerConnection* lp_file = l_road.Open("bob", 77);
+        QVERIFY(lp_file);
+        QVERIFY(lp_file->WaitForBytes(8));
+        QCOMPARE(lp_file->Received().size(), 8);
+        QCOMPARE(Offset(lp_file->Received()), qint64(partial.size()));
+        lp_file->SendRaw(sent);
+        if (peerCloses)
+            lp_file->Socket()->disconnectFromHost();
+
+        QVERIFY(TransferRoad::Reaches(l_download, status.toUtf8().constData()));
+        // Whatever happened, the transfer let go of what it held.
+        QVERIFY(PeerTestWorld::WaitFor([&] { return !l_download.IsConnected("download_socket"); }));
+        QVERIFY(!l_download.IsConnected("download_thread") && !l_download.IsConnected("write_position"));
+        QVERIFY(lp_file->WaitForDisconnect());
+        QVERIFY(!l_positions.isEmpty());
+        QCOMPARE(l_positions.last(), qint64(partial.size() + sent.size() < size ? partial.size() + sent.size() : size));
+        if (status == "complete") {
+            QCOMPARE(TransfersTestWorld::ReadFile(l_road.m_world.Complete("song.mp3")), file);
+            QVERIFY(!QFileInfo::exists(l_road.m_world.Partial("song.mp3")));
+            QVERIFY(!QFileInfo::exists(l_road.m_world.DownloadRoot() + "/downloading/Music"));
+            QCOMPARE(l_records.size(), 1);
+            QCOMPARE(l_records[0]["complete_download_filename"].AsString(), std::string("song.mp3"));
+            QCOMPARE(l_records[0]["complete_download_folder"].AsString(),
+                     (l_road.m_world.DownloadRoot() + "/complete/Music").toStdString());
+            QCOMPARE(l_records[0]["complete_download_relative_folder"].AsString(), std::string("Music"));
+            QCOMPARE(l_records[0]["complete_download_file_size"].AsInt64(), qint64(size));
+            QCOMPARE(l_records[0]["user"].AsString(), std::string("bob"));
+            return;
+        }
+        // An aborted download keeps what arrived and is queued again.
+        QCOMPARE(TransfersTestWorld::ReadFile(l_road.m_world.Partial("song.mp3")), file);
+        QVERIFY(l_records.isEmpty());
+        const int l_before = int(l_road.mp_bob->Frames().size());
+        l_road.Manager().PeriodicCheck();
+        QVERIFY(l_road.mp_bob->WaitForFrames(l_before + 1));
+        QCOMPARE(l_road.mp_bob->Frames().value(l_before), MessageBody(43, Path));
+        // The next offer resumes from there.
+        QCOMPARE(l_road.Offer(78, Path, size), Accept(78));
+        FakePeerConnection* lp_again = l_road.Open("bob", 78);
+        QVERIFY(lp_again && lp_again->WaitForBytes(8));
+        QCOMPARE(Offset(lp_again->Received()), qint64(file.size()));
+    }
+
+    // Connections that start nothing; "setup" names what stands before.
+    void fileConnectionsThatNoDownloadTakesAreClosed_data()
+    {
+        QTest::addColumn<QString>("setup");
+        QTest::addColumn<QString>("user");
+        QTest::addColumn<quint32>("token");
+        QTest::addColumn<QString>("status");
+        QTest::newRow("unknown token") << "" << "bob" << 99u << "queued";
+        QTest::newRow("another user's token") << "" << "carol" << 77u << "queued";
+        QTest::newRow("an older token") << "offered again" << "bob" << 77u << "queued";
+        QTest::newRow("stale token of a finished download") << "complete" << "bob" << 77u << "complete";
+        QTest::newRow("partial file longer than the file") << "long partial" << "bob" << 77u << "local error";
+        QTest::newRow("partial file cannot be opened") << "blocked folder" << "bob" << 77u << "local error";
+    }
+    void fileConnectionsThatNoDownloadTakesAreClosed()
+    {
+        QFETCH(QString, setup);
+        QFETCH(QString, user);
+        QFETCH(quint32, token);
+        QFETCH(QString, status);
+        TransferRoad l_road;
+        QVERIFY(l_road.Ready());
+        ItemPtr l_download = l_road.Manager().AddDownload("bob", "song.mp3", "Music", 100, 0);
+        QCOMPARE(l_road.Offer(77, Path, 100), Accept(77));
+        if (setup == "offered again")
+            QCOMPARE(l_road.Offer(78, Path, 100), Accept(78));
+        else if (setup == "complete")
+            l_road.Manager().SetDownloadEntryStatus(l_download, TransferStatus::Complete);
+        else if (setup == "long partial")
+            TransfersTestWorld::MakeFile(l_road.m_world.Partial("song.mp3"), Pattern(101));
+        else if (setup == "blocked folder")
+            TransfersTestWorld::MakeFile(l_road.m_world.DownloadRoot() + "/downloading/Music");
+        l_road.m_world.ClearLog();
+
+        FakePeerConnection* lp_file = l_road.Open(user.toStdString(), token);
+        QVERIFY(lp_file && lp_file->WaitForDisconnect());
+        QVERIFY(lp_file->Received().isEmpty());
+        QCOMPARE(QString::fromStdString(Status(l_download)), status);
+        QVERIFY(!l_download.IsConnected("download_socket"));
+        if (setup != "long partial" && setup != "blocked folder")
+            QVERIFY(!QFileInfo::exists(l_road.m_world.Partial("song.mp3")));
+        // One line says why; a download in local error is not queued again.
+        QCOMPARE(l_road.m_world.LogTexts().size(), 2);
+        const int l_before = int(l_road.mp_bob->Frames().size());
+        l_road.Manager().PeriodicCheck();
+        PeerTestWorld::Settle(50);
+        QCOMPARE(int(l_road.mp_bob->Frames().size()), l_before + (status == "queued" ? 1 : 0));
+    }
+
+    void onlyOneTransferWritesAPartialFile()
+    {
+        TransferRoad l_road;
+        FakePeer l_carolPeer;
+        FakePeerConnection* lp_carol = l_road.m_world.Peer().ConnectAs(l_carolPeer, "carol");
+        QVERIFY(l_road.Ready() && lp_carol);
+        TransfersTestWorld::SetOnline("carol");
+        // The same folder and name from two users: one partial file.
+        ItemPtr l_fromBob = l_road.Manager().AddDownload("bob", "song.mp3", "Music", 100, 0);
+        ItemPtr l_fromCarol = l_road.Manager().AddDownload("carol", "song.mp3", "Music", 100, 0);
+        QCOMPARE(l_road.Offer(1, Path, 100), Accept(1));
+        lp_carol->SendFrame(OfferBody(2, Path, 100));
+        QVERIFY(lp_carol->WaitForFrames(3));
+        FakePeerConnection* lp_bobFile = l_road.Open("bob", 1);
+        QVERIFY(lp_bobFile && lp_bobFile->WaitForBytes(8));
+        lp_bobFile->SendRaw(Pattern(10));
+
+        FakePeerConnection* lp_carolFile = l_road.Open("carol", 2);
+        QVERIFY(lp_carolFile && lp_carolFile->WaitForDisconnect());
+        QVERIFY(lp_carolFile->Received().isEmpty());
+        QCOMPARE(Status(l_fromCarol), std::string("queued"));
+        // The same token twice: the running transfer goes on alone.
+        FakePeerConnection* lp_bobAgain = l_road.Open("bob", 1);
+        QVERIFY(lp_bobAgain && lp_bobAgain->WaitForDisconnect());
+        lp_bobFile->SendRaw(Pattern(100).mid(10));
+        QVERIFY(TransferRoad::Reaches(l_fromBob, TransferStatus::Complete));
+        QCOMPARE(TransfersTestWorld::ReadFile(l_road.m_world.Complete("song.mp3")), Pattern(100));
+    }
+
+    // A finished file meets the complete folder: "taken" holds an older file
+    // under the name, "blocked" makes the folder a file.
+    void theFinishedFileFindsAFreeNameOrStays_data()
+    {
+        QTest::addColumn<QString>("setup");
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("status");
+        QTest::newRow("the name is taken") << "taken" << "song (1).mp3" << "complete";
+        QTest::newRow("two names are taken") << "taken twice" << "song (2).mp3" << "complete";
+        QTest::newRow("the folder cannot be made") << "blocked" << "" << "local error";
+    }
+    void theFinishedFileFindsAFreeNameOrStays()
+    {
+        QFETCH(QString, setup);
+        QFETCH(QString, name);
+        QFETCH(QString, status);
+        TransferRoad l_road;
+        QVERIFY(l_road.Ready());
+        ItemPtr l_download = l_road.Manager().AddDownload("bob", "song.mp3", "Music", 4, 0);
+        if (setup.startsWith("taken")) {
+            TransfersTestWorld::MakeFile(l_road.m_world.Complete("song.mp3"), "old");
+            // Made after the download was added, which would otherwise
+            // count as finished already.
+            if (setup == "taken twice")
+                TransfersTestWorld::MakeFile(l_road.m_world.Complete("song (1).mp3"), "older");
+        } else {
+            TransfersTestWorld::MakeFile(l_road.m_world.DownloadRoot() + "/complete/Music", "a file");
+        }
+        int l_records = 0;
+        connect(&l_road.Manager(), &TransferQueueManager::CompleteDownloadAdded, this, [&] { ++l_records; });
+        QCOMPARE(l_road.Offer(7, Path, 4), Accept(7));
+        FakePeerConnection* lp_file = l_road.Open("bob", 7);
+        QVERIFY(lp_file && lp_file->WaitForBytes(8));
+        lp_file->SendRaw("data");
+        QVERIFY(TransferRoad::Reaches(l_download, status.toUtf8().constData()));
+        if (name.isEmpty()) {
+            QCOMPARE(l_records, 0);
+            QCOMPARE(TransfersTestWorld::ReadFile(l_road.m_world.Partial("song.mp3")), QByteArray("data"));
+            return;
+        }
+        QCOMPARE(TransfersTestWorld::ReadFile(l_road.m_world.Complete("song.mp3")), QByteArray("old"));
+        QCOMPARE(TransfersTestWorld::ReadFile(l_road.m_world.Complete(name)), QByteArray("data"));
+        QCOMPARE(l_records, 1);
+        ItemPtr l_record = d.GetType("complete_download")->GetItems();
+        QCOMPARE(QString::fromStdString(l_record["complete_download_filename"].AsString()), name);
+    }
+};
+
+QTEST_MAIN(TestTransfersDownloadRoad)
+#include "tst_transfers_download_road.moc"

@@ -1,0 +1,353 @@
+// The sending side of uploads over the loopback network, with a fake peer
+// as the downloader: answers to our offers, the file connection, the offset
+// the peer asks for and the bytes sent; uploads taken away while they run,
+// the half-minute checks on an injected clock, and the shut-down.
+#include "TransferRoad.h"
+#include "WireBytes.h"
+
+#include "transfers/TransferFigures.h"
+#include "transfers/TransferStatus.h"
+#include "transfers/TransferThread.h"
+
+#include <QElapsedTimer>
+#include <QtTest>
+
+namespace
+{
+ItemPtr UploadOf(const std::string& i_user)
+{
+    return d.GetType("user")->GetItem(i_user).GetItem("upload_entry");
+}
+
+QByteArray Offset(qint64 i_offset)
+{
+    return WireWriter().I64(i_offset);
+}
+
+// Every progress report arrives as its own signal while it is set.
+struct ReportEveryChunk
+{
+    ReportEveryChunk() : m_before(TransferThread::ReportIntervalMs()) { TransferThread::SetReportIntervalMs(0); }
+    ~ReportEveryChunk() { TransferThread::SetReportIntervalMs(m_before); }
+    int m_before;
+};
+}  // namespace
+
+class TestTransfersUploadRoad : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    // "offset" is what bob asks for, "pieces" how many writes carry it.
+    void theFileIsSentFromTheOffsetThePeerAsksFor_data()
+    {
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<qint64>("offset");
+        QTest::addColumn<int>("pieces");
+        QTest::addColumn<QString>("status");
+        QTest::addColumn<QList<qint64>>("positions");
+        const QByteArray l_file = Pattern(20000);
+        QTest::newRow("the whole file") << l_file << qint64(0) << 1 << "complete" << QList<qint64>{8192, 16384, 20000};
+        QTest::newRow("resumed after 4 bytes") << l_file << qint64(4) << 1 << "complete"
+                                               << QList<qint64>{8196, 16388, 20000};
+        QTest::newRow("the offset in two writes") << l_file << qint64(12000) << 2 << "complete" << QList<qint64>{20000};
+        QTest::newRow("the peer has it all") << l_file << qint64(20000) << 1 << "complete" << QList<qint64>{20000};
+        QTest::newRow("an empty file") << QByteArray() << qint64(0) << 1 << "complete" << QList<qint64>{0};
+        QTest::newRow("beyond the end") << l_file << qint64(20001) << 1 << "aborted" << QList<qint64>{};
+        QTest::newRow("a negative offset") << l_file << qint64(-1) << 1 << "aborted" << QList<qint64>{};
+    }
+    void theFileIsSentFromTheOffsetThePeerAsksFor()
+    {
+        QFETCH(QByteArray, file);
+        QFETCH(qint64, offset);
+        QFETCH(int, pieces);
+        QFETCH(QString, status);
+        QFETCH(QList<qint64>, positions);
+        ReportEveryChunk l_everyChunk;
+        TransferRoad l_road;
+        QVERIFY(l_road.Ready());
+        QList<qint64> l_positions;
+        connect(&l_road.Manager(), &TransferQueueManager::UploadProgressed, this, [&](ItemPtr i_upload) {
+            l_positions.append(*TransferFigures::Of<TransferFigures::Position>(i_upload, "read_position"));
+        });
+        const std::string l_path = l_road.Share("a.bin", file);
+        const quint32 l_token = l_road.Ask(l_path);
+        QVERIFY(l_token != 0);
+        l_road.Answer(l_token, true);
+        quint32 l_written = 0;
+        FakePeerConnection* lp_file = l_road.TakeFileConnection(l_written);
+        QVERIFY(lp_file);
+        QCOMPARE(l_written, l_token);
+        ItemPtr l_upload = UploadOf("bob");
+        QCOMPARE(TransferRoad::StatusOf(l_upload), std::string("uploading"));
+
+        const qsizetype l_opening = lp_file->Received().size();
+        if (pieces == 2) {
+            lp_file->SendRaw(Offset(offset).left(3));
+            PeerTestWorld::Settle(30);
+        }
+        lp_file->SendRaw(Offset(offset).mid(pieces == 2 ? 3 : 0));
+        const QByteArray l_expected = status == "complete" ? file.mid(offset) : QByteArray();
+        QVERIFY(lp_file->WaitForBytes(int(l_opening + l_expected.size())));
+        // Bob closes once he holds the file; we close a failed upload.
+        if (status == "complete")
+            lp_file->Socket()->disconnectFromHost();
+        QVERIFY(TransferRoad::Reaches(l_upload, status.toUtf8().constData()));
+        QVERIFY(lp_file->WaitForDisconnect());
+        QCOMPARE(lp_file->Received().mid(l_opening), l_expected);
+        QCOMPARE(l_positions, positions);
+        QVERIFY(!l_upload.IsConnected("upload_thread") && !l_upload.IsConnected("upload_socket"));
+        QVERIFY(!l_upload.IsConnected("upload_file") && !l_upload.IsConnected("read_position"));
+        // A failed upload tells the peer.
+        const QList<QByteArray> l_failed = l_road.FramesWithCode(46);
+        QCOMPARE(l_failed.size(), status == "aborted" ? 1 : 0);
+    }
+
+    // "setup": what becomes of bob's upload before the answer arrives.
+    void answersToOurOffers_data()
+    {
+        QTest::addColumn<QString>("setup");
+        QTest::addColumn<QString>("user");
+        QTest::addColumn<bool>("accepted");
+        QTest::addColumn<QString>("status");
+        QTest::addColumn<QString>("line");
+        QTest::newRow("accepted") << "" << "bob" << true << "connecting" << "   Requesting file connection to user";
+        QTest::newRow("refused") << "" << "bob" << false << "denied" << "   Upload was not accepted, marking denied";
+        QTest::newRow("refused while connecting") << "connecting" << "bob" << false << "denied"
+                                                  << "   Upload was not accepted, marking denied";
+        QTest::newRow("accepted again") << "connecting" << "bob" << true << "connecting"
+                                        << "   Upload no longer in requesting phase, instead status is connecting. Not "
+                                           "processing.";
+        QTest::newRow("from another user") << "" << "carol" << true << "requesting"
+                                           << "   Upload user bob not the same as user who opened the connection, not "
+                                              "doing anything";
+        QTest::newRow("unknown token") << "unknown" << "bob" << true << "requesting" << "   req not found";
+        QTest::newRow("token of a download") << "download" << "bob" << true << "requesting"
+                                             << "   Found download, not processing";
+        QTest::newRow("the file is gone") << "gone" << "bob" << true << "local error"
+                                          << "   File could not be opened, marking local error and sending denial "
+                                             "message. Shouldn't we have done this before we requested the transfer?";
+    }
+    void answersToOurOffers()
+    {
+        QFETCH(QString, setup);
+        QFETCH(QString, user);
+        QFETCH(bool, accepted);
+        QFETCH(QString, status);
+        QFETCH(QString, line);
+        TransfersTestWorld l_world;
+        TransferQueueManager& l_manager = l_world.Manager();
+        QTemporaryDir l_files;
+        const std::string l_folder = l_files.path().toStdString();
+        if (setup != "gone")
+            TransfersTestWorld::MakeFile(l_files.filePath("a.bin"), "data");
+        TransfersTestWorld::ShareFile(l_folder, "a.bin", 4, l_folder);
+        TransfersTestWorld::SetOnline("bob");
+        l_manager.OnQueueUploadRequested("bob", l_folder + "/a.bin");
+        ItemPtr l_upload = UploadOf("bob");
+        unsigned int l_token = l_upload["transfer_req"].AsUInt();
+        if (setup == "connecting")
+            l_manager.OnFileTransferResponse("bob", l_token, true, false, 0, "");
+        else if (setup == "download")
+            l_manager.AddDownload("bob", "x", "y", 1, 0) += d.GetType("transfer_req")->GetItem(ToString(l_token));
+        else if (setup == "unknown")
+            l_token += 100;
+        TransfersTestWorld::ClearSent();
+        l_world.ClearLog();
+        auto l_fileConnectionsAsked = [&] {
+            const auto& l_relayed = l_world.Peer().m_requests.m_relayed;
+            return std::count_if(l_relayed.begin(), l_relayed.end(), [](const auto& i_request) { return i_request.m_type == "F"; });
+        };
+        const auto l_askedBefore = l_fileConnectionsAsked();
+
+        l_manager.OnFileTransferResponse(user.toStdString(), l_token, accepted, false, 0, accepted ? "" : "Queued");
+        QCOMPARE(QString::fromStdString(TransferRoad::StatusOf(l_upload)), status);
+        QVERIFY2(l_world.LogTexts().contains(line), qPrintable(l_world.LogTexts().join('|')));
+        QCOMPARE(l_upload.IsConnected("upload_file"), status == "connecting");
+        QCOMPARE(l_upload["denial_reason"].AsString(), std::string(status == "denied" ? "Queued" : ""));
+        const QList<QByteArray> l_denial{MessageBody(50, l_folder + "/a.bin", "File read error.")};
+        QCOMPARE(TransfersTestWorld::Sent("bob"), setup == "gone" ? l_denial : QList<QByteArray>{});
+        // Asked for a file connection exactly when the file could be opened.
+        QCOMPARE(l_fileConnectionsAsked() - l_askedBefore, setup == "" && accepted && user == "bob" ? 1 : 0);
+    }
+
+    void aFileConnectionNobodyWaitsForIsClosed()
+    {
+        TransferRoad l_road;
+        QVERIFY(l_road.Ready());
+        l_road.m_world.ClearLog();
+        FakePeer l_far;
+        QVERIFY(l_far.Listen());
+        QTcpSocket* lp_socket = new QTcpSocket;
+        lp_socket->connectToHost(QHostAddress::LocalHost, l_far.Port());
+        QVERIFY(lp_socket->waitForConnected(5000));
+        FakePeerConnection* lp_accepted = l_far.WaitForConnection(false);
+        QVERIFY(lp_accepted);
+        l_road.Manager().OnFileConnectionAccepted("bob", lp_socket);
+        QVERIFY(lp_accepted->WaitForDisconnect());
+        QVERIFY(l_road.m_world.LogTexts().isEmpty());
+    }
+
+    // The clock moves by "after" ms since the upload entered "state".
+    void uploadsStuckInASetUpStateAreAbortedAfterHalfAMinute_data()
+    {
+        QTest::addColumn<QString>("state");
+        QTest::addColumn<int>("after");
+        QTest::addColumn<bool>("aborted");
+        QTest::newRow("requesting, just under") << "requesting" << 29999 << false;
+        QTest::newRow("requesting") << "requesting" << 30000 << true;
+        QTest::newRow("connecting") << "connecting" << 45000 << true;
+        QTest::newRow("waiting for offset") << "waiting for offset" << 30000 << true;
+        QTest::newRow("uploading is never timed out") << "uploading" << 3600000 << false;
+    }
+    void uploadsStuckInASetUpStateAreAbortedAfterHalfAMinute()
+    {
+        QFETCH(QString, state);
+        QFETCH(int, after);
+        QFETCH(bool, aborted);
+        TransfersTestWorld l_world;
+        TransferQueueManager& l_manager = l_world.Manager();
+        qint64 l_now = 1000;
+        l_manager.SetClock([&] { return l_now; });
+        QTemporaryDir l_files;
+        const std::string l_folder = l_files.path().toStdString();
+        for (const char* lp_name : {"a", "b"}) {
+            TransfersTestWorld::MakeFile(l_files.filePath(lp_name));
+            TransfersTestWorld::ShareFile(l_folder, lp_name, 1, l_folder);
+        }
+        TransfersTestWorld::SetOnline("bob");
+        TransfersTestWorld::SetOnline("carol");
+        l_manager.OnQueueUploadRequested("bob", l_folder + "/a");
+        l_manager.OnQueueUploadRequested("carol", l_folder + "/b");
+        ItemPtr l_upload = UploadOf("bob");
+        if (state == "connecting")
+            l_manager.OnFileTransferResponse("bob", l_upload["transfer_req"].AsUInt(), true, false, 0, "");
+        else if (state != "requesting")
+            l_manager.SetUploadEntryStatus(l_upload, state.toStdString());
+        TransfersTestWorld::ClearSent();
+        l_world.ClearLog();
+
+        l_now += after;
+        l_manager.EveryHalfMinute();
+        QCOMPARE(TransferRoad::StatusOf(l_upload), aborted ? std::string("aborted") : state.toStdString());
+        QCOMPARE(TransfersTestWorld::Sent("bob"),
+                 aborted ? QList<QByteArray>{MessageBody(46, l_folder + "/a")} : QList<QByteArray>{});
+        QCOMPARE(l_world.LogTexts().contains(QString("Upload of a to bob timed out in %1 phase, aborting").arg(state)),
+                 aborted);
+        QVERIFY(!l_upload.IsConnected("upload_file") || !aborted);
+        // The slot it held goes to the next upload.
+        QCOMPARE(TransferRoad::StatusOf(UploadOf("carol")), std::string(aborted ? "requesting" : "queued"));
+    }
+
+    void placesInLineAreAskedAtMostEveryTenMinutesPerUser()
+    {
+        TransfersTestWorld l_world;
+        TransferQueueManager& l_manager = l_world.Manager();
+        qint64 l_now = 0;
+        l_manager.SetClock([&] { return l_now; });
+        for (const char* lp_user : {"bob", "carol", "dave"}) {
+            l_manager.AddDownload(lp_user, "a", "Music", 1, 0);
+            l_manager.AddDownload(lp_user, "b", "Music", 1, 0);
+        }
+        // Carol is downloading one of hers; Dave is offline.
+        l_manager.SetDownloadEntryStatus(l_manager.GetDownloadEntry("carol", "b", "Music"), TransferStatus::Downloading);
+        TransfersTestWorld::SetOnline("bob");
+        TransfersTestWorld::SetOnline("carol");
+        auto l_asked = [](const char* ip_user) {
+            int l_count = 0;
+            for (const QByteArray& l_body : TransfersTestWorld::Sent(ip_user))
+                l_count += WireReader(l_body).U32() == 51 ? 1 : 0;
+            TransfersTestWorld::ClearSent();
+            return l_count;
+        };
+        l_asked("bob");
+        const std::vector<std::pair<qint64, int>> l_ticks{{0, 2}, {30000, 0}, {599999, 0}, {600000, 2}, {600001, 0}};
+        for (const auto& [l_at, l_bob] : l_ticks) {
+            l_now = l_at;
+            l_manager.EveryHalfMinute();
+            QCOMPARE(l_asked("bob"), l_bob);
+            QCOMPARE(l_asked("carol"), 0);
+            QCOMPARE(l_asked("dave"), 0);
+        }
+        QVERIFY(d.GetType("user")->GetItem("bob").IsConnected("last_place_in_line_request_time"));
+        QVERIFY(!d.GetType("user")->GetItem("dave").IsConnected("last_place_in_line_request_time"));
+    }
+
+    void unsharingAUserStopsAndRemovesAllTheirUploads()
+    {
+        TransferRoad l_road;
+        QVERIFY(l_road.Ready());
+        TransferQueueManager& l_manager = l_road.Manager();
+        QList<QByteArray> l_denials;
+        for (const char* lp_name : {"running", "done", "waiting"})
+            l_denials.append(MessageBody(50, l_road.Share(lp_name, lp_name), "File not shared."));
+        const std::string l_folder = l_road.m_files.path().toStdString();
+        // One upload runs (its peer never asks for an offset), one is
+        // finished and one waits behind it.
+        l_road.Answer(l_road.Ask(l_folder + "/running"), true);
+        quint32 l_token = 0;
+        FakePeerConnection* lp_file = l_road.TakeFileConnection(l_token);
+        QVERIFY(lp_file);
+        l_manager.OnQueueUploadRequested("bob", l_folder + "/done");
+        l_manager.OnQueueUploadRequested("bob", l_folder + "/waiting");
+        ItemPtr l_done = d.GetItem(d.GetType("user")->GetItem("bob"),
+                                   d.GetType("filename_as_requested")->GetItem(l_folder + "/done"), "upload_entry");
+        l_manager.SetUploadEntryStatus(l_done, TransferStatus::Complete);
+
+        l_manager.UnshareUser("bob");
+        QCOMPARE(d.GetType("upload_entry")->ItemCount(), std::size_t(0));
+        QCOMPARE(d.GetType("upload_thread")->ItemCount() + d.GetType("upload_file")->ItemCount(), std::size_t(0));
+        QVERIFY(lp_file->WaitForDisconnect());
+        QVERIFY(PeerTestWorld::WaitFor([&] { return l_road.FramesWithCode(50).size() == 3; }));
+        QList<QByteArray> l_sent = l_road.FramesWithCode(50);
+        std::sort(l_sent.begin(), l_sent.end());
+        std::sort(l_denials.begin(), l_denials.end());
+        QCOMPARE(l_sent, l_denials);
+
+        // From then on bob is refused, until he is shared with again.
+        l_manager.OnQueueUploadRequested("bob", l_folder + "/waiting");
+        QCOMPARE(d.GetType("upload_entry")->ItemCount(), std::size_t(0));
+        l_manager.ReshareUser("bob");
+        QVERIFY(!d.GetType("user")->GetItem("bob").IsConnected("unshared"));
+        l_manager.OnQueueUploadRequested("bob", l_folder + "/waiting");
+        QCOMPARE(d.GetType("upload_entry")->ItemCount(), std::size_t(1));
+    }
+
+    void theShutDownStopsEveryTransferAtOnce()
+    {
+        TransferRoad l_road;
+        QVERIFY(l_road.Ready());
+        TransferQueueManager& l_manager = l_road.Manager();
+        // An upload that sleeps for its limit, and nine downloads whose peer
+        // sends nothing.
+        l_manager.SetUploadSpeedLimit(1);
+        l_manager.EnableUploadSpeedLimit(true);
+        l_road.Answer(l_road.Ask(l_road.Share("big", Pattern(100000))), true);
+        quint32 l_token = 0;
+        FakePeerConnection* lp_upload = l_road.TakeFileConnection(l_token);
+        QVERIFY(lp_upload);
+        lp_upload->SendRaw(Offset(0));
+        QVERIFY(lp_upload->WaitForBytes(int(lp_upload->Received().size()) + 8192));
+        QList<FakePeerConnection*> l_connections{lp_upload};
+        for (quint32 l_download = 1; l_download <= 9; ++l_download) {
+            const std::string l_name = "song" + std::to_string(l_download);
+            l_manager.AddDownload("bob", l_name, "Music", 1000, 0);
+            QCOMPARE(l_road.Offer(l_download, "Music\\" + l_name, 1000), QByteArray(WireWriter().U32(41).U32(l_download).U8(1)));
+            FakePeerConnection* lp_file = l_road.Open("bob", l_download);
+            QVERIFY(lp_file && lp_file->WaitForBytes(8));
+            l_connections.append(lp_file);
+        }
+        QCOMPARE(d.GetType("download_thread")->ItemCount() + d.GetType("upload_thread")->ItemCount(), std::size_t(10));
+
+        QElapsedTimer l_timer;
+        l_timer.start();
+        l_road.m_world.DestroyManager();
+        QVERIFY2(l_timer.elapsed() < 1000, qPrintable(QString::number(l_timer.elapsed())));
+        for (FakePeerConnection* lp_connection : l_connections)
+            QVERIFY(lp_connection->WaitForDisconnect());
+        QCOMPARE(d.GetType("download_thread")->ItemCount() + d.GetType("upload_socket")->ItemCount(), std::size_t(0));
+    }
+};
+
+QTEST_MAIN(TestTransfersUploadRoad)
+#include "tst_transfers_upload_road.moc"
