@@ -89,6 +89,9 @@ void MainWindow::ConnectFormSignals()
 MainWindow::~MainWindow()
 {
     g_showIsOver = true;
+    // Hiding the window while its bases go moves the focus; this window is
+    // no MainWindow by then.
+    disconnect(qApp, nullptr, this, nullptr);
     // A window that was never initialised owns no service.
     if (!mp_server) {
         delete ui;
