@@ -6,6 +6,7 @@
 #include "ui/widgets/DesktopServicesOpener.h"
 
 #include <QApplication>
+#include <QDialog>
 #include <QStyle>
 
 // The program's start-up: one instance per user, then the application, the
@@ -36,13 +37,29 @@ int qMain(int argc, char** argv)
     InstallRouterGateway();
 
     // Ending the loop on SIGTERM or SIGINT lets the window's shut-down run.
+    // A signal that arrives in a modal dialog (the first-start login, a
+    // message box) closes it, and when the start-up has not reached the main
+    // loop yet, that loop is not entered at all. The handlers stay
+    // in place until the window is gone, so a second signal cannot cut the
+    // final save short.
     TerminationSignals l_termination;
+    bool l_terminated = false;
     QObject::connect(&l_termination, &TerminationSignals::TerminationRequested, &l_application,
-                     &QCoreApplication::quit);
+                     [&l_terminated] {
+                         l_terminated = true;
+                         for (QWidget* lp_window : QApplication::topLevelWidgets()) {
+                             auto* lp_dialog = qobject_cast<QDialog*>(lp_window);
+                             if (lp_dialog && lp_dialog->isVisible() && lp_dialog->isModal())
+                                 lp_dialog->reject();
+                         }
+                         QCoreApplication::quit();
+                     });
 
     MainWindow l_window;
     l_window.show();
     l_window.Init();
+    if (l_terminated)
+        return 0;
     return l_application.exec();
 }
 

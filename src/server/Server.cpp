@@ -23,6 +23,17 @@ Server::Server()
       mp_portForwarder(std::make_unique<PortForwarder>())
 {
     gp_server = this;
+    // Tests of the whole program point it at a fake central server on a
+    // network of their own: KSTR_SERVER_ADDRESS=host:port. Anything else in
+    // the variable is ignored.
+    const QString l_override = qEnvironmentVariable("KSTR_SERVER_ADDRESS");
+    const qsizetype l_colon = l_override.lastIndexOf(QLatin1Char(':'));
+    bool l_portRead = false;
+    const uint l_port = l_override.mid(l_colon + 1).toUInt(&l_portRead);
+    if (l_colon > 0 && l_portRead && l_port > 0 && l_port <= 65535) {
+        m_host = l_override.left(l_colon);
+        m_port = static_cast<quint16>(l_port);
+    }
     m_connectTimer.setSingleShot(true);
     connect(&m_connectTimer, &QTimer::timeout, this, &Server::OnConnectTimeout);
     if (timerManager) {

@@ -148,6 +148,9 @@ void EventToolBar::OnIconAlertTimeout()
 
 void EventToolBar::OnApplicationFocusChanged(QWidget*, QWidget*)
 {
+    // The window that the icon belongs to is going.
+    if (g_showIsOver)
+        return;
     m_iconAlerts.clear();
     m_iconAlertTimer.stop();
     if (mainWindow)

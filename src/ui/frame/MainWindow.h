@@ -1,24 +1,32 @@
 #pragma once
 
+#include "core/store/Events.h"
 #include "ui/frame/ResizableWindow.h"
 
 #include <QMainWindow>
 #include <QPointer>
+#include <QSystemTrayIcon>
+
+#include <ctime>
+#include <memory>
+#include <string>
 
 class DataDialog;
-class DelayedInvoker;
-class DiagnosticsForm;
-class QMoveEvent;
-class QResizeEvent;
-class TimerManager;
+class Item;
+class QTreeWidgetItem;
+class Server;
 
-// The application's top-level window. For now a frame around the
-// Diagnostics page: Init starts the core services that exist so far (the
-// application timers and the deferred-call service). What the tool bars,
-// the remembered sizes and the store browser need of the window is here:
-// the global pointer, the shut-down flag, the application icon and the
-// window's geometry as a ResizableWindow.
-class MainWindow : public QMainWindow
+namespace Ui {
+class MainWindow;
+}
+
+// The application's top-level window and the owner of the client's start-up
+// and shut-down. The constructor only builds the form; Init creates every
+// service in a fixed order, loads the data file, asks for a login on the
+// first start, connects and runs the first rescan; the destructor
+// disconnects, saves and deletes the services in the reverse of their
+// dependencies.
+class MainWindow : public QMainWindow, public DataHandler
 {
     Q_OBJECT
 
@@ -41,29 +49,86 @@ public:
     // window's children go.
     ~MainWindow() override;
 
+    // Called once, after show().
     void Init();
 
-    // The icon of the application and of this window.
+    // The icon of the application, of this window and of the tray icon.
     void SetApplicationIcon(const QString& i_icon);
     // The online or the offline icon, after the server link's state.
     void ResetApplicationIcon();
 
     SizeProxy& GetSizeProxy() { return m_sizeProxy; }
+    Ui::MainWindow* Form() const { return ui; }
+    QSystemTrayIcon& TrayIcon() { return m_trayIcon; }
+    DataDialog* GetDataDialog() const;
+
+    // Store subscriptions (public: the store calls them through handlers).
+    void OnRoomUserCountAdded(ConnectionInfo& i_info);
+    void OnSharedFolderAdded(Item* ip_item);
+    void OnSharedFolderRemoved(Item* ip_item);
+    void OnSharedFolderChange(ConnectionInfo i_connectionInfo);
+    void OnUsernameChanged(Item* ip_item);
+    void OnNewListeningPortChanged(Item* ip_item);
+
+    // Who may see a shared folder, as the Options tab shows it.
+    static QString AccessText(Item* ip_folder);
+
+public slots:
+    void OnConnected();
+    void OnConnecting();
+    void OnDisconnected();
+    void OnConnectMenuOptionClicked();
+    void OnDisconnectMenuOptionClicked();
+    void OnShowData();
+    void OnRoomListItemDoubleClicked(QTreeWidgetItem* ip_item, int i_column);
+    void OnToolBarActionTriggered(std::string i_action);
+    void OnRoomListItemSelectionChanged();
+    void OnFocusChanged(QWidget* ip_old, QWidget* ip_new);
+    void OnRoomTabChanged(int i_index);
+    void OnOptionsTabChanged(int i_index);
+    void OnChangeUsernamePasswordClicked();
+    void OnConnectionFailed(std::string i_reason);
+    void OnRoomTabClosed(int i_index);
+    void OnSharedFilesRescanned(int i_filesAdded, int i_filesRemoved);
+    void OnOptionsTabSelectionChanged(int i_tabIndex);
+    void OnUPnPCheckboxToggled(bool i_toggled);
+    void OnMinimizeToTrayCheckboxToggled(bool i_toggled);
+    void OnExpandNewSharesCheckboxToggled(bool i_toggled);
+    void OnMainWindowTabChanged(int i_tab);
+    void EveryHalfMinute();
+    void EveryFiveMinutes();
+    void OnTrayIconActivated(QSystemTrayIcon::ActivationReason i_reason);
 
 protected:
     // Report the user's moves and resizes to the size service, except while
     // maximised: the normal geometry is the one worth remembering.
     void moveEvent(QMoveEvent* ip_event) override;
     void resizeEvent(QResizeEvent* ip_event) override;
+    // Minimising goes to the tray while "minimize_to_tray" is on and a
+    // visible tray icon can bring the window back.
+    void changeEvent(QEvent* ip_event) override;
 
 private:
-    DiagnosticsForm* mp_diagnostics = nullptr;
-    TimerManager* mp_timerManager = nullptr;
-    DelayedInvoker* mp_delayedInvoker = nullptr;
-    // The item-store browser while one is open; it is a child of the window
-    // and deletes itself when closed, which clears this pointer.
+    void ConnectFormSignals();
+    void DeclareActions();
+    void DeclareTypes();
+    // Reads the data file; one that cannot be read is reported and the
+    // start goes on as without one.
+    void LoadDataFile();
+    void FillOptions();
+    void SetConnectionEntries(bool i_connectEnabled);
+    void UnshareSelectedFolders();
+    void ChooseDownloadFolder();
+    void ToggleRoomAutojoin(const std::string& i_room);
+    void AskForLogin();
+
+    Ui::MainWindow* ui = nullptr;
+    // The item-store browser while one is open; it deletes itself when
+    // closed, which clears this pointer.
     QPointer<DataDialog> mp_dataDialog;
+    Server* mp_server = nullptr;
     SizeProxy m_sizeProxy;
+    QSystemTrayIcon m_trayIcon;
 };
 
 extern MainWindow* mainWindow;

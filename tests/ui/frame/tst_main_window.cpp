@@ -1,0 +1,447 @@
+// The main window started as the program starts it, against the fake central
+// server. The client listens on its fixed peer ports, so the program runs in
+// a network namespace of its own (run_in_netns.sh); the server link is
+// pointed at the fake server through KSTR_SERVER_ADDRESS=host:port, which the
+// link reads when it is built.
+#include "FakeCentralServer.h"
+#include "FakeGateway.h"
+#include "MessageBoxCatcher.h"
+
+#include "core/log/LogService.h"
+#include "core/persist/Settings.h"
+#include "core/platform/Paths.h"
+#include "core/store/Data.h"
+#include "portmap/PortForwarder.h"
+#include "server/Server.h"
+#include "ui/frame/ActionSetToolBar.h"
+#include "ui/frame/MainWindow.h"
+#include "ui_MainWindow.h"
+
+#include <QDialogButtonBox>
+#include <QDir>
+#include <QHostAddress>
+#include <QTcpSocket>
+#include <QFile>
+#include <QLineEdit>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+
+namespace {
+
+// Answers the first-start login dialog whenever it shows: with the given
+// name and password, or with Cancel when the name is null. A blank field
+// first tries OK, which must leave the dialog open.
+class LoginAnswerer : public QObject
+{
+public:
+    LoginAnswerer(QString i_user, QString i_password) : m_user(std::move(i_user)), m_password(std::move(i_password))
+    {
+        connect(&m_timer, &QTimer::timeout, this, &LoginAnswerer::Answer);
+        m_timer.start(10);
+    }
+
+    int m_shown = 0;
+    bool m_stayedOpenOnBlank = false;
+
+private:
+    void Answer()
+    {
+        for (QWidget* lp_window : QApplication::topLevelWidgets()) {
+            auto* lp_dialog = qobject_cast<QDialog*>(lp_window);
+            if (!lp_dialog || !lp_dialog->isVisible() || !lp_dialog->findChild<QLineEdit*>("passwordEdit"))
+                continue;
+            ++m_shown;
+            auto* lp_buttons = lp_dialog->findChild<QDialogButtonBox*>("buttonBox");
+            auto* lp_userEdit = lp_dialog->findChild<QLineEdit*>("usernameEdit");
+            auto* lp_passwordEdit = lp_dialog->findChild<QLineEdit*>("passwordEdit");
+            lp_userEdit->setText(QStringLiteral("  "));
+            lp_passwordEdit->setText(QStringLiteral("pw"));
+            lp_buttons->button(QDialogButtonBox::Ok)->click();
+            m_stayedOpenOnBlank = lp_dialog->isVisible();
+            if (m_user.isNull()) {
+                lp_buttons->button(QDialogButtonBox::Cancel)->click();
+                continue;
+            }
+            lp_userEdit->setText(m_user);
+            lp_passwordEdit->setText(m_password);
+            lp_buttons->button(QDialogButtonBox::Ok)->click();
+        }
+    }
+
+    QString m_user;
+    QString m_password;
+    QTimer m_timer;
+};
+
+}  // namespace
+
+class TestMainWindow : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void firstStartAsksLogsInAndSavesAtExit();
+    void firstStartCancelledStaysOffline();
+    void refusedLoginShowsItsBox_data();
+    void refusedLoginShowsItsBox();
+    void truncatedDataFileStartsFromScratch();
+    void optionsSurviveARestart();
+    void newListeningPortListensAfterRestart();
+    void disconnectStopsTheLink();
+    void roomListRowsAndJoins();
+    void enterRoomNeedsASelection();
+    void toggleRoomAutojoinTwice();
+    void unshareRemovesEverySelectedFolder();
+    void accessTextOfSharedFolders();
+    void changeLoginRefusedWhileOnline();
+
+private:
+    // Builds, shows and initialises the window as the program does.
+    void Start(const QString& i_user = QStringLiteral("alice"));
+    void Stop();
+    Ui::MainWindow* Form() { return mp_window->Form(); }
+    // Focus moves away and then to the widget, so the bar sees a change.
+    bool FocusOn(QWidget* ip_widget)
+    {
+        mp_window->activateWindow();
+        if (QWidget* lp_old = QApplication::focusWidget())
+            lp_old->clearFocus();
+        ip_widget->setFocus(Qt::OtherFocusReason);
+        return QTest::qWaitFor([ip_widget] { return QApplication::focusWidget() == ip_widget; }, 2000);
+    }
+    // Clicks the bar's button of that text, as the user would.
+    bool ClickBarAction(const QString& i_text)
+    {
+        for (QAction* lp_action : actionBar->actions()) {
+            if (lp_action->text() == i_text) {
+                lp_action->trigger();
+                return true;
+            }
+        }
+        return false;
+    }
+    bool LogIn() { return QTest::qWaitFor([] { return gp_server && gp_server->IsConnected(); }, 10000); }
+
+    std::unique_ptr<QTemporaryDir> mp_home;
+    FakeCentralServer m_fake;
+    std::shared_ptr<FakeGatewayScript> mp_gateway = std::make_shared<FakeGatewayScript>();
+    std::unique_ptr<MainWindow> mp_window;
+    std::unique_ptr<LoginAnswerer> mp_answerer;
+};
+
+void TestMainWindow::initTestCase()
+{
+    QVERIFY(m_fake.Start());
+    qputenv("KSTR_SERVER_ADDRESS", QByteArray("127.0.0.1:") + QByteArray::number(m_fake.Port()));
+    PortForwarder::SetGatewayFactory(FakeGateway::Factory(mp_gateway));
+}
+
+void TestMainWindow::init()
+{
+    mp_home = std::make_unique<QTemporaryDir>();
+    qputenv("XDG_DATA_HOME", QFile::encodeName(mp_home->path()));
+    SetLogFolder(mp_home->path());
+    m_fake.AcceptLogins();
+    m_fake.ClearReceived();
+}
+
+void TestMainWindow::cleanup()
+{
+    Stop();
+}
+
+void TestMainWindow::Start(const QString& i_user)
+{
+    d.Reset();
+    mp_answerer = std::make_unique<LoginAnswerer>(i_user, QStringLiteral("secret"));
+    mp_window = std::make_unique<MainWindow>();
+    mp_window->show();
+    mp_window->Init();
+}
+
+void TestMainWindow::Stop()
+{
+    mp_window.reset();
+    mp_answerer.reset();
+    g_showIsOver = false;
+    d.Reset();
+}
+
+void TestMainWindow::firstStartAsksLogsInAndSavesAtExit()
+{
+    MessageBoxCatcher l_boxes;
+    Start();
+    QCOMPARE(mp_answerer->m_shown, 1);
+    QVERIFY2(mp_answerer->m_stayedOpenOnBlank, "OK with a blank user name closed the dialog");
+    QVERIFY(LogIn());
+    QVERIFY(m_fake.IsLoggedIn("alice"));
+    QCOMPARE(Form()->usernameEdit->text(), QStringLiteral("alice"));
+    QVERIFY(!Form()->action_Connect->isEnabled());
+    QVERIFY(Form()->action_Disconnect->isEnabled());
+    // The defaults before the load, ticked by the fill.
+    QVERIFY(Form()->uPnPCheckBox->isChecked());
+    QVERIFY(Form()->minimizeToTrayCheckBox->isChecked());
+    QVERIFY(Form()->autoExpandSharesCheckBox->isChecked());
+    QCOMPARE(Form()->listeningPortEdit->text(), QStringLiteral("2235"));
+    QCOMPARE(Form()->tabControl->currentIndex(), 1);
+    QVERIFY(l_boxes.m_boxes.isEmpty());
+
+    // The save at exit happens after the disconnect, and the next start
+    // reads the login from it without asking.
+    Stop();
+    QVERIFY(QFile::exists(DataFilePath()));
+    Start(QString());
+    QCOMPARE(mp_answerer->m_shown, 0);
+    QVERIFY(LogIn());
+    QVERIFY(l_boxes.m_boxes.isEmpty());
+}
+
+void TestMainWindow::firstStartCancelledStaysOffline()
+{
+    const int l_connectionsBefore = m_fake.ConnectionCount();
+    Start(QString());
+    QCOMPARE(mp_answerer->m_shown, 1);
+    QVERIFY(Settings::Get("username").empty());
+    QCOMPARE(gp_server->GetState(), Server::State::Disconnected);
+    QVERIFY(Form()->action_Connect->isEnabled());
+    QVERIFY(!Form()->action_Disconnect->isEnabled());
+    QTest::qWait(200);
+    QCOMPARE(m_fake.ConnectionCount(), l_connectionsBefore);
+}
+
+void TestMainWindow::refusedLoginShowsItsBox_data()
+{
+    QTest::addColumn<QString>("reason");
+    QTest::addColumn<QString>("title");
+    QTest::addColumn<QString>("textPart");
+    QTest::newRow("wrong password") << "INVALIDPASS" << "Login Failure: Wrong Password"
+                                    << "does not match your username";
+    QTest::newRow("invalid name") << "INVALIDUSERNAME" << "Login Failure: Username is Invalid"
+                                  << "The username you supplied is invalid.";
+    QTest::newRow("other reason") << "SVRFULL" << "Login Failure" << "Reported failure reason: SVRFULL.";
+}
+
+void TestMainWindow::refusedLoginShowsItsBox()
+{
+    QFETCH(QString, reason);
+    QFETCH(QString, title);
+    QFETCH(QString, textPart);
+    MessageBoxCatcher l_boxes;
+    m_fake.RefuseLogins(reason.toStdString());
+    Start();
+    QTRY_COMPARE_WITH_TIMEOUT(l_boxes.m_boxes.size(), 1, 10000);
+    QCOMPARE(l_boxes.m_boxes[0].m_title, title);
+    QVERIFY2(l_boxes.m_boxes[0].m_text.contains(textPart), qPrintable(l_boxes.m_boxes[0].m_text));
+    QTRY_VERIFY(Form()->action_Connect->isEnabled());
+    QVERIFY(!gp_server->IsConnected());
+}
+
+void TestMainWindow::truncatedDataFileStartsFromScratch()
+{
+    Start();
+    QVERIFY(LogIn());
+    Stop();
+    QFile l_file(DataFilePath());
+    QVERIFY(l_file.open(QIODevice::ReadWrite));
+    QVERIFY(l_file.size() > 8);
+    QVERIFY(l_file.resize(l_file.size() / 2));
+    l_file.close();
+
+    MessageBoxCatcher l_boxes;
+    Start(QStringLiteral("bob"));
+    QCOMPARE(l_boxes.Titles(), QStringList{QStringLiteral("Error loading configuration data")});
+    QCOMPARE(l_boxes.m_boxes[0].m_text,
+             QStringLiteral("Your client configuration data could not be loaded. Starting from scratch..."));
+    // As on a first start: asked again, defaults back, and connected.
+    QCOMPARE(mp_answerer->m_shown, 1);
+    QVERIFY(Form()->minimizeToTrayCheckBox->isChecked());
+    QVERIFY(LogIn());
+    QVERIFY(m_fake.IsLoggedIn("bob"));
+}
+
+void TestMainWindow::optionsSurviveARestart()
+{
+    Start();
+    Form()->uPnPCheckBox->setChecked(false);
+    Form()->minimizeToTrayCheckBox->setChecked(false);
+    Form()->autoExpandSharesCheckBox->setChecked(false);
+    QVERIFY(!Settings::IsYes("use_upnp"));
+    QVERIFY(!mp_window->TrayIcon().isVisible());
+    Settings::Set("download_folder", QStringLiteral("/tmp/загрузки").toUtf8().toStdString());
+    Stop();
+
+    Start(QString());
+    QVERIFY(!Form()->uPnPCheckBox->isChecked());
+    QVERIFY(!Form()->minimizeToTrayCheckBox->isChecked());
+    QVERIFY(!Form()->autoExpandSharesCheckBox->isChecked());
+    QCOMPARE(Settings::Get("minimize_to_tray"), std::string("no"));
+    QVERIFY(!mp_window->TrayIcon().isVisible());
+    QCOMPARE(Form()->downloadFolderEdit->text(), QStringLiteral("/tmp/загрузки"));
+}
+
+void TestMainWindow::newListeningPortListensAfterRestart()
+{
+    Start();
+    Settings::Set("new_listening_port", "2301");
+    // The field shows the coming port at once.
+    QCOMPARE(Form()->listeningPortEdit->text(), QStringLiteral("2301"));
+    Stop();
+
+    Start(QString());
+    QCOMPARE(Form()->listeningPortEdit->text(), QStringLiteral("2301"));
+    QTcpSocket l_probe;
+    l_probe.connectToHost(QHostAddress::LocalHost, 2301);
+    QVERIFY(l_probe.waitForConnected(5000));
+}
+
+void TestMainWindow::disconnectStopsTheLink()
+{
+    Start();
+    QVERIFY(LogIn());
+    Form()->action_Disconnect->trigger();
+    QCOMPARE(gp_server->GetState(), Server::State::Disconnected);
+    QVERIFY(Form()->action_Connect->isEnabled());
+    QVERIFY(!Form()->action_Disconnect->isEnabled());
+    Form()->action_Connect->trigger();
+    QVERIFY(LogIn());
+}
+
+void TestMainWindow::roomListRowsAndJoins()
+{
+    Start();
+    QVERIFY(LogIn());
+    ItemPtr l_room = d.GetType("room")->GetItem("beta");
+    l_room += d.GetType("user_count")->GetItem("7");
+    d.GetType("room")->GetItem("Alpha") += d.GetType("user_count")->GetItem("12");
+    // A later count for a listed room makes no second row.
+    l_room += d.GetType("user_count")->GetItem("9");
+    QTreeWidget* lp_list = Form()->roomList;
+    QCOMPARE(lp_list->topLevelItemCount(), 2);
+    QCOMPARE(lp_list->topLevelItem(0)->text(0), QStringLiteral("Alpha"));
+    QCOMPARE(lp_list->topLevelItem(1)->text(1), QStringLiteral("7"));
+
+    m_fake.ClearReceived();
+    emit lp_list->itemDoubleClicked(lp_list->topLevelItem(1), 1);
+    emit lp_list->itemDoubleClicked(lp_list->topLevelItem(1), 0);
+    QVERIFY(m_fake.WaitFor(Server::JoinRoomCode));
+    QTest::qWait(100);
+    QCOMPARE(m_fake.CountOf(Server::JoinRoomCode), 1);
+}
+
+void TestMainWindow::enterRoomNeedsASelection()
+{
+    Start();
+    QVERIFY(LogIn());
+    d.GetType("room")->GetItem("gamma") += d.GetType("user_count")->GetItem("3");
+    d.GetType("room")->GetItem("eta") += d.GetType("user_count")->GetItem("4");
+    QTreeWidget* lp_list = Form()->roomList;
+    QVERIFY(FocusOn(lp_list));
+    QCOMPARE(actionBar->CurrentSet(), std::string("room_list"));
+    // A room once selected, then nothing: the bar's key still holds the old
+    // name, but no join goes out.
+    lp_list->topLevelItem(0)->setSelected(true);
+    QVERIFY(ClickBarAction(QStringLiteral("Enter Room")));
+    QVERIFY(m_fake.WaitFor(Server::JoinRoomCode));
+    lp_list->clearSelection();
+    QVERIFY(ClickBarAction(QStringLiteral("Enter Room")));
+    QTest::qWait(200);
+    QCOMPARE(m_fake.CountOf(Server::JoinRoomCode), 1);
+}
+
+void TestMainWindow::toggleRoomAutojoinTwice()
+{
+    Start();
+    // A room tab binds itself to the set "room" with its name as the key.
+    auto* lp_roomTab = new QWidget;
+    lp_roomTab->setFocusPolicy(Qt::StrongFocus);
+    Form()->roomsTabControl->addTab(lp_roomTab, QStringLiteral("delta"));
+    actionBar->RegisterWidget(lp_roomTab, QStringLiteral("room"));
+    actionBar->AddWidgetKey(lp_roomTab, QStringLiteral("room"), QStringLiteral("delta"));
+    Form()->tabControl->setCurrentWidget(Form()->roomsTab);
+    QVERIFY(FocusOn(lp_roomTab));
+    ItemPtr l_room = d.GetType("room")->GetItem("delta");
+    QVERIFY(ClickBarAction(QStringLiteral("Toggle Room Autojoin")));
+    QVERIFY(l_room.IsConnected("room_autojoin"));
+    QVERIFY(ClickBarAction(QStringLiteral("Toggle Room Autojoin")));
+    QVERIFY(!l_room.IsConnected("room_autojoin"));
+    // Ids of other views, and the room creation nobody defined, do nothing.
+    mp_window->OnToolBarActionTriggered("expand_all");
+    mp_window->OnToolBarActionTriggered("create_room");
+    QVERIFY(!l_room.IsConnected("room_autojoin"));
+}
+
+void TestMainWindow::unshareRemovesEverySelectedFolder()
+{
+    Start();
+    QTemporaryDir l_shares;
+    QStringList l_paths;
+    for (const QString& l_name : {QStringLiteral("one"), QStringLiteral("two"), QStringLiteral("drei ü"),
+                                  QStringLiteral("four")}) {
+        QVERIFY(QDir(l_shares.path()).mkpath(l_name));
+        l_paths << l_shares.path() + '/' + l_name;
+        d.GetType("shared_folder")->GetItem(l_paths.last().toUtf8().toStdString()).NewItem("shared_public");
+    }
+    QTreeWidget* lp_list = Form()->sharedFoldersList;
+    QCOMPARE(lp_list->topLevelItemCount(), 4);
+    QCOMPARE(lp_list->topLevelItem(2)->text(0), l_paths[2]);
+    QCOMPARE(lp_list->topLevelItem(2)->text(1), QStringLiteral("Everyone"));
+    lp_list->setSelectionMode(QAbstractItemView::MultiSelection);
+    for (int l_row : {0, 2, 3})
+        lp_list->topLevelItem(l_row)->setSelected(true);
+    const int l_typesBefore = d.GetType("shared_folder")->GetItems().size();
+    mp_window->OnToolBarActionTriggered("unshare_folder");
+    QCOMPARE(lp_list->topLevelItemCount(), 1);
+    QCOMPARE(lp_list->topLevelItem(0)->text(0), l_paths[1]);
+    QCOMPARE(int(d.GetType("shared_folder")->GetItems().size()), l_typesBefore - 3);
+    // Nothing selected: nothing happens, and nothing is created.
+    lp_list->clearSelection();
+    mp_window->OnToolBarActionTriggered("unshare_folder");
+    QCOMPARE(lp_list->topLevelItemCount(), 1);
+}
+
+void TestMainWindow::accessTextOfSharedFolders()
+{
+    Start();
+    Type* lp_groups = d.GetType("user_list_group");
+    ItemPtr l_folder = d.GetType("shared_folder")->GetItem("/srv/music");
+    ItemPtr l_beta = lp_groups->GetItem("beta");
+    ItemPtr l_alpha = lp_groups->GetItem("Alpha");
+    QTreeWidgetItem* lp_row = Form()->sharedFoldersList->topLevelItem(0);
+    QVERIFY(lp_row);
+    QCOMPARE(lp_row->text(1), QString());
+    l_folder += l_beta;
+    l_folder += l_alpha;
+    QCOMPARE(lp_row->text(1), QStringLiteral("Alpha, beta"));
+    l_folder.NewItem("shared_userlist");
+    QCOMPARE(lp_row->text(1), QStringLiteral("User List"));
+    l_folder.NewItem("shared_public");
+    QCOMPARE(lp_row->text(1), QStringLiteral("Everyone"));
+    l_folder.Disconnect("shared_public");
+    l_folder.Disconnect("shared_userlist");
+    l_folder.Disconnect(l_alpha);
+    l_folder.Disconnect(l_beta);
+    QCOMPARE(lp_row->text(1), QString());
+}
+
+void TestMainWindow::changeLoginRefusedWhileOnline()
+{
+    MessageBoxCatcher l_boxes;
+    Start();
+    QVERIFY(LogIn());
+    mp_window->OnToolBarActionTriggered("set_user_pass");
+    QCOMPARE(l_boxes.Titles(), QStringList{QStringLiteral("Cannot change username while online")});
+    Form()->action_Disconnect->trigger();
+    mp_window->OnToolBarActionTriggered("set_user_pass");
+    QCOMPARE(l_boxes.m_boxes.size(), 1);
+    auto* lp_dialog = mp_window->findChild<QDialog*>("ChangeUsernamePasswordDialog");
+    QVERIFY(lp_dialog && lp_dialog->isVisible());
+}
+
+QTEST_MAIN(TestMainWindow)
+#include "tst_main_window.moc"
