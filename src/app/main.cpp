@@ -7,7 +7,29 @@
 
 #include <QApplication>
 #include <QDialog>
+#include <QEvent>
 #include <QStyle>
+
+namespace {
+
+// Once termination was asked for, a modal dialog the start-up opens later
+// (the first-start login after a data file that did not load) is closed as
+// soon as it shows; otherwise its own loop would keep the process waiting.
+class DialogCloserAfterTermination : public QObject
+{
+public:
+    using QObject::QObject;
+
+    bool eventFilter(QObject* ip_watched, QEvent* ip_event) override
+    {
+        auto* lp_dialog = qobject_cast<QDialog*>(ip_watched);
+        if (ip_event->type() == QEvent::Show && lp_dialog && lp_dialog->isModal())
+            QMetaObject::invokeMethod(lp_dialog, &QDialog::reject, Qt::QueuedConnection);
+        return false;
+    }
+};
+
+}  // namespace
 
 // The program's start-up: one instance per user, then the application, the
 // main window and the event loop.
@@ -45,7 +67,9 @@ int qMain(int argc, char** argv)
     TerminationSignals l_termination;
     bool l_terminated = false;
     QObject::connect(&l_termination, &TerminationSignals::TerminationRequested, &l_application,
-                     [&l_terminated] {
+                     [&l_terminated, &l_application] {
+                         if (!l_terminated)
+                             l_application.installEventFilter(new DialogCloserAfterTermination(&l_application));
                          l_terminated = true;
                          for (QWidget* lp_window : QApplication::topLevelWidgets()) {
                              auto* lp_dialog = qobject_cast<QDialog*>(lp_window);
