@@ -43,6 +43,11 @@ private slots:
     void WithoutAnInstalledGatewayNothingRuns();
 
 private:
+    // A fresh store with the two ports set and forwarders made from here on
+    // talking to the script's gateway, which holds each discovery until
+    // released.
+    void HoldDiscoveryFor(const char* ip_port);
+
     std::shared_ptr<FakeGatewayScript> mp_script;
     quint64 m_logStart = 0;
     std::atomic<bool> m_stop{false};
@@ -58,6 +63,16 @@ void TestPortForwarder::init()
 void TestPortForwarder::cleanup()
 {
     PortForwarder::SetGatewayFactory(FakeGateway::Factory(std::make_shared<FakeGatewayScript>()));
+}
+
+void TestPortForwarder::HoldDiscoveryFor(const char* ip_port)
+{
+    d.Reset();
+    Settings::DeclareTypes();
+    Settings::Set("listening_port", ip_port);
+    Settings::Set("obfuscated_listening_port", "8973");
+    mp_script->m_holdDiscovery = true;
+    PortForwarder::SetGatewayFactory(FakeGateway::Factory(mp_script));
 }
 
 void TestPortForwarder::MapsBothPortsToTheLocalAddress()
@@ -128,13 +143,8 @@ void TestPortForwarder::UnknownLocalAddressMapsNothing()
 
 void TestPortForwarder::InitReturnsAtOnceAndWorksOnItsThread()
 {
-    d.Reset();
-    Settings::DeclareTypes();
     // The listener binds the low 16 bits of the setting; so does the mapping.
-    Settings::Set("listening_port", "70000");
-    Settings::Set("obfuscated_listening_port", "8973");
-    mp_script->m_holdDiscovery = true;
-    PortForwarder::SetGatewayFactory(FakeGateway::Factory(mp_script));
+    HoldDiscoveryFor("70000");
     {
         PortForwarder l_forwarder;
         QCOMPARE(portForwarder, &l_forwarder);
@@ -153,12 +163,7 @@ void TestPortForwarder::InitReturnsAtOnceAndWorksOnItsThread()
 
 void TestPortForwarder::CallsDuringARunCoalesceIntoOne()
 {
-    d.Reset();
-    Settings::DeclareTypes();
-    Settings::Set("listening_port", "2235");
-    Settings::Set("obfuscated_listening_port", "8973");
-    mp_script->m_holdDiscovery = true;
-    PortForwarder::SetGatewayFactory(FakeGateway::Factory(mp_script));
+    HoldDiscoveryFor("2235");
     PortForwarder l_forwarder;
     l_forwarder.Init();
     QVERIFY(mp_script->m_discoveryStarted.tryAcquire(1, 5000));
@@ -186,12 +191,7 @@ void TestPortForwarder::CallsDuringARunCoalesceIntoOne()
 
 void TestPortForwarder::SamePortsDuringARunAddNoRun()
 {
-    d.Reset();
-    Settings::DeclareTypes();
-    Settings::Set("listening_port", "2235");
-    Settings::Set("obfuscated_listening_port", "8973");
-    mp_script->m_holdDiscovery = true;
-    PortForwarder::SetGatewayFactory(FakeGateway::Factory(mp_script));
+    HoldDiscoveryFor("2235");
     PortForwarder l_forwarder;
     l_forwarder.Init();
     l_forwarder.Init();
@@ -213,12 +213,7 @@ void TestPortForwarder::SamePortsDuringARunAddNoRun()
 
 void TestPortForwarder::DestructionDoesNotWaitForARun()
 {
-    d.Reset();
-    Settings::DeclareTypes();
-    Settings::Set("listening_port", "2235");
-    Settings::Set("obfuscated_listening_port", "8973");
-    mp_script->m_holdDiscovery = true;
-    PortForwarder::SetGatewayFactory(FakeGateway::Factory(mp_script));
+    HoldDiscoveryFor("2235");
     auto lp_forwarder = std::make_unique<PortForwarder>();
     lp_forwarder->Init();
     QVERIFY(mp_script->m_discoveryStarted.tryAcquire(1, 5000));

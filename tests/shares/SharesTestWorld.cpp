@@ -1,39 +1,19 @@
 #include "SharesTestWorld.h"
 
-#include "FakeGateway.h"
-
-#include "core/log/LogService.h"
-#include "core/persist/DataSaver.h"
 #include "core/persist/Settings.h"
-#include "core/runtime/TimerManager.h"
 #include "dnet/DNetManager.h"
-#include "peer/PeerEnvironment.h"
-#include "peer/PeerMessenger.h"
 #include "server/Server.h"
 
-#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QTest>
-#include <QTcpServer>
 #include <QtEndian>
 
 #include <zlib.h>
 
 SharesTestWorld::SharesTestWorld(bool i_load)
 {
-    d.Reset();
-    SetLogFolder(m_logFolder.path());
-    mp_timers = std::make_unique<TimerManager>();
-    mp_saver = std::make_unique<DataSaver>();
-    PortForwarder::SetGatewayFactory(FakeGateway::Factory(std::make_shared<FakeGatewayScript>()));
-    mp_server = std::make_unique<Server>();
-    mp_server->CreateData();
-    SetPeerListenFunction([](QTcpServer& io_server, quint16) { return io_server.listen(QHostAddress::LocalHost, 0); });
-    g_peerMessengerDeleted = false;
-    mp_messenger = new PeerMessenger;
     mp_dnet = std::make_unique<DNetManager>();
-    Settings::DeclareTypes();
     mp_shares = std::make_unique<SharedFoldersManager>();
     mp_shares->SetMessageSink([this](const std::string& i_user, MemStream& i_body) {
         const MemStream::Buffer& l_buffer = *i_body.mp_buffer;
@@ -46,7 +26,7 @@ SharesTestWorld::SharesTestWorld(bool i_load)
         m_replies.push_back(l_reply);
     });
     if (i_load)
-        dataSaver->EmitDataLoaded();
+        m_peer.Load();
     Settings::Set("use_upnp", "no");
 }
 
@@ -54,24 +34,17 @@ SharesTestWorld::~SharesTestWorld()
 {
     mp_shares.reset();
     mp_dnet.reset();
-    delete mp_messenger;
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    SetPeerListenFunction({});
-    mp_server.reset();
-    mp_saver.reset();
-    mp_timers.reset();
-    d.Reset();
 }
 
 bool SharesTestWorld::LogIn(const std::string& i_user)
 {
     if (!m_central.Start())
         return false;
-    mp_server->SetServerAddress("127.0.0.1", m_central.Port());
+    m_peer.Link().SetServerAddress("127.0.0.1", m_central.Port());
     Settings::Set("username", i_user);
     Settings::Set("password", "pw");
-    mp_server->Connect();
-    return QTest::qWaitFor([this] { return mp_server->IsConnected(); }, 5000);
+    m_peer.Link().Connect();
+    return QTest::qWaitFor([this] { return m_peer.Link().IsConnected(); }, 5000);
 }
 
 std::string SharesTestWorld::MakeFolder(const std::string& i_relative)

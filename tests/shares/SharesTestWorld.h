@@ -1,14 +1,16 @@
 #pragma once
 
-// The surroundings of the shares service in a test: a fresh store, timers,
-// a data saver, the server link (logged in to a fake central server on
-// request), the peer layer listening on the loopback address, the
-// distributed network, and the service itself, whose replies are caught
+// The surroundings of the shares service in a test: the peer layer's test
+// world (store, timers, data saver, server link, peer layer on the loopback
+// address), the server link logged in to a fake central server on request,
+// the distributed network, and the service itself, whose replies are caught
 // instead of sent. Shared folders live in a temporary folder.
 
 #include "FakeCentralServer.h"
+#include "PeerTestWorld.h"
 
 #include "core/io/MemStream.h"
+#include "core/persist/DataSaver.h"
 #include "core/store/Data.h"
 #include "shares/SharedFoldersManager.h"
 
@@ -19,11 +21,7 @@
 #include <string>
 #include <vector>
 
-class DataSaver;
 class DNetManager;
-class PeerMessenger;
-class Server;
-class TimerManager;
 
 struct CaughtReply
 {
@@ -42,7 +40,7 @@ public:
     SharesTestWorld& operator=(const SharesTestWorld&) = delete;
 
     SharedFoldersManager& Shares() { return *mp_shares; }
-    DataSaver& Saver() { return *mp_saver; }
+    DataSaver& Saver() { return *dataSaver; }
     FakeCentralServer& Central() { return m_central; }
     bool LogIn(const std::string& i_user);
 
@@ -69,13 +67,9 @@ public:
     std::vector<CaughtReply> m_replies;
 
 private:
-    QTemporaryDir m_logFolder;
+    PeerTestWorld m_peer;
     QTemporaryDir m_root;
     FakeCentralServer m_central;
-    std::unique_ptr<TimerManager> mp_timers;
-    std::unique_ptr<DataSaver> mp_saver;
-    std::unique_ptr<Server> mp_server;
-    PeerMessenger* mp_messenger = nullptr;
     std::unique_ptr<DNetManager> mp_dnet;
     std::unique_ptr<SharedFoldersManager> mp_shares;
 };
