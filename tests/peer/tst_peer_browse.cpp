@@ -159,7 +159,7 @@ private slots:
         QVERIFY(l_listener.m_shares.front().m_table.empty());
     }
 
-    void anUnreadableListingClosesTheConnection_data()
+    void anUnreadableBrowseMessageClosesTheConnection_data()
     {
         QTest::addColumn<QByteArray>("body");
         QTest::newRow("nothing after the code") << QByteArray(WireWriter().U32(5));
@@ -168,8 +168,10 @@ private slots:
         QTest::newRow("folder count above the limit") << Listing(WireWriter().U32(131073));
         QTest::newRow("a file cut short") << Listing(Folders().chopped(3));
         QTest::newRow("file count above the limit") << Listing(WireWriter().U32(1).Str("f").U32(131073));
+        QTest::newRow("folder request cut inside the folder") << QByteArray(WireWriter().U32(36).U32(1).U32(10).Raw("music"));
+        QTest::newRow("folder request cut inside the token") << QByteArray(WireWriter().U32(36).Raw(QByteArray("\x01\x00", 2)));
     }
-    void anUnreadableListingClosesTheConnection()
+    void anUnreadableBrowseMessageClosesTheConnection()
     {
         QFETCH(QByteArray, body);
         PeerConversation l_talk;
@@ -178,6 +180,7 @@ private slots:
         QVERIFY(l_talk.Send(body));
         QVERIFY(l_talk.Closed());
         QVERIFY(l_listener.m_shares.empty());
+        QVERIFY(l_listener.m_folderRequests.empty());
         QCOMPARE(l_talk.LinesAfterReceipt().filter("too large").size(), 0);
     }
 
@@ -207,23 +210,6 @@ private slots:
         QCOMPARE(l_listener.m_folderRequests.front().m_user, std::string("bob"));
         QCOMPARE(l_listener.m_folderRequests.front().m_token, quint32(0xFEDCBA98));
         QCOMPARE(l_listener.m_folderRequests.front().m_folder, std::string("music\\jazz"));
-    }
-
-    void aFolderRequestCutShortClosesTheConnection_data()
-    {
-        QTest::addColumn<QByteArray>("body");
-        QTest::newRow("inside the folder") << QByteArray(WireWriter().U32(36).U32(1).U32(10).Raw("music"));
-        QTest::newRow("inside the token") << QByteArray(WireWriter().U32(36).Raw(QByteArray("\x01\x00", 2)));
-    }
-    void aFolderRequestCutShortClosesTheConnection()
-    {
-        QFETCH(QByteArray, body);
-        PeerConversation l_talk;
-        QVERIFY(l_talk.Ready());
-        ShareListener l_listener(l_talk.Messenger());
-        QVERIFY(l_talk.Send(body));
-        QVERIFY(l_talk.Closed());
-        QVERIFY(l_listener.m_folderRequests.empty());
     }
 };
 

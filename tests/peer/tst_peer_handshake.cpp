@@ -297,10 +297,8 @@ private slots:
         PeerTestWorld l_world;
         l_world.Load();
         FakePeer l_peer;
-        FakePeerConnection* lp_far = l_peer.ConnectTo(l_world.PlainPort(), false);
+        FakePeerConnection* lp_far = l_world.ConnectAs(l_peer, "bob");
         QVERIFY(lp_far);
-        lp_far->SendFrame(Direct("bob", "P"));
-        QVERIFY(WaitForItems("peer_socket", 1));
         l_world.ClearLog();
         lp_far->SendFrame("abc");
         QVERIFY(lp_far->WaitForDisconnect());

@@ -135,10 +135,8 @@ private slots:
         PeerTestWorld l_world;
         l_world.Load();
         FakePeer l_peer;
-        FakePeerConnection* lp_far = l_peer.ConnectTo(l_world.PlainPort(), false);
+        FakePeerConnection* lp_far = l_world.ConnectAs(l_peer, "bob");
         QVERIFY(lp_far);
-        lp_far->SendFrame(Direct("bob", "P"));
-        QVERIFY(WaitForItems("peer_socket", 1));
         QPointer<QTcpSocket> l_socket = OurSocket("peer_socket");
 
         // Received messages renew the time; sent ones do not.
@@ -174,10 +172,8 @@ private slots:
         PeerTestWorld l_world;
         l_world.Load();
         FakePeer l_peer;
-        FakePeerConnection* lp_far = l_peer.ConnectTo(l_world.PlainPort(), false);
+        FakePeerConnection* lp_far = l_world.ConnectAs(l_peer, "bob");
         QVERIFY(lp_far);
-        lp_far->SendFrame(Direct("bob", "P"));
-        QVERIFY(WaitForItems("peer_socket", 1));
         QPointer<QTcpSocket> l_ours = OurSocket("peer_socket");
         lp_far->Socket()->setReadBufferSize(16);
         lp_far->Socket()->setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, 4096);
@@ -217,10 +213,8 @@ private slots:
         PeerTestWorld l_world;
         l_world.Load();
         FakePeer l_peer;
-        FakePeerConnection* lp_far = l_peer.ConnectTo(l_world.PlainPort(), false);
+        FakePeerConnection* lp_far = l_world.ConnectAs(l_peer, "bob");
         QVERIFY(lp_far);
-        lp_far->SendFrame(Direct("bob", "P"));
-        QVERIFY(WaitForItems("peer_socket", 1));
         QPointer<QTcpSocket> l_socket = OurSocket("peer_socket");
         // Closing a connected socket with nothing left to write signals its
         // end at once: disposal runs inside the sweep.
