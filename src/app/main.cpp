@@ -2,7 +2,7 @@
 #include "core/platform/SingleInstanceGuard.h"
 #include "core/platform/TerminationSignals.h"
 #include "portmap/PortForwarder.h"
-#include "ui/frame/MainWindow.h"
+#include "ui/main/MainWindow.h"
 #include "ui/widgets/DesktopServicesOpener.h"
 
 #include <QApplication>

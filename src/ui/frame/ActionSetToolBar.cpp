@@ -6,7 +6,7 @@
 #include "core/util/GeneralFunctions.h"
 #include "server/Server.h"
 #include "ui/frame/FrameResources.h"
-#include "ui/frame/MainWindow.h"
+#include "ui/frame/FrameWindow.h"
 
 #include <QAction>
 #include <QApplication>

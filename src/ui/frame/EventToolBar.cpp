@@ -2,7 +2,7 @@
 
 #include "core/store/Data.h"
 #include "ui/frame/FrameResources.h"
-#include "ui/frame/MainWindow.h"
+#include "ui/frame/FrameWindow.h"
 #include "ui/widgets/UIFunctions.h"
 
 #include <QAction>
@@ -55,7 +55,7 @@ void EventToolBar::AddPlaceholder()
 void EventToolBar::AddEvent(QString i_text, QString i_icon, QWidget* ip_widget)
 {
     // Without a main window there is no icon to blink.
-    if (mainWindow && !mainWindow->isActiveWindow()) {
+    if (gp_frameWindow && !gp_frameWindow->IsActive()) {
         if (m_iconAlerts.empty()) {
             m_iconAlertIndex = 0;
             m_iconAlertTimer.start();
@@ -135,14 +135,14 @@ void EventToolBar::OnActionTriggered()
 
 void EventToolBar::OnIconAlertTimeout()
 {
-    if (m_iconAlerts.empty() || !mainWindow)
+    if (m_iconAlerts.empty() || !gp_frameWindow)
         return;
     if (m_iconAlertIndex >= 0 && m_iconAlertIndex < static_cast<int>(m_iconAlerts.size())) {
-        mainWindow->SetApplicationIcon(*std::next(m_iconAlerts.begin(), m_iconAlertIndex));
+        gp_frameWindow->SetApplicationIcon(*std::next(m_iconAlerts.begin(), m_iconAlertIndex));
         ++m_iconAlertIndex;
     } else {
         m_iconAlertIndex = 0;
-        mainWindow->ResetApplicationIcon();
+        gp_frameWindow->ResetApplicationIcon();
     }
 }
 
@@ -153,6 +153,6 @@ void EventToolBar::OnApplicationFocusChanged(QWidget*, QWidget*)
         return;
     m_iconAlerts.clear();
     m_iconAlertTimer.stop();
-    if (mainWindow)
-        mainWindow->ResetApplicationIcon();
+    if (gp_frameWindow)
+        gp_frameWindow->ResetApplicationIcon();
 }

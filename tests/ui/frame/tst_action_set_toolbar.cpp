@@ -2,7 +2,7 @@
 #include "core/platform/DesktopOpener.h"
 #include "core/store/Data.h"
 #include "ui/frame/ActionSetToolBar.h"
-#include "ui/frame/MainWindow.h"
+#include "ui/frame/FrameWindow.h"
 
 #include <QLineEdit>
 #include <QTabBar>

@@ -1,6 +1,7 @@
 #include "core/store/Data.h"
 #include "ui/frame/EventToolBar.h"
-#include "ui/frame/MainWindow.h"
+#include "ui/frame/FrameResources.h"
+#include "ui/frame/FrameWindow.h"
 
 #include <QApplication>
 #include <QLineEdit>
@@ -31,8 +32,25 @@ private:
     QStringList ButtonTexts() const;
     std::size_t Notices() const;
 
-    std::unique_ptr<MainWindow> mp_mainWindow;
+    std::unique_ptr<class StandInWindow> mp_window;
     std::unique_ptr<EventToolBar> mp_bar;
+};
+
+// The window above the bar, as the main window stands there: never shown
+// here, so never active, and its icons are the application's.
+class StandInWindow : public QWidget, public FrameWindow
+{
+public:
+    StandInWindow()
+    {
+        InitFrameResources();
+        gp_frameWindow = this;
+    }
+    ~StandInWindow() override { gp_frameWindow = nullptr; }
+    QWidget* Widget() override { return this; }
+    bool IsActive() const override { return isActiveWindow(); }
+    void SetApplicationIcon(const QString& i_icon) override { QApplication::setWindowIcon(QIcon(i_icon)); }
+    void ResetApplicationIcon() override { SetApplicationIcon(":/icons/offline_icon"); }
 };
 
 namespace {
@@ -92,15 +110,14 @@ bool ApplicationIconIs(const QString& i_path)
 void TestEventToolBar::init()
 {
     d.Reset();
-    mp_mainWindow = std::make_unique<MainWindow>();
+    mp_window = std::make_unique<StandInWindow>();
     mp_bar = std::make_unique<EventToolBar>();
 }
 
 void TestEventToolBar::cleanup()
 {
     mp_bar.reset();
-    // The window's destructor marks the end of the program.
-    mp_mainWindow.reset();
+    mp_window.reset();
     g_showIsOver = false;
     d.Reset();
 }
@@ -208,7 +225,7 @@ void TestEventToolBar::clickRaisesWidgetThroughNestedTabs()
 void TestEventToolBar::iconBlinksWhileWindowInactive()
 {
     // The main window was never shown, so it is not the active window.
-    QVERIFY(!mainWindow->isActiveWindow());
+    QVERIFY(!gp_frameWindow->IsActive());
     QLineEdit l_hidden;
     TabWindow l_ui;
     QVERIFY(QTest::qWaitForWindowExposed(&l_ui.m_window));

@@ -1,7 +1,7 @@
 #include "core/log/LogService.h"
 #include "core/persist/DataSaver.h"
 #include "core/store/Data.h"
-#include "ui/frame/MainWindow.h"
+#include "ui/main/MainWindow.h"
 #include "ui/frame/SizeManager.h"
 
 #include <QGuiApplication>

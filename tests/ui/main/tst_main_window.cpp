@@ -14,7 +14,7 @@
 #include "portmap/PortForwarder.h"
 #include "server/Server.h"
 #include "ui/frame/ActionSetToolBar.h"
-#include "ui/frame/MainWindow.h"
+#include "ui/main/MainWindow.h"
 #include "ui_MainWindow.h"
 
 #include <QDialogButtonBox>

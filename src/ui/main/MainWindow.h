@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/store/Events.h"
+#include "ui/frame/FrameWindow.h"
 #include "ui/frame/ResizableWindow.h"
 
 #include <QMainWindow>
@@ -26,7 +27,7 @@ class MainWindow;
 // first start, connects and runs the first rescan; the destructor
 // disconnects, saves and deletes the services in the reverse of their
 // dependencies.
-class MainWindow : public QMainWindow, public DataHandler
+class MainWindow : public QMainWindow, public DataHandler, public FrameWindow
 {
     Q_OBJECT
 
@@ -43,7 +44,8 @@ public:
         void SetSize(int i_width, int i_height) override;
     };
 
-    // Makes this window `mainWindow` before anything else is built.
+    // Makes this window `mainWindow` and `gp_frameWindow` before anything
+    // else is built.
     explicit MainWindow(QWidget* ip_parent = nullptr);
     // Sets `g_showIsOver` first, so the tool bars stop reacting while the
     // window's children go.
@@ -52,10 +54,11 @@ public:
     // Called once, after show().
     void Init();
 
-    // The icon of the application, of this window and of the tray icon.
-    void SetApplicationIcon(const QString& i_icon);
-    // The online or the offline icon, after the server link's state.
-    void ResetApplicationIcon();
+    // The frame's view of the window.
+    QWidget* Widget() override { return this; }
+    bool IsActive() const override { return isActiveWindow(); }
+    void SetApplicationIcon(const QString& i_icon) override;
+    void ResetApplicationIcon() override;
 
     SizeProxy& GetSizeProxy() { return m_sizeProxy; }
     Ui::MainWindow* Form() const { return ui; }
@@ -121,6 +124,8 @@ private:
     void ChooseDownloadFolder();
     void ToggleRoomAutojoin(const std::string& i_room);
     void AskForLogin();
+    // The frame no longer reaches this window.
+    void LetGoOfFrame();
 
     Ui::MainWindow* ui = nullptr;
     // The item-store browser while one is open; it deletes itself when
@@ -132,5 +137,3 @@ private:
 };
 
 extern MainWindow* mainWindow;
-// False until the main window's destructor starts.
-extern bool g_showIsOver;

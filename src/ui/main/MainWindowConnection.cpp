@@ -2,7 +2,7 @@
 // refused-login boxes and the tray icon.
 #include "core/persist/Settings.h"
 #include "server/Server.h"
-#include "ui/frame/MainWindow.h"
+#include "ui/main/MainWindow.h"
 #include "ui_MainWindow.h"
 
 #include <QEvent>

@@ -1,4 +1,4 @@
-#include "ui/frame/MainWindow.h"
+#include "ui/main/MainWindow.h"
 
 #include "core/log/Log.h"
 #include "core/persist/DataSaver.h"
@@ -32,7 +32,6 @@
 #include <QResizeEvent>
 
 MainWindow* mainWindow = nullptr;
-bool g_showIsOver = false;
 
 namespace {
 
@@ -55,6 +54,7 @@ void WatchSetting(const char* ip_setting, EventHandlerBase<Item*>* ip_handler)
 MainWindow::MainWindow(QWidget* ip_parent) : QMainWindow(ip_parent), ui(new Ui::MainWindow)
 {
     mainWindow = this;
+    gp_frameWindow = this;
     InitFrameResources();
     ui->setupUi(this);
     ConnectFormSignals();
@@ -95,6 +95,7 @@ MainWindow::~MainWindow()
     // A window that was never initialised owns no service.
     if (!mp_server) {
         delete ui;
+        LetGoOfFrame();
         return;
     }
     mp_server->Disconnect();
@@ -113,6 +114,13 @@ MainWindow::~MainWindow()
     delete timerManager;
     delete ui;
     delete sizeManager;
+    LetGoOfFrame();
+}
+
+void MainWindow::LetGoOfFrame()
+{
+    if (gp_frameWindow == this)
+        gp_frameWindow = nullptr;
 }
 
 void MainWindow::Init()

@@ -8,7 +8,7 @@
 #include "ui/frame/ActionSetToolBar.h"
 #include "ui/frame/ChangeListeningPortDialog.h"
 #include "ui/frame/ChangeUsernamePasswordDialog.h"
-#include "ui/frame/MainWindow.h"
+#include "ui/main/MainWindow.h"
 #include "ui/widgets/AddSharedFolderDialog.h"
 #include "ui_MainWindow.h"
 

@@ -5,7 +5,7 @@
 #include "core/util/GeneralFunctions.h"
 #include "portmap/PortForwarderInterface.h"
 #include "server/Server.h"
-#include "ui/frame/MainWindow.h"
+#include "ui/main/MainWindow.h"
 #include "ui/widgets/SharedFilesRescannedDialog.h"
 #include "ui_MainWindow.h"
 
