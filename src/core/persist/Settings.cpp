@@ -59,6 +59,11 @@ void SetDefault(const char* ip_name, const std::string& i_value)
         Set(ip_name, i_value);
 }
 
+void Clear(const char* ip_name)
+{
+    d.GetType("global")->GetItem(ip_name).Disconnect("global_value");
+}
+
 std::string GetVolatile(const char* ip_name)
 {
     return ValueOf("vglobal", ip_name);

@@ -18,6 +18,9 @@ bool IsYes(const char* ip_name);
 void Set(const char* ip_name, const std::string& i_value);
 // Sets the value only when the setting has none.
 void SetDefault(const char* ip_name, const std::string& i_value);
+// Leaves the setting without a value (it then reads as "" and is saved as
+// such), rather than storing "no".
+void Clear(const char* ip_name);
 
 std::string GetVolatile(const char* ip_name);
 void SetVolatile(const char* ip_name, const std::string& i_value);

@@ -74,7 +74,7 @@ void EventToolBar::AddEvent(QString i_text, QString i_icon, QWidget* ip_widget)
         }
         m_empty = false;
     }
-    QAction* lp_button = addAction(QIcon(i_icon), i_text);
+    QAction* lp_button = addAction(QIcon(i_icon), LiteralLabel(i_text));
     connect(lp_button, &QAction::triggered, this, &EventToolBar::OnActionTriggered);
     ActionType()->GetItem(Value(lp_button)) += WidgetType()->GetItem(Value(static_cast<QObject*>(ip_widget)));
     connect(ip_widget, &QObject::destroyed, this, &EventToolBar::OnWidgetDestroyed, Qt::UniqueConnection);

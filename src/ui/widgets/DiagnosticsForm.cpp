@@ -2,6 +2,7 @@
 
 #include "core/log/LogService.h"
 #include "ui/widgets/LogForm.h"
+#include "ui/widgets/UIFunctions.h"
 
 #include <QTabWidget>
 #include <QVBoxLayout>
@@ -58,9 +59,7 @@ void DiagnosticsForm::Show(const LogEntry& i_entry)
         lp_form = new LogForm(mp_tabs);
         m_forms.insert(i_entry.m_area, lp_form);
         m_areas.append(i_entry.m_area);
-        // Plain text: an area name with "&" must not become a shortcut.
-        QString l_title = i_entry.m_area;
-        mp_tabs->addTab(lp_form, l_title.replace(QLatin1Char('&'), QLatin1String("&&")));
+        mp_tabs->addTab(lp_form, LiteralLabel(i_entry.m_area));
     }
     lp_form->AppendLine(i_entry.m_line);
 }

@@ -1,5 +1,6 @@
 #include "ui/widgets/UIFunctions.h"
 
+#include <QString>
 #include <QTabWidget>
 #include <QWidget>
 
@@ -36,4 +37,10 @@ void FocusWidgetAndParents(QWidget* ip_widget)
 void FocusWidget(QWidget* ip_widget)
 {
     FocusWidgetAndParents(ip_widget);
+}
+
+QString LiteralLabel(const QString& i_text)
+{
+    QString l_label = i_text;
+    return l_label.replace(QLatin1Char('&'), QLatin1String("&&"));
 }

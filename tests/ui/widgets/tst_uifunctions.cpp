@@ -1,5 +1,6 @@
 #include "ui/widgets/UIFunctions.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QLineEdit>
 #include <QTabWidget>
@@ -13,6 +14,8 @@ class TestUIFunctions : public QObject
 private slots:
     void SelectsEveryEnclosingPage();
     void FocusWidgetActsTheSame();
+    void literalLabelDoublesAmpersands_data();
+    void literalLabelDoublesAmpersands();
 };
 
 namespace {
@@ -109,6 +112,29 @@ void TestUIFunctions::FocusWidgetActsTheSame()
     FocusWidget(l_ui.mp_other);
     QCOMPARE(l_ui.mp_outer->currentIndex(), 1);
     QTRY_COMPARE(QApplication::focusWidget(), static_cast<QWidget*>(l_ui.mp_other));
+}
+
+
+void TestUIFunctions::literalLabelDoublesAmpersands_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("label");
+    QTest::newRow("empty") << "" << "";
+    QTest::newRow("none") << "alice" << "alice";
+    QTest::newRow("inside") << "Rock & Roll" << "Rock && Roll";
+    QTest::newRow("leading") << "&bob" << "&&bob";
+    QTest::newRow("already doubled") << "a&&b" << "a&&&&b";
+}
+
+void TestUIFunctions::literalLabelDoublesAmpersands()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, label);
+    QCOMPARE(LiteralLabel(text), label);
+    // As a button shows it: the text itself, no mnemonic taken from it.
+    QAction l_action(LiteralLabel(text));
+    QCOMPARE(l_action.iconText(), text);
+    QCOMPARE(QKeySequence::mnemonic(l_action.text()), QKeySequence());
 }
 
 QTEST_MAIN(TestUIFunctions)
