@@ -132,12 +132,12 @@ void TestSizeManager::sizesSurviveSaveAndLoad()
     QList<int> l_dragged;
     {
         MainWindow l_window;
-        l_window.setGeometry(40, 50, 640, 480);
+        l_window.setGeometry(40, 50, 900, 600);
         mp_sizes->RegisterResizableWindow("main_window", &l_window.GetSizeProxy());
         l_window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&l_window));
-        l_window.setGeometry(60, 70, 700, 420);
-        QTRY_COMPARE(Stored("sizer_width", "main_window"), 700);
+        l_window.setGeometry(60, 70, 960, 560);
+        QTRY_COMPARE(Stored("sizer_width", "main_window"), 960);
         QTRY_COMPARE(Stored("sizer_x", "main_window"), 60);
 
         auto lp_tree = MakeTree(3, true);
@@ -156,7 +156,7 @@ void TestSizeManager::sizesSurviveSaveAndLoad()
     MainWindow l_window;
     l_window.setGeometry(0, 0, 300, 200);
     mp_sizes->RegisterResizableWindow("main_window", &l_window.GetSizeProxy());
-    QCOMPARE(l_window.geometry(), QRect(60, 70, 700, 420));
+    QCOMPARE(l_window.geometry(), QRect(60, 70, 960, 560));
     auto lp_tree = MakeTree(3, true);
     mp_sizes->RegisterTreeWidget("room_list", lp_tree.get());
     QCOMPARE(ColumnWidths(*lp_tree).mid(0, 2), QList<int>({150, 30}));

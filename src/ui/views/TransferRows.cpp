@@ -1,0 +1,356 @@
+// The rows of the transfers view: a file row per entry under a folder row
+// per (user, folder) under a user row per user, their texts and colours,
+// and what store events and tree signals do to them.
+
+#include "core/persist/Settings.h"
+#include "core/platform/DesktopOpener.h"
+#include "core/util/GeneralFunctions.h"
+#include "transfers/TransferQueueManager.h"
+#include "ui/views/TransferTreeSide.h"
+#include "ui/views/TransfersForm.h"
+#include "ui_TransfersForm.h"
+
+#include <QBrush>
+#include <QColor>
+
+namespace
+{
+constexpr int UserColumn = 0;
+constexpr int FolderColumn = 1;
+constexpr int FileColumn = 2;
+constexpr int StatusColumn = 3;
+constexpr int ProgressColumn = 4;
+constexpr int TimeLeftColumn = 5;
+constexpr int SpeedColumn = 6;
+constexpr int SizeColumn = 7;
+constexpr int PlaceColumn = 8;
+
+QColor StatusColor(const QString& i_status)
+{
+    if (i_status == QLatin1String("complete"))
+        return QColor(0, 100, 0);
+    if (i_status == QLatin1String("downloading") || i_status == QLatin1String("uploading") ||
+        i_status == QLatin1String("connecting"))
+        return QColor(0, 0, 255);
+    if (i_status == QLatin1String("queued"))
+        return QColor(51, 102, 255);
+    if (i_status == QLatin1String("denied") || i_status == QLatin1String("aborted") ||
+        i_status == QLatin1String("local error"))
+        return QColor(255, 10, 71);
+    return QColor(Qt::black);
+}
+
+// 0 for a user row, 1 for a folder row, 2 for a file row.
+int Depth(QTreeWidgetItem* ip_row)
+{
+    int l_depth = 0;
+    for (QTreeWidgetItem* lp_parent = ip_row->parent(); lp_parent; lp_parent = lp_parent->parent())
+        ++l_depth;
+    return l_depth;
+}
+
+bool IsShownExpanded(QTreeWidgetItem* ip_row)
+{
+    return ip_row->treeWidget() && ip_row->isExpanded();
+}
+
+QString UserText(ItemPtr i_user, bool i_markOffline)
+{
+    QString l_text = QString::fromLatin1(i_user.AsString());
+    if (i_markOffline && !i_user.IsConnected("is_online"))
+        l_text += QLatin1String(" [offline]");
+    return l_text;
+}
+}  // namespace
+
+ItemPtr TransfersForm::Side::NodeOf(QTreeWidgetItem* ip_row) const
+{
+    if (!ip_row || ip_row->treeWidget() != mp_tree)
+        return {};
+    const char* const lp_types[] = {m_kind.mp_userNodeType, m_kind.mp_folderNodeType, m_kind.mp_fileNodeType};
+    const int l_depth = Depth(ip_row);
+    if (l_depth > 2)
+        return {};
+    return d.GetType(lp_types[l_depth])->HasItem(Value(ip_row));
+}
+
+ItemSet TransfersForm::Side::EntriesUnder(QTreeWidgetItem* ip_row) const
+{
+    const ItemPtr l_node = NodeOf(ip_row);
+    if (l_node.IsNull())
+        return {};
+    const Type* lp_type = l_node->mp_type;
+    if (lp_type == d.GetType(m_kind.mp_fileNodeType))
+        return ItemSet(l_node[m_kind.mp_entryType].Get());
+    ItemSet l_folders = lp_type == d.GetType(m_kind.mp_folderNodeType)
+                            ? ItemSet(l_node.Get())
+                            : l_node.GetItems(m_kind.mp_folderNodeType);
+    return l_folders.GetItems(m_kind.mp_fileNodeType).GetItems(m_kind.mp_entryType);
+}
+
+QTreeWidgetItem* TransfersForm::Side::UserRowOf(QTreeWidgetItem* ip_row) const
+{
+    if (NodeOf(ip_row).IsNull())
+        return nullptr;
+    while (ip_row->parent())
+        ip_row = ip_row->parent();
+    return ip_row;
+}
+
+const TransfersForm::Side* TransfersForm::SideOf(QTreeWidgetItem* ip_row) const
+{
+    if (!ip_row)
+        return nullptr;
+    if (ip_row->treeWidget() == ui->downloadsList)
+        return mp_downloads.get();
+    if (ip_row->treeWidget() == ui->uploadsList)
+        return mp_uploads.get();
+    return nullptr;
+}
+
+ItemSet TransfersForm::GetNodeDownloadEntryItems(QTreeWidgetItem* ip_node)
+{
+    return mp_downloads->EntriesUnder(ip_node);
+}
+
+ItemSet TransfersForm::GetNodeUploadEntryItems(QTreeWidgetItem* ip_node)
+{
+    return mp_uploads->EntriesUnder(ip_node);
+}
+
+QTreeWidgetItem* TransfersForm::GetDownloadNodeUserNode(QTreeWidgetItem* ip_node)
+{
+    return mp_downloads->UserRowOf(ip_node);
+}
+
+QTreeWidgetItem* TransfersForm::GetUploadNodeUserNode(QTreeWidgetItem* ip_node)
+{
+    return mp_uploads->UserRowOf(ip_node);
+}
+
+std::string TransfersForm::GetDownloadEntriesAggregateStatus(ItemSet& i_downloadEntries)
+{
+    return TransferAggregates::Status(TransferKind::Download, i_downloadEntries);
+}
+
+std::string TransfersForm::GetUploadEntriesAggregateStatus(ItemSet& i_uploadEntries)
+{
+    return TransferAggregates::Status(TransferKind::Upload, i_uploadEntries);
+}
+
+void TransfersForm::SetItemColorByStatus(QTreeWidgetItem* ip_item, QString i_status)
+{
+    const QBrush l_brush(StatusColor(i_status));
+    const int l_columns = ip_item->treeWidget() ? ip_item->treeWidget()->columnCount() : ip_item->columnCount();
+    for (int l_column = 0; l_column < l_columns; ++l_column)
+        ip_item->setForeground(l_column, l_brush);
+}
+
+void TransfersForm::OnDownloadEntryAdded(Item* ip_download)
+{
+    // Saved downloads get their rows in queue order once the manager has
+    // reset them.
+    if (!m_transfersLoaded)
+        return;
+    AddEntryRow(*mp_downloads, ip_download);
+}
+
+void TransfersForm::OnUploadEntryAdded(Item* ip_upload)
+{
+    AddEntryRow(*mp_uploads, ip_upload);
+}
+
+void TransfersForm::AddEntryRow(const Side& i_side, ItemPtr i_entry)
+{
+    const TransferKind& l_kind = i_side.m_kind;
+    // Replacing one of the watched attributes announces the entry again.
+    if (!i_entry[l_kind.mp_fileNodeType].IsNull())
+        return;
+    const ItemPtr l_user = i_entry["user"];
+    const ItemPtr l_folder = l_kind.mp_folderKey(i_entry);
+    if (l_user.IsNull() || l_folder.IsNull())
+        return;
+    ItemPtr l_userNode;
+    QTreeWidgetItem* lp_userRow = UserRow(i_side, l_user, l_userNode);
+    ItemPtr l_folderNode;
+    QTreeWidgetItem* lp_folderRow = FolderRow(i_side, lp_userRow, l_userNode, l_folder, l_folderNode);
+
+    auto* lp_row = new QTreeWidgetItem(lp_folderRow);
+    lp_row->setText(FileColumn, l_kind.mp_fileText(i_entry));
+    lp_row->setText(SizeColumn, CommafyNumber(l_kind.mp_size(i_entry)));
+    const ItemPtr l_node = d.GetType(l_kind.mp_fileNodeType)->GetItem(Value(lp_row));
+    i_entry += l_node;
+    l_node += l_folderNode;
+
+    // A saved download shows its status at once; an upload gets it from its
+    // next status change.
+    if (i_side.m_isDownloads) {
+        if (const ItemPtr l_status = i_entry[l_kind.mp_statusType])
+            ApplyStatus(i_side, i_entry, l_status);
+    }
+}
+
+QTreeWidgetItem* TransfersForm::UserRow(const Side& i_side, ItemPtr i_user, ItemPtr& o_userNode)
+{
+    o_userNode = i_user[i_side.m_kind.mp_userNodeType];
+    if (!o_userNode.IsNull())
+        return Side::RowOf(o_userNode);
+    auto* lp_row = new QTreeWidgetItem(i_side.mp_tree);
+    o_userNode = d.GetType(i_side.m_kind.mp_userNodeType)->GetItem(Value(lp_row));
+    i_user += o_userNode;
+    lp_row->setText(UserColumn, UserText(i_user, i_side.m_isDownloads));
+    if (this->*i_side.mp_expandUsers)
+        i_side.mp_tree->expandItem(lp_row);
+    return lp_row;
+}
+
+QTreeWidgetItem* TransfersForm::FolderRow(const Side& i_side, QTreeWidgetItem* ip_userRow, ItemPtr i_userNode,
+                                          ItemPtr i_folder, ItemPtr& o_folderNode)
+{
+    const char* lp_type = i_side.m_kind.mp_folderNodeType;
+    o_folderNode = d.GetItemSubset(ItemSet{i_userNode.Get(), i_folder.Get()}, lp_type);
+    if (!o_folderNode.IsNull())
+        return Side::RowOf(o_folderNode);
+    auto* lp_row = new QTreeWidgetItem(ip_userRow);
+    o_folderNode = d.GetType(lp_type)->GetItem(Value(lp_row));
+    o_folderNode += i_userNode;
+    o_folderNode += i_folder;
+    lp_row->setText(FolderColumn, QString::fromUtf8(ReversePathname(i_folder.AsString())));
+    if (this->*i_side.mp_expandFolders)
+        i_side.mp_tree->expandItem(lp_row);
+    return lp_row;
+}
+
+void TransfersForm::OnDownloadEntryStatusChange(ConnectionInfo& i_items)
+{
+    ApplyStatus(*mp_downloads, i_items.mp_item1, i_items.mp_item2);
+}
+
+void TransfersForm::OnUploadEntryStatusChange(ConnectionInfo& i_items)
+{
+    ApplyStatus(*mp_uploads, i_items.mp_item1, i_items.mp_item2);
+}
+
+void TransfersForm::ApplyStatus(const Side& i_side, ItemPtr i_entry, ItemPtr i_status)
+{
+    QTreeWidgetItem* lp_row = i_side.EntryRow(i_entry);
+    if (!lp_row)
+        return;
+    const std::string l_status = i_status.AsString();
+    SetItemColorByStatus(lp_row, QString::fromLatin1(l_status));
+    if (l_status == "complete") {
+        if (i_side.m_isDownloads) {
+            m_pendingCompletions.insert(i_entry);
+            emit DownloadComplete(i_entry);
+        }
+        lp_row->setText(ProgressColumn, QString());
+    }
+    if (i_side.m_isDownloads)
+        lp_row->setText(PlaceColumn, QString());
+    const std::string l_text = l_status == "denied" ? i_entry["denial_reason"].AsString() : l_status;
+    lp_row->setText(StatusColumn, QString::fromUtf8(l_text).toLower());
+
+    for (QTreeWidgetItem* lp_parent : {lp_row->parent(), lp_row->parent()->parent()}) {
+        const QString l_aggregate =
+            QString::fromLatin1(TransferAggregates::Status(i_side.m_kind, i_side.EntriesUnder(lp_parent)));
+        if (!IsShownExpanded(lp_parent))
+            lp_parent->setText(StatusColumn, l_aggregate);
+        SetItemColorByStatus(lp_parent, l_aggregate);
+    }
+}
+
+void TransfersForm::OnDownloadEntryRemoved(Item* ip_download)
+{
+    m_pendingCompletions.erase(ip_download);
+    RemoveEntryRow(*mp_downloads, ip_download);
+}
+
+void TransfersForm::OnUploadEntryRemoved(Item* ip_upload)
+{
+    RemoveEntryRow(*mp_uploads, ip_upload);
+}
+
+// The file row goes, then its folder row and its user row when they are
+// left empty; the figures of the rows that stay are left as they were.
+void TransfersForm::RemoveEntryRow(const Side& i_side, ItemPtr i_entry)
+{
+    const ItemPtr l_node = i_entry[i_side.m_kind.mp_fileNodeType];
+    QTreeWidgetItem* lp_row = Side::RowOf(l_node);
+    if (!lp_row)
+        return;
+    QTreeWidgetItem* lp_folderRow = lp_row->parent();
+    delete lp_row;
+    l_node.Remove();
+    if (lp_folderRow->childCount() > 0)
+        return;
+    QTreeWidgetItem* lp_userRow = lp_folderRow->parent();
+    const ItemPtr l_folderNode = i_side.NodeOf(lp_folderRow);
+    delete lp_folderRow;
+    l_folderNode.Remove();
+    if (lp_userRow->childCount() > 0)
+        return;
+    const ItemPtr l_userNode = i_side.NodeOf(lp_userRow);
+    delete lp_userRow;
+    l_userNode.Remove();
+}
+
+void TransfersForm::OnDownloadPlaceInLine(Item* ip_download)
+{
+    const ItemPtr l_download(ip_download);
+    if (QTreeWidgetItem* lp_row = mp_downloads->EntryRow(l_download))
+        lp_row->setText(PlaceColumn, QString::fromLatin1(l_download["place_in_line"].AsString()));
+}
+
+void TransfersForm::OnUserOnline(Item* ip_user)
+{
+    if (QTreeWidgetItem* lp_row = Side::RowOf(ItemPtr(ip_user)["download_list_user_node"]))
+        lp_row->setText(UserColumn, UserText(ip_user, true));
+}
+
+void TransfersForm::OnUserOffline(Item* ip_user)
+{
+    OnUserOnline(ip_user);
+}
+
+// An expanded user or folder row shows its figures on the rows below it.
+void TransfersForm::OnItemExpanded(QTreeWidgetItem* ip_item)
+{
+    const Side* lp_side = SideOf(ip_item);
+    if (!lp_side || lp_side->NodeOf(ip_item).IsNull() || Depth(ip_item) == 2)
+        return;
+    for (int l_column : {StatusColumn, TimeLeftColumn, SpeedColumn})
+        ip_item->setText(l_column, QString());
+    lp_side->mp_tree->removeItemWidget(ip_item, ProgressColumn);
+}
+
+void TransfersForm::OnItemCollapsed(QTreeWidgetItem* ip_item)
+{
+    const Side* lp_side = SideOf(ip_item);
+    if (!lp_side || lp_side->NodeOf(ip_item).IsNull() || Depth(ip_item) == 2)
+        return;
+    ip_item->setText(StatusColumn,
+                     QString::fromLatin1(TransferAggregates::Status(lp_side->m_kind, lp_side->EntriesUnder(ip_item))));
+}
+
+// Opens the finished file; nothing when its names cannot be placed in the
+// download folder.
+void TransfersForm::OnDownloadListItemDoubleClicked(QTreeWidgetItem* ip_item, int)
+{
+    if (!ip_item || Depth(ip_item) != 2)
+        return;
+    const ItemPtr l_download = mp_downloads->NodeOf(ip_item)["download_entry"];
+    if (l_download.IsNull())
+        return;
+    const QString l_path = transferQueueManager->GetDownloadTargetPath(l_download, true);
+    if (!l_path.isEmpty())
+        OpenLocalPathWithDesktop(l_path);
+}
+
+void TransfersForm::OnDownloadComplete(ItemPtr i_download)
+{
+    // Only a completion still pending: the entry may have gone meanwhile.
+    if (m_pendingCompletions.erase(i_download.Get()) == 0)
+        return;
+    if (Settings::IsYes("clear_complete_downloads"))
+        transferQueueManager->RemoveDownload(i_download);
+}

@@ -1,0 +1,27 @@
+#pragma once
+
+#include "ui/views/TransferKind.h"
+#include "ui/views/TransfersForm.h"
+
+#include <QTreeWidget>
+
+// One tree of the transfers view: the tree, the kind of transfer it shows,
+// and the flags that say whether its new user and folder rows open expanded.
+struct TransfersForm::Side
+{
+    const TransferKind& m_kind;
+    QTreeWidget* mp_tree;
+    bool TransfersForm::*mp_expandUsers;
+    bool TransfersForm::*mp_expandFolders;
+    bool m_isDownloads;
+
+    // The node item of a row of this tree, at any level, or null.
+    ItemPtr NodeOf(QTreeWidgetItem* ip_row) const;
+    // The row of a node item.
+    static QTreeWidgetItem* RowOf(ItemPtr i_node) { return i_node.AsObject<QTreeWidgetItem>(); }
+    // The file row of an entry, or null.
+    QTreeWidgetItem* EntryRow(ItemPtr i_entry) const { return RowOf(i_entry[m_kind.mp_fileNodeType]); }
+    // The entries under a row of this tree (see GetNodeDownloadEntryItems).
+    ItemSet EntriesUnder(QTreeWidgetItem* ip_row) const;
+    QTreeWidgetItem* UserRowOf(QTreeWidgetItem* ip_row) const;
+};

@@ -1,0 +1,140 @@
+#pragma once
+
+#include "core/persist/DataSaver.h"
+#include "core/store/Data.h"
+
+#include <QPoint>
+#include <QWidget>
+
+#include <memory>
+#include <string>
+#include <unordered_set>
+
+class QTreeWidget;
+class QTreeWidgetItem;
+
+namespace Ui {
+class TransfersForm;
+}
+
+// The Transfers page: the transfer manager's downloads and uploads as two
+// trees of user, folder and file rows, the two clearing switches, the upload
+// speed limit and slots, the context menus and the commands of the action
+// sets "downloads" and "uploads".
+//
+// The view keeps no model of its own. Every row is mirrored by an item of a
+// view-only node type whose value is the row's address, connected to what
+// the row shows (the user, the folder key item, the transfer entry), so a
+// store event finds its row and a row finds its entries. Aggregates (status,
+// progress sums) are read back from the store whenever they are shown.
+//
+// Life: construct (widgets only), Init once before the data file loads,
+// DataLoaded once after it (the settings widgets start storing changes),
+// then the manager's TransfersLoaded (download rows appear in queue order;
+// upload rows appear as their entries do). GUI thread only.
+class TransfersForm : public QWidget, public DataHandler, public DataLoadedEventHandler
+{
+    Q_OBJECT
+
+public:
+    explicit TransfersForm(QWidget* ip_parent = nullptr);
+    ~TransfersForm() override;
+
+    void Init();
+    void DataLoaded() override;
+
+    Ui::TransfersForm* Form() const { return ui; }
+
+    // Store handlers (public: the store calls them through handlers).
+    void OnDownloadEntryAdded(Item* ip_download);
+    void OnUploadEntryAdded(Item* ip_upload);
+    void OnDownloadEntryStatusChange(ConnectionInfo& i_items);
+    void OnUploadEntryStatusChange(ConnectionInfo& i_items);
+    void OnDownloadEntryRemoved(Item* ip_download);
+    void OnUploadEntryRemoved(Item* ip_upload);
+    void OnDownloadPlaceInLine(Item* ip_download);
+
+    // Queries on rows of either tree. The entries under a row: all of a
+    // user row, those of a folder row, the one of a file row; empty for a
+    // tree item that is no row of the view.
+    ItemSet GetNodeDownloadEntryItems(QTreeWidgetItem* ip_node);
+    ItemSet GetNodeUploadEntryItems(QTreeWidgetItem* ip_node);
+    // The user row of any row (itself, its parent, its grandparent); null
+    // for a null item or one that is no row of the view.
+    QTreeWidgetItem* GetDownloadNodeUserNode(QTreeWidgetItem* ip_node);
+    QTreeWidgetItem* GetUploadNodeUserNode(QTreeWidgetItem* ip_node);
+    // The status word that stands for the set (see the .cpp), maybe "".
+    static std::string GetDownloadEntriesAggregateStatus(ItemSet& i_downloadEntries);
+    static std::string GetUploadEntriesAggregateStatus(ItemSet& i_uploadEntries);
+    // Sums over the set: bytes done, bytes left and bytes in all.
+    static void GetDownloadsProgressStats(ItemSet& i_downloads, qint64& o_bytesDownloaded, qint64& o_bytesLeft,
+                                          qint64& o_bytesTotal);
+    static void GetUploadsProgressStats(ItemSet& i_uploads, qint64& o_bytesUploaded, qint64& o_bytesLeft,
+                                        qint64& o_bytesTotal);
+    // The text colour of every column of the row, after a status word.
+    static void SetItemColorByStatus(QTreeWidgetItem* ip_item, QString i_status);
+
+    // One tree with what it shows (see TransferTreeSide.h).
+    struct Side;
+
+signals:
+    void DownloadComplete(ItemPtr i_download);
+
+public slots:
+    void OnDownloadProgress(ItemPtr i_download);
+    void OnUploadProgress(ItemPtr i_upload);
+    void OnTransfersLoaded();
+    void OnActionBarTriggered(std::string i_action);
+    void OnUserOnline(Item* ip_user);
+    void OnUserOffline(Item* ip_user);
+    void OnUploadSpeedLimitCheckStateChanged(int i_state);
+    void OnUploadSpeedLimitSpinValueChanged(int i_value);
+    void OnUploadSlotsSpinValueChanged(int i_value);
+    void OnDownloadsContextMenuRequested(QPoint i_point);
+    void OnUploadsContextMenuRequested(QPoint i_point);
+    void OnItemExpanded(QTreeWidgetItem* ip_item);
+    void OnItemCollapsed(QTreeWidgetItem* ip_item);
+    void OnCurrentTabChanged(int i_tabIndex);
+    void OnClearDownloadsCheckStateChanged(int i_state);
+    void OnClearUploadsCheckStateChanged(int i_state);
+    void EveryHalfMinute();
+    void OnDownloadComplete(ItemPtr i_download);
+    void OnDownloadListItemDoubleClicked(QTreeWidgetItem* ip_item, int i_column);
+
+private:
+    void DeclareRowTypes();
+    void DeclareActions();
+    void ConnectSettingsWidgets();
+
+    // The twins of the row handlers, on one side.
+    void AddEntryRow(const Side& i_side, ItemPtr i_entry);
+    QTreeWidgetItem* UserRow(const Side& i_side, ItemPtr i_user, ItemPtr& o_userNode);
+    QTreeWidgetItem* FolderRow(const Side& i_side, QTreeWidgetItem* ip_userRow, ItemPtr i_userNode, ItemPtr i_folder,
+                               ItemPtr& o_folderNode);
+    void ApplyStatus(const Side& i_side, ItemPtr i_entry, ItemPtr i_status);
+    void RemoveEntryRow(const Side& i_side, ItemPtr i_entry);
+    void ApplyProgress(const Side& i_side, ItemPtr i_entry);
+    // Writes a collapsed parent row's figures; false when the entries under
+    // it add up to no bytes at all.
+    bool ShowParentProgress(const Side& i_side, QTreeWidgetItem* ip_row, int i_bytesPerSecond);
+    void ToggleExpansion(const Side& i_side, bool& io_flag, bool i_users);
+    void RemoveSelectedDownloads();
+    void AddSelectedUsersToList();
+    void OpenCompleteDownloads();
+
+    // The side whose tree holds the row, or null.
+    const Side* SideOf(QTreeWidgetItem* ip_row) const;
+
+    Ui::TransfersForm* ui;
+    std::unique_ptr<Side> mp_downloads;
+    std::unique_ptr<Side> mp_uploads;
+    bool m_transfersLoaded = false;
+    bool m_expandDownloadFolders = true;
+    bool m_expandDownloadUsers = true;
+    bool m_expandUploadFolders = true;
+    bool m_expandUploadUsers = true;
+    // Downloads announced complete whose queued clearing has not run yet.
+    // A removal takes an entry out, so the queued call never acts on an
+    // entry that went, nor on a later one at the same address.
+    std::unordered_set<Item*> m_pendingCompletions;
+};
