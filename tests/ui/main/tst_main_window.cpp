@@ -16,6 +16,7 @@
 #include "ui/frame/ActionSetToolBar.h"
 #include "ui/main/MainWindow.h"
 #include "ui_MainWindow.h"
+#include "ui_TransfersForm.h"
 
 #include <QDialogButtonBox>
 #include <QDir>
@@ -274,6 +275,13 @@ void TestMainWindow::optionsSurviveARestart()
     QVERIFY(!Settings::IsYes("use_upnp"));
     QVERIFY(!mp_window->TrayIcon().isVisible());
     Settings::Set("download_folder", QStringLiteral("/tmp/загрузки").toUtf8().toStdString());
+    Ui::TransfersForm* lp_transfers = Form()->transfersForm->Form();
+    lp_transfers->uploadSlotsSpinBox->setValue(3);
+    // The Transfers page's commands reach it through the window's bar.
+    Form()->tabControl->setCurrentWidget(Form()->transfersTab);
+    QVERIFY(FocusOn(lp_transfers->downloadsList));
+    QVERIFY(ClickBarAction("Complete Downloads"));
+    QCOMPARE(lp_transfers->transfersTabControl->count(), 3);
     Stop();
 
     Start(QString());
@@ -283,6 +291,7 @@ void TestMainWindow::optionsSurviveARestart()
     QCOMPARE(Settings::Get("minimize_to_tray"), std::string("no"));
     QVERIFY(!mp_window->TrayIcon().isVisible());
     QCOMPARE(Form()->downloadFolderEdit->text(), QStringLiteral("/tmp/загрузки"));
+    QCOMPARE(Form()->transfersForm->Form()->uploadSlotsSpinBox->value(), 3);
 }
 
 void TestMainWindow::newListeningPortListensAfterRestart()

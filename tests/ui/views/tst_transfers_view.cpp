@@ -1,0 +1,600 @@
+#include "TransfersViewWorld.h"
+
+#include "core/persist/Settings.h"
+#include "core/platform/DesktopOpener.h"
+#include "transfers/TransferFigures.h"
+#include "ui/frame/ActionSetToolBar.h"
+#include "ui/views/TransferProgressText.h"
+#include "ui_TransfersForm.h"
+
+#include <QMenu>
+#include <QProgressBar>
+#include <QTemporaryDir>
+#include <QTreeWidget>
+#include <QWidgetAction>
+#include <QtTest>
+
+class TestTransfersView : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void cleanup();
+
+    void rowsGroupedByUserAndFolder();
+    void savedDownloadsAppearInQueueOrderOnceLoaded();
+    void uploadRows();
+    void aggregateStatus_data();
+    void aggregateStatus();
+    void statusTextAndColour_data();
+    void statusTextAndColour();
+    void collapseShowsAggregateExpandClearsFigures();
+    void removalTakesEmptyParentsAlong();
+    void placeInLineUntilNextStatus();
+    void offlineMarkOnDownloadsOnly();
+    void clearingFinishedDownloads();
+    void clearingFinishedUploads_data();
+    void clearingFinishedUploads();
+    void speedLimitBoxFollowsValue();
+    void settingsSurviveRestartWithoutStoringOnLoad();
+    void expandCommands();
+    void progressTexts_data();
+    void progressTexts();
+    void progressReport();
+    void speedGoesToDeepestVisibleRow_data();
+    void speedGoesToDeepestVisibleRow();
+    void userRowBarNeedsTwoFoldersWhenExpanded();
+    void doubleClickOpensFinishedFile();
+    void contextMenuOverRowsOnly();
+    void thousandRowsAndAPicture();
+
+private:
+    QStringList m_opened;
+};
+
+namespace
+{
+QColor TextColour(QTreeWidgetItem* ip_row)
+{
+    return ip_row->foreground(0).color();
+}
+
+QProgressBar* Bar(QTreeWidgetItem* ip_row)
+{
+    return qobject_cast<QProgressBar*>(ip_row->treeWidget()->itemWidget(ip_row, 4));
+}
+
+// The buttons the action bar shows for the tree's set.
+QStringList Buttons(QTreeWidget& i_tree, const char* ip_set)
+{
+    actionBar->ChangeSet(&i_tree, ip_set);
+    QStringList l_texts;
+    for (QAction* lp_action : actionBar->actions()) {
+        if (!qobject_cast<QWidgetAction*>(lp_action) && !lp_action->text().isEmpty())
+            l_texts << lp_action->text();
+    }
+    return l_texts;
+}
+
+// A bare entry with only a status, for the aggregate rules.
+ItemSet EntriesWithStatuses(const char* ip_entryType, const char* ip_statusType, const QStringList& i_statuses)
+{
+    ItemSet l_entries;
+    for (const QString& l_status : i_statuses) {
+        ItemPtr l_entry = d.GetType(ip_entryType)->NewItem();
+        l_entry += d.GetType(ip_statusType)->GetItem(l_status.toStdString());
+        l_entries.insert(l_entry);
+    }
+    return l_entries;
+}
+}  // namespace
+
+void TestTransfersView::cleanup()
+{
+    SetDesktopOpener({});
+    m_opened.clear();
+}
+
+void TestTransfersView::rowsGroupedByUserAndFolder()
+{
+    TransfersViewWorld l_world;
+    l_world.AddDownload("alice", "music\\artist\\album", "a.mp3", 1234567);
+    l_world.AddDownload("alice", "music\\artist\\album", "b.mp3", 0);
+    l_world.AddDownload("alice", "other", "c.mp3", 10);
+    l_world.AddDownload("bob", "music\\artist\\album", "d.mp3", 10);
+    QCOMPARE(TransfersViewWorld::Outline(l_world.Downloads()),
+             QStringList({"alice [offline]", "  album/artist/music", "    a.mp3 | queued | 1,234,567",
+                          "    b.mp3 | queued", "  other", "    c.mp3 | queued | 10", "bob [offline]",
+                          "  album/artist/music", "    d.mp3 | queued | 10"}));
+    QCOMPARE(l_world.Downloads().headerItem()->text(8), QString("Place"));
+    QCOMPARE(l_world.Uploads().columnCount(), 8);
+}
+
+void TestTransfersView::savedDownloadsAppearInQueueOrderOnceLoaded()
+{
+    QTemporaryDir l_folder;
+    const QString l_file = l_folder.filePath("client.dat");
+    {
+        TransfersViewWorld l_world;
+        for (const char* lp_name : {"first", "second", "third"})
+            l_world.AddDownload("alice", "f", lp_name, 5);
+        // Orders 3, 1, 2 in the file.
+        const QStringList l_orders{"3", "1", "2"};
+        int l_index = 0;
+        for (const char* lp_name : {"first", "second", "third"}) {
+            ItemPtr l_entry = l_world.Manager().GetDownloadEntry("alice", lp_name, "f");
+            l_entry += d.GetType("download_order")->GetItem(l_orders[l_index++].toStdString());
+        }
+        l_world.World().Save(l_file);
+    }
+    TransfersViewWorld l_world(false);
+    l_world.Load(l_file);
+    QCOMPARE(TransfersViewWorld::Outline(l_world.Downloads()),
+             QStringList({"alice [offline]", "  f", "    second | queued | 5", "    third | queued | 5",
+                          "    first | queued | 5"}));
+}
+
+void TestTransfersView::uploadRows()
+{
+    TransfersViewWorld l_world;
+    TransfersViewWorld::AddUpload("carol", "d:\\shared\\music", "song.mp3", 2048, "queued");
+    TransfersViewWorld::AddUpload("carol", "d:\\shared\\music", "other\\name.ogg", 1, "uploading");
+    // Uploads get their status from the next change, not at once.
+    QCOMPARE(TransfersViewWorld::Outline(l_world.Uploads()),
+             QStringList({"carol", "  music/shared/d:", "    song.mp3 | 2,048", "    name.ogg | 1"}));
+    ItemPtr l_upload = d.GetType("upload_entry")->GetItems().Connected("upload_entry_status", "uploading");
+    l_world.SetStatus(l_upload, "complete");
+    QCOMPARE(TransfersViewWorld::Texts(l_world.Row(l_upload)).at(3), QString("complete"));
+}
+
+void TestTransfersView::aggregateStatus_data()
+{
+    QTest::addColumn<bool>("downloads");
+    QTest::addColumn<QStringList>("statuses");
+    QTest::addColumn<QString>("aggregate");
+    QTest::newRow("all complete") << true << QStringList{"complete", "complete"} << "complete";
+    QTest::newRow("none") << true << QStringList{} << "complete";
+    QTest::newRow("queued wins over complete") << true << QStringList{"complete", "queued"} << "queued";
+    QTest::newRow("active wins") << true << QStringList{"queued", "downloading", "denied"} << "downloading";
+    QTest::newRow("denied before aborted") << true << QStringList{"denied", "aborted"} << "denied";
+    QTest::newRow("aborted") << true << QStringList{"complete", "aborted"} << "aborted";
+    QTest::newRow("local error") << true << QStringList{"complete", "local error"} << "";
+    QTest::newRow("uploading") << false << QStringList{"connecting", "uploading"} << "uploading";
+    QTest::newRow("requesting") << false << QStringList{"requesting"} << "";
+}
+
+void TestTransfersView::aggregateStatus()
+{
+    QFETCH(bool, downloads);
+    QFETCH(QStringList, statuses);
+    QFETCH(QString, aggregate);
+    TransfersViewWorld l_world;
+    ItemSet l_entries = downloads ? EntriesWithStatuses("download_entry", "download_entry_status", statuses)
+                                  : EntriesWithStatuses("upload_entry", "upload_entry_status", statuses);
+    const std::string l_result = downloads ? TransfersForm::GetDownloadEntriesAggregateStatus(l_entries)
+                                           : TransfersForm::GetUploadEntriesAggregateStatus(l_entries);
+    QCOMPARE(QString::fromStdString(l_result), aggregate);
+}
+
+void TestTransfersView::statusTextAndColour_data()
+{
+    QTest::addColumn<QString>("status");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QColor>("colour");
+    QTest::newRow("complete") << "complete" << "complete" << QColor(0, 100, 0);
+    QTest::newRow("downloading") << "downloading" << "downloading" << QColor(0, 0, 255);
+    QTest::newRow("queued") << "queued" << "queued" << QColor(51, 102, 255);
+    QTest::newRow("denied shows its reason") << "denied" << "file not shared." << QColor(255, 10, 71);
+    QTest::newRow("aborted") << "aborted" << "aborted" << QColor(255, 10, 71);
+    QTest::newRow("local error") << "local error" << "local error" << QColor(255, 10, 71);
+    QTest::newRow("unknown") << "Odd" << "odd" << QColor(Qt::black);
+}
+
+void TestTransfersView::statusTextAndColour()
+{
+    QFETCH(QString, status);
+    QFETCH(QString, text);
+    QFETCH(QColor, colour);
+    TransfersViewWorld l_world;
+    ItemPtr l_entry = l_world.AddDownload("alice", "f", "a", 5);
+    l_entry += d.GetType("denial_reason")->GetItem("File not shared.");
+    l_world.SetStatus(l_entry, status.toStdString());
+    QTreeWidgetItem* lp_row = l_world.Row(l_entry);
+    QCOMPARE(lp_row->text(3), text);
+    QCOMPARE(TextColour(lp_row), colour);
+    QCOMPARE(lp_row->foreground(7).color(), colour);
+    // The parents take the colour of their aggregate.
+    QCOMPARE(TextColour(lp_row->parent()->parent()), status == "Odd" || status == "local error" ? QColor(Qt::black) : colour);
+}
+
+void TestTransfersView::collapseShowsAggregateExpandClearsFigures()
+{
+    TransfersViewWorld l_world;
+    ItemPtr l_running = l_world.AddDownload("alice", "f", "a", 3000, "downloading");
+    l_world.AddDownload("alice", "f", "b", 1000, "complete");
+    QTreeWidgetItem* lp_folder = l_world.Row(l_running)->parent();
+    lp_folder->setExpanded(false);
+    QCOMPARE(lp_folder->text(3), QString("downloading"));
+    l_world.Report(l_running, 1000, 1024);
+    QVERIFY(Bar(lp_folder));
+    QCOMPARE(lp_folder->text(6), QString("1.0"));
+    lp_folder->setExpanded(true);
+    QCOMPARE(lp_folder->text(3), QString());
+    QCOMPARE(lp_folder->text(5), QString());
+    QCOMPARE(lp_folder->text(6), QString());
+    QVERIFY(!Bar(lp_folder));
+    QCOMPARE(TextColour(lp_folder), QColor(0, 0, 255));
+}
+
+void TestTransfersView::removalTakesEmptyParentsAlong()
+{
+    TransfersViewWorld l_world;
+    ItemPtr l_a = l_world.AddDownload("alice", "f", "a", 1000, "downloading");
+    ItemPtr l_b = l_world.AddDownload("alice", "f", "b", 1000, "queued");
+    ItemPtr l_c = l_world.AddDownload("alice", "g", "c", 1000, "queued");
+    QTreeWidgetItem* lp_folder = l_world.Row(l_a)->parent();
+    lp_folder->setExpanded(false);
+    const QString l_before = lp_folder->text(3);
+    l_world.Manager().RemoveDownload(l_a);
+    // The row that stays keeps its figures until the next change.
+    QCOMPARE(lp_folder->text(3), l_before);
+    l_world.Manager().RemoveDownload(l_b);
+    QCOMPARE(TransfersViewWorld::Outline(l_world.Downloads()),
+             QStringList({"alice [offline]", "  g", "    c | queued | 1,000"}));
+    l_world.Manager().RemoveDownload(l_c);
+    QCOMPARE(l_world.Downloads().topLevelItemCount(), 0);
+    QCOMPARE(d.GetType("download_list_user_node")->ItemCount() + d.GetType("download_list_folder_node")->ItemCount() +
+                 d.GetType("download_list_node")->ItemCount(),
+             std::size_t(0));
+}
+
+void TestTransfersView::placeInLineUntilNextStatus()
+{
+    TransfersViewWorld l_world;
+    ItemPtr l_entry = l_world.AddDownload("alice", "f", "a", 1000);
+    l_entry += d.GetType("place_in_line")->GetItem("3");
+    QCOMPARE(l_world.Row(l_entry)->text(8), QString("3"));
+    l_world.SetStatus(l_entry, "aborted");
+    QCOMPARE(l_world.Row(l_entry)->text(8), QString());
+}
+
+void TestTransfersView::offlineMarkOnDownloadsOnly()
+{
+    TransfersViewWorld l_world;
+    ItemPtr l_entry = l_world.AddDownload("dave", "f", "a", 1000);
+    TransfersViewWorld::AddUpload("dave", "/s", "b", 1);
+    QTreeWidgetItem* lp_user = l_world.Row(l_entry)->parent()->parent();
+    QCOMPARE(lp_user->text(0), QString("dave [offline]"));
+    TransfersTestWorld::SetOnline("dave");
+    QCOMPARE(lp_user->text(0), QString("dave"));
+    TransfersTestWorld::SetOnline("dave", false);
+    QCOMPARE(lp_user->text(0), QString("dave [offline]"));
+    QCOMPARE(l_world.Uploads().topLevelItem(0)->text(0), QString("dave"));
+}
+
+void TestTransfersView::clearingFinishedDownloads()
+{
+    QTemporaryDir l_folder;
+    const QString l_file = l_folder.filePath("client.dat");
+    {
+        TransfersViewWorld l_world;
+        ItemPtr l_kept = l_world.AddDownload("alice", "f", "kept", 5, "complete");
+        QCoreApplication::processEvents();
+        l_world.Form()->clearDownloadsCheckBox->setChecked(true);
+        QCOMPARE(Settings::Get("clear_complete_downloads"), std::string("yes"));
+        ItemPtr l_done = l_world.AddDownload("alice", "f", "done", 5, "complete");
+        // Removed before its clearing runs: the queued call does nothing.
+        ItemPtr l_gone = l_world.AddDownload("alice", "f", "gone", 5, "complete");
+        l_world.Manager().RemoveDownload(l_gone);
+        QVERIFY(l_world.Row(l_done));
+        QTRY_VERIFY(d.GetType("download_entry")->GetItems().size() == 1);
+        QVERIFY(!l_kept.IsNull() && l_world.Row(l_kept));
+        l_world.World().Save(l_file);
+    }
+    // Downloads already complete when their rows are made go as well.
+    TransfersViewWorld l_world(false);
+    l_world.Load(l_file);
+    QVERIFY(l_world.Form()->clearDownloadsCheckBox->isChecked());
+    QTRY_COMPARE(d.GetType("download_entry")->ItemCount(), std::size_t(0));
+    QCOMPARE(l_world.Downloads().topLevelItemCount(), 0);
+}
+
+void TestTransfersView::clearingFinishedUploads_data()
+{
+    QTest::addColumn<QString>("status");
+    QTest::addColumn<qint64>("sinceChange");
+    QTest::addColumn<int>("secondsSinceReceipt");
+    QTest::addColumn<bool>("removed");
+    QTest::newRow("just under five minutes") << "complete" << qint64(299999) << -1 << false;
+    QTest::newRow("five minutes") << "complete" << qint64(300000) << -1 << true;
+    QTest::newRow("aborted long ago") << "aborted" << qint64(3600000) << -1 << true;
+    QTest::newRow("queued, however old") << "queued" << qint64(3600000) << -1 << false;
+    QTest::newRow("data a minute ago") << "uploading" << qint64(600000) << 60 << false;
+    QTest::newRow("data six minutes ago") << "uploading" << qint64(600000) << 360 << true;
+}
+
+void TestTransfersView::clearingFinishedUploads()
+{
+    QFETCH(QString, status);
+    QFETCH(qint64, sinceChange);
+    QFETCH(int, secondsSinceReceipt);
+    QFETCH(bool, removed);
+    TransfersViewWorld l_world;
+    qint64 l_now = 1000;
+    l_world.Manager().SetClock([&l_now] { return l_now; });
+    ItemPtr l_upload = TransfersViewWorld::AddUpload("erin", "/s", "a", 10);
+    l_world.SetStatus(l_upload, status.toStdString());
+    if (secondsSinceReceipt >= 0)
+        TransferFigures::Attach(l_upload, "last_receipt_time",
+                                QDateTime::currentDateTime().addSecs(-secondsSinceReceipt));
+    l_now += sinceChange;
+
+    // Nothing goes while the switch is off.
+    l_world.View().EveryHalfMinute();
+    QCOMPARE(d.GetType("upload_entry")->ItemCount(), std::size_t(1));
+    l_world.Form()->clearUploadsCheckBox->setChecked(true);
+    l_world.View().EveryHalfMinute();
+    QCOMPARE(d.GetType("upload_entry")->ItemCount(), std::size_t(removed ? 0 : 1));
+    QCOMPARE(l_world.Uploads().topLevelItemCount(), removed ? 0 : 1);
+}
+
+void TestTransfersView::speedLimitBoxFollowsValue()
+{
+    TransfersViewWorld l_world;
+    Ui::TransfersForm* lp_form = l_world.Form();
+    lp_form->uploadLimitSpinBox->setValue(5);
+    QVERIFY(lp_form->uploadLimitCheckBox->isChecked());
+    QCOMPARE(Settings::Get("upload_speed_limit_enabled"), std::string("yes"));
+    QCOMPARE(Settings::Get("upload_speed_limit"), std::string("5"));
+    lp_form->uploadLimitSpinBox->setValue(0);
+    QVERIFY(!lp_form->uploadLimitCheckBox->isChecked());
+    QCOMPARE(Settings::Get("upload_speed_limit_enabled"), std::string("no"));
+    QCOMPARE(Settings::Get("upload_speed_limit"), std::string("0"));
+    // The form's own ranges.
+    lp_form->uploadSlotsSpinBox->setValue(0);
+    QCOMPARE(lp_form->uploadSlotsSpinBox->value(), 1);
+    lp_form->uploadSlotsSpinBox->setValue(100);
+    QCOMPARE(Settings::Get("upload_slots"), std::string("99"));
+    lp_form->uploadLimitSpinBox->setValue(100000);
+    QCOMPARE(Settings::Get("upload_speed_limit"), std::string("99999"));
+}
+
+void TestTransfersView::settingsSurviveRestartWithoutStoringOnLoad()
+{
+    QTemporaryDir l_folder;
+    const QString l_file = l_folder.filePath("client.dat");
+    {
+        TransfersViewWorld l_world;
+        Ui::TransfersForm* lp_form = l_world.Form();
+        lp_form->uploadSlotsSpinBox->setValue(4);
+        lp_form->uploadLimitSpinBox->setValue(250);
+        lp_form->clearUploadsCheckBox->setChecked(true);
+        lp_form->clearDownloadsCheckBox->setChecked(true);
+        lp_form->clearDownloadsCheckBox->setChecked(false);
+        // Switched off is no value, not "no".
+        QVERIFY(!d.GetType("global")->GetItem("clear_complete_downloads").IsConnected("global_value"));
+        // A value the widgets would clamp must come back as it was stored.
+        Settings::Set("upload_slots", "0");
+        l_world.World().Save(l_file);
+    }
+    TransfersViewWorld l_world(false);
+    l_world.Load(l_file);
+    Ui::TransfersForm* lp_form = l_world.Form();
+    QCOMPARE(lp_form->uploadLimitSpinBox->value(), 250);
+    QVERIFY(lp_form->uploadLimitCheckBox->isChecked());
+    QVERIFY(lp_form->clearUploadsCheckBox->isChecked());
+    QVERIFY(!lp_form->clearDownloadsCheckBox->isChecked());
+    // Filling the spin box clamped 0 to 1 and stored nothing.
+    QCOMPARE(lp_form->uploadSlotsSpinBox->value(), 1);
+    QCOMPARE(Settings::Get("upload_slots"), std::string("0"));
+    QVERIFY(!d.GetType("global")->GetItem("clear_complete_downloads").IsConnected("global_value"));
+}
+
+void TestTransfersView::expandCommands()
+{
+    TransfersViewWorld l_world;
+    ItemPtr l_entry = l_world.AddDownload("alice", "f", "a", 5);
+    QTreeWidgetItem* lp_folder = l_world.Row(l_entry)->parent();
+    QCOMPARE(Buttons(l_world.Downloads(), "downloads"),
+             QStringList({"Expand Folders [on]", "Expand Users [on]", "Complete Downloads"}));
+    l_world.View().OnActionBarTriggered("expand_download_folders");
+    QVERIFY(!lp_folder->isExpanded());
+    QVERIFY(lp_folder->parent()->isExpanded());
+    QCOMPARE(Buttons(l_world.Downloads(), "downloads").first(), QString("Expand Folders [off]"));
+    // New rows follow the flags.
+    ItemPtr l_other = l_world.AddDownload("alice", "g", "b", 5);
+    QVERIFY(!l_world.Row(l_other)->parent()->isExpanded());
+    l_world.View().OnActionBarTriggered("expand_download_folders");
+    QVERIFY(lp_folder->isExpanded());
+    QCOMPARE(Buttons(l_world.Downloads(), "downloads").first(), QString("Expand Folders [on]"));
+
+    TransfersViewWorld::AddUpload("bob", "/s", "c", 1);
+    l_world.View().OnActionBarTriggered("expand_upload_users");
+    QVERIFY(!l_world.Uploads().topLevelItem(0)->isExpanded());
+    QCOMPARE(Buttons(l_world.Uploads(), "uploads"), QStringList({"Expand Folders [on]", "Expand Users [off]"}));
+    QVERIFY(lp_folder->parent()->isExpanded());
+}
+
+void TestTransfersView::progressTexts_data()
+{
+    QTest::addColumn<qint64>("done");
+    QTest::addColumn<qint64>("total");
+    QTest::addColumn<qint64>("bytesPerSecond");
+    QTest::addColumn<QString>("progress");
+    QTest::addColumn<int>("percent");
+    QTest::addColumn<QString>("speed");
+    QTest::addColumn<QString>("timeLeft");
+    QTest::newRow("a quarter") << qint64(1048576) << qint64(4194304) << qint64(2048) << "1,048,576 (25.0%)" << 25
+                               << "2.0" << "   25m:36s";
+    QTest::newRow("nothing yet") << qint64(0) << qint64(1000) << qint64(0) << " (0.0%)" << 0 << "0.0" << "   0s";
+    QTest::newRow("rounding down") << qint64(1234567) << qint64(2725313) << qint64(1536) << "1,234,567 (45.3%)" << 45
+                                   << "1.5" << "   16m:10s";
+    QTest::newRow("59 seconds") << qint64(0) << qint64(59) << qint64(1) << " (0.0%)" << 0 << "0.0" << "   59s";
+    QTest::newRow("one minute") << qint64(0) << qint64(60) << qint64(1) << " (0.0%)" << 0 << "0.0" << "   1m:0s";
+    QTest::newRow("hours") << qint64(0) << qint64(3725) << qint64(1) << " (0.0%)" << 0 << "0.0" << "   1h:2m:5s";
+    QTest::newRow("past a day") << qint64(0) << qint64(90000) << qint64(1) << " (0.0%)" << 0 << "0.0"
+                                << "   25h:0m:0s";
+    QTest::newRow("empty file is done") << qint64(0) << qint64(0) << qint64(10) << " (100.0%)" << 100 << "0.0"
+                                        << "   0s";
+    QTest::newRow("negative speed") << qint64(5) << qint64(10) << qint64(-3) << "5 (50.0%)" << 50 << "-0.0"
+                                    << "   0s";
+}
+
+void TestTransfersView::progressTexts()
+{
+    QFETCH(qint64, done);
+    QFETCH(qint64, total);
+    QFETCH(qint64, bytesPerSecond);
+    QFETCH(QString, progress);
+    QFETCH(int, percent);
+    QFETCH(QString, speed);
+    QFETCH(QString, timeLeft);
+    QCOMPARE(TransferProgressText::Progress(done, total), progress);
+    QCOMPARE(TransferProgressText::Percent(done, total), percent);
+    QCOMPARE(TransferProgressText::Speed(bytesPerSecond), speed);
+    QCOMPARE(TransferProgressText::TimeLeft(total - done, bytesPerSecond), timeLeft);
+}
+
+void TestTransfersView::progressReport()
+{
+    TransfersViewWorld l_world;
+    l_world.View().OnActionBarTriggered("expand_download_folders");
+    ItemPtr l_running = l_world.AddDownload("alice", "f", "a", 3000, "downloading");
+    l_world.AddDownload("alice", "f", "b", 1000, "complete");
+    l_world.AddDownload("alice", "f", "c", 7000, "denied");
+    l_world.AddDownload("alice", "f", "d", 9000, "local error");
+    l_world.Report(l_running, 1000, 2048);
+    QTreeWidgetItem* lp_row = l_world.Row(l_running);
+    QCOMPARE(Bar(lp_row)->format(), QString("1,000 (33.3%)"));
+    QCOMPARE(Bar(lp_row)->value(), 33);
+    QCOMPARE(lp_row->text(5), QString("   0s"));
+    // The folder adds the finished file whole and leaves out the others.
+    QTreeWidgetItem* lp_folder = lp_row->parent();
+    QCOMPARE(Bar(lp_folder)->format(), QString("2,000 (50.0%)"));
+    QCOMPARE(Bar(lp_folder)->value(), 50);
+    QCOMPARE(lp_folder->text(6), QString("2.0"));
+    // A zero-size file shows done, not a broken figure.
+    ItemPtr l_empty = l_world.AddDownload("bob", "g", "empty", 0, "downloading");
+    l_world.Report(l_empty, 0, 0);
+    QCOMPARE(Bar(l_world.Row(l_empty))->value(), 100);
+    QCOMPARE(Bar(l_world.Row(l_empty))->format(), QString(" (100.0%)"));
+    // Finishing empties the file row's text and keeps its bar.
+    l_world.SetStatus(l_running, "complete");
+    QVERIFY(Bar(lp_row));
+    QCOMPARE(lp_row->text(4), QString());
+}
+
+void TestTransfersView::speedGoesToDeepestVisibleRow_data()
+{
+    QTest::addColumn<bool>("userExpanded");
+    QTest::addColumn<bool>("folderExpanded");
+    QTest::addColumn<int>("row");
+    QTest::newRow("user collapsed") << false << true << 0;
+    QTest::newRow("folder collapsed") << true << false << 1;
+    QTest::newRow("both expanded") << true << true << 2;
+}
+
+void TestTransfersView::speedGoesToDeepestVisibleRow()
+{
+    QFETCH(bool, userExpanded);
+    QFETCH(bool, folderExpanded);
+    QFETCH(int, row);
+    TransfersViewWorld l_world;
+    ItemPtr l_entry = l_world.AddDownload("alice", "f", "a", 3000, "downloading");
+    QTreeWidgetItem* lp_file = l_world.Row(l_entry);
+    QTreeWidgetItem* const lp_rows[] = {lp_file->parent()->parent(), lp_file->parent(), lp_file};
+    lp_rows[1]->setExpanded(folderExpanded);
+    lp_rows[0]->setExpanded(userExpanded);
+    l_world.Report(l_entry, 0, 1536);
+    for (int l_row = 0; l_row < 3; ++l_row)
+        QCOMPARE(lp_rows[l_row]->text(6), QString(l_row == row ? "1.5" : ""));
+}
+
+void TestTransfersView::userRowBarNeedsTwoFoldersWhenExpanded()
+{
+    TransfersViewWorld l_world;
+    ItemPtr l_entry = l_world.AddDownload("alice", "f", "a", 3000, "downloading");
+    QTreeWidgetItem* lp_user = l_world.Row(l_entry)->parent()->parent();
+    l_world.Report(l_entry, 100, 10);
+    QVERIFY(!Bar(lp_user));
+    l_world.AddDownload("alice", "g", "b", 1000, "queued");
+    l_world.Report(l_entry, 200, 10);
+    QVERIFY(Bar(lp_user));
+    QCOMPARE(Bar(lp_user)->format(), QString("200 (5.0%)"));
+    QCOMPARE(lp_user->text(5), QString("   6m:20s"));
+}
+
+void TestTransfersView::doubleClickOpensFinishedFile()
+{
+    SetDesktopOpener([this](const QUrl& i_url) {
+        m_opened << i_url.toLocalFile();
+        return true;
+    });
+    TransfersViewWorld l_world;
+    ItemPtr l_entry = l_world.AddDownload("alice", "Music\\Album", "a.mp3", 5);
+    QTreeWidgetItem* lp_row = l_world.Row(l_entry);
+    emit l_world.Downloads().itemDoubleClicked(lp_row->parent(), 0);
+    emit l_world.Downloads().itemDoubleClicked(lp_row->parent()->parent(), 0);
+    QVERIFY(m_opened.isEmpty());
+    emit l_world.Downloads().itemDoubleClicked(lp_row, 3);
+    QCOMPARE(m_opened, QStringList({l_world.World().DownloadRoot() + "/complete/Album/a.mp3"}));
+}
+
+void TestTransfersView::contextMenuOverRowsOnly()
+{
+    TransfersViewWorld l_world;
+    ItemPtr l_entry = l_world.AddDownload("alice", "f", "a", 5);
+    l_world.View().resize(800, 400);
+    l_world.View().show();
+    QVERIFY(QTest::qWaitForWindowExposed(&l_world.View()));
+    QStringList l_entries;
+    int l_menus = 0;
+    auto l_readMenu = [&] {
+        if (auto* lp_menu = qobject_cast<QMenu*>(QApplication::activePopupWidget())) {
+            ++l_menus;
+            for (QAction* lp_action : lp_menu->actions())
+                l_entries << (lp_action->isSeparator() ? QString("-") : lp_action->text());
+            lp_menu->close();
+        }
+    };
+    QTimer l_reader;
+    connect(&l_reader, &QTimer::timeout, l_readMenu);
+    l_reader.start(10);
+    QTreeWidget& l_tree = l_world.Downloads();
+    emit l_tree.customContextMenuRequested(QPoint(5, l_tree.viewport()->height() - 5));
+    emit l_world.Uploads().customContextMenuRequested(QPoint(5, 5));
+    QCOMPARE(l_menus, 0);
+    const QRect l_userRow = l_tree.visualItemRect(l_world.Row(l_entry)->parent()->parent());
+    emit l_tree.customContextMenuRequested(l_userRow.center());
+    QCOMPARE(l_menus, 1);
+    QCOMPARE(l_entries, QStringList({"Open Folder", "-", "Remove download"}));
+}
+
+void TestTransfersView::thousandRowsAndAPicture()
+{
+    TransfersViewWorld l_world;
+    const char* const l_statuses[] = {"queued", "downloading", "complete", "aborted", "denied", "local error"};
+    for (int l_index = 0; l_index < 1000; ++l_index) {
+        const std::string l_user = "user" + std::to_string(l_index % 37);
+        const std::string l_folder = "music\\set" + std::to_string(l_index % 5);
+        ItemPtr l_entry = l_world.AddDownload(l_user, l_folder, "file" + std::to_string(l_index) + ".mp3",
+                                              1000 + l_index, l_statuses[l_index % 6]);
+        if (l_index % 6 == 1)
+            l_world.Report(l_entry, l_index, 1000 * l_index);
+    }
+    QCOMPARE(d.GetType("download_list_node")->ItemCount(), std::size_t(1000));
+    QCOMPARE(l_world.Downloads().topLevelItemCount(), 37);
+    l_world.View().OnActionBarTriggered("expand_download_users");
+    l_world.View().OnActionBarTriggered("expand_download_users");
+    l_world.View().resize(1100, 500);
+    l_world.View().show();
+    QVERIFY(QTest::qWaitForWindowExposed(&l_world.View()));
+    const QString l_picture = QCoreApplication::applicationDirPath() + "/transfers_view.png";
+    QVERIFY(l_world.View().grab().save(l_picture));
+    for (Item* lp_entry : d.GetType("download_entry")->GetItems())
+        l_world.Manager().RemoveDownload(lp_entry);
+    QCOMPARE(l_world.Downloads().topLevelItemCount(), 0);
+}
+
+QTEST_MAIN(TestTransfersView)
+#include "tst_transfers_view.moc"
