@@ -77,8 +77,12 @@ void CompleteDownloadsForm::Init()
 void CompleteDownloadsForm::DataLoaded()
 {
     // Records are never removed, so the list grows from run to run: one
-    // sort after the fill rather than one per row.
-    for (Item* lp_record : d.GetType("complete_download")->GetItems())
+    // sort after the fill rather than one per row. Never removed also means
+    // that the type's own list holds them in the order they were made (the
+    // data file keeps that order), unlike an ItemSet, which follows their
+    // addresses; the sort is stable, so rows of the same second stay in
+    // that order, as those added while the tab is open do.
+    for (Item* lp_record : d.GetType("complete_download")->UnorderedItems())
         ui->downloadList->addTopLevelItem(MakeRow(lp_record));
     ui->downloadList->sortItems(0, Qt::DescendingOrder);
 }

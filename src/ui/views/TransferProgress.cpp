@@ -3,18 +3,19 @@
 // entries below it, written when one of them reports.
 
 #include "transfers/TransferFigures.h"
+#include "ui/views/ProgressBarDelegate.h"
 #include "ui/views/TransferProgressText.h"
 #include "ui/views/TransferTreeSide.h"
 #include "ui/views/TransfersForm.h"
 
-#include <QProgressBar>
+#include <unordered_map>
+
 
 namespace
 {
 constexpr int ProgressColumn = 4;
 constexpr int TimeLeftColumn = 5;
 constexpr int SpeedColumn = 6;
-constexpr int BarHeight = 14;
 
 bool IsShownExpanded(QTreeWidgetItem* ip_row)
 {
@@ -22,16 +23,10 @@ bool IsShownExpanded(QTreeWidgetItem* ip_row)
 }
 
 // The row's bar, made on its first report.
-void ShowBar(QTreeWidget* ip_tree, QTreeWidgetItem* ip_row, qint64 i_done, qint64 i_total)
+void ShowBar(QTreeWidgetItem* ip_row, qint64 i_done, qint64 i_total)
 {
-    auto* lp_bar = qobject_cast<QProgressBar*>(ip_tree->itemWidget(ip_row, ProgressColumn));
-    if (!lp_bar) {
-        lp_bar = new QProgressBar;
-        lp_bar->setMaximumHeight(BarHeight);
-        ip_tree->setItemWidget(ip_row, ProgressColumn, lp_bar);
-    }
-    lp_bar->setFormat(TransferProgressText::Progress(i_done, i_total));
-    lp_bar->setValue(qBound(0, TransferProgressText::Percent(i_done, i_total), 100));
+    ProgressBarDelegate::SetBar(ip_row, ProgressColumn, TransferProgressText::Progress(i_done, i_total),
+                                TransferProgressText::Percent(i_done, i_total));
 }
 
 template <class T>
@@ -54,17 +49,57 @@ void TransfersForm::GetUploadsProgressStats(ItemSet& i_uploads, qint64& o_bytesU
     TransferAggregates::Progress(TransferKind::Upload, i_uploads, o_bytesUploaded, o_bytesLeft, o_bytesTotal);
 }
 
+// Reports are gathered and written on the refresh timer: a row's figures
+// change at most once a refresh, and a folder or user row with many
+// running transfers has its sums taken once, not once per report.
 void TransfersForm::OnDownloadProgress(ItemPtr i_download)
 {
-    ApplyProgress(*mp_downloads, i_download);
+    NoteReport(*mp_downloads, i_download);
 }
 
 void TransfersForm::OnUploadProgress(ItemPtr i_upload)
 {
-    ApplyProgress(*mp_uploads, i_upload);
+    NoteReport(*mp_uploads, i_upload);
 }
 
-void TransfersForm::ApplyProgress(const Side& i_side, ItemPtr i_entry)
+void TransfersForm::NoteReport(const Side& i_side, ItemPtr i_entry)
+{
+    if (m_reported.emplace(i_entry.Get(), &i_side).second)
+        m_reportOrder.push_back(i_entry.Get());
+    if (!m_refreshTimer.isActive())
+        m_refreshTimer.start();
+}
+
+void TransfersForm::RefreshProgress()
+{
+    m_refreshTimer.stop();
+    const std::vector<Item*> l_order = std::move(m_reportOrder);
+    m_reportOrder.clear();
+    std::vector<ParentFigures> l_parents;
+    std::unordered_map<QTreeWidgetItem*, std::size_t> l_parentIndex;
+    for (Item* lp_entry : l_order) {
+        // Entries removed since their report are no longer listed.
+        const auto l_found = m_reported.find(lp_entry);
+        if (l_found == m_reported.end())
+            continue;
+        const Side& l_side = *l_found->second;
+        m_reported.erase(l_found);
+        ApplyProgress(l_side, lp_entry, [&](QTreeWidgetItem* ip_row, int i_bytesPerSecond) {
+            const auto [l_at, l_new] = l_parentIndex.emplace(ip_row, l_parents.size());
+            if (l_new)
+                l_parents.push_back({&l_side, ip_row, i_bytesPerSecond});
+            else
+                l_parents[l_at->second].m_bytesPerSecond = i_bytesPerSecond;
+        });
+    }
+    // A user row whose entries add up to nothing leaves its folders alone:
+    // their entries add up to nothing too.
+    for (const ParentFigures& l_parent : l_parents)
+        ShowParentProgress(*l_parent.mp_side, l_parent.mp_row, l_parent.m_bytesPerSecond);
+}
+
+void TransfersForm::ApplyProgress(const Side& i_side, ItemPtr i_entry,
+                                  const std::function<void(QTreeWidgetItem*, int)>& i_noteParent)
 {
     QTreeWidgetItem* lp_row = i_side.EntryRow(i_entry);
     if (!lp_row)
@@ -75,34 +110,31 @@ void TransfersForm::ApplyProgress(const Side& i_side, ItemPtr i_entry)
     const qint64 l_size = i_side.m_kind.mp_size(i_entry);
     const int l_bytesPerSecond = FigureOf<TransferFigures::Speed>(i_entry, "bytes_per_second");
 
-    lp_row->setText(TimeLeftColumn, TransferProgressText::TimeLeft(l_size - l_position, l_bytesPerSecond));
-    ShowBar(i_side.mp_tree, lp_row, l_position, l_size);
+    SetCellText(lp_row, TimeLeftColumn, TransferProgressText::TimeLeft(l_size - l_position, l_bytesPerSecond));
+    ShowBar(lp_row, l_position, l_size);
 
     // The speed goes to the deepest row the user can see; it is always this
     // one entry's speed.
     const bool l_userExpanded = IsShownExpanded(lp_userRow);
     const bool l_folderExpanded = IsShownExpanded(lp_folderRow);
     QTreeWidgetItem* lp_speedRow = !l_userExpanded ? lp_userRow : (l_folderExpanded ? lp_row : lp_folderRow);
-    lp_speedRow->setText(SpeedColumn, TransferProgressText::Speed(l_bytesPerSecond));
+    SetCellText(lp_speedRow, SpeedColumn, TransferProgressText::Speed(l_bytesPerSecond));
 
     // An expanded user row with one folder would only repeat that folder.
-    if (!l_userExpanded || lp_userRow->childCount() >= 2) {
-        if (!ShowParentProgress(i_side, lp_userRow, l_bytesPerSecond))
-            return;
-    }
-    ShowParentProgress(i_side, lp_folderRow, l_bytesPerSecond);
+    if (!l_userExpanded || lp_userRow->childCount() >= 2)
+        i_noteParent(lp_userRow, l_bytesPerSecond);
+    i_noteParent(lp_folderRow, l_bytesPerSecond);
 }
 
-bool TransfersForm::ShowParentProgress(const Side& i_side, QTreeWidgetItem* ip_row, int i_bytesPerSecond)
+void TransfersForm::ShowParentProgress(const Side& i_side, QTreeWidgetItem* ip_row, int i_bytesPerSecond)
 {
     qint64 l_done = 0;
     qint64 l_left = 0;
     qint64 l_total = 0;
     TransferAggregates::Progress(i_side.m_kind, i_side.EntriesUnder(ip_row), l_done, l_left, l_total);
     if (l_total == 0)
-        return false;
+        return;
     // The time left of the whole row at the speed of the entry that reported.
-    ip_row->setText(TimeLeftColumn, TransferProgressText::TimeLeft(l_left, i_bytesPerSecond));
-    ShowBar(i_side.mp_tree, ip_row, l_done, l_total);
-    return true;
+    SetCellText(ip_row, TimeLeftColumn, TransferProgressText::TimeLeft(l_left, i_bytesPerSecond));
+    ShowBar(ip_row, l_done, l_total);
 }

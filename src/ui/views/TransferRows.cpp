@@ -6,6 +6,7 @@
 #include "core/platform/DesktopOpener.h"
 #include "core/util/GeneralFunctions.h"
 #include "transfers/TransferQueueManager.h"
+#include "ui/views/ProgressBarDelegate.h"
 #include "ui/views/TransferTreeSide.h"
 #include "ui/views/TransfersForm.h"
 #include "ui_TransfersForm.h"
@@ -254,7 +255,7 @@ void TransfersForm::ApplyStatus(const Side& i_side, ItemPtr i_entry, ItemPtr i_s
         const QString l_aggregate =
             QString::fromLatin1(TransferAggregates::Status(i_side.m_kind, i_side.EntriesUnder(lp_parent)));
         if (!IsShownExpanded(lp_parent))
-            lp_parent->setText(StatusColumn, l_aggregate);
+            SetCellText(lp_parent, StatusColumn, l_aggregate);
         SetItemColorByStatus(lp_parent, l_aggregate);
     }
 }
@@ -274,6 +275,7 @@ void TransfersForm::OnUploadEntryRemoved(Item* ip_upload)
 // left empty; the figures of the rows that stay are left as they were.
 void TransfersForm::RemoveEntryRow(const Side& i_side, ItemPtr i_entry)
 {
+    m_reported.erase(i_entry.Get());
     const ItemPtr l_node = i_entry[i_side.m_kind.mp_fileNodeType];
     QTreeWidgetItem* lp_row = Side::RowOf(l_node);
     if (!lp_row)
@@ -319,8 +321,8 @@ void TransfersForm::OnItemExpanded(QTreeWidgetItem* ip_item)
     if (!lp_side || lp_side->NodeOf(ip_item).IsNull() || Depth(ip_item) == 2)
         return;
     for (int l_column : {StatusColumn, TimeLeftColumn, SpeedColumn})
-        ip_item->setText(l_column, QString());
-    lp_side->mp_tree->removeItemWidget(ip_item, ProgressColumn);
+        SetCellText(ip_item, l_column, QString());
+    ProgressBarDelegate::RemoveBar(ip_item, ProgressColumn);
 }
 
 void TransfersForm::OnItemCollapsed(QTreeWidgetItem* ip_item)

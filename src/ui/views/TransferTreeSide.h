@@ -25,3 +25,10 @@ struct TransfersForm::Side
     ItemSet EntriesUnder(QTreeWidgetItem* ip_row) const;
     QTreeWidgetItem* UserRowOf(QTreeWidgetItem* ip_row) const;
 };
+
+// Writes a cell only when its text changes: a write repaints the cell.
+inline void SetCellText(QTreeWidgetItem* ip_row, int i_column, const QString& i_text)
+{
+    if (ip_row->text(i_column) != i_text)
+        ip_row->setText(i_column, i_text);
+}

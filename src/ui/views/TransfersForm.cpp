@@ -8,6 +8,7 @@
 #include "ui/frame/SizeManager.h"
 #include "ui/views/CompleteDownloadsForm.h"
 #include "ui/views/DownloadMenuOptions.h"
+#include "ui/views/ProgressBarDelegate.h"
 #include "ui/views/TransferTreeSide.h"
 #include "ui_TransfersForm.h"
 
@@ -27,6 +28,10 @@ constexpr qint64 UploadClearAfterMs = 300000;
 void SetUpColumns(QTreeWidget* ip_tree, const QStringList& i_labels, std::initializer_list<int> i_widths)
 {
     ip_tree->setHeaderLabels(i_labels);
+    // Every row is one line: the tree need not measure each row again when
+    // a figure in it changes.
+    ip_tree->setUniformRowHeights(true);
+    ip_tree->setItemDelegateForColumn(4, new ProgressBarDelegate(ip_tree));
     int l_column = 0;
     for (int l_width : i_widths)
         ip_tree->setColumnWidth(l_column++, l_width);
@@ -110,6 +115,9 @@ TransfersForm::TransfersForm(QWidget* ip_parent) : QWidget(ip_parent), ui(new Ui
     ui->uploadsList->header()->setStretchLastSection(false);
 
     connect(ui->downloadsList, &QTreeWidget::itemDoubleClicked, this, &TransfersForm::OnDownloadListItemDoubleClicked);
+    m_refreshTimer.setSingleShot(true);
+    m_refreshTimer.setInterval(RefreshIntervalMs);
+    connect(&m_refreshTimer, &QTimer::timeout, this, &TransfersForm::RefreshProgress);
 }
 
 TransfersForm::~TransfersForm()

@@ -4,11 +4,15 @@
 #include "core/store/Data.h"
 
 #include <QPoint>
+#include <QTimer>
 #include <QWidget>
 
+#include <functional>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <unordered_set>
+#include <vector>
 
 class QTreeWidget;
 class QTreeWidgetItem;
@@ -37,6 +41,8 @@ class TransfersForm : public QWidget, public DataHandler, public DataLoadedEvent
     Q_OBJECT
 
 public:
+    static constexpr int RefreshIntervalMs = 250;
+
     explicit TransfersForm(QWidget* ip_parent = nullptr);
     ~TransfersForm() override;
 
@@ -100,6 +106,10 @@ public slots:
     void EveryHalfMinute();
     void OnDownloadComplete(ItemPtr i_download);
     void OnDownloadListItemDoubleClicked(QTreeWidgetItem* ip_item, int i_column);
+    // Writes the figures of every transfer that reported since the last
+    // refresh, and the sums of the rows above them; the slot of the refresh
+    // timer, which runs at most RefreshIntervalMs after a report.
+    void RefreshProgress();
 
 private:
     void DeclareRowTypes();
@@ -113,10 +123,14 @@ private:
                                ItemPtr& o_folderNode);
     void ApplyStatus(const Side& i_side, ItemPtr i_entry, ItemPtr i_status);
     void RemoveEntryRow(const Side& i_side, ItemPtr i_entry);
-    void ApplyProgress(const Side& i_side, ItemPtr i_entry);
-    // Writes a collapsed parent row's figures; false when the entries under
-    // it add up to no bytes at all.
-    bool ShowParentProgress(const Side& i_side, QTreeWidgetItem* ip_row, int i_bytesPerSecond);
+    void NoteReport(const Side& i_side, ItemPtr i_entry);
+    // A file row's figures; the rows above it whose sums are due go to
+    // i_noteParent, with this entry's speed.
+    void ApplyProgress(const Side& i_side, ItemPtr i_entry,
+                       const std::function<void(QTreeWidgetItem*, int)>& i_noteParent);
+    // Writes a user or folder row's sums, unless the entries under it add
+    // up to no bytes at all.
+    void ShowParentProgress(const Side& i_side, QTreeWidgetItem* ip_row, int i_bytesPerSecond);
     void ToggleExpansion(const Side& i_side, bool& io_flag, bool i_users);
     void RemoveSelectedDownloads();
     void AddSelectedUsersToList();
@@ -137,4 +151,15 @@ private:
     // A removal takes an entry out, so the queued call never acts on an
     // entry that went, nor on a later one at the same address.
     std::unordered_set<Item*> m_pendingCompletions;
+    // Entries that reported since the last refresh, in the order of their
+    // first report, with their tree; a removal takes an entry out.
+    std::vector<Item*> m_reportOrder;
+    std::unordered_map<Item*, const Side*> m_reported;
+    QTimer m_refreshTimer;
+    struct ParentFigures
+    {
+        const Side* mp_side;
+        QTreeWidgetItem* mp_row;
+        int m_bytesPerSecond;
+    };
 };

@@ -73,7 +73,7 @@ void TransfersViewWorld::SetStatus(ItemPtr i_entry, const std::string& i_status)
         Manager().SetUploadEntryStatus(i_entry, i_status);
 }
 
-void TransfersViewWorld::Report(ItemPtr i_entry, qint64 i_position, int i_bytesPerSecond)
+void TransfersViewWorld::Report(ItemPtr i_entry, qint64 i_position, int i_bytesPerSecond, bool i_refresh)
 {
     const bool l_download = i_entry.IsConnected("download_entry_status");
     const char* lp_position = l_download ? "write_position" : "read_position";
@@ -87,6 +87,8 @@ void TransfersViewWorld::Report(ItemPtr i_entry, qint64 i_position, int i_bytesP
         emit Manager().DownloadProgressed(i_entry);
     else
         emit Manager().UploadProgressed(i_entry);
+    if (i_refresh)
+        mp_view->RefreshProgress();
 }
 
 QTreeWidgetItem* TransfersViewWorld::Row(ItemPtr i_entry) const

@@ -48,8 +48,9 @@ public:
     // The manager's doing: a status change.
     void SetStatus(ItemPtr i_entry, const std::string& i_status);
     // A progress report as the manager makes it: the running entry's
-    // figures move, then the manager's signal goes out.
-    void Report(ItemPtr i_entry, qint64 i_position, int i_bytesPerSecond);
+    // figures move, then the manager's signal goes out; the page's next
+    // refresh follows at once unless i_refresh is false.
+    void Report(ItemPtr i_entry, qint64 i_position, int i_bytesPerSecond, bool i_refresh = true);
 
     // The row of an entry, and the texts of a row's columns.
     QTreeWidgetItem* Row(ItemPtr i_entry) const;

@@ -4,11 +4,11 @@
 #include "core/platform/DesktopOpener.h"
 #include "transfers/TransferFigures.h"
 #include "ui/frame/ActionSetToolBar.h"
+#include "ui/views/ProgressBarDelegate.h"
 #include "ui/views/TransferProgressText.h"
 #include "ui_TransfersForm.h"
 
 #include <QMenu>
-#include <QProgressBar>
 #include <QTemporaryDir>
 #include <QTreeWidget>
 #include <QWidgetAction>
@@ -44,6 +44,7 @@ private slots:
     void speedGoesToDeepestVisibleRow_data();
     void speedGoesToDeepestVisibleRow();
     void userRowBarNeedsTwoFoldersWhenExpanded();
+    void reportsWaitForTheRefresh();
     void doubleClickOpensFinishedFile();
     void contextMenuOverRowsOnly();
     void thousandRowsAndAPicture();
@@ -59,9 +60,13 @@ QColor TextColour(QTreeWidgetItem* ip_row)
     return ip_row->foreground(0).color();
 }
 
-QProgressBar* Bar(QTreeWidgetItem* ip_row)
+// The row's bar as the user reads it: its text and value, or "" when the
+// row shows none.
+QString Bar(QTreeWidgetItem* ip_row)
 {
-    return qobject_cast<QProgressBar*>(ip_row->treeWidget()->itemWidget(ip_row, 4));
+    if (!ProgressBarDelegate::HasBar(ip_row, 4))
+        return {};
+    return QString("%1 = %2").arg(ProgressBarDelegate::BarText(ip_row, 4)).arg(ProgressBarDelegate::BarValue(ip_row, 4));
 }
 
 // The buttons the action bar shows for the tree's set.
@@ -216,13 +221,13 @@ void TestTransfersView::collapseShowsAggregateExpandClearsFigures()
     lp_folder->setExpanded(false);
     QCOMPARE(lp_folder->text(3), QString("downloading"));
     l_world.Report(l_running, 1000, 1024);
-    QVERIFY(Bar(lp_folder));
+    QVERIFY(!Bar(lp_folder).isEmpty());
     QCOMPARE(lp_folder->text(6), QString("1.0"));
     lp_folder->setExpanded(true);
     QCOMPARE(lp_folder->text(3), QString());
     QCOMPARE(lp_folder->text(5), QString());
     QCOMPARE(lp_folder->text(6), QString());
-    QVERIFY(!Bar(lp_folder));
+    QCOMPARE(Bar(lp_folder), QString());
     QCOMPARE(TextColour(lp_folder), QColor(0, 0, 255));
 }
 
@@ -465,22 +470,19 @@ void TestTransfersView::progressReport()
     l_world.AddDownload("alice", "f", "d", 9000, "local error");
     l_world.Report(l_running, 1000, 2048);
     QTreeWidgetItem* lp_row = l_world.Row(l_running);
-    QCOMPARE(Bar(lp_row)->format(), QString("1,000 (33.3%)"));
-    QCOMPARE(Bar(lp_row)->value(), 33);
+    QCOMPARE(Bar(lp_row), QString("1,000 (33.3%) = 33"));
     QCOMPARE(lp_row->text(5), QString("   0s"));
     // The folder adds the finished file whole and leaves out the others.
     QTreeWidgetItem* lp_folder = lp_row->parent();
-    QCOMPARE(Bar(lp_folder)->format(), QString("2,000 (50.0%)"));
-    QCOMPARE(Bar(lp_folder)->value(), 50);
+    QCOMPARE(Bar(lp_folder), QString("2,000 (50.0%) = 50"));
     QCOMPARE(lp_folder->text(6), QString("2.0"));
     // A zero-size file shows done, not a broken figure.
     ItemPtr l_empty = l_world.AddDownload("bob", "g", "empty", 0, "downloading");
     l_world.Report(l_empty, 0, 0);
-    QCOMPARE(Bar(l_world.Row(l_empty))->value(), 100);
-    QCOMPARE(Bar(l_world.Row(l_empty))->format(), QString(" (100.0%)"));
+    QCOMPARE(Bar(l_world.Row(l_empty)), QString(" (100.0%) = 100"));
     // Finishing empties the file row's text and keeps its bar.
     l_world.SetStatus(l_running, "complete");
-    QVERIFY(Bar(lp_row));
+    QCOMPARE(Bar(lp_row), QString("1,000 (33.3%) = 33"));
     QCOMPARE(lp_row->text(4), QString());
 }
 
@@ -516,12 +518,31 @@ void TestTransfersView::userRowBarNeedsTwoFoldersWhenExpanded()
     ItemPtr l_entry = l_world.AddDownload("alice", "f", "a", 3000, "downloading");
     QTreeWidgetItem* lp_user = l_world.Row(l_entry)->parent()->parent();
     l_world.Report(l_entry, 100, 10);
-    QVERIFY(!Bar(lp_user));
+    QCOMPARE(Bar(lp_user), QString());
     l_world.AddDownload("alice", "g", "b", 1000, "queued");
     l_world.Report(l_entry, 200, 10);
-    QVERIFY(Bar(lp_user));
-    QCOMPARE(Bar(lp_user)->format(), QString("200 (5.0%)"));
+    QCOMPARE(Bar(lp_user), QString("200 (5.0%) = 5"));
     QCOMPARE(lp_user->text(5), QString("   6m:20s"));
+}
+
+void TestTransfersView::reportsWaitForTheRefresh()
+{
+    TransfersViewWorld l_world;
+    ItemPtr l_first = l_world.AddDownload("alice", "f", "a", 1000, "downloading");
+    ItemPtr l_second = l_world.AddDownload("alice", "f", "b", 1000, "downloading");
+    QTreeWidgetItem* lp_folder = l_world.Row(l_first)->parent();
+    l_world.Report(l_first, 100, 10);
+    QCOMPARE(Bar(lp_folder), QString("100 (5.0%) = 5"));
+    // Several reports, one of an entry that goes before the refresh.
+    l_world.Report(l_first, 300, 10, false);
+    l_world.Report(l_second, 500, 20, false);
+    l_world.Report(l_first, 400, 30, false);
+    QCOMPARE(Bar(l_world.Row(l_first)), QString("100 (10.0%) = 10"));
+    l_world.Manager().RemoveDownload(l_second);
+    QTRY_COMPARE(Bar(l_world.Row(l_first)), QString("400 (40.0%) = 40"));
+    QCOMPARE(Bar(lp_folder), QString("400 (40.0%) = 40"));
+    QCOMPARE(lp_folder->parent()->text(6), QString());
+    QCOMPARE(l_world.Row(l_first)->text(6), QString("0.0"));
 }
 
 void TestTransfersView::doubleClickOpensFinishedFile()
