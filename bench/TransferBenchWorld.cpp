@@ -19,7 +19,7 @@
 
 #include <ctime>
 
-TransferBenchWorld::TransferBenchWorld(const std::string& i_userName, const QString& i_downloadFolder)
+TransferBenchWorld::TransferBenchWorld(const std::string& i_userName, const QString& i_downloadFolder, bool i_load)
 {
     // The client's logs, per process, when asked for.
     const QString l_logs = qEnvironmentVariable("KSTR_BENCH_LOGS");
@@ -40,7 +40,8 @@ TransferBenchWorld::TransferBenchWorld(const std::string& i_userName, const QStr
     mp_shares = std::make_unique<SharedFoldersManager>();
     mp_manager = std::make_unique<TransferQueueManager>();
     Settings::Set("download_folder", i_downloadFolder.toStdString());
-    dataSaver->EmitDataLoaded();
+    if (i_load)
+        dataSaver->EmitDataLoaded();
 }
 
 TransferBenchWorld::~TransferBenchWorld()

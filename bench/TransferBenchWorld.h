@@ -23,7 +23,9 @@ class TransferQueueManager;
 class TransferBenchWorld
 {
 public:
-    TransferBenchWorld(const std::string& i_userName, const QString& i_downloadFolder);
+    // i_load false leaves the data-loaded step to the caller, for what must
+    // be set up before it (EmitDataLoaded on the data saver).
+    TransferBenchWorld(const std::string& i_userName, const QString& i_downloadFolder, bool i_load = true);
     ~TransferBenchWorld();
     TransferBenchWorld(const TransferBenchWorld&) = delete;
     TransferBenchWorld& operator=(const TransferBenchWorld&) = delete;

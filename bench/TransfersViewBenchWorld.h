@@ -3,16 +3,10 @@
 #include <QString>
 
 #include <memory>
-#include <vector>
 
 class ActionSetToolBar;
-class DataSaver;
-class DNetManager;
-class QTcpServer;
-class Server;
-class SharedFoldersManager;
 class SizeManager;
-class TimerManager;
+class TransferBenchWorld;
 class TransferQueueManager;
 class TransfersForm;
 
@@ -32,19 +26,13 @@ public:
     TransfersViewBenchWorld(const TransfersViewBenchWorld&) = delete;
     TransfersViewBenchWorld& operator=(const TransfersViewBenchWorld&) = delete;
 
-    TransferQueueManager& Manager() { return *mp_manager; }
+    TransferQueueManager& Manager();
     TransfersForm& View() { return *mp_view; }
     void Load();
 
 private:
-    std::unique_ptr<TimerManager> mp_timers;
-    std::unique_ptr<DataSaver> mp_saver;
-    std::unique_ptr<Server> mp_server;
-    std::unique_ptr<DNetManager> mp_dnet;
-    std::unique_ptr<SharedFoldersManager> mp_shares;
+    std::unique_ptr<TransferBenchWorld> mp_services;
     std::unique_ptr<SizeManager> mp_sizes;
-    std::unique_ptr<TransferQueueManager> mp_manager;
     std::unique_ptr<ActionSetToolBar> mp_bar;
     std::unique_ptr<TransfersForm> mp_view;
-    std::vector<QTcpServer*> m_listeners;
 };

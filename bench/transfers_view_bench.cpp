@@ -23,6 +23,7 @@
 //
 // Options: --seconds N for the progress run (default 10).
 
+#include "TransferBenchWorld.h"
 #include "TransfersViewBenchWorld.h"
 
 #include "core/store/Data.h"
@@ -45,7 +46,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <ctime>
 #include <string>
 #include <vector>
 
@@ -67,13 +67,6 @@ void Print(const char* ip_name, double i_value, const char* ip_unit)
 {
     std::printf("%s %.1f %s\n", ip_name, i_value, ip_unit);
     std::fflush(stdout);
-}
-
-double ThreadCpuMs()
-{
-    timespec l_time{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &l_time);
-    return double(l_time.tv_sec) * 1000.0 + double(l_time.tv_nsec) / 1e6;
 }
 
 double MsSince(const QElapsedTimer& i_timer)

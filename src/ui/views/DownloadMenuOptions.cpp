@@ -42,22 +42,25 @@ void DownloadMenuOptions::OnDownloadRemoved(Item* ip_download)
 
 void DownloadMenuOptions::OnOpenFile()
 {
-    const ItemPtr l_download = FirstDownload();
-    if (l_download.IsNull())
-        return;
-    const QString l_path = transferQueueManager->GetDownloadTargetPath(l_download, true);
-    if (!l_path.isEmpty())
-        OpenLocalPathWithDesktop(l_path);
+    OpenCompleteTarget(false);
 }
 
 void DownloadMenuOptions::OnOpenFolder()
 {
+    OpenCompleteTarget(true);
+}
+
+// Where the first download's file is (or will be) once finished; nothing
+// when its names cannot be placed in the download folder.
+void DownloadMenuOptions::OpenCompleteTarget(bool i_folder)
+{
     const ItemPtr l_download = FirstDownload();
     if (l_download.IsNull())
         return;
-    const QString l_folder = transferQueueManager->GetDownloadTargetFolder(l_download, true);
-    if (!l_folder.isEmpty())
-        OpenLocalPathWithDesktop(l_folder);
+    const QString l_target = i_folder ? transferQueueManager->GetDownloadTargetFolder(l_download, true)
+                                      : transferQueueManager->GetDownloadTargetPath(l_download, true);
+    if (!l_target.isEmpty())
+        OpenLocalPathWithDesktop(l_target);
 }
 
 void DownloadMenuOptions::OnRemoveDownloads()

@@ -36,6 +36,7 @@ public slots:
 private:
     // The first download of the set (in item order) that is still there.
     ItemPtr FirstDownload() const { return m_downloads; }
+    void OpenCompleteTarget(bool i_folder);
 
     ItemSet m_downloads;
     QString m_searchText;
