@@ -23,6 +23,7 @@
 #include "ui/frame/SizeManager.h"
 #include "ui/social/SocialPages.h"
 #include "ui/social/UserListForm.h"
+#include "ui/views/SearchForm.h"
 #include "ui/views/TransfersForm.h"
 #include "ui/widgets/DiagnosticsForm.h"
 #include "ui_MainWindow.h"
@@ -179,6 +180,7 @@ void MainWindow::Init()
     ui->diagnosticsForm->Init();
     new TransferQueueManager;
     ui->transfersForm->Init();
+    ui->searchForm->Init();
 
     new WishListSearcher(this);
     auto* lp_eventBar = new EventToolBar(nullptr);
