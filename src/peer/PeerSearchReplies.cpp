@@ -60,9 +60,10 @@ ItemPtr Valued(const char* ip_type, const std::string& i_value)
 // Which search an answer belongs to, for the known-file test.
 std::string SearchKey(ItemPtr i_request)
 {
-    if (i_request.IsConnected("wishlist_search"))
-        return "w" + i_request["search_request_text"].AsString();
-    return "r" + i_request.AsString();
+    const bool l_wishList = i_request.IsConnected("wishlist_search");
+    std::string l_key(1, l_wishList ? 'w' : 'r');
+    l_key += l_wishList ? i_request["search_request_text"].AsString() : i_request.AsString();
+    return l_key;
 }
 
 // Each result is tied to one item that names its search, user and path, so
