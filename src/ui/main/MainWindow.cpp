@@ -173,6 +173,7 @@ void MainWindow::Init()
     ui->diagnosticsForm->Init();
     new TransferQueueManager;
     ui->transfersForm->Init();
+    ui->sharesForm->Init();
 
     new WishListSearcher(this);
     auto* lp_eventBar = new EventToolBar(nullptr);
