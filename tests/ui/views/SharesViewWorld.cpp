@@ -7,7 +7,6 @@
 #include "ui_SharesForm.h"
 
 #include <QTreeWidget>
-#include <QWidgetAction>
 
 SharesViewWorld::SharesViewWorld()
 {
@@ -130,29 +129,6 @@ QStringList SharesViewWorld::Expanded(const QTreeWidget& i_tree)
     for (int l_row = 0; l_row < i_tree.topLevelItemCount(); ++l_row)
         AppendExpanded(i_tree.topLevelItem(l_row), QString(), l_paths);
     return l_paths;
-}
-
-QStringList SharesViewWorld::Buttons(QTreeWidget& i_tree, const char* ip_set)
-{
-    actionBar->ChangeSet(&i_tree, ip_set);
-    QStringList l_texts;
-    for (QAction* lp_action : actionBar->actions()) {
-        if (!qobject_cast<QWidgetAction*>(lp_action) && !lp_action->text().isEmpty())
-            l_texts << lp_action->text();
-    }
-    return l_texts;
-}
-
-bool SharesViewWorld::Press(QTreeWidget& i_tree, const char* ip_set, const QString& i_button)
-{
-    actionBar->ChangeSet(&i_tree, ip_set);
-    for (QAction* lp_action : actionBar->actions()) {
-        if (lp_action->text() == i_button) {
-            lp_action->trigger();
-            return true;
-        }
-    }
-    return false;
 }
 
 QStringList SharesViewWorld::Downloads()

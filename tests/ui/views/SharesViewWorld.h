@@ -5,6 +5,7 @@
 // in the program's order (Init before the data file loads). Listings arrive
 // as the peer layer hands them to the shares service.
 
+#include "ActionBarButtons.h"
 #include "TransfersTestWorld.h"
 
 #include "core/io/FileInfo.h"
@@ -66,12 +67,6 @@ public:
     static QStringList Outline(const QTreeWidget& i_tree);
     // The expanded folder rows, by path.
     static QStringList Expanded(const QTreeWidget& i_tree);
-
-    // A click on the action bar's button of that text while the tree has
-    // the focus; false when the bar shows no such button.
-    static bool Press(QTreeWidget& i_tree, const char* ip_set, const QString& i_button);
-    // The bar's buttons while the tree has the focus.
-    static QStringList Buttons(QTreeWidget& i_tree, const char* ip_set);
 
     // Every download entry in queue order: "user | remote folder | file |
     // size | level".

@@ -136,27 +136,27 @@ void TestBrowsePage::expandLevel()
     QTreeWidget* lp_tree = lp_page->Form()->folderTree;
     QCOMPARE(lp_page->MaxLevel(), 2);
     QCOMPARE(SharesViewWorld::Expanded(*lp_tree), QStringList());
-    QCOMPARE(SharesViewWorld::Buttons(*lp_tree, "share_folders"),
+    QCOMPARE(BarButtons(*lp_tree, "share_folders"),
              QStringList({"Download Folder", "Expand Level", "Collapse All", "Expand All"}));
 
-    QVERIFY(SharesViewWorld::Press(*lp_tree, "share_folders", "Expand Level"));
+    QVERIFY(PressBarButton(*lp_tree, "share_folders", "Expand Level"));
     QCOMPARE(SharesViewWorld::Expanded(*lp_tree), QStringList({"Beatles", "Deliverance", "Jazz", "Rock"}));
     // Rows of depth 1 open too; the deepest stay closed.
-    QVERIFY(SharesViewWorld::Press(*lp_tree, "share_folders", "Expand Level [1]"));
+    QVERIFY(PressBarButton(*lp_tree, "share_folders", "Expand Level [1]"));
     QCOMPARE(SharesViewWorld::Expanded(*lp_tree),
              QStringList({"Beatles", "Beatles/Live", "Deliverance", "Jazz", "Jazz/Live Sets", "Rock"}));
     // The deepest level is open: nothing more happens.
-    QVERIFY(SharesViewWorld::Press(*lp_tree, "share_folders", "Expand Level [2]"));
-    QCOMPARE(SharesViewWorld::Buttons(*lp_tree, "share_folders").at(1), QString("Expand Level [2]"));
+    QVERIFY(PressBarButton(*lp_tree, "share_folders", "Expand Level [2]"));
+    QCOMPARE(BarButtons(*lp_tree, "share_folders").at(1), QString("Expand Level [2]"));
 
-    QVERIFY(SharesViewWorld::Press(*lp_tree, "share_folders", "Collapse All"));
+    QVERIFY(PressBarButton(*lp_tree, "share_folders", "Collapse All"));
     QCOMPARE(SharesViewWorld::Expanded(*lp_tree), QStringList());
-    QCOMPARE(SharesViewWorld::Buttons(*lp_tree, "share_folders").at(1), QString("Expand Level"));
-    QVERIFY(SharesViewWorld::Press(*lp_tree, "share_folders", "Expand Level"));
-    QCOMPARE(SharesViewWorld::Buttons(*lp_tree, "share_folders").at(1), QString("Expand Level [1]"));
-    QVERIFY(SharesViewWorld::Press(*lp_tree, "share_folders", "Expand All"));
+    QCOMPARE(BarButtons(*lp_tree, "share_folders").at(1), QString("Expand Level"));
+    QVERIFY(PressBarButton(*lp_tree, "share_folders", "Expand Level"));
+    QCOMPARE(BarButtons(*lp_tree, "share_folders").at(1), QString("Expand Level [1]"));
+    QVERIFY(PressBarButton(*lp_tree, "share_folders", "Expand All"));
     QCOMPARE(SharesViewWorld::Expanded(*lp_tree).size(), 7);
-    QCOMPARE(SharesViewWorld::Buttons(*lp_tree, "share_folders").at(1), QString("Expand Level"));
+    QCOMPARE(BarButtons(*lp_tree, "share_folders").at(1), QString("Expand Level"));
 }
 
 void TestBrowsePage::expandLevelAfterWholeTreeOpened()
@@ -166,9 +166,9 @@ void TestBrowsePage::expandLevelAfterWholeTreeOpened()
     ShareForm* lp_page = l_world.Receive("alice", Records);
     QTreeWidget* lp_tree = lp_page->Form()->folderTree;
     QCOMPARE(SharesViewWorld::Expanded(*lp_tree).size(), 7);
-    QVERIFY(SharesViewWorld::Press(*lp_tree, "share_folders", "Expand Level"));
+    QVERIFY(PressBarButton(*lp_tree, "share_folders", "Expand Level"));
     QCOMPARE(SharesViewWorld::Expanded(*lp_tree), QStringList({"Beatles", "Deliverance", "Jazz", "Rock"}));
-    QCOMPARE(SharesViewWorld::Buttons(*lp_tree, "share_folders").at(1), QString("Expand Level [1]"));
+    QCOMPARE(BarButtons(*lp_tree, "share_folders").at(1), QString("Expand Level [1]"));
 }
 
 void TestBrowsePage::expandLevelWithTopLevelRowsOnly()
@@ -176,12 +176,12 @@ void TestBrowsePage::expandLevelWithTopLevelRowsOnly()
     SharesViewWorld l_world;
     ShareForm* lp_page = l_world.Receive("alice", {{"A", {}}, {"B", {}}});
     QTreeWidget* lp_tree = lp_page->Form()->folderTree;
-    QVERIFY(SharesViewWorld::Press(*lp_tree, "share_folders", "Expand Level"));
-    QCOMPARE(SharesViewWorld::Buttons(*lp_tree, "share_folders").at(1), QString("Expand Level"));
+    QVERIFY(PressBarButton(*lp_tree, "share_folders", "Expand Level"));
+    QCOMPARE(BarButtons(*lp_tree, "share_folders").at(1), QString("Expand Level"));
     // Each page has its own count.
     ShareForm* lp_other = l_world.Receive("bob", Records);
-    QVERIFY(SharesViewWorld::Press(*lp_other->Form()->folderTree, "share_folders", "Expand Level"));
-    QCOMPARE(SharesViewWorld::Buttons(*lp_tree, "share_folders").at(1), QString("Expand Level"));
+    QVERIFY(PressBarButton(*lp_other->Form()->folderTree, "share_folders", "Expand Level"));
+    QCOMPARE(BarButtons(*lp_tree, "share_folders").at(1), QString("Expand Level"));
 }
 
 void TestBrowsePage::filter_data()
@@ -247,8 +247,8 @@ void TestBrowsePage::downloadFile()
     QTreeWidget* lp_list = lp_page->Form()->fileList;
     SharesViewWorld::Open(*lp_page, "Jazz/Live Sets");
     lp_list->setCurrentItem(lp_list->topLevelItem(0));
-    QVERIFY(SharesViewWorld::Press(*lp_list, "share_files", "Download File"));
-    QVERIFY(SharesViewWorld::Press(*lp_list, "share_files", "Download File"));
+    QVERIFY(PressBarButton(*lp_list, "share_files", "Download File"));
+    QVERIFY(PressBarButton(*lp_list, "share_files", "Download File"));
     // Queued once, with the folder's full remote path and level 0.
     QCOMPARE(SharesViewWorld::Downloads(), QStringList{"alice | Jazz\\Live Sets | Take Five.flac | 500 | 0"});
     const ItemPtr l_entry = d.GetType("download_entry")->GetItems();
@@ -292,7 +292,7 @@ void TestBrowsePage::downloadFolder()
     QTreeWidget* lp_tree = lp_page->Form()->folderTree;
     SharesViewWorld::Open(*lp_page, "Top");
     lp_page->Form()->filterEdit->setText(filter);
-    QVERIFY(SharesViewWorld::Press(*lp_tree, "share_folders", "Download Folder"));
+    QVERIFY(PressBarButton(*lp_tree, "share_folders", "Download Folder"));
     QCOMPARE(SharesViewWorld::Downloads(), downloads);
     QStringList l_local;
     for (const ItemPtr& l_entry : d.GetType("download_entry")->GetItems().SortNumericBy("download_order", true))
@@ -306,8 +306,8 @@ void TestBrowsePage::downloadsNeedASelection()
     ShareForm* lp_page = l_world.Receive("alice", Records);
     SharesViewWorld::Open(*lp_page, "Rock");
     lp_page->Form()->folderTree->clearSelection();
-    QVERIFY(SharesViewWorld::Press(*lp_page->Form()->folderTree, "share_folders", "Download Folder"));
-    QVERIFY(SharesViewWorld::Press(*lp_page->Form()->fileList, "share_files", "Download File"));
+    QVERIFY(PressBarButton(*lp_page->Form()->folderTree, "share_folders", "Download Folder"));
+    QVERIFY(PressBarButton(*lp_page->Form()->fileList, "share_files", "Download File"));
     QCOMPARE(SharesViewWorld::Downloads(), QStringList());
 }
 
@@ -320,14 +320,14 @@ void TestBrowsePage::onlyThePageTheBarServesDownloads()
     SharesViewWorld::Open(*lp_alice, "Rock");
     SharesViewWorld::Open(*lp_bob, "Deliverance");
     lp_bob->Form()->fileList->setCurrentItem(lp_bob->Form()->fileList->topLevelItem(0));
-    QVERIFY(SharesViewWorld::Press(*lp_bob->Form()->folderTree, "share_folders", "Download Folder"));
+    QVERIFY(PressBarButton(*lp_bob->Form()->folderTree, "share_folders", "Download Folder"));
     QCOMPARE(SharesViewWorld::Downloads(), QStringList{"bob | Deliverance | Theme.ogg | 400 | 0"});
     // The file command is not the folder tree's: the bar on a file list
     // sends it, to that list's page alone.
-    QVERIFY(!SharesViewWorld::Press(*lp_bob->Form()->folderTree, "share_folders", "Download File"));
+    QVERIFY(!PressBarButton(*lp_bob->Form()->folderTree, "share_folders", "Download File"));
     SharesViewWorld::Open(*lp_alice, "Beatles");
     lp_alice->Form()->fileList->setCurrentItem(lp_alice->Form()->fileList->topLevelItem(1));
-    QVERIFY(SharesViewWorld::Press(*lp_alice->Form()->fileList, "share_files", "Download File"));
+    QVERIFY(PressBarButton(*lp_alice->Form()->fileList, "share_files", "Download File"));
     QCOMPARE(SharesViewWorld::Downloads(), QStringList({"bob | Deliverance | Theme.ogg | 400 | 0",
                                                         "alice | Beatles | Yesterday.mp3 | 200 | 0"}));
 }

@@ -196,7 +196,7 @@ void TestSharesTabs::replacedPageActsNoMore()
     lp_tree->setCurrentItem(SharesViewWorld::FolderRow(*lp_old, "Music"));
     ShareForm* lp_new = l_world.Receive("bob", Music);
     // Until the old page is gone its tree may still be the bar's widget.
-    QVERIFY(SharesViewWorld::Press(*lp_tree, "share_folders", "Download Folder"));
+    QVERIFY(PressBarButton(*lp_tree, "share_folders", "Download Folder"));
     QCOMPARE(Count("download_entry"), 0);
     RunDeferredDeletes();
     QCOMPARE(l_world.TabControl().count(), 1);
