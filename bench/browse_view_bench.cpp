@@ -23,9 +23,9 @@
 // The Shares page is shown (offscreen unless QT_QPA_PLATFORM says
 // otherwise), 1200x800, with "expand_new_shares" on, as at a start.
 
+#include "PageBenchServices.h"
 #include "ShareBenchTree.h"
-#include "TimedApplication.h"
-#include "TransferBenchWorld.h"
+#include "ViewBenchLoop.h"
 
 #include "core/io/MemStream.h"
 #include "core/persist/Settings.h"
@@ -33,7 +33,6 @@
 #include "peer/PeerMessageCodes.h"
 #include "shares/PayloadCompression.h"
 #include "shares/SharedFoldersManager.h"
-#include "ui/frame/ActionSetToolBar.h"
 #include "ui/frame/EventToolBar.h"
 #include "ui/views/ShareForm.h"
 #include "ui/views/SharesForm.h"
@@ -49,41 +48,18 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <cstdlib>
-#include <fstream>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
 namespace
 {
-using App = TimedApplication<QApplication>;
-
-void Print(const char* ip_name, double i_value, const char* ip_unit)
+// After the widget's next paint, lets every posted event and deferred
+// deletion run.
+void RunUntilIdle(QWidget* ip_painted)
 {
-    std::printf("%s %.1f %s\n", ip_name, i_value, ip_unit);
-    std::fflush(stdout);
-}
-
-double MsSince(const QElapsedTimer& i_clock)
-{
-    return double(i_clock.nsecsElapsed()) / 1e6;
-}
-
-long ResidentKb()
-{
-    std::ifstream l_status("/proc/self/status");
-    std::string l_line;
-    while (std::getline(l_status, l_line)) {
-        if (l_line.rfind("VmRSS:", 0) == 0)
-            return std::atol(l_line.c_str() + 6);
-    }
-    return 0;
-}
-
-// Lets every posted event, paint and deferred deletion run.
-void RunUntilIdle()
-{
+    WaitForPaint(ip_painted);
     for (int l_round = 0; l_round < 3; ++l_round) {
         QEventLoop l_loop;
         QTimer::singleShot(0, &l_loop, &QEventLoop::quit);
@@ -192,29 +168,29 @@ struct HandOver
     double m_longestMs = 0;
 };
 
-HandOver Receive(App& io_app, FileInfoMap i_listing)
+ShareForm* PageOfPeer()
+{
+    return d.GetType("user")->GetItem("peer")["user_share"]["user_share_tab"].AsObject<ShareForm>();
+}
+
+HandOver Receive(BlockProbe& io_probe, FileInfoMap i_listing)
 {
     QElapsedTimer l_clock;
     Marks l_marks(l_clock);
     AttributeTranslationTable l_table;
-    io_app.TakeLongestNs();
     l_clock.start();
     sharedFoldersManager->OnUserShare("peer", i_listing, l_table);
     const double l_returned = MsSince(l_clock);
-    RunUntilIdle();
+    io_probe.Mark();
+    RunUntilIdle(PageOfPeer()->Form()->folderTree->viewport());
     HandOver l_result;
     l_result.m_openMs = MsSince(l_clock);
     // Before the old listing's files go, the old page drops its rows.
     const double l_viewDrop = l_marks.m_oldDropped < 0 ? 0 : l_marks.m_oldDropped;
     l_result.m_storeMs = l_marks.m_pageStarted - l_viewDrop;
     const double l_viewInCall = l_viewDrop + l_returned - l_marks.m_pageStarted;
-    l_result.m_longestMs = std::max(l_viewInCall, double(io_app.TakeLongestNs()) / 1e6);
+    l_result.m_longestMs = std::max(l_viewInCall, io_probe.LongestSinceMarkMs());
     return l_result;
-}
-
-ShareForm* PageOfPeer()
-{
-    return d.GetType("user")->GetItem("peer")["user_share"]["user_share_tab"].AsObject<ShareForm>();
 }
 
 // One filter change with the largest folder open; the word occurs in many
@@ -233,17 +209,18 @@ double FilterChange(const FileInfoMap& i_listing, const char* ip_word, int& o_ro
     ItemPtr l_folder = d.GetType("user_share_folder_name")->HasItem(l_largest).GetItems("user_share_folder").Connected(
         ItemPtr(lp_page->ShareItem()));
     auto* lp_row = l_folder["user_share_folder_node"].AsObject<QTreeWidgetItem>();
+    QWidget* lp_list = lp_page->Form()->fileList->viewport();
     lp_page->Form()->filterEdit->clear();
     lp_page->Form()->folderTree->setCurrentItem(lp_row);
-    RunUntilIdle();
+    RunUntilIdle(lp_list);
     QElapsedTimer l_clock;
     l_clock.start();
     lp_page->Form()->filterEdit->setText(QString::fromLatin1(ip_word));
-    RunUntilIdle();
+    RunUntilIdle(lp_list);
     const double l_ms = MsSince(l_clock);
     o_rows = lp_page->Form()->fileList->topLevelItemCount();
     lp_page->Form()->filterEdit->clear();
-    RunUntilIdle();
+    RunUntilIdle(lp_list);
     return l_ms;
 }
 
@@ -256,18 +233,17 @@ struct Figures
     double m_rssMb = 0;
 };
 
-Figures Run(App& io_app, const FileInfoMap& i_listing)
+Figures Run(BlockProbe& io_probe, const FileInfoMap& i_listing)
 {
     Figures l_figures;
-    RunUntilIdle();
-    const long l_before = ResidentKb();
-    l_figures.m_first = Receive(io_app, i_listing);
-    l_figures.m_rssMb = double(ResidentKb() - l_before) / 1024.0;
+    const double l_before = ResidentMb();
+    l_figures.m_first = Receive(io_probe, i_listing);
+    l_figures.m_rssMb = ResidentMb() - l_before;
     int l_rows = 0;
     l_figures.m_filterMs = FilterChange(i_listing, "love", l_rows);
     std::printf("detail filter_rows word=love rows=%d\n", l_rows);
     l_figures.m_filterNoneMs = FilterChange(i_listing, "nowhere", l_rows);
-    l_figures.m_replace = Receive(io_app, i_listing);
+    l_figures.m_replace = Receive(io_probe, i_listing);
     return l_figures;
 }
 
@@ -285,19 +261,18 @@ void Detail(const char* ip_case, const Figures& i_figures)
 
 int main(int i_argc, char** ip_argv)
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    App l_app(i_argc, ip_argv);
+    UseOffscreenUnlessSet();
+    QApplication l_app(i_argc, ip_argv);
     QTemporaryDir l_downloadFolder;
     if (!l_downloadFolder.isValid()) {
         std::fprintf(stderr, "no temporary folder\n");
         return 1;
     }
     qRegisterMetaType<ItemPtr>("ItemPtr");
-    TransferBenchWorld l_services("bench", l_downloadFolder.path());
-    ActionSetToolBar l_bar;
+    PageBenchServices l_services(l_downloadFolder.path());
     auto* lp_tabs = new SharesForm;
     lp_tabs->Init();
+    l_services.Load();
     EventToolBar l_events;
     Settings::Set("expand_new_shares", "yes");
     lp_tabs->resize(1200, 800);
@@ -308,20 +283,22 @@ int main(int i_argc, char** ip_argv)
     const FileInfoMap l_listing = FirstFiles(l_share, l_sendable);
     std::printf("detail listing files=%d folders=%zu (the most whose compressed reply fits 1 MiB)\n", l_sendable,
                 l_listing.size());
-    const Figures l_figures = Run(l_app, l_listing);
-    Print("browse_view_open_ms", std::max(l_figures.m_first.m_openMs, l_figures.m_replace.m_openMs), "ms");
-    Print("browse_listing_store_ms", std::max(l_figures.m_first.m_storeMs, l_figures.m_replace.m_storeMs), "ms");
-    Print("browse_view_longest_block_ms", std::max(l_figures.m_first.m_longestMs, l_figures.m_replace.m_longestMs),
-          "ms");
-    Print("browse_view_filter_ms", l_figures.m_filterMs, "ms");
-    Print("browse_view_rss_mb", l_figures.m_rssMb, "MB");
+    BlockProbe l_probe;
+    const Figures l_figures = Run(l_probe, l_listing);
+    PrintFigure("browse_view_open_ms", std::max(l_figures.m_first.m_openMs, l_figures.m_replace.m_openMs), "ms");
+    PrintFigure("browse_listing_store_ms", std::max(l_figures.m_first.m_storeMs, l_figures.m_replace.m_storeMs),
+                "ms");
+    PrintFigure("browse_view_longest_block_ms",
+                std::max(l_figures.m_first.m_longestMs, l_figures.m_replace.m_longestMs), "ms");
+    PrintFigure("browse_view_filter_ms", l_figures.m_filterMs, "ms");
+    PrintFigure("browse_view_rss_mb", l_figures.m_rssMb, "MB");
     Detail("sendable", l_figures);
 
     // The page and listing go, then the whole share.
     lp_tabs->Page(0)->Delete();
     const FileInfoMap l_whole = FirstFiles(l_share, TotalFiles);
     std::printf("detail whole_share files=%d folders=%zu\n", TotalFiles, l_whole.size());
-    Detail("whole_share", Run(l_app, l_whole));
+    Detail("whole_share", Run(l_probe, l_whole));
     delete lp_tabs;
     return 0;
 }

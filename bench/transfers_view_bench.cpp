@@ -25,6 +25,7 @@
 
 #include "TransferBenchWorld.h"
 #include "TransfersViewBenchWorld.h"
+#include "ViewBenchLoop.h"
 
 #include "core/store/Data.h"
 #include "transfers/TransferFigures.h"
@@ -61,50 +62,6 @@ constexpr int BigFolderEntries = 100;
 constexpr int RunningUploads = 99;
 constexpr int CompleteRecords = 10000;
 constexpr int TickMs = 100;
-constexpr int ProbeMs = 5;
-
-void Print(const char* ip_name, double i_value, const char* ip_unit)
-{
-    std::printf("%s %.1f %s\n", ip_name, i_value, ip_unit);
-    std::fflush(stdout);
-}
-
-double MsSince(const QElapsedTimer& i_timer)
-{
-    return double(i_timer.nsecsElapsed()) / 1e6;
-}
-
-// Counts the paints a widget receives.
-class PaintCounter : public QObject
-{
-public:
-    explicit PaintCounter(QWidget* ip_widget) { ip_widget->installEventFilter(this); }
-    int Paints() const { return m_paints; }
-
-protected:
-    bool eventFilter(QObject*, QEvent* ip_event) override
-    {
-        if (ip_event->type() == QEvent::Paint)
-            ++m_paints;
-        return false;
-    }
-
-private:
-    int m_paints = 0;
-};
-
-// Runs the event loop until the widget has been painted once more (the
-// layout the changes asked for comes first), or for 10 s at most; false
-// when it was not painted.
-bool WaitForPaint(QWidget* ip_widget)
-{
-    const PaintCounter l_counter(ip_widget);
-    QElapsedTimer l_limit;
-    l_limit.start();
-    while (l_counter.Paints() == 0 && l_limit.elapsed() < 10000)
-        QCoreApplication::processEvents(QEventLoop::AllEvents);
-    return l_counter.Paints() > 0;
-}
 
 std::string UserName(int i_user)
 {
@@ -229,17 +186,6 @@ std::vector<ItemPtr> ArriveUploads(const std::vector<ItemPtr>& i_files)
     return l_uploads;
 }
 
-int FileRows(const QTreeWidget& i_tree)
-{
-    int l_rows = 0;
-    for (int l_user = 0; l_user < i_tree.topLevelItemCount(); ++l_user) {
-        const QTreeWidgetItem* lp_user = i_tree.topLevelItem(l_user);
-        for (int l_folder = 0; l_folder < lp_user->childCount(); ++l_folder)
-            l_rows += lp_user->child(l_folder)->childCount();
-    }
-    return l_rows;
-}
-
 // A transfer that moves data, with what its thread would report.
 struct Running
 {
@@ -313,10 +259,8 @@ struct RunFigures
 // the seconds given, from a timer of the event loop, so that the page
 // repaints between the rounds as in the program; a round late by a slow
 // one before it is not made up for. The run ends one interval after the
-// last round, its paint included. The block is measured by a 5 ms probe
-// timer: how much later than its interval it fires is how long the loop
-// served nothing else, whether a round of reports, a paint or anything
-// between them held it (what a key press or a click would have waited).
+// last round, its paint included. The block is measured by a probe timer
+// (see BlockProbe).
 RunFigures RunProgress(TransferQueueManager& io_manager, std::vector<Running>& io_running, int i_seconds)
 {
     const int l_rounds = i_seconds * 1000 / TickMs;
@@ -330,6 +274,9 @@ RunFigures RunProgress(TransferQueueManager& io_manager, std::vector<Running>& i
     QTimer l_ticks;
     l_ticks.setTimerType(Qt::PreciseTimer);
     l_ticks.setInterval(TickMs);
+    const double l_cpuStart = ThreadCpuMs();
+    l_wall.start();
+    BlockProbe l_probe;
     QObject::connect(&l_ticks, &QTimer::timeout, &l_loop, [&] {
         if (l_round == l_rounds) {
             l_loop.quit();
@@ -344,29 +291,16 @@ RunFigures RunProgress(TransferQueueManager& io_manager, std::vector<Running>& i
             l_figures.m_firstRoundMs = l_handlerMs;
             l_laterCpuStart = ThreadCpuMs();
             l_laterWallStart = MsSince(l_wall);
+            l_probe.Mark();
         } else {
             l_laterRoundsMs += l_handlerMs;
             l_figures.m_laterRoundsMaxMs = std::max(l_figures.m_laterRoundsMaxMs, l_handlerMs);
         }
     });
-    QTimer l_probe;
-    l_probe.setTimerType(Qt::PreciseTimer);
-    l_probe.setInterval(ProbeMs);
-    qint64 l_lastProbe = 0;
-    QObject::connect(&l_probe, &QTimer::timeout, &l_loop, [&] {
-        const qint64 l_now = l_wall.nsecsElapsed();
-        const double l_blockMs = double(l_now - l_lastProbe) / 1e6 - ProbeMs;
-        l_figures.m_longestBlockMs = std::max(l_figures.m_longestBlockMs, l_blockMs);
-        if (l_round > 0 && double(l_lastProbe) / 1e6 >= l_laterWallStart)
-            l_figures.m_laterLongestBlockMs = std::max(l_figures.m_laterLongestBlockMs, l_blockMs);
-        l_lastProbe = l_now;
-    });
-
-    const double l_cpuStart = ThreadCpuMs();
-    l_wall.start();
     l_ticks.start();
-    l_probe.start();
     l_loop.exec();
+    l_figures.m_longestBlockMs = l_probe.LongestMs();
+    l_figures.m_laterLongestBlockMs = l_probe.LongestSinceMarkMs();
     const double l_wallMs = MsSince(l_wall);
     const double l_cpuEnd = ThreadCpuMs();
     l_figures.m_cpuPct = (l_cpuEnd - l_cpuStart) * 100.0 / l_wallMs;
@@ -389,8 +323,7 @@ int SecondsOption(int i_argc, char** ip_argv)
 
 int main(int i_argc, char** ip_argv)
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    UseOffscreenUnlessSet();
     QApplication l_app(i_argc, ip_argv);
     const int l_seconds = SecondsOption(i_argc, ip_argv);
     QTemporaryDir l_downloadFolder;
@@ -424,9 +357,9 @@ int main(int i_argc, char** ip_argv)
     l_painted = WaitForPaint(l_downloadsTree.viewport()) && l_painted;
     const double l_fillMs = MsSince(l_fill);
     const double l_fillCpuMs = ThreadCpuMs() - l_fillCpuStart;
-    if (FileRows(l_downloadsTree) != DownloadCount || FileRows(l_uploadsTree) != UploadCount) {
-        std::fprintf(stderr, "rows missing: %d downloads, %d uploads\n", FileRows(l_downloadsTree),
-                     FileRows(l_uploadsTree));
+    if (RowsAtDepth(l_downloadsTree, 2) != DownloadCount || RowsAtDepth(l_uploadsTree, 2) != UploadCount) {
+        std::fprintf(stderr, "rows missing: %d downloads, %d uploads\n", RowsAtDepth(l_downloadsTree, 2),
+                     RowsAtDepth(l_uploadsTree, 2));
         return 1;
     }
 
@@ -456,10 +389,10 @@ int main(int i_argc, char** ip_argv)
         return 1;
     }
 
-    Print("transfers_view_gui_cpu_pct", l_run.m_cpuPct, "%");
-    Print("transfers_view_longest_block_ms", l_run.m_longestBlockMs, "ms");
-    Print("transfers_view_fill_ms", l_fillMs, "ms");
-    Print("complete_list_open_ms", l_openMs, "ms");
+    PrintFigure("transfers_view_gui_cpu_pct", l_run.m_cpuPct, "%");
+    PrintFigure("transfers_view_longest_block_ms", l_run.m_longestBlockMs, "ms");
+    PrintFigure("transfers_view_fill_ms", l_fillMs, "ms");
+    PrintFigure("complete_list_open_ms", l_openMs, "ms");
     std::fprintf(stderr,
                  "details: %zu transfers report; first round %.1f ms; later rounds %.1f ms mean, %.1f ms at most "
                  "(reports only); after the first round the GUI thread is %.1f %% busy and blocked %.1f ms at most; "

@@ -69,6 +69,9 @@ void DeclareSearchTypes()
     Declare("search_result_file_name", false, false, true);
     Declare("search_result_file_folder", false, false, true);
     Declare("search_result_file_size", false, false, true);
+    // One path of one user's answers within one search (see
+    // PeerSearchReplies.cpp).
+    Declare("search_result_key", false, false, true);
 
     Relate("search_request", "search_request_text", One, Many);
     Relate("search_request", "wishlist_search", One, Many);
@@ -81,6 +84,7 @@ void DeclareSearchTypes()
     Relate("search_result", "search_result_file_name", One, Many);
     Relate("search_result", "search_result_file_folder", One, Many);
     Relate("search_result", "search_result_file_size", One, Many);
+    Relate("search_result", "search_result_key", One, Many);
 
     Declare("mpeg_version", false, false, true);
     Declare("channel_mode", false, false, true);

@@ -1,12 +1,15 @@
 // Other users' answers to our searches: each accepted reply becomes one
 // "search_results" item under its search, owning a "search_result" item per
-// file that the user had not reported before.
+// file that the user had not reported before in the same search. The
+// repetitions of one wish-list text count as one search (they feed one
+// tab); a search typed again is another search, and shows every answer.
 #include "peer/PeerMessenger.h"
 
 #include "core/util/GeneralFunctions.h"
 #include "peer/PeerItems.h"
 #include "peer/PeerMessageCodes.h"
 
+#include <unordered_set>
 #include <vector>
 
 using namespace PeerItems;
@@ -54,11 +57,27 @@ ItemPtr Valued(const char* ip_type, const std::string& i_value)
     return d.GetType(ip_type)->GetItem(i_value);
 }
 
-// The user reported this path before, in a reply whose results still exist.
-bool IsKnownFile(ItemPtr i_name, ItemPtr i_folder, ItemPtr i_user)
+// Which search an answer belongs to, for the known-file test.
+std::string SearchKey(ItemPtr i_request)
 {
-    const ItemSet l_owners = d.GetItems(i_name, i_folder, "search_result").GetItems("search_results");
-    return !l_owners.Connected(i_user).empty();
+    if (i_request.IsConnected("wishlist_search"))
+        return "w" + i_request["search_request_text"].AsString();
+    return "r" + i_request.AsString();
+}
+
+// Each result is tied to one item that names its search, user and path, so
+// that a path reported before is found in one look-up, however many results
+// the search holds. The item is shared by the results of that path; it
+// counts while one of them exists.
+std::string ResultKey(const std::string& i_search, const std::string& i_user, const std::string& i_folder,
+                      const std::string& i_name)
+{
+    std::string l_key = i_search;
+    for (const std::string* lp_part : {&i_user, &i_folder, &i_name}) {
+        l_key += '\0';
+        l_key += *lp_part;
+    }
+    return l_key;
 }
 
 void ConnectAttributes(ItemPtr i_result, const AttributeMap& i_attributes)
@@ -77,14 +96,22 @@ void ConnectAttributes(ItemPtr i_result, const AttributeMap& i_attributes)
 ItemPtr MakeResults(ItemPtr i_request, ItemPtr i_user, const SearchReply& i_reply)
 {
     ItemPtr l_results = d.GetType("search_results")->NewItem();
+    Type* lp_keys = d.GetType("search_result_key");
+    const std::string l_search = SearchKey(i_request);
+    // A path given twice in one reply gives two results: only keys that
+    // stood before this reply make a path known.
+    std::unordered_set<const Item*> l_keysOfThisReply;
     for (const FileInfo& l_file : i_reply.m_files) {
-        ItemPtr l_name = Valued("search_result_file_name", GetFileName(l_file.m_name));
-        ItemPtr l_folder = Valued("search_result_file_folder", GetFolder(l_file.m_name));
-        // The reply's own results are not tied to the user yet, so a path
-        // given twice in one reply gives two results.
-        if (IsKnownFile(l_name, l_folder, i_user))
+        const std::string l_nameText = GetFileName(l_file.m_name);
+        const std::string l_folderText = GetFolder(l_file.m_name);
+        ItemPtr l_key = lp_keys->GetItem(ResultKey(l_search, i_user.AsString(), l_folderText, l_nameText));
+        if (l_key.IsConnected("search_result") && !l_keysOfThisReply.count(l_key.Get()))
             continue;
+        l_keysOfThisReply.insert(l_key.Get());
+        ItemPtr l_name = Valued("search_result_file_name", l_nameText);
+        ItemPtr l_folder = Valued("search_result_file_folder", l_folderText);
         ItemPtr l_result = d.GetType("search_result")->NewItem();
+        l_result += l_key;
         ConnectAttributes(l_result, l_file.m_attributeMap);
         l_result += l_results;
         l_result += l_name;

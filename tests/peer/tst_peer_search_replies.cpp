@@ -39,6 +39,15 @@ ItemPtr Search(quint32 i_token)
     return d.GetType("search_request")->NewItem(Value(i_token));
 }
 
+// A search the wish list sent, for that text.
+ItemPtr WishListSearch(quint32 i_token, const std::string& i_text)
+{
+    ItemPtr l_request = Search(i_token);
+    l_request += d.GetType("search_request_text")->GetItem(i_text);
+    l_request += d.GetType("wishlist_search")->GetGlobalNullItem();
+    return l_request;
+}
+
 ItemPtr ResultNamed(ItemPtr i_results, const std::string& i_name)
 {
     return i_results.GetItems("search_result").Connected("search_result_file_name", i_name);
@@ -163,32 +172,57 @@ private slots:
         QCOMPARE(PeerTestWorld::ItemCount("search_result"), 0);
     }
 
-    void aUsersPathsAreReportedOnce()
+    // Within one search (the repetitions of a wish-list text are one) a
+    // user's path is reported once; another search shows it again.
+    void aUsersPathsAreReportedOncePerSearch()
     {
         PeerConversation l_talk;
         QVERIFY(l_talk.Ready());
         ResultsListener l_listener(l_talk.Messenger());
         Search(1);
         Search(2);
+        WishListSearch(3, "jazz");
+        WishListSearch(4, "jazz");
+        WishListSearch(5, "blues");
 
         // Within one reply a path may come twice.
         QVERIFY(l_talk.Send(Reply("bob", 1, 3, File("x\\a.mp3", 1) + File("x\\a.mp3", 1) + File("x/b.mp3", 2))));
         QCOMPARE(l_listener.m_emitted.size(), std::size_t(1));
         QCOMPARE(Names(l_listener.m_emitted.back()), (std::vector<std::string>{"a.mp3", "a.mp3", "b.mp3"}));
 
-        // In a later reply, even to another search, only new paths count;
-        // the same name in another folder is another path.
-        QVERIFY(l_talk.Send(Reply("bob", 2, 3, File("x\\a.mp3", 1) + File("y\\a.mp3", 1) + File("x\\c.mp3", 3))));
+        // A later reply to the same search adds only new paths; the same
+        // name in another folder is another path.
+        QVERIFY(l_talk.Send(Reply("bob", 1, 3, File("x\\a.mp3", 1) + File("y\\a.mp3", 1) + File("x\\c.mp3", 3))));
         QCOMPARE(l_listener.m_emitted.size(), std::size_t(2));
         QCOMPARE(Names(l_listener.m_emitted.back()), (std::vector<std::string>{"a.mp3", "c.mp3"}));
         QCOMPARE(l_listener.m_emitted.back().GetItems("search_result").Connected("search_result_file_folder", "y").size(),
                  std::size_t(1));
 
         // A reply of known paths only leaves nothing behind.
-        QVERIFY(l_talk.Send(Reply("bob", 2, 1, File("x/b.mp3", 2))));
+        QVERIFY(l_talk.Send(Reply("bob", 1, 1, File("x/b.mp3", 2))));
         QVERIFY(l_talk.StillOpen());
         QCOMPARE(l_listener.m_emitted.size(), std::size_t(2));
         QCOMPARE(PeerTestWorld::ItemCount("search_results"), 2);
+
+        // Another search shows every path again.
+        QVERIFY(l_talk.Send(Reply("bob", 2, 2, File("x\\a.mp3", 1) + File("x/b.mp3", 2))));
+        QCOMPARE(l_listener.m_emitted.size(), std::size_t(3));
+        QCOMPARE(Names(l_listener.m_emitted.back()), (std::vector<std::string>{"a.mp3", "b.mp3"}));
+
+        // Two repetitions of one wish-list text are one search; another
+        // text is another.
+        QVERIFY(l_talk.Send(Reply("bob", 3, 1, File("x/a.mp3", 1))));
+        QVERIFY(l_talk.Send(Reply("bob", 4, 2, File("x/a.mp3", 1) + File("x/d.mp3", 1))));
+        QVERIFY(l_talk.Send(Reply("bob", 5, 1, File("x/a.mp3", 1))));
+        QCOMPARE(l_listener.m_emitted.size(), std::size_t(6));
+        QCOMPARE(Names(l_listener.m_emitted[4]), std::vector<std::string>{"d.mp3"});
+        QCOMPARE(Names(l_listener.m_emitted[5]), std::vector<std::string>{"a.mp3"});
+
+        // A path whose results went is new again.
+        l_listener.m_emitted[0].GetItems("search_result").Remove();
+        l_listener.m_emitted[0].Remove();
+        QVERIFY(l_talk.Send(Reply("bob", 1, 1, File("x/b.mp3", 2))));
+        QCOMPARE(l_listener.m_emitted.size(), std::size_t(7));
 
         // Another user's report of the same path is new.
         FakePeerConnection* lp_ann = l_talk.m_peer.ConnectTo(l_talk.m_world.PlainPort(), false);
@@ -196,7 +230,7 @@ private slots:
         lp_ann->SendFrame(WireWriter().U8(1).Str("ann").Str("P").U32(0));
         QVERIFY(PeerTestWorld::WaitFor([] { return PeerTestWorld::ItemCount("peer_socket") == 2; }));
         lp_ann->SendFrame(Reply("ann", 2, 1, File("x/b.mp3", 2)));
-        QVERIFY(PeerTestWorld::WaitFor([&] { return l_listener.m_emitted.size() == 3; }));
+        QVERIFY(PeerTestWorld::WaitFor([&] { return l_listener.m_emitted.size() == 8; }));
         QCOMPARE(l_listener.m_emitted.back()["user"].AsString(), std::string("ann"));
         QCOMPARE(Names(l_listener.m_emitted.back()), std::vector<std::string>{"b.mp3"});
     }

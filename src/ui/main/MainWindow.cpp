@@ -21,6 +21,7 @@
 #include "ui/frame/EventToolBar.h"
 #include "ui/frame/FrameResources.h"
 #include "ui/frame/SizeManager.h"
+#include "ui/views/SearchForm.h"
 #include "ui/views/TransfersForm.h"
 #include "ui/widgets/DiagnosticsForm.h"
 #include "ui_MainWindow.h"
@@ -173,6 +174,7 @@ void MainWindow::Init()
     ui->diagnosticsForm->Init();
     new TransferQueueManager;
     ui->transfersForm->Init();
+    ui->searchForm->Init();
     ui->sharesForm->Init();
 
     new WishListSearcher(this);

@@ -91,20 +91,6 @@ void SharesViewWorld::Open(ShareForm& i_page, const QString& i_path)
 
 namespace
 {
-void AppendOutline(QTreeWidgetItem* ip_row, int i_depth, QStringList& o_lines)
-{
-    if (ip_row->isHidden())
-        return;
-    QStringList l_texts;
-    for (int l_column = 0; l_column < ip_row->treeWidget()->columnCount(); ++l_column) {
-        if (!ip_row->text(l_column).isEmpty())
-            l_texts << ip_row->text(l_column);
-    }
-    o_lines.append(QString(i_depth * 2, QLatin1Char(' ')) + l_texts.join(QLatin1String(" | ")));
-    for (int l_child = 0; l_child < ip_row->childCount(); ++l_child)
-        AppendOutline(ip_row->child(l_child), i_depth + 1, o_lines);
-}
-
 void AppendExpanded(QTreeWidgetItem* ip_row, const QString& i_path, QStringList& o_paths)
 {
     const QString l_path = i_path.isEmpty() ? ip_row->text(0) : i_path + QLatin1Char('/') + ip_row->text(0);
@@ -114,14 +100,6 @@ void AppendExpanded(QTreeWidgetItem* ip_row, const QString& i_path, QStringList&
         AppendExpanded(ip_row->child(l_child), l_path, o_paths);
 }
 }  // namespace
-
-QStringList SharesViewWorld::Outline(const QTreeWidget& i_tree)
-{
-    QStringList l_lines;
-    for (int l_row = 0; l_row < i_tree.topLevelItemCount(); ++l_row)
-        AppendOutline(i_tree.topLevelItem(l_row), 0, l_lines);
-    return l_lines;
-}
 
 QStringList SharesViewWorld::Expanded(const QTreeWidget& i_tree)
 {

@@ -7,6 +7,7 @@
 
 #include "ActionBarButtons.h"
 #include "TransfersTestWorld.h"
+#include "ViewRows.h"
 
 #include "core/io/FileInfo.h"
 #include "ui/views/ShareForm.h"
@@ -62,9 +63,8 @@ public:
     static QTreeWidgetItem* FolderRow(ShareForm& i_page, const QString& i_path);
     // Makes the folder row current, as a click does.
     static void Open(ShareForm& i_page, const QString& i_path);
-    // The rows of a tree as the user reads them (see TransfersViewWorld);
-    // hidden rows are left out.
-    static QStringList Outline(const QTreeWidget& i_tree);
+    // The shown rows of a tree as the user reads them.
+    static QStringList Outline(const QTreeWidget& i_tree) { return ViewRows::Outline(i_tree, true); }
     // The expanded folder rows, by path.
     static QStringList Expanded(const QTreeWidget& i_tree);
 

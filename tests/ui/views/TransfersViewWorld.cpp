@@ -98,31 +98,3 @@ QTreeWidgetItem* TransfersViewWorld::Row(ItemPtr i_entry) const
                               : "upload_list_node";
     return i_entry[lp_node].AsObject<QTreeWidgetItem>();
 }
-
-QStringList TransfersViewWorld::Texts(QTreeWidgetItem* ip_row)
-{
-    QStringList l_texts;
-    for (int l_column = 0; l_column < ip_row->treeWidget()->columnCount(); ++l_column)
-        l_texts.append(ip_row->text(l_column));
-    return l_texts;
-}
-
-namespace
-{
-void AppendOutline(QTreeWidgetItem* ip_row, int i_depth, QStringList& o_lines)
-{
-    QStringList l_texts = TransfersViewWorld::Texts(ip_row);
-    l_texts.removeAll(QString());
-    o_lines.append(QString(i_depth * 2, QLatin1Char(' ')) + l_texts.join(QLatin1String(" | ")));
-    for (int l_child = 0; l_child < ip_row->childCount(); ++l_child)
-        AppendOutline(ip_row->child(l_child), i_depth + 1, o_lines);
-}
-}  // namespace
-
-QStringList TransfersViewWorld::Outline(const QTreeWidget& i_tree)
-{
-    QStringList l_lines;
-    for (int l_row = 0; l_row < i_tree.topLevelItemCount(); ++l_row)
-        AppendOutline(i_tree.topLevelItem(l_row), 0, l_lines);
-    return l_lines;
-}

@@ -7,6 +7,7 @@
 // as the manager reports it.
 
 #include "TransfersTestWorld.h"
+#include "ViewRows.h"
 
 #include "ui/views/TransfersForm.h"
 
@@ -52,12 +53,8 @@ public:
     // refresh follows at once unless i_refresh is false.
     void Report(ItemPtr i_entry, qint64 i_position, int i_bytesPerSecond, bool i_refresh = true);
 
-    // The row of an entry, and the texts of a row's columns.
+    // The row of an entry.
     QTreeWidgetItem* Row(ItemPtr i_entry) const;
-    static QStringList Texts(QTreeWidgetItem* ip_row);
-    // The tree as a user reads it: one line per row, indented two blanks a
-    // level, the non-empty texts of its columns joined by " | ".
-    static QStringList Outline(const QTreeWidget& i_tree);
 
 private:
     std::unique_ptr<TransfersTestWorld> mp_world;

@@ -96,7 +96,7 @@ void TestCompleteDownloads::openedOnceAsThirdTab()
     // No record yet: an empty list under its headers.
     QTreeWidget* lp_list = lp_form->Form()->downloadList;
     QCOMPARE(lp_list->topLevelItemCount(), 0);
-    QCOMPARE(TransfersViewWorld::Texts(lp_list->headerItem()),
+    QCOMPARE(ViewRows::Texts(lp_list->headerItem()),
              QStringList({"File", "Folder", "User", "Size", "Completion time"}));
 
     // Gone, it is no longer reached, and a later record finds no dead form.
@@ -174,7 +174,7 @@ void TestCompleteDownloads::rowShowsTheRecord()
     MakeRecord("J\xf6rg", "Musik/\xc3\x85lbum", "F\xc3\xbc\xc3\x9f" "e \xe2\x99\xab.mp3", "1048576", TimeText(0));
     QTreeWidget& l_list = OpenTab(l_world);
     QCOMPARE(l_list.topLevelItemCount(), 1);
-    QCOMPARE(TransfersViewWorld::Texts(l_list.topLevelItem(0)),
+    QCOMPARE(ViewRows::Texts(l_list.topLevelItem(0)),
              QStringList({QString::fromUtf8("F\xc3\xbc\xc3\x9f" "e \xe2\x99\xab.mp3"),
                           QString::fromUtf8("Musik/\xc3\x85lbum"), QString::fromUtf8("J\xc3\xb6rg"), "1048576",
                           QString::fromStdString(TimeText(0))}));

@@ -95,7 +95,7 @@ void TestTransfersView::rowsGroupedByUserAndFolder()
     l_world.AddDownload("alice", "music\\artist\\album", "b.mp3", 0);
     l_world.AddDownload("alice", "other", "c.mp3", 10);
     l_world.AddDownload("bob", "music\\artist\\album", "d.mp3", 10);
-    QCOMPARE(TransfersViewWorld::Outline(l_world.Downloads()),
+    QCOMPARE(ViewRows::Outline(l_world.Downloads()),
              QStringList({"alice [offline]", "  album/artist/music", "    a.mp3 | queued | 1,234,567",
                           "    b.mp3 | queued", "  other", "    c.mp3 | queued | 10", "bob [offline]",
                           "  album/artist/music", "    d.mp3 | queued | 10"}));
@@ -122,7 +122,7 @@ void TestTransfersView::savedDownloadsAppearInQueueOrderOnceLoaded()
     }
     TransfersViewWorld l_world(false);
     l_world.Load(l_file);
-    QCOMPARE(TransfersViewWorld::Outline(l_world.Downloads()),
+    QCOMPARE(ViewRows::Outline(l_world.Downloads()),
              QStringList({"alice [offline]", "  f", "    second | queued | 5", "    third | queued | 5",
                           "    first | queued | 5"}));
 }
@@ -133,11 +133,11 @@ void TestTransfersView::uploadRows()
     TransfersViewWorld::AddUpload("carol", "d:\\shared\\music", "song.mp3", 2048, "queued");
     TransfersViewWorld::AddUpload("carol", "d:\\shared\\music", "other\\name.ogg", 1, "uploading");
     // Uploads get their status from the next change, not at once.
-    QCOMPARE(TransfersViewWorld::Outline(l_world.Uploads()),
+    QCOMPARE(ViewRows::Outline(l_world.Uploads()),
              QStringList({"carol", "  music/shared/d:", "    song.mp3 | 2,048", "    name.ogg | 1"}));
     ItemPtr l_upload = d.GetType("upload_entry")->GetItems().Connected("upload_entry_status", "uploading");
     l_world.SetStatus(l_upload, "complete");
-    QCOMPARE(TransfersViewWorld::Texts(l_world.Row(l_upload)).at(3), QString("complete"));
+    QCOMPARE(ViewRows::Texts(l_world.Row(l_upload)).at(3), QString("complete"));
 }
 
 void TestTransfersView::aggregateStatus_data()
@@ -232,7 +232,7 @@ void TestTransfersView::removalTakesEmptyParentsAlong()
     // The row that stays keeps its figures until the next change.
     QCOMPARE(lp_folder->text(3), l_before);
     l_world.Manager().RemoveDownload(l_b);
-    QCOMPARE(TransfersViewWorld::Outline(l_world.Downloads()),
+    QCOMPARE(ViewRows::Outline(l_world.Downloads()),
              QStringList({"alice [offline]", "  g", "    c | queued | 1,000"}));
     l_world.Manager().RemoveDownload(l_c);
     QCOMPARE(l_world.Downloads().topLevelItemCount(), 0);
