@@ -7,6 +7,8 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
+#include <string>
 #include <unistd.h>
 
 namespace
@@ -116,4 +118,13 @@ void BlockProbe::OnProbe()
     if (m_markNs >= 0 && m_lastNs >= m_markNs)
         m_longestSinceMarkMs = std::max(m_longestSinceMarkMs, l_blockMs);
     m_lastNs = l_now;
+}
+
+int SecondsOption(int i_argc, char** ip_argv, int i_default)
+{
+    for (int l_arg = 1; l_arg + 1 < i_argc; ++l_arg) {
+        if (std::string(ip_argv[l_arg]) == "--seconds")
+            return std::max(1, std::atoi(ip_argv[l_arg + 1]));
+    }
+    return i_default;
 }

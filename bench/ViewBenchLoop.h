@@ -30,6 +30,10 @@ bool WaitForPaint(QWidget* ip_widget);
 // hidden.
 int RowsAtDepth(const QTreeWidget& i_tree, int i_depth, bool i_shownOnly = false);
 
+// The number after "--seconds" on the command line (at least 1), or the
+// default.
+int SecondsOption(int i_argc, char** ip_argv, int i_default);
+
 // The process's resident memory, in MiB.
 double ResidentMb();
 

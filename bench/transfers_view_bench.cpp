@@ -311,21 +311,13 @@ RunFigures RunProgress(TransferQueueManager& io_manager, std::vector<Running>& i
     return l_figures;
 }
 
-int SecondsOption(int i_argc, char** ip_argv)
-{
-    for (int l_arg = 1; l_arg + 1 < i_argc; ++l_arg) {
-        if (std::string(ip_argv[l_arg]) == "--seconds")
-            return std::max(1, std::atoi(ip_argv[l_arg + 1]));
-    }
-    return 10;
-}
 }  // namespace
 
 int main(int i_argc, char** ip_argv)
 {
     UseOffscreenUnlessSet();
     QApplication l_app(i_argc, ip_argv);
-    const int l_seconds = SecondsOption(i_argc, ip_argv);
+    const int l_seconds = SecondsOption(i_argc, ip_argv, 10);
     QTemporaryDir l_downloadFolder;
     if (!l_downloadFolder.isValid()) {
         std::fprintf(stderr, "no temporary folder\n");

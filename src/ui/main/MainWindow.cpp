@@ -21,6 +21,8 @@
 #include "ui/frame/EventToolBar.h"
 #include "ui/frame/FrameResources.h"
 #include "ui/frame/SizeManager.h"
+#include "ui/social/SocialPages.h"
+#include "ui/social/UserListForm.h"
 #include "ui/views/SearchForm.h"
 #include "ui/views/TransfersForm.h"
 #include "ui/widgets/DiagnosticsForm.h"
@@ -59,6 +61,7 @@ MainWindow::MainWindow(QWidget* ip_parent) : QMainWindow(ip_parent), ui(new Ui::
     gp_frameWindow = this;
     InitFrameResources();
     ui->setupUi(this);
+    mp_social = new SocialPages(ui->roomsTabControl, ui->chatTabControl, this);
     ConnectFormSignals();
     SetApplicationIcon(QStringLiteral(":/icons/offline_icon"));
 
@@ -78,6 +81,7 @@ void MainWindow::ConnectFormSignals()
 {
     connect(ui->roomList, &QTreeWidget::itemSelectionChanged, this, &MainWindow::OnRoomListItemSelectionChanged);
     connect(ui->roomsTabControl, &QTabWidget::tabCloseRequested, this, &MainWindow::OnRoomTabClosed);
+    connect(ui->chatTabControl, &QTabWidget::tabCloseRequested, mp_social, &SocialPages::OnChatTabClosed);
     connect(ui->optionsTabControl, &QTabWidget::currentChanged, this, &MainWindow::OnOptionsTabSelectionChanged);
     connect(ui->uPnPCheckBox, &QCheckBox::toggled, this, &MainWindow::OnUPnPCheckboxToggled);
     connect(ui->tabControl, &QTabWidget::currentChanged, this, &MainWindow::OnMainWindowTabChanged);
@@ -146,6 +150,7 @@ void MainWindow::Init()
     d.AddConnectionEventHandler(d.GetType("room"), d.GetType("user_count"),
                                 MakeHandler(&MainWindow::OnRoomUserCountAdded));
     ui->roomList->sortByColumn(0, Qt::AscendingOrder);
+    mp_social->WatchRooms();
 
     ui->mainToolBar->Init();
     DeclareActions();
@@ -163,6 +168,7 @@ void MainWindow::Init()
 
     if (QSystemTrayIcon::isSystemTrayAvailable())
         m_trayIcon.setIcon(QIcon(QStringLiteral(":/icons/offline_icon")));
+    connect(gp_server, &Server::PrivateChat, mp_social, &SocialPages::OnPrivateChat);
 
     Type* lp_sharedFolder = d.GetType("shared_folder");
     lp_sharedFolder->ItemAddedEvent.m_handlerSet.insert(MakeHandler(&MainWindow::OnSharedFolderAdded));
@@ -206,6 +212,7 @@ void MainWindow::Init()
     }
     sizeManager->RegisterSplitter(QStringLiteral("room_list_splitter"), ui->roomSplitter, {});
     sizeManager->RegisterTreeWidget(QStringLiteral("room_list"), ui->roomList);
+    ui->userListForm->Init();
 
     connect(&timerManager->m_everyHalfMinute, &QTimer::timeout, this, &MainWindow::EveryHalfMinute);
     connect(&timerManager->m_everyFiveMinutes, &QTimer::timeout, this, &MainWindow::EveryFiveMinutes);

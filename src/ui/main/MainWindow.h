@@ -16,6 +16,7 @@ class DataDialog;
 class Item;
 class QTreeWidgetItem;
 class Server;
+class SocialPages;
 
 namespace Ui {
 class MainWindow;
@@ -134,6 +135,8 @@ private:
     Server* mp_server = nullptr;
     SizeProxy m_sizeProxy;
     QSystemTrayIcon m_trayIcon;
+    // The room and chat tabs (a child of the window).
+    SocialPages* mp_social = nullptr;
 };
 
 extern MainWindow* mainWindow;

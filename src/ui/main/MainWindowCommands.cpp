@@ -9,6 +9,10 @@
 #include "ui/frame/ChangeListeningPortDialog.h"
 #include "ui/frame/ChangeUsernamePasswordDialog.h"
 #include "ui/main/MainWindow.h"
+#include "ui/social/ChatForm.h"
+#include "ui/social/QRoomListItemWidget.h"
+#include "ui/social/RoomForm.h"
+#include "ui/social/SocialPages.h"
 #include "ui/widgets/AddSharedFolderDialog.h"
 #include "ui_MainWindow.h"
 
@@ -16,21 +20,6 @@
 #include <QMessageBox>
 
 namespace {
-
-// A row of the room list: by name without regard to case, or by member count.
-class RoomListRow : public QTreeWidgetItem
-{
-public:
-    using QTreeWidgetItem::QTreeWidgetItem;
-
-    bool operator<(const QTreeWidgetItem& i_other) const override
-    {
-        const QTreeWidget* lp_tree = treeWidget();
-        if (!lp_tree || lp_tree->sortColumn() == 0)
-            return text(0).compare(i_other.text(0), Qt::CaseInsensitive) < 0;
-        return text(1).toInt() < i_other.text(1).toInt();
-    }
-};
 
 std::string Key(const char* ip_key)
 {
@@ -114,6 +103,10 @@ void MainWindow::OnToolBarActionTriggered(std::string i_action)
         ChooseDownloadFolder();
     } else if (i_action == "rescan_shares") {
         sharedFoldersManager->RescanShares();
+    } else if (i_action == "message_user") {
+        const std::string l_user = Key("user");
+        if (!l_user.empty())
+            mp_social->GetChatForm(l_user)->Focus();
     } else if (i_action == "browse_user") {
         peerMessenger->GetUserSharedFiles(Key("user"));
     } else if (i_action == "add_user") {
@@ -175,7 +168,7 @@ void MainWindow::OnRoomUserCountAdded(ConnectionInfo& i_info)
     const QString l_room = FromLatin1Text(i_info.mp_item1->m_value);
     if (!ui->roomList->findItems(l_room, Qt::MatchExactly | Qt::MatchCaseSensitive, 0).isEmpty())
         return;
-    auto* lp_row = new RoomListRow(ui->roomList);
+    auto* lp_row = new QRoomListItemWidget(ui->roomList);
     lp_row->setText(0, l_room);
     lp_row->setText(1, QString::fromLatin1(i_info.mp_item2->m_value.c_str()));
 }
@@ -189,7 +182,9 @@ void MainWindow::OnRoomListItemDoubleClicked(QTreeWidgetItem* ip_item, int i_col
         mp_server->EnterRoom(l_room);
 }
 
+// The title shows the name with its ampersands doubled: the tab knows it.
 void MainWindow::OnRoomTabClosed(int i_index)
 {
-    mp_server->LeaveRoom(ToLatin1Text(ui->roomsTabControl->tabText(i_index)));
+    if (RoomForm* lp_form = mp_social->RoomFormAt(i_index))
+        mp_server->LeaveRoom(lp_form->Room());
 }

@@ -4,6 +4,7 @@
 
 #include "transfers/TransferQueueManager.h"
 #include "ui/frame/ActionSetToolBar.h"
+#include "ui/social/UserMenuOptions.h"
 #include "ui/views/SearchForm.h"
 #include "ui/views/SearchResultsForm.h"
 #include "ui_SearchForm.h"
@@ -208,5 +209,12 @@ void SearchForm::CheckAllWishListItems(bool i_checked)
     }
 }
 
-// The menu of a result is the user's; it comes with the user views.
-void SearchForm::OnSearchResultsContextMenuRequested(QPoint) {}
+// The menu of a result is its user's, from any row of the user.
+void SearchForm::OnSearchResultsContextMenuRequested(QPoint i_point)
+{
+    auto* lp_tree = qobject_cast<QTreeWidget*>(sender());
+    QTreeWidgetItem* lp_userRow = lp_tree ? GetNodeUserNode(lp_tree->itemAt(i_point)) : nullptr;
+    if (!lp_userRow)
+        return;
+    RunUserMenu(lp_tree, i_point, NodeOf("search_results_user_node", lp_userRow)["user"].AsString());
+}

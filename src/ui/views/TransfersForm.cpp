@@ -6,6 +6,7 @@
 #include "transfers/TransferQueueManager.h"
 #include "ui/frame/ActionSetToolBar.h"
 #include "ui/frame/SizeManager.h"
+#include "ui/social/UserMenuOptions.h"
 #include "ui/views/CompleteDownloadsForm.h"
 #include "ui/views/DownloadMenuOptions.h"
 #include "ui/views/ProgressBarDelegate.h"
@@ -354,11 +355,16 @@ void TransfersForm::OnDownloadsContextMenuRequested(QPoint i_point)
         return;
     QMenu l_menu;
     DownloadMenuOptions l_downloadOptions(&l_menu, GetNodeDownloadEntryItems(lp_row), nullptr);
-    if (l_menu.actions().isEmpty())
-        return;
+    const std::string l_user = mp_downloads->NodeOf(GetDownloadNodeUserNode(lp_row))["user"].AsString();
+    UserMenuOptions l_userOptions(&l_menu, l_user, nullptr);
     l_menu.exec(ui->downloadsList->viewport()->mapToGlobal(i_point));
 }
 
-// The uploads' menu holds the user's commands only, which come with the
-// user views; until then a right-click there opens nothing.
-void TransfersForm::OnUploadsContextMenuRequested(QPoint) {}
+// The uploads' menu is the user's alone.
+void TransfersForm::OnUploadsContextMenuRequested(QPoint i_point)
+{
+    QTreeWidgetItem* lp_row = GetUploadNodeUserNode(ui->uploadsList->itemAt(i_point));
+    if (!lp_row)
+        return;
+    RunUserMenu(ui->uploadsList, i_point, mp_uploads->NodeOf(lp_row)["user"].AsString());
+}

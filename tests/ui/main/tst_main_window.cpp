@@ -17,12 +17,17 @@
 #include "ui/main/MainWindow.h"
 #include "shares/SharedFoldersManager.h"
 #include "ui/frame/EventToolBar.h"
+#include "ui/social/ChatForm.h"
+#include "ui/social/RoomForm.h"
 #include "ui/views/ShareForm.h"
 #include "ui/views/SharesForm.h"
 #include "ui_MainWindow.h"
 #include "ui_ShareForm.h"
 #include "ui_SharesForm.h"
 #include "ui_TransfersForm.h"
+#include "ui_RoomForm.h"
+#include "ui_UserListForm.h"
+#include "WireBytes.h"
 
 #include <QDialogButtonBox>
 #include <QDir>
@@ -108,6 +113,8 @@ private slots:
     void accessTextOfSharedFolders();
     void receivedListingOpensASharesTab();
     void changeLoginRefusedWhileOnline();
+    void roomTabsChatTabsAndUsersPage();
+    void autojoinRoomReopensAfterRestart();
 
 private:
     // Builds, shows and initialises the window as the program does.
@@ -457,6 +464,69 @@ void TestMainWindow::changeLoginRefusedWhileOnline()
     QCOMPARE(l_boxes.m_boxes.size(), 1);
     auto* lp_dialog = mp_window->findChild<QDialog*>("ChangeUsernamePasswordDialog");
     QVERIFY(lp_dialog && lp_dialog->isVisible());
+}
+
+void TestMainWindow::roomTabsChatTabsAndUsersPage()
+{
+    Start();
+    QVERIFY(LogIn());
+    d.GetType("room")->GetItem("a&b") += d.GetType("user_count")->GetItem("2");
+    Form()->tabControl->setCurrentWidget(Form()->transfersTab);
+    emit Form()->roomList->itemDoubleClicked(Form()->roomList->topLevelItem(0), 0);
+    // The join's answer opens the room's tab and brings it forward.
+    QTRY_COMPARE(Form()->roomsTabControl->count(), 1);
+    QCOMPARE(Form()->roomsTabControl->tabText(0), QStringLiteral("a&&b"));
+    QCOMPARE(Form()->tabControl->currentWidget(), Form()->roomsTab);
+    auto* lp_room = qobject_cast<RoomForm*>(Form()->roomsTabControl->widget(0));
+    QVERIFY(lp_room);
+    QCOMPARE(actionBar->GetKey(QStringLiteral("room")), QStringLiteral("a&b"));
+    // Closing a room tab leaves the room named by the tab, not its title.
+    m_fake.ClearReceived();
+    emit Form()->roomsTabControl->tabCloseRequested(0);
+    QVERIFY(m_fake.WaitFor(Server::LeaveRoomCode));
+    QCOMPARE(WireReader(m_fake.Received(Server::LeaveRoomCode).first().m_payload).Str(), std::string("a&b"));
+    QTRY_COMPARE(Form()->roomsTabControl->count(), 0);
+
+    // A private message: a tab on the Chat page, in the background.
+    QVERIFY(m_fake.Send("alice", Server::PrivateChatCode, WireWriter().U32(1).U32(0).Str("zoe").Str("hi").U8(1)));
+    QTRY_COMPARE(Form()->chatTabControl->count(), 1);
+    QCOMPARE(Form()->tabControl->currentWidget(), Form()->roomsTab);
+    auto* lp_chat = qobject_cast<ChatForm*>(Form()->chatTabControl->widget(0));
+    QVERIFY(lp_chat);
+    QCOMPARE(lp_chat->User(), std::string("zoe"));
+    // "Message User" of the set "user" brings it forward.
+    actionBar->AddWidgetKey(Form()->chatTabControl, QStringLiteral("user"), QStringLiteral("zoe"));
+    actionBar->RegisterWidget(Form()->chatTabControl, QStringLiteral("user"));
+    mp_window->OnToolBarActionTriggered("message_user");
+    QCOMPARE(Form()->chatTabControl->count(), 1);
+    emit Form()->chatTabControl->tabCloseRequested(0);
+    QCOMPARE(Form()->chatTabControl->count(), 0);
+    QVERIFY(d.GetType("user")->GetItem("zoe")["user_chat_widget"].IsNull());
+
+    // The Users page was set up after the load.
+    d.GetType("user")->GetItem("yan").NewItem("in_user_list");
+    QCOMPARE(Form()->userListForm->Form()->userList->topLevelItemCount(), 1);
+}
+
+void TestMainWindow::autojoinRoomReopensAfterRestart()
+{
+    Start();
+    QVERIFY(LogIn());
+    gp_server->EnterRoom("regulars");
+    QTRY_COMPARE(Form()->roomsTabControl->count(), 1);
+    QVERIFY(FocusOn(qobject_cast<RoomForm*>(Form()->roomsTabControl->widget(0))->Form()->chatEdit));
+    QVERIFY(ClickBarAction(QStringLiteral("Auto-Join Room [off]")));
+    bool l_onShown = false;
+    for (QAction* lp_action : actionBar->actions())
+        l_onShown = l_onShown || lp_action->text() == QStringLiteral("Auto-Join Room [on]");
+    QVERIFY(l_onShown);
+    Stop();
+
+    // Joined again after the login, with no request of the user.
+    Start(QString());
+    QVERIFY(LogIn());
+    QTRY_COMPARE(Form()->roomsTabControl->count(), 1);
+    QCOMPARE(qobject_cast<RoomForm*>(Form()->roomsTabControl->widget(0))->Room(), std::string("regulars"));
 }
 
 QTEST_MAIN(TestMainWindow)

@@ -9,6 +9,7 @@
 
 #include <QCheckBox>
 #include <QLineEdit>
+#include <QMenu>
 #include <QTemporaryDir>
 #include <QTreeWidget>
 #include <QtTest>
@@ -38,6 +39,7 @@ private slots:
     void wishListDropsWhatNoTabShows();
     void aDownloadKeepsItsSearchAcrossARestart();
     void pictureWithFilter();
+    void resultMenuIsItsUsersMenu();
 };
 
 namespace
@@ -461,6 +463,45 @@ void TestSearchView::pictureWithFilter()
     l_world.View().show();
     QVERIFY(QTest::qWaitForWindowExposed(&l_world.View()));
     QVERIFY(l_world.View().grab().save(QCoreApplication::applicationDirPath() + "/search_view.png"));
+}
+
+void TestSearchView::resultMenuIsItsUsersMenu()
+{
+    SearchViewWorld l_world;
+    const unsigned int l_token = l_world.Search("rock");
+    AnswerThree(l_token);
+    d.GetType("user")->GetItem("bob").NewItem("in_user_list");
+    SearchViewWorld::Tab(l_token)->Sort();
+    l_world.View().resize(1000, 500);
+    l_world.View().show();
+    QVERIFY(QTest::qWaitForWindowExposed(&l_world.View()));
+    QStringList l_entries;
+    int l_menus = 0;
+    QTimer l_reader;
+    connect(&l_reader, &QTimer::timeout, [&] {
+        if (auto* lp_menu = qobject_cast<QMenu*>(QApplication::activePopupWidget())) {
+            ++l_menus;
+            for (QAction* lp_action : lp_menu->actions())
+                l_entries << (lp_action->isSeparator() ? QString("-") : lp_action->text());
+            lp_menu->close();
+        }
+    });
+    l_reader.start(10);
+    QTreeWidget& l_tree = SearchViewWorld::Tree(l_token);
+    emit l_tree.customContextMenuRequested(QPoint(5, l_tree.viewport()->height() - 5));
+    QCOMPARE(l_menus, 0);
+    // A file row of bob, two levels under his row.
+    QTreeWidgetItem* lp_file = nullptr;
+    for (int l_row = 0; l_row < l_tree.topLevelItemCount(); ++l_row) {
+        if (l_tree.topLevelItem(l_row)->text(0) == QStringLiteral("bob"))
+            lp_file = l_tree.topLevelItem(l_row)->child(0)->child(0);
+    }
+    QVERIFY(lp_file);
+    l_tree.expandAll();
+    emit l_tree.customContextMenuRequested(l_tree.visualItemRect(lp_file).center());
+    QCOMPARE(l_menus, 1);
+    QCOMPARE(l_entries, QStringList({"Message user", "Set user's groups", "Remove user from list",
+                                     "Browse user's files", "-", "Unshare files from user"}));
 }
 
 QTEST_MAIN(TestSearchView)

@@ -576,7 +576,22 @@ void TestTransfersView::contextMenuOverRowsOnly()
     const QRect l_userRow = l_tree.visualItemRect(l_world.Row(l_entry)->parent()->parent());
     emit l_tree.customContextMenuRequested(l_userRow.center());
     QCOMPARE(l_menus, 1);
-    QCOMPARE(l_entries, QStringList({"Open Folder", "-", "Remove download"}));
+    // The download entries, then the commands on the row's user.
+    QCOMPARE(l_entries, QStringList({"Open Folder", "-", "Remove download", "-", "Message user", "Add user to list",
+                                     "Browse user's files", "-", "Unshare files from user"}));
+
+    // An upload's menu is its user's alone, from any row of the user.
+    l_entries.clear();
+    ItemPtr l_upload = TransfersViewWorld::AddUpload("bert", "/shares/Set", "b.mp3", 7);
+    d.GetType("user")->GetItem("bert").NewItem("in_user_list");
+    QTreeWidgetItem* lp_uploadRow = l_world.Row(l_upload);
+    QVERIFY(lp_uploadRow);
+    l_world.Form()->transfersTabControl->setCurrentIndex(1);
+    QTRY_VERIFY(l_world.Uploads().isVisible());
+    emit l_world.Uploads().customContextMenuRequested(l_world.Uploads().visualItemRect(lp_uploadRow).center());
+    QCOMPARE(l_menus, 2);
+    QCOMPARE(l_entries, QStringList({"Message user", "Set user's groups", "Remove user from list",
+                                     "Browse user's files", "-", "Unshare files from user"}));
 }
 
 void TestTransfersView::thousandRowsAndAPicture()
