@@ -69,6 +69,8 @@ public:
 
     QPushButton* SupportButton() const { return mp_supportKestruneButton; }
     const std::string& CurrentSet() const { return m_currentSet; }
+    // The bound widget whose set the bar shows now, or null.
+    QWidget* SelectedWidget() const { return mp_selectedWidget; }
 
 signals:
     void ActionTriggered(std::string i_action);

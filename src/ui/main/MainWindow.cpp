@@ -181,6 +181,7 @@ void MainWindow::Init()
     new TransferQueueManager;
     ui->transfersForm->Init();
     ui->searchForm->Init();
+    ui->sharesForm->Init();
 
     new WishListSearcher(this);
     auto* lp_eventBar = new EventToolBar(nullptr);

@@ -15,9 +15,15 @@
 #include "server/Server.h"
 #include "ui/frame/ActionSetToolBar.h"
 #include "ui/main/MainWindow.h"
+#include "shares/SharedFoldersManager.h"
+#include "ui/frame/EventToolBar.h"
 #include "ui/social/ChatForm.h"
 #include "ui/social/RoomForm.h"
+#include "ui/views/ShareForm.h"
+#include "ui/views/SharesForm.h"
 #include "ui_MainWindow.h"
+#include "ui_ShareForm.h"
+#include "ui_SharesForm.h"
 #include "ui_TransfersForm.h"
 #include "ui_RoomForm.h"
 #include "ui_UserListForm.h"
@@ -105,6 +111,7 @@ private slots:
     void toggleRoomAutojoinTwice();
     void unshareRemovesEverySelectedFolder();
     void accessTextOfSharedFolders();
+    void receivedListingOpensASharesTab();
     void changeLoginRefusedWhileOnline();
     void roomTabsChatTabsAndUsersPage();
     void autojoinRoomReopensAfterRestart();
@@ -524,3 +531,32 @@ void TestMainWindow::autojoinRoomReopensAfterRestart()
 
 QTEST_MAIN(TestMainWindow)
 #include "tst_main_window.moc"
+
+void TestMainWindow::receivedListingOpensASharesTab()
+{
+    Start();
+    FileInfoMap l_listing;
+    FileInfo l_file;
+    l_file.m_name = "a.mp3";
+    l_listing["Music"].insert(l_file);
+    l_listing["Music\\Rock"].insert(l_file);
+    AttributeTranslationTable l_table;
+    sharedFoldersManager->OnUserShare("alice", l_listing, l_table);
+
+    QTabWidget* lp_tabs = Form()->sharesForm->Form()->tabControl;
+    QCOMPARE(lp_tabs->count(), 1);
+    QCOMPARE(lp_tabs->tabText(0), QStringLiteral("alice"));
+    // Out of sight, the page is announced on the event bar until shown.
+    QVERIFY(!eventToolBar->IsEmpty());
+    Form()->tabControl->setCurrentWidget(Form()->sharesTab);
+    QVERIFY(eventToolBar->IsEmpty());
+
+    // The folder tree opened whole ("expand_new_shares"); its commands are
+    // on the bar while it has the focus.
+    QTreeWidget* lp_tree = qobject_cast<ShareForm*>(lp_tabs->widget(0))->Form()->folderTree;
+    QVERIFY(lp_tree->topLevelItem(0)->isExpanded());
+    QVERIFY(FocusOn(lp_tree));
+    QCOMPARE(actionBar->CurrentSet(), std::string("share_folders"));
+    QVERIFY(ClickBarAction(QStringLiteral("Collapse All")));
+    QVERIFY(!lp_tree->topLevelItem(0)->isExpanded());
+}

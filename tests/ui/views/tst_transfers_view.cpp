@@ -1,3 +1,4 @@
+#include "ActionBarButtons.h"
 #include "TransfersViewWorld.h"
 
 #include "core/persist/Settings.h"
@@ -11,7 +12,6 @@
 #include <QMenu>
 #include <QTemporaryDir>
 #include <QTreeWidget>
-#include <QWidgetAction>
 #include <QtTest>
 
 class TestTransfersView : public QObject
@@ -67,18 +67,6 @@ QString Bar(QTreeWidgetItem* ip_row)
     if (!ProgressBarDelegate::HasBar(ip_row, 4))
         return {};
     return QString("%1 = %2").arg(ProgressBarDelegate::BarText(ip_row, 4)).arg(ProgressBarDelegate::BarValue(ip_row, 4));
-}
-
-// The buttons the action bar shows for the tree's set.
-QStringList Buttons(QTreeWidget& i_tree, const char* ip_set)
-{
-    actionBar->ChangeSet(&i_tree, ip_set);
-    QStringList l_texts;
-    for (QAction* lp_action : actionBar->actions()) {
-        if (!qobject_cast<QWidgetAction*>(lp_action) && !lp_action->text().isEmpty())
-            l_texts << lp_action->text();
-    }
-    return l_texts;
 }
 
 // A bare entry with only a status, for the aggregate rules.
@@ -400,23 +388,23 @@ void TestTransfersView::expandCommands()
     TransfersViewWorld l_world;
     ItemPtr l_entry = l_world.AddDownload("alice", "f", "a", 5);
     QTreeWidgetItem* lp_folder = l_world.Row(l_entry)->parent();
-    QCOMPARE(Buttons(l_world.Downloads(), "downloads"),
+    QCOMPARE(BarButtons(l_world.Downloads(), "downloads"),
              QStringList({"Expand Folders [on]", "Expand Users [on]", "Complete Downloads"}));
     l_world.View().OnActionBarTriggered("expand_download_folders");
     QVERIFY(!lp_folder->isExpanded());
     QVERIFY(lp_folder->parent()->isExpanded());
-    QCOMPARE(Buttons(l_world.Downloads(), "downloads").first(), QString("Expand Folders [off]"));
+    QCOMPARE(BarButtons(l_world.Downloads(), "downloads").first(), QString("Expand Folders [off]"));
     // New rows follow the flags.
     ItemPtr l_other = l_world.AddDownload("alice", "g", "b", 5);
     QVERIFY(!l_world.Row(l_other)->parent()->isExpanded());
     l_world.View().OnActionBarTriggered("expand_download_folders");
     QVERIFY(lp_folder->isExpanded());
-    QCOMPARE(Buttons(l_world.Downloads(), "downloads").first(), QString("Expand Folders [on]"));
+    QCOMPARE(BarButtons(l_world.Downloads(), "downloads").first(), QString("Expand Folders [on]"));
 
     TransfersViewWorld::AddUpload("bob", "/s", "c", 1);
     l_world.View().OnActionBarTriggered("expand_upload_users");
     QVERIFY(!l_world.Uploads().topLevelItem(0)->isExpanded());
-    QCOMPARE(Buttons(l_world.Uploads(), "uploads"), QStringList({"Expand Folders [on]", "Expand Users [off]"}));
+    QCOMPARE(BarButtons(l_world.Uploads(), "uploads"), QStringList({"Expand Folders [on]", "Expand Users [off]"}));
     QVERIFY(lp_folder->parent()->isExpanded());
 }
 
