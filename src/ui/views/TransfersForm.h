@@ -31,6 +31,8 @@ class TransfersForm;
 // the row shows (the user, the folder key item, the transfer entry), so a
 // store event finds its row and a row finds its entries. Aggregates (status,
 // progress sums) are read back from the store whenever they are shown.
+// Progress reports are gathered and written on a short refresh timer, so a
+// thousand running transfers cost one pass over the rows that moved.
 //
 // Life: construct (widgets only), Init once before the data file loads,
 // DataLoaded once after it (the settings widgets start storing changes),
@@ -69,7 +71,8 @@ public:
     // for a null item or one that is no row of the view.
     QTreeWidgetItem* GetDownloadNodeUserNode(QTreeWidgetItem* ip_node);
     QTreeWidgetItem* GetUploadNodeUserNode(QTreeWidgetItem* ip_node);
-    // The status word that stands for the set (see the .cpp), maybe "".
+    // The status word that stands for the set (TransferAggregates::Status),
+    // maybe "".
     static std::string GetDownloadEntriesAggregateStatus(ItemSet& i_downloadEntries);
     static std::string GetUploadEntriesAggregateStatus(ItemSet& i_uploadEntries);
     // Sums over the set: bytes done, bytes left and bytes in all.
