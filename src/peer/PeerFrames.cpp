@@ -21,6 +21,11 @@ bool PeerMessenger::SendMessage(QTcpSocket* ip_socket, MemStream& i_message, boo
         Log(LogArea, 1, QString("Error writing message to socket: %1").arg(ip_socket->errorString()));
         return false;
     }
+    // A small message goes out now, not after whatever the next turn of the
+    // event loop runs first (a slice of a rescan, say); large ones and a
+    // backlog are written by the event loop as the peer takes them.
+    if (ip_socket->bytesToWrite() <= FlushAtOnceBytes)
+        ip_socket->flush();
     if (ip_socket->bytesToWrite() > MaxUnsentBytes) {
         if (ItemPtr l_connection = SocketItem("peer_socket", ip_socket)) {
             ItemPtr l_user = l_connection["user"];

@@ -49,6 +49,8 @@ public:
     // reading while we go on writing (answering its browse requests, say)
     // would otherwise have us keep every byte.
     static constexpr qint64 MaxUnsentBytes = 16 * 1024 * 1024;
+    // Unsent bytes up to which a message is handed to the system at once.
+    static constexpr qint64 FlushAtOnceBytes = 64 * 1024;
     // How long a listener rests after it failed to accept.
     static constexpr int AcceptPauseMs = 1000;
 

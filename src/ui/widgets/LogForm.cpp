@@ -26,6 +26,19 @@ void LogForm::AppendLine(const QString& i_line)
     m_pending.append(i_line);
     if (m_pending.size() > LogHistory::MaxLinesPerArea)
         m_pending.removeFirst();
+    if (isVisible())
+        ScheduleFlush();
+}
+
+void LogForm::showEvent(QShowEvent* ip_event)
+{
+    QWidget::showEvent(ip_event);
+    if (!m_pending.isEmpty())
+        ScheduleFlush();
+}
+
+void LogForm::ScheduleFlush()
+{
     if (m_flushTimer.isActive())
         return;
     const qint64 l_since = m_sinceFlush.isValid() ? m_sinceFlush.elapsed() : FlushIntervalMs;

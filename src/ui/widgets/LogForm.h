@@ -13,7 +13,8 @@ class QPlainTextEdit;
 // Lines reach the text in batches: a burst of lines (a rescan logs one for
 // every folder) is laid out once, not once a line. The first line after a
 // quiet spell is shown from the next turn of the event loop; after that the
-// view takes at most one batch every FlushIntervalMs.
+// view takes at most one batch every FlushIntervalMs. A hidden view (a tab
+// not shown) lays nothing out: it takes its lines when it is shown.
 class LogForm : public QWidget
 {
     Q_OBJECT
@@ -28,7 +29,11 @@ public:
     QStringList Lines() const;
     int LineCount() const;
 
+protected:
+    void showEvent(QShowEvent* ip_event) override;
+
 private:
+    void ScheduleFlush();
     void Flush();
 
     QPlainTextEdit* mp_text;
