@@ -9,6 +9,7 @@
 #include "shares/SharedFolderInfo.h"
 
 #include <algorithm>
+#include <iterator>
 #include <map>
 
 namespace
@@ -50,24 +51,47 @@ BrowseListing SharedFoldersManager::ListingOf(const ItemSet& i_shares) const
 {
     Type* lp_fileType = d.GetType("shared_file");
     const ItemSet l_folders = i_shares.GetItems("shared_file_folder");
-    FileInfoMap l_listing;
+    // Written as a map of folder names to sets of records would be, but
+    // sorted once in flat vectors: the listing is built on the GUI thread.
+    using Folder = std::pair<std::string, std::vector<FileInfo>>;
+    std::vector<Folder> l_listing;
+    l_listing.reserve(l_folders.size());
     BrowseListing l_result;
     for (Item* lp_folder : l_folders) {
-        const std::string l_name = Replaced(lp_folder->m_value, '/', '\\');
-        std::set<FileInfo>& l_files = l_listing[l_name];
+        Folder& l_folder = l_listing.emplace_back(Replaced(lp_folder->m_value, '/', '\\'), std::vector<FileInfo>());
         const PartnerSet* lp_files = lp_folder->Partners(lp_fileType);
         if (!lp_files)
             continue;
+        l_folder.second.reserve(lp_files->Size());
         lp_files->ForEach([&](Item* ip_file) {
-            FileInfo l_info = ListingRecord(ip_file, true);
+            FileInfo& l_info = l_folder.second.emplace_back(ListingRecord(ip_file, true));
             // Only a bare name travels, even if a name holds a separator.
-            l_info.m_name = GetFileName(l_name + "\\" + l_info.m_name);
-            l_files.insert(std::move(l_info));
+            if (l_info.m_name.empty() || l_info.m_name.find_first_of("/\\") != std::string::npos)
+                l_info.m_name = GetFileName(l_folder.first + "\\" + l_info.m_name);
         });
         l_result.m_files += lp_files->Size();
     }
-    l_result.m_folders = l_listing.size();
-    l_result.m_payload.Write(l_listing);
+    // Folders whose names are equal once "/" became "\\" are one entry.
+    std::sort(l_listing.begin(), l_listing.end(),
+              [](const Folder& i_a, const Folder& i_b) { return i_a.first < i_b.first; });
+    std::vector<Folder> l_merged;
+    l_merged.reserve(l_listing.size());
+    for (Folder& l_folder : l_listing) {
+        if (!l_merged.empty() && l_merged.back().first == l_folder.first)
+            std::move(l_folder.second.begin(), l_folder.second.end(), std::back_inserter(l_merged.back().second));
+        else
+            l_merged.push_back(std::move(l_folder));
+    }
+    for (Folder& l_folder : l_merged) {
+        std::vector<FileInfo>& l_files = l_folder.second;
+        std::sort(l_files.begin(), l_files.end());
+        // Records equal in name and size are one.
+        l_files.erase(std::unique(l_files.begin(), l_files.end(),
+                                  [](const FileInfo& i_a, const FileInfo& i_b) { return !(i_a < i_b) && !(i_b < i_a); }),
+                      l_files.end());
+    }
+    l_result.m_folders = l_merged.size();
+    l_result.m_payload.Write(l_merged);
     l_result.m_payload.Write(0u);  // no attribute names
     return l_result;
 }

@@ -69,6 +69,7 @@ private slots:
     void cleanup();
     void BrowseReplyBytes();
     void BrowseReplyForAnUnsharedUserIsEmpty();
+    void FoldersNamedAlikeOnceSentAreOneEntry();
     void KeptBrowseReplyIsTheFreshOneUntilAChange_data();
     void KeptBrowseReplyIsTheFreshOneUntilAChange();
     void UsersWithOtherAccessGetOtherKeptReplies();
@@ -135,6 +136,33 @@ void TestSharesReplies::BrowseReplyBytes()
     l_expected.Str("\\pub\\sub").U32(2);
     Record(l_expected, "c.mp3", 5, "mp3");
     Record(l_expected, "d.mp3", 6, "mp3", {{0, 128}, {2, 0}});
+    l_expected.U32(0);
+    QCOMPARE(Inflate(l_bytes.mid(4)), l_expected.Bytes());
+}
+
+void TestSharesReplies::FoldersNamedAlikeOnceSentAreOneEntry()
+{
+    // Two folder items that read the same once "/" is sent as "\\": one
+    // entry, and a record in both (same name, same size) only once.
+    ItemPtr l_public = d.GetType("shared_folder")->GetItem("/pub");
+    SharesTestWorld::Index(l_public, "/pub/x", "same.txt", 7);
+    SharesTestWorld::Index(l_public, "\\pub\\x", "same.txt", 7);
+    SharesTestWorld::Index(l_public, "\\pub\\x", "b.txt", 1);
+    MemStream l_body = mp_world->Shares().GetSharedFilesMessage("x");
+    const QByteArray l_bytes(l_body.mp_buffer->mp_buffer, l_body.mp_buffer->m_writeIndex);
+
+    WireWriter l_expected;
+    l_expected.U32(4);
+    l_expected.Str("\\pub").U32(2);
+    Record(l_expected, "B.txt", 3);
+    Record(l_expected, "a.MP3", 100, "mp3", {{0, 192}, {2, 1}});
+    l_expected.Str("\\pub\\empty").U32(0);
+    l_expected.Str("\\pub\\sub").U32(2);
+    Record(l_expected, "c.mp3", 5, "mp3");
+    Record(l_expected, "d.mp3", 6, "mp3", {{0, 128}, {2, 0}});
+    l_expected.Str("\\pub\\x").U32(2);
+    Record(l_expected, "b.txt", 1);
+    Record(l_expected, "same.txt", 7);
     l_expected.U32(0);
     QCOMPARE(Inflate(l_bytes.mid(4)), l_expected.Bytes());
 }
