@@ -212,6 +212,20 @@ void MakeTree(const std::string& i_root, const std::string& i_pathsFile)
     }
 }
 
+Scratch::Scratch()
+    : m_root(m_folder.filePath("share").toStdString()),
+      m_pathsFile(m_folder.filePath("paths.txt").toStdString()),
+      m_dataFile(m_folder.filePath("bench.dat").toStdString())
+{
+    MakeFolder(m_root);
+}
+
+std::function<bool(const char*)> PhasesToRun(const QStringList& i_arguments)
+{
+    const QStringList l_phases = i_arguments.mid(1);
+    return [l_phases](const char* ip_phase) { return l_phases.isEmpty() || l_phases.contains(ip_phase); };
+}
+
 World::World(const QString& i_logFolder, bool i_emitLoaded, bool i_catchReplies)
 {
     d.Reset();

@@ -9,9 +9,12 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
 #include <QThread>
 
 #include <algorithm>
+#include <functional>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -57,6 +60,21 @@ void Print(const char* ip_figure, double i_value, const char* ip_unit);
 void Detail(const std::string& i_text);
 double Median(std::vector<double> i_values);
 std::string Ms(double i_ms);
+
+// The temporary places of one run: the share's root (made, empty), the
+// list of its paths, the data file, and the log folder.
+struct Scratch
+{
+    Scratch();
+    QTemporaryDir m_folder;
+    QTemporaryDir m_logs;
+    std::string m_root;
+    std::string m_pathsFile;
+    std::string m_dataFile;
+};
+
+// Whether a phase is to run: every phase when the command line names none.
+std::function<bool(const char*)> PhasesToRun(const QStringList& i_arguments);
 
 void MakeFile(const std::string& i_path, qint64 i_size);
 void MakeFolder(const std::string& i_path);

@@ -347,14 +347,12 @@ int main(int argc, char** argv)
     TimedApplication<QApplication> l_app(argc, argv);
     // Arguments pick phases ("browse", "flood", "reply", "sigterm"), for
     // profiling one at a time; the start-up rescan always runs.
-    const QStringList l_phases = l_app.arguments().mid(1);
-    auto l_runs = [&l_phases](const char* ip_phase) { return l_phases.isEmpty() || l_phases.contains(ip_phase); };
-    QTemporaryDir l_scratch;
-    QTemporaryDir l_logs;
-    const std::string l_root = l_scratch.filePath("share").toStdString();
-    const std::string l_pathsFile = l_scratch.filePath("paths.txt").toStdString();
-    const std::string l_dataFile = l_scratch.filePath("bench.dat").toStdString();
-    MakeFolder(l_root);
+    const auto l_runs = PhasesToRun(l_app.arguments());
+    const Scratch l_run;
+    const QTemporaryDir& l_logs = l_run.m_logs;
+    const std::string& l_root = l_run.m_root;
+    const std::string& l_pathsFile = l_run.m_pathsFile;
+    const std::string& l_dataFile = l_run.m_dataFile;
     MakeTree(l_root, l_pathsFile);
 
     // The folders the peers ask for, and the artists.

@@ -336,14 +336,13 @@ int main(int argc, char** argv)
     TimedCoreApplication l_app(argc, argv);
     // Arguments pick phases ("rescan", "search", "browse"), for profiling
     // one at a time; the indexing and the start-up rescan always run.
-    const QStringList l_phases = l_app.arguments().mid(1);
-    auto l_runs = [&l_phases](const char* ip_phase) { return l_phases.isEmpty() || l_phases.contains(ip_phase); };
-    QTemporaryDir l_scratch;
-    QTemporaryDir l_logs;
-    const std::string l_root = l_scratch.filePath("share").toStdString();
-    const std::string l_pathsFile = l_scratch.filePath("paths.txt").toStdString();
-    const std::string l_dataFile = l_scratch.filePath("bench.dat").toStdString();
-    MakeFolder(l_root);
+    const auto l_runs = PhasesToRun(l_app.arguments());
+    const Scratch l_run;
+    const QTemporaryDir& l_scratch = l_run.m_folder;
+    const QTemporaryDir& l_logs = l_run.m_logs;
+    const std::string& l_root = l_run.m_root;
+    const std::string& l_pathsFile = l_run.m_pathsFile;
+    const std::string& l_dataFile = l_run.m_dataFile;
     QElapsedTimer l_clock;
     l_clock.start();
     MakeTree(l_root, l_pathsFile);

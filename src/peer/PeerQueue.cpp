@@ -27,23 +27,17 @@ quint32 MessageCode(const MemStream& i_message)
 
 void PeerMessenger::SendMessage(std::string i_user, MemStream& i_message)
 {
-    switch (m_replyOrder.HoldIfWaiting(i_user, i_message)) {
-    case PeerReplyOrder::Hold::SendNow:
+    const PeerReplyOrder::Hold l_hold = m_replyOrder.HoldIfWaiting(i_user, i_message);
+    if (l_hold == PeerReplyOrder::Hold::SendNow) {
         SendNow(i_user, i_message);
         return;
-    case PeerReplyOrder::Hold::Kept:
-        Log(LogArea, 2,
-            QString("%1 message to user %2 waits behind a shared file list being made")
-                .arg(MessageCodeToString(static_cast<int>(MessageCode(i_message))), Text(i_user)),
-            UserItem(i_user));
-        return;
-    case PeerReplyOrder::Hold::Dropped:
-        Log(LogArea, 1,
-            QString("Too much waiting behind a shared file list for user %2, dropping %1 message")
-                .arg(MessageCodeToString(static_cast<int>(MessageCode(i_message))), Text(i_user)),
-            UserItem(i_user));
-        return;
     }
+    const bool l_kept = l_hold == PeerReplyOrder::Hold::Kept;
+    Log(LogArea, l_kept ? 2 : 1,
+        QString(l_kept ? "%1 message to user %2 waits behind a shared file list being made"
+                       : "Too much waits behind a shared file list for user %2, dropping %1 message")
+            .arg(MessageCodeToString(static_cast<int>(MessageCode(i_message))), Text(i_user)),
+        UserItem(i_user));
 }
 
 void PeerMessenger::SendNow(const std::string& i_user, MemStream& i_message)

@@ -37,6 +37,18 @@ WireWriter& Record(WireWriter& io_wire, const std::string& i_name, qint64 i_size
     return io_wire;
 }
 
+// The folders of the public share, as every browse reply here starts.
+WireWriter& PublicFolders(WireWriter& io_wire)
+{
+    io_wire.Str("\\pub").U32(2);
+    Record(io_wire, "B.txt", 3);
+    Record(io_wire, "a.MP3", 100, "mp3", {{0, 192}, {2, 1}});
+    io_wire.Str("\\pub\\empty").U32(0);
+    io_wire.Str("\\pub\\sub").U32(2);
+    Record(io_wire, "c.mp3", 5, "mp3");
+    return Record(io_wire, "d.mp3", 6, "mp3", {{0, 128}, {2, 0}});
+}
+
 QByteArray Body(const MemStream& i_body)
 {
     return QByteArray(i_body.mp_buffer->mp_buffer, i_body.mp_buffer->m_writeIndex);
@@ -128,15 +140,7 @@ void TestSharesReplies::BrowseReplyBytes()
     QCOMPARE(l_bytes.left(5), QByteArray::fromHex("0500000078"));
 
     WireWriter l_expected;
-    l_expected.U32(3);
-    l_expected.Str("\\pub").U32(2);
-    Record(l_expected, "B.txt", 3);
-    Record(l_expected, "a.MP3", 100, "mp3", {{0, 192}, {2, 1}});
-    l_expected.Str("\\pub\\empty").U32(0);
-    l_expected.Str("\\pub\\sub").U32(2);
-    Record(l_expected, "c.mp3", 5, "mp3");
-    Record(l_expected, "d.mp3", 6, "mp3", {{0, 128}, {2, 0}});
-    l_expected.U32(0);
+    PublicFolders(l_expected.U32(3)).U32(0);
     QCOMPARE(Inflate(l_bytes.mid(4)), l_expected.Bytes());
 }
 
@@ -152,14 +156,7 @@ void TestSharesReplies::FoldersNamedAlikeOnceSentAreOneEntry()
     const QByteArray l_bytes(l_body.mp_buffer->mp_buffer, l_body.mp_buffer->m_writeIndex);
 
     WireWriter l_expected;
-    l_expected.U32(4);
-    l_expected.Str("\\pub").U32(2);
-    Record(l_expected, "B.txt", 3);
-    Record(l_expected, "a.MP3", 100, "mp3", {{0, 192}, {2, 1}});
-    l_expected.Str("\\pub\\empty").U32(0);
-    l_expected.Str("\\pub\\sub").U32(2);
-    Record(l_expected, "c.mp3", 5, "mp3");
-    Record(l_expected, "d.mp3", 6, "mp3", {{0, 128}, {2, 0}});
+    PublicFolders(l_expected.U32(4));
     l_expected.Str("\\pub\\x").U32(2);
     Record(l_expected, "b.txt", 1);
     Record(l_expected, "same.txt", 7);
