@@ -35,7 +35,8 @@ bool PeerMessenger::HandleSharedFileListRequest(ItemPtr i_user)
             i_user);
         return true;
     }
-    // An empty body: the service could not build a listing it may send.
+    // An empty body (no listing that may be sent) sends nothing, but frees
+    // what waits behind it all the same.
     sharedFoldersService->RequestSharedFilesMessage(
         l_user, [lp_self = QPointer<PeerMessenger>(this), l_user, l_ticket](MemStream i_body) {
             if (lp_self)

@@ -35,7 +35,7 @@ void PeerMessenger::SendMessage(std::string i_user, MemStream& i_message)
     const bool l_kept = l_hold == PeerReplyOrder::Hold::Kept;
     Log(LogArea, l_kept ? 2 : 1,
         QString(l_kept ? "%1 message to user %2 waits behind a shared file list being made"
-                       : "Too much waits behind a shared file list for user %2, dropping %1 message")
+                       : "Too many messages wait behind a shared file list for user %2, dropping a %1 message")
             .arg(MessageCodeToString(static_cast<int>(MessageCode(i_message))), Text(i_user)),
         UserItem(i_user));
 }

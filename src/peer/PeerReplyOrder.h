@@ -40,8 +40,6 @@ public:
     // gives nothing.
     std::vector<MemStream> Fill(const std::string& i_user, quint64 i_ticket, const MemStream& i_body);
 
-    bool IsWaiting(const std::string& i_user) const { return m_users.count(i_user) != 0; }
-
 private:
     struct Entry
     {
