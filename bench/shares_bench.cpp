@@ -15,19 +15,12 @@
 //
 // Lines starting with "detail" break the figures down.
 
-#include "core/log/LogService.h"
+#include "SharesBenchWorld.h"
+
 #include "core/persist/DataSaver.h"
-#include "core/persist/Settings.h"
-#include "core/runtime/TimerManager.h"
 #include "core/store/Data.h"
-#include "dnet/DNetManager.h"
-#include "peer/PeerEnvironment.h"
-#include "peer/PeerMessenger.h"
-#include "server/Server.h"
 #include "shares/PayloadCompression.h"
 #include "shares/SharedFoldersManager.h"
-
-#include "ShareBenchTree.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -52,58 +45,10 @@
 #include <string>
 #include <vector>
 
+using namespace SharesBench;
+using TimedCoreApplication = TimedApplication<QCoreApplication>;
+
 namespace {
-
-void Print(const char* ip_figure, double i_value, const char* ip_unit)
-{
-    std::printf("%s %.*f %s\n", ip_figure, i_value < 10 ? 2 : 1, i_value, ip_unit);
-    std::fflush(stdout);
-}
-
-void Detail(const std::string& i_text)
-{
-    std::printf("detail %s\n", i_text.c_str());
-    std::fflush(stdout);
-}
-
-double Median(std::vector<double> i_values)
-{
-    if (i_values.empty())
-        return 0;
-    std::sort(i_values.begin(), i_values.end());
-    const std::size_t l_middle = i_values.size() / 2;
-    return i_values.size() % 2 ? i_values[l_middle] : (i_values[l_middle - 1] + i_values[l_middle]) / 2;
-}
-
-// ---------------------------------------------------------------- the tree
-
-void MakeFile(const std::string& i_path, qint64 i_size)
-{
-    const int l_fd = ::open(i_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (l_fd < 0 || ::ftruncate(l_fd, i_size) != 0) {
-        std::fprintf(stderr, "cannot make %s\n", i_path.c_str());
-        std::exit(1);
-    }
-    ::close(l_fd);
-}
-
-void MakeFolder(const std::string& i_path)
-{
-    if (::mkdir(i_path.c_str(), 0755) != 0) {
-        std::fprintf(stderr, "cannot make %s\n", i_path.c_str());
-        std::exit(1);
-    }
-}
-
-// Writes the tree below the root; the paths go to i_pathsFile, one a line.
-void MakeTree(const std::string& i_root, const std::string& i_pathsFile)
-{
-    std::ofstream l_paths(i_pathsFile);
-    WalkShareTree(i_root, MakeFolder, [&l_paths](const std::string& i_path, qint64 i_size) {
-        MakeFile(i_path, i_size);
-        l_paths << i_path << '\n';
-    });
-}
 
 // ---------------------------------------------------------------- tools
 
@@ -167,100 +112,6 @@ void ResetPeakResident()
 // The application, timing every event it delivers on the GUI thread: the
 // longest one is the longest the GUI thread was held by anything, slices or
 // not.
-class TimedApplication : public QCoreApplication
-{
-public:
-    using QCoreApplication::QCoreApplication;
-
-    bool notify(QObject* ip_receiver, QEvent* ip_event) override
-    {
-        // Other threads' events (the walker's) hold no GUI.
-        if (QThread::currentThread() != thread())
-            return QCoreApplication::notify(ip_receiver, ip_event);
-        if (m_depth++ > 0) {
-            const bool l_result = QCoreApplication::notify(ip_receiver, ip_event);
-            --m_depth;
-            return l_result;
-        }
-        QElapsedTimer l_clock;
-        l_clock.start();
-        const bool l_result = QCoreApplication::notify(ip_receiver, ip_event);
-        m_longestNs = std::max(m_longestNs, l_clock.nsecsElapsed());
-        --m_depth;
-        return l_result;
-    }
-
-    qint64 TakeLongestNs() { return std::exchange(m_longestNs, 0); }
-
-private:
-    int m_depth = 0;
-    qint64 m_longestNs = 0;
-};
-
-// ---------------------------------------------------------------- the world
-
-// The surroundings of the shares service, as the program builds them, minus
-// any network beyond the loopback address: nobody logs in, no gateway is
-// asked. Replies go nowhere, but are built and compressed as always.
-class World
-{
-public:
-    World(const QString& i_logFolder, bool i_emitLoaded)
-    {
-        d.Reset();
-        SetLogFolder(i_logFolder);
-        mp_timers = std::make_unique<TimerManager>();
-        mp_saver = std::make_unique<DataSaver>();
-        mp_server = std::make_unique<Server>();
-        mp_server->CreateData();
-        SetPeerListenFunction([](QTcpServer& io_server, quint16) { return io_server.listen(QHostAddress::LocalHost, 0); });
-        g_peerMessengerDeleted = false;
-        mp_messenger = new PeerMessenger;
-        mp_dnet = std::make_unique<DNetManager>();
-        Settings::DeclareTypes();
-        mp_shares = std::make_unique<SharedFoldersManager>();
-        mp_shares->SetMessageSink([this](const std::string&, MemStream& i_body) { m_sentBytes += i_body.mp_buffer->m_writeIndex; ++m_sent; });
-        if (i_emitLoaded)
-            mp_saver->EmitDataLoaded();
-        Settings::Set("use_upnp", "no");
-        Settings::Set("username", "bencher");
-    }
-
-    ~World()
-    {
-        mp_shares.reset();
-        mp_dnet.reset();
-        delete mp_messenger;
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        SetPeerListenFunction({});
-        mp_server.reset();
-        mp_saver.reset();
-        mp_timers.reset();
-        d.Reset();
-    }
-
-    SharedFoldersManager& Shares() { return *mp_shares; }
-    DataSaver& Saver() { return *mp_saver; }
-
-    // Runs the event loop until the rescan under way is applied; its ms.
-    double WaitIdle(const QElapsedTimer& i_since)
-    {
-        while (mp_shares->IsRescanning())
-            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-        return double(i_since.nsecsElapsed()) / 1e6;
-    }
-
-    long long m_sent = 0;
-    long long m_sentBytes = 0;
-
-private:
-    std::unique_ptr<TimerManager> mp_timers;
-    std::unique_ptr<DataSaver> mp_saver;
-    std::unique_ptr<Server> mp_server;
-    PeerMessenger* mp_messenger = nullptr;
-    std::unique_ptr<DNetManager> mp_dnet;
-    std::unique_ptr<SharedFoldersManager> mp_shares;
-};
 
 // ---------------------------------------------------------------- searches
 
@@ -478,28 +329,20 @@ int IndexedFiles(const std::string& i_pathsFile, int& o_all)
     return l_found;
 }
 
-std::string Ms(double i_ms)
-{
-    char l_text[32];
-    std::snprintf(l_text, sizeof l_text, "%.1f", i_ms);
-    return l_text;
-}
-
 }  // namespace
 
 int main(int argc, char** argv)
 {
-    TimedApplication l_app(argc, argv);
+    TimedCoreApplication l_app(argc, argv);
     // Arguments pick phases ("rescan", "search", "browse"), for profiling
     // one at a time; the indexing and the start-up rescan always run.
-    const QStringList l_phases = l_app.arguments().mid(1);
-    auto l_runs = [&l_phases](const char* ip_phase) { return l_phases.isEmpty() || l_phases.contains(ip_phase); };
-    QTemporaryDir l_scratch;
-    QTemporaryDir l_logs;
-    const std::string l_root = l_scratch.filePath("share").toStdString();
-    const std::string l_pathsFile = l_scratch.filePath("paths.txt").toStdString();
-    const std::string l_dataFile = l_scratch.filePath("bench.dat").toStdString();
-    MakeFolder(l_root);
+    const auto l_runs = PhasesToRun(l_app.arguments());
+    const Scratch l_run;
+    const QTemporaryDir& l_scratch = l_run.m_folder;
+    const QTemporaryDir& l_logs = l_run.m_logs;
+    const std::string& l_root = l_run.m_root;
+    const std::string& l_pathsFile = l_run.m_pathsFile;
+    const std::string& l_dataFile = l_run.m_dataFile;
     QElapsedTimer l_clock;
     l_clock.start();
     MakeTree(l_root, l_pathsFile);

@@ -131,6 +131,7 @@ DNetManager::Link* DNetManager::Adopt(const std::string& i_user, QTcpSocket* ip_
     // A peer that vanishes without a word (power cut, dropped route) is
     // otherwise never noticed on an idle connection.
     ip_socket->setSocketOption(QAbstractSocket::KeepAliveOption, 1);
+    ip_socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     connect(ip_socket, &QTcpSocket::readyRead, this, [this, ip_socket] { ReadLink(ip_socket); });
     connect(ip_socket, &QTcpSocket::disconnected, this, [this, ip_socket] { LoseLink(ip_socket); });
     connect(ip_socket, &QTcpSocket::errorOccurred, this, [this, ip_socket](QAbstractSocket::SocketError) { LoseLink(ip_socket); });

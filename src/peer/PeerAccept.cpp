@@ -27,6 +27,9 @@ void PeerMessenger::AcceptConnection(QTcpServer& io_listener, bool i_obfuscated)
     if (!lp_socket)
         return;
     lp_socket->setSocketOption(QAbstractSocket::KeepAliveOption, 1);
+    // Small replies go out at once, not when the peer's delayed acknowledgement
+    // of the last one finally comes.
+    lp_socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     connect(lp_socket, &QIODevice::readyRead, this, &PeerMessenger::OnSocketReadyToRead);
     connect(lp_socket, &QAbstractSocket::errorOccurred, this, &PeerMessenger::OnSocketError);
     connect(lp_socket, &QAbstractSocket::disconnected, this, &PeerMessenger::OnSocketClosed);

@@ -2,8 +2,14 @@
 // being asked for ours or for one of our folders.
 #include "peer/PeerMessenger.h"
 
+#include "core/log/Log.h"
+#include "peer/PeerItems.h"
 #include "peer/PeerMessageCodes.h"
 #include "peer/SharedFoldersService.h"
+
+#include <QPointer>
+
+using namespace PeerItems;
 
 void PeerMessenger::GetUserSharedFiles(std::string i_user)
 {
@@ -19,10 +25,23 @@ bool PeerMessenger::HandleSharedFileListRequest(ItemPtr i_user)
     if (!sharedFoldersService)
         return true;
     const std::string l_user = i_user.AsString();
-    MemStream l_answer = sharedFoldersService->GetSharedFilesMessage(l_user);
-    // An empty body: the service could not build a listing it may send.
-    if (l_answer.mp_buffer->m_writeIndex > 0)
-        SendMessage(l_user, l_answer);
+    // The reply may be made later: it keeps its place before whatever the
+    // user's later requests bring.
+    quint64 l_ticket = 0;
+    if (!m_replyOrder.Reserve(l_user, l_ticket)) {
+        Log(LogArea, 1,
+            QString("Too many requests of user %1 wait for their answers, ignoring a shared file list request")
+                .arg(Text(l_user)),
+            i_user);
+        return true;
+    }
+    // An empty body (no listing that may be sent) sends nothing, but frees
+    // what waits behind it all the same.
+    sharedFoldersService->RequestSharedFilesMessage(
+        l_user, [lp_self = QPointer<PeerMessenger>(this), l_user, l_ticket](MemStream i_body) {
+            if (lp_self)
+                lp_self->OnBrowseReplyMade(l_user, l_ticket, i_body);
+        });
     return true;
 }
 

@@ -5,6 +5,8 @@
 #include "peer/PeerFrameCodec.h"
 #include "peer/PeerItems.h"
 
+#include <QElapsedTimer>
+#include <QPointer>
 #include <QTcpSocket>
 
 using namespace PeerItems;
@@ -19,6 +21,11 @@ bool PeerMessenger::SendMessage(QTcpSocket* ip_socket, MemStream& i_message, boo
         Log(LogArea, 1, QString("Error writing message to socket: %1").arg(ip_socket->errorString()));
         return false;
     }
+    // A small message goes out now, not after whatever the next turn of the
+    // event loop runs first (a slice of a rescan, say); large ones and a
+    // backlog are written by the event loop as the peer takes them.
+    if (ip_socket->bytesToWrite() <= FlushAtOnceBytes)
+        ip_socket->flush();
     if (ip_socket->bytesToWrite() > MaxUnsentBytes) {
         if (ItemPtr l_connection = SocketItem("peer_socket", ip_socket)) {
             ItemPtr l_user = l_connection["user"];
@@ -39,63 +46,85 @@ bool PeerMessenger::SendMessage(QTcpSocket* ip_socket, MemStream& i_message, boo
 
 void PeerMessenger::OnSocketReadyToRead()
 {
-    auto* lp_socket = qobject_cast<QTcpSocket*>(sender());
-    if (!lp_socket)
-        return;
+    if (auto* lp_socket = qobject_cast<QTcpSocket*>(sender()))
+        ReadFrames(lp_socket);
+}
 
-    auto l_record = m_socketBufferInfoMap.find(lp_socket);
+void PeerMessenger::ReadFrames(QTcpSocket* ip_socket)
+{
+    auto l_record = m_socketBufferInfoMap.find(ip_socket);
     if (l_record == m_socketBufferInfoMap.end()) {
         SocketBufferInfo l_info;
-        ItemPtr l_item = SocketItem("uninitialized_socket", lp_socket);
+        ItemPtr l_item = SocketItem("uninitialized_socket", ip_socket);
         if (!l_item)
-            l_item = SocketItem("peer_socket", lp_socket);
+            l_item = SocketItem("peer_socket", ip_socket);
         l_info.m_obfuscated = l_item.IsConnected("is_obfuscated");
-        l_record = m_socketBufferInfoMap.emplace(lp_socket, l_info).first;
+        l_record = m_socketBufferInfoMap.emplace(ip_socket, l_info).first;
     }
 
-    qint64 l_available = lp_socket->bytesAvailable();
+    qint64 l_available = ip_socket->bytesAvailable();
     if (l_available == 0)
         return;
 
-    for (;;) {
+    QElapsedTimer l_clock;
+    l_clock.start();
+    for (int l_frames = 0;; ++l_frames) {
+        if (l_frames == FramesPerTurn || l_clock.elapsed() >= ReadBudgetMs) {
+            if (l_available == 0)
+                return;
+            // The socket reports nothing new for bytes it already holds:
+            // come back for them ourselves, once.
+            if (!l_record->second.m_readDeferred) {
+                l_record->second.m_readDeferred = true;
+                QMetaObject::invokeMethod(this, [this, l_socket = QPointer<QTcpSocket>(ip_socket)] {
+                    auto l_deferred = m_socketBufferInfoMap.find(l_socket.data());
+                    // Gone, or disposed of or handed over meanwhile.
+                    if (!l_socket || l_deferred == m_socketBufferInfoMap.end())
+                        return;
+                    l_deferred->second.m_readDeferred = false;
+                    ReadFrames(l_socket);
+                }, Qt::QueuedConnection);
+            }
+            return;
+        }
         MemStream l_message;
         quint32 l_token = 0;
-        switch (PeerFrameReader::Next(l_record->second, *lp_socket, l_available, l_message, l_token)) {
+        switch (PeerFrameReader::Next(l_record->second, *ip_socket, l_available, l_message, l_token)) {
         case PeerReadStep::NeedMore:
             return;
         case PeerReadStep::TooLong:
         case PeerReadStep::ReadError:
-            DisposeOfSocket(lp_socket);
+            DisposeOfSocket(ip_socket);
             return;
         case PeerReadStep::Token: {
             const std::string l_user = l_record->second.m_user;
-            QObject::disconnect(lp_socket, nullptr, nullptr, nullptr);
+            QObject::disconnect(ip_socket, nullptr, nullptr, nullptr);
             m_socketBufferInfoMap.erase(l_record);
-            m_idleWatch.Forget(lp_socket);
+            m_idleWatch.Forget(ip_socket);
             // Bytes after the token stay in the socket for the receiver.
-            lp_socket->setParent(nullptr);
-            emit FileConnectionRequested(l_user, lp_socket, l_token);
+            ip_socket->setParent(nullptr);
+            emit FileConnectionRequested(l_user, ip_socket, l_token);
             return;
         }
         case PeerReadStep::Message:
             break;
         }
 
-        const bool l_handled = HandleMessage(lp_socket, l_message);
+        const bool l_handled = HandleMessage(ip_socket, l_message);
         // The dispatch and the receivers of what it emitted may have taken
         // the socket down or away: go on only while its record is there.
-        l_record = m_socketBufferInfoMap.find(lp_socket);
+        l_record = m_socketBufferInfoMap.find(ip_socket);
         if (l_record == m_socketBufferInfoMap.end())
             return;
         if (!l_handled) {
-            QObject::disconnect(lp_socket, nullptr, nullptr, nullptr);
-            DisposeOfSocket(lp_socket);
+            QObject::disconnect(ip_socket, nullptr, nullptr, nullptr);
+            DisposeOfSocket(ip_socket);
             return;
         }
         if (l_record->second.m_abandonSocket) {
             // What follows this frame belongs to the socket's new owner.
             m_socketBufferInfoMap.erase(l_record);
-            m_idleWatch.Forget(lp_socket);
+            m_idleWatch.Forget(ip_socket);
             return;
         }
         PeerFrameReader::MessageDone(l_record->second);

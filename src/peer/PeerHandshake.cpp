@@ -18,6 +18,7 @@ void PeerMessenger::OnConnectToPeerSocketConnected()
     if (!lp_socket)
         return;
     lp_socket->setSocketOption(QAbstractSocket::KeepAliveOption, 1);
+    lp_socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
 
     ItemPtr l_record = SocketItem("connect_to_peer_request_socket", lp_socket);
     if (!l_record) {
@@ -63,6 +64,7 @@ void PeerMessenger::OnIndirectResponseSocketConnected()
     if (!lp_socket)
         return;
     lp_socket->setSocketOption(QAbstractSocket::KeepAliveOption, 1);
+    lp_socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
 
     ItemPtr l_socketItem = SocketItem("peer_connection_request_socket", lp_socket);
     ItemPtr l_request = l_socketItem["peer_connection_request"];

@@ -7,6 +7,7 @@
 #include "peer/PeerFrameReader.h"
 #include "peer/PeerIdleWatch.h"
 #include "peer/PeerOutgoingQueue.h"
+#include "peer/PeerReplyOrder.h"
 
 #include <QAbstractSocket>
 #include <QObject>
@@ -30,12 +31,26 @@ class PeerMessenger : public QObject, public DataHandler, public DataLoadedEvent
     Q_OBJECT
 
 public:
-    using SocketBufferInfo = PeerSocketBufferInfo;
+    // A socket's receive state, and whether a later turn of the event loop
+    // is to go on reading it.
+    struct SocketBufferInfo : PeerSocketBufferInfo
+    {
+        bool m_readDeferred = false;
+    };
+
+    // Reading is fair between connections: one read of a socket handles at
+    // most FramesPerTurn frames, or frames for at most ReadBudgetMs, and
+    // leaves the rest to a later turn, so one busy peer holds neither the
+    // other peers nor anything else the event loop has to do.
+    static constexpr int FramesPerTurn = 16;
+    static constexpr int ReadBudgetMs = 5;
 
     // The most a connection to a peer may hold unsent. A peer that stops
     // reading while we go on writing (answering its browse requests, say)
     // would otherwise have us keep every byte.
     static constexpr qint64 MaxUnsentBytes = 16 * 1024 * 1024;
+    // Unsent bytes up to which a message is handed to the system at once.
+    static constexpr qint64 FlushAtOnceBytes = 64 * 1024;
     // How long a listener rests after it failed to accept.
     static constexpr int AcceptPauseMs = 1000;
 
@@ -123,6 +138,8 @@ private:
     void OnPeerConnectionRequestRemoved(Item* ip_request);
     void StartConnectionBack(Item* ip_request);
 
+    // Reads the socket's frames within the budget of one turn.
+    void ReadFrames(QTcpSocket* ip_socket);
     // Frames. false when the write failed, or when it left a messaging
     // connection with more unsent than it may hold and the connection was
     // taken down.
@@ -154,6 +171,12 @@ private:
 
     // The outgoing queue.
     void SendUnsentMessages(std::string i_user);
+    // Sends on the user's messaging connection, or queues and connects;
+    // nothing waits in front of the message any more.
+    void SendNow(const std::string& i_user, MemStream& i_message);
+    // A browse reply made after its request was handled: it goes out, then
+    // what waited behind it.
+    void OnBrowseReplyMade(const std::string& i_user, quint64 i_ticket, const MemStream& i_body);
 
     // Disposal and time-outs.
     void DisposeOfSocket(QTcpSocket* ip_socket);
@@ -185,6 +208,8 @@ private:
     std::map<QTcpSocket*, SocketBufferInfo> m_socketBufferInfoMap;
     // Messages waiting for a messaging connection, and their send order.
     PeerOutgoingQueue m_outgoingQueue;
+    // Messages to users that wait behind a browse reply being made.
+    PeerReplyOrder m_replyOrder;
     // Silent connections that no item times.
     PeerIdleWatch m_idleWatch;
     // Relayed requests whose connection back is due from the event loop.

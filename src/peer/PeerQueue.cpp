@@ -27,6 +27,21 @@ quint32 MessageCode(const MemStream& i_message)
 
 void PeerMessenger::SendMessage(std::string i_user, MemStream& i_message)
 {
+    const PeerReplyOrder::Hold l_hold = m_replyOrder.HoldIfWaiting(i_user, i_message);
+    if (l_hold == PeerReplyOrder::Hold::SendNow) {
+        SendNow(i_user, i_message);
+        return;
+    }
+    const bool l_kept = l_hold == PeerReplyOrder::Hold::Kept;
+    Log(LogArea, l_kept ? 2 : 1,
+        QString(l_kept ? "%1 message to user %2 waits behind a shared file list being made"
+                       : "Too many messages wait behind a shared file list for user %2, dropping a %1 message")
+            .arg(MessageCodeToString(static_cast<int>(MessageCode(i_message))), Text(i_user)),
+        UserItem(i_user));
+}
+
+void PeerMessenger::SendNow(const std::string& i_user, MemStream& i_message)
+{
     ItemPtr l_user = UserItem(i_user);
     const int l_code = static_cast<int>(MessageCode(i_message));
     Log(LogArea, 1, QString("Send %1 message to user %2").arg(MessageCodeToString(l_code), Text(i_user)), l_user);
@@ -39,6 +54,12 @@ void PeerMessenger::SendMessage(std::string i_user, MemStream& i_message)
     Log(LogArea, 2, "Did not find messaging connection to user, queueing unsent message", l_user);
     m_outgoingQueue.Enqueue(l_user, i_message);
     ConnectToUser(i_user, "P");
+}
+
+void PeerMessenger::OnBrowseReplyMade(const std::string& i_user, quint64 i_ticket, const MemStream& i_body)
+{
+    for (MemStream l_message : m_replyOrder.Fill(i_user, i_ticket, i_body))
+        SendNow(i_user, l_message);
 }
 
 void PeerMessenger::SendUnsentMessages(std::string i_user)

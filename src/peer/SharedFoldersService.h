@@ -2,7 +2,9 @@
 
 #include "core/io/MemStream.h"
 
+#include <functional>
 #include <string>
+#include <utility>
 
 // What the peer layer asks of the shared-folders service. The service is
 // made after the peer layer, so the peer layer reaches it only while it
@@ -19,6 +21,15 @@ public:
     // attribute code table. Empty when no listing can be sent (it would not
     // fit a frame, or could not be compressed): then nothing is sent.
     virtual MemStream GetSharedFilesMessage(std::string i_user) = 0;
+
+    // The same answer, when it is ready: i_done gets the body on the GUI
+    // thread, either before this returns or later from the event loop, and
+    // exactly once (with an empty body when the service goes first).
+    using BrowseReplyDone = std::function<void(MemStream i_body)>;
+    virtual void RequestSharedFilesMessage(std::string i_user, BrowseReplyDone i_done)
+    {
+        i_done(GetSharedFilesMessage(std::move(i_user)));
+    }
 };
 
 // The one shared-folders service as the peer layer sees it; null until it

@@ -148,6 +148,8 @@ void Server::OnSocketConnected()
     // A server that vanishes without closing the connection (a dropped
     // route, a dead NAT entry) is otherwise never noticed while it is quiet.
     mp_socket->setSocketOption(QAbstractSocket::KeepAliveOption, 1);
+    // Requests are small: none waits for the acknowledgement of the last.
+    mp_socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     SendLogin();
     // The abrupt state stays until the server answers the login: a server
     // that is restarting may accept connections and drop them unanswered.

@@ -252,7 +252,7 @@ void SharedFoldersManager::ScheduleSlice()
     if (m_sliceScheduled)
         return;
     m_sliceScheduled = true;
-    QTimer::singleShot(0, this, &SharedFoldersManager::ApplySlice);
+    QTimer::singleShot(1, Qt::PreciseTimer, this, &SharedFoldersManager::ApplySlice);
 }
 
 void SharedFoldersManager::ApplySlice()

@@ -75,6 +75,8 @@ SharedFoldersManager::SharedFoldersManager(QObject* ip_parent) : QObject(ip_pare
     connect(gp_server, &Server::Connected, this, &SharedFoldersManager::OnConnectedToServer);
     connect(gp_server, &Server::ReceivedUserStats, this, &SharedFoldersManager::OnReceivedUserStats);
 
+    WatchListedItems();
+
     Declare("unshared", false, true);
     Relate("user", "unshared", One, Many);
     SaveWhole("unshared");

@@ -5,6 +5,7 @@
 #include "core/io/UserStats.h"
 #include "core/store/Data.h"
 #include "peer/SharedFoldersService.h"
+#include "shares/BrowseReplyCache.h"
 #include "shares/MP3Scanner.h"
 #include "shares/ShareWalker.h"
 
@@ -13,6 +14,7 @@
 
 #include <deque>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -55,14 +57,13 @@ public:
     // Replies to other users.
     void ProcessSearch(std::string i_user, quint32 i_req, std::string i_searchText);
     MemStream GetSharedFilesMessage(std::string i_user) override;
+    // The same reply, kept for every user who may see the same folders until
+    // the share changes; compressed off the GUI thread.
+    void RequestSharedFilesMessage(std::string i_user, BrowseReplyDone i_done) override;
+    const BrowseReplyCache& BrowseReplies() const { return *mp_browseReplies; }
     // The browse listing before it is framed: the payload of what the user
     // may see, and how many files and folders it holds.
-    struct SharedFilesListing
-    {
-        MemStream m_payload;
-        std::size_t m_files = 0;
-        std::size_t m_folders = 0;
-    };
+    using SharedFilesListing = BrowseListing;
     SharedFilesListing SharedFilesPayload(const std::string& i_user);
 
     // The attribute text shown beside a received file or a search result:
@@ -175,6 +176,12 @@ private:
     void ConnectWords(Item* ip_file, const std::vector<Item*>& i_folderWords, const std::vector<std::string>& i_words);
 
     FileInfo ListingRecord(Item* ip_file, bool i_withAudio) const;
+    BrowseListing ListingOf(const ItemSet& i_shares) const;
+    // Every kept browse reply goes stale when what it lists changes.
+    void WatchListedItems();
+    void OnListedItemsChanged(ConnectionInfo i_connection);
+    void OnListedFileChanged(ConnectionInfo& i_connection);
+    void OnListedFileRemoved(Item* ip_file);
     void SendReply(const std::string& i_user, unsigned int i_code, const MemStream& i_payload, const QString& i_what);
 
     QThread m_MP3ScanThread;
@@ -195,6 +202,9 @@ private:
     bool m_initialised = false;
 
     MessageSink m_sendMessage;
+    // Last, so that it goes first: its waiting requests are answered while
+    // the rest still stands.
+    std::unique_ptr<BrowseReplyCache> mp_browseReplies;
 };
 
 // The one shares service; null until it exists.

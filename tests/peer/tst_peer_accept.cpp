@@ -4,6 +4,7 @@
 #include "PeerTestWorld.h"
 #include "WireBytes.h"
 
+#include <QTcpSocket>
 #include <QtTest>
 
 namespace
@@ -63,6 +64,7 @@ private slots:
             ItemPtr l_socket = d.GetType("peer_socket")->GetItems();
             QCOMPARE(l_socket["user"].AsString(), std::string("bob"));
             QCOMPARE(l_socket.IsConnected("is_obfuscated"), obfuscated);
+            QCOMPARE(l_socket.AsObject<QTcpSocket>()->socketOption(QAbstractSocket::LowDelayOption).toInt(), 1);
             lp_far->SendFrame(WireWriter().U32(1), 0x2468ACE0);
             QVERIFY(PeerTestWorld::WaitFor([&] { return l_world.Count("Received PM_SAY message from user bob") == 1; }));
         } else if (type == "F") {

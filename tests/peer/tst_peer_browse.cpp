@@ -31,6 +31,33 @@ public:
     std::vector<std::string> m_askedBy;
 };
 
+// Makes its browse replies later, when the test says so.
+class LaterShares : public SharedFoldersService
+{
+public:
+    LaterShares() { sharedFoldersService = this; }
+    ~LaterShares() override { sharedFoldersService = nullptr; }
+
+    MemStream GetSharedFilesMessage(std::string) override { return MemStream(); }
+    void RequestSharedFilesMessage(std::string, BrowseReplyDone i_done) override { m_waiting.push_back(std::move(i_done)); }
+
+    void Answer(std::size_t i_request, const QByteArray& i_body)
+    {
+        MemStream l_body;
+        l_body.WriteBuffer(i_body.constData(), static_cast<unsigned long>(i_body.size()));
+        m_waiting.at(i_request)(l_body);
+    }
+
+    std::vector<BrowseReplyDone> m_waiting;
+};
+
+MemStream Message(const QByteArray& i_body)
+{
+    MemStream l_message;
+    l_message.WriteBuffer(i_body.constData(), static_cast<unsigned long>(i_body.size()));
+    return l_message;
+}
+
 struct ReceivedShare
 {
     std::string m_user;
@@ -111,6 +138,40 @@ private slots:
         QVERIFY(l_talk.mp_far->WaitForFrames(1));
         QCOMPARE(l_talk.mp_far->Frames(), QList<QByteArray>{l_shares.m_answer});
         QCOMPARE(l_shares.m_askedBy, std::vector<std::string>{"bob"});
+    }
+
+    void laterMessagesWaitBehindBrowseRepliesBeingMade()
+    {
+        PeerConversation l_talk;
+        QVERIFY(l_talk.Ready());
+        LaterShares l_shares;
+        QVERIFY(l_talk.Send(WireWriter().U32(4)));
+        QVERIFY(l_talk.Send(WireWriter().U32(4)));
+        QCOMPARE(l_shares.m_waiting.size(), std::size_t(2));
+
+        // The answer to a later request waits, and so does the second
+        // listing while the first is not made.
+        MemStream l_later = Message(WireWriter().U32(37).Raw("folder"));
+        l_talk.Messenger().SendMessage("bob", l_later);
+        l_shares.Answer(1, WireWriter().U32(5).Raw("second"));
+        // Another user's messages do not wait: with no connection, it is
+        // queued for one at once.
+        MemStream l_other = Message(WireWriter().U32(37).Raw("other"));
+        l_talk.Messenger().SendMessage("carol", l_other);
+        QCOMPARE(PeerTestWorld::ItemCount("unsent_message"), 1);
+        PeerTestWorld::Settle();
+        QVERIFY(l_talk.mp_far->Frames().isEmpty());
+
+        // The first has nothing to send; the rest goes in order.
+        l_shares.Answer(0, QByteArray());
+        QVERIFY(l_talk.mp_far->WaitForFrames(2));
+        QCOMPARE(l_talk.mp_far->Frames(),
+                 (QList<QByteArray>{WireWriter().U32(5).Raw("second"), WireWriter().U32(37).Raw("folder")}));
+
+        // Nothing waits any more.
+        MemStream l_now = Message(WireWriter().U32(37).Raw("now"));
+        l_talk.Messenger().SendMessage("bob", l_now);
+        QVERIFY(l_talk.mp_far->WaitForFrames(3));
     }
 
     void aListingArrivesAsTheUsersShare()

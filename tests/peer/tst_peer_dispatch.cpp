@@ -2,7 +2,26 @@
 // line, the activity time, and codes that have no handler.
 #include "PeerConversation.h"
 
+#include <QTcpSocket>
+#include <QThread>
 #include <QtTest>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+namespace
+{
+// Writes everything the far end holds unsent, without the event loop.
+bool Flush(FakePeerConnection& io_far)
+{
+    while (io_far.Socket()->bytesToWrite() > 0) {
+        if (!io_far.Socket()->waitForBytesWritten(5000))
+            return false;
+    }
+    return true;
+}
+}  // namespace
 
 class TestPeerDispatch : public QObject
 {
@@ -39,6 +58,40 @@ private slots:
         QCOMPARE(l_talk.m_world.LogTexts().front(), QString("Received %1 message from user bob").arg(name));
         // Nothing is answered.
         QVERIFY(l_talk.mp_far->Frames().isEmpty());
+    }
+
+    void aFloodOnOneConnectionLeavesAnotherAnswered()
+    {
+        PeerConversation l_talk;
+        QVERIFY(l_talk.Ready());
+        FakePeerConnection* lp_carol = l_talk.m_world.ConnectAs(l_talk.m_peer, "carol");
+        QVERIFY(lp_carol);
+        // Carol asks while bob's flood is being read: her frame is on our
+        // side before bob's second frame is handled.
+        std::vector<std::string> l_askers;
+        QObject::connect(&l_talk.Messenger(), &PeerMessenger::SharedFilesInFolderRequested,
+                         [&l_askers, lp_carol](std::string i_user, quint32, std::string) {
+                             l_askers.push_back(i_user);
+                             if (l_askers.size() != 1)
+                                 return;
+                             lp_carol->SendFrame(WireWriter().U32(36).U32(1).Str("b"));
+                             QVERIFY(Flush(*lp_carol));
+                             QThread::msleep(50);
+                         });
+        constexpr int Flood = 3000;
+        for (int l_n = 0; l_n < Flood; ++l_n)
+            l_talk.mp_far->SendFrame(WireWriter().U32(36).U32(static_cast<quint32>(l_n)).Str("a"));
+        QVERIFY(Flush(*l_talk.mp_far));
+        QThread::msleep(50);
+
+        const auto l_carol = [&l_askers] { return std::find(l_askers.begin(), l_askers.end(), "carol"); };
+        QVERIFY(PeerTestWorld::WaitFor([&] { return l_carol() != l_askers.end(); }));
+        // Bob may have a few turns first, far from all of his frames.
+        QVERIFY2(l_carol() - l_askers.begin() <= Flood / 10,
+                 qPrintable(QString("carol was answered after %1 of bob's frames").arg(l_carol() - l_askers.begin())));
+        // The flood is read all the same, to its end.
+        QVERIFY(PeerTestWorld::WaitFor([&] { return l_askers.size() == Flood + 1; }, 20000));
+        QCOMPARE(PeerTestWorld::ItemCount("peer_socket"), 2);
     }
 
     void everyMessageRenewsTheActivityTime()

@@ -61,6 +61,8 @@ private slots:
         QCOMPARE(l_socket["user"].AsString(), std::string("bob"));
         QCOMPARE(l_socket["connection_open_time"].AsString(), l_world.m_now.toString(Qt::TextDate).toStdString());
         QVERIFY(!l_socket.IsConnected("is_obfuscated"));
+        // Replies are not held back for the peer's delayed acknowledgements.
+        QCOMPARE(l_socket.AsObject<QTcpSocket>()->socketOption(QAbstractSocket::LowDelayOption).toInt(), 1);
         QCOMPARE(l_world.LogTexts(), (QStringList{"Accepted messaging connection to user bob",
                                                   "Peer connection of type P opened from user bob"}));
 

@@ -153,6 +153,20 @@ private slots:
         d.GetType("peer_socket")->HasItem(Value(&l_socket)).Remove();
     }
 
+    // A small reply leaves before the event loop turns again: the far end
+    // reads it while we run nothing.
+    void aSmallMessageLeavesAtOnce()
+    {
+        PeerTestWorld l_world;
+        l_world.Load();
+        FakePeer l_peer;
+        FakePeerConnection* lp_far = l_world.ConnectAs(l_peer, "bob");
+        QVERIFY(lp_far);
+        MemStream l_small = Message(37);
+        l_world.Messenger().SendMessage("bob", l_small);
+        QVERIFY(lp_far->Socket()->bytesAvailable() > 0 || lp_far->Socket()->waitForReadyRead(2000));
+    }
+
     // A peer that stops reading cannot make us hold without bound what we
     // write to it. Without the event loop nothing leaves our buffer: sixteen
     // frames of a million bytes stay under 16 MiB, the seventeenth passes it.

@@ -7,6 +7,7 @@
 
 #include "server/Server.h"
 
+#include <QTcpSocket>
 #include <QtTest>
 
 
@@ -105,6 +106,7 @@ private slots:
             ItemPtr l_socket = OnlyItem("peer_socket");
             QCOMPARE(l_socket["user"].AsString(), std::string("bob"));
             QCOMPARE(l_socket.IsConnected("is_obfuscated"), obfuscated);
+            QCOMPARE(l_socket.AsObject<QTcpSocket>()->socketOption(QAbstractSocket::LowDelayOption).toInt(), 1);
         } else {
             QVERIFY(PeerTestWorld::WaitFor([&] { return l_catcher.m_handOvers.size() == 1; }));
             QCOMPARE(l_catcher.m_handOvers.front().m_signal,

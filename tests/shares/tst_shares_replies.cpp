@@ -11,6 +11,8 @@
 
 #include <QtTest>
 
+#include <optional>
+
 Q_DECLARE_METATYPE(std::string)
 
 namespace
@@ -34,7 +36,41 @@ WireWriter& Record(WireWriter& io_wire, const std::string& i_name, qint64 i_size
         io_wire.U32(l_attribute.first).I32(l_attribute.second);
     return io_wire;
 }
+
+// The folders of the public share, as every browse reply here starts.
+WireWriter& PublicFolders(WireWriter& io_wire)
+{
+    io_wire.Str("\\pub").U32(2);
+    Record(io_wire, "B.txt", 3);
+    Record(io_wire, "a.MP3", 100, "mp3", {{0, 192}, {2, 1}});
+    io_wire.Str("\\pub\\empty").U32(0);
+    io_wire.Str("\\pub\\sub").U32(2);
+    Record(io_wire, "c.mp3", 5, "mp3");
+    return Record(io_wire, "d.mp3", 6, "mp3", {{0, 128}, {2, 0}});
+}
+
+QByteArray Body(const MemStream& i_body)
+{
+    return QByteArray(i_body.mp_buffer->mp_buffer, i_body.mp_buffer->m_writeIndex);
+}
+
+// A browse reply as the peer layer gets it, once it is made; o_atOnce tells
+// whether it came before the request returned.
+QByteArray Browse(SharedFoldersManager& io_shares, const std::string& i_user, bool* op_atOnce = nullptr)
+{
+    std::optional<QByteArray> l_body;
+    io_shares.RequestSharedFilesMessage(i_user, [&l_body](MemStream i_body) { l_body = Body(i_body); });
+    if (op_atOnce)
+        *op_atOnce = l_body.has_value();
+    if (!QTest::qWaitFor([&l_body] { return l_body.has_value(); }, 10000))
+        return "never answered";
+    return *l_body;
+}
+
+enum class Change { Nothing, Rescan, AccessTakenAway, MP3Result, FileRemoved, FolderShared };
 }  // namespace
+
+Q_DECLARE_METATYPE(Change)
 
 class TestSharesReplies : public QObject
 {
@@ -45,6 +81,10 @@ private slots:
     void cleanup();
     void BrowseReplyBytes();
     void BrowseReplyForAnUnsharedUserIsEmpty();
+    void FoldersNamedAlikeOnceSentAreOneEntry();
+    void KeptBrowseReplyIsTheFreshOneUntilAChange_data();
+    void KeptBrowseReplyIsTheFreshOneUntilAChange();
+    void UsersWithOtherAccessGetOtherKeptReplies();
     void SearchReplyBytes();
     void SearchMatching_data();
     void SearchMatching();
@@ -100,14 +140,26 @@ void TestSharesReplies::BrowseReplyBytes()
     QCOMPARE(l_bytes.left(5), QByteArray::fromHex("0500000078"));
 
     WireWriter l_expected;
-    l_expected.U32(3);
-    l_expected.Str("\\pub").U32(2);
-    Record(l_expected, "B.txt", 3);
-    Record(l_expected, "a.MP3", 100, "mp3", {{0, 192}, {2, 1}});
-    l_expected.Str("\\pub\\empty").U32(0);
-    l_expected.Str("\\pub\\sub").U32(2);
-    Record(l_expected, "c.mp3", 5, "mp3");
-    Record(l_expected, "d.mp3", 6, "mp3", {{0, 128}, {2, 0}});
+    PublicFolders(l_expected.U32(3)).U32(0);
+    QCOMPARE(Inflate(l_bytes.mid(4)), l_expected.Bytes());
+}
+
+void TestSharesReplies::FoldersNamedAlikeOnceSentAreOneEntry()
+{
+    // Two folder items that read the same once "/" is sent as "\\": one
+    // entry, and a record in both (same name, same size) only once.
+    ItemPtr l_public = d.GetType("shared_folder")->GetItem("/pub");
+    SharesTestWorld::Index(l_public, "/pub/x", "same.txt", 7);
+    SharesTestWorld::Index(l_public, "\\pub\\x", "same.txt", 7);
+    SharesTestWorld::Index(l_public, "\\pub\\x", "b.txt", 1);
+    MemStream l_body = mp_world->Shares().GetSharedFilesMessage("x");
+    const QByteArray l_bytes(l_body.mp_buffer->mp_buffer, l_body.mp_buffer->m_writeIndex);
+
+    WireWriter l_expected;
+    PublicFolders(l_expected.U32(4));
+    l_expected.Str("\\pub\\x").U32(2);
+    Record(l_expected, "b.txt", 1);
+    Record(l_expected, "same.txt", 7);
     l_expected.U32(0);
     QCOMPARE(Inflate(l_bytes.mid(4)), l_expected.Bytes());
 }
@@ -117,6 +169,74 @@ void TestSharesReplies::BrowseReplyForAnUnsharedUserIsEmpty()
     MemStream l_body = mp_world->Shares().GetSharedFilesMessage("banned");
     const QByteArray l_bytes(l_body.mp_buffer->mp_buffer, l_body.mp_buffer->m_writeIndex);
     QCOMPARE(Inflate(l_bytes.mid(4)), WireWriter().U32(0).U32(0).Bytes());
+}
+
+void TestSharesReplies::KeptBrowseReplyIsTheFreshOneUntilAChange_data()
+{
+    QTest::addColumn<Change>("change");
+    QTest::newRow("nothing") << Change::Nothing;
+    // The folders are not on disk: the rescan empties them.
+    QTest::newRow("rescan") << Change::Rescan;
+    QTest::newRow("access taken away") << Change::AccessTakenAway;
+    QTest::newRow("MP3 scan result") << Change::MP3Result;
+    QTest::newRow("file removed") << Change::FileRemoved;
+    QTest::newRow("folder shared") << Change::FolderShared;
+}
+
+void TestSharesReplies::KeptBrowseReplyIsTheFreshOneUntilAChange()
+{
+    QFETCH(Change, change);
+    SharedFoldersManager& l_shares = mp_world->Shares();
+    const QByteArray l_first = Browse(l_shares, "x");
+    QCOMPARE(l_first, Body(l_shares.GetSharedFilesMessage("x")));
+
+    switch (change) {
+    case Change::Nothing:
+        break;
+    case Change::Rescan:
+        QVERIFY(mp_world->RescanAndWait());
+        break;
+    case Change::AccessTakenAway:
+        d.GetType("shared_folder")->GetItem("/pub").Disconnect("shared_public");
+        break;
+    case Change::MP3Result:
+        l_shares.OnMP3Scanned("/pub/sub/c.mp3", 1, "stereo", 44100, false, 256);
+        break;
+    case Change::FileRemoved:
+        SharesTestWorld::FileItem("/pub", "B.txt").Remove();
+        break;
+    case Change::FolderShared: {
+        ItemPtr l_more = d.GetType("shared_folder")->GetItem("/more");
+        l_more += d.GetType("shared_public")->GetGlobalNullItem();
+        SharesTestWorld::Index(l_more, "/more", "new.txt", 4);
+        break;
+    }
+    }
+
+    bool l_atOnce = false;
+    const QByteArray l_second = Browse(l_shares, "x", &l_atOnce);
+    QCOMPARE(l_second, Body(l_shares.GetSharedFilesMessage("x")));
+    QCOMPARE(l_atOnce, change == Change::Nothing);
+    QCOMPARE(l_second == l_first, change == Change::Nothing);
+}
+
+void TestSharesReplies::UsersWithOtherAccessGetOtherKeptReplies()
+{
+    SharedFoldersManager& l_shares = mp_world->Shares();
+    const QByteArray l_stranger = Browse(l_shares, "x");
+    const QByteArray l_friend = Browse(l_shares, "friend");
+    QVERIFY(l_stranger != l_friend);
+    QCOMPARE(l_friend, Body(l_shares.GetSharedFilesMessage("friend")));
+    QVERIFY(Inflate(l_friend.mid(4)).contains("secret.txt"));
+    QVERIFY(!Inflate(l_stranger.mid(4)).contains("secret.txt"));
+
+    // Another stranger sees the same folders: the kept reply, at once.
+    bool l_atOnce = false;
+    QCOMPARE(Browse(l_shares, "y", &l_atOnce), l_stranger);
+    QVERIFY(l_atOnce);
+    QCOMPARE(l_shares.BrowseReplies().KeptCount(), std::size_t(2));
+    // A user who may see nothing gets the empty listing, kept apart.
+    QCOMPARE(Inflate(Browse(l_shares, "banned").mid(4)), WireWriter().U32(0).U32(0).Bytes());
 }
 
 void TestSharesReplies::SearchReplyBytes()

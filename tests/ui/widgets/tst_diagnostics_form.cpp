@@ -1,10 +1,14 @@
 #include "core/log/Log.h"
+#include "core/log/LogFileWriter.h"
 #include "core/log/LogService.h"
 #include "ui/widgets/DiagnosticsForm.h"
 #include "ui/widgets/LogForm.h"
 
+#include <QPlainTextEdit>
 #include <QTabBar>
 #include <QTabWidget>
+#include <QTemporaryDir>
+#include <QTextDocument>
 #include <QtTest>
 
 #include <memory>
@@ -20,6 +24,7 @@ private slots:
     void tabAppearsWithTheAreasFirstLine();
     void lineFromAnotherThreadReachesTheTab();
     void globalPointsAtTheLivePage();
+    void aBurstReachesTheViewInOneAppendAndTheFileAtOnce();
 };
 
 void TestDiagnosticsForm::initTestCase()
@@ -95,6 +100,42 @@ void TestDiagnosticsForm::globalPointsAtTheLivePage()
     // Lines keep coming after the page is gone.
     Log("server", 1, "after the page", ItemPtr());
     QCoreApplication::processEvents();
+}
+
+void TestDiagnosticsForm::aBurstReachesTheViewInOneAppendAndTheFileAtOnce()
+{
+    QTemporaryDir l_logs;
+    SetLogFolder(l_logs.path());
+    DiagnosticsForm l_form;
+    l_form.show();
+    Log("Burst", 1, "before", ItemPtr());
+    QTRY_VERIFY(l_form.AreaForm("Burst"));
+    auto* lp_text = l_form.AreaForm("Burst")->findChild<QPlainTextEdit*>("logText");
+    QVERIFY(lp_text);
+    // A tab not shown takes its lines only once it is shown.
+    QTest::qWait(2 * LogForm::FlushIntervalMs);
+    QVERIFY(lp_text->document()->isEmpty());
+    QCOMPARE(l_form.AreaForm("Burst")->LineCount(), 1);
+    l_form.findChild<QTabWidget*>()->setCurrentWidget(l_form.AreaForm("Burst"));
+    QTRY_VERIFY(!lp_text->document()->isEmpty());
+    int l_appends = 0;
+    connect(lp_text->document(), &QTextDocument::contentsChange, this, [&l_appends] { ++l_appends; });
+
+    constexpr int Burst = 1000;
+    for (int l_n = 0; l_n < Burst; ++l_n)
+        Log("Burst", 1, QString("line %1").arg(l_n), ItemPtr());
+    // The file has every line before the loop runs: the header, the line
+    // before and the burst.
+    QFile l_file(QDir(l_logs.path()).filePath(LogFileWriter::FileNameForArea("Burst")));
+    QVERIFY(l_file.open(QIODevice::ReadOnly));
+    QCOMPARE(l_file.readAll().count('\n'), Burst + 2);
+
+    QTRY_COMPARE(lp_text->document()->blockCount(), Burst + 1);
+    QCOMPARE(l_appends, 1);
+    const QStringList l_lines = l_form.AreaForm("Burst")->Lines();
+    for (int l_n = 0; l_n < Burst; ++l_n)
+        QVERIFY(l_lines[l_n + 1].endsWith(QString("] line %1").arg(l_n)));
+    SetLogFolder(QString());
 }
 
 QTEST_MAIN(TestDiagnosticsForm)
