@@ -368,6 +368,10 @@ bool SharedFoldersManager::ApplyNextStep()
     }
 
     const bool l_last = l_batch.m_last;
+    // A batch may hold a folder of hundreds of thousands of files: freeing
+    // it here would hold the GUI thread beyond a slice. The walker's thread
+    // frees it.
+    QMetaObject::invokeMethod(mp_walker, [l_used = std::move(m_batches.front())] {}, Qt::QueuedConnection);
     m_batches.pop_front();
     m_apply.m_folder = 0;
     if (l_last)
