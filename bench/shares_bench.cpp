@@ -12,6 +12,9 @@
 //   browse_vs_gzip        building the whole browse reply / gzip -9 of its
 //                         uncompressed bytes
 //   longest_gui_slice_ms  the longest slice of the start-up rescan
+//   longest_gui_slice_ms_one_folder
+//                         the longest slice of indexing, then rescanning,
+//                         one folder of 300,000 files (phase "folder")
 //
 // Lines starting with "detail" break the figures down.
 
@@ -365,6 +368,33 @@ int main(int argc, char** argv)
         Detail("rss_kb before=" + std::to_string(l_before) + " peak_after=" + std::to_string(l_after));
         Print("index_peak_rss_mb", double(l_after - l_before) / 1024.0, "MB");
         l_world.Saver().Save(l_dataFile.c_str());
+    }
+
+    // One folder of 300,000 files: its files are spread over slices too.
+    if (l_runs("folder")) {
+        const std::string l_big = l_scratch.filePath("one").toStdString();
+        MakeFolder(l_big);
+        constexpr int l_count = 300000;
+        for (int l_n = 0; l_n < l_count; ++l_n)
+            MakeFile(l_big + "/track " + std::to_string(l_n) + " of the long night.flac", l_n % 1000);
+        World l_world(l_logs.path(), true);
+        ItemPtr l_share = d.GetType("shared_folder")->GetItem(l_big);
+        l_share += d.GetType("shared_public")->GetGlobalNullItem();
+        l_app.TakeLongestNs();
+        l_clock.start();
+        l_world.Shares().Init();
+        const double l_index = l_world.WaitIdle(l_clock);
+        const qint64 l_indexSlice = l_world.Shares().LongestSliceMs();
+        const double l_indexEvent = double(l_app.TakeLongestNs()) / 1e6;
+        l_clock.start();
+        l_world.Shares().RescanShares();
+        const double l_rescan = l_world.WaitIdle(l_clock);
+        Detail("one_folder files=" + std::to_string(d.GetType("shared_file")->ItemCount()) + " index_ms " + Ms(l_index) +
+               " longest_slice_ms=" + std::to_string(l_indexSlice) + " longest_gui_event_ms=" + Ms(l_indexEvent) +
+               " rescan_ms " + Ms(l_rescan) + " longest_gui_event_ms=" + Ms(double(l_app.TakeLongestNs()) / 1e6));
+        Print("longest_gui_slice_ms_one_folder", double(l_world.Shares().LongestSliceMs()), "ms");
+        if (l_phases == QStringList{"folder"})
+            return 0;
     }
 
     // A start: the data file loaded, then the start-up rescan, which finds

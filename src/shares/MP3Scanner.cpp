@@ -1,5 +1,7 @@
 #include "shares/MP3Scanner.h"
 
+#include "core/platform/FileByBytes.h"
+
 #include <QFile>
 #include <QMutexLocker>
 
@@ -44,11 +46,11 @@ bool MP3Scanner::ScanMP3(const QByteArray& i_file, MP3Attributes& o_attributes)
 {
     if (IsQuitting())
         return false;
-    QFile l_file(QString::fromUtf8(i_file));
-    if (!l_file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
+    // By the path's bytes: a name that is not valid UTF-8 is read all the
+    // same. Only regular files: a pipe would make the scan wait for ever.
+    QFile l_file;
+    if (!OpenForReadingByBytes(l_file, i_file.toStdString()))
         return false;
-    // Also keeps the scan away from pipes and other files without a size,
-    // whose reads could wait for ever.
     if (l_file.size() == 0)
         return false;
 

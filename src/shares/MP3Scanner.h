@@ -24,14 +24,15 @@ public:
     void Quit();
     bool IsQuitting();
 
-    // Reads the whole file (its path in UTF-8) once, from start to end of
-    // file. False, with o_attributes untouched, when the file cannot be
-    // opened or read, is empty, holds no usable header, or the scanner is
-    // quitting.
+    // Reads the whole file (its path's bytes as the disk names them, which
+    // need not be valid UTF-8) once, from start to end of file. False, with
+    // o_attributes untouched, when the file cannot be opened or read, is
+    // not a regular file, is empty, holds no usable header, or the scanner
+    // is quitting.
     bool ScanMP3(const QByteArray& i_file, MP3Attributes& o_attributes);
 
 public slots:
-    // i_file carries the path's UTF-8 bytes one per character.
+    // i_file carries the path's bytes one per character.
     void OnMP3ScanRequired(QString i_file);
 
 signals:

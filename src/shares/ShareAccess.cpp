@@ -23,6 +23,9 @@ ItemSet SharedFoldersManager::GetUserSharedFolders(std::string i_user)
 
 bool SharedFoldersManager::IsFileSharedWithUser(ItemPtr i_sharedFile, std::string i_user)
 {
+    // A file set aside (gone from disk or from the shares) is nobody's.
+    if (!IsIndexed(i_sharedFile))
+        return false;
     ItemPtr l_user = d.GetType("user")->GetItem(i_user);
     if (l_user.IsConnected("unshared"))
         return false;

@@ -84,6 +84,15 @@ private:
     int m_budget = 4096;
 };
 
+bool HeldByPrimary(const Item* ip_item)
+{
+    for (const ConnectionEntry* lp_entry = ip_item->EntriesBegin(); lp_entry != ip_item->EntriesEnd(); ++lp_entry) {
+        if (lp_entry->mp_type->m_primary)
+            return true;
+    }
+    return false;
+}
+
 // Removes the item with everything that only it kept reachable.
 void RemoveIfUnreachable(Item* ip_item)
 {
@@ -218,9 +227,14 @@ void SharedFoldersManager::CompleteRescan()
 void SharedFoldersManager::RemoveWithLeftovers(const std::vector<Item*>& i_items)
 {
     std::vector<Item*> l_partners;
+    Type* lp_fileType = d.GetType("shared_file");
     for (Item* lp_item : i_items) {
         if (lp_item->IsBeingRemoved())
             continue;
+        if (lp_item->mp_type == lp_fileType && HeldByPrimary(lp_item)) {
+            SetAside(lp_item, l_partners);
+            continue;
+        }
         for (const ConnectionEntry* lp_entry = lp_item->EntriesBegin(); lp_entry != lp_item->EntriesEnd(); ++lp_entry) {
             if (!lp_entry->mp_type->m_primary)
                 lp_entry->m_partners.AppendTo(l_partners);
@@ -232,6 +246,52 @@ void SharedFoldersManager::RemoveWithLeftovers(const std::vector<Item*>& i_items
     l_partners.erase(std::unique(l_partners.begin(), l_partners.end()), l_partners.end());
     for (Item* lp_partner : l_partners)
         RemoveIfUnreachable(lp_partner);
+}
+
+// Part 4.102 keeps a vanished folder's files that something primary holds
+// (an upload entry), but its walk removes a vanished file outright, under
+// the upload. Here both are kept, out of the index: the entry still names
+// the file and its size, nothing lists or finds it, and the upload is
+// refused as not shared when its turn comes. The file goes once nothing
+// primary holds it (OnSharedFileDisconnected).
+void SharedFoldersManager::SetAside(Item* ip_file, std::vector<Item*>& io_leftovers)
+{
+    Type* lp_keep[] = {d.GetType("shared_file_name"), d.GetType("shared_file_size")};
+    std::vector<Item*> l_partners;
+    for (const ConnectionEntry* lp_entry = ip_file->EntriesBegin(); lp_entry != ip_file->EntriesEnd(); ++lp_entry) {
+        if (lp_entry->mp_type->m_primary || lp_entry->mp_type == lp_keep[0] || lp_entry->mp_type == lp_keep[1])
+            continue;
+        lp_entry->m_partners.AppendTo(l_partners);
+    }
+    ItemPtr l_file(ip_file);
+    for (Item* lp_partner : l_partners)
+        l_file.Disconnect(lp_partner);
+    io_leftovers.insert(io_leftovers.end(), l_partners.begin(), l_partners.end());
+}
+
+void SharedFoldersManager::OnSharedFileDisconnected(ConnectionInfo i_info)
+{
+    Item* lp_file = i_info.mp_item1;
+    if (!i_info.mp_item2->mp_type->m_primary || lp_file->IsBeingRemoved() || IsIndexed(lp_file) ||
+        HeldByPrimary(lp_file))
+        return;
+    RemoveWithLeftovers({lp_file});
+}
+
+bool SharedFoldersManager::IsIndexed(ItemPtr i_sharedFile)
+{
+    return i_sharedFile && i_sharedFile.IsConnected("shared_file_folder");
+}
+
+int SharedFoldersManager::IndexedFileCount() const
+{
+    Type* lp_fileType = d.GetType("shared_file");
+    std::size_t l_count = 0;
+    for (Item* lp_folder : d.GetType("shared_file_folder")->UnorderedItems()) {
+        if (const PartnerSet* lp_files = lp_folder->Partners(lp_fileType))
+            l_count += lp_files->Size();
+    }
+    return static_cast<int>(l_count);
 }
 
 void SharedFoldersManager::QueueWalk(const std::string& i_share, bool i_endsRescan)
@@ -290,6 +350,10 @@ bool SharedFoldersManager::ApplyNextStep()
         const WalkedFolder& l_folder = l_batch.m_folders[m_apply.m_folder];
         if (!m_apply.m_inFolder)
             BeginFolder(l_folder);
+        if (m_apply.m_knownIndexed < m_apply.m_knownFiles.size()) {
+            IndexKnownFiles();
+            return true;
+        }
         if (m_apply.m_file < l_folder.m_files.size()) {
             if (m_apply.mp_folderItem)
                 ApplyFile(l_folder, l_folder.m_files[m_apply.m_file]);
@@ -304,6 +368,10 @@ bool SharedFoldersManager::ApplyNextStep()
     }
 
     const bool l_last = l_batch.m_last;
+    // A batch may hold a folder of hundreds of thousands of files: freeing
+    // it here would hold the GUI thread beyond a slice. The walker's thread
+    // frees it.
+    QMetaObject::invokeMethod(mp_walker, [l_used = std::move(m_batches.front())] {}, Qt::QueuedConnection);
     m_batches.pop_front();
     m_apply.m_folder = 0;
     if (l_last)
@@ -328,6 +396,8 @@ void SharedFoldersManager::BeginFolder(const WalkedFolder& i_folder)
     m_apply.m_inFolder = true;
     m_apply.mp_folderItem = nullptr;
     m_apply.m_knownFiles.clear();
+    m_apply.m_knownByName.clear();
+    m_apply.m_knownIndexed = 0;
     m_apply.m_folderWords.clear();
     if (!m_apply.mp_share)
         return;
@@ -340,21 +410,32 @@ void SharedFoldersManager::BeginFolder(const WalkedFolder& i_folder)
     m_apply.m_foldersVisited.push_back(l_folder);
     // Found again by name: the walk's names are unique within a folder, and
     // a common name ("cover.jpg") may have thousands of files elsewhere.
+    // Their names are looked up in later steps (IndexKnownFiles).
     if (const PartnerSet* lp_files = l_folder->Partners(d.GetType("shared_file"))) {
         m_apply.m_knownFiles.reserve(lp_files->Size());
-        Type* lp_nameType = d.GetType("shared_file_name");
-        lp_files->ForEach([&](Item* ip_file) {
-            const PartnerSet* lp_name = ip_file->Partners(lp_nameType);
-            m_apply.m_knownFiles.push_back({lp_name ? lp_name->First() : nullptr, ip_file, false});
-        });
-        std::sort(m_apply.m_knownFiles.begin(), m_apply.m_knownFiles.end(), [](const KnownFile& i_a, const KnownFile& i_b) {
-            return std::less<Item*>()(i_a.mp_name, i_b.mp_name) ||
-                   (i_a.mp_name == i_b.mp_name && std::less<Item*>()(i_a.mp_file, i_b.mp_file));
-        });
+        lp_files->ForEach([&](Item* ip_file) { m_apply.m_knownFiles.push_back({nullptr, ip_file, false}); });
     }
     Type* lp_words = d.GetType("search_token");
     for (const std::string& l_word : i_folder.m_words)
         m_apply.m_folderWords.push_back(lp_words->GetItem(l_word));
+}
+
+void SharedFoldersManager::IndexKnownFiles()
+{
+    constexpr std::size_t l_perStep = 2048;
+    Type* lp_nameType = d.GetType("shared_file_name");
+    if (m_apply.m_knownByName.empty())
+        m_apply.m_knownByName.reserve(m_apply.m_knownFiles.size());
+    const std::size_t l_end = std::min(m_apply.m_knownFiles.size(), m_apply.m_knownIndexed + l_perStep);
+    for (; m_apply.m_knownIndexed < l_end; ++m_apply.m_knownIndexed) {
+        KnownFile& l_known = m_apply.m_knownFiles[m_apply.m_knownIndexed];
+        const PartnerSet* lp_name = l_known.mp_file->Partners(lp_nameType);
+        l_known.mp_name = lp_name ? lp_name->First() : nullptr;
+        // Of twins (only a damaged index has them) the first is kept; the
+        // others go when the folder ends.
+        if (l_known.mp_name)
+            m_apply.m_knownByName.emplace(l_known.mp_name, m_apply.m_knownIndexed);
+    }
 }
 
 void SharedFoldersManager::ApplyFile(const WalkedFolder& i_folder, const WalkedFile& i_file)
@@ -365,13 +446,11 @@ void SharedFoldersManager::ApplyFile(const WalkedFolder& i_folder, const WalkedF
 
     Item* lp_file = nullptr;
     if (Item* lp_name = lp_nameType->HasItem(i_file.m_name)) {
-        // Of twins (only a damaged index has them) the first is kept, the
-        // others go when the folder ends.
-        auto l_known = std::lower_bound(m_apply.m_knownFiles.begin(), m_apply.m_knownFiles.end(), lp_name,
-                                        [](const KnownFile& i_known, Item* ip_name) { return std::less<Item*>()(i_known.mp_name, ip_name); });
-        if (l_known != m_apply.m_knownFiles.end() && l_known->mp_name == lp_name) {
-            l_known->m_found = true;
-            lp_file = l_known->mp_file;
+        const auto l_known = m_apply.m_knownByName.find(lp_name);
+        if (l_known != m_apply.m_knownByName.end()) {
+            KnownFile& l_file = m_apply.m_knownFiles[l_known->second];
+            l_file.m_found = true;
+            lp_file = l_file.mp_file;
         }
     }
 
@@ -442,6 +521,8 @@ bool SharedFoldersManager::EndFolderStep(const WalkedFolder& i_folder)
     m_apply.m_inFolder = false;
     m_apply.mp_folderItem = nullptr;
     m_apply.m_knownFiles.clear();
+    m_apply.m_knownByName.clear();
+    m_apply.m_knownIndexed = 0;
     m_apply.m_gone = 0;
     m_apply.m_folderWords.clear();
     return true;
@@ -449,15 +530,42 @@ bool SharedFoldersManager::EndFolderStep(const WalkedFolder& i_folder)
 
 void SharedFoldersManager::OnSharedFolderRemoved(Item* ip_folder)
 {
-    // The rest of its walk is dropped: its folders and files may be
-    // removed, as no share's, before the next slice runs.
-    if (ip_folder != m_apply.mp_share)
-        return;
+    if (ip_folder == m_apply.mp_share)
+        DropWalkOfRemovedShare();
+    // Unsharing takes the folders that only this share held out of the
+    // index at once, with their files, as the end of a rescan would: left
+    // to the next rescan, they stayed reachable through search words that
+    // files of other shares have too, were counted at login and could be
+    // uploaded. (The links to the share still stand while this runs.)
+    Type* lp_shares = d.GetType("shared_folder");
+    Type* lp_fileType = d.GetType("shared_file");
+    std::vector<Item*> l_folders;
+    if (const PartnerSet* lp_folders = ip_folder->Partners(d.GetType("shared_file_folder")))
+        lp_folders->AppendTo(l_folders);
+    StoreScope l_scope;
+    for (Item* lp_folder : l_folders) {
+        const PartnerSet* lp_holders = lp_folder->Partners(lp_shares);
+        if (lp_folder->IsBeingRemoved() || (lp_holders && lp_holders->Size() > 1))
+            continue;
+        std::vector<Item*> l_files;
+        if (const PartnerSet* lp_files = lp_folder->Partners(lp_fileType))
+            lp_files->AppendTo(l_files);
+        RemoveWithLeftovers(l_files);
+        RemoveWithLeftovers({lp_folder});
+    }
+}
+
+void SharedFoldersManager::DropWalkOfRemovedShare()
+{
+    // The rest of its walk is dropped: its folders and files are removed
+    // as no share's.
     m_apply.mp_share = nullptr;
     m_apply.mp_folderItem = nullptr;
     m_apply.m_foldersBefore.clear();
     m_apply.m_foldersVisited.clear();
     m_apply.m_knownFiles.clear();
+    m_apply.m_knownByName.clear();
+    m_apply.m_knownIndexed = 0;
     m_apply.m_folderWords.clear();
 }
 

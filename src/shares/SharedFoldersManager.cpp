@@ -2,6 +2,7 @@
 // connections to the other services, and the server's statistics.
 #include "shares/SharedFoldersManager.h"
 
+#include "core/log/Log.h"
 #include "core/persist/DataSaver.h"
 #include "core/persist/Settings.h"
 #include "core/util/GeneralFunctions.h"
@@ -10,10 +11,25 @@
 #include "server/Server.h"
 #include "shares/SearchTokens.h"
 
+#include <QDeadlineTimer>
+
+#include <algorithm>
+#include <vector>
+
 SharedFoldersManager* sharedFoldersManager = nullptr;
 
 namespace
 {
+// Workers let go at shut-down, with their threads, kept where the process
+// can still reach them until it ends (so that no leak checker takes them
+// for lost either).
+void LetGo(QObject* ip_worker, QThread* ip_thread)
+{
+    static auto* lp_letGo = new std::vector<QObject*>;
+    lp_letGo->push_back(ip_worker);
+    lp_letGo->push_back(ip_thread);
+}
+
 Type* Declare(const char* ip_name, bool i_primary, bool i_null)
 {
     return d.NewType(ip_name, i_primary, i_null, true);
@@ -68,10 +84,12 @@ SharedFoldersManager::SharedFoldersManager(QObject* ip_parent) : QObject(ip_pare
     for (const char* lp_attribute : {"bitrate_mode", "bitrate", "length_seconds"})
         Relate("user_share_file", lp_attribute, One, Many);
 
-    m_MP3ScanThread.start();
-    m_MP3Scanner.moveToThread(&m_MP3ScanThread);
-    connect(this, &SharedFoldersManager::MP3ScanRequired, &m_MP3Scanner, &MP3Scanner::OnMP3ScanRequired);
-    connect(&m_MP3Scanner, &MP3Scanner::MP3Scanned, this, &SharedFoldersManager::OnMP3Scanned);
+    mp_MP3ScanThread = new QThread;
+    mp_MP3Scanner = new MP3Scanner;
+    mp_MP3ScanThread->start();
+    mp_MP3Scanner->moveToThread(mp_MP3ScanThread);
+    connect(this, &SharedFoldersManager::MP3ScanRequired, mp_MP3Scanner, &MP3Scanner::OnMP3ScanRequired);
+    connect(mp_MP3Scanner, &MP3Scanner::MP3Scanned, this, &SharedFoldersManager::OnMP3Scanned);
     connect(gp_server, &Server::Connected, this, &SharedFoldersManager::OnConnectedToServer);
     connect(gp_server, &Server::ReceivedUserStats, this, &SharedFoldersManager::OnReceivedUserStats);
 
@@ -83,12 +101,12 @@ SharedFoldersManager::SharedFoldersManager(QObject* ip_parent) : QObject(ip_pare
     SaveWith("user", "unshared");
 
     // The disk walker: its own thread, its own object deleted there.
+    mp_walkThread = new QThread;
     mp_walker = new ShareWalker;
-    mp_walker->moveToThread(&m_walkThread);
-    connect(&m_walkThread, &QThread::finished, mp_walker, &QObject::deleteLater);
+    mp_walker->moveToThread(mp_walkThread);
     connect(this, &SharedFoldersManager::WalkRequested, mp_walker, &ShareWalker::Walk);
     connect(mp_walker, &ShareWalker::Walked, this, &SharedFoldersManager::OnWalked);
-    m_walkThread.start();
+    mp_walkThread->start();
 
     m_sendMessage = [](const std::string& i_user, MemStream& i_body) {
         if (peerMessenger)
@@ -98,22 +116,55 @@ SharedFoldersManager::SharedFoldersManager(QObject* ip_parent) : QObject(ip_pare
 
 SharedFoldersManager::~SharedFoldersManager()
 {
-    // The scanner checks its flag at every block, so even a scan of a huge
-    // file ends at once; requests still queued are never run.
-    m_MP3Scanner.Quit();
-    m_MP3ScanThread.quit();
-    m_MP3ScanThread.wait();
-
-    // The walker checks its flag at every folder, so even a walk of a huge
-    // tree ends at once.
+    // Both are told to stop first, then waited for together, a bounded
+    // time: the scanner checks its flag at every block and the walker at
+    // every entry, but a read of a hung network mount (or of a FIFO put
+    // where a file was) may never return. The process is ending: what still
+    // runs then is let go, with its thread, and left to the process's end.
+    // A running QThread must not be destroyed, and nothing either touches
+    // belongs to this object, so nothing is freed under them.
+    mp_MP3Scanner->Quit();
+    mp_MP3ScanThread->quit();
     mp_walker->Stop();
-    m_walkThread.quit();
-    m_walkThread.wait();
+    mp_walkThread->quit();
+    QElapsedTimer l_clock;
+    l_clock.start();
+    if (StopThread(mp_MP3ScanThread, l_clock)) {
+        delete mp_MP3Scanner;
+        delete mp_MP3ScanThread;
+    } else {
+        // Results it might still send have no receiver once this is gone.
+        disconnect(mp_MP3Scanner, nullptr, this, nullptr);
+        Log("MP3 Scanning", 1,
+            QString("The MP3 scanner did not stop within %1 ms; it is left running until the process ends")
+                .arg(ShutDownWaitMs));
+        LetGo(mp_MP3Scanner, mp_MP3ScanThread);
+    }
+    if (StopThread(mp_walkThread, l_clock)) {
+        delete mp_walker;
+        delete mp_walkThread;
+    } else {
+        disconnect(mp_walker, nullptr, this, nullptr);
+        Log("Shared", 1,
+            QString("The share walker did not stop within %1 ms; it is left running until the process ends")
+                .arg(ShutDownWaitMs));
+        LetGo(mp_walker, mp_walkThread);
+    }
+    mp_MP3Scanner = nullptr;
+    mp_MP3ScanThread = nullptr;
+    mp_walker = nullptr;
+    mp_walkThread = nullptr;
 
     if (sharedFoldersManager == this)
         sharedFoldersManager = nullptr;
     if (sharedFoldersService == this)
         sharedFoldersService = nullptr;
+}
+
+bool SharedFoldersManager::StopThread(QThread* ip_thread, const QElapsedTimer& i_clock)
+{
+    const qint64 l_left = std::max<qint64>(0, ShutDownWaitMs - i_clock.elapsed());
+    return ip_thread->wait(QDeadlineTimer(l_left));
 }
 
 void SharedFoldersManager::DeclareIndexTypes()
@@ -144,6 +195,8 @@ void SharedFoldersManager::DeclareIndexTypes()
     d.GetType("shared_file_name")->ItemAddedEvent.m_handlerSet.insert(MakeHandler(&SharedFoldersManager::OnSharedFileNameAdded));
     d.GetType("shared_file_folder")->ItemAddedEvent.m_handlerSet.insert(MakeHandler(&SharedFoldersManager::OnSharedFileFolderAdded));
     d.GetType("shared_folder")->ItemRemovedEvent.m_handlerSet.insert(MakeHandler(&SharedFoldersManager::OnSharedFolderRemoved));
+    d.GetType("shared_file")->ItemsDisconnectedEvent.m_handlerSet.insert(
+        MakeHandler(&SharedFoldersManager::OnSharedFileDisconnected));
 }
 
 void SharedFoldersManager::DeclareListingTypes()
@@ -190,7 +243,7 @@ void SharedFoldersManager::OnConnectedToServer()
 {
     // The whole index, whatever anyone may see of it.
     const int l_folders = static_cast<int>(d.GetType("shared_file_folder")->ItemCount());
-    const int l_files = static_cast<int>(d.GetType("shared_file")->ItemCount());
+    const int l_files = IndexedFileCount();
     gp_server->SendFilesFolders(l_folders, l_files);
     gp_server->GetUserStats(Settings::Get("username"));
 }

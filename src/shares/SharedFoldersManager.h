@@ -9,6 +9,7 @@
 #include "shares/MP3Scanner.h"
 #include "shares/ShareWalker.h"
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QThread>
 
@@ -16,6 +17,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 // The shares service: the index of the folders and files the user shares,
@@ -71,6 +73,20 @@ public:
     static QString GetFileItemDisplayString(ItemPtr i_file);
     // Removes a received listing ("user_share") with its folders and files.
     static void RemoveUserShare(ItemPtr i_listing);
+
+    // Whether a "shared_file" is in the index: listed, found and sent. A file
+    // set aside (gone from disk or from the shares while something primary,
+    // such as an upload entry, holds it) keeps its name and size but is not.
+    static bool IsIndexed(ItemPtr i_sharedFile);
+    // How many files the index holds (set-aside files not counted).
+    int IndexedFileCount() const;
+
+    // Shut-down waits this long for the walker and the scanner to stop;
+    // one that has not is left running to the process's end.
+    static constexpr int ShutDownWaitMs = 2000;
+    // The worker objects, for tests that need to hold their threads.
+    QObject* Walker() const { return mp_walker; }
+    MP3Scanner* Scanner() const { return mp_MP3Scanner; }
 
     int FilesAdded() const { return m_sharedFilesAdded; }
     int FilesRemoved() const { return m_sharedFilesRemoved; }
@@ -132,8 +148,12 @@ private:
         std::size_t m_file = 0;    // in that folder
         Item* mp_folderItem = nullptr;
         std::vector<Item*> m_folderWords;
-        std::vector<KnownFile> m_knownFiles;  // by name item, then file
+        std::vector<KnownFile> m_knownFiles;
         std::size_t m_gone = 0;               // known files dealt with at the end
+        // The known files by name item, filled a part at a time, so that a
+        // folder of hundreds of thousands of files spans several slices.
+        std::unordered_map<Item*, std::size_t> m_knownByName;
+        std::size_t m_knownIndexed = 0;
     };
     // The end of a rescan: the folders no share holds any more, by path.
     struct FinishState
@@ -169,9 +189,18 @@ private:
     void BeginWalk(const PendingWalk& i_walk);
     void BeginFolder(const WalkedFolder& i_folder);
     void ApplyFile(const WalkedFolder& i_folder, const WalkedFile& i_file);
+    void IndexKnownFiles();
     bool EndFolderStep(const WalkedFolder& i_folder);
     // Removes the items, then whatever only they kept reachable.
     void RemoveWithLeftovers(const std::vector<Item*>& i_items);
+    // Takes a file that something primary holds out of the index: it keeps
+    // its name and size, loses its folder and its search words.
+    void SetAside(Item* ip_file, std::vector<Item*>& io_leftovers);
+    // A set-aside file that nothing primary holds any more goes.
+    void OnSharedFileDisconnected(ConnectionInfo i_info);
+    void DropWalkOfRemovedShare();
+    // Waits up to the time left for the thread; false when it still runs.
+    static bool StopThread(QThread* ip_thread, const QElapsedTimer& i_clock);
     void EndWalk();
     void ConnectWords(Item* ip_file, const std::vector<Item*>& i_folderWords, const std::vector<std::string>& i_words);
 
@@ -184,12 +213,14 @@ private:
     void OnListedFileRemoved(Item* ip_file);
     void SendReply(const std::string& i_user, unsigned int i_code, const MemStream& i_payload, const QString& i_what);
 
-    QThread m_MP3ScanThread;
-    MP3Scanner m_MP3Scanner;
+    // On the heap: a scanner or walker still running at shut-down is let go
+    // with its thread, not destroyed under it.
+    QThread* mp_MP3ScanThread = nullptr;
+    MP3Scanner* mp_MP3Scanner = nullptr;
     int m_sharedFilesAdded = 0;
     int m_sharedFilesRemoved = 0;
 
-    QThread m_walkThread;
+    QThread* mp_walkThread = nullptr;
     ShareWalker* mp_walker = nullptr;
     quint64 m_nextWalk = 1;
     std::deque<PendingWalk> m_walks;

@@ -29,9 +29,17 @@ QString NumberedPath(const QString& i_path, int i_number)
 }
 }  // namespace
 
-QString TransferQueueManager::MoveToCompleteFolder(ItemPtr i_download)
+QString TransferQueueManager::WrittenPartialPath(ItemPtr i_download)
 {
-    const QString l_partialPath = GetDownloadTargetPath(i_download, false);
+    // The download folder may have changed since the file was opened.
+    if (const auto* lp_file = i_download["download_file"].AsObject<QFile>())
+        return lp_file->fileName();
+    return GetDownloadTargetPath(i_download, false);
+}
+
+QString TransferQueueManager::MoveToCompleteFolder(ItemPtr i_download, const QString& i_partialPath)
+{
+    const QString& l_partialPath = i_partialPath;
     const QString l_completePath = GetDownloadTargetPath(i_download, true);
     if (l_partialPath.isEmpty() || l_completePath.isEmpty())
         return QString();
@@ -59,18 +67,22 @@ void TransferQueueManager::OnDownloadComplete(TransferThread* ip_thread)
     // The thread reports last thing before it ends.
     ip_thread->wait();
     ItemPtr l_user = l_download["user"];
-    const QString l_completePath = MoveToCompleteFolder(l_download);
+    // The file the thread wrote, not the one the setting names now (Part
+    // 5.107 step 3 recomputes it, which strands the file when the download
+    // folder changed meanwhile).
+    const QString l_partialPath = WrittenPartialPath(l_download);
+    const QString l_completePath = MoveToCompleteFolder(l_download, l_partialPath);
     if (l_completePath.isEmpty()) {
         Log(LogArea, 1,
             QString("Could not move finished download of %1 from %2 into the complete folder; it stays at %3")
                 .arg(TransferText::Of(l_download["file_name"].AsString()), TransferText::Of(l_user.AsString()),
-                     GetDownloadTargetPath(l_download, false)),
+                     l_partialPath),
             l_user);
         SetDownloadEntryStatus(l_download, TransferStatus::LocalError);
         return;
     }
     SetDownloadEntryStatus(l_download, TransferStatus::Complete);
-    RemoveDownloadDownloadingFolderIfAppropriate(l_download);
+    RemoveDownloadDownloadingFolderIfAppropriate(l_download, l_partialPath);
     RecordCompleteDownload(l_download, l_completePath);
 }
 

@@ -41,14 +41,33 @@ bool TransferQueueManager::DoesDownloadItemCompleteFilenameExist(ItemPtr i_downl
 
 void TransferQueueManager::RemoveDownloadDownloadingFolderIfAppropriate(ItemPtr i_download)
 {
+    RemoveDownloadDownloadingFolderIfAppropriate(i_download, QString());
+}
+
+void TransferQueueManager::RemoveDownloadDownloadingFolderIfAppropriate(ItemPtr i_download, const QString& i_partialPath)
+{
     ItemPtr l_remoteFolder = i_download["remote_folder"];
     ItemPtr l_complete = d.GetType("download_entry_status")->HasItem(TransferStatus::Complete);
     const ItemSet l_siblings = l_remoteFolder.GetItems("download_entry");
     if (l_siblings.size() != l_siblings.Connected(l_complete).size())
         return;
-    const DownloadLayout::Target l_target = TargetOf(i_download, false);
+    DownloadLayout::Target l_target = TargetOf(i_download, false);
     if (!l_target.IsValid())
         return;
+    // A partial file written under another download folder: the same layout
+    // below the root that held it.
+    const QString l_computed = QDir::cleanPath(l_target.m_path);
+    const QString l_written = QDir::cleanPath(i_partialPath);
+    if (!i_partialPath.isEmpty() && l_written != l_computed) {
+        const QString l_tail = l_computed.mid(QDir::cleanPath(DownloadLayout::Root()).size());
+        if (!l_written.endsWith(l_tail))
+            return;
+        l_target = DownloadLayout::Resolve(l_written.left(l_written.size() - l_tail.size()),
+                                           i_download["remote_folder"].AsString(), i_download["file_name"].AsString(),
+                                           i_download["subfolder_save_level"].AsInt(), false);
+        if (!l_target.IsValid())
+            return;
+    }
     // The carried levels only, from the deepest up: never above the partial
     // folder itself. rmdir takes empty folders only.
     QString l_folder = l_target.m_folder;

@@ -74,6 +74,9 @@ public:
     // Removes the partial folders that a finished download left empty,
     // unless another download of the same remote folder is unfinished.
     void RemoveDownloadDownloadingFolderIfAppropriate(ItemPtr i_download);
+    // The same below the download folder that held the partial file, which
+    // may be another than the setting's now.
+    void RemoveDownloadDownloadingFolderIfAppropriate(ItemPtr i_download, const QString& i_partialPath);
 
     // Upload queue and slots.
     void OrderNewUpload(ItemPtr i_upload);
@@ -150,6 +153,14 @@ private:
     static long long TakeTransferOrder();
     ItemList UploadOrder();
     qint64 NowMs() const;
+    // The file that an upload of the user for the path as requested should
+    // send: its entry's file while that is in the index, else the file now
+    // indexed under that path (the entry is moved onto it); null when the
+    // path is shared no more.
+    static ItemPtr SharedFileAgain(ItemPtr i_upload);
+    // When its turn comes: a queued upload whose file is no longer shared
+    // with its user is refused ("File not shared.") and removed; true then.
+    bool RefuseIfNoLongerShared(ItemPtr i_upload);
 
     // The transfer threads. Reports reach the slots below on the GUI thread,
     // each with the thread that sent it; a report of a thread that is gone,
@@ -183,7 +194,10 @@ private:
     static void TurnAway(QTcpSocket* ip_socket);
     // Moves a finished file into the complete folder, under a free name
     // when its own is taken; the path it got, or "" when it could not.
-    QString MoveToCompleteFolder(ItemPtr i_download);
+    QString MoveToCompleteFolder(ItemPtr i_download, const QString& i_partialPath);
+    // The partial file the entry's thread writes: the path it was opened
+    // under, whatever the download folder is now.
+    QString WrittenPartialPath(ItemPtr i_download);
     void RecordCompleteDownload(ItemPtr i_download, const QString& i_completePath);
 
     // The time-outs of uploads in a set-up state.

@@ -5,6 +5,7 @@
 #include "transfers/TransferQueueManager.h"
 
 #include "core/log/Log.h"
+#include "core/platform/FileByBytes.h"
 #include "peer/PeerMessenger.h"
 #include "server/Server.h"
 #include "transfers/TransferFigures.h"
@@ -14,15 +15,20 @@
 #include <QFile>
 #include <QTcpSocket>
 
+#include <algorithm>
+
 namespace
 {
 // Uploads of larger files tell the server the speed they reached.
 constexpr qint64 SpeedReportMinimumBytes = 1048576;
 
-QString LocalPath(ItemPtr i_sharedFile)
+// The path's bytes as the index holds them: a name that is not valid UTF-8
+// must not pass through text, or the file cannot be opened.
+std::string LocalPath(ItemPtr i_sharedFile)
 {
-    const std::string l_path = i_sharedFile["shared_file_folder"].AsString() + "/" + i_sharedFile["shared_file_name"].AsString();
-    return QString::fromUtf8(l_path.data(), static_cast<qsizetype>(l_path.size())).replace(QLatin1Char('\\'), QLatin1Char('/'));
+    std::string l_path = i_sharedFile["shared_file_folder"].AsString() + "/" + i_sharedFile["shared_file_name"].AsString();
+    std::replace(l_path.begin(), l_path.end(), '\\', '/');
+    return l_path;
 }
 }  // namespace
 
@@ -75,8 +81,8 @@ void TransferQueueManager::OnFileTransferResponse(std::string i_user, unsigned i
             l_user);
         return;
     }
-    auto* lp_file = new QFile(LocalPath(l_upload["shared_file"]));
-    if (!lp_file->open(QIODevice::ReadOnly)) {
+    auto* lp_file = new QFile;
+    if (!OpenForReadingByBytes(*lp_file, LocalPath(l_upload["shared_file"]))) {
         delete lp_file;
         Log(LogArea, 2,
             "File could not be opened, marking local error and sending denial message. Shouldn't we have done this "

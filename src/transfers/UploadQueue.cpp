@@ -44,7 +44,20 @@ void TransferQueueManager::OnQueueUploadRequested(std::string i_user, std::strin
         return;
     }
 
-    if (ItemPtr l_upload = d.GetItem(l_user, l_file, "upload_entry")) {
+    ItemPtr l_existing = d.GetItem(l_user, l_file, "upload_entry");
+    if (!l_existing) {
+        // An entry whose file was set aside (it left the disk or the shares
+        // while queued) and is back under the same path: the same entry.
+        for (ItemPtr l_upload : l_user.GetItems("upload_entry")) {
+            if (!SharedFoldersManager::IsIndexed(l_upload["shared_file"]) &&
+                l_upload["filename_as_requested"].AsString() == i_file) {
+                l_upload += l_file;
+                l_existing = l_upload;
+                break;
+            }
+        }
+    }
+    if (ItemPtr l_upload = l_existing) {
         const std::string l_status = l_upload["upload_entry_status"].AsString();
         if (l_status == TransferStatus::Queued || IsActive(l_upload)) {
             Log(LogArea, 2, "Already queued", l_user);
@@ -148,6 +161,9 @@ void TransferQueueManager::StartNewUploads()
         const ItemSet l_ofUser = l_user.GetItems("upload_entry");
         if (std::any_of(l_ofUser.begin(), l_ofUser.end(), [](Item* ip_other) { return IsActive(ip_other); }))
             continue;
+        // The file may have left the disk or the shares since the request.
+        if (RefuseIfNoLongerShared(l_upload))
+            continue;
         const qint64 l_size = l_upload["shared_file"]["shared_file_size"].AsInt64();
         const unsigned int l_token =
             peerMessenger ? peerMessenger->RequestUpload(l_user.AsString(), l_upload["filename_as_requested"].AsString(), l_size)
@@ -159,6 +175,36 @@ void TransferQueueManager::StartNewUploads()
         if (l_free == 0)
             return;
     }
+}
+
+ItemPtr TransferQueueManager::SharedFileAgain(ItemPtr i_upload)
+{
+    ItemPtr l_file = i_upload["shared_file"];
+    if (SharedFoldersManager::IsIndexed(l_file) || !sharedFoldersManager)
+        return l_file;
+    std::string l_path = i_upload["filename_as_requested"].AsString();
+    std::replace(l_path.begin(), l_path.end(), '\\', '/');
+    ItemPtr l_again = sharedFoldersManager->GetSharedFileItem(l_path);
+    // Another entry of the user may hold the file that came back.
+    if (!l_again || d.GetItem(i_upload["user"], l_again, "upload_entry"))
+        return ItemPtr();
+    i_upload += l_again;
+    return l_again;
+}
+
+bool TransferQueueManager::RefuseIfNoLongerShared(ItemPtr i_upload)
+{
+    if (!sharedFoldersManager)
+        return false;
+    ItemPtr l_user = i_upload["user"];
+    ItemPtr l_file = SharedFileAgain(i_upload);
+    if (l_file && sharedFoldersManager->IsFileSharedWithUser(l_file, l_user.AsString()))
+        return false;
+    Log(LogArea, 2, "Denied, file not shared", l_user);
+    if (peerMessenger)
+        peerMessenger->DenyUpload(l_user.AsString(), i_upload["filename_as_requested"].AsString(), "File not shared.");
+    RemoveUpload(i_upload);
+    return true;
 }
 
 void TransferQueueManager::SetUploadSlots(int i_slots)

@@ -9,7 +9,12 @@
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QStandardPaths>
+#include <QSemaphore>
 #include <QtTest>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cmath>
 
@@ -88,6 +93,9 @@ private slots:
     void NeverReadsPastTheBlock();
     void ResultsReachTheIndex();
     void ExitDoesNotWaitForALongFile();
+    void NamesThatAreNotUtf8AreScanned();
+    void APipeIsNotWaitedFor();
+    void ExitWaitsABoundedTimeForHungWorkers();
 
 private:
     QTemporaryDir m_folder;
@@ -269,6 +277,70 @@ void TestMp3Scanner::ExitDoesNotWaitForALongFile()
     l_exit.start();
     lp_world.reset();
     QVERIFY2(l_exit.elapsed() < 2000, qPrintable(QString::number(l_exit.elapsed())));
+}
+
+// The scanner opened the path decoded as UTF-8: such a file was never read
+// and asked for again at every rescan.
+void TestMp3Scanner::NamesThatAreNotUtf8AreScanned()
+{
+    SharesTestWorld l_world;
+    const std::string l_root = l_world.MakeFolder("latin");
+    const std::string l_name = "caf\xe9 \xff.mp3";
+    const QByteArray l_frames = Frames(Rate(11, Mode(3)), 200);
+    const int l_fd = ::open((l_root + "/" + l_name).c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    QVERIFY(l_fd >= 0);
+    QCOMPARE(::write(l_fd, l_frames.constData(), size_t(l_frames.size())), ssize_t(l_frames.size()));
+    ::close(l_fd);
+    l_world.Share(l_root);
+    QVERIFY(l_world.InitAndWait());
+    ItemPtr l_file = SharesTestWorld::FileItem(l_root, l_name);
+    QVERIFY(l_file);
+    QTRY_VERIFY(l_file.IsConnected("is_scanned"));
+    QCOMPARE(l_file["bitrate"].AsString(), std::string("192"));
+    QSignalSpy l_requests(&l_world.Shares(), &SharedFoldersManager::MP3ScanRequired);
+    QVERIFY(l_world.RescanAndWait());
+    QCOMPARE(l_requests.size(), 0);
+}
+
+// A FIFO put where an MP3 file was is not read: opening it would wait for a
+// writer for ever.
+void TestMp3Scanner::APipeIsNotWaitedFor()
+{
+    const QString l_pipe = m_folder.filePath("pipe.mp3");
+    QCOMPARE(::mkfifo(QFile::encodeName(l_pipe).constData(), 0644), 0);
+    QElapsedTimer l_clock;
+    l_clock.start();
+    QCOMPARE(Scan(l_pipe), QString());
+    QVERIFY(l_clock.elapsed() < 1000);
+}
+
+// Part 4.107 waits without limit for the scanner (and the walker) at exit:
+// a read of a hung network mount held the exit for ever. Both are given a
+// bounded time, then let go with their threads.
+void TestMp3Scanner::ExitWaitsABoundedTimeForHungWorkers()
+{
+    auto lp_world = std::make_unique<SharesTestWorld>();
+    QSemaphore l_hang;
+    QSemaphore l_started;
+    for (QObject* lp_worker : {static_cast<QObject*>(lp_world->Shares().Scanner()), lp_world->Shares().Walker()}) {
+        QMetaObject::invokeMethod(
+            lp_worker,
+            [&] {
+                l_started.release();
+                l_hang.acquire();
+            },
+            Qt::QueuedConnection);
+    }
+    QVERIFY(l_started.tryAcquire(2, 5000));
+    QElapsedTimer l_exit;
+    l_exit.start();
+    lp_world.reset();
+    const qint64 l_took = l_exit.elapsed();
+    QVERIFY2(l_took >= SharedFoldersManager::ShutDownWaitMs - 100 && l_took < SharedFoldersManager::ShutDownWaitMs + 1500,
+             qPrintable(QString::number(l_took)));
+    // The workers were let go alive; released, they end on their own.
+    l_hang.release(2);
+    QTest::qWait(200);
 }
 
 QTEST_GUILESS_MAIN(TestMp3Scanner)

@@ -49,6 +49,8 @@ private slots:
     void ShareRemovedBeforeItsWalkIsApplied();
     void RescanDuringRescanRunsAgain();
     void IndexAndMarksSurviveARestart();
+    void AFileSomethingHoldsIsSetAsideUntilLetGo();
+    void UnsharingTakesTheFilesOutAtOnce();
 
 private:
     std::unique_ptr<SharesTestWorld> mp_world;
@@ -200,7 +202,10 @@ void TestSharesRescan::LargeRemovalsAreCountedWhole()
     QCOMPARE(Count("shared_file"), std::size_t(l_files));
 
     if (unshare) {
+        // Unsharing takes the files out at once; the rescan finds nothing
+        // more to remove.
         l_share.Remove();
+        QCOMPARE(Count("shared_file"), std::size_t(0));
     } else {
         for (const char* lp_folder : {"/0", "/1"}) {
             QDir l_folder(QString::fromStdString(l_root + lp_folder));
@@ -210,7 +215,7 @@ void TestSharesRescan::LargeRemovalsAreCountedWhole()
     QSignalSpy l_reports(&mp_world->Shares(), &SharedFoldersManager::SharedFilesRescanned);
     QVERIFY(mp_world->RescanAndWait());
     QCOMPARE(l_reports.count(), 1);
-    QCOMPARE(l_reports.front(), (QVariantList{0, l_files}));
+    QCOMPARE(l_reports.front(), (QVariantList{0, unshare ? 0 : l_files}));
     for (const char* lp_type : {"shared_file", "shared_file_name", "shared_file_lowercase_name", "shared_file_size"})
         QVERIFY2(Count(lp_type) == 0, lp_type);
     QCOMPARE(Count("shared_file_folder"), std::size_t(unshare ? 0 : 3));
@@ -366,6 +371,73 @@ void TestSharesRescan::IndexAndMarksSurviveARestart()
     QVERIFY(mp_world->InitAndWait());
     QCOMPARE(mp_world->Shares().FilesAdded(), 0);
     QVERIFY(HasWord(SharesTestWorld::FileItem(l_root + "/Sub", "Tune.txt"), "tune"));
+}
+
+// Part 4.102's walk removed a vanished file outright, from under an upload
+// entry that held it. It is kept, out of the index, until let go.
+void TestSharesRescan::AFileSomethingHoldsIsSetAsideUntilLetGo()
+{
+    Type* lp_holder = d.NewType("test_holder", true, true, true);
+    lp_holder->RelateToType(d.GetType("shared_file"), Many, One, false);
+    const std::string l_root = mp_world->MakeFolder("held");
+    mp_world->MakeFile("held/Kept Song.txt", 5);
+    mp_world->MakeFile("held/Other Song.txt", 6);
+    mp_world->Share(l_root);
+    QVERIFY(mp_world->InitAndWait());
+    ItemPtr l_holder = lp_holder->NewItem();
+    l_holder += SharesTestWorld::FileItem(l_root, "Kept Song.txt");
+
+    QVERIFY(QFile::remove(QString::fromStdString(l_root + "/Kept Song.txt")));
+    QVERIFY(mp_world->RescanAndWait());
+    QCOMPARE(mp_world->Shares().FilesRemoved(), 1);
+    ItemPtr l_held = l_holder["shared_file"];
+    QVERIFY(l_held);
+    QCOMPARE(l_held["shared_file_name"].AsString(), std::string("Kept Song.txt"));
+    QCOMPARE(l_held["shared_file_size"].AsString(), std::string("5"));
+    // Neither listed nor found.
+    QVERIFY(!SharedFoldersManager::IsIndexed(l_held));
+    QVERIFY(!l_held.IsConnected("search_token"));
+    QVERIFY(!mp_world->Shares().GetSharedFileItem(l_root + "/Kept Song.txt"));
+    QVERIFY(!d.GetType("search_token")->HasItem("kept"));
+    QCOMPARE(mp_world->Shares().IndexedFileCount(), 1);
+    mp_world->Shares().ProcessSearch("bob", 7, "kept");
+    QVERIFY(mp_world->m_replies.empty());
+
+    // Back on disk: a new item; the held one goes once let go.
+    mp_world->MakeFile("held/Kept Song.txt", 9);
+    QVERIFY(mp_world->RescanAndWait());
+    ItemPtr l_back = SharesTestWorld::FileItem(l_root, "Kept Song.txt");
+    QVERIFY(l_back && l_back != l_held);
+    QCOMPARE(Count("shared_file"), std::size_t(3));
+    l_holder.Remove();
+    QCOMPARE(Count("shared_file"), std::size_t(2));
+    QVERIFY(!d.GetType("shared_file_size")->HasItem("5"));
+    QCOMPARE(mp_world->Shares().IndexedFileCount(), 2);
+}
+
+// "Unshare Folder" left the files in the index until the next rescan when
+// a word of theirs was also a word of a file of another share.
+void TestSharesRescan::UnsharingTakesTheFilesOutAtOnce()
+{
+    const std::string l_first = mp_world->MakeFolder("first");
+    const std::string l_second = mp_world->MakeFolder("second");
+    mp_world->MakeFile("first/Common One.txt");
+    mp_world->MakeFile("first/inner/Common Two.txt");
+    mp_world->MakeFile("second/Common Three.txt");
+    ItemPtr l_share = mp_world->Share(l_first);
+    mp_world->Share(l_second);
+    QVERIFY(mp_world->InitAndWait());
+    QCOMPARE(mp_world->Shares().IndexedFileCount(), 3);
+
+    l_share.Remove();
+    d.RemoveDisconnectedItems();
+    QCOMPARE(Count("shared_file"), std::size_t(1));
+    QCOMPARE(mp_world->Shares().IndexedFileCount(), 1);
+    QVERIFY(!mp_world->Shares().GetSharedFileItem(l_first + "/Common One.txt"));
+    QVERIFY(!d.GetType("shared_file_folder")->HasItem(l_first + "/inner"));
+    QVERIFY(!d.GetType("search_token")->HasItem("one"));
+    QVERIFY(d.GetType("search_token")->HasItem("common"));
+    QVERIFY(mp_world->Shares().GetSharedFileItem(l_second + "/Common Three.txt"));
 }
 
 QTEST_MAIN(TestSharesRescan)

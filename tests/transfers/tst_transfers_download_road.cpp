@@ -5,9 +5,11 @@
 #include "TransferRoad.h"
 #include "WireBytes.h"
 
+#include "core/persist/Settings.h"
 #include "transfers/TransferFigures.h"
 #include "transfers/TransferStatus.h"
 
+#include <QTemporaryDir>
 #include <QtTest>
 
 namespace
@@ -158,6 +160,32 @@ private slots:
         FakePeerConnection* lp_again = l_road.Open("bob", 78);
         QVERIFY(lp_again && lp_again->WaitForBytes(8));
         QCOMPARE(Offset(lp_again->Received()), qint64(file.size()));
+    }
+
+    // Part 5.107 recomputes the partial path at completion from the setting,
+    // which stranded the file when the download folder changed meanwhile.
+    void theWrittenFileMovesAfterTheDownloadFolderChanged()
+    {
+        TransferRoad l_road;
+        QVERIFY(l_road.Ready());
+        QTemporaryDir l_newRoot;
+        const QString l_oldRoot = l_road.m_world.DownloadRoot();
+        const QByteArray l_data = Pattern(20000);
+        ItemPtr l_download = l_road.Manager().AddDownload("bob", "song.mp3", "Music", l_data.size(), 0);
+        QVERIFY(l_road.mp_bob->WaitForFrames(2));
+        QCOMPARE(l_road.Offer(77, Path, l_data.size()), Accept(77));
+        FakePeerConnection* lp_file = l_road.Open("bob", 77);
+        QVERIFY(lp_file && lp_file->WaitForBytes(8));
+        // The user picks another download folder while the data arrives.
+        Settings::Set("download_folder", l_newRoot.path().toStdString());
+        lp_file->SendRaw(l_data);
+
+        QVERIFY(TransferRoad::Reaches(l_download, "complete"));
+        QCOMPARE(TransfersTestWorld::ReadFile(l_newRoot.path() + "/complete/Music/song.mp3"), l_data);
+        QVERIFY(!QFileInfo::exists(l_oldRoot + "/downloading/Music/song.mp3"));
+        // The emptied partial folder under the old root went too.
+        QVERIFY(!QFileInfo::exists(l_oldRoot + "/downloading/Music"));
+        QVERIFY(!QFileInfo::exists(l_newRoot.path() + "/downloading/Music/song.mp3"));
     }
 
     // Connections that start nothing; "setup" names what stands before.

@@ -12,6 +12,9 @@
 #include <QElapsedTimer>
 #include <QtTest>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 namespace
 {
 ItemPtr UploadOf(const std::string& i_user)
@@ -101,6 +104,39 @@ private slots:
         // A failed upload tells the peer.
         const QList<QByteArray> l_failed = l_road.FramesWithCode(46);
         QCOMPARE(l_failed.size(), status == "aborted" ? 1 : 0);
+    }
+
+    // A name that is not valid UTF-8 is indexed and advertised; it was
+    // opened through text and failed ("File read error." to the peer).
+    void aFileWhoseNameIsNotUtf8IsSent()
+    {
+        TransferRoad l_road;
+        QVERIFY(l_road.Ready());
+        const QByteArray l_bytes = Pattern(10000);
+        const std::string l_folder = l_road.m_files.path().toStdString();
+        const std::string l_name = "caf\xe9 \xff.bin";
+        const std::string l_path = l_folder + "/" + l_name;
+        const int l_fd = ::open(l_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        QVERIFY(l_fd >= 0);
+        QCOMPARE(::write(l_fd, l_bytes.constData(), size_t(l_bytes.size())), ssize_t(l_bytes.size()));
+        ::close(l_fd);
+        TransfersTestWorld::ShareFile(l_folder, l_name, l_bytes.size(), l_folder);
+
+        const quint32 l_token = l_road.Ask(l_path);
+        QVERIFY(l_token != 0);
+        l_road.Answer(l_token, true);
+        quint32 l_written = 0;
+        FakePeerConnection* lp_file = l_road.TakeFileConnection(l_written);
+        QVERIFY(lp_file);
+        ItemPtr l_upload = UploadOf("bob");
+        QCOMPARE(TransferRoad::StatusOf(l_upload), std::string("uploading"));
+        const qsizetype l_opening = lp_file->Received().size();
+        lp_file->SendRaw(Offset(0));
+        QVERIFY(lp_file->WaitForBytes(int(l_opening + l_bytes.size())));
+        lp_file->Socket()->disconnectFromHost();
+        QVERIFY(TransferRoad::Reaches(l_upload, "complete"));
+        QCOMPARE(lp_file->Received().mid(l_opening), l_bytes);
+        QVERIFY(l_road.FramesWithCode(50).isEmpty());
     }
 
     // "setup": what becomes of bob's upload before the answer arrives.

@@ -10,6 +10,8 @@
 #include "transfers/TransferFigures.h"
 #include "transfers/TransferStatus.h"
 
+#include <QFile>
+#include <QTemporaryDir>
 #include <QtTest>
 
 namespace
@@ -286,6 +288,86 @@ private slots:
         QCOMPARE(l_world.LogTexts().contains("Upload of a.mp3 to bob aborted, sending upload failed notification."), told);
         // The remaining active uploads share the limit anew.
         QCOMPARE(l_manager.SpeedLimit().PerUpload(), released ? 100 : l_shareBefore);
+    }
+
+    // "Unshare Folder" left the files in the index, and uploads queued
+    // before were still offered and sent.
+    void queuedUploadsOfUnsharedFilesAreRefusedWhenTheirTurnComes()
+    {
+        TransfersTestWorld l_world;
+        TransfersTestWorld::ShareFile("/shares/Music", "a.mp3", 1234);
+        TransfersTestWorld::ShareFile("/other", "b.mp3", 5, "/other");
+        TransferQueueManager& l_manager = l_world.Manager();
+        l_manager.OnQueueUploadRequested("bob", Path("Music\\a.mp3"));
+        l_manager.OnQueueUploadRequested("bob", "\\other\\b.mp3");
+        ItemPtr l_first = UploadOf("bob", Path("Music\\a.mp3"));
+        QVERIFY(l_first);
+
+        // Unshared as the window's command does it.
+        d.GetType("shared_folder")->HasItem("/shares").Remove();
+        d.RemoveDisconnectedItems();
+        // Out of the index at once: not found, not counted; the entry still
+        // names the file and its size.
+        QVERIFY(!sharedFoldersManager->GetSharedFileItem("/shares/Music/a.mp3"));
+        QCOMPARE(sharedFoldersManager->IndexedFileCount(), 1);
+        QCOMPARE(l_first["shared_file"]["shared_file_name"].AsString(), std::string("a.mp3"));
+        QCOMPARE(l_first["shared_file"]["shared_file_size"].AsInt64(), 1234LL);
+
+        l_world.ClearLog();
+        TransfersTestWorld::SetOnline("bob");
+        const QList<QByteArray> l_sent = TransfersTestWorld::Sent("bob");
+        QCOMPARE(l_sent.size(), 2);
+        QCOMPARE(l_sent[0], MessageBody(Codes::UploadDenied, Path("Music\\a.mp3"), NotShared.toStdString()));
+        QCOMPARE(l_sent[1], Offer(1, "\\other\\b.mp3", 5));
+        QVERIFY(l_world.LogTexts().contains("   Denied, file not shared"));
+        QVERIFY(!UploadOf("bob", Path("Music\\a.mp3")));
+        // Nothing holds the file any more: it is gone.
+        QCOMPARE(d.GetType("shared_file")->ItemCount(), std::size_t(1));
+    }
+
+    // A rescan removed a file that a queued upload held: the entry was left
+    // with no file (offered with size 0, logged without a name), and asking
+    // again once the file was back made a second entry.
+    void aQueuedUploadKeepsItsFileThroughARescan()
+    {
+        TransfersTestWorld l_world;
+        QTemporaryDir l_shares;
+        const std::string l_root = l_shares.path().toStdString();
+        const QString l_file = l_shares.filePath("song.ogg");
+        TransfersTestWorld::MakeFile(l_file, QByteArray(700, 'x'));
+        d.GetType("shared_folder")->GetItem(l_root) += d.GetType("shared_public")->GetGlobalNullItem();
+        auto l_rescan = [] {
+            sharedFoldersManager->RescanShares();
+            return QTest::qWaitFor([] { return !sharedFoldersManager->IsRescanning(); }, 10000);
+        };
+        QVERIFY(l_rescan());
+        const std::string l_path = l_root + "/song.ogg";
+        TransferQueueManager& l_manager = l_world.Manager();
+        l_manager.OnQueueUploadRequested("bob", l_path);
+        ItemPtr l_upload = UploadOf("bob", l_path);
+        QVERIFY(l_upload);
+
+        QVERIFY(QFile::remove(l_file));
+        QVERIFY(l_rescan());
+        QCOMPARE(sharedFoldersManager->FilesRemoved(), 1);
+        ItemPtr l_held = l_upload["shared_file"];
+        QCOMPARE(l_held["shared_file_name"].AsString(), std::string("song.ogg"));
+        QCOMPARE(l_held["shared_file_size"].AsInt64(), 700LL);
+        QVERIFY(!SharedFoldersManager::IsIndexed(l_held));
+        QVERIFY(!sharedFoldersManager->GetSharedFileItem(l_path));
+
+        // Back on disk and asked for again: the same entry, now on the file
+        // the index has.
+        TransfersTestWorld::MakeFile(l_file, QByteArray(800, 'y'));
+        QVERIFY(l_rescan());
+        l_world.ClearLog();
+        l_manager.OnQueueUploadRequested("bob", l_path);
+        QVERIFY(l_world.LogTexts().contains("   Already queued"));
+        QCOMPARE(d.GetType("upload_entry")->ItemCount(), std::size_t(1));
+        QVERIFY(SharedFoldersManager::IsIndexed(l_upload["shared_file"]));
+        QCOMPARE(d.GetType("shared_file")->ItemCount(), std::size_t(1));
+        TransfersTestWorld::SetOnline("bob");
+        QCOMPARE(TransfersTestWorld::Sent("bob"), QList<QByteArray>{Offer(1, l_path, 800)});
     }
 
     void theEntryLastPlacedCanGo()

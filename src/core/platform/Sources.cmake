@@ -6,6 +6,8 @@ list(APPEND KSTR_CORE_SOURCES
   platform/DesktopOpener.cpp
   platform/FileSizeLimit.h
   platform/FileSizeLimit.cpp
+  platform/FileByBytes.h
+  platform/FileByBytes.cpp
   platform/LocalAddress.h
   platform/LocalAddress.cpp
   platform/RandomSource.h

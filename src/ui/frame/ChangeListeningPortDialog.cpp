@@ -3,6 +3,7 @@
 #include "core/persist/Settings.h"
 #include "core/store/Value.h"
 #include "core/util/GeneralFunctions.h"
+#include "ui/frame/DialogKeyboard.h"
 
 #include "ui_ChangeListeningPortDialog.h"
 
@@ -16,6 +17,7 @@ ChangeListeningPortDialog::ChangeListeningPortDialog(QWidget* ip_parent)
     // leading zero.
     ui->portEdit->setInputMask(QStringLiteral("D9999"));
     ui->portEdit->setText(FromLatin1Text(Settings::Get("listening_port")));
+    OrderDialogKeyboard({ui->portEdit}, ui->buttonBox);
 }
 
 ChangeListeningPortDialog::~ChangeListeningPortDialog() = default;

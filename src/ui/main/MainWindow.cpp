@@ -70,6 +70,9 @@ MainWindow::MainWindow(QWidget* ip_parent) : QMainWindow(ip_parent), ui(new Ui::
     ui->roomSplitter->setStretchFactor(0, 1);
     ui->roomSplitter->setStretchFactor(1, 0);
     ui->roomList->setHeaderLabels({tr("Room Name"), tr("Users")});
+    // One line a row: the view then places rows without measuring each, so
+    // a refresh that changes thousands of counts stays quick.
+    ui->roomList->setUniformRowHeights(true);
 
     ui->sharedFoldersList->setColumnWidth(0, 400);
     ui->sharedFoldersList->setHeaderLabels({tr("Shared folder"), tr("Accessible to")});

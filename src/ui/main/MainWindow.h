@@ -11,6 +11,7 @@
 #include <ctime>
 #include <memory>
 #include <string>
+#include <unordered_map>
 
 class DataDialog;
 class Item;
@@ -111,6 +112,9 @@ protected:
     // Minimising goes to the tray while "minimize_to_tray" is on and a
     // visible tray icon can bring the window back.
     void changeEvent(QEvent* ip_event) override;
+    // No menu of tool bars: unticking one in Qt's menu hid the commands with
+    // no way back.
+    QMenu* createPopupMenu() override { return nullptr; }
 
 private:
     void ConnectFormSignals();
@@ -129,6 +133,9 @@ private:
     void LetGoOfFrame();
 
     Ui::MainWindow* ui = nullptr;
+    // The room list's rows by room name (the store's bytes), so that a
+    // listed room is found without searching every row.
+    std::unordered_map<std::string, QTreeWidgetItem*> m_roomRows;
     // The item-store browser while one is open; it deletes itself when
     // closed, which clears this pointer.
     QPointer<DataDialog> mp_dataDialog;

@@ -8,12 +8,14 @@
 #include "ui/frame/ActionSetToolBar.h"
 #include "ui/frame/ChangeListeningPortDialog.h"
 #include "ui/frame/ChangeUsernamePasswordDialog.h"
+#include "transfers/DownloadLayout.h"
 #include "ui/main/MainWindow.h"
 #include "ui/social/ChatForm.h"
 #include "ui/social/QRoomListItemWidget.h"
 #include "ui/social/RoomForm.h"
 #include "ui/social/SocialPages.h"
 #include "ui/widgets/AddSharedFolderDialog.h"
+#include "ui/widgets/UIFunctions.h"
 #include "ui_MainWindow.h"
 
 #include <QFileDialog>
@@ -146,7 +148,9 @@ void MainWindow::UnshareSelectedFolders()
 void MainWindow::ChooseDownloadFolder()
 {
     QFileDialog l_chooser(this, tr("Set Download Folder"));
-    l_chooser.setFileMode(QFileDialog::Directory);
+    // Folders only, opened at the download folder in use (Part 6.106 gives
+    // no start folder, which opened the program's working folder).
+    SetUpFolderChooser(l_chooser, DownloadLayout::Root());
     if (l_chooser.exec() != QDialog::Accepted || l_chooser.selectedFiles().isEmpty())
         return;
     const QString l_folder = l_chooser.selectedFiles().first();
@@ -163,14 +167,23 @@ void MainWindow::ToggleRoomAutojoin(const std::string& i_room)
         l_room.NewItem("room_autojoin");
 }
 
+// Rows are found through the window's table, not by searching the list
+// (which made a list of thousands of rooms quadratic). A listed room takes
+// the count the server sends again, so the list does not go stale.
 void MainWindow::OnRoomUserCountAdded(ConnectionInfo& i_info)
 {
-    const QString l_room = FromLatin1Text(i_info.mp_item1->m_value);
-    if (!ui->roomList->findItems(l_room, Qt::MatchExactly | Qt::MatchCaseSensitive, 0).isEmpty())
+    const QString l_count = QString::fromLatin1(i_info.mp_item2->m_value.c_str());
+    auto [l_at, l_new] = m_roomRows.try_emplace(i_info.mp_item1->m_value, nullptr);
+    if (!l_new) {
+        if (l_at->second->text(1) != l_count)
+            l_at->second->setText(1, l_count);
         return;
-    auto* lp_row = new QRoomListItemWidget(ui->roomList);
-    lp_row->setText(0, l_room);
-    lp_row->setText(1, QString::fromLatin1(i_info.mp_item2->m_value.c_str()));
+    }
+    auto* lp_row = new QRoomListItemWidget;
+    lp_row->setText(0, FromLatin1Text(i_info.mp_item1->m_value));
+    lp_row->setText(1, l_count);
+    ui->roomList->addTopLevelItem(lp_row);
+    l_at->second = lp_row;
 }
 
 void MainWindow::OnRoomListItemDoubleClicked(QTreeWidgetItem* ip_item, int i_column)

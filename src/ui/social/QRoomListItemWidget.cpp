@@ -2,6 +2,8 @@
 
 QRoomListItemWidget::QRoomListItemWidget(QTreeWidget* ip_parent) : QTreeWidgetItem(ip_parent, Type) {}
 
+QRoomListItemWidget::QRoomListItemWidget() : QTreeWidgetItem(Type) {}
+
 QRoomListItemWidget::~QRoomListItemWidget() = default;
 
 bool QRoomListItemWidget::operator<(const QTreeWidgetItem& i_other) const

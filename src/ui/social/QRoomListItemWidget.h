@@ -9,6 +9,9 @@ class QRoomListItemWidget : public QTreeWidgetItem
 {
 public:
     explicit QRoomListItemWidget(QTreeWidget* ip_parent);
+    // A row filled before it joins a tree (addTopLevelItem), so that a
+    // sorted list places it once rather than at every text set.
+    QRoomListItemWidget();
     ~QRoomListItemWidget() override;
 
     bool operator<(const QTreeWidgetItem& i_other) const override;

@@ -3,6 +3,7 @@
 #include "ui_AddSharedFolderDialog.h"
 
 #include "core/store/Data.h"
+#include "ui/widgets/UIFunctions.h"
 
 #include <QFileDialog>
 
@@ -34,8 +35,8 @@ AddSharedFolderDialog::~AddSharedFolderDialog()
 void AddSharedFolderDialog::OnSelectFolderClicked()
 {
     QFileDialog l_chooser(this, "Select Folder to Share");
-    l_chooser.setFileMode(QFileDialog::Directory);
-    l_chooser.setOption(QFileDialog::ShowDirsOnly);
+    // Folders only, opened at the folder already entered or the home folder.
+    SetUpFolderChooser(l_chooser, ui->selectedFolderEdit->text());
     if (l_chooser.exec() != QDialog::Accepted)
         return;
     const QStringList l_chosen = l_chooser.selectedFiles();

@@ -1,5 +1,8 @@
 #include "ui/widgets/UIFunctions.h"
 
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QString>
 #include <QTabWidget>
 #include <QWidget>
@@ -43,4 +46,15 @@ QString LiteralLabel(const QString& i_text)
 {
     QString l_label = i_text;
     return l_label.replace(QLatin1Char('&'), QLatin1String("&&"));
+}
+
+void SetUpFolderChooser(QFileDialog& io_chooser, const QString& i_start)
+{
+    io_chooser.setFileMode(QFileDialog::Directory);
+    io_chooser.setOption(QFileDialog::ShowDirsOnly, true);
+    // The option alone is lost when the dialog builds its widgets later
+    // than it is set: the listing's filter says it again.
+    io_chooser.setFilter(QDir::AllDirs | QDir::Drives | QDir::NoDotAndDotDot);
+    const bool l_usable = !i_start.isEmpty() && QFileInfo(i_start).isDir();
+    io_chooser.setDirectory(l_usable ? i_start : QDir::homePath());
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+class QFileDialog;
 class QString;
 class QWidget;
 
@@ -13,3 +14,8 @@ void FocusWidgetAndParents(QWidget* ip_widget);
 // every "&" doubled, so that none is taken for a keyboard mnemonic. Such a
 // label is never read back; its owner keeps the plain text.
 QString LiteralLabel(const QString& i_text);
+
+// Makes a file dialog a chooser of one folder: it lists folders only (what
+// "its directory mode" means for the user) and opens at i_start, or at the
+// home folder when i_start is empty or no folder.
+void SetUpFolderChooser(QFileDialog& io_chooser, const QString& i_start);

@@ -28,6 +28,15 @@ private slots:
 
 namespace {
 
+// The next widget that Tab reaches.
+QWidget* NextTabStop(QWidget* ip_widget)
+{
+    QWidget* lp_next = ip_widget->nextInFocusChain();
+    while (lp_next != ip_widget && !(lp_next->focusPolicy() & Qt::TabFocus))
+        lp_next = lp_next->nextInFocusChain();
+    return lp_next;
+}
+
 QLineEdit* PortEdit(QDialog& i_dialog)
 {
     return i_dialog.findChild<QLineEdit*>("portEdit");
@@ -61,6 +70,12 @@ void TestListeningPortDialog::form()
     QCOMPARE(PortEdit(l_dialog)->maxLength(), 5);
     // The port in use, not the pending one.
     QCOMPARE(PortEdit(l_dialog)->text(), QString("2235"));
+    // The field has the focus, the buttons come after it, Return accepts.
+    l_dialog.show();
+    QCOMPARE(l_dialog.focusWidget(), PortEdit(l_dialog));
+    auto* lp_buttons = l_dialog.findChild<QDialogButtonBox*>();
+    QCOMPARE(NextTabStop(PortEdit(l_dialog)), lp_buttons->button(QDialogButtonBox::Ok));
+    QVERIFY(lp_buttons->button(QDialogButtonBox::Ok)->isDefault());
 }
 
 void TestListeningPortDialog::maskKeepsOutSignsAndLeadingZeros_data()

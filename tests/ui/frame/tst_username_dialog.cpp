@@ -1,3 +1,5 @@
+#include "MessageBoxCatcher.h"
+
 #include "core/persist/Settings.h"
 #include "core/store/Data.h"
 #include "ui/frame/ChangeUsernamePasswordDialog.h"
@@ -20,9 +22,21 @@ private slots:
     void okStoresTrimmedFields_data();
     void okStoresTrimmedFields();
     void cancelStoresNothing();
+    void keyboardGoesFromTheFieldsToTheButtons();
+    void onlyLatin1IsAccepted_data();
+    void onlyLatin1IsAccepted();
 };
 
 namespace {
+
+// The next widget that Tab reaches.
+QWidget* NextTabStop(QWidget* ip_widget)
+{
+    QWidget* lp_next = ip_widget->nextInFocusChain();
+    while (lp_next != ip_widget && !(lp_next->focusPolicy() & Qt::TabFocus))
+        lp_next = lp_next->nextInFocusChain();
+    return lp_next;
+}
 
 QLineEdit* Field(QDialog& i_dialog, const char* ip_name)
 {
@@ -123,6 +137,62 @@ void TestUsernameDialog::cancelStoresNothing()
     QVERIFY(!l_dialog.isVisible());
     QCOMPARE(l_dialog.result(), int(QDialog::Rejected));
     QVERIFY(!d.GetType("global")->HasItem("username").IsConnected("global_value"));
+}
+
+// The dialog opened with the focus on OK (the button box comes first in the
+// form): on a first start, typing the name, Tab, the password and Return
+// cancelled the login.
+void TestUsernameDialog::keyboardGoesFromTheFieldsToTheButtons()
+{
+    ChangeUsernamePasswordDialog l_dialog(true);
+    l_dialog.show();
+    QLineEdit* lp_name = Field(l_dialog, "usernameEdit");
+    QLineEdit* lp_password = Field(l_dialog, "passwordEdit");
+    auto* lp_buttons = l_dialog.findChild<QDialogButtonBox*>();
+    QCOMPARE(l_dialog.focusWidget(), lp_name);
+    QCOMPARE(NextTabStop(lp_name), lp_password);
+    QCOMPARE(NextTabStop(lp_password), lp_buttons->button(QDialogButtonBox::Ok));
+    QCOMPARE(NextTabStop(lp_buttons->button(QDialogButtonBox::Ok)), lp_buttons->button(QDialogButtonBox::Cancel));
+
+    QTest::keyClicks(l_dialog.focusWidget(), "al ice");
+    QTest::keyClick(l_dialog.focusWidget(), Qt::Key_Tab);
+    QCOMPARE(l_dialog.focusWidget(), lp_password);
+    QTest::keyClicks(l_dialog.focusWidget(), "se cret");
+    QTest::keyClick(l_dialog.focusWidget(), Qt::Key_Return);
+    QCOMPARE(l_dialog.result(), int(QDialog::Accepted));
+    QCOMPARE(Settings::Get("username"), std::string("al ice"));
+    QCOMPARE(Settings::Get("password"), std::string("se cret"));
+}
+
+// Names and passwords are Latin-1; anything else became "?" silently.
+void TestUsernameDialog::onlyLatin1IsAccepted_data()
+{
+    QTest::addColumn<QString>("username");
+    QTest::addColumn<QString>("password");
+    QTest::addColumn<QString>("refusal");
+    QTest::newRow("Cyrillic name") << QString::fromUtf8("\xd0\x98\xd0\xb2\xd0\xb0\xd0\xbd") << "pw" << "user name";
+    QTest::newRow("a euro in the password") << "alice" << QString::fromUtf8("\xe2\x82\xac" "100") << "password";
+}
+
+void TestUsernameDialog::onlyLatin1IsAccepted()
+{
+    QFETCH(QString, username);
+    QFETCH(QString, password);
+    QFETCH(QString, refusal);
+    MessageBoxCatcher l_boxes;
+    Settings::Set("username", "old");
+    Settings::Set("password", "oldpw");
+    ChangeUsernamePasswordDialog l_dialog(false);
+    l_dialog.show();
+    Field(l_dialog, "usernameEdit")->setText(username);
+    Field(l_dialog, "passwordEdit")->setText(password);
+    PressOk(l_dialog);
+    QCOMPARE(l_boxes.Titles(), QStringList{QStringLiteral("Unsupported characters")});
+    QVERIFY(l_boxes.m_boxes[0].m_text.contains("Latin-1"));
+    QVERIFY(l_boxes.m_boxes[0].m_text.endsWith(refusal + "."));
+    QVERIFY(l_dialog.isVisible());
+    QCOMPARE(Settings::Get("username"), std::string("old"));
+    QCOMPARE(Settings::Get("password"), std::string("oldpw"));
 }
 
 QTEST_MAIN(TestUsernameDialog)

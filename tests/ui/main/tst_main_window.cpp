@@ -13,6 +13,7 @@
 #include "core/store/Data.h"
 #include "portmap/PortForwarder.h"
 #include "server/Server.h"
+#include "shares/SharedFoldersManager.h"
 #include "ui/frame/ActionSetToolBar.h"
 #include "ui/main/MainWindow.h"
 #include "shares/SharedFoldersManager.h"
@@ -34,6 +35,9 @@
 #include <QHostAddress>
 #include <QTcpSocket>
 #include <QFile>
+#include <QFileDialog>
+#include <QFileSystemModel>
+#include <QToolBar>
 #include <QLineEdit>
 #include <QTemporaryDir>
 #include <QTest>
@@ -115,6 +119,8 @@ private slots:
     void changeLoginRefusedWhileOnline();
     void roomTabsChatTabsAndUsersPage();
     void autojoinRoomReopensAfterRestart();
+    void toolBarsHaveNoMenuOfToolBars();
+    void downloadFolderChooserShowsFoldersFromTheCurrentOne();
 
 private:
     // Builds, shows and initialises the window as the program does.
@@ -342,12 +348,20 @@ void TestMainWindow::roomListRowsAndJoins()
     ItemPtr l_room = d.GetType("room")->GetItem("beta");
     l_room += d.GetType("user_count")->GetItem("7");
     d.GetType("room")->GetItem("Alpha") += d.GetType("user_count")->GetItem("12");
-    // A later count for a listed room makes no second row.
-    l_room += d.GetType("user_count")->GetItem("9");
     QTreeWidget* lp_list = Form()->roomList;
+    // New rows take their sorted places once the event loop runs.
+    QTRY_COMPARE(lp_list->topLevelItem(0)->text(0), QStringLiteral("Alpha"));
+    QCOMPARE(lp_list->topLevelItem(1)->text(1), QStringLiteral("7"));
+    // A later count for a listed room makes no second row; the row takes
+    // the new count (it stayed at the first one, and the list went stale).
+    l_room += d.GetType("user_count")->GetItem("9");
     QCOMPARE(lp_list->topLevelItemCount(), 2);
     QCOMPARE(lp_list->topLevelItem(0)->text(0), QStringLiteral("Alpha"));
-    QCOMPARE(lp_list->topLevelItem(1)->text(1), QStringLiteral("7"));
+    QCOMPARE(lp_list->topLevelItem(1)->text(1), QStringLiteral("9"));
+    // The server's room list again, as after a refresh: one row a room.
+    d.GetType("room")->GetItem("Alpha") += d.GetType("user_count")->GetItem("13");
+    QCOMPARE(lp_list->topLevelItemCount(), 2);
+    QCOMPARE(lp_list->topLevelItem(0)->text(1), QStringLiteral("13"));
 
     m_fake.ClearReceived();
     emit lp_list->itemDoubleClicked(lp_list->topLevelItem(1), 1);
@@ -414,6 +428,15 @@ void TestMainWindow::unshareRemovesEverySelectedFolder()
     QCOMPARE(lp_list->topLevelItemCount(), 4);
     QCOMPARE(lp_list->topLevelItem(2)->text(0), l_paths[2]);
     QCOMPARE(lp_list->topLevelItem(2)->text(1), QStringLiteral("Everyone"));
+    // Files with a word in common in the first two folders: unsharing the
+    // first takes its file out of the index at once (it stayed reachable
+    // through that word until the next rescan).
+    QVERIFY(QTest::qWaitFor([] { return !sharedFoldersManager->IsRescanning(); }, 10000));
+    QFile(l_paths[0] + "/common one.txt").open(QIODevice::WriteOnly);
+    QFile(l_paths[1] + "/common two.txt").open(QIODevice::WriteOnly);
+    sharedFoldersManager->RescanShares();
+    QVERIFY(QTest::qWaitFor([] { return !sharedFoldersManager->IsRescanning(); }, 10000));
+    QVERIFY(sharedFoldersManager->GetSharedFileItem((l_paths[0] + "/common one.txt").toStdString()));
     lp_list->setSelectionMode(QAbstractItemView::MultiSelection);
     for (int l_row : {0, 2, 3})
         lp_list->topLevelItem(l_row)->setSelected(true);
@@ -422,6 +445,9 @@ void TestMainWindow::unshareRemovesEverySelectedFolder()
     QCOMPARE(lp_list->topLevelItemCount(), 1);
     QCOMPARE(lp_list->topLevelItem(0)->text(0), l_paths[1]);
     QCOMPARE(int(d.GetType("shared_folder")->GetItems().size()), l_typesBefore - 3);
+    QVERIFY(!sharedFoldersManager->GetSharedFileItem((l_paths[0] + "/common one.txt").toStdString()));
+    QVERIFY(sharedFoldersManager->GetSharedFileItem((l_paths[1] + "/common two.txt").toStdString()));
+    QCOMPARE(d.GetType("shared_file")->ItemCount(), std::size_t(1));
     // Nothing selected: nothing happens, and nothing is created.
     lp_list->clearSelection();
     mp_window->OnToolBarActionTriggered("unshare_folder");
@@ -527,6 +553,55 @@ void TestMainWindow::autojoinRoomReopensAfterRestart()
     QVERIFY(LogIn());
     QTRY_COMPARE(Form()->roomsTabControl->count(), 1);
     QCOMPARE(qobject_cast<RoomForm*>(Form()->roomsTabControl->widget(0))->Room(), std::string("regulars"));
+}
+
+// Qt's menu of tool bars let the user hide the commands with no way back;
+// and the tray box says what it does, without "[Windows only]".
+void TestMainWindow::toolBarsHaveNoMenuOfToolBars()
+{
+    Start();
+    QCOMPARE(Form()->minimizeToTrayCheckBox->text(), QStringLiteral("Minimize to tray"));
+    const QList<QToolBar*> l_bars = mp_window->findChildren<QToolBar*>();
+    QCOMPARE(l_bars.size(), 2);
+    int l_menus = 0;
+    QTimer l_closer;
+    connect(&l_closer, &QTimer::timeout, [&] {
+        if (QWidget* lp_popup = QApplication::activePopupWidget()) {
+            ++l_menus;
+            lp_popup->close();
+        }
+    });
+    l_closer.start(10);
+    for (QToolBar* lp_bar : l_bars) {
+        const QPoint l_at(2, 2);
+        QContextMenuEvent l_event(QContextMenuEvent::Mouse, l_at, lp_bar->mapToGlobal(l_at));
+        QApplication::sendEvent(lp_bar, &l_event);
+        QTest::qWait(50);
+    }
+    QCOMPARE(l_menus, 0);
+    for (QToolBar* lp_bar : l_bars)
+        QVERIFY(lp_bar->isVisible());
+}
+
+// "Set Download Folder" listed files and opened in the working folder.
+void TestMainWindow::downloadFolderChooserShowsFoldersFromTheCurrentOne()
+{
+    Start();
+    QTemporaryDir l_downloads;
+    Settings::Set("download_folder", l_downloads.path().toStdString());
+    QString l_seen;
+    QTimer::singleShot(0, [&] {
+        auto* lp_chooser = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        if (!lp_chooser)
+            return;
+        const auto* lp_model = lp_chooser->findChild<QFileSystemModel*>();
+        l_seen = lp_chooser->directory().absolutePath() +
+                 (lp_model && !(lp_model->filter() & QDir::Files) ? ", folders only" : ", files too");
+        lp_chooser->reject();
+    });
+    mp_window->OnToolBarActionTriggered("set_download_folder");
+    QCOMPARE(l_seen, QDir(l_downloads.path()).absolutePath() + ", folders only");
+    QCOMPARE(Settings::Get("download_folder"), l_downloads.path().toStdString());
 }
 
 QTEST_MAIN(TestMainWindow)

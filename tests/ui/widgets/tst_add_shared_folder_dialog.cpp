@@ -8,6 +8,7 @@
 #include <QCheckBox>
 #include <QDialogButtonBox>
 #include <QFileDialog>
+#include <QFileSystemModel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPointer>
@@ -212,6 +213,21 @@ void TestAddSharedFolderDialog::SelectFolder()
         });
         QTest::mouseClick(Part<QPushButton>(&l_dialog, "pushButton"), Qt::LeftButton);
     };
+    // Folders only, opened at the home folder while the field is empty (it
+    // listed files too, and opened in the program's working folder).
+    QString l_listing;
+    QTimer::singleShot(0, [&] {
+        auto* lp_chooser = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        if (!lp_chooser)
+            return;
+        const auto* lp_model = lp_chooser->findChild<QFileSystemModel*>();
+        l_listing = lp_chooser->directory().absolutePath() +
+                    (lp_model && !(lp_model->filter() & QDir::Files) ? ", folders only" : ", files too");
+        lp_chooser->reject();
+    });
+    QTest::mouseClick(Part<QPushButton>(&l_dialog, "pushButton"), Qt::LeftButton);
+    QCOMPARE(l_listing, QDir::homePath() + ", folders only");
+
     l_chooseAndAnswer(true);
     QCOMPARE(l_seen, QString("Select Folder to Share, folders"));
     QCOMPARE(Part<QLineEdit>(&l_dialog, "selectedFolderEdit")->text(), l_folder);
