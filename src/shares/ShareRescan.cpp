@@ -248,12 +248,12 @@ void SharedFoldersManager::RemoveWithLeftovers(const std::vector<Item*>& i_items
         RemoveIfUnreachable(lp_partner);
 }
 
-// Part 4.102 keeps a vanished folder's files that something primary holds
-// (an upload entry), but its walk removes a vanished file outright, under
-// the upload. Here both are kept, out of the index: the entry still names
-// the file and its size, nothing lists or finds it, and the upload is
-// refused as not shared when its turn comes. The file goes once nothing
-// primary holds it (OnSharedFileDisconnected).
+// A vanished file that something primary holds (an upload entry) is not
+// removed from under it, any more than a vanished folder's files are; it is
+// kept, out of the index: the entry still names the file and its size,
+// nothing lists or finds it, and the upload is refused as not shared when
+// its turn comes. The file goes once nothing primary holds it
+// (OnSharedFileDisconnected).
 void SharedFoldersManager::SetAside(Item* ip_file, std::vector<Item*>& io_leftovers)
 {
     Type* lp_keep[] = {d.GetType("shared_file_name"), d.GetType("shared_file_size")};

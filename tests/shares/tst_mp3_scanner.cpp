@@ -314,9 +314,9 @@ void TestMp3Scanner::APipeIsNotWaitedFor()
     QVERIFY(l_clock.elapsed() < 1000);
 }
 
-// Part 4.107 waits without limit for the scanner (and the walker) at exit:
-// a read of a hung network mount held the exit for ever. Both are given a
-// bounded time, then let go with their threads.
+// A read of a hung network mount must not hold the exit for ever: the
+// scanner and the walker are given a bounded time, then let go with their
+// threads.
 void TestMp3Scanner::ExitWaitsABoundedTimeForHungWorkers()
 {
     auto lp_world = std::make_unique<SharesTestWorld>();

@@ -373,8 +373,8 @@ void TestSharesRescan::IndexAndMarksSurviveARestart()
     QVERIFY(HasWord(SharesTestWorld::FileItem(l_root + "/Sub", "Tune.txt"), "tune"));
 }
 
-// Part 4.102's walk removed a vanished file outright, from under an upload
-// entry that held it. It is kept, out of the index, until let go.
+// A vanished file that an upload entry holds is not removed from under it:
+// it is kept, out of the index, until let go.
 void TestSharesRescan::AFileSomethingHoldsIsSetAsideUntilLetGo()
 {
     Type* lp_holder = d.NewType("test_holder", true, true, true);

@@ -162,8 +162,8 @@ private slots:
         QCOMPARE(Offset(lp_again->Received()), qint64(file.size()));
     }
 
-    // Part 5.107 recomputes the partial path at completion from the setting,
-    // which stranded the file when the download folder changed meanwhile.
+    // The partial path recomputed at completion from the setting stranded
+    // the file when the download folder changed meanwhile.
     void theWrittenFileMovesAfterTheDownloadFolderChanged()
     {
         TransferRoad l_road;

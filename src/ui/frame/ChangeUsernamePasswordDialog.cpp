@@ -42,8 +42,8 @@ void ChangeUsernamePasswordDialog::accept()
     const QString l_password = ui->passwordEdit->text().trimmed();
     if (l_username.isEmpty() || l_password.isEmpty())
         return;
-    // Part 6.110 stores whatever was typed as 8-bit text, which turns every
-    // other character into "?" and logs in with that.
+    // Names and passwords travel as 8-bit text: any other character would
+    // become "?" and the client would log in with that.
     if (!IsLatin1(l_username) || !IsLatin1(l_password)) {
         QMessageBox::warning(this, tr("Unsupported characters"),
                              tr("The user name and the password may use only Latin-1 characters (the letters, digits "

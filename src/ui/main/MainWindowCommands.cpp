@@ -148,8 +148,8 @@ void MainWindow::UnshareSelectedFolders()
 void MainWindow::ChooseDownloadFolder()
 {
     QFileDialog l_chooser(this, tr("Set Download Folder"));
-    // Folders only, opened at the download folder in use (Part 6.106 gives
-    // no start folder, which opened the program's working folder).
+    // Folders only, opened at the download folder in use rather than the
+    // program's working folder.
     SetUpFolderChooser(l_chooser, DownloadLayout::Root());
     if (l_chooser.exec() != QDialog::Accepted || l_chooser.selectedFiles().isEmpty())
         return;
