@@ -3,6 +3,7 @@
 #include "peer/PeerMessenger.h"
 
 #include "peer/PeerMessageCodes.h"
+#include "peer/PeerReceivedFiles.h"
 #include "peer/SharedFoldersService.h"
 
 void PeerMessenger::GetUserSharedFiles(std::string i_user)
@@ -33,8 +34,12 @@ bool PeerMessenger::HandleSharedFileList(MemStream& io_message, ItemPtr i_user)
         return true;
 
     FileInfoMap l_share;
-    if (!l_payload.Read(l_share))
-        return false;
+    switch (PeerReceivedFiles::ReadListing(l_payload, l_share)) {
+    case PeerReceivedFiles::Result::Read: break;
+    case PeerReceivedFiles::Result::Unreadable: return false;
+    case PeerReceivedFiles::Result::TooManyAttributes:
+        return RefuseAttributeBomb(PeerMessageCodes::SharedFileList, i_user);
+    }
     AttributeTranslationTable l_table;
     // A listing without a readable table is still a listing.
     if (!l_payload.Read(l_table))

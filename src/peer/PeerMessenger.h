@@ -151,6 +151,9 @@ private:
     // nothing is to be read from it and the message counts as handled: the
     // payload inflates too far, or memory ran out.
     bool InflatePayload(MemStream& i_message, unsigned int i_code, ItemPtr i_user, MemStream& o_payload);
+    // Logs a listing or search reply whose files claim more attributes than
+    // a file has; false, so that its connection closes.
+    bool RefuseAttributeBomb(unsigned int i_code, ItemPtr i_user);
 
     // The outgoing queue.
     void SendUnsentMessages(std::string i_user);

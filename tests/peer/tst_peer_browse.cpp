@@ -184,6 +184,46 @@ private slots:
         QCOMPARE(l_talk.LinesAfterReceipt().filter("too large").size(), 0);
     }
 
+    // A listing whose files claim more attributes than a file has is
+    // refused whole, however many good files come before.
+    void aListingOfFilesWithTooManyAttributesClosesTheConnection_data()
+    {
+        QTest::addColumn<int>("attributes");
+        QTest::addColumn<bool>("closes");
+        QTest::newRow("16") << 16 << false;
+        QTest::newRow("17") << 17 << true;
+        QTest::newRow("131072") << 131072 << true;
+    }
+    void aListingOfFilesWithTooManyAttributesClosesTheConnection()
+    {
+        QFETCH(int, attributes);
+        QFETCH(bool, closes);
+        PeerConversation l_talk;
+        QVERIFY(l_talk.Ready());
+        ShareListener l_listener(l_talk.Messenger());
+        WireWriter l_plain;
+        l_plain.U32(2).Str("good").U32(1).U8(1).Str("a").I64(1).Str("").U32(0);
+        l_plain.Str("bomb").U32(2);
+        for (int l_file = 0; l_file < 2; ++l_file) {
+            l_plain.U8(1).Str("b" + std::to_string(l_file)).I64(1).Str("mp3").U32(quint32(attributes));
+            for (int l_index = 0; l_index < attributes; ++l_index)
+                l_plain.U32(quint32(l_index)).I32(l_index);
+        }
+        QVERIFY(l_talk.Send(Listing(l_plain)));
+        if (!closes) {
+            QVERIFY(l_talk.StillOpen());
+            QCOMPARE(l_listener.m_shares.size(), std::size_t(1));
+            QCOMPARE(l_listener.m_shares.front().m_share.at("bomb").begin()->m_attributeMap.m_map.size(),
+                     std::size_t(16));
+            return;
+        }
+        QVERIFY(l_talk.Closed());
+        QVERIFY(l_listener.m_shares.empty());
+        QCOMPARE(l_talk.LinesAfterReceipt().first(),
+                 QString("PM_SHARED_FILE_LIST message from user bob has a file with more than 16 attributes, "
+                         "disposing of socket"));
+    }
+
     void aListingThatInflatesTooFarIsIgnored()
     {
         PeerConversation l_talk;

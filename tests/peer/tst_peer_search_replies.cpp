@@ -172,6 +172,44 @@ private slots:
         QCOMPARE(PeerTestWorld::ItemCount("search_result"), 0);
     }
 
+    // A file claims at most 16 attributes: more, up to the bomb of the
+    // stream's own limit, closes the connection before anything is made.
+    void aFileWithTooManyAttributesClosesTheConnection_data()
+    {
+        QTest::addColumn<int>("attributes");
+        QTest::addColumn<bool>("closes");
+        QTest::newRow("16") << 16 << false;
+        QTest::newRow("17") << 17 << true;
+        QTest::newRow("131072") << 131072 << true;
+    }
+    void aFileWithTooManyAttributesClosesTheConnection()
+    {
+        QFETCH(int, attributes);
+        QFETCH(bool, closes);
+        PeerConversation l_talk;
+        QVERIFY(l_talk.Ready());
+        ResultsListener l_listener(l_talk.Messenger());
+        Search(5);
+        Attributes l_attributes;
+        for (int l_index = 0; l_index < attributes; ++l_index)
+            l_attributes.emplace_back(quint32(l_index), l_index);
+        // The bomb comes after a good file: nothing of the reply is kept.
+        QVERIFY(l_talk.Send(Reply("bob", 5, 2, File("x\\good", 1) + File("x\\bomb", 2, l_attributes))));
+        if (!closes) {
+            QVERIFY(l_talk.StillOpen());
+            QCOMPARE(l_listener.m_emitted.size(), std::size_t(1));
+            QCOMPARE(PeerTestWorld::ItemCount("search_result"), 2);
+            return;
+        }
+        QVERIFY(l_talk.Closed());
+        QCOMPARE(l_talk.LinesAfterReceipt().first(),
+                 QString("PM_FILE_SEARCH_RESULT message from user bob has a file with more than 16 attributes, "
+                         "disposing of socket"));
+        QVERIFY(l_listener.m_emitted.empty());
+        QCOMPARE(PeerTestWorld::ItemCount("search_results"), 0);
+        QCOMPARE(PeerTestWorld::ItemCount("search_result"), 0);
+    }
+
     // Within one search (the repetitions of a wish-list text are one) a
     // user's path is reported once; another search shows it again.
     void aUsersPathsAreReportedOncePerSearch()
