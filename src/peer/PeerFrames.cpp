@@ -2,6 +2,7 @@
 #include "peer/PeerMessenger.h"
 
 #include "core/log/Log.h"
+#include "peer/PeerFirstMessage.h"
 #include "peer/PeerFrameCodec.h"
 #include "peer/PeerItems.h"
 
@@ -47,7 +48,9 @@ void PeerMessenger::OnSocketReadyToRead()
     if (l_record == m_socketBufferInfoMap.end()) {
         SocketBufferInfo l_info;
         ItemPtr l_item = SocketItem("uninitialized_socket", lp_socket);
-        if (!l_item)
+        if (l_item)
+            l_info.m_lengthLimit = PeerFirstMessage::MaxLength;
+        else
             l_item = SocketItem("peer_socket", lp_socket);
         l_info.m_obfuscated = l_item.IsConnected("is_obfuscated");
         l_record = m_socketBufferInfoMap.emplace(lp_socket, l_info).first;
@@ -99,5 +102,7 @@ void PeerMessenger::OnSocketReadyToRead()
             return;
         }
         PeerFrameReader::MessageDone(l_record->second);
+        // The first message, if this was it, introduced the connection.
+        l_record->second.m_lengthLimit = PeerFrameCodec::MaxBodyLength;
     }
 }
