@@ -192,6 +192,8 @@ private:
     PeerIdleWatch m_idleWatch;
     // Relayed requests whose connection back is due from the event loop.
     std::set<Item*> m_pendingConnectionsBack;
+    // Users asked for their whole share and not yet answered.
+    std::set<std::string> m_sharesAskedFor;
 };
 
 extern PeerMessenger* peerMessenger;

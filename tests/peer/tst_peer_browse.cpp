@@ -118,6 +118,7 @@ private slots:
         PeerConversation l_talk;
         QVERIFY(l_talk.Ready());
         ShareListener l_listener(l_talk.Messenger());
+        l_talk.Messenger().GetUserSharedFiles("bob");
         const QByteArray l_table = WireWriter().U32(2).I32(0).Str("bitrate").I32(1).Str("length");
         QVERIFY(l_talk.Send(Listing(Folders() + l_table + "trailing bytes")));
         QVERIFY(l_talk.StillOpen());
@@ -139,6 +140,39 @@ private slots:
         QCOMPARE(l_received.m_table, (AttributeTranslationTable{{0, "bitrate"}, {1, "length"}}));
     }
 
+    // Listings come only as answers: one per request, and none unasked,
+    // whatever becomes of the answer.
+    void onlyAnAskedForListingIsTakenIn()
+    {
+        PeerConversation l_talk;
+        QVERIFY(l_talk.Ready());
+        ShareListener l_listener(l_talk.Messenger());
+        const QString l_dropped = "Listing from user bob was not asked for, dropped";
+        QVERIFY(l_talk.Send(Listing(Folders())));
+        QCOMPARE(l_talk.LinesAfterReceipt(), QStringList{l_dropped});
+        QVERIFY(l_talk.StillOpen());
+        QVERIFY(l_listener.m_shares.empty());
+
+        // Asked for another user: still not bob's.
+        l_talk.Messenger().GetUserSharedFiles("ann");
+        QVERIFY(l_talk.Send(Listing(Folders())));
+        QCOMPARE(l_talk.LinesAfterReceipt(), QStringList{l_dropped});
+
+        // Asked twice before the answer: one listing is taken.
+        l_talk.Messenger().GetUserSharedFiles("bob");
+        l_talk.Messenger().GetUserSharedFiles("bob");
+        QVERIFY(l_talk.Send(Listing(Folders())));
+        QCOMPARE(l_listener.m_shares.size(), std::size_t(1));
+        QVERIFY(l_talk.Send(Listing(Folders())));
+        QCOMPARE(l_talk.LinesAfterReceipt(), QStringList{l_dropped});
+        QCOMPARE(l_listener.m_shares.size(), std::size_t(1));
+
+        // Asked again: a newer listing comes as the older did.
+        l_talk.Messenger().GetUserSharedFiles("bob");
+        QVERIFY(l_talk.Send(Listing(Folders())));
+        QCOMPARE(l_listener.m_shares.size(), std::size_t(2));
+    }
+
     void aListingWithoutAReadableTableComesWithAnEmptyOne_data()
     {
         QTest::addColumn<QByteArray>("table");
@@ -152,6 +186,7 @@ private slots:
         PeerConversation l_talk;
         QVERIFY(l_talk.Ready());
         ShareListener l_listener(l_talk.Messenger());
+        l_talk.Messenger().GetUserSharedFiles("bob");
         QVERIFY(l_talk.Send(Listing(Folders() + table)));
         QVERIFY(l_talk.StillOpen());
         QCOMPARE(l_listener.m_shares.size(), std::size_t(1));
@@ -177,6 +212,7 @@ private slots:
         PeerConversation l_talk;
         QVERIFY(l_talk.Ready());
         ShareListener l_listener(l_talk.Messenger());
+        l_talk.Messenger().GetUserSharedFiles("bob");
         QVERIFY(l_talk.Send(body));
         QVERIFY(l_talk.Closed());
         QVERIFY(l_listener.m_shares.empty());
@@ -201,6 +237,7 @@ private slots:
         PeerConversation l_talk;
         QVERIFY(l_talk.Ready());
         ShareListener l_listener(l_talk.Messenger());
+        l_talk.Messenger().GetUserSharedFiles("bob");
         WireWriter l_plain;
         l_plain.U32(2).Str("good").U32(1).U8(1).Str("a").I64(1).Str("").U32(0);
         l_plain.Str("bomb").U32(2);
@@ -229,6 +266,7 @@ private slots:
         PeerConversation l_talk;
         QVERIFY(l_talk.Ready());
         ShareListener l_listener(l_talk.Messenger());
+        l_talk.Messenger().GetUserSharedFiles("bob");
         // A valid listing start, padded far past what any share needs.
         QByteArray l_plain = Folders();
         l_plain.append(64 * 1024 * 1024 + 1 - l_plain.size(), '\0');
