@@ -1,7 +1,5 @@
 #include "core/log/LogHistory.h"
 
-#include <limits>
-
 #include <QMutexLocker>
 
 #include <algorithm>
@@ -27,26 +25,35 @@ LogEntry LogHistory::Add(const QString& i_area, const QString& i_line, quintptr 
     if (i_item != 0) {
         auto l_item = m_items.find(i_item);
         if (l_item == m_items.end()) {
-            if (m_items.size() >= MaxItems) {
-                // Make room by dropping the item that was logged for least
-                // recently; a watched item without lines goes last.
-                auto l_recency = [](const std::deque<LogEntry>& i_lines) {
-                    return i_lines.empty() ? std::numeric_limits<quint64>::max() : i_lines.back().m_sequence;
-                };
-                auto l_oldest = m_items.begin();
-                for (auto l_it = m_items.begin(); l_it != m_items.end(); ++l_it) {
-                    if (l_recency(*l_it) < l_recency(*l_oldest))
-                        l_oldest = l_it;
-                }
-                m_items.erase(l_oldest);
-            }
+            if (m_items.size() >= MaxItems)
+                DropLeastRecentItem();
             l_item = m_items.insert(i_item, {});
+        } else if (!l_item->empty()) {
+            m_itemsByRecency.erase(l_item->back().m_sequence);
         }
         l_item->push_back(l_entry);
         while (l_item->size() > static_cast<std::size_t>(MaxLinesPerItem))
             l_item->pop_front();
+        m_itemsByRecency.emplace(l_entry.m_sequence, i_item);
     }
     return l_entry;
+}
+
+void LogHistory::DropLeastRecentItem()
+{
+    if (m_itemsByRecency.empty()) {
+        if (!m_items.isEmpty())
+            m_items.erase(m_items.begin());
+        return;
+    }
+    EraseItem(m_items.find(m_itemsByRecency.begin()->second));
+}
+
+void LogHistory::EraseItem(QHash<quintptr, std::deque<LogEntry>>::iterator i_item)
+{
+    if (!i_item->empty())
+        m_itemsByRecency.erase(i_item->back().m_sequence);
+    m_items.erase(i_item);
 }
 
 QStringList LogHistory::Areas() const
@@ -105,7 +112,11 @@ quint64 LogHistory::LastSequence() const
 bool LogHistory::ForgetItem(quintptr i_item)
 {
     QMutexLocker l_lock(&m_mutex);
-    return m_items.remove(i_item);
+    const auto l_item = m_items.find(i_item);
+    if (l_item == m_items.end())
+        return false;
+    EraseItem(l_item);
+    return true;
 }
 
 void LogHistory::WatchItem(quintptr i_item)
@@ -119,4 +130,5 @@ void LogHistory::ForgetAllItems()
 {
     QMutexLocker l_lock(&m_mutex);
     m_items.clear();
+    m_itemsByRecency.clear();
 }

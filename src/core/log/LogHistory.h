@@ -7,6 +7,7 @@
 #include <QStringList>
 
 #include <deque>
+#include <map>
 #include <vector>
 
 // One logged line as the views see it. The sequence number grows with every
@@ -61,9 +62,17 @@ public:
     void ForgetAllItems();
 
 private:
+    // Drops the item logged for least recently; a watched item without
+    // lines only when every kept item is one.
+    void DropLeastRecentItem();
+    void EraseItem(QHash<quintptr, std::deque<LogEntry>>::iterator i_item);
+
     mutable QMutex m_mutex;
     quint64 m_lastSequence = 0;
     QStringList m_areaOrder;
     QHash<QString, std::deque<LogEntry>> m_areas;
     QHash<quintptr, std::deque<LogEntry>> m_items;
+    // The items with lines by the sequence number of their last line, so
+    // that the least recent one is found without a pass over all of them.
+    std::map<quint64, quintptr> m_itemsByRecency;
 };

@@ -57,6 +57,7 @@ private slots:
     void historyIsBoundedPerArea();
     void itemHistoryFollowsTheItem();
     void itemHistoryIsBounded();
+    void droppingItemsFollowsForgetAndWatch();
 
 private:
     QTemporaryDir m_home;
@@ -343,6 +344,35 @@ void TestLog::itemHistoryIsBounded()
     QCOMPARE(l_history.ItemCount(), LogHistory::MaxItems);
     QVERIFY(l_history.ItemEntries(1).empty());
     QVERIFY(!l_history.ItemEntries(l_item).empty());
+}
+
+// Items forgotten or only watched take no turn in the order in which full
+// history drops the least recent: the next one dropped is the least recent
+// item still kept, and a watched item without lines goes only when nothing
+// else is left.
+void TestLog::droppingItemsFollowsForgetAndWatch()
+{
+    LogHistory l_history;
+    const quintptr l_watched = quintptr(LogHistory::MaxItems) + 1;
+    l_history.WatchItem(l_watched);
+    for (quintptr l_item = 1; l_item < quintptr(LogHistory::MaxItems); ++l_item)
+        l_history.Add("area", "x", l_item);
+    QVERIFY(l_history.ForgetItem(1));
+    QVERIFY(!l_history.ForgetItem(1));
+    l_history.Add("area", "again", 1);  // back, now the newest
+    QCOMPARE(l_history.ItemCount(), LogHistory::MaxItems);
+
+    l_history.Add("area", "new", l_watched + 1);
+    QCOMPARE(l_history.ItemCount(), LogHistory::MaxItems);
+    QVERIFY(l_history.ItemEntries(2).empty());
+    QCOMPARE(l_history.ItemEntries(1).size(), std::size_t(1));
+    QVERIFY(l_history.ForgetItem(l_watched));  // still kept, if empty
+
+    l_history.ForgetAllItems();
+    QCOMPARE(l_history.ItemCount(), 0);
+    l_history.Add("area", "first", 5);
+    l_history.Add("area", "second", 5);
+    QCOMPARE(l_history.ItemEntries(5).size(), std::size_t(2));
 }
 
 QTEST_GUILESS_MAIN(TestLog)
