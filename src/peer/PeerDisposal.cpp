@@ -62,6 +62,7 @@ void PeerMessenger::DisposeOfSocketInner(QTcpSocket* ip_socket)
     QObject::disconnect(ip_socket, nullptr, this, nullptr);
     ip_socket->close();
     ip_socket->deleteLater();
+    m_connections.Release(ip_socket);
     Log(LogArea, 1, "Disposing of socket");
 
     if (ItemPtr l_answer = SocketItem("peer_connection_request_socket", ip_socket)) {
@@ -113,6 +114,7 @@ void PeerMessenger::EveryHalfMinute()
     ExpireConnectionsBack(l_now);
     ExpireIdleConnections(l_now);
     ExpireSilentConnections(l_now);
+    ResumeListeners();
 }
 
 void PeerMessenger::ExpireRelayedRequests(const QDateTime& i_now)
@@ -149,6 +151,7 @@ void PeerMessenger::ExpireDirectAttempts(const QDateTime& i_now)
             QObject::disconnect(lp_socket, nullptr, this, nullptr);
             lp_socket->abort();
             lp_socket->deleteLater();
+            m_connections.Release(lp_socket);
         }
         if (l_request)
             InspectPeerConnectionRequest(l_request);
