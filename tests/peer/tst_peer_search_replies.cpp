@@ -272,6 +272,31 @@ private slots:
         QCOMPARE(l_listener.m_emitted.back()["user"].AsString(), std::string("ann"));
         QCOMPARE(Names(l_listener.m_emitted.back()), std::vector<std::string>{"b.mp3"});
     }
+
+    // The largest reply there is: every result is kept, a path given twice
+    // in it twice, and a later reply of the same user adds only what is new.
+    void aReplyOf65536ResultsKeepsEveryResult()
+    {
+        constexpr int Results = 65536;
+        PeerConversation l_talk;
+        QVERIFY(l_talk.Ready());
+        ResultsListener l_listener(l_talk.Messenger());
+        Search(7);
+        QByteArray l_files;
+        for (int l_index = 0; l_index < Results - 1; ++l_index)
+            l_files += File("music\\album " + std::to_string(l_index / 20) + "\\" + std::to_string(l_index) + ".mp3", l_index);
+        l_files += File("music\\album 0\\0.mp3", 0);
+        QVERIFY(l_talk.Send(Reply("bob", 7, Results, l_files)));
+        QVERIFY(PeerTestWorld::WaitFor([&] { return l_listener.m_emitted.size() == 1; }, 60000));
+        QCOMPARE(PeerTestWorld::ItemCount("search_result"), Results);
+        QCOMPARE(l_listener.m_emitted.front().GetItems("search_result").Connected("search_result_file_name", "0.mp3").size(),
+                 std::size_t(2));
+
+        QVERIFY(l_talk.Send(Reply("bob", 7, 2, File("music\\album 3\\60.mp3", 60) + File("music\\new.mp3", 1))));
+        QVERIFY(PeerTestWorld::WaitFor([&] { return l_listener.m_emitted.size() == 2; }));
+        QCOMPARE(Names(l_listener.m_emitted.back()), std::vector<std::string>{"new.mp3"});
+        QCOMPARE(PeerTestWorld::ItemCount("search_result"), Results + 1);
+    }
 };
 
 QTEST_GUILESS_MAIN(TestPeerSearchReplies)
