@@ -97,6 +97,18 @@ void PeerMessenger::OnPeerSocketItemAdded(Item* ip_socketItem)
 
 void PeerMessenger::OnPeerSocketItemRemoved(Item* ip_socketItem)
 {
+    // A user known through this connection alone goes with it, once the
+    // removal is done: anyone may claim a new name for every connection.
+    ItemPtr l_user = ItemPtr(ip_socketItem)["user"];
+    if (l_user && !g_peerMessengerDeleted) {
+        QMetaObject::invokeMethod(
+            this,
+            [l_name = l_user.AsString()] {
+                if (ItemPtr l_left = d.GetType("user")->HasItem(l_name); l_left && l_left.IsDisconnectedFromAll())
+                    l_left.Remove();
+            },
+            Qt::QueuedConnection);
+    }
     ItemPtr l_activity = ItemPtr(ip_socketItem)["last_activity_time"];
     if (!l_activity)
         return;

@@ -79,6 +79,33 @@ private slots:
         QCOMPARE(d.GetType("user")->GetItem("bob").GetItems("peer_socket").size(), std::size_t(2));
     }
 
+    // A user known only through a connection goes when the connection
+    // does; one the client knows otherwise stays.
+    void aUserKnownOnlyByItsConnectionGoesWithIt_data()
+    {
+        QTest::addColumn<bool>("knownOtherwise");
+        QTest::newRow("only the connection") << false;
+        QTest::newRow("with an address") << true;
+    }
+    void aUserKnownOnlyByItsConnectionGoesWithIt()
+    {
+        QFETCH(bool, knownOtherwise);
+        PeerTestWorld l_world;
+        l_world.Load();
+        if (knownOtherwise)
+            l_world.GiveAddress("bob", PeerTestWorld::Loopback, 1, 0);
+        {
+            FakePeer l_peer;
+            FakePeerConnection* lp_far = l_peer.ConnectTo(l_world.PlainPort(), false);
+            QVERIFY(lp_far);
+            lp_far->SendFrame(Direct("bob", "P"));
+            QVERIFY(WaitForItems("peer_socket", 1));
+        }
+        QVERIFY(WaitForItems("peer_socket", 0));
+        PeerTestWorld::Settle();
+        QCOMPARE(!d.GetType("user")->HasItem("bob").IsNull(), knownOtherwise);
+    }
+
     void anObfuscatedConnectionIsReadAndWrittenMasked()
     {
         std::deque<quint32> l_draws{0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88};
