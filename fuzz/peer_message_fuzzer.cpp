@@ -82,8 +82,11 @@ private:
     void Introduce(const char* ip_socketType)
     {
         ItemPtr l_socket = d.GetType(ip_socketType)->NewItem(Value(mp_socket));
-        if (std::string(ip_socketType) == "peer_socket")
+        if (std::string(ip_socketType) == "peer_socket") {
             l_socket += d.GetType("user")->GetItem(g_peerName);
+            // Listings are read only from users asked for one.
+            mp_messenger->GetUserSharedFiles(g_peerName);
+        }
     }
 
     // As the reader of a socket does: frame after frame until the bytes run

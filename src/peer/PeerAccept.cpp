@@ -23,25 +23,107 @@ void PeerMessenger::OnNewObfuscatedConnection()
 
 void PeerMessenger::AcceptConnection(QTcpServer& io_listener, bool i_obfuscated)
 {
-    QTcpSocket* lp_socket = io_listener.nextPendingConnection();
-    if (!lp_socket)
-        return;
-    lp_socket->setSocketOption(QAbstractSocket::KeepAliveOption, 1);
+    while (io_listener.hasPendingConnections()) {
+        if (!MakeRoom()) {
+            // The connection waits in the listener (which holds one at most)
+            // until one of ours goes.
+            PauseListeners();
+            return;
+        }
+        TakeConnection(io_listener.nextPendingConnection(), i_obfuscated);
+    }
+    if (!m_connections.HasRoom())
+        PauseListeners();
+}
+
+void PeerMessenger::TakeConnection(QTcpSocket* ip_socket, bool i_obfuscated)
+{
+    m_connections.Track(ip_socket);
+    ip_socket->setSocketOption(QAbstractSocket::KeepAliveOption, 1);
     // Small replies go out at once, not when the peer's delayed acknowledgement
     // of the last one finally comes.
-    lp_socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
-    connect(lp_socket, &QIODevice::readyRead, this, &PeerMessenger::OnSocketReadyToRead);
-    connect(lp_socket, &QAbstractSocket::errorOccurred, this, &PeerMessenger::OnSocketError);
-    connect(lp_socket, &QAbstractSocket::disconnected, this, &PeerMessenger::OnSocketClosed);
-    ItemPtr l_item = d.GetType("uninitialized_socket")->NewItem(Value(lp_socket));
+    ip_socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    connect(ip_socket, &QIODevice::readyRead, this, &PeerMessenger::OnSocketReadyToRead);
+    connect(ip_socket, &QAbstractSocket::errorOccurred, this, &PeerMessenger::OnSocketError);
+    connect(ip_socket, &QAbstractSocket::disconnected, this, &PeerMessenger::OnSocketClosed);
+    ItemPtr l_item = d.GetType("uninitialized_socket")->NewItem(Value(ip_socket));
     if (i_obfuscated)
         l_item.NewItem("is_obfuscated");
-    if (QTcpSocket* lp_oldest = m_idleWatch.WatchAccepted(lp_socket, PeerNow())) {
+    if (QTcpSocket* lp_oldest = m_idleWatch.WatchAccepted(ip_socket, PeerNow())) {
         Log(LogArea, 1,
             QString("More than %1 accepted connections wait to introduce themselves, closing the oldest.")
                 .arg(PeerIdleWatch::AcceptedLimit));
         DisposeOfSocket(lp_oldest);
     }
+}
+
+ItemPtr PeerMessenger::IdlestConnection() const
+{
+    // Messaging connections carry no transfer.
+    QDateTime l_since = PeerNow().addMSecs(-IdleEnoughToCloseMs);
+    ItemPtr l_idlest;
+    for (ItemPtr l_connection : d.GetType("peer_socket")->GetItems()) {
+        const auto* lp_lastActivity = l_connection["last_activity_time"].AsObject<QDateTime>();
+        if (lp_lastActivity && *lp_lastActivity <= l_since && l_connection.AsObject<QTcpSocket>()) {
+            l_since = *lp_lastActivity;
+            l_idlest = l_connection;
+        }
+    }
+    return l_idlest;
+}
+
+bool PeerMessenger::MakeRoom()
+{
+    if (m_connections.HasRoom())
+        return true;
+    ItemPtr l_idlest = IdlestConnection();
+    if (!l_idlest)
+        return false;
+    auto* lp_socket = l_idlest.AsObject<QTcpSocket>();
+    ItemPtr l_user = l_idlest["user"];
+    Log(LogArea, 1,
+        QString("Peer connections at their bound of %1, closing the idle connection to user %2 to make room.")
+            .arg(PeerConnectionBudget::Bound())
+            .arg(Text(l_user)),
+        l_user);
+    QObject::disconnect(lp_socket, nullptr, this, nullptr);
+    lp_socket->abort();
+    DisposeOfSocket(lp_socket);
+    return m_connections.HasRoom();
+}
+
+void PeerMessenger::PauseListeners()
+{
+    m_server.pauseAccepting();
+    m_obfuscatedServer.pauseAccepting();
+    if (m_listenersPaused)
+        return;
+    m_listenersPaused = true;
+    Log(LogArea, 1,
+        QString("Peer connections at their bound of %1, not accepting until one closes.")
+            .arg(PeerConnectionBudget::Bound()));
+}
+
+void PeerMessenger::ResumeListeners()
+{
+    if (!m_listenersPaused)
+        return;
+    // What waits in the listeners first, then the listeners themselves, if
+    // a new connection can be taken or an idle one make room for it.
+    AcceptConnection(m_server, false);
+    AcceptConnection(m_obfuscatedServer, true);
+    if (!m_connections.HasRoom() && !IdlestConnection())
+        return;
+    m_listenersPaused = false;
+    Log(LogArea, 1, "Room for peer connections again, accepting.");
+    m_server.resumeAccepting();
+    m_obfuscatedServer.resumeAccepting();
+}
+
+void PeerMessenger::OnPeerConnectionGone()
+{
+    StartWaitingAttempts();
+    ResumeListeners();
 }
 
 void PeerMessenger::OnAcceptError(QTcpServer& io_listener)

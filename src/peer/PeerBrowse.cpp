@@ -5,6 +5,7 @@
 #include "core/log/Log.h"
 #include "peer/PeerItems.h"
 #include "peer/PeerMessageCodes.h"
+#include "peer/PeerReceivedFiles.h"
 #include "peer/SharedFoldersService.h"
 
 #include <QPointer>
@@ -13,6 +14,9 @@ using namespace PeerItems;
 
 void PeerMessenger::GetUserSharedFiles(std::string i_user)
 {
+    // Only an asked-for listing is taken in: any peer could otherwise fill
+    // our memory with listings under as many names as it likes.
+    m_sharesAskedFor.insert(i_user);
     MemStream l_message;
     l_message.Write(static_cast<unsigned int>(PeerMessageCodes::GetSharedFileList));
     SendMessage(i_user, l_message);
@@ -47,13 +51,22 @@ bool PeerMessenger::HandleSharedFileListRequest(ItemPtr i_user)
 
 bool PeerMessenger::HandleSharedFileList(MemStream& io_message, ItemPtr i_user)
 {
+    // One listing per request, whatever becomes of it.
+    if (m_sharesAskedFor.erase(i_user.AsString()) == 0) {
+        Log(LogArea, 1, QString("Listing from user %1 was not asked for, dropped").arg(Text(i_user)), i_user);
+        return true;
+    }
     MemStream l_payload;
     if (!InflatePayload(io_message, PeerMessageCodes::SharedFileList, i_user, l_payload))
         return true;
 
     FileInfoMap l_share;
-    if (!l_payload.Read(l_share))
-        return false;
+    switch (PeerReceivedFiles::ReadListing(l_payload, l_share)) {
+    case PeerReceivedFiles::Result::Read: break;
+    case PeerReceivedFiles::Result::Unreadable: return false;
+    case PeerReceivedFiles::Result::TooManyAttributes:
+        return RefuseAttributeBomb(PeerMessageCodes::SharedFileList, i_user);
+    }
     AttributeTranslationTable l_table;
     // A listing without a readable table is still a listing.
     if (!l_payload.Read(l_table))

@@ -7,6 +7,7 @@
 #include "peer/PeerInflate.h"
 #include "peer/PeerItems.h"
 #include "peer/PeerMessageCodes.h"
+#include "peer/PeerReceivedFiles.h"
 
 using namespace PeerItems;
 
@@ -73,5 +74,15 @@ bool PeerMessenger::InflatePayload(MemStream& i_message, unsigned int i_code, It
     case PeerInflate::Result::OutOfMemory:
         return false;
     }
+    return false;
+}
+
+bool PeerMessenger::RefuseAttributeBomb(unsigned int i_code, ItemPtr i_user)
+{
+    Log(LogArea, 1,
+        QString("%1 message from user %2 has a file with more than %3 attributes, disposing of socket")
+            .arg(MessageCodeToString(static_cast<int>(i_code)), Text(i_user))
+            .arg(PeerReceivedFiles::MaxAttributes),
+        i_user);
     return false;
 }

@@ -62,6 +62,7 @@ void PeerMessenger::DisposeOfSocketInner(QTcpSocket* ip_socket)
     QObject::disconnect(ip_socket, nullptr, this, nullptr);
     ip_socket->close();
     ip_socket->deleteLater();
+    m_connections.Release(ip_socket);
     Log(LogArea, 1, "Disposing of socket");
 
     if (ItemPtr l_answer = SocketItem("peer_connection_request_socket", ip_socket)) {
@@ -96,6 +97,18 @@ void PeerMessenger::OnPeerSocketItemAdded(Item* ip_socketItem)
 
 void PeerMessenger::OnPeerSocketItemRemoved(Item* ip_socketItem)
 {
+    // A user known through this connection alone goes with it, once the
+    // removal is done: anyone may claim a new name for every connection.
+    ItemPtr l_user = ItemPtr(ip_socketItem)["user"];
+    if (l_user && !g_peerMessengerDeleted) {
+        QMetaObject::invokeMethod(
+            this,
+            [l_name = l_user.AsString()] {
+                if (ItemPtr l_left = d.GetType("user")->HasItem(l_name); l_left && l_left.IsDisconnectedFromAll())
+                    l_left.Remove();
+            },
+            Qt::QueuedConnection);
+    }
     ItemPtr l_activity = ItemPtr(ip_socketItem)["last_activity_time"];
     if (!l_activity)
         return;
@@ -113,6 +126,7 @@ void PeerMessenger::EveryHalfMinute()
     ExpireConnectionsBack(l_now);
     ExpireIdleConnections(l_now);
     ExpireSilentConnections(l_now);
+    ResumeListeners();
 }
 
 void PeerMessenger::ExpireRelayedRequests(const QDateTime& i_now)
@@ -149,6 +163,7 @@ void PeerMessenger::ExpireDirectAttempts(const QDateTime& i_now)
             QObject::disconnect(lp_socket, nullptr, this, nullptr);
             lp_socket->abort();
             lp_socket->deleteLater();
+            m_connections.Release(lp_socket);
         }
         if (l_request)
             InspectPeerConnectionRequest(l_request);

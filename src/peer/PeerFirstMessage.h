@@ -13,6 +13,11 @@
 // On receipt a direction byte 0 means the second form, any other the first.
 namespace PeerFirstMessage
 {
+// The longest first frame taken from a connection: a user name and a
+// connection type fit many times over. A connection that has not said who
+// it is may not make us hold a whole frame of the largest size.
+constexpr quint32 MaxLength = 4096;
+
 MemStream MakeDirect(const std::string& i_ownUser, const std::string& i_connectionType);
 MemStream MakeIndirect(quint32 i_token);
 

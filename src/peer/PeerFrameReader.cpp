@@ -52,7 +52,7 @@ PeerReadStep Next(PeerSocketBufferInfo& io_info, QIODevice& io_device, qint64& i
                 return PeerReadStep::ReadError;
             io_available -= 4;
         }
-        if (io_info.m_messageLength > PeerFrameCodec::MaxBodyLength)
+        if (io_info.m_messageLength > io_info.m_lengthLimit)
             return PeerReadStep::TooLong;
         io_info.m_messageLengthRead = true;
     }

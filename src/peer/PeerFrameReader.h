@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/io/MemStream.h"
+#include "peer/PeerFrameCodec.h"
 
 #include <QtGlobal>
 
@@ -16,6 +17,8 @@ struct PeerSocketBufferInfo
     bool m_messageLengthRead = false;
     // The current frame's body length, unmasked.
     quint32 m_messageLength = 0;
+    // The longest body taken on this socket; a longer one is TooLong.
+    quint32 m_lengthLimit = PeerFrameCodec::MaxBodyLength;
     // The next 4 bytes are the raw transfer token of a file connection.
     bool m_readFileConnectionReq = false;
     // The socket was handed to another owner during the current message.

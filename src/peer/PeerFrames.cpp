@@ -2,6 +2,7 @@
 #include "peer/PeerMessenger.h"
 
 #include "core/log/Log.h"
+#include "peer/PeerFirstMessage.h"
 #include "peer/PeerFrameCodec.h"
 #include "peer/PeerItems.h"
 
@@ -56,7 +57,9 @@ void PeerMessenger::ReadFrames(QTcpSocket* ip_socket)
     if (l_record == m_socketBufferInfoMap.end()) {
         SocketBufferInfo l_info;
         ItemPtr l_item = SocketItem("uninitialized_socket", ip_socket);
-        if (!l_item)
+        if (l_item)
+            l_info.m_lengthLimit = PeerFirstMessage::MaxLength;
+        else
             l_item = SocketItem("peer_socket", ip_socket);
         l_info.m_obfuscated = l_item.IsConnected("is_obfuscated");
         l_record = m_socketBufferInfoMap.emplace(ip_socket, l_info).first;
@@ -128,5 +131,7 @@ void PeerMessenger::ReadFrames(QTcpSocket* ip_socket)
             return;
         }
         PeerFrameReader::MessageDone(l_record->second);
+        // The first message, if this was it, introduced the connection.
+        l_record->second.m_lengthLimit = PeerFrameCodec::MaxBodyLength;
     }
 }

@@ -125,6 +125,9 @@ void PeerMessenger::DataLoaded()
     connect(&m_server, &QTcpServer::newConnection, this, &PeerMessenger::OnNewConnection);
     connect(&m_obfuscatedServer, &QTcpServer::newConnection, this, &PeerMessenger::OnNewObfuscatedConnection);
     for (QTcpServer* lp_listener : {&m_server, &m_obfuscatedServer}) {
+        // At the connection bound one connection at most waits in a
+        // listener: the toolkit accepts until that many are pending.
+        lp_listener->setMaxPendingConnections(1);
         connect(lp_listener, &QTcpServer::acceptError, this,
                 [this, lp_listener](QAbstractSocket::SocketError) { OnAcceptError(*lp_listener); });
     }

@@ -4,6 +4,8 @@
 #include "core/io/MemStream.h"
 #include "core/persist/DataSaver.h"
 #include "core/store/Data.h"
+#include "peer/PeerAttemptQueue.h"
+#include "peer/PeerConnectionBudget.h"
 #include "peer/PeerFrameReader.h"
 #include "peer/PeerIdleWatch.h"
 #include "peer/PeerOutgoingQueue.h"
@@ -53,6 +55,9 @@ public:
     static constexpr qint64 FlushAtOnceBytes = 64 * 1024;
     // How long a listener rests after it failed to accept.
     static constexpr int AcceptPauseMs = 1000;
+    // A messaging connection silent this long may be closed to make room
+    // for a new one when the connections are at their bound.
+    static constexpr qint64 IdleEnoughToCloseMs = 30000;
 
     // Needs the item store, the data saver, the timer service and the server
     // link (with its type "user") to exist.
@@ -130,8 +135,23 @@ private:
     void StartDirectAttempt(ItemPtr i_request, ItemPtr i_user, ItemPtr i_connectionType);
     void FailDirectAttempt(QTcpSocket* ip_socket);
 
-    // Accepted connections and relayed requests.
+    // Accepted connections and relayed requests. Accepting takes what waits
+    // in the listener while there is room, and otherwise stops both
+    // listeners until a connection goes.
     void AcceptConnection(QTcpServer& io_listener, bool i_obfuscated);
+    void TakeConnection(QTcpSocket* ip_socket, bool i_obfuscated);
+    // Room for one more connection: there is, or the messaging connection
+    // silent longest (IdleEnoughToCloseMs at least) was closed for it.
+    bool MakeRoom();
+    ItemPtr IdlestConnection() const;
+    void PauseListeners();
+    // Takes what waits in the listeners and lets them accept again, as far
+    // as there is room or an idle connection to make it. Also tried by the
+    // half-minute sweep, when connections may have become idle enough.
+    void ResumeListeners();
+    // A counted connection went: waiting attempts start, and accepting
+    // resumes.
+    void OnPeerConnectionGone();
     // A listener that failed to accept pauses for AcceptPauseMs.
     void OnAcceptError(QTcpServer& io_listener);
     void OnPeerConnectionRequest(Item* ip_request);
@@ -168,6 +188,9 @@ private:
     // nothing is to be read from it and the message counts as handled: the
     // payload inflates too far, or memory ran out.
     bool InflatePayload(MemStream& i_message, unsigned int i_code, ItemPtr i_user, MemStream& o_payload);
+    // Logs a listing or search reply whose files claim more attributes than
+    // a file has; false, so that its connection closes.
+    bool RefuseAttributeBomb(unsigned int i_code, ItemPtr i_user);
 
     // The outgoing queue.
     void SendUnsentMessages(std::string i_user);
@@ -192,7 +215,16 @@ private:
     // Starts an outgoing socket whose records and signals are in place. An
     // address or port of 0 never reaches the network: i_onFailure runs from
     // the event loop instead, as a failed connection would.
+    // Attempts beyond PeerAttemptQueue::MaxInFlight, or beyond the room of
+    // the connection bound, wait their turn.
     void StartConnecting(QTcpSocket* ip_socket, quint32 i_address, int i_port, void (PeerMessenger::*ip_onFailure)(QTcpSocket*));
+    void BeginConnecting(QTcpSocket* ip_socket, quint32 i_address, quint16 i_port);
+    void StartWaitingAttempts();
+    // Runs the failure of an attempt from the event loop, as a failed
+    // connection would, if the socket still exists then.
+    void FailLater(QTcpSocket* ip_socket, void (PeerMessenger::*ip_onFailure)(QTcpSocket*));
+    // Fails an attempt of either kind that never started.
+    void FailAttempt(QTcpSocket* ip_socket);
     void FailConnectionBack(QTcpSocket* ip_socket);
 
 protected:
@@ -205,6 +237,11 @@ protected:
 private:
     QTcpServer m_server;
     QTcpServer m_obfuscatedServer;
+    // After the listeners, so that it goes before the sockets they own.
+    PeerConnectionBudget m_connections{[this] { OnPeerConnectionGone(); }};
+    PeerAttemptQueue m_attempts;
+    // Stopped at the connection bound (not for an accept error).
+    bool m_listenersPaused = false;
     std::map<QTcpSocket*, SocketBufferInfo> m_socketBufferInfoMap;
     // Messages waiting for a messaging connection, and their send order.
     PeerOutgoingQueue m_outgoingQueue;
@@ -214,6 +251,8 @@ private:
     PeerIdleWatch m_idleWatch;
     // Relayed requests whose connection back is due from the event loop.
     std::set<Item*> m_pendingConnectionsBack;
+    // Users asked for their whole share and not yet answered.
+    std::set<std::string> m_sharesAskedFor;
 };
 
 extern PeerMessenger* peerMessenger;

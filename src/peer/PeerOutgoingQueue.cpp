@@ -14,6 +14,20 @@ QDateTime OpenTime(ItemPtr i_connection)
 {
     return QDateTime::fromString(Text(i_connection["connection_open_time"]), Qt::TextDate);
 }
+
+void Drop(ItemPtr i_entry)
+{
+    delete i_entry.AsObject<MemStream>();
+    i_entry.Remove();
+}
+}
+
+PeerOutgoingQueue::~PeerOutgoingQueue()
+{
+    if (Type* lp_entries = d.HasType("unsent_message")) {
+        for (ItemPtr l_entry : lp_entries->GetItems())
+            Drop(l_entry);
+    }
 }
 
 ItemPtr PeerOutgoingQueue::ChooseConnection(ItemPtr i_user)
@@ -85,7 +99,6 @@ void PeerOutgoingQueue::Expire(const QDateTime& i_now, qint64 i_limitMs)
         // A stamp that cannot be read would keep the entry for ever.
         if (PeerStampAge(l_entry["send_time"].AsString(), i_now, l_age) && l_age <= i_limitMs)
             continue;
-        delete l_entry.AsObject<MemStream>();
-        l_entry.Remove();
+        Drop(l_entry);
     }
 }

@@ -19,6 +19,12 @@ public:
     // Writes one frame; false when the write failed.
     using Writer = std::function<bool(QTcpSocket* ip_socket, MemStream& i_message, bool i_obfuscate)>;
 
+    PeerOutgoingQueue() = default;
+    // Frees every message still waiting: at shut-down nobody sends them.
+    ~PeerOutgoingQueue();
+    PeerOutgoingQueue(const PeerOutgoingQueue&) = delete;
+    PeerOutgoingQueue& operator=(const PeerOutgoingQueue&) = delete;
+
     // The user's messaging connection to send on: the only one, or of
     // several the one opened last (to the second; the first met wins ties).
     // Null when the user has none.

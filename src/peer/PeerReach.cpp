@@ -106,17 +106,63 @@ void PeerMessenger::StartConnecting(QTcpSocket* ip_socket, quint32 i_address, in
     if (i_address == 0 || l_port == 0) {
         // 0.0.0.0 would reach this very machine, and port 0 nobody: such an
         // address fails like an unreachable one, once the caller is done.
-        QPointer<QTcpSocket> l_socket(ip_socket);
-        QMetaObject::invokeMethod(
-            this,
-            [this, l_socket, ip_onFailure] {
-                if (l_socket)
-                    (this->*ip_onFailure)(l_socket);
-            },
-            Qt::QueuedConnection);
+        FailLater(ip_socket, ip_onFailure);
         return;
     }
-    ip_socket->connectToHost(QHostAddress(i_address), l_port, QIODevice::ReadWrite);
+    if (m_attempts.MayStart() && m_connections.HasRoom()) {
+        BeginConnecting(ip_socket, i_address, l_port);
+        return;
+    }
+    Log(LogArea, 2, "Too many connections or connection attempts, the attempt waits its turn");
+    for (QTcpSocket* lp_dropped : m_attempts.Wait({ip_socket, i_address, l_port})) {
+        Log(LogArea, 1,
+            QString("More than %1 connection attempts wait, dropping the oldest").arg(PeerAttemptQueue::MaxWaiting));
+        FailLater(lp_dropped, &PeerMessenger::FailAttempt);
+    }
+}
+
+void PeerMessenger::BeginConnecting(QTcpSocket* ip_socket, quint32 i_address, quint16 i_port)
+{
+    m_connections.Track(ip_socket);
+    // The next waiting attempt may start once this one stops connecting.
+    connect(ip_socket, &QAbstractSocket::stateChanged, this, [this](QAbstractSocket::SocketState i_state) {
+        if (i_state != QAbstractSocket::HostLookupState && i_state != QAbstractSocket::ConnectingState)
+            QMetaObject::invokeMethod(this, &PeerMessenger::StartWaitingAttempts, Qt::QueuedConnection);
+    });
+    ip_socket->connectToHost(QHostAddress(i_address), i_port, QIODevice::ReadWrite);
+    m_attempts.Started(ip_socket);
+}
+
+void PeerMessenger::StartWaitingAttempts()
+{
+    PeerAttemptQueue::Attempt l_attempt;
+    while (m_attempts.Waiting() != 0 && m_attempts.MayStart() && m_connections.HasRoom() && m_attempts.TakeNext(l_attempt)) {
+        // Only an attempt that still stands: one that expired meanwhile
+        // lost its record.
+        QTcpSocket* lp_socket = l_attempt.mp_socket;
+        if (SocketItem("connect_to_peer_request_socket", lp_socket) || SocketItem("peer_connection_request_socket", lp_socket))
+            BeginConnecting(lp_socket, l_attempt.m_address, l_attempt.m_port);
+    }
+}
+
+void PeerMessenger::FailLater(QTcpSocket* ip_socket, void (PeerMessenger::*ip_onFailure)(QTcpSocket*))
+{
+    QPointer<QTcpSocket> l_socket(ip_socket);
+    QMetaObject::invokeMethod(
+        this,
+        [this, l_socket, ip_onFailure] {
+            if (l_socket)
+                (this->*ip_onFailure)(l_socket);
+        },
+        Qt::QueuedConnection);
+}
+
+void PeerMessenger::FailAttempt(QTcpSocket* ip_socket)
+{
+    if (SocketItem("connect_to_peer_request_socket", ip_socket))
+        FailDirectAttempt(ip_socket);
+    else
+        FailConnectionBack(ip_socket);
 }
 
 void PeerMessenger::OnConnectToPeerSocketError(QAbstractSocket::SocketError)
@@ -130,6 +176,7 @@ void PeerMessenger::FailDirectAttempt(QTcpSocket* ip_socket)
     ItemPtr l_record = SocketItem("connect_to_peer_request_socket", ip_socket);
     QObject::disconnect(ip_socket, nullptr, nullptr, nullptr);
     ip_socket->close();
+    m_connections.Release(ip_socket);
     ip_socket->deleteLater();
     if (!l_record)
         return;

@@ -8,6 +8,7 @@
 #include "core/util/GeneralFunctions.h"
 #include "peer/PeerItems.h"
 #include "peer/PeerMessageCodes.h"
+#include "peer/PeerReceivedFiles.h"
 
 #include <unordered_set>
 #include <vector>
@@ -25,19 +26,20 @@ struct SearchReply
     int m_queueLength = 0;
 };
 
-// false when the file list cannot be read; the fields after it are optional.
-bool ReadReply(InputStream& io_payload, SearchReply& o_reply)
+// Fails when the file list cannot be read; the fields after it are optional.
+PeerReceivedFiles::Result ReadReply(InputStream& io_payload, SearchReply& o_reply)
 {
+    using PeerReceivedFiles::Result;
     unsigned int l_count = 0;
     if (!io_payload.Read(l_count) || l_count > InputStream::MaxCount)
-        return false;
+        return Result::Unreadable;
     for (unsigned int l_index = 0; l_index < l_count; ++l_index) {
         // A fresh record each time: an empty record (a lone 0 byte) carries
         // no file and must not repeat the one before it.
         FileInfo l_file;
         bool l_present = false;
-        if (!l_file.Read(io_payload, l_present))
-            return false;
+        if (const Result l_result = PeerReceivedFiles::ReadFile(io_payload, l_file, l_present); l_result != Result::Read)
+            return l_result;
         if (l_present)
             o_reply.m_files.push_back(std::move(l_file));
     }
@@ -49,7 +51,7 @@ bool ReadReply(InputStream& io_payload, SearchReply& o_reply)
     // only so that a reply is taken apart the same way everywhere.
     AttributeTranslationTable l_table;
     io_payload.Read(l_table);
-    return true;
+    return Result::Read;
 }
 
 ItemPtr Valued(const char* ip_type, const std::string& i_value)
@@ -151,8 +153,12 @@ bool PeerMessenger::HandleSearchReply(MemStream& io_message, ItemPtr i_user)
         return true;
 
     SearchReply l_reply;
-    if (!ReadReply(l_payload, l_reply))
-        return false;
+    switch (ReadReply(l_payload, l_reply)) {
+    case PeerReceivedFiles::Result::Read: break;
+    case PeerReceivedFiles::Result::Unreadable: return false;
+    case PeerReceivedFiles::Result::TooManyAttributes:
+        return RefuseAttributeBomb(PeerMessageCodes::FileSearchResult, i_user);
+    }
     if (ItemPtr l_results = MakeResults(l_request, UserItem(l_replyUser), l_reply))
         emit SearchResults(l_results);
     return true;

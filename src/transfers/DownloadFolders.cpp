@@ -36,7 +36,10 @@ QString TransferQueueManager::GetDownloadTargetPath(ItemPtr i_download, bool i_c
 bool TransferQueueManager::DoesDownloadItemCompleteFilenameExist(ItemPtr i_download)
 {
     const QString l_path = GetDownloadTargetPath(i_download, true);
-    return !l_path.isEmpty() && QFileInfo::exists(l_path);
+    // Only a file is a finished download: a folder of that name would mark
+    // it complete without a byte fetched. The finished file then takes a
+    // free name beside the folder.
+    return !l_path.isEmpty() && QFileInfo(l_path).isFile();
 }
 
 void TransferQueueManager::RemoveDownloadDownloadingFolderIfAppropriate(ItemPtr i_download)

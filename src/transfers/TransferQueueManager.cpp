@@ -56,6 +56,8 @@ TransferQueueManager::TransferQueueManager()
         connect(peerMessenger, &PeerMessenger::UploadDenied, this, &TransferQueueManager::OnUploadDeniedNotification);
         connect(peerMessenger, &PeerMessenger::DownloadPlaceInLine, this, &TransferQueueManager::OnDownloadPlaceInLine);
     }
+    if (gp_server)
+        connect(gp_server, &Server::AddUserResponse, this, &TransferQueueManager::OnUserLookedUp);
     Settings::SetDefault("transfer_order_counter", "1");
     Settings::Set("transfer_req_counter", "1");
 
@@ -119,6 +121,7 @@ void TransferQueueManager::DataLoaded()
 void TransferQueueManager::OnEntryRemoved(Item* ip_entry)
 {
     m_statusChangedAt.erase(ip_entry);
+    m_waitList.Forget(ip_entry);
     if (m_lastQueuedUpload.Get() == ip_entry)
         m_lastQueuedUpload = ItemPtr();
 }

@@ -4,6 +4,7 @@
 #include "core/store/Data.h"
 #include "shares/UploadSlotsService.h"
 #include "transfers/UploadSpeedLimit.h"
+#include "transfers/UploadWaitList.h"
 
 #include <QElapsedTimer>
 #include <QObject>
@@ -83,6 +84,9 @@ public:
     static bool UploadEntrySortCompare(ItemPtr i_first, ItemPtr i_second);
     static int GetUserGroupDownloadPriority(std::string i_user);
     void StartNewUploads();
+    // Queued uploads a user may have waiting, and the queue in all.
+    static constexpr std::size_t MaxQueuedUploadsPerUser = 500;
+    static constexpr std::size_t MaxQueuedUploads = 10000;
     void SetUploadSlots(int i_slots);
     bool IsFreeToUpload() override;
     int QueuedUploadCount() override;
@@ -143,6 +147,16 @@ signals:
 
 private:
     void OnUserOnline(Item* ip_user);
+    // A user the server does not know loses the uploads it queued.
+    void OnUserLookedUp(std::string i_user, bool i_exists);
+    // false, with the request denied, when the user or the queue holds all
+    // it may; at the queue's bound an offline user's entry may make room.
+    bool AdmitQueuedUpload(ItemPtr i_user, const std::string& i_file);
+    // Starting queued uploads: whether one may start now, starting it, and
+    // trying only a new entry.
+    static bool MayStartUpload(ItemPtr i_upload);
+    void BeginUpload(ItemPtr i_upload);
+    void StartNewUpload(ItemPtr i_upload);
     void OnEntryRemoved(Item* ip_entry);
     void StampStatusChange(ItemPtr i_entry);
     // The download a peer's notice names, by its path as sent; a notice
@@ -212,6 +226,7 @@ private:
     UploadSpeedLimit m_speedLimit;
     // The upload entry last placed at the end of the upload order.
     ItemPtr m_lastQueuedUpload;
+    UploadWaitList m_waitList;
     QElapsedTimer m_monotonicClock;
     Clock m_clock;
     std::unordered_map<const Item*, qint64> m_statusChangedAt;

@@ -63,6 +63,8 @@ void TransferQueueManager::OnQueueUploadRequested(std::string i_user, std::strin
             Log(LogArea, 2, "Already queued", l_user);
             return;
         }
+        if (!AdmitQueuedUpload(l_user, i_file))
+            return;
         // Back to its former place in the order.
         Log(LogArea, 2, QString("%1, re-queueing").arg(TransferText::Of(l_status)), l_user);
         SetUploadEntryStatus(l_upload, TransferStatus::Queued);
@@ -70,6 +72,8 @@ void TransferQueueManager::OnQueueUploadRequested(std::string i_user, std::strin
         return;
     }
 
+    if (!AdmitQueuedUpload(l_user, i_file))
+        return;
     ItemPtr l_upload = d.GetType("upload_entry")->NewItem();
     l_upload += l_user;
     l_upload += l_file;
@@ -80,7 +84,7 @@ void TransferQueueManager::OnQueueUploadRequested(std::string i_user, std::strin
     Log(LogArea, 2, "Queued", l_user);
     if (gp_server)
         gp_server->TrackUser(i_user);
-    StartNewUploads();
+    StartNewUpload(l_upload);
 }
 
 int TransferQueueManager::GetUserGroupDownloadPriority(std::string i_user)
@@ -155,24 +159,13 @@ void TransferQueueManager::StartNewUploads()
         return;
     const ItemSet l_queued = d.GetType("upload_entry_status")->HasItem(TransferStatus::Queued).GetItems("upload_entry");
     for (ItemPtr l_upload : l_queued.SortNumericBy("effective_upload_order", true)) {
-        ItemPtr l_user = l_upload["user"];
-        if (!TransferEntries::IsOnline(l_user))
-            continue;
-        const ItemSet l_ofUser = l_user.GetItems("upload_entry");
-        if (std::any_of(l_ofUser.begin(), l_ofUser.end(), [](Item* ip_other) { return IsActive(ip_other); }))
+        if (!MayStartUpload(l_upload))
             continue;
         // The file may have left the disk or the shares since the request.
         if (RefuseIfNoLongerShared(l_upload))
             continue;
-        const qint64 l_size = l_upload["shared_file"]["shared_file_size"].AsInt64();
-        const unsigned int l_token =
-            peerMessenger ? peerMessenger->RequestUpload(l_user.AsString(), l_upload["filename_as_requested"].AsString(), l_size)
-                          : 0;
-        SetUploadEntryStatus(l_upload, TransferStatus::Requesting);
-        l_upload += d.GetType("transfer_req")->GetItem(ToString(l_token));
-        --l_free;
-        DetermineUploadSpeedLimit();
-        if (l_free == 0)
+        BeginUpload(l_upload);
+        if (--l_free == 0)
             return;
     }
 }
@@ -205,6 +198,27 @@ bool TransferQueueManager::RefuseIfNoLongerShared(ItemPtr i_upload)
         peerMessenger->DenyUpload(l_user.AsString(), i_upload["filename_as_requested"].AsString(), "File not shared.");
     RemoveUpload(i_upload);
     return true;
+}
+
+bool TransferQueueManager::MayStartUpload(ItemPtr i_upload)
+{
+    ItemPtr l_user = i_upload["user"];
+    if (!TransferEntries::IsOnline(l_user))
+        return false;
+    const ItemSet l_ofUser = l_user.GetItems("upload_entry");
+    return std::none_of(l_ofUser.begin(), l_ofUser.end(), [](Item* ip_other) { return IsActive(ip_other); });
+}
+
+void TransferQueueManager::BeginUpload(ItemPtr i_upload)
+{
+    ItemPtr l_user = i_upload["user"];
+    const qint64 l_size = i_upload["shared_file"]["shared_file_size"].AsInt64();
+    const unsigned int l_token =
+        peerMessenger ? peerMessenger->RequestUpload(l_user.AsString(), i_upload["filename_as_requested"].AsString(), l_size)
+                      : 0;
+    SetUploadEntryStatus(i_upload, TransferStatus::Requesting);
+    i_upload += d.GetType("transfer_req")->GetItem(ToString(l_token));
+    DetermineUploadSpeedLimit();
 }
 
 void TransferQueueManager::SetUploadSlots(int i_slots)

@@ -179,6 +179,7 @@ private slots:
         PeerConversation l_talk;
         QVERIFY(l_talk.Ready());
         ShareListener l_listener(l_talk.Messenger());
+        l_talk.Messenger().GetUserSharedFiles("bob");
         const QByteArray l_table = WireWriter().U32(2).I32(0).Str("bitrate").I32(1).Str("length");
         QVERIFY(l_talk.Send(Listing(Folders() + l_table + "trailing bytes")));
         QVERIFY(l_talk.StillOpen());
@@ -200,6 +201,39 @@ private slots:
         QCOMPARE(l_received.m_table, (AttributeTranslationTable{{0, "bitrate"}, {1, "length"}}));
     }
 
+    // Listings come only as answers: one per request, and none unasked,
+    // whatever becomes of the answer.
+    void onlyAnAskedForListingIsTakenIn()
+    {
+        PeerConversation l_talk;
+        QVERIFY(l_talk.Ready());
+        ShareListener l_listener(l_talk.Messenger());
+        const QString l_dropped = "Listing from user bob was not asked for, dropped";
+        QVERIFY(l_talk.Send(Listing(Folders())));
+        QCOMPARE(l_talk.LinesAfterReceipt(), QStringList{l_dropped});
+        QVERIFY(l_talk.StillOpen());
+        QVERIFY(l_listener.m_shares.empty());
+
+        // Asked for another user: still not bob's.
+        l_talk.Messenger().GetUserSharedFiles("ann");
+        QVERIFY(l_talk.Send(Listing(Folders())));
+        QCOMPARE(l_talk.LinesAfterReceipt(), QStringList{l_dropped});
+
+        // Asked twice before the answer: one listing is taken.
+        l_talk.Messenger().GetUserSharedFiles("bob");
+        l_talk.Messenger().GetUserSharedFiles("bob");
+        QVERIFY(l_talk.Send(Listing(Folders())));
+        QCOMPARE(l_listener.m_shares.size(), std::size_t(1));
+        QVERIFY(l_talk.Send(Listing(Folders())));
+        QCOMPARE(l_talk.LinesAfterReceipt(), QStringList{l_dropped});
+        QCOMPARE(l_listener.m_shares.size(), std::size_t(1));
+
+        // Asked again: a newer listing comes as the older did.
+        l_talk.Messenger().GetUserSharedFiles("bob");
+        QVERIFY(l_talk.Send(Listing(Folders())));
+        QCOMPARE(l_listener.m_shares.size(), std::size_t(2));
+    }
+
     void aListingWithoutAReadableTableComesWithAnEmptyOne_data()
     {
         QTest::addColumn<QByteArray>("table");
@@ -213,6 +247,7 @@ private slots:
         PeerConversation l_talk;
         QVERIFY(l_talk.Ready());
         ShareListener l_listener(l_talk.Messenger());
+        l_talk.Messenger().GetUserSharedFiles("bob");
         QVERIFY(l_talk.Send(Listing(Folders() + table)));
         QVERIFY(l_talk.StillOpen());
         QCOMPARE(l_listener.m_shares.size(), std::size_t(1));
@@ -238,6 +273,7 @@ private slots:
         PeerConversation l_talk;
         QVERIFY(l_talk.Ready());
         ShareListener l_listener(l_talk.Messenger());
+        l_talk.Messenger().GetUserSharedFiles("bob");
         QVERIFY(l_talk.Send(body));
         QVERIFY(l_talk.Closed());
         QVERIFY(l_listener.m_shares.empty());
@@ -245,11 +281,53 @@ private slots:
         QCOMPARE(l_talk.LinesAfterReceipt().filter("too large").size(), 0);
     }
 
+    // A listing whose files claim more attributes than a file has is
+    // refused whole, however many good files come before.
+    void aListingOfFilesWithTooManyAttributesClosesTheConnection_data()
+    {
+        QTest::addColumn<int>("attributes");
+        QTest::addColumn<bool>("closes");
+        QTest::newRow("16") << 16 << false;
+        QTest::newRow("17") << 17 << true;
+        QTest::newRow("131072") << 131072 << true;
+    }
+    void aListingOfFilesWithTooManyAttributesClosesTheConnection()
+    {
+        QFETCH(int, attributes);
+        QFETCH(bool, closes);
+        PeerConversation l_talk;
+        QVERIFY(l_talk.Ready());
+        ShareListener l_listener(l_talk.Messenger());
+        l_talk.Messenger().GetUserSharedFiles("bob");
+        WireWriter l_plain;
+        l_plain.U32(2).Str("good").U32(1).U8(1).Str("a").I64(1).Str("").U32(0);
+        l_plain.Str("bomb").U32(2);
+        for (int l_file = 0; l_file < 2; ++l_file) {
+            l_plain.U8(1).Str("b" + std::to_string(l_file)).I64(1).Str("mp3").U32(quint32(attributes));
+            for (int l_index = 0; l_index < attributes; ++l_index)
+                l_plain.U32(quint32(l_index)).I32(l_index);
+        }
+        QVERIFY(l_talk.Send(Listing(l_plain)));
+        if (!closes) {
+            QVERIFY(l_talk.StillOpen());
+            QCOMPARE(l_listener.m_shares.size(), std::size_t(1));
+            QCOMPARE(l_listener.m_shares.front().m_share.at("bomb").begin()->m_attributeMap.m_map.size(),
+                     std::size_t(16));
+            return;
+        }
+        QVERIFY(l_talk.Closed());
+        QVERIFY(l_listener.m_shares.empty());
+        QCOMPARE(l_talk.LinesAfterReceipt().first(),
+                 QString("PM_SHARED_FILE_LIST message from user bob has a file with more than 16 attributes, "
+                         "disposing of socket"));
+    }
+
     void aListingThatInflatesTooFarIsIgnored()
     {
         PeerConversation l_talk;
         QVERIFY(l_talk.Ready());
         ShareListener l_listener(l_talk.Messenger());
+        l_talk.Messenger().GetUserSharedFiles("bob");
         // A valid listing start, padded far past what any share needs.
         QByteArray l_plain = Folders();
         l_plain.append(64 * 1024 * 1024 + 1 - l_plain.size(), '\0');

@@ -7,6 +7,8 @@
 #include "PeerTestWorld.h"
 #include "WireBytes.h"
 
+#include "peer/PeerAttemptQueue.h"
+#include "peer/PeerConnectionBudget.h"
 #include "peer/PeerIdleWatch.h"
 
 #include <QtTest>
@@ -18,10 +20,13 @@
 #include <poll.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <deque>
+#include <utility>
 #include <memory>
 #include <set>
 #include <vector>
@@ -42,6 +47,8 @@ public:
     RawClient& operator=(const RawClient&) = delete;
 
     bool Valid() const { return m_fd >= 0; }
+    // Hands the descriptor over; the object no longer closes it.
+    int Release() { return std::exchange(m_fd, -1); }
     // Starts connecting to 127.0.0.1 at the port; the handshake ends in the
     // system, whether or not the listener accepts.
     bool Connect(quint16 i_port)
@@ -111,6 +118,7 @@ public:
         m_lowered = ::setrlimit(RLIMIT_NOFILE, &l_lowered) == 0;
         return m_lowered;
     }
+    rlim_t Limit() const { return m_lowered ? ::getrlimit(RLIMIT_NOFILE, &m_probe), m_probe.rlim_cur : m_saved.rlim_cur; }
     void Restore()
     {
         if (m_lowered)
@@ -120,8 +128,137 @@ public:
 
 private:
     rlimit m_saved{};
+    mutable rlimit m_probe{};
     bool m_ok = false;
     bool m_lowered = false;
+};
+
+// A listener on 127.0.0.1 that never accepts: once its one place in the
+// queue is taken, connections to it stay half-open, connecting.
+class SilentListener
+{
+public:
+    SilentListener() : m_fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0))
+    {
+        sockaddr_in l_address{};
+        l_address.sin_family = AF_INET;
+        l_address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t l_length = sizeof l_address;
+        if (m_fd < 0 || ::bind(m_fd, reinterpret_cast<sockaddr*>(&l_address), sizeof l_address) != 0
+            || ::listen(m_fd, 0) != 0 || ::getsockname(m_fd, reinterpret_cast<sockaddr*>(&l_address), &l_length) != 0)
+            return;
+        m_port = ntohs(l_address.sin_port);
+    }
+    ~SilentListener()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    SilentListener(const SilentListener&) = delete;
+    SilentListener& operator=(const SilentListener&) = delete;
+
+    quint16 Port() const { return m_port; }
+
+private:
+    int m_fd;
+    quint16 m_port = 0;
+};
+
+// Asks for a messaging connection to each user, all at the listener.
+void Reach(PeerTestWorld& io_world, int i_first, int i_count, quint16 i_port)
+{
+    for (int l_index = i_first; l_index < i_first + i_count; ++l_index) {
+        const std::string l_user = "u" + std::to_string(l_index);
+        io_world.GiveAddress(l_user, PeerTestWorld::Loopback, i_port, 0);
+        MemStream l_message;
+        l_message.Write(static_cast<unsigned int>(4));
+        io_world.Messenger().SendMessage(l_user, l_message);
+    }
+}
+
+// The direct attempts by the state of their sockets.
+struct Attempts
+{
+    int m_connecting = 0;
+    int m_waiting = 0;
+    std::set<std::string> m_users;
+};
+
+Attempts CountAttempts()
+{
+    Attempts l_attempts;
+    for (ItemPtr l_record : d.GetType("connect_to_peer_request_socket")->GetItems()) {
+        const auto* lp_socket = l_record.AsObject<QTcpSocket>();
+        if (lp_socket && lp_socket->state() == QAbstractSocket::UnconnectedState)
+            ++l_attempts.m_waiting;
+        else
+            ++l_attempts.m_connecting;
+        l_attempts.m_users.insert(l_record["user"].AsString());
+    }
+    return l_attempts;
+}
+
+// Silent strangers connecting from a child process of their own, so that
+// their descriptors count against neither the test's limit nor the
+// descriptors it leaves free. The child only makes and closes sockets.
+class StrangerProcess
+{
+public:
+    explicit StrangerProcess(quint16 i_port)
+    {
+        int l_pipe[2];
+        if (::pipe(l_pipe) != 0)
+            return;
+        m_pid = ::fork();
+        if (m_pid == 0) {
+            // Only the command pipe: copies of the test's sockets would keep
+            // its connections open.
+            const int l_commands = 3;
+            if (::dup2(l_pipe[0], l_commands) < 0)
+                ::_exit(1);
+            ::close_range(l_commands + 1, ~0U, 0);
+            std::deque<int> l_open;
+            char l_command = 0;
+            while (::read(l_commands, &l_command, 1) == 1) {
+                if (l_command == 'o') {
+                    RawClient* lp_client = new RawClient;
+                    lp_client->Connect(i_port);
+                    l_open.push_back(lp_client->Release());
+                    delete lp_client;
+                } else if (!l_open.empty()) {
+                    ::close(l_open.front());
+                    l_open.pop_front();
+                }
+            }
+            ::_exit(0);
+        }
+        ::close(l_pipe[0]);
+        m_commands = l_pipe[1];
+    }
+    ~StrangerProcess()
+    {
+        if (m_commands >= 0)
+            ::close(m_commands);
+        if (m_pid > 0)
+            ::waitpid(m_pid, nullptr, 0);
+    }
+    StrangerProcess(const StrangerProcess&) = delete;
+    StrangerProcess& operator=(const StrangerProcess&) = delete;
+
+    bool Valid() const { return m_pid > 0 && m_commands >= 0; }
+    // Connects i_count more strangers; closes the i_count oldest.
+    bool Open(int i_count) { return Tell('o', i_count); }
+    bool Close(int i_count) { return Tell('x', i_count); }
+
+private:
+    bool Tell(char i_command, int i_count)
+    {
+        const QByteArray l_commands(i_count, i_command);
+        return ::write(m_commands, l_commands.constData(), size_t(l_commands.size())) == l_commands.size();
+    }
+
+    pid_t m_pid = -1;
+    int m_commands = -1;
 };
 
 // The far ends of a test: silent strangers and one peer that introduces
@@ -209,6 +346,148 @@ private slots:
         // the bound.
         QCOMPARE(PeerTestWorld::ItemCount("uninitialized_socket"), l_bound - 1);
         QVERIFY(l_far.Stranger(l_strangers - l_bound).ClosedByPeer());
+    }
+
+    // The bound of peer connections under a descriptor limit: below 1,024
+    // whatever the limit, with room for the rest of the process.
+    void theConnectionBoundLeavesRoom_data()
+    {
+        QTest::addColumn<int>("limit");
+        QTest::addColumn<int>("bound");
+        QTest::newRow("100") << 100 << 50;
+        QTest::newRow("256") << 256 << 192;
+        QTest::newRow("1024") << 1024 << 768;
+        QTest::newRow("65536") << 65536 << 768;
+    }
+    void theConnectionBoundLeavesRoom()
+    {
+        QFETCH(int, limit);
+        QFETCH(int, bound);
+        QCOMPARE(PeerConnectionBudget::BoundFor(std::size_t(limit)), std::size_t(bound));
+    }
+
+    // A listener that has accepted before, at the bound of connections:
+    // it stops accepting instead of failing accepts without end, costs next
+    // to no processor time while it waits, and serves a new peer once
+    // connections close. Without the bound the strangers would take every
+    // free descriptor. With "idle", the strangers just fill the bound, and
+    // the peer that came first, silent long enough, makes room for the new
+    // one instead.
+    void aWarmListenerAtTheBoundWaitsForRoom_data()
+    {
+        QTest::addColumn<bool>("idle");
+        QTest::newRow("strangers close") << false;
+        QTest::newRow("an idle peer makes room") << true;
+    }
+    void aWarmListenerAtTheBoundWaitsForRoom()
+    {
+        QFETCH(bool, idle);
+        // Few enough that the strangers past the bound, and the new peer,
+        // still fit the listener's backlog.
+        constexpr int Free = 80;
+        PeerTestWorld l_world;
+        l_world.Load();
+        RawClient l_pat;
+        RawClient l_sam;
+        QVERIFY(l_pat.Valid() && l_sam.Valid());
+        QVERIFY(l_pat.Connect(l_world.PlainPort()));
+        QVERIFY(l_pat.Send(Introduction("pat")));
+        QVERIFY(PeerTestWorld::WaitFor([] { return HasMessagingConnection("pat"); }));
+        StrangerProcess l_strangers(l_world.PlainPort());
+        QVERIFY(l_strangers.Valid());
+
+        DescriptorLimit l_limit;
+        QVERIFY(l_limit.LeaveFree(Free));
+        const int l_bound = int(PeerConnectionBudget::BoundFor(l_limit.Limit()));
+        QVERIFY2(l_bound + 10 < Free, qPrintable(QString("bound %1").arg(l_bound)));
+        const int l_count = idle ? l_bound - 1 : Free + 2;
+        QVERIFY(l_strangers.Open(l_count));
+        QVERIFY(PeerTestWorld::WaitFor([&] { return PeerTestWorld::ItemCount("uninitialized_socket") == l_bound - 1; }));
+        QVERIFY(l_sam.Connect(l_world.PlainPort()));
+        QVERIFY(l_sam.Send(Introduction("sam")));
+
+        const qint64 l_cpuBefore = CpuMs();
+        QElapsedTimer l_wall;
+        l_wall.start();
+        PeerTestWorld::Settle(2000);
+        const qint64 l_cpu = CpuMs() - l_cpuBefore;
+        QVERIFY2(l_cpu * 20 < l_wall.elapsed(), qPrintable(QString("%1 ms busy of %2").arg(l_cpu).arg(l_wall.elapsed())));
+        QCOMPARE(PeerTestWorld::ItemCount("uninitialized_socket"), l_bound - 1);
+        QVERIFY(!HasMessagingConnection("sam"));
+
+        if (idle) {
+            l_world.Advance(PeerMessenger::IdleEnoughToCloseMs + 1000);
+            l_world.Messenger().EveryHalfMinute();
+            QVERIFY(PeerTestWorld::WaitFor([] { return HasMessagingConnection("sam"); }));
+            QVERIFY(PeerTestWorld::WaitFor([&] { return l_pat.ClosedByPeer(); }));
+            QVERIFY(!HasMessagingConnection("pat"));
+            return;
+        }
+        QVERIFY(l_strangers.Close(l_count));
+        QVERIFY(PeerTestWorld::WaitFor([] { return HasMessagingConnection("sam"); }));
+        QVERIFY(HasMessagingConnection("pat"));
+    }
+
+    // At most 64 attempts connect at once; the others wait their turn,
+    // which comes when earlier ones end, and still expire a minute after
+    // they were made.
+    void outgoingAttemptsWaitTheirTurn()
+    {
+        constexpr int InFlight = int(PeerAttemptQueue::MaxInFlight);
+        PeerTestWorld l_world;
+        l_world.Load();
+        SilentListener l_silent;
+        QVERIFY(l_silent.Port() != 0);
+        Reach(l_world, 0, InFlight + 6, l_silent.Port());
+        PeerTestWorld::Settle(200);
+        // One of them may find the listener's one place and connect.
+        const int l_connected = PeerTestWorld::ItemCount("peer_socket");
+        QVERIFY(l_connected <= 1);
+        Attempts l_first = CountAttempts();
+        QCOMPARE(l_first.m_connecting, InFlight);
+        QCOMPARE(l_first.m_waiting, 6 - l_connected);
+
+        l_world.Advance(40000);
+        Reach(l_world, 100, 6, l_silent.Port());
+        PeerTestWorld::Settle(100);
+        QCOMPARE(CountAttempts().m_waiting, 12 - l_connected);
+
+        // The first ones, waiting or not, expire; the later ones connect.
+        l_world.Advance(21000);
+        l_world.Messenger().EveryHalfMinute();
+        QVERIFY(PeerTestWorld::WaitFor([] { return CountAttempts().m_connecting == 6; }));
+        const Attempts l_later = CountAttempts();
+        QCOMPARE(l_later.m_waiting, 0);
+        QCOMPARE(l_later.m_users, (std::set<std::string>{"u100", "u101", "u102", "u103", "u104", "u105"}));
+        l_world.Advance(40000);
+        l_world.Messenger().EveryHalfMinute();
+        QCOMPARE(PeerTestWorld::ItemCount("connect_to_peer_request_socket"), 0);
+    }
+
+    // At most 1,000 attempts wait: the oldest waiting ones fail first.
+    void theOldestWaitingAttemptsAreDropped()
+    {
+        constexpr int InFlight = int(PeerAttemptQueue::MaxInFlight);
+        constexpr int Waiting = int(PeerAttemptQueue::MaxWaiting);
+        PeerTestWorld l_world;
+        l_world.Load();
+        SilentListener l_silent;
+        QVERIFY(l_silent.Port() != 0);
+        // The listener's one place taken first, so that none of the others
+        // connects.
+        RawClient l_first;
+        QVERIFY(l_first.Connect(l_silent.Port()));
+        Reach(l_world, 0, InFlight + Waiting + 3, l_silent.Port());
+        QVERIFY(PeerTestWorld::WaitFor([] {
+            return PeerTestWorld::ItemCount("connect_to_peer_request_socket") == InFlight + Waiting;
+        }));
+        const Attempts l_attempts = CountAttempts();
+        QCOMPARE(l_attempts.m_connecting, InFlight);
+        QCOMPARE(l_attempts.m_waiting, Waiting);
+        for (int l_index = InFlight; l_index < InFlight + 3; ++l_index)
+            QVERIFY(!l_attempts.m_users.count("u" + std::to_string(l_index)));
+        QVERIFY(l_attempts.m_users.count("u" + std::to_string(InFlight + 3)));
+        QVERIFY(l_world.LogTexts().contains(QString("Direct connection of type P to user u%1 failed").arg(InFlight)));
     }
 
     // With no descriptor left, a listener rests a second after each failed

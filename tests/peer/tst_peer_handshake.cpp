@@ -81,6 +81,33 @@ private slots:
         QCOMPARE(d.GetType("user")->GetItem("bob").GetItems("peer_socket").size(), std::size_t(2));
     }
 
+    // A user known only through a connection goes when the connection
+    // does; one the client knows otherwise stays.
+    void aUserKnownOnlyByItsConnectionGoesWithIt_data()
+    {
+        QTest::addColumn<bool>("knownOtherwise");
+        QTest::newRow("only the connection") << false;
+        QTest::newRow("with an address") << true;
+    }
+    void aUserKnownOnlyByItsConnectionGoesWithIt()
+    {
+        QFETCH(bool, knownOtherwise);
+        PeerTestWorld l_world;
+        l_world.Load();
+        if (knownOtherwise)
+            l_world.GiveAddress("bob", PeerTestWorld::Loopback, 1, 0);
+        {
+            FakePeer l_peer;
+            FakePeerConnection* lp_far = l_peer.ConnectTo(l_world.PlainPort(), false);
+            QVERIFY(lp_far);
+            lp_far->SendFrame(Direct("bob", "P"));
+            QVERIFY(WaitForItems("peer_socket", 1));
+        }
+        QVERIFY(WaitForItems("peer_socket", 0));
+        PeerTestWorld::Settle();
+        QCOMPARE(!d.GetType("user")->HasItem("bob").IsNull(), knownOtherwise);
+    }
+
     void anObfuscatedConnectionIsReadAndWrittenMasked()
     {
         std::deque<quint32> l_draws{0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88};
@@ -292,6 +319,48 @@ private slots:
         l_world.ClearLog();
         lp_good->SendFrame(QByteArray(WireWriter().U32(52)) + QByteArray(1048572, 'y'));
         QVERIFY(PeerTestWorld::WaitFor([&] { return l_world.Count("Received PM_NOTHING message from user ann") == 1; }));
+    }
+
+    // Before a connection has said who it is, a frame longer than a first
+    // message can be ends it at once: its length alone is enough. Once it is
+    // introduced, frames of the full size are taken again.
+    void anOverlongFirstFrameEndsTheConnection_data()
+    {
+        QTest::addColumn<bool>("obfuscated");
+        QTest::addColumn<int>("length");
+        QTest::newRow("plain, longest") << false << 4096;
+        QTest::newRow("plain, a byte more") << false << 4097;
+        QTest::newRow("obfuscated, longest") << true << 4096;
+        QTest::newRow("obfuscated, a byte more") << true << 4097;
+    }
+    void anOverlongFirstFrameEndsTheConnection()
+    {
+        QFETCH(bool, obfuscated);
+        QFETCH(int, length);
+        PeerTestWorld l_world;
+        l_world.Load();
+        FakePeer l_peer;
+        FakePeerConnection* lp_far = l_peer.ConnectTo(obfuscated ? l_world.ObfuscatedPort() : l_world.PlainPort(), obfuscated);
+        QVERIFY(lp_far);
+        QVERIFY(WaitForItems("uninitialized_socket", 1));
+        // A direct first message padded to the length: what follows its
+        // fields is not read.
+        QByteArray l_body = Direct("bob", "P");
+        l_body.append(length - l_body.size(), 'x');
+        if (length > 4096) {
+            // The header, and a body that never comes.
+            lp_far->SendRaw(obfuscated ? FakePeerFrames::Masked(l_body, 0x27182818).left(8)
+                                       : QByteArray(WireWriter().U32(quint32(length))));
+            QVERIFY(lp_far->WaitForDisconnect());
+            QVERIFY(WaitForItems("uninitialized_socket", 0));
+            QCOMPARE(PeerTestWorld::ItemCount("peer_socket"), 0);
+            return;
+        }
+        lp_far->SendFrame(l_body);
+        QVERIFY(WaitForItems("peer_socket", 1));
+        l_world.ClearLog();
+        lp_far->SendFrame(QByteArray(WireWriter().U32(52)) + QByteArray(1048572, 'y'));
+        QVERIFY(PeerTestWorld::WaitFor([&] { return l_world.Count("Received PM_NOTHING message from user bob") == 1; }));
     }
 
     void aMessageTooShortForItsCodeEndsTheConnection()

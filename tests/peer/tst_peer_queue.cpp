@@ -324,6 +324,21 @@ private slots:
         l_world.Messenger().EveryHalfMinute();
         QCOMPARE(PeerTestWorld::ItemCount("unsent_message"), 0);
     }
+
+    // Messages for a user never reached are freed when the messenger goes
+    // (the leak checker reports them otherwise).
+    void messagesStillQueuedAtShutDownAreFreed()
+    {
+        PeerTestWorld l_world;
+        l_world.Load();
+        for (unsigned int l_code : {4u, 36u}) {
+            MemStream l_message = Message(l_code);
+            l_world.Messenger().SendMessage("bob", l_message);
+        }
+        QCOMPARE(PeerTestWorld::ItemCount("unsent_message"), 2);
+        l_world.DestroyMessenger();
+        QCOMPARE(PeerTestWorld::ItemCount("unsent_message"), 0);
+    }
 };
 
 QTEST_GUILESS_MAIN(TestPeerQueue)

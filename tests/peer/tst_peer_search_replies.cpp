@@ -172,6 +172,44 @@ private slots:
         QCOMPARE(PeerTestWorld::ItemCount("search_result"), 0);
     }
 
+    // A file claims at most 16 attributes: more, up to the bomb of the
+    // stream's own limit, closes the connection before anything is made.
+    void aFileWithTooManyAttributesClosesTheConnection_data()
+    {
+        QTest::addColumn<int>("attributes");
+        QTest::addColumn<bool>("closes");
+        QTest::newRow("16") << 16 << false;
+        QTest::newRow("17") << 17 << true;
+        QTest::newRow("131072") << 131072 << true;
+    }
+    void aFileWithTooManyAttributesClosesTheConnection()
+    {
+        QFETCH(int, attributes);
+        QFETCH(bool, closes);
+        PeerConversation l_talk;
+        QVERIFY(l_talk.Ready());
+        ResultsListener l_listener(l_talk.Messenger());
+        Search(5);
+        Attributes l_attributes;
+        for (int l_index = 0; l_index < attributes; ++l_index)
+            l_attributes.emplace_back(quint32(l_index), l_index);
+        // The bomb comes after a good file: nothing of the reply is kept.
+        QVERIFY(l_talk.Send(Reply("bob", 5, 2, File("x\\good", 1) + File("x\\bomb", 2, l_attributes))));
+        if (!closes) {
+            QVERIFY(l_talk.StillOpen());
+            QCOMPARE(l_listener.m_emitted.size(), std::size_t(1));
+            QCOMPARE(PeerTestWorld::ItemCount("search_result"), 2);
+            return;
+        }
+        QVERIFY(l_talk.Closed());
+        QCOMPARE(l_talk.LinesAfterReceipt().first(),
+                 QString("PM_FILE_SEARCH_RESULT message from user bob has a file with more than 16 attributes, "
+                         "disposing of socket"));
+        QVERIFY(l_listener.m_emitted.empty());
+        QCOMPARE(PeerTestWorld::ItemCount("search_results"), 0);
+        QCOMPARE(PeerTestWorld::ItemCount("search_result"), 0);
+    }
+
     // Within one search (the repetitions of a wish-list text are one) a
     // user's path is reported once; another search shows it again.
     void aUsersPathsAreReportedOncePerSearch()
@@ -233,6 +271,31 @@ private slots:
         QVERIFY(PeerTestWorld::WaitFor([&] { return l_listener.m_emitted.size() == 8; }));
         QCOMPARE(l_listener.m_emitted.back()["user"].AsString(), std::string("ann"));
         QCOMPARE(Names(l_listener.m_emitted.back()), std::vector<std::string>{"b.mp3"});
+    }
+
+    // The largest reply there is: every result is kept, a path given twice
+    // in it twice, and a later reply of the same user adds only what is new.
+    void aReplyOf65536ResultsKeepsEveryResult()
+    {
+        constexpr int Results = 65536;
+        PeerConversation l_talk;
+        QVERIFY(l_talk.Ready());
+        ResultsListener l_listener(l_talk.Messenger());
+        Search(7);
+        QByteArray l_files;
+        for (int l_index = 0; l_index < Results - 1; ++l_index)
+            l_files += File("music\\album " + std::to_string(l_index / 20) + "\\" + std::to_string(l_index) + ".mp3", l_index);
+        l_files += File("music\\album 0\\0.mp3", 0);
+        QVERIFY(l_talk.Send(Reply("bob", 7, Results, l_files)));
+        QVERIFY(PeerTestWorld::WaitFor([&] { return l_listener.m_emitted.size() == 1; }, 60000));
+        QCOMPARE(PeerTestWorld::ItemCount("search_result"), Results);
+        QCOMPARE(l_listener.m_emitted.front().GetItems("search_result").Connected("search_result_file_name", "0.mp3").size(),
+                 std::size_t(2));
+
+        QVERIFY(l_talk.Send(Reply("bob", 7, 2, File("music\\album 3\\60.mp3", 60) + File("music\\new.mp3", 1))));
+        QVERIFY(PeerTestWorld::WaitFor([&] { return l_listener.m_emitted.size() == 2; }));
+        QCOMPARE(Names(l_listener.m_emitted.back()), std::vector<std::string>{"new.mp3"});
+        QCOMPARE(PeerTestWorld::ItemCount("search_result"), Results + 1);
     }
 };
 

@@ -290,9 +290,9 @@ private slots:
         QVERIFY(lp_drip && lp_file);
         QVERIFY(WaitForItems("uninitialized_socket", 2));
 
-        // The largest body there is, announced at once and sent a byte
-        // before every sweep.
-        const QByteArray l_body(1048576, 'd');
+        // The largest first message taken, announced at once and sent a
+        // byte before every sweep.
+        const QByteArray l_body(4096, 'd');
         const QByteArray l_wire = obfuscated ? FakePeerFrames::Masked(l_body, 0x13579BDF) : FakePeerFrames::Plain(l_body);
         int l_sent = obfuscated ? 8 : 4;
         lp_drip->SendRaw(l_wire.left(l_sent));

@@ -8,6 +8,7 @@
 #include "transfers/TransferFigures.h"
 #include "transfers/TransferStatus.h"
 
+#include <QDir>
 #include <QFile>
 #include <QPointer>
 #include <QTcpSocket>
@@ -60,24 +61,29 @@ private slots:
     void addingQueuesAtTheUserWhenOnline_data()
     {
         QTest::addColumn<bool>("online");
-        QTest::addColumn<bool>("finished");
+        QTest::addColumn<QString>("atCompletePath");
         QTest::addColumn<QString>("status");
         QTest::addColumn<int>("messages");
-        QTest::newRow("offline") << false << false << "queued" << 0;
-        QTest::newRow("online") << true << false << "queued" << 2;
-        QTest::newRow("finished, online") << true << true << "complete" << 0;
-        QTest::newRow("finished, offline") << false << true << "complete" << 0;
+        QTest::newRow("offline") << false << "" << "queued" << 0;
+        QTest::newRow("online") << true << "" << "queued" << 2;
+        QTest::newRow("finished, online") << true << "file" << "complete" << 0;
+        QTest::newRow("finished, offline") << false << "file" << "complete" << 0;
+        // Only a file is a finished download; a folder of that name is not.
+        QTest::newRow("a folder there, online") << true << "folder" << "queued" << 2;
     }
     void addingQueuesAtTheUserWhenOnline()
     {
         QFETCH(bool, online);
-        QFETCH(bool, finished);
+        QFETCH(QString, atCompletePath);
         QFETCH(QString, status);
         QFETCH(int, messages);
         TransfersTestWorld l_world;
         TransferQueueManager& l_manager = l_world.Manager();
-        if (finished)
-            TransfersTestWorld::MakeFile(l_world.DownloadRoot() + "/complete/CD1/01.mp3");
+        const QString l_completePath = l_world.DownloadRoot() + "/complete/CD1/01.mp3";
+        if (atCompletePath == "file")
+            TransfersTestWorld::MakeFile(l_completePath);
+        else if (atCompletePath == "folder")
+            QVERIFY(QDir().mkpath(l_completePath));
         TransfersTestWorld::SetOnline("bob", online);
         Settings::Set("transfer_order_counter", "7");
 

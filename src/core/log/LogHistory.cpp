@@ -1,7 +1,5 @@
 #include "core/log/LogHistory.h"
 
-#include <limits>
-
 #include <QMutexLocker>
 
 #include <algorithm>
@@ -27,26 +25,50 @@ LogEntry LogHistory::Add(const QString& i_area, const QString& i_line, quintptr 
     if (i_item != 0) {
         auto l_item = m_items.find(i_item);
         if (l_item == m_items.end()) {
-            if (m_items.size() >= MaxItems) {
-                // Make room by dropping the item that was logged for least
-                // recently; a watched item without lines goes last.
-                auto l_recency = [](const std::deque<LogEntry>& i_lines) {
-                    return i_lines.empty() ? std::numeric_limits<quint64>::max() : i_lines.back().m_sequence;
-                };
-                auto l_oldest = m_items.begin();
-                for (auto l_it = m_items.begin(); l_it != m_items.end(); ++l_it) {
-                    if (l_recency(*l_it) < l_recency(*l_oldest))
-                        l_oldest = l_it;
-                }
-                m_items.erase(l_oldest);
-            }
+            if (m_items.size() >= MaxItems)
+                DropLeastRecentItem();
             l_item = m_items.insert(i_item, {});
+        } else if (!l_item->m_lines.empty()) {
+            m_itemsByRecency.erase(l_item->m_lines.back().m_sequence);
         }
-        l_item->push_back(l_entry);
-        while (l_item->size() > static_cast<std::size_t>(MaxLinesPerItem))
-            l_item->pop_front();
+        l_item->m_lines.push_back(l_entry);
+        l_item->m_bytes += Cost(l_entry);
+        m_itemBytes += Cost(l_entry);
+        while (l_item->m_lines.size() > static_cast<std::size_t>(MaxLinesPerItem)) {
+            l_item->m_bytes -= Cost(l_item->m_lines.front());
+            m_itemBytes -= Cost(l_item->m_lines.front());
+            l_item->m_lines.pop_front();
+        }
+        m_itemsByRecency.emplace(l_entry.m_sequence, i_item);
+        // Whole items go, not lines: an item's log then reads from its
+        // first line or not at all.
+        while (m_itemBytes > MaxItemBytes && m_itemsByRecency.size() > 1)
+            DropLeastRecentItem();
     }
     return l_entry;
+}
+
+std::size_t LogHistory::Cost(const LogEntry& i_entry)
+{
+    return sizeof(LogEntry) + std::size_t(i_entry.m_line.size()) * sizeof(QChar);
+}
+
+void LogHistory::DropLeastRecentItem()
+{
+    if (m_itemsByRecency.empty()) {
+        if (!m_items.isEmpty())
+            m_items.erase(m_items.begin());
+        return;
+    }
+    EraseItem(m_items.find(m_itemsByRecency.begin()->second));
+}
+
+void LogHistory::EraseItem(ItemMap::iterator i_item)
+{
+    if (!i_item->m_lines.empty())
+        m_itemsByRecency.erase(i_item->m_lines.back().m_sequence);
+    m_itemBytes -= i_item->m_bytes;
+    m_items.erase(i_item);
 }
 
 QStringList LogHistory::Areas() const
@@ -74,7 +96,7 @@ std::vector<LogEntry> LogHistory::ItemEntries(quintptr i_item, quint64* op_lastS
     const auto l_it = m_items.constFind(i_item);
     if (l_it == m_items.constEnd())
         return {};
-    return std::vector<LogEntry>(l_it->begin(), l_it->end());
+    return std::vector<LogEntry>(l_it->m_lines.begin(), l_it->m_lines.end());
 }
 
 std::vector<LogEntry> LogHistory::AllEntries(quint64* op_lastSequence) const
@@ -96,6 +118,12 @@ int LogHistory::ItemCount() const
     return static_cast<int>(m_items.size());
 }
 
+std::size_t LogHistory::ItemBytes() const
+{
+    QMutexLocker l_lock(&m_mutex);
+    return m_itemBytes;
+}
+
 quint64 LogHistory::LastSequence() const
 {
     QMutexLocker l_lock(&m_mutex);
@@ -105,7 +133,11 @@ quint64 LogHistory::LastSequence() const
 bool LogHistory::ForgetItem(quintptr i_item)
 {
     QMutexLocker l_lock(&m_mutex);
-    return m_items.remove(i_item);
+    const auto l_item = m_items.find(i_item);
+    if (l_item == m_items.end())
+        return false;
+    EraseItem(l_item);
+    return true;
 }
 
 void LogHistory::WatchItem(quintptr i_item)
@@ -119,4 +151,6 @@ void LogHistory::ForgetAllItems()
 {
     QMutexLocker l_lock(&m_mutex);
     m_items.clear();
+    m_itemsByRecency.clear();
+    m_itemBytes = 0;
 }

@@ -6,6 +6,7 @@
 
 #include <QtGlobal>
 
+#include <algorithm>
 #include <cstring>
 #include <functional>
 
@@ -82,19 +83,24 @@ ItemSet Data::GetItemSubset(const ItemSet& i_items, const char* ip_typeName)
     Type* lp_type = GetType(ip_typeName);
     if (i_items.empty())
         return ItemSet();
-    std::vector<Item*> l_first;
-    if (const PartnerSet* lp_partners = (*i_items.begin())->Partners(lp_type))
-        lp_partners->AppendTo(l_first);
-    ItemSet l_result = ItemSet::FromUnsorted(std::move(l_first));
-    for (auto l_it = std::next(i_items.begin()); l_it != i_items.end() && !l_result.empty(); ++l_it) {
-        ItemSet l_kept;
-        for (Item* lp_candidate : l_result) {
-            if ((*l_it)->IsConnected(lp_candidate))
-                l_kept.insert(lp_candidate);
-        }
-        l_result = std::move(l_kept);
+    // Start from the fewest partners: a user's one upload among the ten
+    // thousand of a popular file is then found in a step, not a walk.
+    const PartnerSet* lp_fewest = nullptr;
+    for (Item* lp_item : i_items) {
+        const PartnerSet* lp_partners = lp_item->Partners(lp_type);
+        if (!lp_partners)
+            return ItemSet();
+        if (!lp_fewest || lp_partners->Size() < lp_fewest->Size())
+            lp_fewest = lp_partners;
     }
-    return l_result;
+    std::vector<Item*> l_candidates;
+    lp_fewest->AppendTo(l_candidates);
+    std::vector<Item*> l_kept;
+    for (Item* lp_candidate : l_candidates) {
+        if (std::all_of(i_items.begin(), i_items.end(), [lp_candidate](Item* ip_item) { return ip_item->IsConnected(lp_candidate); }))
+            l_kept.push_back(lp_candidate);
+    }
+    return ItemSet::FromUnsorted(std::move(l_kept));
 }
 
 ItemSet Data::GetItems(ItemPtr i_a, ItemPtr i_b, const char* ip_typeName)

@@ -57,6 +57,8 @@ private slots:
     void historyIsBoundedPerArea();
     void itemHistoryFollowsTheItem();
     void itemHistoryIsBounded();
+    void droppingItemsFollowsForgetAndWatch();
+    void itemHistoryIsBoundedInBytes();
 
 private:
     QTemporaryDir m_home;
@@ -343,6 +345,70 @@ void TestLog::itemHistoryIsBounded()
     QCOMPARE(l_history.ItemCount(), LogHistory::MaxItems);
     QVERIFY(l_history.ItemEntries(1).empty());
     QVERIFY(!l_history.ItemEntries(l_item).empty());
+}
+
+// Items forgotten or only watched take no turn in the order in which full
+// history drops the least recent: the next one dropped is the least recent
+// item still kept, and a watched item without lines goes only when nothing
+// else is left.
+void TestLog::droppingItemsFollowsForgetAndWatch()
+{
+    LogHistory l_history;
+    const quintptr l_watched = quintptr(LogHistory::MaxItems) + 1;
+    l_history.WatchItem(l_watched);
+    for (quintptr l_item = 1; l_item < quintptr(LogHistory::MaxItems); ++l_item)
+        l_history.Add("area", "x", l_item);
+    QVERIFY(l_history.ForgetItem(1));
+    QVERIFY(!l_history.ForgetItem(1));
+    l_history.Add("area", "again", 1);  // back, now the newest
+    QCOMPARE(l_history.ItemCount(), LogHistory::MaxItems);
+
+    l_history.Add("area", "new", l_watched + 1);
+    QCOMPARE(l_history.ItemCount(), LogHistory::MaxItems);
+    QVERIFY(l_history.ItemEntries(2).empty());
+    QCOMPARE(l_history.ItemEntries(1).size(), std::size_t(1));
+    QVERIFY(l_history.ForgetItem(l_watched));  // still kept, if empty
+
+    l_history.ForgetAllItems();
+    QCOMPARE(l_history.ItemCount(), 0);
+    l_history.Add("area", "first", 5);
+    l_history.Add("area", "second", 5);
+    QCOMPARE(l_history.ItemEntries(5).size(), std::size_t(2));
+}
+
+// Long lines fill the items' budget long before their count does: the
+// items logged for least recently go whole until the rest fits, and what
+// leaves with a line, an item or a forgotten item is counted out again.
+void TestLog::itemHistoryIsBoundedInBytes()
+{
+    LogHistory l_history;
+    const QString l_long(4096, 'x');
+    const std::size_t l_perItem = std::size_t(LogHistory::MaxLinesPerItem) * (sizeof(LogEntry) + 8192);
+    for (quintptr l_item = 1; l_item <= 2; ++l_item) {
+        for (int l_index = 0; l_index < LogHistory::MaxLinesPerItem; ++l_index)
+            l_history.Add("area", l_long, l_item);
+    }
+    QCOMPARE(l_history.ItemBytes(), 2 * l_perItem);
+    QVERIFY(2 * l_perItem <= LogHistory::MaxItemBytes);
+    l_history.Add("area", "short", 3);
+    l_history.Add("area", l_long, 1);  // the newest again
+    QCOMPARE(l_history.ItemCount(), 3);
+
+    // Item 2 is now the least recent and goes, not the smaller item 3:
+    // without 2 the rest fits.
+    for (int l_index = 0; l_index < 1100; ++l_index)
+        l_history.Add("area", l_long, 4);
+    const std::size_t l_short = sizeof(LogEntry) + 10;
+    QCOMPARE(l_history.ItemCount(), 3);
+    QVERIFY(l_history.ItemEntries(2).empty());
+    QCOMPARE(l_history.ItemEntries(3).size(), std::size_t(1));
+    QCOMPARE(int(l_history.ItemEntries(1).size()), LogHistory::MaxLinesPerItem);
+    QCOMPARE(l_history.ItemBytes(), 2 * l_perItem + l_short);
+
+    QVERIFY(l_history.ForgetItem(1));
+    QCOMPARE(l_history.ItemBytes(), l_perItem + l_short);
+    l_history.ForgetAllItems();
+    QCOMPARE(l_history.ItemBytes(), std::size_t(0));
 }
 
 QTEST_GUILESS_MAIN(TestLog)

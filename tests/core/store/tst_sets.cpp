@@ -92,6 +92,31 @@ private slots:
         QCOMPARE(d.GetItem(ItemSet{l_red.Get()}, "file").Get(), (ItemSet{l_a.Get(), l_b.Get()}).begin()[0]);
     }
 
+    // The common partners are the same whichever item has the fewest and
+    // wherever it stands: one side large enough for the chunked form, the
+    // other a single partner or a few.
+    void subsetOfUnevenSets()
+    {
+        std::vector<ItemPtr> l_files;
+        for (int l_n = 0; l_n < 300; ++l_n)
+            l_files.push_back(mp_file->GetItem("f" + std::to_string(l_n)));
+        ItemPtr l_many = mp_word->GetItem("many"), l_one = mp_word->GetItem("one"), l_few = mp_word->GetItem("few");
+        for (ItemPtr l_file : l_files)
+            l_file += l_many;
+        l_files[150] += l_one;
+        ItemPtr l_outside = mp_file->GetItem("outside");
+        l_outside += l_few;
+        l_files[7] += l_few;
+        l_files[150] += l_few;
+
+        QCOMPARE(d.GetItem(l_many, l_one, "file").Get(), l_files[150].Get());
+        QCOMPARE(d.GetItem(l_one, l_many, "file").Get(), l_files[150].Get());
+        QCOMPARE(d.GetItems(l_many, l_few, "file"), (ItemSet{l_files[7].Get(), l_files[150].Get()}));
+        QCOMPARE(d.GetItemSubset(ItemSet{l_many.Get(), l_one.Get(), l_few.Get()}, "file"), ItemSet(l_files[150].Get()));
+        QVERIFY(d.GetItemSubset(ItemSet{l_many.Get(), l_one.Get(), mp_word->GetItem("none").Get()}, "file").empty());
+        QCOMPARE(d.GetItemSubset(ItemSet(l_many.Get()), "file").size(), std::size_t(300));
+    }
+
     void sortsAndTheirExactReverse()
     {
         // Equal keys keep address order ascending and reverse it descending.
