@@ -337,7 +337,7 @@ int IndexedFiles(const std::string& i_pathsFile, int& o_all)
 int main(int argc, char** argv)
 {
     TimedCoreApplication l_app(argc, argv);
-    // Arguments pick phases ("rescan", "search", "browse"), for profiling
+    // Arguments pick phases ("rescan", "search", "browse", "folder"), for profiling
     // one at a time; the indexing and the start-up rescan always run.
     const auto l_runs = PhasesToRun(l_app.arguments());
     const Scratch l_run;
@@ -393,7 +393,7 @@ int main(int argc, char** argv)
                " longest_slice_ms=" + std::to_string(l_indexSlice) + " longest_gui_event_ms=" + Ms(l_indexEvent) +
                " rescan_ms " + Ms(l_rescan) + " longest_gui_event_ms=" + Ms(double(l_app.TakeLongestNs()) / 1e6));
         Print("longest_gui_slice_ms_one_folder", double(l_world.Shares().LongestSliceMs()), "ms");
-        if (l_phases == QStringList{"folder"})
+        if (l_app.arguments().mid(1) == QStringList{"folder"})
             return 0;
     }
 

@@ -12,6 +12,11 @@
 #include <QLineEdit>
 #include <QTreeWidget>
 
+#include <algorithm>
+#include <string>
+#include <utility>
+#include <vector>
+
 namespace
 {
 constexpr int UserColumn = 0;
@@ -91,8 +96,20 @@ void SearchForm::OnUserSearchResults(ItemPtr i_searchResults)
         DropReply(i_searchResults);
         return;
     }
-    for (Item* lp_result : i_searchResults.GetItems("search_result"))
-        OnSearchResult(l_formItem, lp_result);
+    // The results of a reply have no order of their own: they are added by
+    // folder, then file name, so that the rows stand the same on every run.
+    const ItemSet l_set = i_searchResults.GetItems("search_result");
+    std::vector<std::pair<std::pair<std::string, std::string>, Item*>> l_results;
+    l_results.reserve(l_set.size());
+    for (Item* lp_result : l_set) {
+        const ItemPtr l_result(lp_result);
+        l_results.push_back({{l_result["search_result_file_folder"].AsString(), l_result["search_result_file_name"].AsString()},
+                             lp_result});
+    }
+    std::stable_sort(l_results.begin(), l_results.end(),
+                     [](const auto& i_a, const auto& i_b) { return i_a.first < i_b.first; });
+    for (const auto& l_result : l_results)
+        OnSearchResult(l_formItem, l_result.second);
     if (delayedInvoker)
         delayedInvoker->Invoke(TabOf(l_formItem), "1Sort()", SortDelayMs);
 }
