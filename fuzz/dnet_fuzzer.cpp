@@ -1,5 +1,5 @@
 // Plays the distributed network's neighbours against the manager: a parent
-// and children on real loopback connections, and the server with its
+// and children on connections in memory, and the server with its
 // messages 93, 102 and 130, while the server link is logged in. The input is
 // a script of steps, each [u8 step][u16 length][bytes]:
 //   0: the bytes come from the parent (the last connection offered as one)
@@ -9,7 +9,7 @@
 //   4, 5, 6: the server sends message 93, 102 or 130 with the bytes
 //   7: half a minute passes (the bytes, as u32, add milliseconds)
 //   8, 9: the parent's or the newest child's far end closes
-// After each step, once the loopback is quiet, the manager must hold
+// After each step, once posted events have run, the manager must hold
 // together, beyond not crashing:
 //   - at most ten children, each once, none of them the parent; without a
 //     parent it is a root (level 0, root the own name) that takes no
@@ -21,7 +21,8 @@
 //   - no search of its own is handed to the shares.
 // Each frame stream also passes the frame reader's check of pieces.
 #include "support/FuzzSupport.h"
-#include "support/LoopbackServerLink.h"
+#include "support/MemoryServerLink.h"
+#include "support/StoreDump.h"
 
 #include "core/store/Data.h"
 #include "dnet/DNetManager.h"
@@ -57,8 +58,8 @@ enum Step : std::uint8_t {
 struct Neighbour
 {
     std::string m_name;
-    QPointer<QTcpSocket> mp_ours;
-    QTcpSocket* mp_far = nullptr;
+    // Owned by the manager once handed over.
+    QPointer<MemorySocket> mp_socket;
     QByteArray m_received;
 };
 
@@ -78,14 +79,19 @@ public:
     {
         StartFuzzApplication("dnet_fuzzer");
         FillLogHistory({"Distributed Network", "server"});
-        mp_link = std::make_unique<LoopbackServerLink>();
+        mp_link = std::make_unique<MemoryServerLink>();
+        // The link stays logged in from input to input; what a run adds to
+        // the store (the candidates' users and addresses) goes after it, so
+        // that every run starts from this store.
+        mp_link->ResetStore();
+        mp_link->Reach(Server::State::LoggedIn);
+        mp_link->TakeSent();
+        mp_fingerprint.emplace();
+        m_startingStore = (*mp_fingerprint)();
     }
 
     void Run(const std::uint8_t* ip_data, std::size_t i_size)
     {
-        mp_link->ResetStore();
-        mp_link->Reach(Server::State::LoggedIn);
-        mp_link->TakeSent();
         m_told = Told();
         m_now = 1000000;
         mp_manager = std::make_unique<DNetManager>();
@@ -118,9 +124,12 @@ public:
         mp_manager.reset();
         m_parent = Neighbour();
         m_children.clear();
-        mp_link->ForgetPairs();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        d.Reset();
+        mp_link->TakeSent();
+        d.GetType("user")->GetItems().Remove();
+        d.RemoveDisconnectedItems();
+        if ((*mp_fingerprint)() != m_startingStore)
+            OracleFailed("set-up: a run left more in the store than users", DumpStore());
     }
 
 private:
@@ -136,11 +145,11 @@ private:
             break;
         case NewParent:
             m_parent = Connect(i_bytes.toStdString());
-            mp_manager->OnDNetConnectionAccepted(m_parent.m_name, m_parent.mp_ours);
+            mp_manager->OnDNetConnectionAccepted(m_parent.m_name, m_parent.mp_socket);
             break;
         case NewChild:
             m_children.push_back(Connect(i_bytes.toStdString()));
-            mp_manager->OnDNetConnectionRequested(m_children.back().m_name, m_children.back().mp_ours);
+            mp_manager->OnDNetConnectionRequested(m_children.back().m_name, m_children.back().mp_socket);
             break;
         case EmbeddedMessage:
             mp_manager->OnServerMessage(Server::EmbeddedDistributedCode, i_bytes);
@@ -159,50 +168,46 @@ private:
             break;
         }
         case ParentCloses:
-            if (m_parent.mp_far)
-                m_parent.mp_far->disconnectFromHost();
+            if (m_parent.mp_socket)
+                m_parent.mp_socket->CloseFarEnd();
             break;
         case ChildCloses:
-            if (!m_children.empty())
-                m_children.back().mp_far->disconnectFromHost();
+            if (!m_children.empty() && m_children.back().mp_socket)
+                m_children.back().mp_socket->CloseFarEnd();
             break;
         }
     }
 
-    Neighbour Connect(const std::string& i_name)
+    static Neighbour Connect(const std::string& i_name)
     {
         Neighbour l_neighbour;
         l_neighbour.m_name = i_name;
-        QTcpSocket* lp_ours = nullptr;
-        l_neighbour.mp_far = mp_link->MakePair(lp_ours);
-        l_neighbour.mp_ours = lp_ours;
+        l_neighbour.mp_socket = new MemorySocket;
         return l_neighbour;
     }
 
     static void Send(Neighbour& io_neighbour, const QByteArray& i_bytes)
     {
-        if (!io_neighbour.mp_far || io_neighbour.mp_far->state() != QAbstractSocket::ConnectedState)
+        if (!io_neighbour.mp_socket)
             return;
         // The reader that the manager keeps for the link sees the same bytes.
         DNetFrameReader l_whole;
         DNetFrameReader l_pieces;
         bool l_error = false;
         ReadFramesBothWays(l_whole, l_pieces, i_bytes, int(i_bytes.size() % 7) + 1, l_error);
-        io_neighbour.mp_far->write(i_bytes);
-        io_neighbour.mp_far->flush();
+        io_neighbour.mp_socket->Receive(i_bytes);
     }
 
+    // Runs what the manager left for the event loop (its first read of an
+    // adopted socket, the deletion of sockets it let go), then collects what
+    // it sent.
     void Settle()
     {
-        std::vector<QPointer<QTcpSocket>> l_sockets{mp_link->LinkSocket(), mp_link->FarEnd()};
+        QCoreApplication::sendPostedEvents();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         for (Neighbour* lp_neighbour : Neighbours()) {
-            l_sockets.push_back(lp_neighbour->mp_ours);
-            l_sockets.push_back(lp_neighbour->mp_far);
-        }
-        ::Settle(l_sockets);
-        for (Neighbour* lp_neighbour : Neighbours()) {
-            if (lp_neighbour->mp_far)
-                lp_neighbour->m_received.append(lp_neighbour->mp_far->readAll());
+            if (lp_neighbour->mp_socket)
+                lp_neighbour->m_received.append(lp_neighbour->mp_socket->TakeWritten());
         }
         for (const ReadFrame& l_frame : mp_link->TakeSent())
             Hear(l_frame);
@@ -264,7 +269,7 @@ private:
             OracleFailed("the server was told another level or root");
 
         for (Neighbour& l_child : m_children) {
-            if (!l_child.mp_ours || l_child.mp_ours->state() != QAbstractSocket::ConnectedState || !l_distinct.count(l_child.m_name))
+            if (!l_child.mp_socket || l_child.mp_socket->state() != QAbstractSocket::ConnectedState || !l_distinct.count(l_child.m_name))
                 continue;
             CheckChildHeard(l_child, l_manager);
         }
@@ -298,12 +303,14 @@ private:
             OracleFailed("a child was not told the level and root of its parent");
     }
 
-    std::unique_ptr<LoopbackServerLink> mp_link;
+    std::unique_ptr<MemoryServerLink> mp_link;
     std::unique_ptr<DNetManager> mp_manager;
     Neighbour m_parent;
     std::vector<Neighbour> m_children;
     Told m_told;
     qint64 m_now = 0;
+    std::optional<StoreFingerprint> mp_fingerprint;
+    std::uint64_t m_startingStore = 0;
 };
 }  // namespace
 

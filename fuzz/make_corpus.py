@@ -9,7 +9,9 @@ the top of each *_fuzzer.cpp):
       from the server;
   dnet: a script of steps for the distributed network's neighbours;
   data_file: client data files as the saver writes them, for the harness's
-      schema.
+      schema;
+  received_files: a first byte that chooses a listing or a search reply,
+      then its body as it is after inflation.
 """
 import pathlib
 import struct
@@ -38,18 +40,25 @@ def table():
     return u32(2) + i32(0) + text(b"bitrate") + i32(1) + text(b"length")
 
 
-def listing():
+def listing_body():
     folders = u32(2) + text(b"music\\jazz") + u32(2)
     folders += file_record(b"a.mp3", 1000, [(0, 320), (1, 245)]) + file_record(b"b.mp3", 2000, [(2, 1)])
     folders += text(b"empty") + u32(0)
-    return u32(5) + zlib.compress(folders + table(), 9)
+    return folders + table()
+
+
+def listing():
+    return u32(5) + zlib.compress(listing_body(), 9)
+
+
+def search_reply_body(files_count=3):
+    files = file_record(b"music\\a.mp3", 1000, [(0, 320), (1, 245), (2, 0)]) + u8(0)
+    files += file_record(b"b.ogg", 5, [(2, 1), (3, 9)])
+    return text(PEER) + u32(1) + u32(files_count) + files + u8(1) + i32(250000) + i32(3) + table()
 
 
 def search_reply():
-    files = file_record(b"music\\a.mp3", 1000, [(0, 320), (1, 245), (2, 0)]) + u8(0)
-    files += file_record(b"b.ogg", 5, [(2, 1), (3, 9)])
-    plain = text(PEER) + u32(1) + u32(3) + files + u8(1) + i32(250000) + i32(3) + table()
-    return u32(9) + zlib.compress(plain, 9)
+    return u32(9) + zlib.compress(search_reply_body(), 9)
 
 
 def bodies():
@@ -93,6 +102,16 @@ def peer_seeds():
     seeds["first-direct"] = b"\x03" + u8(1) + text(b"someone") + text(b"P") + u32(0)
     seeds["first-indirect"] = b"\x03" + u8(0) + u32(12345)
     return seeds
+
+
+def received_files_seeds():
+    many = b"".join(file_record(b"f%d.mp3" % n, n, [(0, n)]) for n in range(40))
+    return {
+        "listing": b"\x00" + listing_body(),
+        "listing-many": b"\x00" + u32(1) + text(b"many") + u32(40) + many + table(),
+        "search-reply": b"\x01" + search_reply_body(),
+        "search-reply-many": b"\x01" + text(PEER) + u32(1) + u32(40) + many + u8(1) + i32(1) + i32(0) + table(),
+    }
 
 
 # The server's messages ---------------------------------------------------
@@ -253,6 +272,7 @@ def main():
         "server_message": server_seeds(),
         "dnet": dnet_seeds(),
         "data_file": data_file_seeds(),
+        "received_files": received_files_seeds(),
     }
     for target, seeds in targets.items():
         folder = root / target

@@ -5,6 +5,9 @@
 //   1: the rest is a plain byte stream of frames on that connection;
 //   2: the same, obfuscated;
 //   3: the rest is the first message of a newly accepted connection.
+#include "support/MemorySocket.h"
+#include "support/PeerHarness.h"
+
 #include "core/log/LogService.h"
 #include "core/store/Data.h"
 #include "peer/PeerFrameReader.h"
@@ -12,7 +15,6 @@
 
 #include <QBuffer>
 #include <QCoreApplication>
-#include <QTcpSocket>
 
 #include <cstddef>
 #include <cstdint>
@@ -22,12 +24,6 @@ namespace
 // The one user that the messaging connection belongs to; search replies
 // must name it, and answer the search of token 1.
 const char* const g_peerName = "peer";
-
-class MessengerUnderTest : public PeerMessenger
-{
-public:
-    using PeerMessenger::HandleMessage;
-};
 
 class Harness
 {
@@ -43,7 +39,7 @@ public:
         // What the server link would declare before the peer layer exists.
         d.NewType("user", true, false, true);
         mp_messenger = new MessengerUnderTest;
-        mp_socket = new QTcpSocket;
+        mp_socket = new MemorySocket;
         d.GetType("search_request")->NewItem(Value(1u));
     }
 
@@ -114,21 +110,23 @@ private:
     // alone.
     void Forget()
     {
+        mp_socket->TakeWritten();
         for (const char* lp_type : {"peer_socket", "uninitialized_socket"}) {
             if (ItemPtr l_item = d.GetType(lp_type)->HasItem(Value(mp_socket)))
                 l_item.Remove();
         }
         d.GetType("search_results")->GetItems().Remove();
-        for (ItemPtr l_user : d.GetType("user")->GetItems()) {
-            if (l_user.AsString() != g_peerName)
-                l_user.Remove();
-        }
+        ForgetUsersBut(g_peerName);
         d.RemoveDisconnectedItems();
+        // What the removal of the connection left for the event loop.
+        QCoreApplication::sendPostedEvents();
     }
 
     QCoreApplication* mp_application;
     MessengerUnderTest* mp_messenger;
-    QTcpSocket* mp_socket;
+    // The connection in question: what the messenger sends on it (the
+    // request for a listing among it) is dropped after each input.
+    MemorySocket* mp_socket;
 };
 }
 

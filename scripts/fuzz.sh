@@ -19,7 +19,7 @@ if [ "$seconds" -eq 0 ]; then
   exit 0
 fi
 shift || true
-all_targets=(peer_message server_message dnet data_file)
+all_targets=(peer_message server_message dnet data_file received_files)
 targets=("${@:-${all_targets[@]}}")
 for name in "${targets[@]}"; do
   if ! [[ " ${all_targets[*]} " == *" $name "* ]]; then

@@ -85,18 +85,34 @@ bool Server::IsAbruptlyDisconnected() const
     return m_abruptlyDisconnected;
 }
 
-void Server::Connect()
+bool Server::StartConnecting()
 {
     if (m_state != State::Disconnected || Settings::Get("username").empty())
-        return;
+        return false;
     m_state = State::Connecting;
     emit Connecting();
     // A receiver may have cancelled everything already.
-    if (m_state != State::Connecting)
+    return m_state == State::Connecting;
+}
+
+void Server::Connect()
+{
+    if (!StartConnecting())
         return;
     OpenSocket();
     if (Settings::IsYes("use_upnp"))
         StartPortForwarding();
+}
+
+void Server::ConnectOver(QTcpSocket* ip_socket)
+{
+    if (!StartConnecting()) {
+        delete ip_socket;
+        return;
+    }
+    DropConnection();
+    Attach(ip_socket);
+    OnSocketConnected();
 }
 
 void Server::Disconnect()
@@ -115,13 +131,19 @@ void Server::Disconnect()
 void Server::OpenSocket()
 {
     DropConnection();
-    mp_socket = new QTcpSocket(this);
+    Attach(new QTcpSocket);
+    m_connectTimer.start(m_connectTimeoutMs);
+    mp_socket->connectToHost(m_host, m_port);
+}
+
+void Server::Attach(QTcpSocket* ip_socket)
+{
+    mp_socket = ip_socket;
+    mp_socket->setParent(this);
     connect(mp_socket, &QTcpSocket::connected, this, &Server::OnSocketConnected);
     connect(mp_socket, &QTcpSocket::readyRead, this, &Server::OnSocketReadyRead);
     connect(mp_socket, &QTcpSocket::disconnected, this, &Server::OnSocketLost);
     connect(mp_socket, &QTcpSocket::errorOccurred, this, &Server::OnSocketLost);
-    m_connectTimer.start(m_connectTimeoutMs);
-    mp_socket->connectToHost(m_host, m_port);
 }
 
 void Server::DropConnection()

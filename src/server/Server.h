@@ -81,6 +81,10 @@ public:
     void DataLoaded() override;
 
     void Connect();
+    // Connect over a socket that is connected already, in place of one that
+    // the link opens itself: how fuzzing feeds the link in memory. The link
+    // takes the socket over.
+    void ConnectOver(QTcpSocket* ip_socket);
     // Ends the link, logged in or still connecting or logging in (signalled
     // as Disconnected), and the retries after an abrupt loss.
     void Disconnect();
@@ -155,7 +159,11 @@ private:
     friend class ServerMessageHandler;
 
     void HandleMessage(quint32 i_code, const QByteArray& i_payload);
+    // Disconnected to Connecting; false when that did not happen or a
+    // receiver of Connecting cancelled it.
+    bool StartConnecting();
     void OpenSocket();
+    void Attach(QTcpSocket* ip_socket);
     void SendLogin();
     void OnLoginAccepted();
     void OnLoginRefused(const std::string& i_reason);
