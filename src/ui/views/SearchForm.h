@@ -9,6 +9,7 @@
 
 #include <string>
 
+class FilterParser;
 class QTreeWidgetItem;
 class SearchResultsForm;
 
@@ -89,6 +90,9 @@ private:
     // The search text item of a tab (that of its first request).
     static ItemPtr SearchTextOf(ItemPtr i_formItem);
 
+    // The rows of one result, shown or hidden by the filter given (parsed
+    // once per reply).
+    void AddResultRows(ItemPtr i_formItem, ItemPtr i_searchResult, const FilterParser& i_filter);
     // A reply no tab shows goes, with its results.
     static void DropReply(ItemPtr i_searchResults);
     // The entry's wish-list requests that no tab shows, but i_keep.

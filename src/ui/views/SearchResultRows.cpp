@@ -108,13 +108,22 @@ void SearchForm::OnUserSearchResults(ItemPtr i_searchResults)
     }
     std::stable_sort(l_results.begin(), l_results.end(),
                      [](const auto& i_a, const auto& i_b) { return i_a.first < i_b.first; });
+    FilterParser l_filter;
+    l_filter.Parse(TabOf(l_formItem)->filterEdit()->text());
     for (const auto& l_result : l_results)
-        OnSearchResult(l_formItem, l_result.second);
+        AddResultRows(l_formItem, l_result.second, l_filter);
     if (delayedInvoker)
         delayedInvoker->Invoke(TabOf(l_formItem), "1Sort()", SortDelayMs);
 }
 
 void SearchForm::OnSearchResult(ItemPtr i_formItem, ItemPtr i_searchResult)
+{
+    FilterParser l_filter;
+    l_filter.Parse(TabOf(i_formItem)->filterEdit()->text());
+    AddResultRows(i_formItem, i_searchResult, l_filter);
+}
+
+void SearchForm::AddResultRows(ItemPtr i_formItem, ItemPtr i_searchResult, const FilterParser& i_filter)
 {
     SearchResultsForm* lp_tab = TabOf(i_formItem);
     QTreeWidget* lp_tree = lp_tab->searchResults();
@@ -162,9 +171,7 @@ void SearchForm::OnSearchResult(ItemPtr i_formItem, ItemPtr i_searchResult)
 
     // A hidden folder or user row has no shown file below it, a shown one
     // has one: only a file that passes changes them.
-    FilterParser l_filter;
-    l_filter.Parse(lp_tab->filterEdit()->text());
-    if (PassesFilter(l_filter, lp_folderRow->text(FolderColumn), lp_row->text(FileColumn))) {
+    if (PassesFilter(i_filter, lp_folderRow->text(FolderColumn), lp_row->text(FileColumn))) {
         lp_folderRow->setHidden(false);
         lp_userRow->setHidden(false);
     } else {

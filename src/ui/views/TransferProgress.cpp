@@ -13,19 +13,12 @@
 
 namespace
 {
-constexpr int ProgressColumn = 4;
-constexpr int TimeLeftColumn = 5;
-constexpr int SpeedColumn = 6;
-
-bool IsShownExpanded(QTreeWidgetItem* ip_row)
-{
-    return ip_row->treeWidget() && ip_row->isExpanded();
-}
+using namespace TransferColumns;
 
 // The row's bar, made on its first report.
 void ShowBar(QTreeWidgetItem* ip_row, qint64 i_done, qint64 i_total)
 {
-    ProgressBarDelegate::SetBar(ip_row, ProgressColumn, TransferProgressText::Progress(i_done, i_total),
+    ProgressBarDelegate::SetBar(ip_row, Progress, TransferProgressText::Progress(i_done, i_total),
                                 TransferProgressText::Percent(i_done, i_total));
 }
 
@@ -110,7 +103,7 @@ void TransfersForm::ApplyProgress(const Side& i_side, ItemPtr i_entry,
     const qint64 l_size = i_side.m_kind.mp_size(i_entry);
     const int l_bytesPerSecond = FigureOf<TransferFigures::Speed>(i_entry, "bytes_per_second");
 
-    SetCellText(lp_row, TimeLeftColumn, TransferProgressText::TimeLeft(l_size - l_position, l_bytesPerSecond));
+    SetCellText(lp_row, TimeLeft, TransferProgressText::TimeLeft(l_size - l_position, l_bytesPerSecond));
     ShowBar(lp_row, l_position, l_size);
 
     // The speed goes to the deepest row the user can see; it is always this
@@ -118,7 +111,7 @@ void TransfersForm::ApplyProgress(const Side& i_side, ItemPtr i_entry,
     const bool l_userExpanded = IsShownExpanded(lp_userRow);
     const bool l_folderExpanded = IsShownExpanded(lp_folderRow);
     QTreeWidgetItem* lp_speedRow = !l_userExpanded ? lp_userRow : (l_folderExpanded ? lp_row : lp_folderRow);
-    SetCellText(lp_speedRow, SpeedColumn, TransferProgressText::Speed(l_bytesPerSecond));
+    SetCellText(lp_speedRow, Speed, TransferProgressText::Speed(l_bytesPerSecond));
 
     // An expanded user row with one folder would only repeat that folder.
     if (!l_userExpanded || lp_userRow->childCount() >= 2)
@@ -135,6 +128,6 @@ void TransfersForm::ShowParentProgress(const Side& i_side, QTreeWidgetItem* ip_r
     if (l_total == 0)
         return;
     // The time left of the whole row at the speed of the entry that reported.
-    SetCellText(ip_row, TimeLeftColumn, TransferProgressText::TimeLeft(l_left, i_bytesPerSecond));
+    SetCellText(ip_row, TimeLeft, TransferProgressText::TimeLeft(l_left, i_bytesPerSecond));
     ShowBar(ip_row, l_done, l_total);
 }

@@ -16,15 +16,7 @@
 
 namespace
 {
-constexpr int UserColumn = 0;
-constexpr int FolderColumn = 1;
-constexpr int FileColumn = 2;
-constexpr int StatusColumn = 3;
-constexpr int ProgressColumn = 4;
-constexpr int TimeLeftColumn = 5;
-constexpr int SpeedColumn = 6;
-constexpr int SizeColumn = 7;
-constexpr int PlaceColumn = 8;
+using namespace TransferColumns;
 
 QColor StatusColor(const QString& i_status)
 {
@@ -48,11 +40,6 @@ int Depth(QTreeWidgetItem* ip_row)
     for (QTreeWidgetItem* lp_parent = ip_row->parent(); lp_parent; lp_parent = lp_parent->parent())
         ++l_depth;
     return l_depth;
-}
-
-bool IsShownExpanded(QTreeWidgetItem* ip_row)
-{
-    return ip_row->treeWidget() && ip_row->isExpanded();
 }
 
 QString UserText(ItemPtr i_user, bool i_markOffline)
@@ -177,8 +164,8 @@ void TransfersForm::AddEntryRow(const Side& i_side, ItemPtr i_entry)
     QTreeWidgetItem* lp_folderRow = FolderRow(i_side, lp_userRow, l_userNode, l_folder, l_folderNode);
 
     auto* lp_row = new QTreeWidgetItem(lp_folderRow);
-    lp_row->setText(FileColumn, l_kind.mp_fileText(i_entry));
-    lp_row->setText(SizeColumn, CommafyNumber(l_kind.mp_size(i_entry)));
+    lp_row->setText(File, l_kind.mp_fileText(i_entry));
+    lp_row->setText(Size, CommafyNumber(l_kind.mp_size(i_entry)));
     const ItemPtr l_node = d.GetType(l_kind.mp_fileNodeType)->GetItem(Value(lp_row));
     i_entry += l_node;
     l_node += l_folderNode;
@@ -199,7 +186,7 @@ QTreeWidgetItem* TransfersForm::UserRow(const Side& i_side, ItemPtr i_user, Item
     auto* lp_row = new QTreeWidgetItem(i_side.mp_tree);
     o_userNode = d.GetType(i_side.m_kind.mp_userNodeType)->GetItem(Value(lp_row));
     i_user += o_userNode;
-    lp_row->setText(UserColumn, UserText(i_user, i_side.m_isDownloads));
+    lp_row->setText(User, UserText(i_user, i_side.m_isDownloads));
     if (this->*i_side.mp_expandUsers)
         i_side.mp_tree->expandItem(lp_row);
     return lp_row;
@@ -216,7 +203,7 @@ QTreeWidgetItem* TransfersForm::FolderRow(const Side& i_side, QTreeWidgetItem* i
     o_folderNode = d.GetType(lp_type)->GetItem(Value(lp_row));
     o_folderNode += i_userNode;
     o_folderNode += i_folder;
-    lp_row->setText(FolderColumn, QString::fromUtf8(ReversePathname(i_folder.AsString())));
+    lp_row->setText(Folder, QString::fromUtf8(ReversePathname(i_folder.AsString())));
     if (this->*i_side.mp_expandFolders)
         i_side.mp_tree->expandItem(lp_row);
     return lp_row;
@@ -244,18 +231,18 @@ void TransfersForm::ApplyStatus(const Side& i_side, ItemPtr i_entry, ItemPtr i_s
             m_pendingCompletions.insert(i_entry);
             emit DownloadComplete(i_entry);
         }
-        lp_row->setText(ProgressColumn, QString());
+        lp_row->setText(Progress, QString());
     }
     if (i_side.m_isDownloads)
-        lp_row->setText(PlaceColumn, QString());
+        lp_row->setText(Place, QString());
     const std::string l_text = l_status == "denied" ? i_entry["denial_reason"].AsString() : l_status;
-    lp_row->setText(StatusColumn, QString::fromUtf8(l_text).toLower());
+    lp_row->setText(Status, QString::fromUtf8(l_text).toLower());
 
     for (QTreeWidgetItem* lp_parent : {lp_row->parent(), lp_row->parent()->parent()}) {
         const QString l_aggregate =
             QString::fromLatin1(TransferAggregates::Status(i_side.m_kind, i_side.EntriesUnder(lp_parent)));
         if (!IsShownExpanded(lp_parent))
-            SetCellText(lp_parent, StatusColumn, l_aggregate);
+            SetCellText(lp_parent, Status, l_aggregate);
         SetItemColorByStatus(lp_parent, l_aggregate);
     }
 }
@@ -300,13 +287,13 @@ void TransfersForm::OnDownloadPlaceInLine(Item* ip_download)
 {
     const ItemPtr l_download(ip_download);
     if (QTreeWidgetItem* lp_row = mp_downloads->EntryRow(l_download))
-        lp_row->setText(PlaceColumn, QString::fromLatin1(l_download["place_in_line"].AsString()));
+        lp_row->setText(Place, QString::fromLatin1(l_download["place_in_line"].AsString()));
 }
 
 void TransfersForm::OnUserOnline(Item* ip_user)
 {
     if (QTreeWidgetItem* lp_row = Side::RowOf(ItemPtr(ip_user)["download_list_user_node"]))
-        lp_row->setText(UserColumn, UserText(ip_user, true));
+        lp_row->setText(User, UserText(ip_user, true));
 }
 
 void TransfersForm::OnUserOffline(Item* ip_user)
@@ -320,9 +307,9 @@ void TransfersForm::OnItemExpanded(QTreeWidgetItem* ip_item)
     const Side* lp_side = SideOf(ip_item);
     if (!lp_side || lp_side->NodeOf(ip_item).IsNull() || Depth(ip_item) == 2)
         return;
-    for (int l_column : {StatusColumn, TimeLeftColumn, SpeedColumn})
+    for (int l_column : {Status, TimeLeft, Speed})
         SetCellText(ip_item, l_column, QString());
-    ProgressBarDelegate::RemoveBar(ip_item, ProgressColumn);
+    ProgressBarDelegate::RemoveBar(ip_item, Progress);
 }
 
 void TransfersForm::OnItemCollapsed(QTreeWidgetItem* ip_item)
@@ -330,7 +317,7 @@ void TransfersForm::OnItemCollapsed(QTreeWidgetItem* ip_item)
     const Side* lp_side = SideOf(ip_item);
     if (!lp_side || lp_side->NodeOf(ip_item).IsNull() || Depth(ip_item) == 2)
         return;
-    ip_item->setText(StatusColumn,
+    ip_item->setText(Status,
                      QString::fromLatin1(TransferAggregates::Status(lp_side->m_kind, lp_side->EntriesUnder(ip_item))));
 }
 

@@ -26,6 +26,26 @@ struct TransfersForm::Side
     QTreeWidgetItem* UserRowOf(QTreeWidgetItem* ip_row) const;
 };
 
+// The columns of both trees (the uploads tree has no "Place").
+namespace TransferColumns
+{
+constexpr int User = 0;
+constexpr int Folder = 1;
+constexpr int File = 2;
+constexpr int Status = 3;
+constexpr int Progress = 4;
+constexpr int TimeLeft = 5;
+constexpr int Speed = 6;
+constexpr int Size = 7;
+constexpr int Place = 8;
+}  // namespace TransferColumns
+
+// Whether the user sees the row open: in its tree and expanded.
+inline bool IsShownExpanded(QTreeWidgetItem* ip_row)
+{
+    return ip_row->treeWidget() && ip_row->isExpanded();
+}
+
 // Writes a cell only when its text changes: a write repaints the cell.
 inline void SetCellText(QTreeWidgetItem* ip_row, int i_column, const QString& i_text)
 {

@@ -32,7 +32,7 @@ void SetUpColumns(QTreeWidget* ip_tree, const QStringList& i_labels, std::initia
     // Every row is one line: the tree need not measure each row again when
     // a figure in it changes.
     ip_tree->setUniformRowHeights(true);
-    ip_tree->setItemDelegateForColumn(4, new ProgressBarDelegate(ip_tree));
+    ip_tree->setItemDelegateForColumn(TransferColumns::Progress, new ProgressBarDelegate(ip_tree));
     int l_column = 0;
     for (int l_width : i_widths)
         ip_tree->setColumnWidth(l_column++, l_width);
