@@ -10,6 +10,8 @@
 
 #include <QTcpSocket>
 
+#include <set>
+
 PeerMessenger* peerMessenger = nullptr;
 bool g_peerMessengerDeleted = false;
 
@@ -38,6 +40,9 @@ void EnsureSetting(const char* ip_name, const char* ip_default)
 PeerMessenger::PeerMessenger() : QObject(nullptr)
 {
     peerMessenger = this;
+    // A messenger made after an earlier one went (a restart of the window)
+    // takes its sockets down again.
+    g_peerMessengerDeleted = false;
     if (gp_server)
         connect(gp_server, &Server::Connected, this, &PeerMessenger::OnConnectedToServer);
 
@@ -89,6 +94,31 @@ PeerMessenger::~PeerMessenger()
     if (dataSaver)
         dataSaver->m_dataLoadedEventHandlers.erase(this);
     m_socketBufferInfoMap.clear();
+    ReleaseOpenConnections();
+}
+
+// Connections still open at shut-down end here: the sockets of this thread
+// (outgoing ones have no parent) and the activity times of messaging
+// connections. The sockets' records stay, unread, until the store goes.
+void PeerMessenger::ReleaseOpenConnections()
+{
+    std::set<QTcpSocket*> l_sockets;
+    for (const char* lp_type : {"peer_connection_request_socket", "uninitialized_socket", "peer_socket",
+                                "connect_to_peer_request_socket"}) {
+        for (ItemPtr l_item : d.GetType(lp_type)->GetItems()) {
+            if (auto* lp_socket = l_item.AsObject<QTcpSocket>(); lp_socket && lp_socket->thread() == thread())
+                l_sockets.insert(lp_socket);
+        }
+    }
+    for (ItemPtr l_socket : d.GetType("peer_socket")->GetItems()) {
+        ItemPtr l_activity = l_socket["last_activity_time"];
+        delete l_activity.AsObject<QDateTime>();
+        l_activity.Remove();
+    }
+    for (QTcpSocket* lp_socket : l_sockets) {
+        QObject::disconnect(lp_socket, nullptr, this, nullptr);
+        delete lp_socket;
+    }
 }
 
 void PeerMessenger::DataLoaded()

@@ -126,6 +126,7 @@ signals:
     void DownloadPlaceInLine(std::string i_user, std::string i_file, int i_place);
 
 private:
+    void ReleaseOpenConnections();
     // Reaching a user.
     void ConnectToUser(std::string i_user, const char* ip_connectionType);
     int GetUserPort(ItemPtr i_userItem, bool& o_obfuscated);

@@ -38,7 +38,6 @@ PeerTestWorld::PeerTestWorld(bool i_withSettings)
         m_listeners.push_back(&io_server);
         return io_server.listen(QHostAddress::LocalHost, m_bindConfigured ? i_port : 0);
     });
-    g_peerMessengerDeleted = false;
     mp_messenger = new PeerMessenger;
     if (i_withSettings) {
         Settings::DeclareTypes();

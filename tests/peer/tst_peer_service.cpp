@@ -183,6 +183,40 @@ private slots:
         QVERIFY(l_world.LogTexts().isEmpty());
         d.GetType("uninitialized_socket")->GetItems().Remove();
     }
+
+    // A messaging connection still open at shut-down ends with the
+    // messenger, its activity time freed; a messenger made afterwards (the
+    // window started again) takes its sockets down again.
+    void openConnectionsEndWithTheMessengerAndANewOneServesAgain()
+    {
+        PeerTestWorld l_world;
+        l_world.Load();
+        FakePeer l_peer;
+        FakePeerConnection* lp_far = l_world.ConnectAs(l_peer, "bob");
+        QVERIFY(lp_far);
+        QCOMPARE(PeerTestWorld::ItemCount("last_activity_time"), 1);
+        l_world.DestroyMessenger();
+        QCOMPARE(PeerTestWorld::ItemCount("last_activity_time"), 0);
+        QVERIFY(lp_far->WaitForDisconnect());
+        QVERIFY(g_peerMessengerDeleted);
+    }
+
+    void aMessengerMadeAfterAnotherWentDisposesOfClosedConnections()
+    {
+        {
+            PeerTestWorld l_first;
+            l_first.DestroyMessenger();
+        }
+        QVERIFY(g_peerMessengerDeleted);
+        PeerTestWorld l_world;
+        l_world.Load();
+        QVERIFY(!g_peerMessengerDeleted);
+        FakePeer l_peer;
+        FakePeerConnection* lp_far = l_world.ConnectAs(l_peer, "bob");
+        QVERIFY(lp_far);
+        lp_far->Socket()->disconnectFromHost();
+        QVERIFY(PeerTestWorld::WaitFor([] { return PeerTestWorld::ItemCount("peer_socket") == 0; }));
+    }
 };
 
 QTEST_GUILESS_MAIN(TestPeerService)

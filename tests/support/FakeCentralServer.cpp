@@ -16,6 +16,7 @@ enum : quint32 {
     SetWaitPort = 2,
     GetPeerAddress = 3,
     AddUser = 5,
+    GetUserStatus = 7,
     SayChatroom = 13,
     JoinRoom = 14,
     LeaveRoom = 15,
@@ -52,9 +53,9 @@ FakeCentralServer::~FakeCentralServer()
     Stop();
 }
 
-bool FakeCentralServer::Start()
+bool FakeCentralServer::Start(const QHostAddress& i_address)
 {
-    return m_listener.listen(QHostAddress::LocalHost, 0);
+    return m_listener.listen(i_address, 0);
 }
 
 quint16 FakeCentralServer::Port() const
@@ -188,6 +189,10 @@ void FakeCentralServer::OnNewConnection()
     while (QTcpSocket* lp_socket = m_listener.nextPendingConnection()) {
         Client l_client;
         l_client.mp_socket = lp_socket;
+        bool l_isIPv4 = false;
+        const quint32 l_address = lp_socket->peerAddress().toIPv4Address(&l_isIPv4);
+        if (l_isIPv4)
+            l_client.m_address = l_address;
         m_clients.push_back(l_client);
         ++m_connectionCount;
         connect(lp_socket, &QTcpSocket::readyRead, this, [this, lp_socket]() { OnReadyRead(lp_socket); });
@@ -206,6 +211,7 @@ void FakeCentralServer::OnDisconnected(QTcpSocket* ip_socket)
         ip_socket->deleteLater();
         // A user without a connection leaves every room.
         if (!l_user.empty() && !FindUser(l_user)) {
+            NotifyWatchers(l_user, 0);
             for (auto& [l_room, l_members] : m_rooms) {
                 if (l_members.erase(l_user) == 0)
                     continue;
@@ -268,7 +274,18 @@ void FakeCentralServer::Handle(Client& io_client, quint32 i_code, const QByteArr
         io_client.m_obfuscatedPort = l_reader.U32();
         break;
     case GetPeerAddress: AnswerAddress(io_client, l_reader.Str()); break;
-    case AddUser: AnswerAddUser(io_client, l_reader.Str()); break;
+    case AddUser: {
+        const std::string l_user = l_reader.Str();
+        m_watchers[l_user].insert(io_client.m_user);
+        AnswerAddUser(io_client, l_user);
+        break;
+    }
+    case GetUserStatus: {
+        const std::string l_user = l_reader.Str();
+        m_watchers[l_user].insert(io_client.m_user);
+        AnswerStatus(io_client, l_user);
+        break;
+    }
     case SayChatroom: {
         const std::string l_room = l_reader.Str();
         const std::string l_text = l_reader.Str();
@@ -328,9 +345,12 @@ void FakeCentralServer::HandleLogin(Client& io_client, const QByteArray& i_paylo
         WriteFrame(io_client, Login, WireWriter().U8(0).Str(l_reason));
         return;
     }
+    const bool l_wasOnline = IsLoggedIn(l_user);
     io_client.m_user = l_user;
     io_client.m_loggedIn = true;
-    WriteFrame(io_client, Login, WireWriter().U8(1).Str("Welcome").U32(LoopbackAddress).Str(l_digest).U8(0));
+    WriteFrame(io_client, Login, WireWriter().U8(1).Str("Welcome").U32(io_client.m_address).Str(l_digest).U8(0));
+    if (!l_wasOnline)
+        NotifyWatchers(l_user, 2);
     auto l_pending = m_offlineChat.find(l_user);
     if (l_pending != m_offlineChat.end()) {
         for (const auto& [l_from, l_text] : l_pending->second)
@@ -349,7 +369,7 @@ FakeCentralServer::KnownUser FakeCentralServer::FiguresOf(const std::string& i_u
             l_info.m_averageSpeed = l_client.m_speed;
             l_info.m_files = l_client.m_files;
             l_info.m_folders = l_client.m_folders;
-            l_info.m_address = LoopbackAddress;
+            l_info.m_address = l_client.m_address;
             l_info.m_port = l_client.m_port;
             l_info.m_obfuscatedPort = l_client.m_obfuscatedPort;
         }
@@ -375,6 +395,24 @@ void FakeCentralServer::AnswerAddress(Client& io_client, const std::string& i_us
     const KnownUser l_info = FiguresOf(i_user);
     WriteFrame(io_client, GetPeerAddress,
                WireWriter().Str(i_user).U32(l_info.m_address).U32(l_info.m_port).U32(1).U32(l_info.m_obfuscatedPort));
+}
+
+void FakeCentralServer::AnswerStatus(Client& io_client, const std::string& i_user)
+{
+    const quint32 l_status = IsLoggedIn(i_user) ? 2 : (m_knownUsers.count(i_user) ? FiguresOf(i_user).m_status : 0);
+    WriteFrame(io_client, GetUserStatus, WireWriter().Str(i_user).U32(l_status).U8(0));
+}
+
+void FakeCentralServer::NotifyWatchers(const std::string& i_user, quint32 i_status)
+{
+    auto l_watchers = m_watchers.find(i_user);
+    if (l_watchers == m_watchers.end())
+        return;
+    const QByteArray l_payload = WireWriter().Str(i_user).U32(i_status).U8(0);
+    for (const std::string& l_watcher : l_watchers->second) {
+        if (Client* lp_watcher = FindUser(l_watcher))
+            WriteFrame(*lp_watcher, GetUserStatus, l_payload);
+    }
 }
 
 void FakeCentralServer::AnswerStats(Client& io_client, const std::string& i_user)
@@ -461,7 +499,7 @@ void FakeCentralServer::HandleConnectToPeer(Client& io_client, const QByteArray&
         return;
     }
     WriteFrame(*lp_target, ConnectToPeer,
-               WireWriter().Str(io_client.m_user).Str(l_type).U32(LoopbackAddress).U32(io_client.m_port).U32(l_token).U8(0).U32(1)
+               WireWriter().Str(io_client.m_user).Str(l_type).U32(io_client.m_address).U32(io_client.m_port).U32(l_token).U8(0).U32(1)
                    .U32(io_client.m_obfuscatedPort));
 }
 
@@ -563,7 +601,7 @@ void FakeCentralServer::OfferParents(Client& io_client)
     }
     for (const Client& l_client : m_clients) {
         if (l_client.m_loggedIn && &l_client != &io_client && l_client.m_distributed.m_acceptChildren)
-            l_candidates.push_back(ParentCandidate{l_client.m_user, LoopbackAddress, l_client.m_port});
+            l_candidates.push_back(ParentCandidate{l_client.m_user, l_client.m_address, l_client.m_port});
     }
     if (l_candidates.empty())
         return;

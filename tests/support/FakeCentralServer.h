@@ -15,12 +15,14 @@
 
 class QTcpSocket;
 
-// A central server for tests, on 127.0.0.1 and a port of the system's
-// choosing. It speaks the server protocol: logins (accepted, refused or left
+// A central server for tests, on 127.0.0.1 (or an address it is given) and a
+// port of the system's choosing. Each logged-in client is reported at the
+// address its connection comes from. It speaks the server protocol: logins (accepted, refused or left
 // unanswered), addresses, user lookups, rooms and room chat (sent back to
 // every member, the sender included), private chat (not echoed to the
 // sender), relayed connection requests, statistics, the room list and
-// privileges, and the distributed network: it keeps each client's reported
+// privileges, user watching (a client that looked a user up with 5 or 7 is
+// told by 7 when that user logs in or drops), and the distributed network: it keeps each client's reported
 // place in the tree (71, 100, 126, 127), names the candidates that accept
 // children as parents to a client that reports having none (102), passes
 // every search on to the clients without a parent (93), and resets a client
@@ -82,8 +84,9 @@ public:
     explicit FakeCentralServer(QObject* ip_parent = nullptr);
     ~FakeCentralServer() override;
 
-    // Listens on 127.0.0.1, port 0. False when that fails.
-    bool Start();
+    // Listens on the address (127.0.0.1 unless given), port 0. False when
+    // that fails.
+    bool Start(const QHostAddress& i_address = QHostAddress(QHostAddress::LocalHost));
     quint16 Port() const;
     // Stops listening and drops every client, whose users leave every room
     // (members put in with AddRoomMember stay); Start may be called again
@@ -144,6 +147,7 @@ private:
         QByteArray m_buffer;
         std::string m_user;
         bool m_loggedIn = false;
+        quint32 m_address = LoopbackAddress;  // where the connection comes from
         quint32 m_port = 0;
         quint32 m_obfuscatedPort = 0;
         qint32 m_files = 0;
@@ -165,6 +169,9 @@ private:
     void AnswerAddUser(Client& io_client, const std::string& i_user);
     void AnswerAddress(Client& io_client, const std::string& i_user);
     void AnswerStats(Client& io_client, const std::string& i_user);
+    void AnswerStatus(Client& io_client, const std::string& i_user);
+    // Tells the clients watching the user its new status (7).
+    void NotifyWatchers(const std::string& i_user, quint32 i_status);
     void AnswerRoomList(Client& io_client);
     void HandleDistributedState(Client& io_client, quint32 i_code, const QByteArray& i_payload);
     void OfferParents(Client& io_client);
@@ -188,4 +195,6 @@ private:
     // Private lines for users that were offline, delivered at their login.
     std::map<std::string, std::vector<std::pair<std::string, std::string>>> m_offlineChat;
     quint32 m_nextMessageId = 1;
+    // Who looked whom up: the watched user's name to the watchers' names.
+    std::map<std::string, std::set<std::string>> m_watchers;
 };
