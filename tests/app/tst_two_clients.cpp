@@ -5,8 +5,10 @@
 // it. The steps run in order and build on each other.
 #include "FakeCentralServer.h"
 #include "FakeGateway.h"
+#include "LoginAnswerer.h"
 #include "MessageBoxCatcher.h"
 #include "TwoClientsHosts.h"
+#include "WireBytes.h"
 
 #include "core/log/LogService.h"
 #include "core/persist/Settings.h"
@@ -18,11 +20,13 @@
 #include "ui/frame/ActionSetToolBar.h"
 #include "ui/frame/FrameWindow.h"
 #include "ui/main/MainWindow.h"
+#include "ui/views/CompleteDownloadsForm.h"
 #include "ui/views/SearchForm.h"
 #include "ui/views/SearchResultsForm.h"
 #include "ui/views/ShareForm.h"
 #include "ui/views/SharesForm.h"
 #include "ui/views/TransfersForm.h"
+#include "ui_CompleteDownloadsForm.h"
 #include "ui_MainWindow.h"
 #include "ui_SearchForm.h"
 #include "ui_ShareForm.h"
@@ -48,6 +52,8 @@ namespace {
 
 constexpr quint32 HaveNoParentCode = 71;
 constexpr quint32 SharedFoldersFilesCode = 35;
+constexpr quint32 WishListSearchCode = 103;
+constexpr quint32 WishListIntervalCode = 104;
 constexpr int StepMs = 60000;
 constexpr std::size_t SharedFiles = 9;
 
@@ -55,6 +61,8 @@ const QString AliceName = QStringLiteral("alice");
 const QString BobName = QStringLiteral("bob");
 // Every shared file of B holds the word, so that one search finds them all.
 const QString Word = QStringLiteral("lumen");
+// What B's user keeps on the wish list.
+const QString RemoteWish = QStringLiteral("kestrel");
 constexpr qint64 BigSize = 200ll * 1024 * 1024;
 constexpr qint64 MediumSize = 30ll * 1024 * 1024;
 // 200 MiB in about 20 s.
@@ -73,41 +81,6 @@ QString Variable(const char* ip_name)
     return QString::fromLocal8Bit(qgetenv(ip_name));
 }
 
-// Answers the first-start login dialog with the name, or cancels it when
-// the name is null; counts how often it showed.
-class LoginAnswerer : public QObject
-{
-public:
-    explicit LoginAnswerer(QString i_user) : m_user(std::move(i_user))
-    {
-        connect(&m_timer, &QTimer::timeout, this, &LoginAnswerer::Answer);
-        m_timer.start(10);
-    }
-
-    int m_shown = 0;
-
-private:
-    void Answer()
-    {
-        for (QWidget* lp_window : QApplication::topLevelWidgets()) {
-            auto* lp_dialog = qobject_cast<QDialog*>(lp_window);
-            if (!lp_dialog || !lp_dialog->isVisible() || !lp_dialog->findChild<QLineEdit*>("passwordEdit"))
-                continue;
-            ++m_shown;
-            auto* lp_buttons = lp_dialog->findChild<QDialogButtonBox*>("buttonBox");
-            if (m_user.isNull()) {
-                lp_buttons->button(QDialogButtonBox::Cancel)->click();
-                continue;
-            }
-            QTest::keyClicks(lp_dialog->findChild<QLineEdit*>("usernameEdit"), m_user);
-            QTest::keyClicks(lp_dialog->findChild<QLineEdit*>("passwordEdit"), m_user + "'s secret");
-            lp_buttons->button(QDialogButtonBox::Ok)->click();
-        }
-    }
-
-    QString m_user;
-    QTimer m_timer;
-};
 
 // Chooses the entry of that text in the next context menu that opens, with
 // the keyboard as a user would; remembers the menu's entries.
@@ -318,7 +291,7 @@ void TestTwoClients::StartWindow(const QString& i_home, const QString& i_answer)
     QDir().mkpath(i_home + "/data/kestrune-client/kstr-client-logs");
     SetLogFolder(i_home + "/data/kestrune-client/kstr-client-logs");
     d.Reset();
-    mp_answerer = std::make_unique<LoginAnswerer>(i_answer);
+    mp_answerer = std::make_unique<LoginAnswerer>(i_answer, i_answer + "'s secret");
     mp_window = std::make_unique<MainWindow>();
     mp_window->resize(1400, 900);
     mp_window->show();
@@ -342,6 +315,16 @@ void TestTwoClients::PrepareRemoteHome()
     lp_transfers->uploadLimitSpinBox->setValue(UploadLimitKBPerSecond);
     lp_transfers->uploadLimitCheckBox->setChecked(true);
     Form()->uPnPCheckBox->setChecked(false);
+    // A search kept as a wish.
+    Form()->tabControl->setCurrentWidget(Form()->searchTab);
+    QLineEdit* lp_search = Form()->searchForm->Form()->searchEdit;
+    QVERIFY(FocusOn(lp_search));
+    QTest::keyClicks(lp_search, RemoteWish);
+    QTest::keyClick(lp_search, Qt::Key_Return);
+    QTRY_VERIFY(ResultsTree());
+    QVERIFY(FocusOn(ResultsTree()));
+    QVERIFY(ClickBarAction(QStringLiteral("Add to Wishlist")));
+    QCOMPARE(Form()->searchForm->Form()->wishList->topLevelItemCount(), 1);
     // What the share dialog makes of "shared with everyone".
     d.GetType("shared_folder")->GetItem(m_bHome.path().toStdString() + "/shared") +=
         d.GetType("shared_public")->GetGlobalNullItem();
@@ -638,6 +621,31 @@ void TestTwoClients::restartsKeepAccountSharesFinishedAndWishList()
     QCOMPARE(l_kept, l_finished);
     QCOMPARE(Form()->searchForm->Form()->wishList->topLevelItemCount(), 1);
     QCOMPARE(Form()->searchForm->Form()->wishList->topLevelItem(0)->text(1), Word);
+
+    // The list of finished downloads, on its own tab.
+    QVERIFY(FocusOn(Downloads()));
+    QVERIFY(ClickBarAction(QStringLiteral("Complete Downloads")));
+    QTabWidget* lp_transferTabs = Form()->transfersForm->Form()->transfersTabControl;
+    QCOMPARE(lp_transferTabs->count(), 3);
+    auto* lp_complete = qobject_cast<CompleteDownloadsForm*>(lp_transferTabs->widget(2));
+    QVERIFY(lp_complete);
+    QStringList l_listed;
+    for (int l_row = 0; l_row < lp_complete->Form()->downloadList->topLevelItemCount(); ++l_row)
+        l_listed << lp_complete->Form()->downloadList->topLevelItem(l_row)->text(0);
+    l_listed.sort();
+    QCOMPARE(l_listed, l_finished);
+
+    // B's wish list searches again once the server sets the pace.
+    QVERIFY(m_server.Send(BobName.toStdString(), WishListIntervalCode, WireWriter().U32(1)));
+    QVERIFY(QTest::qWaitFor(
+        [this] {
+            for (const FakeCentralServer::Message& l_message : m_server.Received(WishListSearchCode)) {
+                if (l_message.m_user == BobName.toStdString() && l_message.m_payload.mid(8) == RemoteWish.toUtf8())
+                    return true;
+            }
+            return false;
+        },
+        StepMs));
 }
 
 void TestTwoClients::pagesAsTheUserSeesThem()
