@@ -216,6 +216,8 @@ private:
     QString Downloaded(const QString& i_file) { return TwoClientsFiles::FindBelow(m_aHome.path() + "/kestrune-downloads/complete", i_file); }
     QString Shared(const QString& i_relative) const { return m_bHome.path() + "/shared/" + i_relative; }
     bool DownloadFromResults(const QString& i_file);
+    // PNGs of every page of A's window, named after the moment.
+    void SavePages(const QString& i_moment);
 
     QTemporaryDir m_aHome;
     QTemporaryDir m_bHome;
@@ -293,9 +295,9 @@ void TestTwoClients::StartWindow(const QString& i_home, const QString& i_answer)
     d.Reset();
     mp_answerer = std::make_unique<LoginAnswerer>(i_answer, i_answer + "'s secret");
     mp_window = std::make_unique<MainWindow>();
-    mp_window->resize(1400, 900);
     mp_window->show();
     mp_window->Init();
+    mp_window->resize(1200, 800);
 }
 
 void TestTwoClients::StopWindow()
@@ -439,6 +441,7 @@ void TestTwoClients::searchShowsTheOtherClientsFiles()
     QTRY_COMPARE_WITH_TIMEOUT(l_files, int(SharedFiles), 5000);
     QCOMPARE(FindRow(lp_tree, 0, BobName)->text(1), QStringLiteral("Y"));
     QCOMPARE(FindRow(lp_tree, 4, "lumen big.bin")->text(5), QStringLiteral("209,715,200"));
+    QCOMPARE(FindRow(lp_tree, 4, "lumen big.bin")->text(6), QString());
     QCOMPARE(FindRow(lp_tree, 4, "lumen medium.bin")->text(5), QStringLiteral("31,457,280"));
     QTreeWidgetItem* lp_song = FindRow(lp_tree, 4, "lumen song.mp3");
     QVERIFY(lp_song);
@@ -588,6 +591,7 @@ void TestTwoClients::restartsKeepAccountSharesFinishedAndWishList()
     });
     l_finished.sort();
     QCOMPARE(l_finished.size(), 8);
+    SavePages("before-restart");
 
     StopWindow();
     QVERIFY(mp_remote->Terminate());
@@ -650,13 +654,19 @@ void TestTwoClients::restartsKeepAccountSharesFinishedAndWishList()
 
 void TestTwoClients::pagesAsTheUserSeesThem()
 {
+    SavePages("after-restart");
+}
+
+void TestTwoClients::SavePages(const QString& i_moment)
+{
     const QString l_folder = QCoreApplication::applicationDirPath() + "/two_clients_pages";
     QVERIFY(QDir().mkpath(l_folder));
     QTabWidget* lp_pages = Form()->tabControl;
     for (int l_page = 0; l_page < lp_pages->count(); ++l_page) {
         lp_pages->setCurrentIndex(l_page);
         QTest::qWait(100);
-        const QString l_path = QStringLiteral("%1/%2-%3.png").arg(l_folder).arg(l_page).arg(lp_pages->tabText(l_page).remove('&'));
+        const QString l_path =
+            QStringLiteral("%1/%2-%3-%4.png").arg(l_folder, i_moment).arg(l_page).arg(lp_pages->tabText(l_page).remove('&'));
         QVERIFY(mp_window->grab().save(l_path));
         qInfo("page: %s", qPrintable(l_path));
     }
