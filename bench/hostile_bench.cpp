@@ -40,7 +40,10 @@
 namespace
 {
 // The shared files: the honest user fetches them in turn, a new one each
-// time (the same file again right after it finished stays queued here).
+// time. It takes CompleteDownloadAdded for the end of a download, and the
+// same file from the same user finishing again into the same folder makes no
+// second finished-download record, so no signal: the download completes, but
+// the honest user would wait for ever.
 constexpr int SharedFiles = 4000;
 constexpr qint64 FileSize = 16 * 1024;
 // The honest user's pause between one download's end and the next.
