@@ -67,9 +67,9 @@ void TransferQueueManager::OnDownloadComplete(TransferThread* ip_thread)
     // The thread reports last thing before it ends.
     ip_thread->wait();
     ItemPtr l_user = l_download["user"];
-    // The file the thread wrote, not the one the setting names now (Part
-    // 5.107 step 3 recomputes it, which strands the file when the download
-    // folder changed meanwhile).
+    // The file the thread wrote, not the one the setting names now: a path
+    // computed anew would strand the file when the download folder changed
+    // meanwhile.
     const QString l_partialPath = WrittenPartialPath(l_download);
     const QString l_completePath = MoveToCompleteFolder(l_download, l_partialPath);
     if (l_completePath.isEmpty()) {
