@@ -6,7 +6,6 @@
 #include "FakeCentralServer.h"
 #include "FakeGateway.h"
 #include "LoginAnswerer.h"
-#include "MessageBoxCatcher.h"
 #include "TwoClientsHosts.h"
 #include "WireBytes.h"
 
@@ -34,7 +33,6 @@
 #include "ui_TransfersForm.h"
 
 #include <QContextMenuEvent>
-#include <QDialogButtonBox>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -50,7 +48,6 @@
 
 namespace {
 
-constexpr quint32 HaveNoParentCode = 71;
 constexpr quint32 SharedFoldersFilesCode = 35;
 constexpr quint32 WishListSearchCode = 103;
 constexpr quint32 WishListIntervalCode = 104;
@@ -81,9 +78,8 @@ QString Variable(const char* ip_name)
     return QString::fromLocal8Bit(qgetenv(ip_name));
 }
 
-
 // Chooses the entry of that text in the next context menu that opens, with
-// the keyboard as a user would; remembers the menu's entries.
+// the keyboard as a user would.
 class MenuChooser : public QObject
 {
 public:
@@ -93,7 +89,6 @@ public:
         m_timer.start(10);
     }
 
-    QStringList m_entries;
     bool m_chosen = false;
 
 private:
@@ -102,8 +97,6 @@ private:
         auto* lp_menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
         if (!lp_menu || m_chosen)
             return;
-        for (QAction* lp_action : lp_menu->actions())
-            m_entries << lp_action->text();
         for (QAction* lp_action : lp_menu->actions()) {
             if (lp_action->text() == m_entry) {
                 m_chosen = true;
