@@ -105,7 +105,6 @@ World::World(const QString& i_logFolder, bool i_emitLoaded, bool i_catchReplies)
         m_listeners.push_back(&io_server);
         return io_server.listen(QHostAddress::LocalHost, 0);
     });
-    g_peerMessengerDeleted = false;
     mp_messenger = new PeerMessenger;
     mp_dnet = std::make_unique<DNetManager>();
     Settings::DeclareTypes();

@@ -82,7 +82,6 @@ void TestDNetPeer::init()
             mp_plainListener = &io_server;
         return io_server.listen(QHostAddress::LocalHost, 0);
     });
-    g_peerMessengerDeleted = false;
     mp_messenger = new PeerMessenger;
     mp_manager = std::make_unique<DNetManager>();
     connect(mp_manager.get(), &DNetManager::DNetSearchRequest, this,
