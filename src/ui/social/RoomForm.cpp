@@ -10,11 +10,15 @@
 #include "ui/social/SocialResources.h"
 #include "ui/social/SocialText.h"
 #include "ui/social/UserMenuOptions.h"
+#include "ui/widgets/ColumnWidths.h"
 #include "ui_RoomForm.h"
 
 #include <QHeaderView>
+#include <QStyle>
 #include <QTextBlock>
 #include <QTextCursor>
+
+#include <algorithm>
 
 RoomForm::RoomForm(std::string i_room, QWidget* ip_parent)
     : QWidget(ip_parent), ui(new Ui::RoomForm), m_room(std::move(i_room))
@@ -25,19 +29,25 @@ RoomForm::RoomForm(std::string i_room, QWidget* ip_parent)
     connect(ui->chatEdit, &QLineEdit::returnPressed, this, &RoomForm::OnEnterPressed);
     connect(ui->userList, &QWidget::customContextMenuRequested, this, &RoomForm::OnUserListContextMenuRequested);
 
-    ui->splitter->setSizes({280, 250});
-    ui->splitter->setStretchFactor(0, 1);
-    ui->splitter->setStretchFactor(1, 0);
-
     QTreeWidget* lp_list = ui->userList;
+    lp_list->setHeaderLabels({QString(), QString(), tr("User"), tr("Files"), tr("K/s")});
+    lp_list->sortByColumn(QRoomUserListItemWidget::NameColumn, Qt::AscendingOrder);
     int l_column = 0;
     for (int l_width : {20, 25, 90, 50, 40})
         lp_list->setColumnWidth(l_column++, l_width);
-    lp_list->setHeaderLabels({QString(), QString(), tr("User"), tr("Files"), tr("K/s")});
-    lp_list->sortByColumn(QRoomUserListItemWidget::NameColumn, Qt::AscendingOrder);
+    WidenColumnToShow(lp_list, QRoomUserListItemWidget::FilesColumn, TypicalText::Count());
+    WidenColumnToShow(lp_list, QRoomUserListItemWidget::SpeedColumn, TypicalText::Speed());
     lp_list->header()->setStretchLastSection(true);
     // Every row is one line: a join of thousands need not measure each.
     lp_list->setUniformRowHeights(true);
+
+    // The member pane holds every column whole beside the scroll bar that a
+    // busy room brings, however wide the font made them.
+    const int l_memberPane = lp_list->header()->length() + 2 * lp_list->frameWidth() +
+                             lp_list->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, lp_list);
+    ui->splitter->setSizes({280, std::max(250, l_memberPane)});
+    ui->splitter->setStretchFactor(0, 1);
+    ui->splitter->setStretchFactor(1, 0);
 
     Subscribe();
     m_linkUp = gp_server && gp_server->IsConnected();

@@ -2,6 +2,7 @@
 
 #include "core/store/Data.h"
 #include "transfers/TransferQueueManager.h"
+#include "ui/widgets/ColumnWidths.h"
 #include "ui_CompleteDownloadsForm.h"
 
 #include <QDateTime>
@@ -45,11 +46,13 @@ CompleteDownloadsForm::CompleteDownloadsForm(QWidget* ip_parent) : QWidget(ip_pa
     QTreeWidget* lp_list = ui->downloadList;
     lp_list->setColumnCount(5);
     lp_list->header()->setStretchLastSection(false);
+    lp_list->setHeaderLabels({tr("File"), tr("Folder"), tr("User"), tr("Size"), tr("Completion time")});
     int l_column = 0;
     for (int l_width : {250, 250, 100, 100, 150})
         lp_list->setColumnWidth(l_column++, l_width);
+    WidenColumnToShow(lp_list, SizeColumn, TypicalText::PlainSize());
+    WidenColumnToShow(lp_list, TimeColumn, TypicalText::DateTime());
     lp_list->header()->setSectionsMovable(false);
-    lp_list->setHeaderLabels({tr("File"), tr("Folder"), tr("User"), tr("Size"), tr("Completion time")});
 }
 
 CompleteDownloadsForm::~CompleteDownloadsForm()

@@ -1,6 +1,7 @@
 #include "ui/views/SearchResultsForm.h"
 
 #include "ui/frame/EventToolBar.h"
+#include "ui/widgets/ColumnWidths.h"
 #include "ui_SearchResultsForm.h"
 
 #include <QHeaderView>
@@ -10,6 +11,8 @@ namespace
 constexpr int FreeColumn = 1;
 constexpr int SpeedColumn = 2;
 constexpr int FileColumn = 4;
+constexpr int SizeColumn = 5;
+constexpr int AttributesColumn = 6;
 
 // Texts that are not numbers read as 0.
 int Number(const QTreeWidgetItem& i_row, int i_column)
@@ -66,6 +69,9 @@ SearchResultsForm::SearchResultsForm(QWidget* ip_parent) : QWidget(ip_parent), u
     int l_column = 0;
     for (int l_width : {100, 40, 40, 150, 170, 70})
         lp_tree->setColumnWidth(l_column++, l_width);
+    WidenColumnToShow(lp_tree, SpeedColumn, TypicalText::Speed());
+    WidenColumnToShow(lp_tree, SizeColumn, TypicalText::Size());
+    WidenColumnToShow(lp_tree, AttributesColumn, TypicalText::Attributes());
     lp_tree->header()->setStretchLastSection(false);
     lp_tree->header()->setSectionsMovable(false);
     lp_tree->header()->setSectionsClickable(false);

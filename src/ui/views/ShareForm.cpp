@@ -9,6 +9,7 @@
 #include "shares/SharedFoldersManager.h"
 #include "ui/frame/ActionSetToolBar.h"
 #include "ui/frame/EventToolBar.h"
+#include "ui/widgets/ColumnWidths.h"
 #include "ui_ShareForm.h"
 
 #include <QTabWidget>
@@ -74,6 +75,7 @@ void ShareForm::SetUpWidgets()
     ui->fileList->setHeaderLabels({tr("File"), tr("Size"), tr("Attributes")});
     ui->fileList->setColumnWidth(0, 200);
     ui->fileList->setColumnWidth(1, 70);
+    WidenColumnToShow(ui->fileList, 1, TypicalText::Size());
     // One line a row: large folders need not measure every row.
     ui->folderTree->setUniformRowHeights(true);
     ui->fileList->setUniformRowHeights(true);

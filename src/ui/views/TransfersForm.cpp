@@ -11,6 +11,7 @@
 #include "ui/views/DownloadMenuOptions.h"
 #include "ui/views/ProgressBarDelegate.h"
 #include "ui/views/TransferTreeSide.h"
+#include "ui/widgets/ColumnWidths.h"
 #include "ui_TransfersForm.h"
 
 #include <QHeaderView>
@@ -36,6 +37,10 @@ void SetUpColumns(QTreeWidget* ip_tree, const QStringList& i_labels, std::initia
     int l_column = 0;
     for (int l_width : i_widths)
         ip_tree->setColumnWidth(l_column++, l_width);
+    WidenColumnToShow(ip_tree, TransferColumns::Speed, TypicalText::Speed());
+    WidenColumnToShow(ip_tree, TransferColumns::Size, TypicalText::Size());
+    if (ip_tree->columnCount() > TransferColumns::Place)
+        WidenColumnToShow(ip_tree, TransferColumns::Place, TypicalText::Place());
     ip_tree->header()->setSectionsMovable(false);
 }
 

@@ -98,7 +98,8 @@ void TestBrowsePage::headersAndNoRowCurrent()
     QCOMPARE(Headers(*lp_page->Form()->folderTree), QStringList{"Folder"});
     QCOMPARE(Headers(*lp_page->Form()->fileList), QStringList({"File", "Size", "Attributes"}));
     QCOMPARE(lp_page->Form()->fileList->columnWidth(0), 200);
-    QCOMPARE(lp_page->Form()->fileList->columnWidth(1), 70);
+    // Never below 70; wide enough for a size in the list's font (tst_column_widths).
+    QVERIFY(lp_page->Form()->fileList->columnWidth(1) >= 70);
     QVERIFY(lp_page->Form()->fileList->header()->stretchLastSection());
     QVERIFY(!lp_page->Form()->folderTree->currentItem());
     QCOMPARE(lp_page->Form()->fileList->topLevelItemCount(), 0);

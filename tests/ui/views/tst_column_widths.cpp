@@ -1,0 +1,164 @@
+// The columns of the views that show figures: at first start each is wide
+// enough for its header and a typical figure in the tree's own font and
+// style; widths stored earlier are applied as they were stored.
+#include "SharesViewWorld.h"
+#include "TransfersViewWorld.h"
+
+#include "ui/social/QRoomUserListItemWidget.h"
+#include "ui/social/RoomForm.h"
+#include "ui/views/CompleteDownloadsForm.h"
+#include "ui/views/SearchResultsForm.h"
+#include "ui_CompleteDownloadsForm.h"
+#include "ui_RoomForm.h"
+#include "ui_ShareForm.h"
+
+#include <QHeaderView>
+#include <QScrollBar>
+#include <QStyle>
+#include <QTemporaryDir>
+#include <QTreeWidget>
+#include <QtTest>
+
+#include <memory>
+#include <optional>
+
+namespace
+{
+// As the style draws a cell's text: elided unless the cell holds the text's
+// advance and the style's text margin on either side.
+int NeededForText(const QTreeWidget& i_tree, const QString& i_text)
+{
+    const int l_margin = i_tree.style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, &i_tree) + 1;
+    return i_tree.fontMetrics().horizontalAdvance(i_text) + 2 * l_margin;
+}
+
+// As the header draws its label: inside the header's margin on either side.
+int NeededForHeader(const QTreeWidget& i_tree, int i_column)
+{
+    const QHeaderView& l_header = *i_tree.header();
+    const int l_margin = l_header.style()->pixelMetric(QStyle::PM_HeaderMargin, nullptr, &l_header);
+    return l_header.fontMetrics().horizontalAdvance(i_tree.headerItem()->text(i_column)) + 2 * l_margin;
+}
+
+// Every view made as the program makes it, in one world.
+struct Views
+{
+    Views() : mp_results(std::make_unique<SearchResultsForm>()), mp_room(std::make_unique<RoomForm>("lobby"))
+    {
+        m_transfers.View().OnActionBarTriggered("complete_downloads");
+    }
+
+    QTreeWidget* Tree(const QString& i_view)
+    {
+        if (i_view == "downloads")
+            return &m_transfers.Downloads();
+        if (i_view == "uploads")
+            return &m_transfers.Uploads();
+        if (i_view == "complete")
+            return completeDownloadsForm->Form()->downloadList;
+        if (i_view == "results")
+            return mp_results->searchResults();
+        if (i_view == "members")
+            return mp_room->Form()->userList;
+        return nullptr;
+    }
+
+    TransfersViewWorld m_transfers;
+    std::unique_ptr<SearchResultsForm> mp_results;
+    std::unique_ptr<RoomForm> mp_room;
+};
+}  // namespace
+
+class TestColumnWidths : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void figuresShowWhole_data();
+    void figuresShowWhole();
+    void busyRoomShowsEveryMemberColumn();
+    void storedWidthsStillApply();
+};
+
+void TestColumnWidths::figuresShowWhole_data()
+{
+    QTest::addColumn<QString>("view");
+    QTest::addColumn<int>("column");
+    QTest::addColumn<QString>("figure");
+
+    for (const char* lp_view : {"downloads", "uploads"}) {
+        QTest::addRow("%s Kbs", lp_view) << lp_view << 6 << "9999.9";
+        QTest::addRow("%s Size", lp_view) << lp_view << 7 << "99,999,999,999";
+    }
+    QTest::newRow("downloads Place") << "downloads" << 8 << "9999";
+    QTest::newRow("results K/s") << "results" << 2 << "9999.9";
+    QTest::newRow("results Size") << "results" << 5 << "99,999,999,999";
+    QTest::newRow("results Attributes") << "results" << 6 << "320 VBR, 59m59s";
+    QTest::newRow("members Files") << "members" << 3 << "1,234,567";
+    QTest::newRow("members K/s") << "members" << 4 << "9999.9";
+    // The record's size as stored: no groups.
+    QTest::newRow("complete Size") << "complete" << 3 << "99999999999";
+    QTest::newRow("complete Completion time")
+        << "complete" << 4 << QDateTime(QDate(2026, 5, 27), QTime(23, 59, 59)).toString(Qt::TextDate);
+    QTest::newRow("browse Size") << "browse" << 1 << "99,999,999,999";
+}
+
+void TestColumnWidths::figuresShowWhole()
+{
+    QFETCH(QString, view);
+    QFETCH(int, column);
+    QFETCH(QString, figure);
+    // The browse page has a world of its own.
+    std::optional<Views> l_views;
+    std::optional<SharesViewWorld> l_shares;
+    QTreeWidget* lp_tree = nullptr;
+    if (view == "browse") {
+        l_shares.emplace();
+        lp_tree = l_shares->Receive("alice", {{"Music", {}}})->Form()->fileList;
+    } else {
+        lp_tree = l_views.emplace().Tree(view);
+    }
+    const int l_width = lp_tree->columnWidth(column);
+    QVERIFY2(l_width >= NeededForText(*lp_tree, figure),
+             qPrintable(QStringLiteral("%1 px for %2").arg(l_width).arg(NeededForText(*lp_tree, figure))));
+    QVERIFY2(l_width >= NeededForHeader(*lp_tree, column),
+             qPrintable(QStringLiteral("%1 px for the header").arg(l_width)));
+}
+
+void TestColumnWidths::busyRoomShowsEveryMemberColumn()
+{
+    Views l_views;
+    RoomForm& l_room = *l_views.mp_room;
+    QTreeWidget* lp_list = l_room.Form()->userList;
+    // More members than the pane has lines: a vertical scroll bar.
+    for (int l_member = 0; l_member < 100; ++l_member)
+        new QTreeWidgetItem(lp_list, {QString(), QString(), QString::number(l_member), "1,234,567", "9999.9"});
+    l_room.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&l_room));
+    QVERIFY(lp_list->verticalScrollBar()->isVisible());
+    // Nothing to scroll to: the last column, the speed, shows whole.
+    QCOMPARE(lp_list->horizontalScrollBar()->maximum(), 0);
+    const int l_speedStart = lp_list->header()->sectionViewportPosition(QRoomUserListItemWidget::SpeedColumn);
+    QVERIFY(l_speedStart + NeededForText(*lp_list, "9999.9") <= lp_list->viewport()->width());
+}
+
+void TestColumnWidths::storedWidthsStillApply()
+{
+    QTemporaryDir l_folder;
+    const QString l_file = l_folder.filePath("client.dat");
+    int l_sizeWidth = 0;
+    {
+        // The narrow speed column an earlier first start stored.
+        TransfersViewWorld l_world;
+        l_world.Downloads().header()->resizeSection(6, 40);
+        l_sizeWidth = l_world.Downloads().columnWidth(7);
+        l_world.World().Save(l_file);
+    }
+    TransfersViewWorld l_world(false);
+    l_world.Load(l_file);
+    QCOMPARE(l_world.Downloads().columnWidth(6), 40);
+    QCOMPARE(l_world.Downloads().columnWidth(7), l_sizeWidth);
+}
+
+QTEST_MAIN(TestColumnWidths)
+#include "tst_column_widths.moc"
