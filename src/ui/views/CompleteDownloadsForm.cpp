@@ -50,7 +50,7 @@ CompleteDownloadsForm::CompleteDownloadsForm(QWidget* ip_parent) : QWidget(ip_pa
     int l_column = 0;
     for (int l_width : {250, 250, 100, 100, 150})
         lp_list->setColumnWidth(l_column++, l_width);
-    WidenColumnToShow(lp_list, SizeColumn, TypicalText::PlainSize());
+    WidenColumnToShow(lp_list, SizeColumn, TypicalText::Size());
     WidenColumnToShow(lp_list, TimeColumn, TypicalText::DateTime());
     lp_list->header()->setSectionsMovable(false);
 }

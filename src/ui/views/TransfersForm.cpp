@@ -10,6 +10,7 @@
 #include "ui/views/CompleteDownloadsForm.h"
 #include "ui/views/DownloadMenuOptions.h"
 #include "ui/views/ProgressBarDelegate.h"
+#include "ui/views/TransferProgressText.h"
 #include "ui/views/TransferTreeSide.h"
 #include "ui/widgets/ColumnWidths.h"
 #include "ui_TransfersForm.h"
@@ -39,6 +40,8 @@ void SetUpColumns(QTreeWidget* ip_tree, const QStringList& i_labels, std::initia
         ip_tree->setColumnWidth(l_column++, l_width);
     WidenColumnToShow(ip_tree, TransferColumns::Speed, TypicalText::Speed());
     WidenColumnToShow(ip_tree, TransferColumns::Size, TypicalText::Size());
+    // Time left as the rows write it, for a transfer of some days.
+    WidenColumnToShow(ip_tree, TransferColumns::TimeLeft, TransferProgressText::TimeLeft(99 * 3600 + 59 * 60 + 59, 1));
     if (ip_tree->columnCount() > TransferColumns::Place)
         WidenColumnToShow(ip_tree, TransferColumns::Place, TypicalText::Place());
     ip_tree->header()->setSectionsMovable(false);

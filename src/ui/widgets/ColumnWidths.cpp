@@ -27,11 +27,6 @@ QString Size()
     return CommafyNumber(99999999999LL);
 }
 
-QString PlainSize()
-{
-    return QString::number(99999999999LL);
-}
-
 QString Place()
 {
     return QString::number(9999);

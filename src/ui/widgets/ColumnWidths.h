@@ -14,8 +14,6 @@ QString Speed();
 QString Count();
 // Bytes in thousands groups, as the lists show sizes: 99,999,999,999.
 QString Size();
-// Bytes as plain decimal, as a finished download's record keeps them.
-QString PlainSize();
 // A place in a peer's upload queue, plain decimal.
 QString Place();
 // A local date and time in Qt's text date format, as completion times are kept.

@@ -89,6 +89,7 @@ void TestColumnWidths::figuresShowWhole_data()
     for (const char* lp_view : {"downloads", "uploads"}) {
         QTest::addRow("%s Kbs", lp_view) << lp_view << 6 << "9999.9";
         QTest::addRow("%s Size", lp_view) << lp_view << 7 << "99,999,999,999";
+        QTest::addRow("%s ETA", lp_view) << lp_view << 5 << "   99h:59m:59s";
     }
     QTest::newRow("downloads Place") << "downloads" << 8 << "9999";
     QTest::newRow("results K/s") << "results" << 2 << "9999.9";
@@ -96,8 +97,7 @@ void TestColumnWidths::figuresShowWhole_data()
     QTest::newRow("results Attributes") << "results" << 6 << "320 VBR, 59m59s";
     QTest::newRow("members Files") << "members" << 3 << "1,234,567";
     QTest::newRow("members K/s") << "members" << 4 << "9999.9";
-    // The record's size as stored: no groups.
-    QTest::newRow("complete Size") << "complete" << 3 << "99999999999";
+    QTest::newRow("complete Size") << "complete" << 3 << "99,999,999,999";
     QTest::newRow("complete Completion time")
         << "complete" << 4 << QDateTime(QDate(2026, 5, 27), QTime(23, 59, 59)).toString(Qt::TextDate);
     QTest::newRow("browse Size") << "browse" << 1 << "99,999,999,999";
