@@ -39,7 +39,8 @@ void TransferQueueManager::OnFileTransferRequest(std::string i_user, int i_direc
             .arg(TransferText::Of(i_user), TransferText::Of(i_file))
             .arg(i_req),
         l_user);
-    ItemPtr l_download = GetDownloadEntry(i_user, GetFileName(i_file), GetFolder(i_file));
+    const RemoteFilePath l_path = SplitRemotePath(i_file);
+    ItemPtr l_download = GetDownloadEntry(i_user, l_path.m_name, l_path.m_folder);
     const std::string l_status = l_download["download_entry_status"].AsString();
     if (!l_download || l_status == TransferStatus::Complete) {
         const char* lp_reason = l_download ? "Complete" : "Cancelled";

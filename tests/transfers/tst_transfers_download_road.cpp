@@ -237,6 +237,29 @@ private slots:
         QCOMPARE(int(l_road.mp_bob->Frames().size()), l_before + (status == "queued" ? 1 : 0));
     }
 
+    // Bob shares it at the top of his share: its path is its name alone.
+    void aFileAtTheTopOfAShareIsDownloaded()
+    {
+        TransferRoad l_road;
+        QVERIFY(l_road.Ready());
+        const QByteArray l_data = Pattern(3000);
+        ItemPtr l_download = l_road.Manager().AddDownload("bob", "rootfile.mp3", "", l_data.size(), 0);
+        QVERIFY(l_road.mp_bob->WaitForFrames(2));
+        QCOMPARE(l_road.mp_bob->Frames(),
+                 QList<QByteArray>({MessageBody(43, "rootfile.mp3"), MessageBody(51, "rootfile.mp3")}));
+        l_road.mp_bob->SendFrame(WireWriter().U32(44).Str("rootfile.mp3").U32(3));
+        QVERIFY(PeerTestWorld::WaitFor([&] { return l_download.IsConnected("place_in_line"); }));
+        QCOMPARE(l_download["place_in_line"].AsString(), std::string("3"));
+
+        QCOMPARE(l_road.Offer(7, "rootfile.mp3", l_data.size()), Accept(7));
+        FakePeerConnection* lp_file = l_road.Open("bob", 7);
+        QVERIFY(lp_file && lp_file->WaitForBytes(8));
+        lp_file->SendRaw(l_data);
+        QVERIFY(TransferRoad::Reaches(l_download, TransferStatus::Complete));
+        // Straight into the complete folder.
+        QCOMPARE(TransfersTestWorld::ReadFile(l_road.m_world.DownloadRoot() + "/complete/rootfile.mp3"), l_data);
+    }
+
     void onlyOneTransferWritesAPartialFile()
     {
         TransferRoad l_road;
