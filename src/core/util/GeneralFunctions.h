@@ -16,7 +16,6 @@ std::string GetFolder(const std::string& i_path);
 // Every trailing "\" is removed (not "/"), then GetFolder of the rest; ""
 // when nothing is left.
 std::string GetParentFolder(const std::string& i_path);
-
 // A file's path as a peer names it, split into the folder that holds the
 // file and its name. As GetFolder and GetFileName, except that a path
 // without a separator is a file at the top of the share, in the folder "".
