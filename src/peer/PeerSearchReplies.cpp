@@ -105,8 +105,9 @@ ItemPtr MakeResults(ItemPtr i_request, ItemPtr i_user, const SearchReply& i_repl
     // stood before this reply make a path known.
     std::unordered_set<const Item*> l_keysOfThisReply;
     for (const FileInfo& l_file : i_reply.m_files) {
-        const std::string l_nameText = GetFileName(l_file.m_name);
-        const std::string l_folderText = GetFolder(l_file.m_name);
+        const RemoteFilePath l_path = SplitRemotePath(l_file.m_name);
+        const std::string& l_nameText = l_path.m_name;
+        const std::string& l_folderText = l_path.m_folder;
         ItemPtr l_key = lp_keys->GetItem(ResultKey(l_search, i_user.AsString(), l_folderText, l_nameText));
         if (l_key.IsConnected("search_result") && !l_keysOfThisReply.count(l_key.Get()))
             continue;

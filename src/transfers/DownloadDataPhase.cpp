@@ -21,6 +21,20 @@ namespace
 {
 // Offers from a peer that sends the file to us.
 constexpr int DirectionUpload = 1;
+
+// The token names the file connection to come, and the connection is matched
+// to a download by user and token: the user's other downloads let go of it.
+// They may hold it still from an earlier offer, for a peer that restarted
+// counts its tokens from the start again.
+void TakeToken(ItemPtr i_download, ItemPtr i_user, unsigned int i_req)
+{
+    const ItemPtr l_token = d.GetType("remote_transfer_req")->GetItem(ToString(i_req));
+    for (Item* lp_holder : d.GetItems(i_user, l_token, "download_entry")) {
+        if (lp_holder != i_download.Get())
+            ItemPtr(lp_holder).Disconnect(l_token);
+    }
+    i_download += l_token;
+}
 }  // namespace
 
 void TransferQueueManager::OnFileTransferRequest(std::string i_user, int i_direction, unsigned int i_req,
@@ -39,7 +53,8 @@ void TransferQueueManager::OnFileTransferRequest(std::string i_user, int i_direc
             .arg(TransferText::Of(i_user), TransferText::Of(i_file))
             .arg(i_req),
         l_user);
-    ItemPtr l_download = GetDownloadEntry(i_user, GetFileName(i_file), GetFolder(i_file));
+    const RemoteFilePath l_path = SplitRemotePath(i_file);
+    ItemPtr l_download = GetDownloadEntry(i_user, l_path.m_name, l_path.m_folder);
     const std::string l_status = l_download["download_entry_status"].AsString();
     if (!l_download || l_status == TransferStatus::Complete) {
         const char* lp_reason = l_download ? "Complete" : "Cancelled";
@@ -48,7 +63,7 @@ void TransferQueueManager::OnFileTransferRequest(std::string i_user, int i_direc
             peerMessenger->DenyTransferRequest(i_user, i_req, lp_reason);
         return;
     }
-    l_download += d.GetType("remote_transfer_req")->GetItem(ToString(i_req));
+    TakeToken(l_download, l_user, i_req);
     if (l_status == TransferStatus::Downloading) {
         Log(LogArea, 2, "Transfer is already downloading, cancelling...", l_user);
         SetDownloadEntryStatus(l_download, TransferStatus::Aborted);

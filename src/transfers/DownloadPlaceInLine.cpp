@@ -11,7 +11,8 @@
 
 ItemPtr TransferQueueManager::MatchNotice(const std::string& i_user, const std::string& i_file, bool i_logMissing)
 {
-    ItemPtr l_download = GetDownloadEntry(i_user, GetFileName(i_file), GetFolder(i_file));
+    const RemoteFilePath l_path = SplitRemotePath(i_file);
+    ItemPtr l_download = GetDownloadEntry(i_user, l_path.m_name, l_path.m_folder);
     if (!l_download && i_logMissing)
         Log(LogArea, 2, "Download not found.", d.GetType("user")->GetItem(i_user));
     return l_download;

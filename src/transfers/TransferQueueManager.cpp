@@ -6,6 +6,7 @@
 #include "core/persist/Settings.h"
 #include "core/platform/Paths.h"
 #include "core/runtime/TimerManager.h"
+#include "core/util/GeneralFunctions.h"
 #include "peer/PeerMessenger.h"
 #include "server/Server.h"
 #include "transfers/TransferFigures.h"
@@ -166,7 +167,7 @@ QString Of(const std::string& i_text)
 
 std::string RemotePath(ItemPtr i_download)
 {
-    return i_download["remote_folder"].AsString() + "\\" + i_download["file_name"].AsString();
+    return JoinRemotePath(i_download["remote_folder"].AsString(), i_download["file_name"].AsString());
 }
 
 std::string Now()

@@ -107,10 +107,11 @@ private slots:
         QCOMPARE(l_audio["length_seconds"].AsString(), std::string("245"));
         QCOMPARE(l_audio["bitrate_mode"].AsString(), std::string("cbr"));
 
-        // No separator: the whole path is name and folder. A size above the
-        // signed range reads as negative. Codes 3 and 4 mean nothing here.
+        // No separator: a file at the top of the share, in the folder "". A
+        // size above the signed range reads as negative. Codes 3 and 4 mean
+        // nothing here.
         ItemPtr l_plain = ResultNamed(l_results, "b.ogg");
-        QCOMPARE(l_plain["search_result_file_folder"].AsString(), std::string("b.ogg"));
+        QCOMPARE(l_plain["search_result_file_folder"].AsString(), std::string());
         QCOMPARE(l_plain["search_result_file_size"].AsString(), std::string("-2"));
         QCOMPARE(l_plain["bitrate_mode"].AsString(), std::string("vbr"));
         QVERIFY(!l_plain.IsConnected("bitrate"));

@@ -237,6 +237,66 @@ private slots:
         QCOMPARE(int(l_road.mp_bob->Frames().size()), l_before + (status == "queued" ? 1 : 0));
     }
 
+    // A peer that restarted counts its tokens from the start again: older
+    // downloads from it ("before") still hold the token of its new offer,
+    // and carol's download holds the same number from her own count.
+    void aReusedTokenReachesTheDownloadThatAcceptedIt_data()
+    {
+        QTest::addColumn<QStringList>("before");
+        QTest::newRow("two finished") << QStringList{"complete", "complete"};
+        QTest::newRow("finished and failed") << QStringList{"complete", "aborted", "complete", "local error"};
+    }
+    void aReusedTokenReachesTheDownloadThatAcceptedIt()
+    {
+        QFETCH(QStringList, before);
+        TransferRoad l_road;
+        QVERIFY(l_road.Ready());
+        TransferQueueManager& l_manager = l_road.Manager();
+        const ItemPtr l_token = d.GetType("remote_transfer_req")->GetItem("1");
+        l_manager.AddDownload("carol", "c.mp3", "Music", 1, 0) += l_token;
+        for (int l_index = 0; l_index < before.size(); ++l_index) {
+            ItemPtr l_older = l_manager.AddDownload("bob", "older" + std::to_string(l_index), "Music", 1, 0);
+            l_manager.SetDownloadEntryStatus(l_older, before[l_index].toStdString());
+            l_older += l_token;
+        }
+        const QByteArray l_data = Pattern(3000);
+        ItemPtr l_download = l_manager.AddDownload("bob", "song.mp3", "Music", l_data.size(), 0);
+        QCOMPARE(l_road.Offer(1, Path, l_data.size()), Accept(1));
+        QStringList l_holders;
+        for (const ItemPtr& l_entry : l_token.GetItems("download_entry").SortAlphabeticBy("file_name", true))
+            l_holders << QString::fromStdString(l_entry["user"].AsString() + " " + l_entry["file_name"].AsString());
+        QCOMPARE(l_holders, QStringList({"carol c.mp3", "bob song.mp3"}));
+
+        FakePeerConnection* lp_file = l_road.Open("bob", 1);
+        QVERIFY(lp_file && lp_file->WaitForBytes(8));
+        lp_file->SendRaw(l_data);
+        QVERIFY(TransferRoad::Reaches(l_download, TransferStatus::Complete));
+        QCOMPARE(TransfersTestWorld::ReadFile(l_road.m_world.Complete("song.mp3")), l_data);
+    }
+
+    // Bob shares it at the top of his share: its path is its name alone.
+    void aFileAtTheTopOfAShareIsDownloaded()
+    {
+        TransferRoad l_road;
+        QVERIFY(l_road.Ready());
+        const QByteArray l_data = Pattern(3000);
+        ItemPtr l_download = l_road.Manager().AddDownload("bob", "rootfile.mp3", "", l_data.size(), 0);
+        QVERIFY(l_road.mp_bob->WaitForFrames(2));
+        QCOMPARE(l_road.mp_bob->Frames(),
+                 QList<QByteArray>({MessageBody(43, "rootfile.mp3"), MessageBody(51, "rootfile.mp3")}));
+        l_road.mp_bob->SendFrame(WireWriter().U32(44).Str("rootfile.mp3").U32(3));
+        QVERIFY(PeerTestWorld::WaitFor([&] { return l_download.IsConnected("place_in_line"); }));
+        QCOMPARE(l_download["place_in_line"].AsString(), std::string("3"));
+
+        QCOMPARE(l_road.Offer(7, "rootfile.mp3", l_data.size()), Accept(7));
+        FakePeerConnection* lp_file = l_road.Open("bob", 7);
+        QVERIFY(lp_file && lp_file->WaitForBytes(8));
+        lp_file->SendRaw(l_data);
+        QVERIFY(TransferRoad::Reaches(l_download, TransferStatus::Complete));
+        // Straight into the complete folder.
+        QCOMPARE(TransfersTestWorld::ReadFile(l_road.m_world.DownloadRoot() + "/complete/rootfile.mp3"), l_data);
+    }
+
     void onlyOneTransferWritesAPartialFile()
     {
         TransferRoad l_road;

@@ -70,6 +70,20 @@ std::string GetParentFolder(const std::string& i_path)
     return GetFolder(i_path.substr(0, l_end + 1));
 }
 
+RemoteFilePath SplitRemotePath(const std::string& i_path)
+{
+    std::string l_trimmed;
+    const std::size_t l_separator = SplitAtLastSeparator(i_path, l_trimmed);
+    if (l_separator == std::string::npos)
+        return {std::string(), l_trimmed};
+    return {l_trimmed.substr(0, l_separator), l_trimmed.substr(l_separator + 1)};
+}
+
+std::string JoinRemotePath(const std::string& i_folder, const std::string& i_name)
+{
+    return i_folder.empty() ? i_name : i_folder + '\\' + i_name;
+}
+
 std::string GetFileExtension(const std::string& i_name)
 {
     const std::size_t l_dot = i_name.rfind('.');

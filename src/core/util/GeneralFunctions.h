@@ -16,6 +16,17 @@ std::string GetFolder(const std::string& i_path);
 // Every trailing "\" is removed (not "/"), then GetFolder of the rest; ""
 // when nothing is left.
 std::string GetParentFolder(const std::string& i_path);
+// A file's path as a peer names it, split into the folder that holds the
+// file and its name. As GetFolder and GetFileName, except that a path
+// without a separator is a file at the top of the share, in the folder "".
+struct RemoteFilePath
+{
+    std::string m_folder;
+    std::string m_name;
+};
+RemoteFilePath SplitRemotePath(const std::string& i_path);
+// The reverse: folder, "\" and name, or the name alone in the folder "".
+std::string JoinRemotePath(const std::string& i_folder, const std::string& i_name);
 // The text after the last "." with ASCII letters lower-cased; "" without a dot.
 std::string GetFileExtension(const std::string& i_name);
 // The comparison key of a path: every run of separators cut to its first

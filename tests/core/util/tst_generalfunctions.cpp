@@ -12,6 +12,8 @@ class TestGeneralFunctions : public QObject
 private slots:
     void FileNameAndFolder_data();
     void FileNameAndFolder();
+    void RemotePaths_data();
+    void RemotePaths();
     void ParentFolder_data();
     void ParentFolder();
     void ParentFolderChain();
@@ -56,6 +58,38 @@ void TestGeneralFunctions::FileNameAndFolder()
     QFETCH(std::string, folder);
     QCOMPARE(GetFileName(path), name);
     QCOMPARE(GetFolder(path), folder);
+}
+
+// Split, then joined again as the path we ask the peer for.
+void TestGeneralFunctions::RemotePaths_data()
+{
+    QTest::addColumn<std::string>("path");
+    QTest::addColumn<std::string>("folder");
+    QTest::addColumn<std::string>("name");
+    QTest::addColumn<std::string>("joined");
+    QTest::newRow("top of the share") << std::string("rootfile.mp3") << std::string() << std::string("rootfile.mp3")
+                                      << std::string("rootfile.mp3");
+    QTest::newRow("in folders") << std::string("Music\\Live\\a.mp3") << std::string("Music\\Live") << std::string("a.mp3")
+                                << std::string("Music\\Live\\a.mp3");
+    QTest::newRow("slashes") << std::string("music/a.ogg") << std::string("music") << std::string("a.ogg")
+                             << std::string("music\\a.ogg");
+    QTest::newRow("trailing separator") << std::string("a.mp3\\") << std::string() << std::string("a.mp3")
+                                        << std::string("a.mp3");
+    QTest::newRow("leading separator") << std::string("\\bare") << std::string() << std::string("bare")
+                                       << std::string("bare");
+    QTest::newRow("empty") << std::string() << std::string() << std::string() << std::string();
+}
+
+void TestGeneralFunctions::RemotePaths()
+{
+    QFETCH(std::string, path);
+    QFETCH(std::string, folder);
+    QFETCH(std::string, name);
+    QFETCH(std::string, joined);
+    const RemoteFilePath l_split = SplitRemotePath(path);
+    QCOMPARE(l_split.m_folder, folder);
+    QCOMPARE(l_split.m_name, name);
+    QCOMPARE(JoinRemotePath(l_split.m_folder, l_split.m_name), joined);
 }
 
 void TestGeneralFunctions::ParentFolder_data()

@@ -112,8 +112,9 @@ ItemPtr SearchViewWorld::Answer(unsigned int i_token, const std::string& i_user,
         if (l_file.m_bitrate >= 0)
             l_result += Valued("bitrate_mode", l_file.m_vbr ? "vbr" : "cbr");
         l_result += l_results;
-        l_result += Valued("search_result_file_name", GetFileName(l_file.m_path));
-        l_result += Valued("search_result_file_folder", GetFolder(l_file.m_path));
+        const RemoteFilePath l_path = SplitRemotePath(l_file.m_path);
+        l_result += Valued("search_result_file_name", l_path.m_name);
+        l_result += Valued("search_result_file_folder", l_path.m_folder);
         l_result += Valued("search_result_file_size", std::to_string(l_file.m_size));
     }
     l_results += l_request;

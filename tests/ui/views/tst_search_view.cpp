@@ -32,6 +32,7 @@ private slots:
     void newRowsFollowTheFilter();
     void doubleClickQueues_data();
     void doubleClickQueues();
+    void aFileAtTheTopOfAShareIsAskedForByItsName();
     void downloadCommands();
     void expandAndOrderCommands();
     void wishListRowsAndBoxes();
@@ -275,6 +276,21 @@ void TestSearchView::doubleClickQueues()
     QVERIFY(lp_row);
     emit l_tree.itemDoubleClicked(lp_row, 5);
     QCOMPARE(DownloadsText(), queued);
+}
+
+void TestSearchView::aFileAtTheTopOfAShareIsAskedForByItsName()
+{
+    SearchViewWorld l_world;
+    TransfersTestWorld::SetOnline("bob");
+    const unsigned int l_token = l_world.Search("root");
+    SearchViewWorld::Answer(l_token, "bob", {{"rootfile.mp3", 5}});
+    QTreeWidget& l_tree = SearchViewWorld::Tree(l_token);
+    QCOMPARE(ViewRows::Outline(l_tree), QStringList({"bob | Y", "  ", "    rootfile.mp3 | 5"}));
+    TransfersTestWorld::ClearSent();
+    emit l_tree.itemDoubleClicked(RowNamed(l_tree, 4, "rootfile.mp3"), 4);
+    // Queued and its place asked for under the path bob sent.
+    QCOMPARE(TransfersTestWorld::Sent("bob"),
+             QList<QByteArray>({MessageBody(43, "rootfile.mp3"), MessageBody(51, "rootfile.mp3")}));
 }
 
 void TestSearchView::downloadCommands()
