@@ -191,8 +191,8 @@ void ServerMessageHandler::HandleJoinRoom(const QByteArray& i_payload)
     l_room.Disconnect("user");
     for (std::size_t l_index = 0; l_index < l_count; ++l_index) {
         ItemPtr l_user = d.GetType("user")->GetItem(l_users[l_index]);
-        l_room += l_user;
         SetUserFigures(l_user, l_stats[l_index].m_averageDownloadSpeed, l_stats[l_index].m_sharedFiles, l_countries[l_index]);
+        l_room += l_user;
     }
 }
 
@@ -220,10 +220,9 @@ void ServerMessageHandler::HandleUserJoinedRoom(const QByteArray& i_payload)
     std::string l_country;
     if (!l_reader.Str(l_roomName).Str(l_userName).U32(l_status).Stats(l_stats).U32(l_slotsFull).Str(l_country).Ok())
         return Malformed(Server::UserJoinedRoomCode);
-    ItemPtr l_room = d.GetType("room")->GetItem(l_roomName);
     ItemPtr l_user = d.GetType("user")->GetItem(l_userName);
-    l_room += l_user;
     SetUserFigures(l_user, l_stats.m_averageDownloadSpeed, l_stats.m_sharedFiles, l_country);
+    d.GetType("room")->GetItem(l_roomName) += l_user;
 }
 
 void ServerMessageHandler::HandleUserLeftRoom(const QByteArray& i_payload)

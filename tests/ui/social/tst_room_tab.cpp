@@ -30,7 +30,12 @@ FakeCentralServer::KnownUser Member(qint32 i_speed, qint32 i_files, const std::s
     return l_user;
 }
 
+// How a user the client has seen before becomes a member again.
+enum class Rejoin { RoomJoinedAgain, MemberJoinsAgain, MemberOfAnotherRoom };
+
 }  // namespace
+
+Q_DECLARE_METATYPE(Rejoin)
 
 class TestRoomTab : public QObject
 {
@@ -41,6 +46,8 @@ private slots:
     void memberOrderByEachColumn_data();
     void memberOrderByEachColumn();
     void membersComeAndGo();
+    void rowShowsTheFiguresOfItsJoin_data();
+    void rowShowsTheFiguresOfItsJoin();
     void chatLines_data();
     void chatLines();
     void linkOpensWithTheDesktop();
@@ -142,6 +149,50 @@ void TestRoomTab::membersComeAndGo()
     QVERIFY(SocialTestWorld::Send(Server::UserLeftRoomCode, WireWriter().Str("quiet").Str("eve")));
     QVERIFY(SocialTestWorld::Send(Server::UserLeftRoomCode, WireWriter().Str("quiet").Str("nobody")));
     QTRY_COMPARE(SocialTestWorld::Rows(lp_list), QStringList({"me", l_zoe}));
+}
+
+void TestRoomTab::rowShowsTheFiguresOfItsJoin_data()
+{
+    QTest::addColumn<Rejoin>("rejoin");
+    QTest::newRow("room joined again") << Rejoin::RoomJoinedAgain;
+    QTest::newRow("member joins again") << Rejoin::MemberJoinsAgain;
+    QTest::newRow("member of another room") << Rejoin::MemberOfAnotherRoom;
+}
+
+// The server's figures of a user change between two joins: the new row shows
+// those of the message that made it.
+void TestRoomTab::rowShowsTheFiguresOfItsJoin()
+{
+    QFETCH(Rejoin, rejoin);
+    SocialTestWorld l_world;
+    FakeCentralServer& l_fake = SocialTestWorld::Fake();
+    l_fake.AddKnownUser("alice", Member(1536, 5, "US"));
+    const std::string l_firstRoom = rejoin == Rejoin::MemberOfAnotherRoom ? "r0" : "r1";
+    l_fake.AddRoomMember(l_firstRoom, "alice");
+    QVERIFY(l_world.LogIn());
+    RoomForm* lp_room = l_world.Join(l_firstRoom);
+    QVERIFY(lp_room);
+    QCOMPARE(SocialTestWorld::Rows(lp_room->Form()->userList), QStringList({"alice | 5 | 1.5", "me"}));
+
+    l_fake.AddKnownUser("alice", Member(307200, 99999, "DE"));
+    if (rejoin == Rejoin::MemberJoinsAgain) {
+        QVERIFY(SocialTestWorld::Send(Server::UserLeftRoomCode, WireWriter().Str("r1").Str("alice")));
+        QTRY_COMPARE(SocialTestWorld::Rows(lp_room->Form()->userList), QStringList({"me"}));
+        QVERIFY(SocialTestWorld::Send(Server::UserJoinedRoomCode, WireWriter().Str("r1").Str("alice").U32(2).I32(307200)
+                                                                      .I64(0).I32(99999).I32(1).U32(0).Str("DE")));
+    } else {
+        if (rejoin == Rejoin::RoomJoinedAgain) {
+            l_world.Link().LeaveRoom("r1");
+            QTRY_VERIFY(!l_world.RoomTab("r1"));
+        }
+        l_fake.AddRoomMember("r1", "alice");
+        lp_room = l_world.Join("r1");
+        QVERIFY(lp_room);
+    }
+    QTreeWidget* lp_list = lp_room->Form()->userList;
+    QTRY_COMPARE(SocialTestWorld::Rows(lp_list), QStringList({"alice | 99,999 | 300.0", "me"}));
+    const QImage l_de(QStringLiteral(":/resources/flags/de.png"));
+    QCOMPARE(lp_list->topLevelItem(0)->icon(1).pixmap(l_de.size()).toImage().convertToFormat(l_de.format()), l_de);
 }
 
 void TestRoomTab::chatLines_data()
