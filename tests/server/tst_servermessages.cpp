@@ -76,6 +76,8 @@ private slots:
     void RelayedConnectionRequest();
     void PrivateMessageIsSignalledAndAcknowledged();
     void PrivateMessageIsNotEchoedToTheSender();
+    void NamelessSenderOrMember_data();
+    void NamelessSenderOrMember();
     void StatisticsRoomListPrivilegesAndFailures();
     void DistributedMessagesPassUnparsed();
     void MalformedFramesKeepTheStream();
@@ -461,6 +463,57 @@ void TestServerMessages::PrivateMessageIsNotEchoedToTheSender()
     QVERIFY(mp_setup->m_fake.WaitFor(23));
     Sync();
     QCOMPARE(l_received, 1);
+}
+
+void TestServerMessages::NamelessSenderOrMember_data()
+{
+    QTest::addColumn<quint32>("code");
+    QTest::addColumn<QByteArray>("payload");
+    // The members of "lobby" afterwards, as "name:country".
+    QTest::addColumn<QStringList>("members");
+    QTest::addColumn<bool>("acknowledged");
+    QTest::newRow("private message") << quint32(22) << QByteArray(WireWriter().U32(77).U32(1700000000).Str("").Str("hi").U8(1))
+                                     << QStringList{"bob:NL"} << true;
+    QTest::newRow("room chat") << quint32(13) << QByteArray(WireWriter().Str("lobby").Str("").Str("hi")) << QStringList{"bob:NL"}
+                               << false;
+    QTest::newRow("user joins") << quint32(16) << QByteArray(WireWriter().Str("lobby").Str("").U32(2).Raw(Stats(1, 2, 3, 4)).U32(0).Str("SE"))
+                                << QStringList{"bob:NL"} << false;
+    QTest::newRow("join answer") << quint32(14)
+                                 << QByteArray(WireWriter()
+                                                   .Str("lobby")
+                                                   .U32(3).Str("bob").Str("").Str("carol")
+                                                   .U32(3).U32(2).U32(2).U32(2)
+                                                   .U32(3).Raw(Stats(1, 1, 1, 1)).Raw(Stats(2, 2, 2, 2)).Raw(Stats(3, 3, 3, 3))
+                                                   .U32(3).U32(0).U32(0).U32(0)
+                                                   .U32(3).Str("BE").Str("SE").Str("FR"))
+                                 << QStringList{"bob:BE", "carol:FR"} << false;
+}
+
+// Only a faulty server names nobody; such a line or member is dropped.
+void TestServerMessages::NamelessSenderOrMember()
+{
+    QFETCH(quint32, code);
+    QFETCH(QByteArray, payload);
+    QFETCH(QStringList, members);
+    QFETCH(bool, acknowledged);
+    int l_lines = 0;
+    connect(mp_setup->mp_server.get(), &Server::RoomChat, this, [&]() { ++l_lines; });
+    connect(mp_setup->mp_server.get(), &Server::PrivateChat, this, [&]() { ++l_lines; });
+    Send(14, WireWriter().Str("lobby").U32(1).Str("bob").U32(1).U32(2).U32(1).Raw(Stats(1, 1, 1, 1)).U32(1).U32(0).U32(1).Str("NL"));
+    Send(code, payload);
+    Sync();
+    QCOMPARE(l_lines, 0);
+    QStringList l_members;
+    for (Item* lp_user : d.GetType("room")->HasItem("lobby").GetItems("user"))
+        l_members << QString::fromStdString(lp_user->m_value + ":" + ItemPtr(lp_user)["country_code"].AsString());
+    l_members.sort();
+    QCOMPARE(l_members, members);
+    QVERIFY(User("").IsNull());
+    if (acknowledged) {
+        QVERIFY(mp_setup->m_fake.WaitFor(23));
+        QCOMPARE(mp_setup->m_fake.m_acknowledgedMessageIds, std::set<quint32>{77});
+    }
+    QCOMPARE(LogLinesSince("server", m_logStart).filter("Private message without a sender ignored").size(), acknowledged ? 1 : 0);
 }
 
 void TestServerMessages::StatisticsRoomListPrivilegesAndFailures()
