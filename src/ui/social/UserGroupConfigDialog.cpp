@@ -29,6 +29,11 @@ UserGroupConfigDialog::UserGroupConfigDialog(QWidget* ip_parent)
     for (ItemPtr l_group : lp_groups->GetItems())
         OnUserGroupAdded(l_group);
     ui->prioritySpinBox->setEnabled(false);
+    // The dialog opens with no group chosen. An item view that takes the
+    // focus with no current row makes its first row current, unless a
+    // current row (none included) was set on it; the arrow keys still
+    // choose from the first row on.
+    ui->groupList->setCurrentIndex(QModelIndex());
     ui->groupList->setFocus(Qt::OtherFocusReason);
 }
 
