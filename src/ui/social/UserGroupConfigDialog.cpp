@@ -2,6 +2,7 @@
 
 #include "core/store/Data.h"
 #include "core/util/GeneralFunctions.h"
+#include "ui/widgets/UIFunctions.h"
 #include "ui_UserGroupConfigDialog.h"
 
 UserGroupConfigDialog* userGroupConfigDialog = nullptr;
@@ -52,7 +53,7 @@ void UserGroupConfigDialog::OnCurrentGroupItemChanged(QListWidgetItem* ip_curren
         return;
     }
     ui->prioritySpinBox->setEnabled(true);
-    ui->groupBox->setTitle(ip_currentItem->text());
+    ui->groupBox->setTitle(LiteralLabel(ip_currentItem->text()));
     ui->prioritySpinBox->setValue(GroupOf(ip_currentItem)["group_download_priority"].AsInt());
 }
 
