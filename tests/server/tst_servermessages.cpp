@@ -476,15 +476,12 @@ void TestServerMessages::NamelessSenderOrMember_data()
                                      << QStringList{"bob:NL"} << true;
     QTest::newRow("room chat") << quint32(13) << QByteArray(WireWriter().Str("lobby").Str("").Str("hi")) << QStringList{"bob:NL"}
                                << false;
-    QTest::newRow("user joins") << quint32(16) << QByteArray(WireWriter().Str("lobby").Str("").U32(2).Raw(Stats(1, 2, 3, 4)).U32(0).Str("SE"))
+    const QByteArray l_stats = Stats(1, 1, 1, 1);
+    QTest::newRow("user joins") << quint32(16) << QByteArray(WireWriter().Str("lobby").Str("").U32(2).Raw(l_stats).U32(0).Str("SE"))
                                 << QStringList{"bob:NL"} << false;
     QTest::newRow("join answer") << quint32(14)
-                                 << QByteArray(WireWriter()
-                                                   .Str("lobby")
-                                                   .U32(3).Str("bob").Str("").Str("carol")
-                                                   .U32(3).U32(2).U32(2).U32(2)
-                                                   .U32(3).Raw(Stats(1, 1, 1, 1)).Raw(Stats(2, 2, 2, 2)).Raw(Stats(3, 3, 3, 3))
-                                                   .U32(3).U32(0).U32(0).U32(0)
+                                 << QByteArray(WireWriter().Str("lobby").U32(3).Str("bob").Str("").Str("carol").U32(3).U32(2).U32(2).U32(2)
+                                                   .U32(3).Raw(l_stats).Raw(l_stats).Raw(l_stats).U32(3).U32(0).U32(0).U32(0)
                                                    .U32(3).Str("BE").Str("SE").Str("FR"))
                                  << QStringList{"bob:BE", "carol:FR"} << false;
 }
