@@ -168,6 +168,9 @@ void ServerMessageHandler::HandleRoomChat(const QByteArray& i_payload)
     std::string l_text;
     if (!l_reader.Str(l_room).Str(l_user).Str(l_text).Ok())
         return Malformed(Server::RoomChatCode);
+    // A line of nobody would show up as said by no one.
+    if (l_user.empty())
+        return;
     emit m_server.RoomChat(l_room, l_user, l_text);
 }
 
@@ -190,9 +193,11 @@ void ServerMessageHandler::HandleJoinRoom(const QByteArray& i_payload)
     l_room += d.GetType("in_room")->GetGlobalNullItem();
     l_room.Disconnect("user");
     for (std::size_t l_index = 0; l_index < l_count; ++l_index) {
+        if (l_users[l_index].empty())
+            continue;
         ItemPtr l_user = d.GetType("user")->GetItem(l_users[l_index]);
-        l_room += l_user;
         SetUserFigures(l_user, l_stats[l_index].m_averageDownloadSpeed, l_stats[l_index].m_sharedFiles, l_countries[l_index]);
+        l_room += l_user;
     }
 }
 
@@ -220,10 +225,11 @@ void ServerMessageHandler::HandleUserJoinedRoom(const QByteArray& i_payload)
     std::string l_country;
     if (!l_reader.Str(l_roomName).Str(l_userName).U32(l_status).Stats(l_stats).U32(l_slotsFull).Str(l_country).Ok())
         return Malformed(Server::UserJoinedRoomCode);
-    ItemPtr l_room = d.GetType("room")->GetItem(l_roomName);
+    if (l_userName.empty())
+        return;
     ItemPtr l_user = d.GetType("user")->GetItem(l_userName);
-    l_room += l_user;
     SetUserFigures(l_user, l_stats.m_averageDownloadSpeed, l_stats.m_sharedFiles, l_country);
+    d.GetType("room")->GetItem(l_roomName) += l_user;
 }
 
 void ServerMessageHandler::HandleUserLeftRoom(const QByteArray& i_payload)
@@ -270,7 +276,12 @@ void ServerMessageHandler::HandlePrivateChat(const QByteArray& i_payload)
     quint8 l_new = 0;
     if (!l_reader.U32(l_id).U32(l_time).Str(l_user).Str(l_text).U8(l_new).Ok())
         return Malformed(Server::PrivateChatCode);
-    emit m_server.PrivateChat(l_user, l_text, static_cast<time_t>(l_time), l_new != 0);
+    // Acknowledged all the same: the server would deliver it again at every
+    // login.
+    if (l_user.empty())
+        Log("server", 1, "Private message without a sender ignored");
+    else
+        emit m_server.PrivateChat(l_user, l_text, static_cast<time_t>(l_time), l_new != 0);
     m_server.AcknowledgePrivateChat(l_id);
 }
 

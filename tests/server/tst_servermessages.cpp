@@ -76,6 +76,8 @@ private slots:
     void RelayedConnectionRequest();
     void PrivateMessageIsSignalledAndAcknowledged();
     void PrivateMessageIsNotEchoedToTheSender();
+    void NamelessSenderOrMember_data();
+    void NamelessSenderOrMember();
     void StatisticsRoomListPrivilegesAndFailures();
     void DistributedMessagesPassUnparsed();
     void MalformedFramesKeepTheStream();
@@ -310,11 +312,12 @@ void TestServerMessages::JoinRoomRebuildsMembers()
         .U32(2).Str("DE").Str("");
     Send(14, l_join);
     Sync();
+    // Each member has its figures before it joins the room.
     QCOMPARE(l_recorder.m_lines,
-             (QStringList{"room+in_room:", "room-user:stale", "user-room:lobby", "room+user:bob", "user+room:lobby",
-                          "user+average_download_speed:1500", "user+shared_files_count:120", "user+country_code:DE",
-                          "room+user:carol", "user+room:lobby", "user+average_download_speed:-1", "user+shared_files_count:0",
-                          "user+country_code:"}));
+             (QStringList{"room+in_room:", "room-user:stale", "user-room:lobby", "user+average_download_speed:1500",
+                          "user+shared_files_count:120", "user+country_code:DE", "room+user:bob", "user+room:lobby",
+                          "user+average_download_speed:-1", "user+shared_files_count:0", "user+country_code:",
+                          "room+user:carol", "user+room:lobby"}));
     QCOMPARE(l_room.GetItems("user").size(), std::size_t(2));
     // The member list says nothing about the online flag.
     QVERIFY(!User("bob").IsConnected("is_online"));
@@ -352,18 +355,19 @@ void TestServerMessages::LeaveRoomAndMemberMoves()
     Sync();
     User("bob") += d.GetType("average_download_speed")->GetItem("1");
 
-    // A member joins: connected, then given the three figures, each
-    // replacing the old one.
+    // A member joins: given the three figures, each replacing the old one,
+    // then connected (bob already is).
     ConnectionRecorder l_recorder;
     l_recorder.Watch("user");
     Send(16, WireWriter().Str("lobby").Str("bob").U32(2).Raw(Stats(99, 5, 6, 7)).U32(0).Str("BE"));
     Send(16, WireWriter().Str("lobby").Str("carol").U32(2).Raw(Stats(1, 2, 3, 4)).U32(1).Str("SE"));
     Sync();
-    QCOMPARE(l_recorder.m_lines.mid(0, 7), (QStringList{"user-average_download_speed:1", "user+average_download_speed:99",
-                                                        "user-shared_files_count:1", "user+shared_files_count:6",
-                                                        "user-country_code:NL", "user+country_code:BE", "user+room:lobby"}));
+    QCOMPARE(l_recorder.m_lines,
+             (QStringList{"user-average_download_speed:1", "user+average_download_speed:99", "user-shared_files_count:1",
+                          "user+shared_files_count:6", "user-country_code:NL", "user+country_code:BE",
+                          "user+average_download_speed:1", "user+shared_files_count:3", "user+country_code:SE",
+                          "user+room:lobby"}));
     QVERIFY(l_room.IsConnected(User("carol")));
-    QCOMPARE(User("carol")["country_code"].AsString(), std::string("SE"));
 
     // A member leaves; an unknown room or user changes nothing.
     Send(17, WireWriter().Str("lobby").Str("bob"));
@@ -459,6 +463,54 @@ void TestServerMessages::PrivateMessageIsNotEchoedToTheSender()
     QVERIFY(mp_setup->m_fake.WaitFor(23));
     Sync();
     QCOMPARE(l_received, 1);
+}
+
+void TestServerMessages::NamelessSenderOrMember_data()
+{
+    QTest::addColumn<quint32>("code");
+    QTest::addColumn<QByteArray>("payload");
+    // The members of "lobby" afterwards, as "name:country".
+    QTest::addColumn<QStringList>("members");
+    QTest::addColumn<bool>("acknowledged");
+    QTest::newRow("private message") << quint32(22) << QByteArray(WireWriter().U32(77).U32(1700000000).Str("").Str("hi").U8(1))
+                                     << QStringList{"bob:NL"} << true;
+    QTest::newRow("room chat") << quint32(13) << QByteArray(WireWriter().Str("lobby").Str("").Str("hi")) << QStringList{"bob:NL"}
+                               << false;
+    const QByteArray l_stats = Stats(1, 1, 1, 1);
+    QTest::newRow("user joins") << quint32(16) << QByteArray(WireWriter().Str("lobby").Str("").U32(2).Raw(l_stats).U32(0).Str("SE"))
+                                << QStringList{"bob:NL"} << false;
+    QTest::newRow("join answer") << quint32(14)
+                                 << QByteArray(WireWriter().Str("lobby").U32(3).Str("bob").Str("").Str("carol").U32(3).U32(2).U32(2).U32(2)
+                                                   .U32(3).Raw(l_stats).Raw(l_stats).Raw(l_stats).U32(3).U32(0).U32(0).U32(0)
+                                                   .U32(3).Str("BE").Str("SE").Str("FR"))
+                                 << QStringList{"bob:BE", "carol:FR"} << false;
+}
+
+// Only a faulty server names nobody; such a line or member is dropped.
+void TestServerMessages::NamelessSenderOrMember()
+{
+    QFETCH(quint32, code);
+    QFETCH(QByteArray, payload);
+    QFETCH(QStringList, members);
+    QFETCH(bool, acknowledged);
+    int l_lines = 0;
+    connect(mp_setup->mp_server.get(), &Server::RoomChat, this, [&]() { ++l_lines; });
+    connect(mp_setup->mp_server.get(), &Server::PrivateChat, this, [&]() { ++l_lines; });
+    Send(14, WireWriter().Str("lobby").U32(1).Str("bob").U32(1).U32(2).U32(1).Raw(Stats(1, 1, 1, 1)).U32(1).U32(0).U32(1).Str("NL"));
+    Send(code, payload);
+    Sync();
+    QCOMPARE(l_lines, 0);
+    QStringList l_members;
+    for (Item* lp_user : d.GetType("room")->HasItem("lobby").GetItems("user"))
+        l_members << QString::fromStdString(lp_user->m_value + ":" + ItemPtr(lp_user)["country_code"].AsString());
+    l_members.sort();
+    QCOMPARE(l_members, members);
+    QVERIFY(User("").IsNull());
+    if (acknowledged) {
+        QVERIFY(mp_setup->m_fake.WaitFor(23));
+        QCOMPARE(mp_setup->m_fake.m_acknowledgedMessageIds, std::set<quint32>{77});
+    }
+    QCOMPARE(LogLinesSince("server", m_logStart).filter("Private message without a sender ignored").size(), acknowledged ? 1 : 0);
 }
 
 void TestServerMessages::StatisticsRoomListPrivilegesAndFailures()

@@ -2,6 +2,7 @@
 
 #include "core/store/Data.h"
 #include "core/util/GeneralFunctions.h"
+#include "ui/widgets/UIFunctions.h"
 #include "ui_UserGroupConfigDialog.h"
 
 UserGroupConfigDialog* userGroupConfigDialog = nullptr;
@@ -29,6 +30,11 @@ UserGroupConfigDialog::UserGroupConfigDialog(QWidget* ip_parent)
     for (ItemPtr l_group : lp_groups->GetItems())
         OnUserGroupAdded(l_group);
     ui->prioritySpinBox->setEnabled(false);
+    // The dialog opens with no group chosen. An item view that takes the
+    // focus with no current row makes its first row current, unless a
+    // current row (none included) was set on it; the arrow keys still
+    // choose from the first row on.
+    ui->groupList->setCurrentIndex(QModelIndex());
     ui->groupList->setFocus(Qt::OtherFocusReason);
 }
 
@@ -47,7 +53,7 @@ void UserGroupConfigDialog::OnCurrentGroupItemChanged(QListWidgetItem* ip_curren
         return;
     }
     ui->prioritySpinBox->setEnabled(true);
-    ui->groupBox->setTitle(ip_currentItem->text());
+    ui->groupBox->setTitle(LiteralLabel(ip_currentItem->text()));
     ui->prioritySpinBox->setValue(GroupOf(ip_currentItem)["group_download_priority"].AsInt());
 }
 

@@ -41,6 +41,8 @@ private slots:
     void memberOrderByEachColumn_data();
     void memberOrderByEachColumn();
     void membersComeAndGo();
+    void rowShowsTheFiguresOfItsJoin_data();
+    void rowShowsTheFiguresOfItsJoin();
     void chatLines_data();
     void chatLines();
     void linkOpensWithTheDesktop();
@@ -142,6 +144,45 @@ void TestRoomTab::membersComeAndGo()
     QVERIFY(SocialTestWorld::Send(Server::UserLeftRoomCode, WireWriter().Str("quiet").Str("eve")));
     QVERIFY(SocialTestWorld::Send(Server::UserLeftRoomCode, WireWriter().Str("quiet").Str("nobody")));
     QTRY_COMPARE(SocialTestWorld::Rows(lp_list), QStringList({"me", l_zoe}));
+}
+
+void TestRoomTab::rowShowsTheFiguresOfItsJoin_data()
+{
+    QTest::addColumn<bool>("userJoins");
+    QTest::newRow("room joined again") << false;
+    QTest::newRow("member joins again") << true;
+}
+
+// The server's figures of a user change between two joins: the new row shows
+// those of the message that made it.
+void TestRoomTab::rowShowsTheFiguresOfItsJoin()
+{
+    QFETCH(bool, userJoins);
+    SocialTestWorld l_world;
+    FakeCentralServer& l_fake = SocialTestWorld::Fake();
+    l_fake.AddKnownUser("alice", Member(1536, 5, "US"));
+    l_fake.AddRoomMember("r1", "alice");
+    QVERIFY(l_world.LogIn());
+    RoomForm* lp_room = l_world.Join("r1");
+    QVERIFY(lp_room);
+    QCOMPARE(SocialTestWorld::Rows(lp_room->Form()->userList), QStringList({"alice | 5 | 1.5", "me"}));
+
+    l_fake.AddKnownUser("alice", Member(307200, 99999, "DE"));
+    if (userJoins) {
+        QVERIFY(SocialTestWorld::Send(Server::UserLeftRoomCode, WireWriter().Str("r1").Str("alice")));
+        QTRY_COMPARE(SocialTestWorld::Rows(lp_room->Form()->userList), QStringList({"me"}));
+        QVERIFY(SocialTestWorld::Send(Server::UserJoinedRoomCode, WireWriter().Str("r1").Str("alice").U32(2).I32(307200)
+                                                                      .I64(0).I32(99999).I32(1).U32(0).Str("DE")));
+    } else {
+        l_world.Link().LeaveRoom("r1");
+        QTRY_VERIFY(!l_world.RoomTab("r1"));
+        lp_room = l_world.Join("r1");
+        QVERIFY(lp_room);
+    }
+    QTreeWidget* lp_list = lp_room->Form()->userList;
+    QTRY_COMPARE(SocialTestWorld::Rows(lp_list), QStringList({"alice | 99,999 | 300.0", "me"}));
+    const QImage l_de(QStringLiteral(":/resources/flags/de.png"));
+    QCOMPARE(lp_list->topLevelItem(0)->icon(1).pixmap(l_de.size()).toImage().convertToFormat(l_de.format()), l_de);
 }
 
 void TestRoomTab::chatLines_data()

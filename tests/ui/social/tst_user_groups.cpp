@@ -11,6 +11,7 @@
 #include "ui_UserGroupConfigDialog.h"
 #include "ui_UserGroupsDialog.h"
 
+#include <QApplication>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -66,6 +67,9 @@ private slots:
     void checksSetMemberships();
     void userOffTheListChangesNothing();
     void priorities();
+    void prioritiesOpenWithNoGroupChosen();
+    void groupTitleShowsTheNameAsItStands_data();
+    void groupTitleShowsTheNameAsItStands();
     void bothKeptThroughARestart();
 };
 
@@ -174,6 +178,45 @@ void TestUserGroups::priorities()
     QCOMPARE(Rows(lp_form->groupList), QStringList({"beta", "zeta"}));
     QCOMPARE(lp_form->groupBox->title(), lp_form->groupList->currentItem()->text());
     QCOMPARE(lp_form->prioritySpinBox->value(), 0);
+}
+
+void TestUserGroups::prioritiesOpenWithNoGroupChosen()
+{
+    SocialTestWorld l_world;
+    Group("Admins");
+    Group("Friends");
+    UserGroupConfigDialog l_dialog;
+    Ui::UserGroupConfigDialog* lp_form = l_dialog.Form();
+    l_dialog.show();
+    l_dialog.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&l_dialog));
+    QCOMPARE(QApplication::focusWidget(), lp_form->groupList);
+    QCOMPARE(lp_form->groupList->currentItem(), nullptr);
+    QCOMPARE(lp_form->groupBox->title(), QString());
+    QVERIFY(!lp_form->prioritySpinBox->isEnabled());
+    // The keyboard still chooses: the first arrow press takes the first group.
+    QTest::keyClick(lp_form->groupList, Qt::Key_Down);
+    QCOMPARE(lp_form->groupBox->title(), QStringLiteral("Admins"));
+    QVERIFY(lp_form->prioritySpinBox->isEnabled());
+}
+
+void TestUserGroups::groupTitleShowsTheNameAsItStands_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("title");
+    QTest::newRow("ampersand") << "R&D" << "R&&D";
+    QTest::newRow("two at the end") << "Q&&" << "Q&&&&";
+}
+
+void TestUserGroups::groupTitleShowsTheNameAsItStands()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, title);
+    SocialTestWorld l_world;
+    Group(name.toStdString());
+    UserGroupConfigDialog l_dialog;
+    l_dialog.Form()->groupList->setCurrentRow(0);
+    QCOMPARE(l_dialog.Form()->groupBox->title(), title);
 }
 
 void TestUserGroups::bothKeptThroughARestart()
