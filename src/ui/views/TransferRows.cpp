@@ -225,6 +225,11 @@ void TransfersForm::ApplyStatus(const Side& i_side, ItemPtr i_entry, ItemPtr i_s
     if (!lp_row)
         return;
     const std::string l_status = i_status.AsString();
+    // A transfer that stops lets go of its figures right after this: its
+    // report that waits for the refresh is written while they are there,
+    // and is its last.
+    if (l_status != i_side.m_kind.mp_activeStatus)
+        WriteWaitingReport(i_side, i_entry);
     SetItemColorByStatus(lp_row, QString::fromLatin1(l_status));
     if (l_status == "complete") {
         if (i_side.m_isDownloads) {

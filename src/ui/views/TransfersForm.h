@@ -127,6 +127,9 @@ private:
     void ApplyStatus(const Side& i_side, ItemPtr i_entry, ItemPtr i_status);
     void RemoveEntryRow(const Side& i_side, ItemPtr i_entry);
     void NoteReport(const Side& i_side, ItemPtr i_entry);
+    // Writes the entry's report that waits for the refresh, if any, at once
+    // and takes it off the list.
+    void WriteWaitingReport(const Side& i_side, ItemPtr i_entry);
     // A file row's figures; the rows above it whose sums are due go to
     // i_noteParent, with this entry's speed.
     void ApplyProgress(const Side& i_side, ItemPtr i_entry,

@@ -45,6 +45,8 @@ private slots:
     void speedGoesToDeepestVisibleRow();
     void userRowBarNeedsTwoFoldersWhenExpanded();
     void reportsWaitForTheRefresh();
+    void stoppedTransferKeepsItsLastReport_data();
+    void stoppedTransferKeepsItsLastReport();
     void doubleClickOpensFinishedFile();
     void contextMenuOverRowsOnly();
     void thousandRowsAndAPicture();
@@ -531,6 +533,43 @@ void TestTransfersView::reportsWaitForTheRefresh()
     QCOMPARE(Bar(lp_folder), QString("400 (40.0%) = 40"));
     QCOMPARE(lp_folder->parent()->text(6), QString());
     QCOMPARE(l_world.Row(l_first)->text(6), QString("0.0"));
+}
+
+void TestTransfersView::stoppedTransferKeepsItsLastReport_data()
+{
+    QTest::addColumn<bool>("download");
+    QTest::addColumn<qint64>("position");
+    QTest::addColumn<QString>("status");
+    QTest::addColumn<QString>("bar");
+    QTest::addColumn<QString>("timeLeft");
+    QTest::newRow("download ends whole") << true << qint64(5000) << "complete" << "5,000 (100.0%) = 100" << "   0s";
+    QTest::newRow("upload ends whole") << false << qint64(5000) << "complete" << "5,000 (100.0%) = 100" << "   0s";
+    QTest::newRow("download breaks off") << true << qint64(1000) << "aborted" << "1,000 (20.0%) = 20" << "   3s";
+    QTest::newRow("upload breaks off") << false << qint64(1000) << "aborted" << "1,000 (20.0%) = 20" << "   3s";
+}
+
+// The transfer's last report still waits for the refresh when it stops and
+// lets go of its figures: the row shows that report, and nothing later.
+void TestTransfersView::stoppedTransferKeepsItsLastReport()
+{
+    QFETCH(bool, download);
+    QFETCH(qint64, position);
+    QFETCH(QString, status);
+    QFETCH(QString, bar);
+    QFETCH(QString, timeLeft);
+    TransfersViewWorld l_world;
+    ItemPtr l_entry = download ? l_world.AddDownload("alice", "f", "a", 5000, "downloading")
+                               : TransfersViewWorld::AddUpload("alice", "/s", "a", 5000, "uploading");
+    QTreeWidgetItem* lp_row = l_world.Row(l_entry);
+    l_world.Report(l_entry, 100, 512);
+    l_world.Report(l_entry, position, 1024, false);
+    l_world.SetStatus(l_entry, status.toStdString());
+    QVERIFY(!TransferFigures::Of<TransferFigures::Speed>(l_entry, "bytes_per_second"));
+    auto l_shown = [&] { return QStringList{Bar(lp_row), lp_row->text(5), lp_row->text(6), Bar(lp_row->parent())}; };
+    const QStringList l_expected{bar, timeLeft, "1.0", bar};
+    QCOMPARE(l_shown(), l_expected);
+    l_world.View().RefreshProgress();
+    QCOMPARE(l_shown(), l_expected);
 }
 
 void TestTransfersView::doubleClickOpensFinishedFile()
