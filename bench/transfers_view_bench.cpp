@@ -10,6 +10,8 @@
 //   complete_list_open_ms            the "Complete" tab built from 10,000
 //                                    records of finished downloads and shown
 //
+// then the figures of 8,000 downloads from one user (OneUserDownloads.h).
+//
 // The page holds 1,000 downloads (300 running) and 200 uploads (99 running)
 // from 300 users; five users have 100 downloads in one folder each, and one
 // takes 100 uploads from one shared folder, so that the sums of big folders
@@ -23,6 +25,7 @@
 //
 // Options: --seconds N for the progress run (default 10).
 
+#include "OneUserDownloads.h"
 #include "TransferBenchWorld.h"
 #include "TransfersViewBenchWorld.h"
 #include "ViewBenchLoop.h"
@@ -317,6 +320,9 @@ int main(int i_argc, char** ip_argv)
 {
     UseOffscreenUnlessSet();
     QApplication l_app(i_argc, ip_argv);
+    int l_exitCode = 0;
+    if (OneUserDownloads::RunIfAsked(i_argc, ip_argv, l_exitCode))
+        return l_exitCode;
     const int l_seconds = SecondsOption(i_argc, ip_argv, 10);
     QTemporaryDir l_downloadFolder;
     if (!l_downloadFolder.isValid()) {
@@ -391,5 +397,5 @@ int main(int i_argc, char** ip_argv)
                  "fill %.1f ms of CPU\n",
                  l_running.size(), l_run.m_firstRoundMs, l_run.m_laterRoundsMeanMs, l_run.m_laterRoundsMaxMs,
                  l_run.m_laterCpuPct, l_run.m_laterLongestBlockMs, l_fillCpuMs);
-    return 0;
+    return OneUserDownloads::RunAll() ? 0 : 1;
 }
