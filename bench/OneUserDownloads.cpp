@@ -12,7 +12,6 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QProcess>
-#include <QTemporaryDir>
 #include <QTimer>
 #include <QTreeWidget>
 #include <QTreeWidgetItemIterator>
@@ -78,20 +77,16 @@ double StatusRun(TransferQueueManager& io_manager, const std::vector<ItemPtr>& i
 
 int Run(int i_folders, bool i_fill)
 {
-    QTemporaryDir l_downloadFolder;
-    if (!l_downloadFolder.isValid()) {
+    TransfersViewBenchWorld l_world;
+    if (l_world.DownloadFolder().isEmpty()) {
         std::fprintf(stderr, "no temporary folder\n");
         return 1;
     }
-    TransfersViewBenchWorld l_world(l_downloadFolder.path());
     TransferQueueManager& l_manager = l_world.Manager();
-    TransfersForm& l_view = l_world.View();
-    QTreeWidget& l_tree = *l_view.Form()->downloadsList;
+    QTreeWidget& l_tree = *l_world.View().Form()->downloadsList;
     const char* lp_suffix = i_folders == 1 ? "_one_folder" : "";
     // The window stands before the data file loads, as in the program.
-    l_view.resize(1200, 800);
-    l_view.show();
-    bool l_painted = WaitForPaint(l_tree.viewport());
+    bool l_painted = l_world.Show();
 
     std::vector<ItemPtr> l_downloads;
     QElapsedTimer l_clock;

@@ -43,7 +43,6 @@
 #include <QDateTime>
 #include <QElapsedTimer>
 #include <QEventLoop>
-#include <QTemporaryDir>
 #include <QTimer>
 #include <QTreeWidget>
 
@@ -324,13 +323,11 @@ int main(int i_argc, char** ip_argv)
     if (OneUserDownloads::RunIfAsked(i_argc, ip_argv, l_exitCode))
         return l_exitCode;
     const int l_seconds = SecondsOption(i_argc, ip_argv, 10);
-    QTemporaryDir l_downloadFolder;
-    if (!l_downloadFolder.isValid()) {
+    TransfersViewBenchWorld l_world;
+    if (l_world.DownloadFolder().isEmpty()) {
         std::fprintf(stderr, "no temporary folder\n");
         return 1;
     }
-
-    TransfersViewBenchWorld l_world(l_downloadFolder.path());
     TransferQueueManager& l_manager = l_world.Manager();
     TransfersForm& l_view = l_world.View();
     QTreeWidget& l_downloadsTree = *l_view.Form()->downloadsList;
@@ -338,13 +335,11 @@ int main(int i_argc, char** ip_argv)
 
     // What the data file brings, and the shares' index.
     const std::vector<ItemPtr> l_downloads = SaveDownloads(l_manager);
-    SaveCompleteRecords(l_downloadFolder.path());
+    SaveCompleteRecords(l_world.DownloadFolder());
     const std::vector<ItemPtr> l_files = ShareFiles();
 
     // The window stands before the data file loads, as in the program.
-    l_view.resize(1200, 800);
-    l_view.show();
-    bool l_painted = WaitForPaint(l_downloadsTree.viewport());
+    bool l_painted = l_world.Show();
 
     // The rows count as there once the downloads' tree has shown them.
     QElapsedTimer l_fill;
