@@ -1,12 +1,24 @@
 #include "TransfersViewBenchWorld.h"
 
+#include "ViewBenchLoop.h"
+
 #include "core/store/Data.h"
 #include "ui/views/TransfersForm.h"
+#include "ui_TransfersForm.h"
 
-TransfersViewBenchWorld::TransfersViewBenchWorld(const QString& i_downloadFolder) : m_services(i_downloadFolder)
+#include <QTreeWidget>
+
+TransfersViewBenchWorld::TransfersViewBenchWorld() : m_services(DownloadFolder())
 {
     mp_view = std::make_unique<TransfersForm>();
     mp_view->Init();
+}
+
+bool TransfersViewBenchWorld::Show()
+{
+    mp_view->resize(1200, 800);
+    mp_view->show();
+    return WaitForPaint(mp_view->Form()->downloadsList->viewport());
 }
 
 TransfersViewBenchWorld::~TransfersViewBenchWorld()

@@ -79,6 +79,22 @@ bool WaitForPaint(QWidget* ip_widget)
     return l_counter.Paints() > 0;
 }
 
+void WaitUntilIdle()
+{
+    for (int l_round = 0; l_round < 3; ++l_round) {
+        QEventLoop l_loop;
+        QTimer::singleShot(0, &l_loop, &QEventLoop::quit);
+        l_loop.exec();
+    }
+}
+
+bool RunUntilIdle(QWidget* ip_painted)
+{
+    const bool l_painted = WaitForPaint(ip_painted);
+    WaitUntilIdle();
+    return l_painted;
+}
+
 int RowsAtDepth(const QTreeWidget& i_tree, int i_depth, bool i_shownOnly)
 {
     return RowsBelow(i_tree.invisibleRootItem(), i_depth + 1, i_shownOnly);

@@ -25,6 +25,14 @@ double MsSince(const QElapsedTimer& i_timer);
 // when it was not painted.
 bool WaitForPaint(QWidget* ip_widget);
 
+// Lets every posted event and deferred deletion run, those that they post
+// in turn included.
+void WaitUntilIdle();
+
+// After the widget's next paint, lets every posted event and deferred
+// deletion run; false when it was not painted.
+bool RunUntilIdle(QWidget* ip_painted);
+
 // The rows of a tree at a depth (0: the top level), hidden ones too unless
 // i_shownOnly, where a row counts when neither it nor a row above it is
 // hidden.

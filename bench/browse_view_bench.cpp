@@ -40,10 +40,8 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
-#include <QEventLoop>
 #include <QLineEdit>
 #include <QTemporaryDir>
-#include <QTimer>
 #include <QTreeWidget>
 
 #include <algorithm>
@@ -55,18 +53,6 @@
 
 namespace
 {
-// After the widget's next paint, lets every posted event and deferred
-// deletion run.
-void RunUntilIdle(QWidget* ip_painted)
-{
-    WaitForPaint(ip_painted);
-    for (int l_round = 0; l_round < 3; ++l_round) {
-        QEventLoop l_loop;
-        QTimer::singleShot(0, &l_loop, &QEventLoop::quit);
-        l_loop.exec();
-    }
-}
-
 std::string RemotePath(std::string i_path)
 {
     std::replace(i_path.begin(), i_path.end(), '/', '\\');

@@ -10,6 +10,8 @@
 //   complete_list_open_ms            the "Complete" tab built from 10,000
 //                                    records of finished downloads and shown
 //
+// then the figures of 8,000 downloads from one user (OneUserDownloads.h).
+//
 // The page holds 1,000 downloads (300 running) and 200 uploads (99 running)
 // from 300 users; five users have 100 downloads in one folder each, and one
 // takes 100 uploads from one shared folder, so that the sums of big folders
@@ -23,6 +25,7 @@
 //
 // Options: --seconds N for the progress run (default 10).
 
+#include "OneUserDownloads.h"
 #include "TransferBenchWorld.h"
 #include "TransfersViewBenchWorld.h"
 #include "ViewBenchLoop.h"
@@ -40,7 +43,6 @@
 #include <QDateTime>
 #include <QElapsedTimer>
 #include <QEventLoop>
-#include <QTemporaryDir>
 #include <QTimer>
 #include <QTreeWidget>
 
@@ -317,14 +319,15 @@ int main(int i_argc, char** ip_argv)
 {
     UseOffscreenUnlessSet();
     QApplication l_app(i_argc, ip_argv);
+    int l_exitCode = 0;
+    if (OneUserDownloads::RunIfAsked(i_argc, ip_argv, l_exitCode))
+        return l_exitCode;
     const int l_seconds = SecondsOption(i_argc, ip_argv, 10);
-    QTemporaryDir l_downloadFolder;
-    if (!l_downloadFolder.isValid()) {
+    TransfersViewBenchWorld l_world;
+    if (l_world.DownloadFolder().isEmpty()) {
         std::fprintf(stderr, "no temporary folder\n");
         return 1;
     }
-
-    TransfersViewBenchWorld l_world(l_downloadFolder.path());
     TransferQueueManager& l_manager = l_world.Manager();
     TransfersForm& l_view = l_world.View();
     QTreeWidget& l_downloadsTree = *l_view.Form()->downloadsList;
@@ -332,13 +335,11 @@ int main(int i_argc, char** ip_argv)
 
     // What the data file brings, and the shares' index.
     const std::vector<ItemPtr> l_downloads = SaveDownloads(l_manager);
-    SaveCompleteRecords(l_downloadFolder.path());
+    SaveCompleteRecords(l_world.DownloadFolder());
     const std::vector<ItemPtr> l_files = ShareFiles();
 
     // The window stands before the data file loads, as in the program.
-    l_view.resize(1200, 800);
-    l_view.show();
-    bool l_painted = WaitForPaint(l_downloadsTree.viewport());
+    bool l_painted = l_world.Show();
 
     // The rows count as there once the downloads' tree has shown them.
     QElapsedTimer l_fill;
@@ -391,5 +392,5 @@ int main(int i_argc, char** ip_argv)
                  "fill %.1f ms of CPU\n",
                  l_running.size(), l_run.m_firstRoundMs, l_run.m_laterRoundsMeanMs, l_run.m_laterRoundsMaxMs,
                  l_run.m_laterCpuPct, l_run.m_laterLongestBlockMs, l_fillCpuMs);
-    return 0;
+    return OneUserDownloads::RunAll() ? 0 : 1;
 }

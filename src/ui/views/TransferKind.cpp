@@ -36,6 +36,15 @@ qint64 UploadSize(ItemPtr i_entry)
     return i_entry["shared_file"]["shared_file_size"].AsInt64();
 }
 
+// The words of the classes before Other; the active one is the kind's.
+const char* ClassWord(const TransferKind& i_kind, TransferAggregates::StatusClass i_class)
+{
+    static const char* const sl_words[] = {nullptr, "queued", "complete", "denied", "aborted"};
+    if (i_class == TransferAggregates::StatusClass::Active)
+        return i_kind.mp_activeStatus;
+    return sl_words[static_cast<std::size_t>(i_class)];
+}
+
 // How many members of the set hold the status (its value item is looked
 // up, never made).
 std::size_t CountWithStatus(const TransferKind& i_kind, const ItemSet& i_entries, const char* ip_status)
@@ -59,19 +68,49 @@ const TransferKind TransferKind::Upload{"upload_entry",    "upload_entry_status"
 
 namespace TransferAggregates
 {
-std::string Status(const TransferKind& i_kind, const ItemSet& i_entries)
+StatusClass ClassOf(const TransferKind& i_kind, const std::string& i_status)
 {
-    if (CountWithStatus(i_kind, i_entries, i_kind.mp_activeStatus))
+    for (std::size_t l_class = 0; l_class < StatusClassCount - 1; ++l_class) {
+        if (i_status == ClassWord(i_kind, StatusClass(l_class)))
+            return StatusClass(l_class);
+    }
+    return StatusClass::Other;
+}
+
+void StatusCounts::Add(StatusClass i_class)
+{
+    ++m_byClass[static_cast<std::size_t>(i_class)];
+    ++m_entries;
+}
+
+void StatusCounts::Take(StatusClass i_class)
+{
+    --m_byClass[static_cast<std::size_t>(i_class)];
+    --m_entries;
+}
+
+std::string Status(const TransferKind& i_kind, const StatusCounts& i_counts)
+{
+    if (i_counts.Of(StatusClass::Active))
         return i_kind.mp_activeStatus;
-    if (CountWithStatus(i_kind, i_entries, "queued"))
+    if (i_counts.Of(StatusClass::Queued))
         return "queued";
-    if (CountWithStatus(i_kind, i_entries, "complete") == i_entries.size())
+    if (i_counts.Of(StatusClass::Complete) == i_counts.m_entries)
         return "complete";
-    if (CountWithStatus(i_kind, i_entries, "denied"))
+    if (i_counts.Of(StatusClass::Denied))
         return "denied";
-    if (CountWithStatus(i_kind, i_entries, "aborted"))
+    if (i_counts.Of(StatusClass::Aborted))
         return "aborted";
     return {};
+}
+
+std::string Status(const TransferKind& i_kind, const ItemSet& i_entries)
+{
+    StatusCounts l_counts;
+    l_counts.m_entries = i_entries.size();
+    for (std::size_t l_class = 0; l_class < StatusClassCount - 1; ++l_class)
+        l_counts.m_byClass[l_class] = CountWithStatus(i_kind, i_entries, ClassWord(i_kind, StatusClass(l_class)));
+    return Status(i_kind, l_counts);
 }
 
 void Progress(const TransferKind& i_kind, const ItemSet& i_entries, qint64& o_done, qint64& o_left, qint64& o_total)

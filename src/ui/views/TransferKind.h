@@ -5,6 +5,8 @@
 #include <QString>
 #include <QtGlobal>
 
+#include <array>
+#include <cstddef>
 #include <string>
 
 // What differs between a download and an upload as the transfers view shows
@@ -34,9 +36,31 @@ struct TransferKind
 
 namespace TransferAggregates
 {
+// The statuses the aggregate tells apart; every other status, and none, is
+// Other.
+enum class StatusClass { Active, Queued, Complete, Denied, Aborted, Other };
+constexpr std::size_t StatusClassCount = 6;
+
+StatusClass ClassOf(const TransferKind& i_kind, const std::string& i_status);
+
+// How many entries of a set there are, and how many of them hold each class
+// of status.
+struct StatusCounts
+{
+    std::array<std::size_t, StatusClassCount> m_byClass{};
+    std::size_t m_entries = 0;
+
+    std::size_t Of(StatusClass i_class) const { return m_byClass[static_cast<std::size_t>(i_class)]; }
+    // One entry of the class more, or one fewer.
+    void Add(StatusClass i_class);
+    void Take(StatusClass i_class);
+};
+
 // The status word that stands for a set of entries: the active word when
 // one is active, else "queued" when one is queued, else "complete" when all
 // are (an empty set too), else "denied", else "aborted", else "".
+std::string Status(const TransferKind& i_kind, const StatusCounts& i_counts);
+// The same, counted afresh from the store.
 std::string Status(const TransferKind& i_kind, const ItemSet& i_entries);
 
 // Sums over the set: complete entries count whole; queued, aborted and

@@ -63,6 +63,16 @@ void TransfersForm::NoteReport(const Side& i_side, ItemPtr i_entry)
         m_refreshTimer.start();
 }
 
+void TransfersForm::WriteWaitingReport(const Side& i_side, ItemPtr i_entry)
+{
+    // The refresh passes over entries that are not listed.
+    if (m_reported.erase(i_entry.Get()) == 0)
+        return;
+    ApplyProgress(i_side, i_entry, [&](QTreeWidgetItem* ip_row, int i_bytesPerSecond) {
+        ShowParentProgress(i_side, ip_row, i_bytesPerSecond);
+    });
+}
+
 void TransfersForm::RefreshProgress()
 {
     m_refreshTimer.stop();

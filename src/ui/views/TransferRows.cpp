@@ -169,6 +169,8 @@ void TransfersForm::AddEntryRow(const Side& i_side, ItemPtr i_entry)
     const ItemPtr l_node = d.GetType(l_kind.mp_fileNodeType)->GetItem(Value(lp_row));
     i_entry += l_node;
     l_node += l_folderNode;
+    // Counted with the status it has, shown or not.
+    m_statusCounts.Add(lp_row, TransferAggregates::ClassOf(l_kind, i_entry[l_kind.mp_statusType].AsString()));
 
     // A saved download shows its status at once; an upload gets it from its
     // next status change.
@@ -225,6 +227,11 @@ void TransfersForm::ApplyStatus(const Side& i_side, ItemPtr i_entry, ItemPtr i_s
     if (!lp_row)
         return;
     const std::string l_status = i_status.AsString();
+    // A transfer that stops lets go of its figures right after this: its
+    // report that waits for the refresh is written while they are there,
+    // and is its last.
+    if (l_status != i_side.m_kind.mp_activeStatus)
+        WriteWaitingReport(i_side, i_entry);
     SetItemColorByStatus(lp_row, QString::fromLatin1(l_status));
     if (l_status == "complete") {
         if (i_side.m_isDownloads) {
@@ -238,9 +245,10 @@ void TransfersForm::ApplyStatus(const Side& i_side, ItemPtr i_entry, ItemPtr i_s
     const std::string l_text = l_status == "denied" ? i_entry["denial_reason"].AsString() : l_status;
     lp_row->setText(Status, QString::fromUtf8(l_text).toLower());
 
+    m_statusCounts.Change(lp_row, TransferAggregates::ClassOf(i_side.m_kind, l_status));
     for (QTreeWidgetItem* lp_parent : {lp_row->parent(), lp_row->parent()->parent()}) {
         const QString l_aggregate =
-            QString::fromLatin1(TransferAggregates::Status(i_side.m_kind, i_side.EntriesUnder(lp_parent)));
+            QString::fromLatin1(TransferAggregates::Status(i_side.m_kind, m_statusCounts.Under(lp_parent)));
         if (!IsShownExpanded(lp_parent))
             SetCellText(lp_parent, Status, l_aggregate);
         SetItemColorByStatus(lp_parent, l_aggregate);
@@ -259,7 +267,8 @@ void TransfersForm::OnUploadEntryRemoved(Item* ip_upload)
 }
 
 // The file row goes, then its folder row and its user row when they are
-// left empty; the figures of the rows that stay are left as they were.
+// left empty; the figures of the rows that stay are left as they were, and
+// their aggregate status is shown anew at the next status change below them.
 void TransfersForm::RemoveEntryRow(const Side& i_side, ItemPtr i_entry)
 {
     m_reported.erase(i_entry.Get());
@@ -268,17 +277,20 @@ void TransfersForm::RemoveEntryRow(const Side& i_side, ItemPtr i_entry)
     if (!lp_row)
         return;
     QTreeWidgetItem* lp_folderRow = lp_row->parent();
+    m_statusCounts.Remove(lp_row);
     delete lp_row;
     l_node.Remove();
     if (lp_folderRow->childCount() > 0)
         return;
     QTreeWidgetItem* lp_userRow = lp_folderRow->parent();
     const ItemPtr l_folderNode = i_side.NodeOf(lp_folderRow);
+    m_statusCounts.Forget(lp_folderRow);
     delete lp_folderRow;
     l_folderNode.Remove();
     if (lp_userRow->childCount() > 0)
         return;
     const ItemPtr l_userNode = i_side.NodeOf(lp_userRow);
+    m_statusCounts.Forget(lp_userRow);
     delete lp_userRow;
     l_userNode.Remove();
 }
@@ -318,7 +330,7 @@ void TransfersForm::OnItemCollapsed(QTreeWidgetItem* ip_item)
     if (!lp_side || lp_side->NodeOf(ip_item).IsNull() || Depth(ip_item) == 2)
         return;
     ip_item->setText(Status,
-                     QString::fromLatin1(TransferAggregates::Status(lp_side->m_kind, lp_side->EntriesUnder(ip_item))));
+                     QString::fromLatin1(TransferAggregates::Status(lp_side->m_kind, m_statusCounts.Under(ip_item))));
 }
 
 // Opens the finished file; nothing when its names cannot be placed in the

@@ -2,6 +2,7 @@
 
 #include "core/persist/DataSaver.h"
 #include "core/store/Data.h"
+#include "ui/views/TransferStatusCounts.h"
 
 #include <QPoint>
 #include <QTimer>
@@ -29,10 +30,12 @@ class TransfersForm;
 // The view keeps no model of its own. Every row is mirrored by an item of a
 // view-only node type whose value is the row's address, connected to what
 // the row shows (the user, the folder key item, the transfer entry), so a
-// store event finds its row and a row finds its entries. Aggregates (status,
-// progress sums) are read back from the store whenever they are shown.
-// Progress reports are gathered and written on a short refresh timer, so a
-// thousand running transfers cost one pass over the rows that moved.
+// store event finds its row and a row finds its entries. The aggregate
+// status of a folder or user row comes from counts of its entries by status,
+// kept as the statuses change; the progress sums are read back from the
+// store whenever they are shown. Progress reports are gathered and written
+// on a short refresh timer, so a thousand running transfers cost one pass
+// over the rows that moved.
 //
 // Life: construct (widgets only), Init once before the data file loads,
 // DataLoaded once after it (the settings widgets start storing changes),
@@ -127,6 +130,9 @@ private:
     void ApplyStatus(const Side& i_side, ItemPtr i_entry, ItemPtr i_status);
     void RemoveEntryRow(const Side& i_side, ItemPtr i_entry);
     void NoteReport(const Side& i_side, ItemPtr i_entry);
+    // Writes the entry's report that waits for the refresh, if any, at once
+    // and takes it off the list.
+    void WriteWaitingReport(const Side& i_side, ItemPtr i_entry);
     // A file row's figures; the rows above it whose sums are due go to
     // i_noteParent, with this entry's speed.
     void ApplyProgress(const Side& i_side, ItemPtr i_entry,
@@ -154,6 +160,8 @@ private:
     // A removal takes an entry out, so the queued call never acts on an
     // entry that went, nor on a later one at the same address.
     std::unordered_set<Item*> m_pendingCompletions;
+    // The entries of both trees by status, under each folder and user row.
+    TransferStatusCounts m_statusCounts;
     // Entries that reported since the last refresh, in the order of their
     // first report, with their tree; a removal takes an entry out.
     std::vector<Item*> m_reportOrder;

@@ -14,6 +14,9 @@
 #include <QTreeWidget>
 #include <QtTest>
 
+#include <string>
+#include <vector>
+
 class TestTransfersView : public QObject
 {
     Q_OBJECT
@@ -26,6 +29,8 @@ private slots:
     void uploadRows();
     void aggregateStatus_data();
     void aggregateStatus();
+    void aggregatesFollowChangesAdditionsAndRemovals_data();
+    void aggregatesFollowChangesAdditionsAndRemovals();
     void statusTextAndColour_data();
     void statusTextAndColour();
     void collapseShowsAggregateExpandClearsFigures();
@@ -45,6 +50,8 @@ private slots:
     void speedGoesToDeepestVisibleRow();
     void userRowBarNeedsTwoFoldersWhenExpanded();
     void reportsWaitForTheRefresh();
+    void stoppedTransferKeepsItsLastReport_data();
+    void stoppedTransferKeepsItsLastReport();
     void doubleClickOpensFinishedFile();
     void contextMenuOverRowsOnly();
     void thousandRowsAndAPicture();
@@ -167,6 +174,103 @@ void TestTransfersView::aggregateStatus()
     const std::string l_result = downloads ? TransfersForm::GetDownloadEntriesAggregateStatus(l_entries)
                                            : TransfersForm::GetUploadEntriesAggregateStatus(l_entries);
     QCOMPARE(QString::fromStdString(l_result), aggregate);
+}
+
+void TestTransfersView::aggregatesFollowChangesAdditionsAndRemovals_data()
+{
+    QTest::addColumn<bool>("downloads");
+    QTest::newRow("downloads") << true;
+    QTest::newRow("uploads") << false;
+}
+
+// A reproducible walk of status changes, new entries and removals over two
+// users with three folders each; the folder and user rows are collapsed, so
+// that they show their aggregate, which must be what a fresh count of the
+// entries under them gives.
+void TestTransfersView::aggregatesFollowChangesAdditionsAndRemovals()
+{
+    QFETCH(bool, downloads);
+    TransfersViewWorld l_world;
+    TransfersForm& l_view = l_world.View();
+    const std::string l_side = downloads ? "download" : "upload";
+    for (const char* lp_rows : {"users", "folders"})
+        l_view.OnActionBarTriggered("expand_" + l_side + "_" + lp_rows);
+    const QStringList l_statuses{"queued",  downloads ? "downloading" : "uploading", "complete", "denied",
+                                 "aborted", "local error", "connecting"};
+    auto l_fresh = [&](QTreeWidgetItem* ip_row) {
+        ItemSet l_under = downloads ? l_view.GetNodeDownloadEntryItems(ip_row) : l_view.GetNodeUploadEntryItems(ip_row);
+        return QString::fromStdString(downloads ? TransfersForm::GetDownloadEntriesAggregateStatus(l_under)
+                                                : TransfersForm::GetUploadEntriesAggregateStatus(l_under));
+    };
+    // What a row shows: its status text and colour.
+    auto l_shown = [](QTreeWidgetItem* ip_row) { return QStringList{ip_row->text(3), TextColour(ip_row).name()}; };
+    auto l_expected = [&](QTreeWidgetItem* ip_row) {
+        QTreeWidgetItem l_sample(QStringList{QString()});
+        TransfersForm::SetItemColorByStatus(&l_sample, l_fresh(ip_row));
+        return QStringList{l_fresh(ip_row), TextColour(&l_sample).name()};
+    };
+
+    std::vector<ItemPtr> l_entries;
+    int l_made = 0;
+    quint32 l_seed = 12345;
+    auto l_next = [&](std::size_t i_range) {
+        l_seed = l_seed * 1103515245u + 12345u;
+        return std::size_t(l_seed >> 16) % i_range;
+    };
+    for (int l_step = 0; l_step < 400; ++l_step) {
+        const std::size_t l_choice = l_next(8);
+        if (l_entries.size() < 4 || l_choice == 0) {
+            // New entries come queued (uploads without being shown so).
+            const std::string l_user = "user" + std::to_string(l_made % 2);
+            const std::string l_folder = "f" + std::to_string(l_made % 3);
+            const std::string l_file = "file" + std::to_string(l_made++);
+            l_entries.push_back(downloads ? l_world.AddDownload(l_user, l_folder, l_file, 10)
+                                          : TransfersViewWorld::AddUpload(l_user, "/" + l_folder, l_file, 10));
+            continue;
+        }
+        const std::size_t l_index = l_next(l_entries.size());
+        const ItemPtr l_entry = l_entries[l_index];
+        QTreeWidgetItem* lp_folder = l_world.Row(l_entry)->parent();
+        QTreeWidgetItem* lp_user = lp_folder->parent();
+        if (l_choice == 1) {
+            // The rows that stay show what they showed.
+            const bool l_folderStays = lp_folder->childCount() > 1;
+            const bool l_userStays = l_folderStays || lp_user->childCount() > 1;
+            const QStringList l_folderBefore = l_shown(lp_folder);
+            const QStringList l_userBefore = l_shown(lp_user);
+            if (downloads)
+                l_world.Manager().RemoveDownload(l_entry);
+            else
+                l_world.Manager().RemoveUpload(l_entry);
+            l_entries.erase(l_entries.begin() + std::ptrdiff_t(l_index));
+            if (l_folderStays)
+                QCOMPARE(l_shown(lp_folder), l_folderBefore);
+            if (l_userStays)
+                QCOMPARE(l_shown(lp_user), l_userBefore);
+            continue;
+        }
+        // Always another status: setting the same one again is no change.
+        const QString l_old = QString::fromStdString(
+            l_entry[downloads ? "download_entry_status" : "upload_entry_status"].AsString());
+        const qsizetype l_offset = qsizetype(l_next(std::size_t(l_statuses.size() - 1)));
+        const qsizetype l_new = (l_statuses.indexOf(l_old) + 1 + l_offset) % l_statuses.size();
+        l_world.SetStatus(l_entry, l_statuses[l_new].toStdString());
+        QCOMPARE(l_shown(lp_folder), l_expected(lp_folder));
+        QCOMPARE(l_shown(lp_user), l_expected(lp_user));
+    }
+    // Collapsing again shows every row's aggregate, removals included.
+    QTreeWidget& l_tree = downloads ? l_world.Downloads() : l_world.Uploads();
+    for (int l_user = 0; l_user < l_tree.topLevelItemCount(); ++l_user) {
+        QTreeWidgetItem* lp_user = l_tree.topLevelItem(l_user);
+        std::vector<QTreeWidgetItem*> l_rows{lp_user};
+        for (int l_folder = 0; l_folder < lp_user->childCount(); ++l_folder)
+            l_rows.push_back(lp_user->child(l_folder));
+        for (QTreeWidgetItem* lp_row : l_rows) {
+            lp_row->setExpanded(true);
+            lp_row->setExpanded(false);
+            QCOMPARE(lp_row->text(3), l_fresh(lp_row));
+        }
+    }
 }
 
 void TestTransfersView::statusTextAndColour_data()
@@ -531,6 +635,43 @@ void TestTransfersView::reportsWaitForTheRefresh()
     QCOMPARE(Bar(lp_folder), QString("400 (40.0%) = 40"));
     QCOMPARE(lp_folder->parent()->text(6), QString());
     QCOMPARE(l_world.Row(l_first)->text(6), QString("0.0"));
+}
+
+void TestTransfersView::stoppedTransferKeepsItsLastReport_data()
+{
+    QTest::addColumn<bool>("download");
+    QTest::addColumn<qint64>("position");
+    QTest::addColumn<QString>("status");
+    QTest::addColumn<QString>("bar");
+    QTest::addColumn<QString>("timeLeft");
+    QTest::newRow("download ends whole") << true << qint64(5000) << "complete" << "5,000 (100.0%) = 100" << "   0s";
+    QTest::newRow("upload ends whole") << false << qint64(5000) << "complete" << "5,000 (100.0%) = 100" << "   0s";
+    QTest::newRow("download breaks off") << true << qint64(1000) << "aborted" << "1,000 (20.0%) = 20" << "   3s";
+    QTest::newRow("upload breaks off") << false << qint64(1000) << "aborted" << "1,000 (20.0%) = 20" << "   3s";
+}
+
+// The transfer's last report still waits for the refresh when it stops and
+// lets go of its figures: the row shows that report, and nothing later.
+void TestTransfersView::stoppedTransferKeepsItsLastReport()
+{
+    QFETCH(bool, download);
+    QFETCH(qint64, position);
+    QFETCH(QString, status);
+    QFETCH(QString, bar);
+    QFETCH(QString, timeLeft);
+    TransfersViewWorld l_world;
+    ItemPtr l_entry = download ? l_world.AddDownload("alice", "f", "a", 5000, "downloading")
+                               : TransfersViewWorld::AddUpload("alice", "/s", "a", 5000, "uploading");
+    QTreeWidgetItem* lp_row = l_world.Row(l_entry);
+    l_world.Report(l_entry, 100, 512);
+    l_world.Report(l_entry, position, 1024, false);
+    l_world.SetStatus(l_entry, status.toStdString());
+    QVERIFY(!TransferFigures::Of<TransferFigures::Speed>(l_entry, "bytes_per_second"));
+    auto l_shown = [&] { return QStringList{Bar(lp_row), lp_row->text(5), lp_row->text(6), Bar(lp_row->parent())}; };
+    const QStringList l_expected{bar, timeLeft, "1.0", bar};
+    QCOMPARE(l_shown(), l_expected);
+    l_world.View().RefreshProgress();
+    QCOMPARE(l_shown(), l_expected);
 }
 
 void TestTransfersView::doubleClickOpensFinishedFile()
