@@ -23,10 +23,10 @@ class TransferThread;
 // upload and finished download is an anonymous item of the store
 // ("download_entry", "upload_entry", "complete_download"), and everything
 // known about it hangs on it as attribute items; the manager only indexes
-// the queued uploads by age and by which may start next. Downloads are queued at
-// the users who share the files; other users' queue requests are checked
-// against the shares, kept in one upload order and offered within the
-// upload slots and the speed limit. The file data moves on one thread per
+// the queued uploads by age and by which may start next. Downloads are
+// queued at the users who share the files; other users' queue requests are
+// checked against the shares, kept in one upload order and offered within
+// the upload slots and the speed limit. The file data moves on one thread per
 // transfer (DownloadThread, UploadThread), which reports back through
 // queued signals; everything else runs on the GUI thread, and only the
 // speed limit is shared with the threads.

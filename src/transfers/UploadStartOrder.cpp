@@ -4,8 +4,8 @@ UploadStartOrder::UploadStartOrder(OnlineTest i_isOnline) : m_isOnline(std::move
 
 void UploadStartOrder::Wait(Item* ip_upload, Item* ip_user, qint64 i_place)
 {
+    Forget(ip_upload);
     Leave(ip_user);
-    Detach(ip_upload);
     m_entries[ip_upload] = Entry{ip_user, i_place, false};
     m_users[ip_user].m_waiting.emplace(i_place, ip_upload);
     Enter(ip_user);
@@ -20,8 +20,8 @@ void UploadStartOrder::Move(Item* ip_upload, qint64 i_place)
 
 void UploadStartOrder::Run(Item* ip_upload, Item* ip_user)
 {
+    Forget(ip_upload);
     Leave(ip_user);
-    Detach(ip_upload);
     m_entries[ip_upload] = Entry{ip_user, 0, true};
     ++m_users[ip_user].m_running;
     Enter(ip_user);
@@ -32,10 +32,15 @@ void UploadStartOrder::Forget(Item* ip_upload)
     const auto l_found = m_entries.find(ip_upload);
     if (l_found == m_entries.end())
         return;
-    Item* lp_user = l_found->second.mp_user;
-    Leave(lp_user);
-    Detach(ip_upload);
-    Enter(lp_user);
+    const Entry l_entry = l_found->second;
+    m_entries.erase(l_found);
+    Leave(l_entry.mp_user);
+    User& l_user = m_users[l_entry.mp_user];
+    if (l_entry.m_running)
+        --l_user.m_running;
+    else
+        l_user.m_waiting.erase({l_entry.m_place, ip_upload});
+    Enter(l_entry.mp_user);
 }
 
 void UploadStartOrder::UserChanged(Item* ip_user)
@@ -68,18 +73,4 @@ void UploadStartOrder::Enter(Item* ip_user)
         m_users.erase(l_found);
     else if (!l_user.m_waiting.empty() && l_user.m_running == 0 && m_isOnline(ip_user))
         m_ready.insert(*l_user.m_waiting.begin());
-}
-
-void UploadStartOrder::Detach(Item* ip_upload)
-{
-    const auto l_found = m_entries.find(ip_upload);
-    if (l_found == m_entries.end())
-        return;
-    const Entry& l_entry = l_found->second;
-    User& l_user = m_users[l_entry.mp_user];
-    if (l_entry.m_running)
-        --l_user.m_running;
-    else
-        l_user.m_waiting.erase({l_entry.m_place, ip_upload});
-    m_entries.erase(l_found);
 }

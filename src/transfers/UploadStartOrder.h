@@ -57,8 +57,6 @@ private:
     // running is dropped.
     void Leave(Item* ip_user);
     void Enter(Item* ip_user);
-    // Takes the entry out of its user's record.
-    void Detach(Item* ip_upload);
 
     OnlineTest m_isOnline;
     std::unordered_map<Item*, Entry> m_entries;
