@@ -52,6 +52,20 @@ int Seconds(const QStringList& i_arguments)
     return l_at >= 0 && l_at + 1 < i_arguments.size() ? i_arguments.at(l_at + 1).toInt() : 120;
 }
 
+// Runs the event loop with the timer going for that long; the GUI thread's
+// CPU time meanwhile, in percent of the wall time.
+double CpuPctWhileRunning(QCoreApplication& io_application, QTimer& io_timer, int i_seconds)
+{
+    QElapsedTimer l_wall;
+    const double l_cpuBefore = ThreadCpuMs();
+    l_wall.start();
+    io_timer.start();
+    QTimer::singleShot(i_seconds * 1000, &io_application, &QCoreApplication::quit);
+    io_application.exec();
+    io_timer.stop();
+    return 100.0 * (ThreadCpuMs() - l_cpuBefore) / double(l_wall.elapsed());
+}
+
 std::vector<std::string> ShareRefusedFiles(const QTemporaryDir& i_folder)
 {
     std::vector<std::string> l_paths;
@@ -90,15 +104,7 @@ int main(int i_argc, char** ip_argv)
     QTimer l_arrivals;
     l_arrivals.setInterval(60000 / EntriesPerMinute);
     QObject::connect(&l_arrivals, &QTimer::timeout, l_request);
-    QElapsedTimer l_wall;
-    const double l_cpuBefore = ThreadCpuMs();
-    l_wall.start();
-    l_arrivals.start();
-    QTimer::singleShot(l_seconds * 1000, &l_application, &QCoreApplication::quit);
-    l_application.exec();
-    l_arrivals.stop();
-    const double l_cpuPct = 100.0 * (ThreadCpuMs() - l_cpuBefore) / double(l_wall.elapsed());
-    std::printf("upload_queue_flood_cpu_pct %.2f\n", l_cpuPct);
+    std::printf("upload_queue_flood_cpu_pct %.2f\n", CpuPctWhileRunning(l_application, l_arrivals, l_seconds));
 
     while (l_manager.QueuedUploadCount() < int(TransferQueueManager::MaxQueuedUploads))
         l_request();
@@ -131,14 +137,7 @@ int main(int i_argc, char** ip_argv)
         // The peer's refusal arrives at a later turn of the loop.
         QTimer::singleShot(0, &l_application, [&l_refuse, l_token = l_ask()] { l_refuse(l_token); });
     });
-    const double l_refusalCpuBefore = ThreadCpuMs();
-    l_wall.restart();
-    l_asks.start();
-    QTimer::singleShot(l_seconds * 1000, &l_application, &QCoreApplication::quit);
-    l_application.exec();
-    l_asks.stop();
-    std::printf("upload_refusal_gui_cpu_pct %.2f\n",
-                100.0 * (ThreadCpuMs() - l_refusalCpuBefore) / double(l_wall.elapsed()));
+    std::printf("upload_refusal_gui_cpu_pct %.2f\n", CpuPctWhileRunning(l_application, l_asks, l_seconds));
     l_refuse(OfferedToken());
 
     while (l_manager.QueuedUploadCount() < int(TransferQueueManager::MaxQueuedUploads))
