@@ -334,6 +334,8 @@ private slots:
         QTest::newRow("a later request placed inside the order")
             << QStringList{"+old", "old/1", "+vip", "vip/1/5", "+mid", "mid/1/3"}
             << QStringList{"vip/1", "mid/1", "old/1"};
+        QTest::newRow("a user's files moved on by one each")
+            << QStringList{"+old", "old/1", "old/2", "+mid", "mid/1/3"} << QStringList{"mid/1", "old/1", "old/2"};
         QTest::newRow("a removed entry gives way to the user's next")
             << QStringList{"+vip", "vip/1/5", "vip/2/5", "+old", "old/1", "x vip/1"} << QStringList{"vip/2", "old/1"};
         QTest::newRow("a user's file waits for its running upload to end")
