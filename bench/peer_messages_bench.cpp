@@ -126,13 +126,15 @@ int main(int i_argc, char** ip_argv)
     SetLogFolder(QString());
     d.NewType("user", true, false, true);
     MessengerUnderTest l_messenger;
-    QTcpSocket l_socket;
-    d.GetType("peer_socket")->NewItem(Value(&l_socket)) += d.GetType("user")->GetItem(g_peerName);
+    // The messenger deletes the peer sockets it has on record when it goes,
+    // as it does the program's own.
+    auto* lp_socket = new QTcpSocket;
+    d.GetType("peer_socket")->NewItem(Value(lp_socket)) += d.GetType("user")->GetItem(g_peerName);
 
     quint32 l_token = 1;
     for (const auto& [lp_name, l_results] : {std::pair{"search_reply_16k_ms", 16384}, std::pair{"search_reply_32k_ms", 32768},
                                               std::pair{"search_reply_65k_ms", 65536}})
-        std::printf("%s %.1f\n", lp_name, SearchReplyMs(l_messenger, &l_socket, l_token++, l_results));
+        std::printf("%s %.1f\n", lp_name, SearchReplyMs(l_messenger, lp_socket, l_token++, l_results));
 
     Wire l_bomb;
     l_bomb.U32(1).Str("bomb").U32(63);
@@ -158,7 +160,7 @@ int main(int i_argc, char** ip_argv)
     l_messenger.GetUserSharedFiles(g_peerName);
     const double l_rssBefore = ResidentMb();
     l_timer.start();
-    l_messenger.HandleMessage(&l_socket, l_listing);
+    l_messenger.HandleMessage(lp_socket, l_listing);
     const double l_blockMs = double(l_timer.nsecsElapsed()) / 1e6;
     const double l_rssAfter = ResidentMb();
     std::printf("listing_bomb_block_ms %.1f\n", l_blockMs);

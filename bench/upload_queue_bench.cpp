@@ -7,17 +7,25 @@
 //   upload_queue_insert_us      the mean time of one more request while the
 //                               queue holds its bound of 10,000 entries (each
 //                               one drops the longest-waiting entry)
+//   upload_refusal_gui_cpu_pct  the GUI thread's CPU time, in percent of the
+//                               wall time, while a logged-in user asks for 20
+//                               files a second and refuses every offer
+//   start_next_upload_us        the mean time of one refusal handled, from the
+//                               refusal's arrival until it returns, over 1,000
 //
-// Every request names a new user and the one shared file, as a peer that
-// claims a new name for each request does; one upload runs meanwhile, so
-// that the slot is taken.
+// Every flood request names a new user and the one shared file, as a peer
+// that claims a new name for each request does; one upload runs meanwhile,
+// so that the slot is taken. For the refusals that upload has ended, so the
+// slot is free and nothing runs, and the queue holds the flood's 10,000
+// entries of offline users, none of which can start.
 //
-// Options: --seconds N for the flood (default 120).
+// Options: --seconds N for the flood and for the refusals (default 120).
 
 #include "TransferBenchWorld.h"
 
 #include "core/store/Data.h"
 #include "transfers/TransferQueueManager.h"
+#include "transfers/TransferStatus.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -27,16 +35,49 @@
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 namespace
 {
 constexpr int EntriesPerMinute = 3000;
 constexpr int TimedInserts = 1000;
+constexpr int RefusedPerSecond = 20;
+// The refusing user asks for these files in turn, and again once refused.
+constexpr int RefusedFiles = 500;
+constexpr int TimedRefusals = 1000;
 
 int Seconds(const QStringList& i_arguments)
 {
     const qsizetype l_at = i_arguments.indexOf("--seconds");
     return l_at >= 0 && l_at + 1 < i_arguments.size() ? i_arguments.at(l_at + 1).toInt() : 120;
+}
+
+// Runs the event loop with the timer going for that long; the GUI thread's
+// CPU time meanwhile, in percent of the wall time.
+double CpuPctWhileRunning(QCoreApplication& io_application, QTimer& io_timer, int i_seconds)
+{
+    QElapsedTimer l_wall;
+    const double l_cpuBefore = ThreadCpuMs();
+    l_wall.start();
+    io_timer.start();
+    QTimer::singleShot(i_seconds * 1000, &io_application, &QCoreApplication::quit);
+    io_application.exec();
+    io_timer.stop();
+    return 100.0 * (ThreadCpuMs() - l_cpuBefore) / double(l_wall.elapsed());
+}
+
+std::vector<std::string> ShareRefusedFiles(const QTemporaryDir& i_folder)
+{
+    std::vector<std::string> l_paths;
+    for (int l_index = 0; l_index < RefusedFiles; ++l_index)
+        l_paths.push_back(TransferBenchWorld::ShareFile(i_folder.filePath(QString("refused/%1.mp3").arg(l_index))));
+    return l_paths;
+}
+
+// The token of the upload on offer (one slot: at most one is), 0 for none.
+unsigned int OfferedToken()
+{
+    return d.GetType("upload_entry_status")->HasItem(TransferStatus::Requesting)["upload_entry"]["transfer_req"].AsUInt();
 }
 }  // namespace
 
@@ -63,15 +104,7 @@ int main(int i_argc, char** ip_argv)
     QTimer l_arrivals;
     l_arrivals.setInterval(60000 / EntriesPerMinute);
     QObject::connect(&l_arrivals, &QTimer::timeout, l_request);
-    QElapsedTimer l_wall;
-    const double l_cpuBefore = ThreadCpuMs();
-    l_wall.start();
-    l_arrivals.start();
-    QTimer::singleShot(l_seconds * 1000, &l_application, &QCoreApplication::quit);
-    l_application.exec();
-    l_arrivals.stop();
-    const double l_cpuPct = 100.0 * (ThreadCpuMs() - l_cpuBefore) / double(l_wall.elapsed());
-    std::printf("upload_queue_flood_cpu_pct %.2f\n", l_cpuPct);
+    std::printf("upload_queue_flood_cpu_pct %.2f\n", CpuPctWhileRunning(l_application, l_arrivals, l_seconds));
 
     while (l_manager.QueuedUploadCount() < int(TransferQueueManager::MaxQueuedUploads))
         l_request();
@@ -80,6 +113,44 @@ int main(int i_argc, char** ip_argv)
     for (int l_index = 0; l_index < TimedInserts; ++l_index)
         l_request();
     std::printf("upload_queue_insert_us %.1f\n", double(l_timer.nsecsElapsed()) / 1000.0 / TimedInserts);
-    std::fprintf(stderr, "queued at the end: %d\n", l_manager.QueuedUploadCount());
+
+    for (ItemPtr l_upload : d.GetType("user")->GetItem("runner").GetItems("upload_entry"))
+        l_manager.SetUploadEntryStatus(l_upload, TransferStatus::Complete);
+    TransferBenchWorld::MeetUser("refuser", 1);
+    const std::vector<std::string> l_refused = ShareRefusedFiles(l_folder);
+    std::size_t l_nextFile = 0;
+    int l_unoffered = 0;
+    auto l_ask = [&] {
+        l_manager.OnQueueUploadRequested("refuser", l_refused[l_nextFile++ % l_refused.size()]);
+        const unsigned int l_token = OfferedToken();
+        l_unoffered += l_token == 0 ? 1 : 0;
+        return l_token;
+    };
+    auto l_refuse = [&](unsigned int i_token) {
+        if (i_token != 0)
+            l_manager.OnFileTransferResponse("refuser", i_token, false, false, 0, "Cancelled");
+    };
+
+    QTimer l_asks;
+    l_asks.setInterval(1000 / RefusedPerSecond);
+    QObject::connect(&l_asks, &QTimer::timeout, [&] {
+        // The peer's refusal arrives at a later turn of the loop.
+        QTimer::singleShot(0, &l_application, [&l_refuse, l_token = l_ask()] { l_refuse(l_token); });
+    });
+    std::printf("upload_refusal_gui_cpu_pct %.2f\n", CpuPctWhileRunning(l_application, l_asks, l_seconds));
+    l_refuse(OfferedToken());
+
+    while (l_manager.QueuedUploadCount() < int(TransferQueueManager::MaxQueuedUploads))
+        l_request();
+    qint64 l_refusalNs = 0;
+    for (int l_index = 0; l_index < TimedRefusals; ++l_index) {
+        const unsigned int l_token = l_ask();
+        l_timer.restart();
+        l_refuse(l_token);
+        l_refusalNs += l_timer.nsecsElapsed();
+    }
+    std::printf("start_next_upload_us %.1f\n", double(l_refusalNs) / 1000.0 / TimedRefusals);
+    std::fprintf(stderr, "queued at the end: %d, requests not offered at once: %d\n", l_manager.QueuedUploadCount(),
+                 l_unoffered);
     return 0;
 }

@@ -142,6 +142,7 @@ void TransferQueueManager::OnUserOnline(Item* ip_user)
         RequestDownloadPlaceInLine(l_download);
         Log(LogArea, 2, QString("Queueing %1").arg(TransferText::Of(l_download["file_name"].AsString())), l_user);
     }
+    m_startOrder.UserChanged(ip_user);
     StartNewUploads();
 }
 

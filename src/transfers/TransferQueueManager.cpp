@@ -18,6 +18,7 @@
 TransferQueueManager* transferQueueManager = nullptr;
 
 TransferQueueManager::TransferQueueManager()
+    : m_startOrder([](Item* ip_user) { return TransferEntries::IsOnline(ip_user); })
 {
     m_monotonicClock.start();
 
@@ -42,6 +43,9 @@ TransferQueueManager::TransferQueueManager()
         auto* lp_root = new PathNode(&d, "user");
         new PathNode(lp_root, "is_online", NewlyConnected);
         d.AddPathEventHandler(lp_root, MakeHandler(&TransferQueueManager::OnUserOnline));
+        auto* lp_offline = new PathNode(&d, "user");
+        new PathNode(lp_offline, "is_online", NewlyDisconnected);
+        d.AddPathEventHandler(lp_offline, MakeHandler(&TransferQueueManager::OnUserOffline));
     }
 
     if (peerMessenger)
@@ -123,6 +127,7 @@ void TransferQueueManager::OnEntryRemoved(Item* ip_entry)
 {
     m_statusChangedAt.erase(ip_entry);
     m_waitList.Forget(ip_entry);
+    m_startOrder.Forget(ip_entry);
     if (m_lastQueuedUpload.Get() == ip_entry)
         m_lastQueuedUpload = ItemPtr();
 }

@@ -4,6 +4,7 @@
 #include "core/store/Data.h"
 #include "shares/UploadSlotsService.h"
 #include "transfers/UploadSpeedLimit.h"
+#include "transfers/UploadStartOrder.h"
 #include "transfers/UploadWaitList.h"
 
 #include <QElapsedTimer>
@@ -21,10 +22,11 @@ class TransferThread;
 // The file-transfer service. It keeps no queue of its own: every download,
 // upload and finished download is an anonymous item of the store
 // ("download_entry", "upload_entry", "complete_download"), and everything
-// known about it hangs on it as attribute items. Downloads are queued at
-// the users who share the files; other users' queue requests are checked
-// against the shares, kept in one upload order and offered within the
-// upload slots and the speed limit. The file data moves on one thread per
+// known about it hangs on it as attribute items; the manager only indexes
+// the queued uploads by age and by which may start next. Downloads are
+// queued at the users who share the files; other users' queue requests are
+// checked against the shares, kept in one upload order and offered within
+// the upload slots and the speed limit. The file data moves on one thread per
 // transfer (DownloadThread, UploadThread), which reports back through
 // queued signals; everything else runs on the GUI thread, and only the
 // speed limit is shared with the threads.
@@ -152,11 +154,13 @@ private:
     // false, with the request denied, when the user or the queue holds all
     // it may; at the queue's bound an offline user's entry may make room.
     bool AdmitQueuedUpload(ItemPtr i_user, const std::string& i_file);
-    // Starting queued uploads: whether one may start now, starting it, and
-    // trying only a new entry.
-    static bool MayStartUpload(ItemPtr i_upload);
+    // Starting a queued upload: offering it to its user.
     void BeginUpload(ItemPtr i_upload);
-    void StartNewUpload(ItemPtr i_upload);
+    // Keeps the start order in step with an upload's status, its place in
+    // the upload order, and its user's online state.
+    void FollowUploadStatus(ItemPtr i_upload);
+    void PlaceUpload(ItemPtr i_upload, long long i_place);
+    void OnUserOffline(Item* ip_user);
     void OnEntryRemoved(Item* ip_entry);
     void StampStatusChange(ItemPtr i_entry);
     // The download a peer's notice names, by its path as sent; a notice
@@ -227,6 +231,7 @@ private:
     // The upload entry last placed at the end of the upload order.
     ItemPtr m_lastQueuedUpload;
     UploadWaitList m_waitList;
+    UploadStartOrder m_startOrder;
     QElapsedTimer m_monotonicClock;
     Clock m_clock;
     std::unordered_map<const Item*, qint64> m_statusChangedAt;

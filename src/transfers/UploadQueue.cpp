@@ -84,7 +84,7 @@ void TransferQueueManager::OnQueueUploadRequested(std::string i_user, std::strin
     Log(LogArea, 2, "Queued", l_user);
     if (gp_server)
         gp_server->TrackUser(i_user);
-    StartNewUpload(l_upload);
+    StartNewUploads();
 }
 
 int TransferQueueManager::GetUserGroupDownloadPriority(std::string i_user)
@@ -123,14 +123,13 @@ ItemList TransferQueueManager::UploadOrder()
 
 void TransferQueueManager::OrderNewUpload(ItemPtr i_upload)
 {
-    Type* lp_position = d.GetType("effective_upload_order");
     if (!m_lastQueuedUpload && UploadOrder().empty()) {
-        i_upload += lp_position->GetItem(1);
+        PlaceUpload(i_upload, 1);
         m_lastQueuedUpload = i_upload;
         return;
     }
     if (UploadEntrySortCompare(m_lastQueuedUpload, i_upload)) {
-        i_upload += lp_position->GetItem(ToString(m_lastQueuedUpload["effective_upload_order"].AsInt64() + 1));
+        PlaceUpload(i_upload, m_lastQueuedUpload["effective_upload_order"].AsInt64() + 1);
         m_lastQueuedUpload = i_upload;
         return;
     }
@@ -140,7 +139,7 @@ void TransferQueueManager::OrderNewUpload(ItemPtr i_upload)
     l_order.insert(l_before, i_upload);
     long long l_position = 1;
     for (ItemPtr l_upload : l_order)
-        l_upload += lp_position->GetItem(ToString(l_position++));
+        PlaceUpload(l_upload, l_position++);
     // Keeps naming the entry with the highest number, also when the new one
     // went last after all.
     m_lastQueuedUpload = l_order.back();
@@ -152,22 +151,47 @@ int TransferQueueManager::ActiveUploadCount()
     return static_cast<int>(l_active.GetItems("upload_entry_status").GetItems("upload_entry").size());
 }
 
+void TransferQueueManager::PlaceUpload(ItemPtr i_upload, long long i_place)
+{
+    i_upload += d.GetType("effective_upload_order")->GetItem(ToString(i_place));
+    m_startOrder.Move(i_upload.Get(), i_place);
+}
+
 void TransferQueueManager::StartNewUploads()
 {
     int l_free = ValueText::ToInt(Settings::Get("upload_slots")) - ActiveUploadCount();
-    if (l_free <= 0)
-        return;
-    const ItemSet l_queued = d.GetType("upload_entry_status")->HasItem(TransferStatus::Queued).GetItems("upload_entry");
-    for (ItemPtr l_upload : l_queued.SortNumericBy("effective_upload_order", true)) {
-        if (!MayStartUpload(l_upload))
-            continue;
+    // Each turn takes the first entry out of the start order: it is offered,
+    // or refused and removed.
+    while (l_free > 0) {
+        ItemPtr l_upload = m_startOrder.First();
+        if (!l_upload)
+            return;
         // The file may have left the disk or the shares since the request.
         if (RefuseIfNoLongerShared(l_upload))
             continue;
         BeginUpload(l_upload);
-        if (--l_free == 0)
-            return;
+        --l_free;
     }
+}
+
+void TransferQueueManager::FollowUploadStatus(ItemPtr i_upload)
+{
+    Item* lp_user = i_upload["user"].Get();
+    if (!lp_user)
+        return;
+    ItemPtr l_status = i_upload["upload_entry_status"];
+    if (TransferEntries::IsActiveStatus(l_status))
+        m_startOrder.Run(i_upload.Get(), lp_user);
+    else if (l_status.AsString() == TransferStatus::Queued)
+        // A new entry has no place yet: it gets one before anything starts.
+        m_startOrder.Wait(i_upload.Get(), lp_user, i_upload["effective_upload_order"].AsInt64());
+    else
+        m_startOrder.Forget(i_upload.Get());
+}
+
+void TransferQueueManager::OnUserOffline(Item* ip_user)
+{
+    m_startOrder.UserChanged(ip_user);
 }
 
 ItemPtr TransferQueueManager::SharedFileAgain(ItemPtr i_upload)
@@ -198,15 +222,6 @@ bool TransferQueueManager::RefuseIfNoLongerShared(ItemPtr i_upload)
         peerMessenger->DenyUpload(l_user.AsString(), i_upload["filename_as_requested"].AsString(), "File not shared.");
     RemoveUpload(i_upload);
     return true;
-}
-
-bool TransferQueueManager::MayStartUpload(ItemPtr i_upload)
-{
-    ItemPtr l_user = i_upload["user"];
-    if (!TransferEntries::IsOnline(l_user))
-        return false;
-    const ItemSet l_ofUser = l_user.GetItems("upload_entry");
-    return std::none_of(l_ofUser.begin(), l_ofUser.end(), [](Item* ip_other) { return IsActive(ip_other); });
 }
 
 void TransferQueueManager::BeginUpload(ItemPtr i_upload)

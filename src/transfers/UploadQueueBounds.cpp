@@ -6,7 +6,6 @@
 #include "transfers/TransferQueueManager.h"
 
 #include "core/log/Log.h"
-#include "core/persist/Settings.h"
 #include "peer/PeerMessenger.h"
 #include "transfers/TransferStatus.h"
 
@@ -65,12 +64,4 @@ void TransferQueueManager::OnUserLookedUp(std::string i_user, bool i_exists)
         if (IsQueued(l_upload))
             RemoveUpload(l_upload);
     }
-}
-
-void TransferQueueManager::StartNewUpload(ItemPtr i_upload)
-{
-    // Every other queued entry was tried when it came, or when a slot or its
-    // user became free since: only the new one can start now.
-    if (ValueText::ToInt(Settings::Get("upload_slots")) > ActiveUploadCount() && MayStartUpload(i_upload))
-        BeginUpload(i_upload);
 }

@@ -16,6 +16,7 @@ void TransferQueueManager::SetUploadEntryStatus(ItemPtr i_upload, std::string i_
     ItemPtr l_status = d.GetType("upload_entry_status")->GetItem(i_status);
     i_upload += l_status;
     m_waitList.Note(i_upload, i_status == TransferStatus::Queued);
+    FollowUploadStatus(i_upload);
     StampStatusChange(i_upload);
     if (!l_wasActive || TransferEntries::IsActiveStatus(l_status))
         return;

@@ -50,6 +50,33 @@ void InGroups(const std::string& i_user, const QList<int>& i_priorities)
     }
 }
 
+// A request written "user/n", "user/n/priorities" or with "/p" for a
+// privileged user, for the file "<user><n>.mp3" shared below "/shares".
+void Request(TransferQueueManager& io_manager, const QString& i_request)
+{
+    const QStringList l_fields = i_request.split('/');
+    const std::string l_user = l_fields[0].toStdString();
+    if (l_fields.size() > 2 && !l_fields[2].isEmpty() && !d.GetType("user")->GetItem(l_user).IsConnected("in_user_list")) {
+        QList<int> l_priorities;
+        for (const QString& l_priority : l_fields[2].split(','))
+            l_priorities.append(l_priority.toInt());
+        InGroups(l_user, l_priorities);
+    }
+    if (l_fields.size() > 3)
+        d.GetType("user")->GetItem(l_user).NewItem("is_privileged");
+    const std::string l_file = l_user + l_fields[1].toStdString() + ".mp3";
+    TransfersTestWorld::ShareFile("/shares", l_file);
+    io_manager.OnQueueUploadRequested(l_user, Path(l_file));
+}
+
+// The entry a request made, written "user/n" again.
+QString RequestOf(ItemPtr i_upload)
+{
+    const QString l_user = QString::fromStdString(i_upload["user"].AsString());
+    const QString l_file = QString::fromStdString(i_upload["shared_file"]["shared_file_name"].AsString());
+    return l_user + "/" + l_file.mid(l_user.size(), l_file.size() - l_user.size() - 4);
+}
+
 int Active()
 {
     return static_cast<int>(d.GetType("is_active")->GetGlobalNullItem().GetItems("upload_entry_status").GetItems("upload_entry").size());
@@ -273,29 +300,83 @@ private slots:
         QFETCH(QStringList, requests);
         QFETCH(QStringList, order);
         TransfersTestWorld l_world;
-        for (const QString& l_request : requests) {
-            const QStringList l_fields = l_request.split('/');
-            const std::string l_user = l_fields[0].toStdString();
-            if (l_fields.size() > 2 && !l_fields[2].isEmpty() && !d.GetType("user")->GetItem(l_user).IsConnected("in_user_list")) {
-                QList<int> l_priorities;
-                for (const QString& l_priority : l_fields[2].split(','))
-                    l_priorities.append(l_priority.toInt());
-                InGroups(l_user, l_priorities);
-            }
-            if (l_fields.size() > 3)
-                d.GetType("user")->GetItem(l_user).NewItem("is_privileged");
-            const std::string l_file = l_fields[0].toStdString() + l_fields[1].toStdString() + ".mp3";
-            TransfersTestWorld::ShareFile("/shares", l_file);
-            l_world.Manager().OnQueueUploadRequested(l_user, Path(l_file));
-        }
+        for (const QString& l_request : requests)
+            Request(l_world.Manager(), l_request);
         QStringList l_order;
         for (ItemPtr l_upload : d.GetType("upload_entry")->GetItems().SortNumericBy("effective_upload_order", true)) {
-            const QString l_file = QString::fromStdString(l_upload["shared_file"]["shared_file_name"].AsString());
-            l_order.append(l_file.left(1) + "/" + l_file.mid(1, l_file.size() - 5));
+            l_order.append(RequestOf(l_upload));
             QCOMPARE(l_upload["effective_upload_order"].AsInt(), int(l_order.size()));
             QCOMPARE(Status(l_upload), std::string("queued"));
         }
         QCOMPARE(l_order, order);
+    }
+
+    // Refusals, ends and time-outs sorted and walked the whole queue to
+    // find the next upload. Thousands of offline users' entries wait before
+    // the online ones; "busy" holds the one slot while the row's steps run
+    // ("+user" and "-user" come online and go offline, "x user/n" removes
+    // an entry, anything else is a request). Then every offer is refused in
+    // turn, and the entries offered are listed.
+    void aFreedSlotGoesToTheFirstOnlineEntryInOrder_data()
+    {
+        QTest::addColumn<QStringList>("steps");
+        QTest::addColumn<QStringList>("offered");
+        QTest::newRow("the highest priority, then past the offline entries")
+            << QStringList{"+old", "old/1", "+vip", "vip/1/5"} << QStringList{"vip/1", "old/1"};
+        QTest::newRow("privilege within a priority")
+            << QStringList{"+old", "old/1", "+star", "star/1//p"} << QStringList{"star/1", "old/1"};
+        QTest::newRow("a user's files one after the other")
+            << QStringList{"+vip", "vip/1/5", "vip/2/5", "+old", "old/1"} << QStringList{"vip/1", "vip/2", "old/1"};
+        QTest::newRow("a user who went offline is passed over")
+            << QStringList{"+vip", "vip/1/5", "+old", "old/1", "-vip"} << QStringList{"old/1"};
+        QTest::newRow("a user who came online is offered in turn")
+            << QStringList{"+old", "old/1", "+off7"} << QStringList{"off7/0", "old/1"};
+        QTest::newRow("a later request placed inside the order")
+            << QStringList{"+old", "old/1", "+vip", "vip/1/5", "+mid", "mid/1/3"}
+            << QStringList{"vip/1", "mid/1", "old/1"};
+        QTest::newRow("a user's files moved on by one each")
+            << QStringList{"+old", "old/1", "old/2", "+mid", "mid/1/3"} << QStringList{"mid/1", "old/1", "old/2"};
+        QTest::newRow("a removed entry gives way to the user's next")
+            << QStringList{"+vip", "vip/1/5", "vip/2/5", "+old", "old/1", "x vip/1"} << QStringList{"vip/2", "old/1"};
+        QTest::newRow("a user's file waits for its running upload to end")
+            << QStringList{"busy/2/9", "+old", "old/1"} << QStringList{"busy/2", "old/1"};
+    }
+    void aFreedSlotGoesToTheFirstOnlineEntryInOrder()
+    {
+        QFETCH(QStringList, steps);
+        QFETCH(QStringList, offered);
+        TransfersTestWorld l_world;
+        TransferQueueManager& l_manager = l_world.Manager();
+        TransfersTestWorld::SetOnline("busy");
+        Request(l_manager, "busy/1");
+        for (int l_index = 0; l_index < 2000; ++l_index)
+            Request(l_manager, QString("off%1/0").arg(l_index));
+        for (const QString& l_step : steps) {
+            const QStringList l_fields = l_step.mid(2).split('/');
+            if (l_step.startsWith('+') || l_step.startsWith('-'))
+                TransfersTestWorld::SetOnline(l_step.mid(1).toStdString(), l_step.startsWith('+'));
+            else if (l_step.startsWith("x "))
+                l_manager.RemoveUpload(
+                    UploadOf(l_fields[0].toStdString(), Path((l_fields[0] + l_fields[1]).toStdString() + ".mp3")));
+            else
+                Request(l_manager, l_step);
+        }
+        QCOMPARE(Active(), 1);
+
+        auto l_refuse = [&](ItemPtr i_upload) {
+            l_manager.OnFileTransferResponse(i_upload["user"].AsString(), i_upload["transfer_req"].AsUInt(), false, false,
+                                             0, "Cancelled");
+        };
+        l_refuse(UploadOf("busy", Path("busy1.mp3")));
+        QStringList l_offered;
+        ItemPtr l_requesting = d.GetType("upload_entry_status")->HasItem(TransferStatus::Requesting);
+        while (ItemPtr l_upload = l_requesting["upload_entry"]) {
+            l_offered.append(RequestOf(l_upload));
+            if (l_offered.size() > offered.size())
+                break;
+            l_refuse(l_upload);
+        }
+        QCOMPARE(l_offered, offered);
     }
 
     void slotsBoundTheActiveUploadsOnePerUser()
