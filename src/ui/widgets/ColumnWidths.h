@@ -8,7 +8,8 @@ class QTreeWidget;
 // views show them, to size those columns by.
 namespace TypicalText
 {
-// Kilobytes per second, one digit after the point: 9999.9.
+// Kilobytes per second, one digit after the point, for a transfer of up to
+// some 100 MB/s: 99999.9.
 QString Speed();
 // A count in thousands groups: 1,234,567.
 QString Count();
