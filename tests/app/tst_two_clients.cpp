@@ -206,6 +206,17 @@ private:
         QTreeWidgetItem* lp_row = DownloadRow(i_file);
         return lp_row ? lp_row->text(3) : QString();
     }
+    // The names of the finished file rows of the downloads tree, sorted.
+    QStringList FinishedDownloads()
+    {
+        QStringList l_finished;
+        ForEachRow(Downloads()->invisibleRootItem(), [&](QTreeWidgetItem* ip_row) {
+            if (ip_row->childCount() == 0 && ip_row->text(3) == QStringLiteral("complete"))
+                l_finished << ip_row->text(2);
+        });
+        l_finished.sort();
+        return l_finished;
+    }
     QString Downloaded(const QString& i_file) { return TwoClientsFiles::FindBelow(m_aHome.path() + "/kestrune-downloads/complete", i_file); }
     QString Shared(const QString& i_relative) const { return m_bHome.path() + "/shared/" + i_relative; }
     bool DownloadFromResults(const QString& i_file);
@@ -577,12 +588,7 @@ void TestTwoClients::restartsKeepAccountSharesFinishedAndWishList()
     QVERIFY(ClickBarAction(QStringLiteral("Add to Wishlist")));
     QTreeWidget* lp_wishes = Form()->searchForm->Form()->wishList;
     QTRY_COMPARE(lp_wishes->topLevelItemCount(), 1);
-    QStringList l_finished;
-    ForEachRow(Downloads()->invisibleRootItem(), [&](QTreeWidgetItem* ip_row) {
-        if (ip_row->childCount() == 0 && ip_row->text(3) == QStringLiteral("complete"))
-            l_finished << ip_row->text(2);
-    });
-    l_finished.sort();
+    const QStringList l_finished = FinishedDownloads();
     QCOMPARE(l_finished.size(), 8);
     SavePages("before-restart");
 
@@ -609,13 +615,7 @@ void TestTwoClients::restartsKeepAccountSharesFinishedAndWishList()
     QCOMPARE(Form()->sharedFoldersList->topLevelItemCount(), 1);
     QCOMPARE(Form()->sharedFoldersList->topLevelItem(0)->text(0), m_aShare);
 
-    QStringList l_kept;
-    ForEachRow(Downloads()->invisibleRootItem(), [&](QTreeWidgetItem* ip_row) {
-        if (ip_row->childCount() == 0 && ip_row->text(3) == QStringLiteral("complete"))
-            l_kept << ip_row->text(2);
-    });
-    l_kept.sort();
-    QCOMPARE(l_kept, l_finished);
+    QCOMPARE(FinishedDownloads(), l_finished);
     QCOMPARE(Form()->searchForm->Form()->wishList->topLevelItemCount(), 1);
     QCOMPARE(Form()->searchForm->Form()->wishList->topLevelItem(0)->text(1), Word);
 

@@ -1,6 +1,7 @@
 #include "TransferRoad.h"
 
 #include "WireBytes.h"
+#include "transfers/TransferStatus.h"
 
 #include <QTcpSocket>
 
@@ -27,6 +28,15 @@ FakePeerConnection* TransferRoad::Open(const std::string& i_user, quint32 i_toke
     if (lp_file)
         lp_file->SendRaw(FileConnectionOpening(i_user, i_token));
     return lp_file;
+}
+
+bool TransferRoad::Deliver(quint32 i_token, const QByteArray& i_bytes, ItemPtr i_download)
+{
+    FakePeerConnection* lp_file = Open("bob", i_token);
+    if (!lp_file || !lp_file->WaitForBytes(8))
+        return false;
+    lp_file->SendRaw(i_bytes);
+    return Reaches(i_download, TransferStatus::Complete);
 }
 
 std::string TransferRoad::Share(const QString& i_name, const QByteArray& i_bytes)

@@ -24,6 +24,9 @@ public:
     QByteArray Offer(quint32 i_token, const std::string& i_path, qint64 i_size);
     // A file connection that the user opens to us for the token.
     FakePeerConnection* Open(const std::string& i_user, quint32 i_token);
+    // Bob opens the file connection for the token and, once we have sent
+    // the offset, sends the bytes; whether the download then completes.
+    bool Deliver(quint32 i_token, const QByteArray& i_bytes, ItemPtr i_download);
 
     // Uploads. A file we share, and the path under which bob asks for it.
     std::string Share(const QString& i_name, const QByteArray& i_bytes);

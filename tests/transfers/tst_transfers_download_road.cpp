@@ -267,10 +267,7 @@ private slots:
             l_holders << QString::fromStdString(l_entry["user"].AsString() + " " + l_entry["file_name"].AsString());
         QCOMPARE(l_holders, QStringList({"carol c.mp3", "bob song.mp3"}));
 
-        FakePeerConnection* lp_file = l_road.Open("bob", 1);
-        QVERIFY(lp_file && lp_file->WaitForBytes(8));
-        lp_file->SendRaw(l_data);
-        QVERIFY(TransferRoad::Reaches(l_download, TransferStatus::Complete));
+        QVERIFY(l_road.Deliver(1, l_data, l_download));
         QCOMPARE(TransfersTestWorld::ReadFile(l_road.m_world.Complete("song.mp3")), l_data);
     }
 
@@ -289,10 +286,7 @@ private slots:
         QCOMPARE(l_download["place_in_line"].AsString(), std::string("3"));
 
         QCOMPARE(l_road.Offer(7, "rootfile.mp3", l_data.size()), Accept(7));
-        FakePeerConnection* lp_file = l_road.Open("bob", 7);
-        QVERIFY(lp_file && lp_file->WaitForBytes(8));
-        lp_file->SendRaw(l_data);
-        QVERIFY(TransferRoad::Reaches(l_download, TransferStatus::Complete));
+        QVERIFY(l_road.Deliver(7, l_data, l_download));
         // Straight into the complete folder.
         QCOMPARE(TransfersTestWorld::ReadFile(l_road.m_world.DownloadRoot() + "/complete/rootfile.mp3"), l_data);
     }
