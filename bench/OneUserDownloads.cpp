@@ -11,7 +11,6 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QProcess>
 #include <QTimer>
 #include <QTreeWidget>
 #include <QTreeWidgetItemIterator>
@@ -153,15 +152,8 @@ bool RunAll()
 {
     for (const char* lp_folders : {"40", "1"}) {
         for (const char* lp_run : {"queue", "fill"}) {
-            QProcess l_run;
-            // Its figures go where this program's go, after them.
-            l_run.setProcessChannelMode(QProcess::ForwardedChannels);
-            std::fflush(stdout);
-            l_run.start(QCoreApplication::applicationFilePath(), {Option, lp_folders, lp_run});
-            if (!l_run.waitForFinished(-1) || l_run.exitStatus() != QProcess::NormalExit || l_run.exitCode() != 0) {
-                std::fprintf(stderr, "%s %s %s failed\n", Option, lp_folders, lp_run);
+            if (!RunThisProgram({Option, lp_folders, lp_run}))
                 return false;
-            }
         }
     }
     return true;

@@ -6,6 +6,7 @@
 #include "ui/views/TransfersForm.h"
 #include "ui_TransfersForm.h"
 
+#include <QTabWidget>
 #include <QTreeWidget>
 
 TransfersViewBenchWorld::TransfersViewBenchWorld() : m_services(DownloadFolder())
@@ -14,11 +15,14 @@ TransfersViewBenchWorld::TransfersViewBenchWorld() : m_services(DownloadFolder()
     mp_view->Init();
 }
 
-bool TransfersViewBenchWorld::Show()
+bool TransfersViewBenchWorld::Show(bool i_uploadsTab)
 {
+    Ui::TransfersForm& l_form = *mp_view->Form();
+    if (i_uploadsTab)
+        l_form.transfersTabControl->setCurrentWidget(l_form.uploadsTab);
     mp_view->resize(1200, 800);
     mp_view->show();
-    return WaitForPaint(mp_view->Form()->downloadsList->viewport());
+    return WaitForPaint(i_uploadsTab ? l_form.uploadsList->viewport() : l_form.downloadsList->viewport());
 }
 
 TransfersViewBenchWorld::~TransfersViewBenchWorld()

@@ -27,9 +27,9 @@ public:
     QString DownloadFolder() const { return m_downloadFolder.isValid() ? m_downloadFolder.path() : QString(); }
     TransferQueueManager& Manager() { return m_services.Manager(); }
     TransfersForm& View() { return *mp_view; }
-    // The window, 1200x800 on its downloads tab, until it is painted; false
-    // when it was not.
-    bool Show();
+    // The window, 1200x800 on its downloads tab (or its uploads tab), until
+    // it is painted; false when it was not.
+    bool Show(bool i_uploadsTab = false);
     void Load() { m_services.Load(); }
 
 private:

@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QEvent>
 #include <QEventLoop>
+#include <QProcess>
 #include <QTreeWidget>
 
 #include <algorithm>
@@ -143,4 +144,17 @@ int SecondsOption(int i_argc, char** ip_argv, int i_default)
             return std::max(1, std::atoi(ip_argv[l_arg + 1]));
     }
     return i_default;
+}
+
+bool RunThisProgram(const QStringList& i_arguments)
+{
+    QProcess l_run;
+    l_run.setProcessChannelMode(QProcess::ForwardedChannels);
+    std::fflush(stdout);
+    l_run.start(QCoreApplication::applicationFilePath(), i_arguments);
+    if (!l_run.waitForFinished(-1) || l_run.exitStatus() != QProcess::NormalExit || l_run.exitCode() != 0) {
+        std::fprintf(stderr, "%s failed\n", qPrintable(i_arguments.join(' ')));
+        return false;
+    }
+    return true;
 }

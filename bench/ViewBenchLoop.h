@@ -2,6 +2,7 @@
 
 #include <QElapsedTimer>
 #include <QObject>
+#include <QStringList>
 #include <QTimer>
 #include <QtGlobal>
 
@@ -44,6 +45,11 @@ int SecondsOption(int i_argc, char** ip_argv, int i_default);
 
 // The process's resident memory, in MiB.
 double ResidentMb();
+
+// Runs this program again with the arguments, its output going where this
+// one's goes, after what this one printed so far; false when it could not
+// run or did not end with exit code 0.
+bool RunThisProgram(const QStringList& i_arguments);
 
 // How long the event loop served no event, measured by a 5 ms probe timer
 // that runs from the probe's construction: how much later than its

@@ -13,21 +13,27 @@
 //   start_next_upload_us        the mean time of one refusal handled, from the
 //                               refusal's arrival until it returns, over 1,000
 //
+// then the figures of the queue at its bound with the Transfers page shown
+// (UploadEvictionView.h).
+//
 // Every flood request names a new user and the one shared file, as a peer
 // that claims a new name for each request does; one upload runs meanwhile,
 // so that the slot is taken. For the refusals that upload has ended, so the
 // slot is free and nothing runs, and the queue holds the flood's 10,000
 // entries of offline users, none of which can start.
 //
-// Options: --seconds N for the flood and for the refusals (default 120).
+// Options: --seconds N for the flood and for the refusals (default 120),
+// --eviction-seconds N for the runs with the page (default 30).
 
 #include "TransferBenchWorld.h"
+#include "UploadEvictionView.h"
+#include "ViewBenchLoop.h"
 
 #include "core/store/Data.h"
 #include "transfers/TransferQueueManager.h"
 #include "transfers/TransferStatus.h"
 
-#include <QCoreApplication>
+#include <QApplication>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
@@ -46,10 +52,10 @@ constexpr int RefusedPerSecond = 20;
 constexpr int RefusedFiles = 500;
 constexpr int TimedRefusals = 1000;
 
-int Seconds(const QStringList& i_arguments)
+int Seconds(const QStringList& i_arguments, const char* ip_option, int i_default)
 {
-    const qsizetype l_at = i_arguments.indexOf("--seconds");
-    return l_at >= 0 && l_at + 1 < i_arguments.size() ? i_arguments.at(l_at + 1).toInt() : 120;
+    const qsizetype l_at = i_arguments.indexOf(ip_option);
+    return l_at >= 0 && l_at + 1 < i_arguments.size() ? i_arguments.at(l_at + 1).toInt() : i_default;
 }
 
 // Runs the event loop with the timer going for that long; the GUI thread's
@@ -83,8 +89,12 @@ unsigned int OfferedToken()
 
 int main(int i_argc, char** ip_argv)
 {
-    QCoreApplication l_application(i_argc, ip_argv);
-    const int l_seconds = Seconds(l_application.arguments());
+    UseOffscreenUnlessSet();
+    QApplication l_application(i_argc, ip_argv);
+    int l_exitCode = 0;
+    if (UploadEvictionView::RunIfAsked(i_argc, ip_argv, l_exitCode))
+        return l_exitCode;
+    const int l_seconds = Seconds(l_application.arguments(), "--seconds", 120);
     QTemporaryDir l_folder;
     const QString l_filePath = l_folder.filePath("song.mp3");
     QFile l_file(l_filePath);
@@ -152,5 +162,5 @@ int main(int i_argc, char** ip_argv)
     std::printf("start_next_upload_us %.1f\n", double(l_refusalNs) / 1000.0 / TimedRefusals);
     std::fprintf(stderr, "queued at the end: %d, requests not offered at once: %d\n", l_manager.QueuedUploadCount(),
                  l_unoffered);
-    return 0;
+    return UploadEvictionView::RunAll(Seconds(l_application.arguments(), "--eviction-seconds", 30)) ? 0 : 1;
 }
