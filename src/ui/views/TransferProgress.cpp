@@ -76,6 +76,16 @@ void TransfersForm::WriteWaitingReport(const Side& i_side, ItemPtr i_entry)
 void TransfersForm::RefreshProgress()
 {
     m_refreshTimer.stop();
+    // Figures go to the rows the user will see them on: a new row joins its
+    // tree, opened or not as the flags say, before they are written.
+    for (Item* lp_entry : m_reportOrder) {
+        const auto l_found = m_reported.find(lp_entry);
+        QTreeWidgetItem* lp_row = l_found == m_reported.end() ? nullptr : l_found->second->EntryRow(lp_entry);
+        if (lp_row && !lp_row->treeWidget()) {
+            m_treeUpdates.Apply();
+            break;
+        }
+    }
     const std::vector<Item*> l_order = std::move(m_reportOrder);
     m_reportOrder.clear();
     std::vector<ParentFigures> l_parents;
@@ -124,7 +134,7 @@ void TransfersForm::ApplyProgress(const Side& i_side, ItemPtr i_entry,
     SetCellText(lp_speedRow, Speed, TransferProgressText::Speed(l_bytesPerSecond));
 
     // An expanded user row with one folder would only repeat that folder.
-    if (!l_userExpanded || lp_userRow->childCount() >= 2)
+    if (!l_userExpanded || m_treeUpdates.ChildrenStaying(lp_userRow) >= 2)
         i_noteParent(lp_userRow, l_bytesPerSecond);
     i_noteParent(lp_folderRow, l_bytesPerSecond);
 }

@@ -18,7 +18,7 @@ namespace
 {
 using namespace TransferColumns;
 
-QColor StatusColor(const QString& i_status)
+QColor StatusColour(const QString& i_status)
 {
     if (i_status == QLatin1String("complete"))
         return QColor(0, 100, 0);
@@ -31,6 +31,13 @@ QColor StatusColor(const QString& i_status)
         i_status == QLatin1String("local error"))
         return QColor(255, 10, 71);
     return QColor(Qt::black);
+}
+
+void ColourRow(QTreeWidgetItem* ip_row, const QString& i_status, int i_columns)
+{
+    const QBrush l_brush(StatusColour(i_status));
+    for (int l_column = 0; l_column < i_columns; ++l_column)
+        ip_row->setForeground(l_column, l_brush);
 }
 
 // 0 for a user row, 1 for a folder row, 2 for a file row.
@@ -51,9 +58,10 @@ QString UserText(ItemPtr i_user, bool i_markOffline)
 }
 }  // namespace
 
+// Rows of the other tree, and rows that left, have no node of this side.
 ItemPtr TransfersForm::Side::NodeOf(QTreeWidgetItem* ip_row) const
 {
-    if (!ip_row || ip_row->treeWidget() != mp_tree)
+    if (!ip_row)
         return {};
     const char* const lp_types[] = {m_kind.mp_userNodeType, m_kind.mp_folderNodeType, m_kind.mp_fileNodeType};
     const int l_depth = Depth(ip_row);
@@ -128,10 +136,7 @@ std::string TransfersForm::GetUploadEntriesAggregateStatus(ItemSet& i_uploadEntr
 
 void TransfersForm::SetItemColorByStatus(QTreeWidgetItem* ip_item, QString i_status)
 {
-    const QBrush l_brush(StatusColor(i_status));
-    const int l_columns = ip_item->treeWidget() ? ip_item->treeWidget()->columnCount() : ip_item->columnCount();
-    for (int l_column = 0; l_column < l_columns; ++l_column)
-        ip_item->setForeground(l_column, l_brush);
+    ColourRow(ip_item, i_status, ip_item->treeWidget() ? ip_item->treeWidget()->columnCount() : ip_item->columnCount());
 }
 
 void TransfersForm::OnDownloadEntryAdded(Item* ip_download)
@@ -185,12 +190,12 @@ QTreeWidgetItem* TransfersForm::UserRow(const Side& i_side, ItemPtr i_user, Item
     o_userNode = i_user[i_side.m_kind.mp_userNodeType];
     if (!o_userNode.IsNull())
         return Side::RowOf(o_userNode);
-    auto* lp_row = new QTreeWidgetItem(i_side.mp_tree);
+    // Made whole before it joins the tree, with the rows below it.
+    auto* lp_row = new QTreeWidgetItem();
     o_userNode = d.GetType(i_side.m_kind.mp_userNodeType)->GetItem(Value(lp_row));
     i_user += o_userNode;
     lp_row->setText(User, UserText(i_user, i_side.m_isDownloads));
-    if (this->*i_side.mp_expandUsers)
-        i_side.mp_tree->expandItem(lp_row);
+    m_treeUpdates.Join(i_side.mp_tree, lp_row);
     return lp_row;
 }
 
@@ -206,7 +211,8 @@ QTreeWidgetItem* TransfersForm::FolderRow(const Side& i_side, QTreeWidgetItem* i
     o_folderNode += i_userNode;
     o_folderNode += i_folder;
     lp_row->setText(Folder, QString::fromUtf8(ReversePathname(i_folder.AsString())));
-    if (this->*i_side.mp_expandFolders)
+    // Under a user row that has yet to join, it opens when that row joins.
+    if (this->*i_side.mp_expandFolders && ip_userRow->treeWidget())
         i_side.mp_tree->expandItem(lp_row);
     return lp_row;
 }
@@ -232,7 +238,8 @@ void TransfersForm::ApplyStatus(const Side& i_side, ItemPtr i_entry, ItemPtr i_s
     // and is its last.
     if (l_status != i_side.m_kind.mp_activeStatus)
         WriteWaitingReport(i_side, i_entry);
-    SetItemColorByStatus(lp_row, QString::fromLatin1(l_status));
+    const int l_columns = i_side.mp_tree->columnCount();
+    ColourRow(lp_row, QString::fromLatin1(l_status), l_columns);
     if (l_status == "complete") {
         if (i_side.m_isDownloads) {
             m_pendingCompletions.insert(i_entry);
@@ -251,7 +258,7 @@ void TransfersForm::ApplyStatus(const Side& i_side, ItemPtr i_entry, ItemPtr i_s
             QString::fromLatin1(TransferAggregates::Status(i_side.m_kind, m_statusCounts.Under(lp_parent)));
         if (!IsShownExpanded(lp_parent))
             SetCellText(lp_parent, Status, l_aggregate);
-        SetItemColorByStatus(lp_parent, l_aggregate);
+        ColourRow(lp_parent, l_aggregate, l_columns);
     }
 }
 
@@ -269,6 +276,8 @@ void TransfersForm::OnUploadEntryRemoved(Item* ip_upload)
 // The file row goes, then its folder row and its user row when they are
 // left empty; the figures of the rows that stay are left as they were, and
 // their aggregate status is shown anew at the next status change below them.
+// The rows leave the store at once, so that nothing finds them any more,
+// and their trees at the next refresh.
 void TransfersForm::RemoveEntryRow(const Side& i_side, ItemPtr i_entry)
 {
     m_reported.erase(i_entry.Get());
@@ -277,22 +286,31 @@ void TransfersForm::RemoveEntryRow(const Side& i_side, ItemPtr i_entry)
     if (!lp_row)
         return;
     QTreeWidgetItem* lp_folderRow = lp_row->parent();
-    m_statusCounts.Remove(lp_row);
-    delete lp_row;
-    l_node.Remove();
-    if (lp_folderRow->childCount() > 0)
-        return;
     QTreeWidgetItem* lp_userRow = lp_folderRow->parent();
-    const ItemPtr l_folderNode = i_side.NodeOf(lp_folderRow);
-    m_statusCounts.Forget(lp_folderRow);
-    delete lp_folderRow;
-    l_folderNode.Remove();
-    if (lp_userRow->childCount() > 0)
+    m_statusCounts.Remove(lp_row);
+    l_node.Remove();
+    QTreeWidgetItem* lp_gone = lp_row;
+    if (m_treeUpdates.ChildrenStaying(lp_folderRow) == 1) {
+        m_statusCounts.Forget(lp_folderRow);
+        i_side.NodeOf(lp_folderRow).Remove();
+        lp_gone = lp_folderRow;
+        if (m_treeUpdates.ChildrenStaying(lp_userRow) == 1) {
+            m_statusCounts.Forget(lp_userRow);
+            i_side.NodeOf(lp_userRow).Remove();
+            lp_gone = lp_userRow;
+        }
+    }
+    m_treeUpdates.Leave(lp_gone);
+}
+
+void TransfersForm::OnRowJoined(QTreeWidgetItem* ip_row)
+{
+    const Side* lp_side = SideOf(ip_row);
+    if (!lp_side)
         return;
-    const ItemPtr l_userNode = i_side.NodeOf(lp_userRow);
-    m_statusCounts.Forget(lp_userRow);
-    delete lp_userRow;
-    l_userNode.Remove();
+    const bool l_user = Depth(ip_row) == 0;
+    if (this->*(l_user ? lp_side->mp_expandUsers : lp_side->mp_expandFolders))
+        lp_side->mp_tree->expandItem(ip_row);
 }
 
 void TransfersForm::OnDownloadPlaceInLine(Item* ip_download)

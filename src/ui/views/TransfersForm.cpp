@@ -308,6 +308,9 @@ void TransfersForm::OnActionBarTriggered(std::string i_action)
 
 void TransfersForm::ToggleExpansion(const Side& i_side, bool& io_flag, bool i_users)
 {
+    // Rows made before the command are in the tree as they were made, and
+    // change with the others.
+    m_treeUpdates.Apply();
     io_flag = !io_flag;
     const bool l_downloads = i_side.m_isDownloads;
     const QString l_id = QString::fromLatin1(l_downloads ? (i_users ? "expand_download_users" : "expand_download_folders")

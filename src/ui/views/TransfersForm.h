@@ -2,6 +2,7 @@
 
 #include "core/persist/DataSaver.h"
 #include "core/store/Data.h"
+#include "ui/views/TransferTreeUpdates.h"
 #include "ui/views/TransferStatusCounts.h"
 
 #include <QPoint>
@@ -35,7 +36,9 @@ class TransfersForm;
 // kept as the statuses change; the progress sums are read back from the
 // store whenever they are shown. Progress reports are gathered and written
 // on a short refresh timer, so a thousand running transfers cost one pass
-// over the rows that moved.
+// over the rows that moved. New user rows join their trees, and rows of
+// removed entries leave them, together at the next refresh as well
+// (TransferTreeUpdates).
 //
 // Life: construct (widgets only), Init once before the data file loads,
 // DataLoaded once after it (the settings widgets start storing changes),
@@ -116,6 +119,10 @@ public slots:
     // refresh, and the sums of the rows above them; the slot of the refresh
     // timer, which runs at most RefreshIntervalMs after a report.
     void RefreshProgress();
+    // Puts new user rows into their trees and takes the rows of removed
+    // entries out now; otherwise that happens at most RefreshIntervalMs
+    // after the change.
+    void ApplyTreeUpdates() { m_treeUpdates.Apply(); }
 
 private:
     void DeclareRowTypes();
@@ -129,6 +136,8 @@ private:
                                ItemPtr& o_folderNode);
     void ApplyStatus(const Side& i_side, ItemPtr i_entry, ItemPtr i_status);
     void RemoveEntryRow(const Side& i_side, ItemPtr i_entry);
+    // A user or folder row has joined its tree: expanded as the flags say.
+    void OnRowJoined(QTreeWidgetItem* ip_row);
     void NoteReport(const Side& i_side, ItemPtr i_entry);
     // Writes the entry's report that waits for the refresh, if any, at once
     // and takes it off the list.
@@ -162,6 +171,9 @@ private:
     std::unordered_set<Item*> m_pendingCompletions;
     // The entries of both trees by status, under each folder and user row.
     TransferStatusCounts m_statusCounts;
+    // New user rows not in their trees yet, and rows of removed entries
+    // (with parents left empty) still in them.
+    TransferTreeUpdates m_treeUpdates{RefreshIntervalMs, [this](QTreeWidgetItem* ip_row) { OnRowJoined(ip_row); }};
     // Entries that reported since the last refresh, in the order of their
     // first report, with their tree; a removal takes an entry out.
     std::vector<Item*> m_reportOrder;

@@ -30,11 +30,13 @@ TransfersViewWorld::~TransfersViewWorld()
 
 QTreeWidget& TransfersViewWorld::Downloads() const
 {
+    mp_view->ApplyTreeUpdates();
     return *mp_view->Form()->downloadsList;
 }
 
 QTreeWidget& TransfersViewWorld::Uploads() const
 {
+    mp_view->ApplyTreeUpdates();
     return *mp_view->Form()->uploadsList;
 }
 
@@ -96,5 +98,6 @@ QTreeWidgetItem* TransfersViewWorld::Row(ItemPtr i_entry) const
     const char* lp_node = i_entry.IsConnected("download_entry_status") || i_entry.IsConnected("file_name")
                               ? "download_list_node"
                               : "upload_list_node";
+    mp_view->ApplyTreeUpdates();
     return i_entry[lp_node].AsObject<QTreeWidgetItem>();
 }

@@ -34,6 +34,8 @@ public:
     TransferQueueManager& Manager() { return mp_world->Manager(); }
     TransfersForm& View() { return *mp_view; }
     Ui::TransfersForm* Form() const { return mp_view->Form(); }
+    // The trees, and the row of an entry below, as the page's next refresh
+    // leaves them: rows that join or leave their tree have done so.
     QTreeWidget& Downloads() const;
     QTreeWidget& Uploads() const;
     // Reads the data file (or finds none): every data-loaded step runs.

@@ -1,0 +1,187 @@
+#include "ui/views/TransferTreeUpdates.h"
+
+#include <QTreeWidget>
+#include <QTreeWidgetItem>
+
+#include <algorithm>
+
+namespace
+{
+// The item whose children the row is among: its parent, or its tree's
+// invisible root for a top-level row; null for a top-level row in no tree.
+QTreeWidgetItem* ParentOf(const QTreeWidgetItem* ip_row)
+{
+    if (QTreeWidgetItem* lp_parent = ip_row->parent())
+        return lp_parent;
+    return ip_row->treeWidget() ? ip_row->treeWidget()->invisibleRootItem() : nullptr;
+}
+
+bool IsTreeRoot(const QTreeWidgetItem* ip_item)
+{
+    return ip_item->treeWidget() && ip_item->treeWidget()->invisibleRootItem() == ip_item;
+}
+
+const QTreeWidgetItem* TopOf(const QTreeWidgetItem* ip_row)
+{
+    while (ip_row->parent())
+        ip_row = ip_row->parent();
+    return ip_row;
+}
+
+void TellJoined(QTreeWidgetItem* ip_row, const std::function<void(QTreeWidgetItem*)>& i_joined)
+{
+    if (ip_row->childCount() == 0)
+        return;
+    i_joined(ip_row);
+    for (int l_child = 0; l_child < ip_row->childCount(); ++l_child)
+        TellJoined(ip_row->child(l_child), i_joined);
+}
+}  // namespace
+
+TransferTreeUpdates::TransferTreeUpdates(int i_intervalMs, std::function<void(QTreeWidgetItem*)> i_joined)
+    : m_joined(std::move(i_joined)), m_intervalMs(i_intervalMs)
+{
+    m_timer.setSingleShot(true);
+    QObject::connect(&m_timer, &QTimer::timeout, [this] { Apply(); });
+}
+
+TransferTreeUpdates::~TransferTreeUpdates()
+{
+    // Rows that never joined belong to no tree.
+    for (const Joining& l_joining : m_joining)
+        delete l_joining.mp_row;
+}
+
+void TransferTreeUpdates::Join(QTreeWidget* ip_tree, QTreeWidgetItem* ip_row)
+{
+    m_joiningAt[ip_row] = m_joining.size();
+    m_joining.push_back({ip_tree, ip_row});
+    Schedule();
+}
+
+void TransferTreeUpdates::Leave(QTreeWidgetItem* ip_row)
+{
+    const auto l_joining = m_joiningAt.find(TopOf(ip_row));
+    if (l_joining != m_joiningAt.end()) {
+        // In no tree yet: nothing watches it.
+        if (ip_row == l_joining->first) {
+            m_joining[l_joining->second].mp_row = nullptr;
+            m_joiningAt.erase(l_joining);
+        }
+        delete ip_row;
+        return;
+    }
+    if (!m_leavingSet.insert(ip_row).second)
+        return;
+    m_leaving.push_back(ip_row);
+    ++m_leavingUnder[ParentOf(ip_row)];
+    Schedule();
+}
+
+int TransferTreeUpdates::ChildrenStaying(const QTreeWidgetItem* ip_row) const
+{
+    const auto l_found = m_leavingUnder.find(ip_row);
+    return ip_row->childCount() - (l_found == m_leavingUnder.end() ? 0 : l_found->second);
+}
+
+void TransferTreeUpdates::Schedule()
+{
+    if (m_timer.isActive())
+        return;
+    const qint64 l_since = m_sinceApplied.isValid() ? m_sinceApplied.elapsed() : m_intervalMs;
+    m_timer.start(int(std::max<qint64>(0, m_intervalMs - l_since)));
+}
+
+void TransferTreeUpdates::Apply()
+{
+    m_timer.stop();
+    m_sinceApplied.start();
+    // Rows leave first: the tree then has fewer rows to look through.
+    ApplyLeaving();
+    ApplyJoining();
+}
+
+void TransferTreeUpdates::ApplyLeaving()
+{
+    // The rows to take out of each parent, but for those whose parent or
+    // grandparent goes anyway; parents in the order of their first row.
+    std::vector<QTreeWidgetItem*> l_parents;
+    std::unordered_map<QTreeWidgetItem*, std::unordered_set<QTreeWidgetItem*>> l_children;
+    for (QTreeWidgetItem* lp_row : m_leaving) {
+        bool l_covered = false;
+        for (const QTreeWidgetItem* lp_above = lp_row->parent(); lp_above && !l_covered; lp_above = lp_above->parent())
+            l_covered = m_leavingSet.count(lp_above) != 0;
+        if (l_covered)
+            continue;
+        QTreeWidgetItem* lp_parent = ParentOf(lp_row);
+        if (!lp_parent) {
+            delete lp_row;
+            continue;
+        }
+        auto [l_at, l_new] = l_children.try_emplace(lp_parent);
+        if (l_new)
+            l_parents.push_back(lp_parent);
+        l_at->second.insert(lp_row);
+    }
+    m_leaving.clear();
+    m_leavingSet.clear();
+    m_leavingUnder.clear();
+    // Top-level rows last: taking them out moves every row below them, and
+    // the tree then looks for each moved row anew the next time it needs it.
+    std::stable_partition(l_parents.begin(), l_parents.end(),
+                          [](const QTreeWidgetItem* ip_parent) { return !IsTreeRoot(ip_parent); });
+    for (QTreeWidgetItem* lp_parent : l_parents)
+        RemoveChildren(lp_parent, l_children[lp_parent]);
+}
+
+void TransferTreeUpdates::ApplyJoining()
+{
+    std::vector<Joining> l_joining = std::move(m_joining);
+    m_joining.clear();
+    m_joiningAt.clear();
+    // One insertion a run of rows of one tree.
+    for (std::size_t l_begin = 0; l_begin < l_joining.size();) {
+        QTreeWidget* lp_tree = l_joining[l_begin].mp_tree;
+        QList<QTreeWidgetItem*> l_rows;
+        std::size_t l_end = l_begin;
+        for (; l_end < l_joining.size() && l_joining[l_end].mp_tree == lp_tree; ++l_end) {
+            if (l_joining[l_end].mp_row)
+                l_rows.append(l_joining[l_end].mp_row);
+        }
+        lp_tree->addTopLevelItems(l_rows);
+        for (QTreeWidgetItem* lp_row : l_rows)
+            TellJoined(lp_row, m_joined);
+        l_begin = l_end;
+    }
+}
+
+void TransferTreeUpdates::RemoveChildren(QTreeWidgetItem* ip_parent,
+                                         const std::unordered_set<QTreeWidgetItem*>& i_children)
+{
+    // The places of the rows, found in one pass that stops at the last.
+    std::vector<int> l_places;
+    l_places.reserve(i_children.size());
+    for (int l_child = 0; l_child < ip_parent->childCount() && l_places.size() < i_children.size(); ++l_child) {
+        if (i_children.count(ip_parent->child(l_child)))
+            l_places.push_back(l_child);
+    }
+    const bool l_topLevel = IsTreeRoot(ip_parent);
+    // From the last run to the first, so that the places of the runs still
+    // to go stay as they were.
+    for (std::size_t l_end = l_places.size(); l_end > 0;) {
+        std::size_t l_begin = l_end - 1;
+        while (l_begin > 0 && l_places[l_begin - 1] == l_places[l_begin] - 1)
+            --l_begin;
+        const int l_first = l_places[l_begin];
+        const int l_count = int(l_end - l_begin);
+        if (l_topLevel) {
+            // The tree's model takes a run of top-level rows in one step,
+            // and deletes them.
+            ip_parent->treeWidget()->model()->removeRows(l_first, l_count);
+        } else {
+            for (int l_place = l_first + l_count - 1; l_place >= l_first; --l_place)
+                delete ip_parent->takeChild(l_place);
+        }
+        l_end = l_begin;
+    }
+}

@@ -1,0 +1,173 @@
+#include "TransfersViewWorld.h"
+
+#include "ui_TransfersForm.h"
+
+#include <QSignalSpy>
+#include <QTreeWidget>
+#include <QTreeWidgetItemIterator>
+#include <QtTest>
+
+#include <string>
+#include <vector>
+
+// Rows that join and leave the transfers trees in floods: the trees change
+// in one step each way a refresh, and show what they would have shown had
+// every row gone in and out on its own.
+class TestTransferTreeUpdates : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void floodShowsWhatSingleChangesShow_data();
+    void floodShowsWhatSingleChangesShow();
+    void aLeavingRowIsNoRowAnyMore();
+};
+
+namespace
+{
+// What the user sees of a tree: its outline, every row with rows below it
+// marked "+" when open and "-" when closed, and each row's text colour.
+QStringList Shape(const QTreeWidget& i_tree)
+{
+    QStringList l_lines = ViewRows::Outline(i_tree);
+    int l_line = 0;
+    for (QTreeWidgetItemIterator l_row(const_cast<QTreeWidget*>(&i_tree)); *l_row; ++l_row, ++l_line) {
+        if ((*l_row)->childCount() > 0)
+            l_lines[l_line] += (*l_row)->isExpanded() ? " +" : " -";
+        l_lines[l_line] += " " + (*l_row)->foreground(0).color().name();
+    }
+    return l_lines;
+}
+
+struct FloodResult
+{
+    QStringList m_shape;
+    // Changes of the tree's top level once it held the first thirty users.
+    int m_topRemovals = 0;
+    int m_topInsertions = 0;
+};
+
+int TopLevelChanges(const QSignalSpy& i_spy)
+{
+    int l_changes = 0;
+    for (const QList<QVariant>& l_signal : i_spy)
+        l_changes += l_signal.at(0).value<QModelIndex>().isValid() ? 0 : 1;
+    return l_changes;
+}
+
+// Thirty users with two files each; then the ten oldest go and the next
+// loses a file, ten users come, the folders stop opening half way, one
+// newcomer goes before anyone saw him, one who went comes back, and a new
+// file and an old one start. With i_stepByStep the page's refresh follows
+// every change, as if each row went in and out on its own.
+FloodResult Flood(bool i_downloads, bool i_stepByStep)
+{
+    TransfersViewWorld l_world;
+    TransfersForm& l_view = l_world.View();
+    QTreeWidget& l_tree = i_downloads ? *l_world.Form()->downloadsList : *l_world.Form()->uploadsList;
+    const std::string l_side = i_downloads ? "download" : "upload";
+    auto l_settle = [&] {
+        if (i_stepByStep)
+            l_view.ApplyTreeUpdates();
+    };
+    auto l_add = [&](int i_user, const std::string& i_file) {
+        const std::string l_user = "user" + std::to_string(i_user);
+        ItemPtr l_entry = i_downloads ? l_world.AddDownload(l_user, "music\\" + l_user, i_file, 10 + i_user)
+                                      : TransfersViewWorld::AddUpload(l_user, "/share/" + l_user, i_file, 10 + i_user);
+        l_settle();
+        return l_entry;
+    };
+    auto l_remove = [&](ItemPtr i_entry) {
+        if (i_downloads)
+            l_world.Manager().RemoveDownload(i_entry);
+        else
+            l_world.Manager().RemoveUpload(i_entry);
+        l_settle();
+    };
+    auto l_start = [&](ItemPtr i_entry) {
+        l_world.SetStatus(i_entry, i_downloads ? "downloading" : "uploading");
+        l_settle();
+    };
+
+    std::vector<ItemPtr> l_entries;
+    for (int l_user = 0; l_user < 30; ++l_user) {
+        for (const char* lp_file : {"a.mp3", "b.mp3"})
+            l_entries.push_back(l_add(l_user, lp_file));
+    }
+    l_view.ApplyTreeUpdates();
+    QSignalSpy l_removals(l_tree.model(), &QAbstractItemModel::rowsAboutToBeRemoved);
+    QSignalSpy l_insertions(l_tree.model(), &QAbstractItemModel::rowsInserted);
+
+    for (std::size_t l_index = 0; l_index < 21; ++l_index)
+        l_remove(l_entries[l_index]);
+    ItemPtr l_newcomer;
+    for (int l_user = 30; l_user < 40; ++l_user) {
+        l_newcomer = l_add(l_user, "a.mp3");
+        if (l_user == 34)
+            l_view.OnActionBarTriggered("expand_" + l_side + "_folders");
+    }
+    l_start(l_newcomer);
+    l_remove(l_add(40, "gone.mp3"));
+    l_add(3, "back.mp3");
+    l_start(l_entries[30]);
+    l_view.ApplyTreeUpdates();
+
+    FloodResult l_result;
+    l_result.m_shape = Shape(l_tree);
+    l_result.m_topRemovals = TopLevelChanges(l_removals);
+    l_result.m_topInsertions = TopLevelChanges(l_insertions);
+    return l_result;
+}
+}  // namespace
+
+void TestTransferTreeUpdates::floodShowsWhatSingleChangesShow_data()
+{
+    QTest::addColumn<bool>("downloads");
+    QTest::newRow("downloads") << true;
+    QTest::newRow("uploads") << false;
+}
+
+void TestTransferTreeUpdates::floodShowsWhatSingleChangesShow()
+{
+    QFETCH(bool, downloads);
+    const FloodResult l_single = Flood(downloads, true);
+    const FloodResult l_flood = Flood(downloads, false);
+    QCOMPARE(l_flood.m_shape, l_single.m_shape);
+    // Users 10 to 39 but 40, and 3 back at the end.
+    const QString l_offline = downloads ? " [offline]" : "";
+    QCOMPARE(l_single.m_shape.first().section(' ', 0, downloads ? 1 : 0), "user10" + l_offline);
+    QCOMPARE(l_single.m_shape.filter(QRegularExpression("^user")).size(), 31);
+    QVERIFY(l_single.m_shape.last().contains("back.mp3"));
+    // The command that stops folders opening brings in the rows made before
+    // it: the users gone and the first newcomers go out and in then, the
+    // rest at the end.
+    QCOMPARE(l_flood.m_topRemovals, 1);
+    QCOMPARE(l_flood.m_topInsertions, 2);
+}
+
+// Until the refresh takes it out of its tree, a row whose entry went still
+// shows, but nothing acts on it: no entries under it, no user row of its
+// own, no removal through it.
+void TestTransferTreeUpdates::aLeavingRowIsNoRowAnyMore()
+{
+    TransfersViewWorld l_world;
+    TransfersForm& l_view = l_world.View();
+    ItemPtr l_going = l_world.AddDownload("alice", "f", "a", 5);
+    l_world.AddDownload("alice", "g", "b", 5);
+    QTreeWidgetItem* lp_row = l_world.Row(l_going);
+    QTreeWidgetItem* lp_folder = lp_row->parent();
+    l_world.Manager().RemoveDownload(l_going);
+    QTreeWidget& l_tree = *l_world.Form()->downloadsList;
+    QCOMPARE(l_tree.topLevelItem(0)->childCount(), 2);
+    for (QTreeWidgetItem* lp_left : {lp_row, lp_folder}) {
+        QVERIFY(l_view.GetNodeDownloadEntryItems(lp_left).empty());
+        QVERIFY(!l_view.GetDownloadNodeUserNode(lp_left));
+    }
+    l_tree.setCurrentItem(lp_folder);
+    l_view.OnActionBarTriggered("remove_download");
+    QCOMPARE(d.GetType("download_entry")->ItemCount(), std::size_t(1));
+    QCOMPARE(ViewRows::Outline(l_world.Downloads()), QStringList({"alice [offline]", "  g", "    b | queued | 5"}));
+}
+
+QTEST_MAIN(TestTransferTreeUpdates)
+#include "tst_transfer_tree_updates.moc"
