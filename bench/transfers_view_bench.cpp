@@ -10,7 +10,8 @@
 //   complete_list_open_ms            the "Complete" tab built from 10,000
 //                                    records of finished downloads and shown
 //
-// then the figures of 8,000 downloads from one user (OneUserDownloads.h).
+// then the figures of 8,000 downloads from one user (OneUserDownloads.h)
+// and of 5,000 downloads of 2,500 users removed (ManyUserRemoval.h).
 //
 // The page holds 1,000 downloads (300 running) and 200 uploads (99 running)
 // from 300 users; five users have 100 downloads in one folder each, and one
@@ -25,6 +26,7 @@
 //
 // Options: --seconds N for the progress run (default 10).
 
+#include "ManyUserRemoval.h"
 #include "OneUserDownloads.h"
 #include "TransferBenchWorld.h"
 #include "TransfersViewBenchWorld.h"
@@ -320,7 +322,8 @@ int main(int i_argc, char** ip_argv)
     UseOffscreenUnlessSet();
     QApplication l_app(i_argc, ip_argv);
     int l_exitCode = 0;
-    if (OneUserDownloads::RunIfAsked(i_argc, ip_argv, l_exitCode))
+    if (OneUserDownloads::RunIfAsked(i_argc, ip_argv, l_exitCode) ||
+        ManyUserRemoval::RunIfAsked(i_argc, ip_argv, l_exitCode))
         return l_exitCode;
     const int l_seconds = SecondsOption(i_argc, ip_argv, 10);
     TransfersViewBenchWorld l_world;
@@ -392,5 +395,5 @@ int main(int i_argc, char** ip_argv)
                  "fill %.1f ms of CPU\n",
                  l_running.size(), l_run.m_firstRoundMs, l_run.m_laterRoundsMeanMs, l_run.m_laterRoundsMaxMs,
                  l_run.m_laterCpuPct, l_run.m_laterLongestBlockMs, l_fillCpuMs);
-    return OneUserDownloads::RunAll() ? 0 : 1;
+    return OneUserDownloads::RunAll() && ManyUserRemoval::Run() ? 0 : 1;
 }
