@@ -18,7 +18,7 @@ namespace
 {
 using namespace TransferColumns;
 
-QColor StatusColour(const QString& i_status)
+QColor StatusColor(const QString& i_status)
 {
     if (i_status == QLatin1String("complete"))
         return QColor(0, 100, 0);
@@ -35,7 +35,10 @@ QColor StatusColour(const QString& i_status)
 
 void ColourRow(QTreeWidgetItem* ip_row, const QString& i_status, int i_columns)
 {
-    const QBrush l_brush(StatusColour(i_status));
+    const QBrush l_brush(StatusColor(i_status));
+    // Every column gets the colour at once: when the last has it, all have.
+    if (i_columns == 0 || ip_row->foreground(i_columns - 1) == l_brush)
+        return;
     for (int l_column = 0; l_column < i_columns; ++l_column)
         ip_row->setForeground(l_column, l_brush);
 }
@@ -168,9 +171,13 @@ void TransfersForm::AddEntryRow(const Side& i_side, ItemPtr i_entry)
     ItemPtr l_folderNode;
     QTreeWidgetItem* lp_folderRow = FolderRow(i_side, lp_userRow, l_userNode, l_folder, l_folderNode);
 
-    auto* lp_row = new QTreeWidgetItem(lp_folderRow);
+    // A file row never has rows below it: a tree that knows need not ask
+    // when it lays its rows out.
+    auto* lp_row = new QTreeWidgetItem();
+    lp_row->setFlags(lp_row->flags() | Qt::ItemNeverHasChildren);
     lp_row->setText(File, l_kind.mp_fileText(i_entry));
     lp_row->setText(Size, CommafyNumber(l_kind.mp_size(i_entry)));
+    lp_folderRow->addChild(lp_row);
     const ItemPtr l_node = d.GetType(l_kind.mp_fileNodeType)->GetItem(Value(lp_row));
     i_entry += l_node;
     l_node += l_folderNode;
