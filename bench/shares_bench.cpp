@@ -15,16 +15,23 @@
 //   longest_gui_slice_ms_one_folder
 //                         the longest slice of indexing, then rescanning,
 //                         one folder of 300,000 files (phase "folder")
+//   store_browser_share_5k_ratio
+//                         sharing a new folder of 5,000 files with the
+//                         item-store browser open on the type of file
+//                         names / the same with no browser (phase
+//                         "browser", under a QApplication of its own)
 //
 // Lines starting with "detail" break the figures down.
 
 #include "SharesBenchWorld.h"
+#include "StoreBrowserBench.h"
 
 #include "core/persist/DataSaver.h"
 #include "core/store/Data.h"
 #include "shares/PayloadCompression.h"
 #include "shares/SharedFoldersManager.h"
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QTcpServer>
@@ -332,13 +339,11 @@ int IndexedFiles(const std::string& i_pathsFile, int& o_all)
     return l_found;
 }
 
-}  // namespace
-
-int main(int argc, char** argv)
+// The phases of the shares service alone, under a core application; the
+// indexing and the start-up rescan always run.
+int RunServicePhases(int argc, char** argv)
 {
     TimedCoreApplication l_app(argc, argv);
-    // Arguments pick phases ("rescan", "search", "browse", "folder"), for profiling
-    // one at a time; the indexing and the start-up rescan always run.
     const auto l_runs = PhasesToRun(l_app.arguments());
     const Scratch l_run;
     const QTemporaryDir& l_scratch = l_run.m_folder;
@@ -433,5 +438,32 @@ int main(int argc, char** argv)
         RunSearches(l_world, l_pathsFile);
     if (l_runs("browse"))
         RunBrowse(l_world, l_scratch);
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    // Arguments pick phases ("rescan", "search", "browse", "folder",
+    // "browser"), for profiling one at a time.
+    QStringList l_arguments;
+    for (int l_argument = 0; l_argument < argc; ++l_argument)
+        l_arguments << QString::fromLocal8Bit(argv[l_argument]);
+    const auto l_runs = PhasesToRun(l_arguments);
+    // The browser alone needs none of the indexing the other phases stand on.
+    if (l_arguments.mid(1) != QStringList{"browser"}) {
+        if (const int l_result = RunServicePhases(argc, argv); l_result != 0)
+            return l_result;
+    }
+    if (l_runs("browser")) {
+        // The browser is a window: an application of widgets, shown
+        // offscreen unless the environment says otherwise.
+        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+            qputenv("QT_QPA_PLATFORM", "offscreen");
+        TimedApplication<QApplication> l_app(argc, argv);
+        const Scratch l_run;
+        RunStoreBrowser(l_run.m_logs.path(), l_run.m_folder.path());
+    }
     return 0;
 }

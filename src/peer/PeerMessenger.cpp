@@ -66,6 +66,8 @@ PeerMessenger::PeerMessenger() : QObject(nullptr)
         ->ItemRemovedEvent.m_handlerSet.insert(MakeHandler(&PeerMessenger::OnPeerConnectionRequestRemoved));
 
     PeerSchema::DeclareSearchTypes();
+    d.GetType("search_request")
+        ->ItemRemovedEvent.m_handlerSet.insert(MakeHandler(&PeerMessenger::OnSearchRequestRemoved));
     PeerSchema::DeclareQueueTypes();
     PeerSchema::DeclareAttemptTypes();
     {

@@ -10,6 +10,7 @@
 #include "peer/PeerIdleWatch.h"
 #include "peer/PeerOutgoingQueue.h"
 #include "peer/PeerReplyOrder.h"
+#include "peer/PeerSearchBound.h"
 
 #include <QAbstractSocket>
 #include <QObject>
@@ -179,6 +180,8 @@ private:
     bool HandleSharedFileList(MemStream& io_message, ItemPtr i_user);
     bool HandleSharedFilesInFolderRequest(MemStream& io_message, ItemPtr i_user);
     bool HandleSearchReply(MemStream& io_message, ItemPtr i_user);
+    // A search's results go with its request: its count goes too.
+    void OnSearchRequestRemoved(Item* ip_request);
     bool HandleTransferRequest(MemStream& io_message, ItemPtr i_user);
     bool HandleTransferResponse(MemStream& io_message, ItemPtr i_user);
     bool HandleQueueUpload(MemStream& io_message, ItemPtr i_user);
@@ -254,6 +257,8 @@ private:
     std::set<Item*> m_pendingConnectionsBack;
     // Users asked for their whole share and not yet answered.
     std::set<std::string> m_sharesAskedFor;
+    // How many results each search holds.
+    PeerSearchBound m_searchBound;
 };
 
 extern PeerMessenger* peerMessenger;

@@ -3,8 +3,11 @@
 // file that the user had not reported before in the same search. The
 // repetitions of one wish-list text count as one search (they feed one
 // tab); a search typed again is another search, and shows every answer.
+// A search keeps at most PeerSearchBound::MaxResults results: the files of
+// a reply beyond that are dropped before anything is made for them.
 #include "peer/PeerMessenger.h"
 
+#include "core/log/Log.h"
 #include "core/util/GeneralFunctions.h"
 #include "peer/PeerItems.h"
 #include "peer/PeerMessageCodes.h"
@@ -95,20 +98,24 @@ void ConnectAttributes(ItemPtr i_result, const AttributeMap& i_attributes)
     }
 }
 
-// The items of one reply; null when it brought no new file.
-ItemPtr MakeResults(ItemPtr i_request, ItemPtr i_user, const SearchReply& i_reply)
+// The items of one reply, at most i_room results, counted in o_made; null
+// when it brought no new file.
+ItemPtr MakeResults(ItemPtr i_request, const std::string& i_search, ItemPtr i_user, const SearchReply& i_reply,
+                    std::size_t i_room, std::size_t& o_made)
 {
     ItemPtr l_results = d.GetType("search_results")->NewItem();
     Type* lp_keys = d.GetType("search_result_key");
-    const std::string l_search = SearchKey(i_request);
     // A path given twice in one reply gives two results: only keys that
     // stood before this reply make a path known.
     std::unordered_set<const Item*> l_keysOfThisReply;
+    o_made = 0;
     for (const FileInfo& l_file : i_reply.m_files) {
+        if (o_made == i_room)
+            break;
         const RemoteFilePath l_path = SplitRemotePath(l_file.m_name);
         const std::string& l_nameText = l_path.m_name;
         const std::string& l_folderText = l_path.m_folder;
-        ItemPtr l_key = lp_keys->GetItem(ResultKey(l_search, i_user.AsString(), l_folderText, l_nameText));
+        ItemPtr l_key = lp_keys->GetItem(ResultKey(i_search, i_user.AsString(), l_folderText, l_nameText));
         if (l_key.IsConnected("search_result") && !l_keysOfThisReply.count(l_key.Get()))
             continue;
         l_keysOfThisReply.insert(l_key.Get());
@@ -121,6 +128,7 @@ ItemPtr MakeResults(ItemPtr i_request, ItemPtr i_user, const SearchReply& i_repl
         l_result += l_name;
         l_result += l_folder;
         l_result += Valued("search_result_file_size", ToString(l_file.m_fileSize));
+        ++o_made;
     }
     if (!l_results.IsConnected("search_result")) {
         l_results.Remove();
@@ -160,7 +168,25 @@ bool PeerMessenger::HandleSearchReply(MemStream& io_message, ItemPtr i_user)
     case PeerReceivedFiles::Result::TooManyAttributes:
         return RefuseAttributeBomb(PeerMessageCodes::FileSearchResult, i_user);
     }
-    if (ItemPtr l_results = MakeResults(l_request, UserItem(l_replyUser), l_reply))
+    const std::string l_search = SearchKey(l_request);
+    const std::size_t l_room = m_searchBound.Room(l_search);
+    // A search at its bound takes nothing more; its rows stay as they are.
+    if (l_room == 0)
+        return true;
+    std::size_t l_made = 0;
+    ItemPtr l_results = MakeResults(l_request, l_search, UserItem(l_replyUser), l_reply, l_room, l_made);
+    if (m_searchBound.Add(l_request.Get(), l_search, l_made)) {
+        Log(LogArea, 1,
+            QString("Search for %1 holds %2 results, further results are dropped")
+                .arg(Text(l_request["search_request_text"]))
+                .arg(PeerSearchBound::MaxResults));
+    }
+    if (l_results)
         emit SearchResults(l_results);
     return true;
+}
+
+void PeerMessenger::OnSearchRequestRemoved(Item* ip_request)
+{
+    m_searchBound.Forget(ip_request);
 }

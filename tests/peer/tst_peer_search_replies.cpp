@@ -39,14 +39,32 @@ ItemPtr Search(quint32 i_token)
     return d.GetType("search_request")->NewItem(Value(i_token));
 }
 
-// A search the wish list sent, for that text.
-ItemPtr WishListSearch(quint32 i_token, const std::string& i_text)
+// A search the user typed, for that text.
+ItemPtr TypedSearch(quint32 i_token, const std::string& i_text)
 {
     ItemPtr l_request = Search(i_token);
     l_request += d.GetType("search_request_text")->GetItem(i_text);
+    return l_request;
+}
+
+// A search the wish list sent, for that text.
+ItemPtr WishListSearch(quint32 i_token, const std::string& i_text)
+{
+    ItemPtr l_request = TypedSearch(i_token, i_text);
     l_request += d.GetType("wishlist_search")->GetGlobalNullItem();
     return l_request;
 }
+
+// Files "n.mp3" for n from i_first on, twenty to an album folder.
+QByteArray Albums(int i_first, int i_count)
+{
+    QByteArray l_files;
+    for (int l_index = i_first; l_index < i_first + i_count; ++l_index)
+        l_files += File("music\\album " + std::to_string(l_index / 20) + "\\" + std::to_string(l_index) + ".mp3", l_index);
+    return l_files;
+}
+
+const QString BoundLine = QStringLiteral("Search for jazz holds 50000 results, further results are dropped");
 
 ItemPtr ResultNamed(ItemPtr i_results, const std::string& i_name)
 {
@@ -274,29 +292,89 @@ private slots:
         QCOMPARE(Names(l_listener.m_emitted.back()), std::vector<std::string>{"b.mp3"});
     }
 
-    // The largest reply there is: every result is kept, a path given twice
-    // in it twice, and a later reply of the same user adds only what is new.
-    void aReplyOf65536ResultsKeepsEveryResult()
+    // A search keeps at most 50,000 results: the reply that reaches the
+    // bound keeps its first new files up to it, later replies nothing, and
+    // the log says so once. The repetitions of a wish-list text share one
+    // bound, as they share one tab.
+    void aSearchKeepsAtMostItsBound_data()
     {
-        constexpr int Results = 65536;
+        QTest::addColumn<bool>("wishList");
+        QTest::newRow("typed search") << false;
+        QTest::newRow("wish-list search, two repetitions") << true;
+    }
+    void aSearchKeepsAtMostItsBound()
+    {
+        QFETCH(bool, wishList);
         PeerConversation l_talk;
         QVERIFY(l_talk.Ready());
         ResultsListener l_listener(l_talk.Messenger());
-        Search(7);
-        QByteArray l_files;
-        for (int l_index = 0; l_index < Results - 1; ++l_index)
-            l_files += File("music\\album " + std::to_string(l_index / 20) + "\\" + std::to_string(l_index) + ".mp3", l_index);
-        l_files += File("music\\album 0\\0.mp3", 0);
-        QVERIFY(l_talk.Send(Reply("bob", 7, Results, l_files)));
-        QVERIFY(PeerTestWorld::WaitFor([&] { return l_listener.m_emitted.size() == 1; }, 60000));
-        QCOMPARE(PeerTestWorld::ItemCount("search_result"), Results);
-        QCOMPARE(l_listener.m_emitted.front().GetItems("search_result").Connected("search_result_file_name", "0.mp3").size(),
-                 std::size_t(2));
+        const quint32 l_first = wishList ? 3 : 7;
+        const quint32 l_later = wishList ? 4 : 7;
+        if (wishList) {
+            WishListSearch(3, "jazz");
+            WishListSearch(4, "jazz");
+        } else {
+            TypedSearch(7, "jazz");
+        }
 
-        QVERIFY(l_talk.Send(Reply("bob", 7, 2, File("music\\album 3\\60.mp3", 60) + File("music\\new.mp3", 1))));
-        QVERIFY(PeerTestWorld::WaitFor([&] { return l_listener.m_emitted.size() == 2; }));
-        QCOMPARE(Names(l_listener.m_emitted.back()), std::vector<std::string>{"new.mp3"});
-        QCOMPARE(PeerTestWorld::ItemCount("search_result"), Results + 1);
+        // A path given twice in a reply counts twice.
+        QVERIFY(l_talk.Send(Reply("bob", l_first, 40000, Albums(0, 39999) + Albums(0, 1))));
+        QCOMPARE(PeerTestWorld::ItemCount("search_result"), 40000);
+        QVERIFY(l_talk.LinesAfterReceipt().isEmpty());
+
+        // Known paths count for nothing; of the new files the first 10,000
+        // are kept.
+        QVERIFY(l_talk.Send(Reply("bob", l_later, 30005, Albums(0, 5) + Albums(40000, 30000))));
+        QCOMPARE(l_listener.m_emitted.size(), std::size_t(2));
+        const ItemPtr l_crossing = l_listener.m_emitted.back();
+        QCOMPARE(l_crossing.GetItems("search_result").size(), std::size_t(10000));
+        QVERIFY(ResultNamed(l_crossing, "40000.mp3"));
+        QVERIFY(ResultNamed(l_crossing, "49999.mp3"));
+        QVERIFY(!ResultNamed(l_crossing, "50000.mp3"));
+        QCOMPARE(PeerTestWorld::ItemCount("search_result"), 50000);
+        QCOMPARE(l_talk.LinesAfterReceipt(), QStringList{BoundLine});
+
+        QVERIFY(l_talk.Send(Reply("bob", l_later, 2, File("x\\new.mp3", 1) + File("y\\new.mp3", 1))));
+        QVERIFY(l_talk.StillOpen());
+        QVERIFY(l_talk.LinesAfterReceipt().isEmpty());
+        QCOMPARE(l_listener.m_emitted.size(), std::size_t(2));
+        QCOMPARE(PeerTestWorld::ItemCount("search_results"), 2);
+        QCOMPARE(PeerTestWorld::ItemCount("search_result"), 50000);
+    }
+
+    // A wish-list search has a bound of its own: full, it leaves the typed
+    // searches of its text as they were, and once it ends (its tab closed),
+    // its next repetition starts from nothing.
+    void aWishListSearchCountsItsOwnResults()
+    {
+        PeerConversation l_talk;
+        QVERIFY(l_talk.Ready());
+        ResultsListener l_listener(l_talk.Messenger());
+        TypedSearch(1, "jazz");
+        ItemPtr l_wish = WishListSearch(2, "jazz");
+        TypedSearch(3, "jazz");
+
+        QVERIFY(l_talk.Send(Reply("bob", 2, 50001, Albums(0, 50001))));
+        QCOMPARE(l_wish.GetItems("search_results").GetItems("search_result").size(), std::size_t(50000));
+        QCOMPARE(l_talk.LinesAfterReceipt(), QStringList{BoundLine});
+        QVERIFY(l_talk.Send(Reply("bob", 2, 1, File("x\\new.mp3", 1))));
+        QCOMPARE(l_listener.m_emitted.size(), std::size_t(1));
+
+        for (const quint32 l_token : {1u, 3u}) {
+            QVERIFY(l_talk.Send(Reply("bob", l_token, 2, Albums(0, 2))));
+            QVERIFY(l_talk.LinesAfterReceipt().isEmpty());
+            QCOMPARE(Names(l_listener.m_emitted.back()), (std::vector<std::string>{"0.mp3", "1.mp3"}));
+            QCOMPARE(l_listener.m_emitted.back()["search_request"].AsString(), std::to_string(l_token));
+        }
+        QCOMPARE(l_listener.m_emitted.size(), std::size_t(3));
+
+        l_wish.GetItems("search_results").GetItems("search_result").Remove();
+        l_wish.GetItems("search_results").Remove();
+        l_wish.Remove();
+        WishListSearch(4, "jazz");
+        QVERIFY(l_talk.Send(Reply("bob", 4, 1, File("x\\new.mp3", 1))));
+        QCOMPARE(l_listener.m_emitted.size(), std::size_t(4));
+        QCOMPARE(l_listener.m_emitted.back()["search_request"].AsString(), std::string("4"));
     }
 };
 

@@ -23,12 +23,18 @@ DataDialog::DataDialog(Data* ip_data, QWidget* ip_parent)
 
     ui->typeList->setColumnCount(3);
     ui->typeList->setHeaderLabels({QStringLiteral("Type"), QString(), QStringLiteral("#")});
-    ui->typeList->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    // Fitted to their contents by WriteChangedCounts, not on every change
+    // of a cell; the user cannot drag them, as with a fitting header.
+    ui->typeList->header()->setSectionResizeMode(QHeaderView::Fixed);
     QHash<std::string, Type*> l_types;
     mp_data->GetTypes(l_types);
     for (Type* lp_type : l_types)
         AddTypeRow(lp_type);
     ui->typeList->sortItems(0, Qt::AscendingOrder);
+    FitColumns();
+    m_countTimer.setSingleShot(true);
+    m_countTimer.setInterval(0);
+    connect(&m_countTimer, &QTimer::timeout, this, &DataDialog::WriteChangedCounts);
     ui->itemList->sortItems(Qt::AscendingOrder);
     ui->itemList->setSortingEnabled(true);
 
@@ -44,22 +50,45 @@ QTreeWidgetItem* DataDialog::AddTypeRow(Type* ip_type)
     auto* lp_row = new QTreeWidgetItem(ui->typeList);
     lp_row->setText(0, FromLatin1Text(ip_type->m_name));
     lp_row->setText(1, ip_type->m_null ? QStringLiteral("null   ") : QStringLiteral("value   "));
-    lp_row->setText(2, QString::number(ip_type->ItemCount()));
+    lp_row->setText(CountColumn, QString::number(ip_type->ItemCount()));
     m_typeListItemMap[ip_type->m_name] = lp_row;
     m_listItemTypeMap[lp_row] = ip_type->m_name;
     return lp_row;
 }
 
-void DataDialog::SetTypeCount(Type* ip_type, std::size_t i_count)
+void DataDialog::CountChanged(Type* ip_type)
 {
-    const auto l_found = m_typeListItemMap.find(ip_type->m_name);
-    QTreeWidgetItem* lp_row = l_found != m_typeListItemMap.end() ? l_found->second : nullptr;
-    if (!lp_row) {
+    m_changedCounts.insert(ip_type);
+    if (!m_countTimer.isActive())
+        m_countTimer.start();
+}
+
+void DataDialog::WriteChangedCounts()
+{
+    bool l_newRows = false;
+    for (Type* lp_type : m_changedCounts) {
+        const auto l_found = m_typeListItemMap.find(lp_type->m_name);
+        if (l_found != m_typeListItemMap.end()) {
+            l_found->second->setText(CountColumn, QString::number(lp_type->ItemCount()));
+            continue;
+        }
         // A type declared after the browser opened gets its row now.
-        lp_row = AddTypeRow(ip_type);
-        ui->typeList->sortItems(0, Qt::AscendingOrder);
+        AddTypeRow(lp_type);
+        l_newRows = true;
     }
-    lp_row->setText(2, QString::number(i_count));
+    m_changedCounts.clear();
+    if (!l_newRows) {
+        ui->typeList->resizeColumnToContents(CountColumn);
+        return;
+    }
+    ui->typeList->sortItems(0, Qt::AscendingOrder);
+    FitColumns();
+}
+
+void DataDialog::FitColumns()
+{
+    for (int l_column = 0; l_column < ui->typeList->columnCount(); ++l_column)
+        ui->typeList->resizeColumnToContents(l_column);
 }
 
 void DataDialog::OnTypeItemSelectionChanged()
@@ -128,15 +157,16 @@ void DataDialog::OnDataSubItemExpanded(QTreeWidgetItem* ip_item)
 
 void DataDialog::OnItemAdded(Item* ip_item)
 {
-    SetTypeCount(ip_item->mp_type, ip_item->mp_type->ItemCount());
+    CountChanged(ip_item->mp_type);
     if (ip_item->mp_type == mp_selectedType)
         mp_rows->Add(ip_item);
 }
 
 void DataDialog::OnItemRemoved(Item* ip_item)
 {
-    // The item is still counted while its removal is announced.
-    SetTypeCount(ip_item->mp_type, ip_item->mp_type->ItemCount() - 1);
+    // Counted once it is gone: the store unlists it before the count is
+    // written.
+    CountChanged(ip_item->mp_type);
     if (ip_item->mp_type == mp_selectedType)
         mp_rows->Remove(ip_item);
     if (ip_item == mp_selectedItem) {

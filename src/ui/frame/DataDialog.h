@@ -4,6 +4,7 @@
 #include "ui/frame/ItemListRows.h"
 
 #include <QDialog>
+#include <QTimer>
 
 #include <map>
 #include <memory>
@@ -49,8 +50,18 @@ public slots:
     void OnDataSubItemExpanded(QTreeWidgetItem* ip_item);
 
 private:
+    // The type list's column of the item counts.
+    static constexpr int CountColumn = 2;
+
     QTreeWidgetItem* AddTypeRow(Type* ip_type);
-    void SetTypeCount(Type* ip_type, std::size_t i_count);
+    // A type's count changed: it is written with the others at the next
+    // turn of the event loop. Fitting the columns measures every row, far
+    // too dear for each of the thousands of items a rescan adds.
+    void CountChanged(Type* ip_type);
+    // Writes the changed counts (a type new to the list gets its row), then
+    // fits the count column once, or every column after a new row.
+    void WriteChangedCounts();
+    void FitColumns();
     void ClearTree();
     // Deletes the node with everything below it, and forgets every deleted
     // node.
@@ -61,6 +72,8 @@ private:
     Data* mp_data;
     std::map<std::string, QTreeWidgetItem*> m_typeListItemMap;
     std::map<QTreeWidgetItem*, std::string> m_listItemTypeMap;
+    std::set<Type*> m_changedCounts;
+    QTimer m_countTimer;
     Type* mp_selectedType = nullptr;
     Item* mp_selectedItem = nullptr;
     std::unique_ptr<ItemListRows> mp_rows;

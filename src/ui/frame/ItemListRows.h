@@ -5,16 +5,21 @@
 #include <map>
 
 class Item;
+class ListedRowSizes;
 class QListWidget;
 class QListWidgetItem;
 
 // The rows of a list widget that shows store items by their value text,
 // each row paired with its item both ways. The items are not owned; the
 // owner takes an item's row out before the item goes.
+//
+// Every row has one size, as wide as the longest text listed: a list whose
+// rows differ measures every row again whenever rows come, which thousands
+// of items added in a row (a folder being shared) make far too dear.
 class ItemListRows
 {
 public:
-    explicit ItemListRows(QListWidget* ip_list) : mp_list(ip_list) {}
+    explicit ItemListRows(QListWidget* ip_list);
 
     // Appends a row (a sorted list puts it in its place), or puts it first.
     void Add(Item* ip_item, bool i_first = false);
@@ -27,6 +32,8 @@ public:
 
 private:
     QListWidget* mp_list;
+    // The list's delegate, owned by the list.
+    ListedRowSizes* mp_sizes;
     std::map<Item*, QListWidgetItem*> m_itemItemMap;
     std::map<QListWidgetItem*, Item*> m_ItemitemMap;
 };

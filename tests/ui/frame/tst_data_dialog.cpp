@@ -4,6 +4,7 @@
 
 #include <QListWidget>
 #include <QPointer>
+#include <QScrollBar>
 #include <QTreeWidget>
 #include <QtTest>
 
@@ -18,6 +19,9 @@ private slots:
     void cleanup();
 
     void typeListShowsKindsAndLiveCounts();
+    void countsAreWrittenOncePerTurn_data();
+    void countsAreWrittenOncePerTurn();
+    void aLongValueCanBeScrolledTo();
     void itemListFollowsTheSelectedType();
     void treeGrowsOneLevelPerUnfolding();
     void ownTypeConnectionsLeftOut();
@@ -104,6 +108,18 @@ int CountNodes(const QTreeWidgetItem* ip_node, const QString& i_text)
 
 const QStringList g_placeholder{DataDialog::PlaceholderText};
 
+// The width the column's texts need, as the view measures them.
+int NeededWidth(const QAbstractItemView& i_view, int i_column)
+{
+    return i_view.sizeHintForColumn(i_column);
+}
+
+// The browser writes the counts that changed once the event loop turns.
+void Turn()
+{
+    QCoreApplication::processEvents();
+}
+
 }  // namespace
 
 void TestDataDialog::init()
@@ -144,14 +160,96 @@ void TestDataDialog::typeListShowsKindsAndLiveCounts()
 
     QCOMPARE(TypeRow(l_dialog, "empty_kind")->text(2), QString("0"));
     ItemPtr l_first = Item_("empty_kind", "x");
+    Turn();
     QCOMPARE(TypeRow(l_dialog, "empty_kind")->text(2), QString("1"));
     l_first.Remove();
+    Turn();
     QCOMPARE(TypeRow(l_dialog, "empty_kind")->text(2), QString("0"));
 
-    // A type declared later gets its row with its first item.
+    // A type declared later gets its row with its first item, in its place.
     d.NewType("late_kind", true, false, true)->GetItem("y");
+    Turn();
     QVERIFY(TypeRow(l_dialog, "late_kind"));
     QCOMPARE(TypeRow(l_dialog, "late_kind")->text(2), QString("1"));
+    QCOMPARE(lp_types->indexOfTopLevelItem(TypeRow(l_dialog, "late_kind")), 2);
+    QVERIFY(lp_types->columnWidth(0) >= NeededWidth(*lp_types, 0));
+}
+
+void TestDataDialog::countsAreWrittenOncePerTurn_data()
+{
+    QTest::addColumn<int>("added");
+    QTest::addColumn<int>("removed");
+    QTest::addColumn<QString>("shown");
+    // The cell is written when its text changes.
+    QTest::addColumn<int>("writes");
+    QTest::newRow("many added") << 12345 << 0 << "12345" << 1;
+    QTest::newRow("added, most removed again") << 3000 << 2999 << "1" << 1;
+    QTest::newRow("added and removed again") << 500 << 500 << "0" << 0;
+}
+
+// A folder being shared adds thousands of items in a turn of the event
+// loop: the count is written once when the loop turns, with the figure then,
+// and its column is wide enough for it.
+void TestDataDialog::countsAreWrittenOncePerTurn()
+{
+    QFETCH(int, added);
+    QFETCH(int, removed);
+    QFETCH(QString, shown);
+    QFETCH(int, writes);
+    DataDialog l_dialog(&d);
+    l_dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&l_dialog));
+    auto* lp_types = l_dialog.findChild<QTreeWidget*>("typeList");
+    QTreeWidgetItem* lp_row = TypeRow(l_dialog, "empty_kind");
+    const QModelIndex l_cell = lp_types->model()->index(lp_types->indexOfTopLevelItem(lp_row), 2);
+    int l_writes = 0;
+    connect(lp_types->model(), &QAbstractItemModel::dataChanged, this,
+            [&](const QModelIndex& i_from, const QModelIndex& i_to) {
+                if (i_from.row() <= l_cell.row() && l_cell.row() <= i_to.row() && i_from.column() <= 2 &&
+                    2 <= i_to.column())
+                    ++l_writes;
+            });
+
+    Type* lp_kind = d.GetType("empty_kind");
+    std::vector<ItemPtr> l_items;
+    for (int l_n = 0; l_n < added; ++l_n)
+        l_items.push_back(lp_kind->GetItem(std::to_string(l_n)));
+    for (int l_n = 0; l_n < removed; ++l_n)
+        l_items[std::size_t(l_n)].Remove();
+    QCOMPARE(lp_row->text(2), QString("0"));
+    QCOMPARE(l_writes, 0);
+
+    Turn();
+    QCOMPARE(lp_row->text(2), shown);
+    QCOMPARE(l_writes, writes);
+    QVERIFY(lp_types->columnWidth(2) >= NeededWidth(*lp_types, 2));
+    QVERIFY(lp_types->columnWidth(2) >= lp_types->fontMetrics().horizontalAdvance(shown));
+    Turn();
+    QCOMPARE(l_writes, writes);
+}
+
+// Every row of the item list has one size: it is as wide as the longest
+// value, whichever row the list measures.
+void TestDataDialog::aLongValueCanBeScrolledTo()
+{
+    DataDialog l_dialog(&d);
+    l_dialog.resize(400, 300);
+    l_dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&l_dialog));
+    TypeRow(l_dialog, "user")->setSelected(true);
+    const std::string l_long = "aaron " + std::string(300, 'w');
+    Item_("user", l_long.c_str());
+    Item_("user", "zoe");
+    Turn();
+    auto* lp_list = l_dialog.findChild<QListWidget*>("itemList");
+    QCOMPARE(ListRows(l_dialog).first(), QString::fromStdString(l_long));
+    QTRY_VERIFY(lp_list->horizontalScrollBar()->maximum() + lp_list->viewport()->width() >=
+                lp_list->fontMetrics().horizontalAdvance(QString::fromStdString(l_long)));
+    // Shorter values only: nothing to scroll.
+    d.GetType("user")->HasItem(l_long).Remove();
+    TypeRow(l_dialog, "user")->setSelected(false);
+    TypeRow(l_dialog, "user")->setSelected(true);
+    QTRY_COMPARE(lp_list->horizontalScrollBar()->maximum(), 0);
 }
 
 void TestDataDialog::itemListFollowsTheSelectedType()
@@ -247,6 +345,7 @@ void TestDataDialog::removalPrunesEveryNodeOfTheItem()
     d.GetType("user")->HasItem("alice").Remove();
     QCOMPARE(Tree(l_dialog)->topLevelItemCount(), 0);
     Item_("room", "music").Remove();
+    Turn();
     QCOMPARE(TypeRow(l_dialog, "room")->text(2), QString("1"));
 }
 
