@@ -29,7 +29,8 @@
 // The disk is walked on a worker thread; what it finds is applied to the
 // store on the GUI thread in slices of at most SliceBudgetMs, so a rescan
 // finishes after the call that starts it returns. Requests that arrive
-// meanwhile are answered from the index as it stands.
+// meanwhile are answered from the index as it stands. Other users' listings
+// are stored in slices likewise (ReceivedListings).
 class SharedFoldersManager : public QObject, public DataHandler, public SharedFoldersService
 {
     Q_OBJECT
