@@ -30,6 +30,11 @@ TransferQueueManager& PageBenchServices::Manager()
     return mp_services->Manager();
 }
 
+quint16 PageBenchServices::PeerPort() const
+{
+    return mp_services->PeerPort();
+}
+
 void PageBenchServices::Load()
 {
     dataSaver->EmitDataLoaded();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QtGlobal>
 
 #include <memory>
 
@@ -27,6 +28,8 @@ public:
     PageBenchServices& operator=(const PageBenchServices&) = delete;
 
     TransferQueueManager& Manager();
+    // The peer layer's plain listening port, once loaded.
+    quint16 PeerPort() const;
     void Load();
 
 private:

@@ -125,6 +125,7 @@ BlockProbe::BlockProbe()
 void BlockProbe::Mark()
 {
     m_markNs = m_clock.nsecsElapsed();
+    m_longestSinceMarkMs = 0;
 }
 
 void BlockProbe::OnProbe()

@@ -64,7 +64,8 @@ public:
     BlockProbe();
 
     double LongestMs() const { return m_longestMs; }
-    // Only blocks that begin after the last Mark count here.
+    // Only blocks that begin after the last Mark count here; each Mark
+    // starts the count afresh.
     void Mark();
     double LongestSinceMarkMs() const { return m_longestSinceMarkMs; }
 

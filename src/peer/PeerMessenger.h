@@ -113,6 +113,7 @@ public slots:
 signals:
     void SearchResults(ItemPtr i_searchResults);
     void FileConnectionRequested(std::string i_user, QTcpSocket* ip_socket, uint i_requestID);
+    // A receiver may take the listing over: nothing reads it after.
     void UserShare(std::string i_userName, FileInfoMap& i_share, AttributeTranslationTable& i_translationTable);
     void FileTransferRequested(std::string i_user, int i_direction, uint i_req, std::string i_file, qint64 i_fileSize);
     void QueueUploadRequested(std::string i_user, std::string i_file);

@@ -60,6 +60,7 @@ SharedFoldersManager::SharedFoldersManager(QObject* ip_parent) : QObject(ip_pare
 
     DeclareIndexTypes();
     DeclareListingTypes();
+    mp_receivedListings = std::make_unique<ReceivedListings>();
 
     connect(peerMessenger, &PeerMessenger::UserShare, this, &SharedFoldersManager::OnUserShare);
     connect(peerMessenger, &PeerMessenger::SharedFilesInFolderRequested, this,

@@ -7,6 +7,7 @@
 #include "peer/SharedFoldersService.h"
 #include "shares/BrowseReplyCache.h"
 #include "shares/MP3Scanner.h"
+#include "shares/ReceivedListings.h"
 #include "shares/ShareWalker.h"
 
 #include <QElapsedTimer>
@@ -28,7 +29,8 @@
 // The disk is walked on a worker thread; what it finds is applied to the
 // store on the GUI thread in slices of at most SliceBudgetMs, so a rescan
 // finishes after the call that starts it returns. Requests that arrive
-// meanwhile are answered from the index as it stands.
+// meanwhile are answered from the index as it stands. Other users' listings
+// are stored in slices likewise (ReceivedListings).
 class SharedFoldersManager : public QObject, public DataHandler, public SharedFoldersService
 {
     Q_OBJECT
@@ -71,8 +73,11 @@ public:
     // The attribute text shown beside a received file or a search result:
     // "192 VBR, 4m5s", each part only when the file has it.
     static QString GetFileItemDisplayString(ItemPtr i_file);
-    // Removes a received listing ("user_share") with its folders and files.
+    // Removes a received listing ("user_share") with its folders and files,
+    // at once.
     static void RemoveUserShare(ItemPtr i_listing);
+    // Where received listings are being stored and old ones removed.
+    ReceivedListings& Received() { return *mp_receivedListings; }
 
     // Whether a "shared_file" is in the index: listed, found and sent. A file
     // set aside (gone from disk or from the shares while something primary,
@@ -103,6 +108,8 @@ public:
     qint64 LongestSliceMs() const { return m_longestSliceMs; }
 
 public slots:
+    // Takes the listing over (i_share is left empty) and stores it over
+    // later turns of the event loop.
     void OnUserShare(std::string i_user, FileInfoMap& i_share, AttributeTranslationTable& i_translationTable);
     void OnDNetSearchRequest(std::string i_user, quint32 i_req, std::string i_searchText);
     void OnMP3Scanned(QString i_file, int i_mpegVersion, QString i_channelMode, int i_frequency, bool i_isVBR,
@@ -233,6 +240,7 @@ private:
     bool m_initialised = false;
 
     MessageSink m_sendMessage;
+    std::unique_ptr<ReceivedListings> mp_receivedListings;
     // Last, so that it goes first: its waiting requests are answered while
     // the rest still stands.
     std::unique_ptr<BrowseReplyCache> mp_browseReplies;

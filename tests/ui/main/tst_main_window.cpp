@@ -570,8 +570,9 @@ void TestMainWindow::receivedListingOpensASharesTab()
     AttributeTranslationTable l_table;
     sharedFoldersManager->OnUserShare("alice", l_listing, l_table);
 
+    // Stored over the next turns of the event loop.
     QTabWidget* lp_tabs = Form()->sharesForm->Form()->tabControl;
-    QCOMPARE(lp_tabs->count(), 1);
+    QTRY_COMPARE(lp_tabs->count(), 1);
     QCOMPARE(lp_tabs->tabText(0), QStringLiteral("alice"));
     // Out of sight, the page is announced on the event bar until shown.
     QVERIFY(!eventToolBar->IsEmpty());

@@ -7,6 +7,7 @@
 #include "ui_SharesForm.h"
 
 #include <QTreeWidget>
+#include <QtTest>
 
 SharesViewWorld::SharesViewWorld()
 {
@@ -50,11 +51,29 @@ FileInfoMap SharesViewWorld::ToFileInfoMap(const Listing& i_listing)
     return l_map;
 }
 
-ShareForm* SharesViewWorld::Receive(const std::string& i_user, const Listing& i_listing)
+void SharesViewWorld::HandOver(const std::string& i_user, const Listing& i_listing)
 {
     FileInfoMap l_map = ToFileInfoMap(i_listing);
     AttributeTranslationTable l_table;
     sharedFoldersManager->OnUserShare(i_user, l_map, l_table);
+}
+
+bool SharesViewWorld::WaitUntilStored(const std::function<void()>& i_betweenTurns)
+{
+    return QTest::qWaitFor(
+        [&i_betweenTurns] {
+            if (i_betweenTurns)
+                i_betweenTurns();
+            return !sharedFoldersManager->Received().IsBusy();
+        },
+        10000);
+}
+
+ShareForm* SharesViewWorld::Receive(const std::string& i_user, const Listing& i_listing)
+{
+    HandOver(i_user, i_listing);
+    if (!WaitUntilStored())
+        return nullptr;
     const ItemPtr l_tab = d.GetType("user")->GetItem(i_user)["user_share"]["user_share_tab"];
     return l_tab.AsObject<ShareForm>();
 }

@@ -16,6 +16,7 @@
 #include <QMetaType>
 #include <QStringList>
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <utility>
@@ -51,9 +52,15 @@ public:
     QTabWidget& TabControl() const;
     EventToolBar& EventBar() { return *mp_events; }
 
-    // The peer layer's doing: a listing of the user arrives. Returns the
-    // page it opened.
+    // The peer layer's doing: a listing of the user arrives, and is stored
+    // over the following turns of the event loop. Returns the page it
+    // opened, or null when none did within 10 s.
     ShareForm* Receive(const std::string& i_user, const Listing& i_listing);
+    // The hand-over alone: nothing is stored yet when it returns.
+    static void HandOver(const std::string& i_user, const Listing& i_listing);
+    // Runs the event loop until no listing waits to be stored or removed
+    // (10 s at most); i_betweenTurns runs after each round of events.
+    static bool WaitUntilStored(const std::function<void()>& i_betweenTurns = {});
     static FileInfoMap ToFileInfoMap(const Listing& i_listing);
 
     // The tab titles, left to right.
