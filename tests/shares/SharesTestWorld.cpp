@@ -124,3 +124,14 @@ QByteArray Inflate(const QByteArray& i_stream)
     l_out.resize(static_cast<qsizetype>(l_length));
     return l_out;
 }
+
+bool WaitUntilListingsStored(const std::function<void()>& i_betweenTurns)
+{
+    return QTest::qWaitFor(
+        [&i_betweenTurns] {
+            if (i_betweenTurns)
+                i_betweenTurns();
+            return !sharedFoldersManager->Received().IsBusy();
+        },
+        10000);
+}

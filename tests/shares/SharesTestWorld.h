@@ -17,11 +17,16 @@
 #include <QByteArray>
 #include <QTemporaryDir>
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
 class DNetManager;
+
+// Runs the event loop until no received listing waits to be stored or
+// removed, for 10 s at most; i_betweenTurns runs after each round of events.
+bool WaitUntilListingsStored(const std::function<void()>& i_betweenTurns = {});
 
 struct CaughtReply
 {

@@ -30,19 +30,6 @@ void HandOver(const std::string& i_user, FileInfoMap i_share)
     sharedFoldersManager->OnUserShare(i_user, i_share, l_table);
 }
 
-// Runs the event loop until no listing waits to be stored or removed;
-// i_betweenTurns runs after each round of events.
-bool WaitUntilStored(const std::function<void()>& i_betweenTurns = {})
-{
-    return QTest::qWaitFor(
-        [&i_betweenTurns] {
-            if (i_betweenTurns)
-                i_betweenTurns();
-            return !sharedFoldersManager->Received().IsBusy();
-        },
-        10000);
-}
-
 ItemPtr Listing(const std::string& i_user)
 {
     return d.GetType("user")->GetItem(i_user)["user_share"];
@@ -51,7 +38,7 @@ ItemPtr Listing(const std::string& i_user)
 ItemPtr Receive(const std::string& i_user, FileInfoMap i_share)
 {
     HandOver(i_user, std::move(i_share));
-    return WaitUntilStored() ? Listing(i_user) : ItemPtr();
+    return WaitUntilListingsStored() ? Listing(i_user) : ItemPtr();
 }
 
 // Folders of i_files[n] files each, named "<folder> <n>.flac".
@@ -303,7 +290,7 @@ void TestSharesReceived::StoredOverLaterTurns()
     QCOMPARE(Listing("bob"), l_before);
     QCOMPARE(d.GetType("user_share_file")->ItemCount(), l_filesBefore);
 
-    QVERIFY(WaitUntilStored([collect] {
+    QVERIFY(WaitUntilListingsStored([collect] {
         if (collect)
             d.RemoveDisconnectedItems();
     }));
@@ -353,7 +340,7 @@ void TestSharesReceived::NewerListingEndsTheStoringOfAnOlder()
     HandOver("bob", Generated({"older", "older\\a", "older\\b"}, {150, 150, 10}));
     if (storedBefore == 0)
         HandOver("bob", l_newer);
-    QVERIFY(WaitUntilStored([] { d.RemoveDisconnectedItems(); }));
+    QVERIFY(WaitUntilListingsStored([] { d.RemoveDisconnectedItems(); }));
 
     // Only the newer one was ever complete, and nothing of the others was
     // left by then.

@@ -1,5 +1,7 @@
 #include "SharesViewWorld.h"
 
+#include "SharesTestWorld.h"
+
 #include "shares/SharedFoldersManager.h"
 #include "ui/frame/ActionSetToolBar.h"
 #include "ui/frame/EventToolBar.h"
@@ -60,13 +62,7 @@ void SharesViewWorld::HandOver(const std::string& i_user, const Listing& i_listi
 
 bool SharesViewWorld::WaitUntilStored(const std::function<void()>& i_betweenTurns)
 {
-    return QTest::qWaitFor(
-        [&i_betweenTurns] {
-            if (i_betweenTurns)
-                i_betweenTurns();
-            return !sharedFoldersManager->Received().IsBusy();
-        },
-        10000);
+    return WaitUntilListingsStored(i_betweenTurns);
 }
 
 ShareForm* SharesViewWorld::Receive(const std::string& i_user, const Listing& i_listing)
