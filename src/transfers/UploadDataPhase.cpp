@@ -121,10 +121,12 @@ void TransferQueueManager::OnFileConnectionAccepted(std::string i_user, QTcpSock
     Attach<ByteCount>(l_upload, "bytes_since_last_receipt", 0);
     Attach<Position>(l_upload, "read_position", 0);
     const quint32 l_token = l_upload["transfer_req"].AsUInt();
+    // The size our offer named, not the file's size now.
+    const qint64 l_offeredSize = l_upload["shared_file"]["shared_file_size"].AsInt64();
     auto* lp_file = l_upload["upload_file"].AsObject<QFile>();
 
     QObject::disconnect(ip_socket, nullptr, nullptr, nullptr);
-    StartTransferThread(l_upload, new UploadThread(ip_socket, lp_file, l_token, m_speedLimit), UploadThreadSlots);
+    StartTransferThread(l_upload, new UploadThread(ip_socket, lp_file, l_token, l_offeredSize, m_speedLimit), UploadThreadSlots);
 }
 
 void TransferQueueManager::OnUploadProgress(TransferThread* ip_thread, qint64 i_offset, int i_bytesPerSecond)

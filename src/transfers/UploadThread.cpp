@@ -6,8 +6,9 @@
 #include <QTcpSocket>
 #include <QtEndian>
 
-UploadThread::UploadThread(QTcpSocket* ip_socket, QFile* ip_file, quint32 i_transferReq, UploadSpeedLimit& io_limit)
-    : TransferThread(ip_socket, ip_file), m_transferReq(i_transferReq), m_limit(io_limit)
+UploadThread::UploadThread(QTcpSocket* ip_socket, QFile* ip_file, quint32 i_transferReq, qint64 i_offeredSize,
+                           UploadSpeedLimit& io_limit)
+    : TransferThread(ip_socket, ip_file), m_transferReq(i_transferReq), m_offeredSize(i_offeredSize), m_limit(io_limit)
 {
 }
 
@@ -41,8 +42,8 @@ bool UploadThread::PerformUpload()
     qint64 l_position = 0;
     if (!ReadOffset(l_position))
         return false;
-    const qint64 l_size = File().size();
-    if (l_position < 0 || l_position > l_size || !File().seek(l_position))
+    const qint64 l_size = m_offeredSize;
+    if (File().size() < l_size || l_position < 0 || l_position > l_size || !File().seek(l_position))
         return false;
     if (l_position == l_size)
         NoteProgress(l_position, 0);

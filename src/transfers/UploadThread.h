@@ -5,22 +5,29 @@
 class UploadSpeedLimit;
 
 // Sends a file on its file connection: writes the transfer token, reads the
-// offset the peer asks for, then sends the file from there to its end in
-// chunks of at most ChunkBytes, each one written out before the next is
-// read, held to the upload speed limit's share. After the last byte it
-// gives the peer up to NetworkWaitMs to close.
+// offset the peer asks for, then sends the file from there up to the size
+// offered to the peer in chunks of at most ChunkBytes, each one written out
+// before the next is read, held to the upload speed limit's share. After the
+// last byte it gives the peer up to NetworkWaitMs to close.
 //
-// An offset equal to the file's size (an empty file, or one the peer holds
-// whole) leaves nothing to send and succeeds; an offset outside the file
-// fails.
+// The offered size is what the peer expects, whatever the file on disk has
+// become since it was indexed: bytes the file gained are not sent, and a
+// file shorter than the offer (when opened or when a read comes up short)
+// fails at once rather than leave the peer waiting for bytes that never
+// come.
+//
+// An offset equal to the offered size (an empty file, or one the peer holds
+// whole) leaves nothing to send and succeeds; an offset outside it fails.
 class UploadThread : public TransferThread
 {
     Q_OBJECT
 
 public:
-    UploadThread(QTcpSocket* ip_socket, QFile* ip_file, quint32 i_transferReq, UploadSpeedLimit& io_limit);
+    UploadThread(QTcpSocket* ip_socket, QFile* ip_file, quint32 i_transferReq, qint64 i_offeredSize,
+                 UploadSpeedLimit& io_limit);
 
-    // The data phase; true only when every byte from the offset was sent.
+    // The data phase; true only when every byte from the offset to the
+    // offered size was sent.
     bool PerformUpload();
 
 protected:
@@ -32,5 +39,6 @@ private:
     bool Send(const char* ip_bytes, qint64 i_count);
 
     quint32 m_transferReq;
+    qint64 m_offeredSize;
     UploadSpeedLimit& m_limit;
 };

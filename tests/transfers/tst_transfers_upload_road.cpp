@@ -106,6 +106,83 @@ private slots:
         QCOMPARE(l_failed.size(), status == "aborted" ? 1 : 0);
     }
 
+    // The file changed on disk after it was indexed: "indexed" bytes were
+    // offered, "now" are on disk. The peer gets exactly what was offered, or
+    // is told at once that the upload failed.
+    void anUploadSendsExactlyTheSizeItOffered_data()
+    {
+        QTest::addColumn<int>("indexed");
+        QTest::addColumn<int>("now");
+        QTest::addColumn<qint64>("offset");
+        QTest::addColumn<QString>("status");
+        QTest::newRow("grown") << 5000 << 5000 + 8 * 1048576 << qint64(0) << "complete";
+        QTest::newRow("grown, resumed") << 20000 << 20000 + 8 * 1048576 << qint64(12000) << "complete";
+        QTest::newRow("grown, the peer has what was offered") << 5000 << 9000 << qint64(5000) << "complete";
+        QTest::newRow("shrunk") << 180 << 50 << qint64(0) << "aborted";
+        QTest::newRow("shrunk below the offset") << 180 << 50 << qint64(100) << "aborted";
+        QTest::newRow("shrunk, the peer has what was offered") << 180 << 50 << qint64(180) << "aborted";
+        QTest::newRow("emptied") << 20000 << 0 << qint64(0) << "aborted";
+    }
+    void anUploadSendsExactlyTheSizeItOffered()
+    {
+        QFETCH(int, indexed);
+        QFETCH(int, now);
+        QFETCH(qint64, offset);
+        QFETCH(QString, status);
+        TransferRoad l_road;
+        QVERIFY(l_road.Ready());
+        qint64 l_lastPosition = -1;
+        connect(&l_road.Manager(), &TransferQueueManager::UploadProgressed, this, [&](ItemPtr i_upload) {
+            l_lastPosition = *TransferFigures::Of<TransferFigures::Position>(i_upload, "read_position");
+        });
+        const QByteArray l_onDisk = Pattern(now);
+        const std::string l_path = l_road.Share("cover.jpg", Pattern(indexed));
+        // Changed after the index learnt its size.
+        TransfersTestWorld::MakeFile(l_road.m_files.filePath("cover.jpg"), l_onDisk);
+        const quint32 l_token = l_road.Ask(l_path);
+        QVERIFY(l_token != 0);
+        // The offer names the indexed size.
+        WireReader l_offer(l_road.FramesWithCode(40).last());
+        l_offer.U32();
+        l_offer.U32();
+        l_offer.U32();
+        l_offer.Str();
+        QCOMPARE(l_offer.I64(), qint64(indexed));
+        l_road.Answer(l_token, true);
+        quint32 l_written = 0;
+        FakePeerConnection* lp_file = l_road.TakeFileConnection(l_written);
+        QVERIFY(lp_file);
+        ItemPtr l_upload = UploadOf("bob");
+
+        const qsizetype l_opening = lp_file->Received().size();
+        QElapsedTimer l_sinceOffset;
+        l_sinceOffset.start();
+        lp_file->SendRaw(Offset(offset));
+        if (status == "complete") {
+            const QByteArray l_offered = l_onDisk.left(indexed).mid(offset);
+            QVERIFY(lp_file->WaitForBytes(int(l_opening + l_offered.size())));
+            // Anything sent past the offer would arrive meanwhile.
+            PeerTestWorld::Settle(200);
+            QCOMPARE(lp_file->Received().size() - l_opening, l_offered.size());
+            QCOMPARE(lp_file->Received().mid(l_opening), l_offered);
+            // The downloader closes once it holds what was offered.
+            lp_file->Socket()->disconnectFromHost();
+            QVERIFY(TransferRoad::Reaches(l_upload, "complete"));
+            QCOMPARE(l_lastPosition, qint64(indexed));
+            QVERIFY(l_road.FramesWithCode(46).isEmpty());
+        } else {
+            // Failed at once, not after the half-minute wait for a close.
+            QVERIFY(TransferRoad::Reaches(l_upload, "aborted"));
+            QVERIFY2(l_sinceOffset.elapsed() < 5000, qPrintable(QString::number(l_sinceOffset.elapsed())));
+            QVERIFY(lp_file->WaitForDisconnect());
+            // Known short before the first byte, so none was sent.
+            QCOMPARE(lp_file->Received().size(), l_opening);
+            QCOMPARE(l_lastPosition, qint64(-1));
+            QVERIFY(PeerTestWorld::WaitFor([&] { return l_road.FramesWithCode(46).size() == 1; }));
+            QCOMPARE(l_road.FramesWithCode(46).first(), MessageBody(46, l_path));
+        }
+    }
+
     // A name that is not valid UTF-8 is indexed and advertised; it was
     // opened through text and failed ("File read error." to the peer).
     void aFileWhoseNameIsNotUtf8IsSent()
