@@ -47,6 +47,8 @@ ItemPtr TransferQueueManager::AddDownload(std::string i_user, std::string i_file
     if (gp_server)
         gp_server->TrackUser(i_user);
 
+    emit DownloadListChanged();
+
     if (DoesDownloadItemCompleteFilenameExist(l_download)) {
         SetDownloadEntryStatus(l_download, TransferStatus::Complete);
         return l_download;
@@ -62,9 +64,12 @@ ItemPtr TransferQueueManager::AddDownload(std::string i_user, std::string i_file
 void TransferQueueManager::SetDownloadEntryStatus(ItemPtr i_download, std::string i_status)
 {
     const bool l_wasActive = IsActiveStatus(i_download["download_entry_status"]);
+    const bool l_finishes = i_status == TransferStatus::Complete && StatusOf(i_download) != i_status;
     ItemPtr l_status = d.GetType("download_entry_status")->GetItem(i_status);
     i_download += l_status;
     StampStatusChange(i_download);
+    if (l_finishes)
+        emit DownloadListChanged();
     if (l_wasActive && !IsActiveStatus(l_status)) {
         StopTransferThread(i_download, "download_thread", false);
         TransferFigures::Release(i_download, TransferFigures::DownloadResources);

@@ -34,6 +34,7 @@ TransferQueueManager::TransferQueueManager()
     l_onRemoval("bytes_per_second", &TransferQueueManager::OnFigureRemoved<Speed>);
     l_onRemoval("bytes_since_last_receipt", &TransferQueueManager::OnFigureRemoved<ByteCount>);
     l_onRemoval("download_entry", &TransferQueueManager::OnEntryRemoved);
+    l_onRemoval("download_entry", &TransferQueueManager::OnDownloadRemoved);
 
     TransferSchema::DeclareUploadTypes();
     l_onRemoval("bytes_uploaded", &TransferQueueManager::OnFigureRemoved<ByteCount>);
@@ -130,6 +131,11 @@ void TransferQueueManager::OnEntryRemoved(Item* ip_entry)
     m_startOrder.Forget(ip_entry);
     if (m_lastQueuedUpload.Get() == ip_entry)
         m_lastQueuedUpload = ItemPtr();
+}
+
+void TransferQueueManager::OnDownloadRemoved(Item* /*ip_entry*/)
+{
+    emit DownloadListChanged();
 }
 
 void TransferQueueManager::StampStatusChange(ItemPtr i_entry)

@@ -146,6 +146,9 @@ signals:
     void UploadProgressed(ItemPtr i_upload);
     // A finished download was recorded.
     void CompleteDownloadAdded(ItemPtr i_completeDownload);
+    // A download entry was added, removed or finished: the saved download
+    // list is behind until the next save.
+    void DownloadListChanged();
 
 private:
     void OnUserOnline(Item* ip_user);
@@ -162,6 +165,7 @@ private:
     void PlaceUpload(ItemPtr i_upload, long long i_place);
     void OnUserOffline(Item* ip_user);
     void OnEntryRemoved(Item* ip_entry);
+    void OnDownloadRemoved(Item* ip_entry);
     void StampStatusChange(ItemPtr i_entry);
     // The download a peer's notice names, by its path as sent; a notice
     // that names none is logged when i_logMissing.

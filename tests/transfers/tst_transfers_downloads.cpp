@@ -322,6 +322,40 @@ private slots:
         QVERIFY2(l_world.LogTexts().contains(line), qPrintable(l_world.LogTexts().join('|')));
     }
 
+    // What makes the saved download list out of date: an entry added,
+    // removed or finished, each told once; other status changes are not.
+    // "existing" is the status of download "a" before the change.
+    void changesOfTheDownloadListAreTold_data()
+    {
+        QTest::addColumn<QString>("existing");
+        QTest::addColumn<QString>("change");
+        QTest::addColumn<int>("told");
+        QTest::newRow("added") << "queued" << "add b" << 1;
+        QTest::newRow("added again") << "queued" << "add a" << 0;
+        QTest::newRow("removed") << "downloading" << "remove a" << 1;
+        QTest::newRow("finished") << "downloading" << "complete" << 1;
+        QTest::newRow("finished before") << "complete" << "complete" << 0;
+        QTest::newRow("started") << "queued" << "downloading" << 0;
+        QTest::newRow("failed") << "downloading" << "aborted" << 0;
+    }
+    void changesOfTheDownloadListAreTold()
+    {
+        QFETCH(QString, existing);
+        QFETCH(QString, change);
+        QFETCH(int, told);
+        TransfersTestWorld l_world;
+        TransferQueueManager& l_manager = l_world.Manager();
+        ItemPtr l_download = Download(l_manager, "bob", "a", existing.toStdString());
+        QSignalSpy l_told(&l_manager, &TransferQueueManager::DownloadListChanged);
+        if (change.startsWith("add "))
+            l_manager.AddDownload("bob", change.mid(4).toStdString(), "Music", 1, 0);
+        else if (change == "remove a")
+            l_manager.RemoveDownload(l_download);
+        else
+            l_manager.SetDownloadEntryStatus(l_download, change.toStdString());
+        QCOMPARE(l_told.size(), told);
+    }
+
     void placesAreAskedForQueuedDownloadsOnly()
     {
         TransfersTestWorld l_world;

@@ -219,6 +219,15 @@ void MainWindow::Init()
 
     connect(&timerManager->m_everyHalfMinute, &QTimer::timeout, this, &MainWindow::EveryHalfMinute);
     connect(&timerManager->m_everyFiveMinutes, &QTimer::timeout, this, &MainWindow::EveryFiveMinutes);
+    // Not restarted by further changes: under a steady stream of them the
+    // list is still saved every few seconds, not only at the next tick.
+    m_downloadListSave.setSingleShot(true);
+    m_downloadListSave.setInterval(SaveAfterDownloadListChangeMs);
+    connect(&m_downloadListSave, &QTimer::timeout, this, &MainWindow::SaveInBackground);
+    connect(transferQueueManager, &TransferQueueManager::DownloadListChanged, this, [this] {
+        if (!m_downloadListSave.isActive())
+            m_downloadListSave.start();
+    });
     connect(&m_trayIcon, &QSystemTrayIcon::activated, this, &MainWindow::OnTrayIconActivated);
     activateWindow();
 
@@ -315,10 +324,16 @@ void MainWindow::OnMainWindowTabChanged(int i_tab)
         lp_page->setFocus(Qt::OtherFocusReason);
 }
 
-// Collects what nothing reaches any more and saves in the background, so the
-// window does not stall for the whole save of a large store.
 void MainWindow::EveryFiveMinutes()
 {
+    SaveInBackground();
+}
+
+// In the background, so the window does not stall for the whole save of a
+// large store. A change waiting for its save is in this one.
+void MainWindow::SaveInBackground()
+{
+    m_downloadListSave.stop();
     d.RemoveDisconnectedItems();
     dataSaver->SaveInBackground(DataFileName().constData());
 }

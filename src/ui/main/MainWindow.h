@@ -7,6 +7,7 @@
 #include <QMainWindow>
 #include <QPointer>
 #include <QSystemTrayIcon>
+#include <QTimer>
 
 #include <ctime>
 #include <memory>
@@ -34,6 +35,11 @@ class MainWindow : public QMainWindow, public DataHandler, public FrameWindow
     Q_OBJECT
 
 public:
+    // A changed download list is saved this long after the change, so that
+    // a crash loses at most that much of it; changes meanwhile share the
+    // save.
+    static constexpr int SaveAfterDownloadListChangeMs = 5000;
+
     // The window's geometry (without its frame) for the size service.
     class SizeProxy : public ResizableWindow
     {
@@ -131,6 +137,8 @@ private:
     void AskForLogin();
     // The frame no longer reaches this window.
     void LetGoOfFrame();
+    // Collects what nothing reaches any more and saves in the background.
+    void SaveInBackground();
 
     Ui::MainWindow* ui = nullptr;
     // The room list's rows by room name (the store's bytes), so that a
@@ -144,6 +152,8 @@ private:
     QSystemTrayIcon m_trayIcon;
     // The room and chat tabs (a child of the window).
     SocialPages* mp_social = nullptr;
+    // Runs while a change of the download list waits for its save.
+    QTimer m_downloadListSave;
 };
 
 extern MainWindow* mainWindow;

@@ -9,12 +9,15 @@
 #include "MessageBoxCatcher.h"
 
 #include "core/log/LogService.h"
+#include "core/persist/DataFile.h"
 #include "core/persist/Settings.h"
 #include "core/platform/Paths.h"
 #include "core/store/Data.h"
 #include "portmap/PortForwarder.h"
 #include "server/Server.h"
 #include "shares/SharedFoldersManager.h"
+#include "transfers/TransferQueueManager.h"
+#include "transfers/TransferStatus.h"
 #include "ui/frame/ActionSetToolBar.h"
 #include "ui/main/MainWindow.h"
 #include "shares/SharedFoldersManager.h"
@@ -33,6 +36,7 @@
 
 #include <QDialogButtonBox>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QHostAddress>
 #include <QTcpSocket>
 #include <QFile>
@@ -44,6 +48,33 @@
 #include <QTest>
 
 #include <memory>
+
+namespace {
+
+// The values of the type's items in the data file as it is on disk now,
+// sorted; empty without a file.
+QStringList SavedValues(const char* ip_type)
+{
+    QFile l_file(DataFilePath());
+    if (!l_file.open(QIODevice::ReadOnly))
+        return {};
+    const QByteArray l_bytes = l_file.readAll();
+    DataFile::Contents l_contents;
+    std::string l_reason;
+    if (!DataFile::Parse(l_bytes, l_contents, l_reason))
+        return {QString::fromStdString("unreadable: " + l_reason)};
+    QStringList l_values;
+    for (const DataFile::Section& l_section : l_contents.m_sections) {
+        if (l_section.m_typeName != ip_type)
+            continue;
+        for (std::string_view l_value : l_section.m_values)
+            l_values.append(QString::fromUtf8(l_value.data(), qsizetype(l_value.size())));
+    }
+    l_values.sort();
+    return l_values;
+}
+
+}  // namespace
 
 class TestMainWindow : public QObject
 {
@@ -73,6 +104,7 @@ private slots:
     void autojoinRoomReopensAfterRestart();
     void toolBarsHaveNoMenuOfToolBars();
     void downloadFolderChooserShowsFoldersFromTheCurrentOne();
+    void downloadListChangesAreSavedSoon();
 
 private:
     // Builds, shows and initialises the window as the program does.
@@ -587,4 +619,31 @@ void TestMainWindow::receivedListingOpensASharesTab()
     QCOMPARE(actionBar->CurrentSet(), std::string("share_folders"));
     QVERIFY(ClickBarAction(QStringLiteral("Collapse All")));
     QVERIFY(!lp_tree->topLevelItem(0)->isExpanded());
+}
+
+// A crash loses at most a few seconds of changes to the download list: the
+// file on disk holds them that long after the change, while the client runs
+// on (no save at exit, and the five-minute save far off).
+void TestMainWindow::downloadListChangesAreSavedSoon()
+{
+    Start();
+    const int l_delay = MainWindow::SaveAfterDownloadListChangeMs;
+    const int l_waitMs = l_delay + 10000;  // generous: the client runs sanitized
+    QElapsedTimer l_sinceFirst;
+    l_sinceFirst.start();
+    transferQueueManager->AddDownload("bob", "first.mp3", "Music", 1000, 0);
+    QTest::qWait(l_delay / 2);
+    ItemPtr l_second = transferQueueManager->AddDownload("bob", "second.mp3", "Music", 2000, 0);
+    // Not saved before the delay; then both changes in the one save.
+    if (l_sinceFirst.elapsed() < l_delay)
+        QVERIFY(!SavedValues("file_name").contains("first.mp3"));
+    QVERIFY(QTest::qWaitFor([] { return !SavedValues("file_name").isEmpty(); }, l_waitMs));
+    QCOMPARE(SavedValues("file_name"), (QStringList{"first.mp3", "second.mp3"}));
+    QCOMPARE(SavedValues("download_entry_status"), QStringList{"queued"});
+
+    // A removed and a finished download.
+    transferQueueManager->RemoveDownload(transferQueueManager->GetDownloadEntry("bob", "first.mp3", "Music"));
+    transferQueueManager->SetDownloadEntryStatus(l_second, TransferStatus::Complete);
+    QVERIFY(QTest::qWaitFor([] { return SavedValues("file_name") == QStringList{"second.mp3"}; }, l_waitMs));
+    QCOMPARE(SavedValues("download_entry_status"), QStringList{"complete"});
 }
