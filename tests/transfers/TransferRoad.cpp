@@ -8,6 +8,18 @@
 TransferRoad::TransferRoad(bool i_load)
     : m_world(i_load)
 {
+    if (i_load)
+        ConnectBob();
+}
+
+void TransferRoad::Load(const QString& i_dataFile)
+{
+    m_world.Load(i_dataFile);
+    ConnectBob();
+}
+
+void TransferRoad::ConnectBob()
+{
     if (!m_peer.Listen())
         return;
     mp_bob = m_world.Peer().ConnectAs(m_peer, "bob");

@@ -15,8 +15,10 @@
 class TransferRoad
 {
 public:
-    // i_load false leaves the data-loaded step to the test (a Load).
+    // i_load false leaves the data-loaded step, and bob's arrival, to Load.
     explicit TransferRoad(bool i_load = true);
+    // Reads the data file, then bob connects and is online.
+    void Load(const QString& i_dataFile);
 
     TransferQueueManager& Manager() { return m_world.Manager(); }
     bool Ready() const { return mp_bob != nullptr; }
@@ -54,4 +56,7 @@ public:
     FakePeer m_peer;
     FakePeerConnection* mp_bob = nullptr;
     QTemporaryDir m_files;
+
+private:
+    void ConnectBob();
 };

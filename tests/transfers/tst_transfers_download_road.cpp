@@ -392,6 +392,63 @@ private slots:
         QCOMPARE(TransfersTestWorld::ReadFile(l_road.m_world.Complete("song (1).mp3")), l_bobs);
     }
 
+    // Bob's download after a restart, with a partial file at its path from
+    // the run before ("before"): whose the partial is decides whether it
+    // is continued. A data file of an older version records none.
+    void aRestartKeepsWhosePartialFileItIs_data()
+    {
+        QTest::addColumn<QString>("before");
+        QTest::addColumn<qint64>("offset");
+        QTest::newRow("bob's, broken off") << "own" << qint64(3000);
+        QTest::newRow("an older version's, bob alone at its path") << "older, alone" << qint64(3000);
+        QTest::newRow("an older version's, carol at its path too") << "older, shared" << qint64(0);
+        QTest::newRow("carol's") << "carol's" << qint64(0);
+    }
+    void aRestartKeepsWhosePartialFileItIs()
+    {
+        QFETCH(QString, before);
+        QFETCH(qint64, offset);
+        QTemporaryDir l_dataFolder;
+        const QString l_dataFile = l_dataFolder.filePath("client.dat");
+        QTemporaryDir l_downloads;
+        const QString l_partial = l_downloads.path() + "/downloading/Music/song.mp3";
+        const QByteArray l_bobs = Pattern(8000);
+        {
+            TransferRoad l_road;
+            QVERIFY(l_road.Ready());
+            Settings::Set("download_folder", l_downloads.path().toStdString());
+            ItemPtr l_fromBob = l_road.Manager().AddDownload("bob", "song.mp3", "Music", l_bobs.size(), 0);
+            if (before == "own") {
+                QCOMPARE(l_road.Offer(1, Path, l_bobs.size()), Accept(1));
+                QVERIFY(l_road.BreakOff(1, l_bobs.left(3000), l_fromBob));
+            } else if (before == "older, alone") {
+                TransfersTestWorld::MakeFile(l_partial, l_bobs.left(3000));
+            } else {
+                ItemPtr l_fromCarol = l_road.Manager().AddDownload("carol", "song.mp3", "Music", 10000, 0);
+                if (before == "carol's")
+                    TransfersTestWorld::MakeOwnPartial(l_fromCarol, l_partial, Other(3000));
+                else
+                    TransfersTestWorld::MakeFile(l_partial, Other(3000));
+            }
+            l_road.m_world.Save(l_dataFile);
+        }
+        const QByteArray l_left = TransfersTestWorld::ReadFile(l_partial);
+
+        TransferRoad l_road(false);
+        l_road.Load(l_dataFile);
+        QVERIFY(l_road.Ready());
+        ItemPtr l_fromBob = l_road.Manager().GetDownloadEntry("bob", "song.mp3", "Music");
+        QVERIFY(l_fromBob);
+        QCOMPARE(l_road.Offer(5, Path, l_bobs.size()), Accept(5));
+        FakePeerConnection* lp_file = nullptr;
+        QCOMPARE(l_road.OffsetFor("bob", 5, &lp_file), offset);
+        lp_file->SendRaw(l_bobs.mid(int(offset)));
+        QVERIFY(TransferRoad::Reaches(l_fromBob, TransferStatus::Complete));
+        QCOMPARE(TransfersTestWorld::ReadFile(l_downloads.path() + "/complete/Music/song.mp3"), l_bobs);
+        if (offset == 0)
+            QCOMPARE(TransfersTestWorld::ReadFile(l_partial), l_left);
+    }
+
     // A finished file meets the complete folder: "taken" holds an older file
     // under the name, "blocked" makes the folder a file.
     void theFinishedFileFindsAFreeNameOrStays_data()
