@@ -4,30 +4,14 @@
 #include "transfers/TransferQueueManager.h"
 
 #include "core/log/Log.h"
+#include "transfers/DownloadLayout.h"
+#include "transfers/DownloadPartials.h"
 #include "transfers/TransferStatus.h"
 #include "transfers/TransferThread.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-
-namespace
-{
-// How many other names a finished file may try before it gives up.
-constexpr int MaxFreeNameTries = 1000;
-
-// "name (n).ext" for a path "folder/name.ext"; the extension is what follows
-// the last dot, unless the name starts with it.
-QString NumberedPath(const QString& i_path, int i_number)
-{
-    const QFileInfo l_info(i_path);
-    const QString l_name = l_info.fileName();
-    const qsizetype l_dot = l_name.lastIndexOf(QLatin1Char('.'));
-    const QString l_stem = l_dot > 0 ? l_name.left(l_dot) : l_name;
-    const QString l_extension = l_dot > 0 ? l_name.mid(l_dot) : QString();
-    return l_info.path() + QLatin1Char('/') + QString("%1 (%2)%3").arg(l_stem).arg(i_number).arg(l_extension);
-}
-}  // namespace
 
 QString TransferQueueManager::WrittenPartialPath(ItemPtr i_download)
 {
@@ -47,8 +31,8 @@ QString TransferQueueManager::MoveToCompleteFolder(ItemPtr i_download, const QSt
         return QString();
     // A rename never replaces a file: a name taken meanwhile just fails and
     // the next is tried.
-    for (int l_try = 0; l_try <= MaxFreeNameTries; ++l_try) {
-        const QString l_candidate = l_try == 0 ? l_completePath : NumberedPath(l_completePath, l_try);
+    for (int l_try = 0; l_try <= DownloadLayout::MaxFreeNameTries; ++l_try) {
+        const QString l_candidate = l_try == 0 ? l_completePath : DownloadLayout::NumberedPath(l_completePath, l_try);
         if (QFileInfo::exists(l_candidate))
             continue;
         if (QFile::rename(l_partialPath, l_candidate))
@@ -81,6 +65,8 @@ void TransferQueueManager::OnDownloadComplete(TransferThread* ip_thread)
         SetDownloadEntryStatus(l_download, TransferStatus::LocalError);
         return;
     }
+    // The partial file is gone: its name is free for other downloads.
+    DownloadPartials::Forget(l_download);
     SetDownloadEntryStatus(l_download, TransferStatus::Complete);
     RemoveDownloadDownloadingFolderIfAppropriate(l_download, l_partialPath);
     RecordCompleteDownload(l_download, l_completePath);

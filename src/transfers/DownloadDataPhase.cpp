@@ -7,6 +7,8 @@
 #include "core/log/Log.h"
 #include "core/util/GeneralFunctions.h"
 #include "peer/PeerMessenger.h"
+#include "transfers/DownloadLayout.h"
+#include "transfers/DownloadPartials.h"
 #include "transfers/DownloadThread.h"
 #include "transfers/TransferFigures.h"
 #include "transfers/TransferStatus.h"
@@ -82,7 +84,7 @@ void TransferQueueManager::TurnAway(QTcpSocket* ip_socket)
 bool TransferQueueManager::IsPartialFileBeingWritten(const QString& i_partialPath)
 {
     for (ItemPtr l_download : d.GetType("download_thread")->GetItems().GetItems("download_entry")) {
-        if (GetDownloadTargetPath(l_download, false) == i_partialPath)
+        if (QDir::cleanPath(WrittenPartialPath(l_download)) == i_partialPath)
             return true;
     }
     return false;
@@ -106,18 +108,34 @@ void TransferQueueManager::OnFileConnection(std::string i_user, QTcpSocket* ip_s
         Log(LogArea, 2, "Download already complete, closing connection", l_user);
         return;
     }
-    const QString l_partialPath = GetDownloadTargetPath(l_download, false);
-    if (l_partialPath.isEmpty()) {
+    // Only one transfer writes a partial file: a second connection of the
+    // same download, or of another that would write the same file.
+    const auto l_alreadyWritten = [&] {
+        TurnAway(ip_socket);
+        Log(LogArea, 2, "Partial file is already being written, closing connection", l_user);
+    };
+    if (l_download.IsConnected("download_thread")) {
+        l_alreadyWritten();
+        return;
+    }
+    const DownloadLayout::Target l_target = DownloadLayout::OfDownload(l_download, false);
+    if (!l_target.IsValid()) {
         SetDownloadEntryStatus(l_download, TransferStatus::LocalError);
         TurnAway(ip_socket);
         Log(LogArea, 2, "File name cannot be placed inside the download folder, aborting", l_user);
         return;
     }
-    // Two downloads may share a partial file (the same folder and name from
-    // two users); only one may write it at a time.
-    if (IsPartialFileBeingWritten(l_partialPath)) {
+    // The partial file this download wrote, or a new one of its own: another
+    // download's partial, or one left behind, may hold another file.
+    const QString l_partialPath = DownloadPartials::Claim(l_download, l_target);
+    if (l_partialPath.isEmpty()) {
+        SetDownloadEntryStatus(l_download, TransferStatus::LocalError);
         TurnAway(ip_socket);
-        Log(LogArea, 2, "Partial file is already being written, closing connection", l_user);
+        Log(LogArea, 2, "No free name for a partial file, aborting", l_user);
+        return;
+    }
+    if (IsPartialFileBeingWritten(l_partialPath)) {
+        l_alreadyWritten();
         return;
     }
 

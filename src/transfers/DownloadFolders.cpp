@@ -7,15 +7,7 @@
 #include <QDir>
 #include <QFileInfo>
 
-namespace
-{
-DownloadLayout::Target TargetOf(ItemPtr i_download, bool i_complete)
-{
-    return DownloadLayout::Resolve(DownloadLayout::Root(), i_download["remote_folder"].AsString(),
-                                   i_download["file_name"].AsString(), i_download["subfolder_save_level"].AsInt(),
-                                   i_complete);
-}
-}  // namespace
+using DownloadLayout::OfDownload;
 
 QString TransferQueueManager::GetDownloadRelativeDownloadFolder(ItemPtr i_download)
 {
@@ -25,12 +17,12 @@ QString TransferQueueManager::GetDownloadRelativeDownloadFolder(ItemPtr i_downlo
 
 QString TransferQueueManager::GetDownloadTargetFolder(ItemPtr i_download, bool i_complete)
 {
-    return TargetOf(i_download, i_complete).m_folder;
+    return OfDownload(i_download, i_complete).m_folder;
 }
 
 QString TransferQueueManager::GetDownloadTargetPath(ItemPtr i_download, bool i_complete)
 {
-    return TargetOf(i_download, i_complete).m_path;
+    return OfDownload(i_download, i_complete).m_path;
 }
 
 bool TransferQueueManager::DoesDownloadItemCompleteFilenameExist(ItemPtr i_download)
@@ -54,13 +46,14 @@ void TransferQueueManager::RemoveDownloadDownloadingFolderIfAppropriate(ItemPtr 
     const ItemSet l_siblings = l_remoteFolder.GetItems("download_entry");
     if (l_siblings.size() != l_siblings.Connected(l_complete).size())
         return;
-    DownloadLayout::Target l_target = TargetOf(i_download, false);
+    DownloadLayout::Target l_target = OfDownload(i_download, false);
     if (!l_target.IsValid())
         return;
     // A partial file written under another download folder: the same layout
-    // below the root that held it.
-    const QString l_computed = QDir::cleanPath(l_target.m_path);
-    const QString l_written = QDir::cleanPath(i_partialPath);
+    // below the root that held it. Its own name may differ from the
+    // layout's, when another download's partial was in the way.
+    const QString l_computed = QDir::cleanPath(l_target.m_folder);
+    const QString l_written = QFileInfo(QDir::cleanPath(i_partialPath)).path();
     if (!i_partialPath.isEmpty() && l_written != l_computed) {
         const QString l_tail = l_computed.mid(QDir::cleanPath(DownloadLayout::Root()).size());
         if (!l_written.endsWith(l_tail))

@@ -4,6 +4,7 @@
 #include "core/platform/Paths.h"
 
 #include <QDir>
+#include <QFileInfo>
 
 #include <algorithm>
 
@@ -96,5 +97,21 @@ Target Resolve(const QString& i_root, const std::string& i_remoteFolder, const s
         l_target.m_path = l_path;
     }
     return l_target;
+}
+
+Target OfDownload(ItemPtr i_download, bool i_complete)
+{
+    return Resolve(Root(), i_download["remote_folder"].AsString(), i_download["file_name"].AsString(),
+                   i_download["subfolder_save_level"].AsInt(), i_complete);
+}
+
+QString NumberedPath(const QString& i_path, int i_number)
+{
+    const QFileInfo l_info(i_path);
+    const QString l_name = l_info.fileName();
+    const qsizetype l_dot = l_name.lastIndexOf(QLatin1Char('.'));
+    const QString l_stem = l_dot > 0 ? l_name.left(l_dot) : l_name;
+    const QString l_extension = l_dot > 0 ? l_name.mid(l_dot) : QString();
+    return l_info.path() + QLatin1Char('/') + QString("%1 (%2)%3").arg(l_stem).arg(i_number).arg(l_extension);
 }
 }  // namespace DownloadLayout

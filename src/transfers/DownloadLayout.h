@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/store/Item.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -60,4 +62,12 @@ struct Target
 };
 Target Resolve(const QString& i_root, const std::string& i_remoteFolder, const std::string& i_remoteFileName,
                int i_level, bool i_complete);
+// The same for a "download_entry", under the current root.
+Target OfDownload(ItemPtr i_download, bool i_complete);
+
+// How many numbered names a file may try beside a taken one.
+inline constexpr int MaxFreeNameTries = 1000;
+// "folder/name (n).ext" for a path "folder/name.ext"; the extension is what
+// follows the last dot, unless the name starts with it.
+QString NumberedPath(const QString& i_path, int i_number);
 }  // namespace DownloadLayout

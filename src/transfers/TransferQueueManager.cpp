@@ -9,6 +9,7 @@
 #include "core/util/GeneralFunctions.h"
 #include "peer/PeerMessenger.h"
 #include "server/Server.h"
+#include "transfers/DownloadPartials.h"
 #include "transfers/TransferFigures.h"
 #include "transfers/TransferSchema.h"
 #include "transfers/TransferStatus.h"
@@ -110,6 +111,7 @@ void TransferQueueManager::DataLoaded()
 {
     const ItemSet l_downloads = d.GetType("download_entry")->GetItems();
     ItemPtr l_queued = d.GetType("download_entry_status")->GetItem(TransferStatus::Queued);
+    DownloadPartials::MarkUnrecorded(l_downloads);
     for (ItemPtr l_download : l_downloads) {
         // A plain connection: nothing ran yet, so there is nothing to release
         // and no change time to note.

@@ -61,10 +61,13 @@ void DeclareDownloadTypes()
     Declare("download_thread", true);
     Declare("subfolder_save_level");
     Declare("last_status_change_time");
+    Declare("partial_path");
+    Declare("partial_unrecorded", false, true);
 
     Relate("download_entry",
            {"user", "file_name", "remote_folder", "file_size", "download_folder", "remote_transfer_req", "write_position",
-            "download_entry_status", "place_in_line", "subfolder_save_level", "last_status_change_time"},
+            "download_entry_status", "place_in_line", "subfolder_save_level", "last_status_change_time",
+            "partial_path", "partial_unrecorded"},
            true);
     Relate("download_entry",
            {"transfer_req", "download_socket", "download_thread", "download_file", "download_order", "last_receipt_time",
@@ -75,7 +78,8 @@ void DeclareDownloadTypes()
 
     SaveWhole("download_entry");
     SaveWith("download_entry", {"user", "file_name", "remote_folder", "file_size", "download_folder",
-                                "download_entry_status", "download_order", "subfolder_save_level"});
+                                "download_entry_status", "download_order", "subfolder_save_level",
+                                "partial_path"});
 }
 
 void DeclareUploadTypes()

@@ -8,7 +8,8 @@
 namespace TransferSchema
 {
 // "download_entry" with its attributes, the "is_active" flag and the
-// per-user time of the last place-in-line request; downloads are saved.
+// per-user time of the last place-in-line request; downloads are saved,
+// each with the path of the partial file it writes.
 void DeclareDownloadTypes();
 // "upload_entry" with its attributes; nothing of an upload is saved.
 void DeclareUploadTypes();

@@ -5,7 +5,20 @@
 
 #include <QTcpSocket>
 
-TransferRoad::TransferRoad()
+TransferRoad::TransferRoad(bool i_load)
+    : m_world(i_load)
+{
+    if (i_load)
+        ConnectBob();
+}
+
+void TransferRoad::Load(const QString& i_dataFile)
+{
+    m_world.Load(i_dataFile);
+    ConnectBob();
+}
+
+void TransferRoad::ConnectBob()
 {
     if (!m_peer.Listen())
         return;
@@ -37,6 +50,26 @@ bool TransferRoad::Deliver(quint32 i_token, const QByteArray& i_bytes, ItemPtr i
         return false;
     lp_file->SendRaw(i_bytes);
     return Reaches(i_download, TransferStatus::Complete);
+}
+
+qint64 TransferRoad::OffsetFor(const std::string& i_user, quint32 i_token, FakePeerConnection** op_file)
+{
+    FakePeerConnection* lp_file = Open(i_user, i_token);
+    if (op_file)
+        *op_file = lp_file;
+    if (!lp_file || !lp_file->WaitForBytes(8))
+        return -1;
+    return WireReader(lp_file->Received()).I64();
+}
+
+bool TransferRoad::BreakOff(quint32 i_token, const QByteArray& i_bytes, ItemPtr i_download)
+{
+    FakePeerConnection* lp_file = nullptr;
+    if (OffsetFor("bob", i_token, &lp_file) < 0)
+        return false;
+    lp_file->SendRaw(i_bytes);
+    lp_file->Socket()->disconnectFromHost();
+    return Reaches(i_download, TransferStatus::Aborted);
 }
 
 std::string TransferRoad::Share(const QString& i_name, const QByteArray& i_bytes)

@@ -15,7 +15,10 @@
 class TransferRoad
 {
 public:
-    TransferRoad();
+    // i_load false leaves the data-loaded step, and bob's arrival, to Load.
+    explicit TransferRoad(bool i_load = true);
+    // Reads the data file, then bob connects and is online.
+    void Load(const QString& i_dataFile);
 
     TransferQueueManager& Manager() { return m_world.Manager(); }
     bool Ready() const { return mp_bob != nullptr; }
@@ -27,6 +30,12 @@ public:
     // Bob opens the file connection for the token and, once we have sent
     // the offset, sends the bytes; whether the download then completes.
     bool Deliver(quint32 i_token, const QByteArray& i_bytes, ItemPtr i_download);
+    // The user opens the file connection for the token; the offset we send
+    // on it, -1 when none came.
+    qint64 OffsetFor(const std::string& i_user, quint32 i_token, FakePeerConnection** op_file = nullptr);
+    // Bob sends the bytes after our offset and leaves; whether the download
+    // then ends aborted.
+    bool BreakOff(quint32 i_token, const QByteArray& i_bytes, ItemPtr i_download);
 
     // Uploads. A file we share, and the path under which bob asks for it.
     std::string Share(const QString& i_name, const QByteArray& i_bytes);
@@ -47,4 +56,7 @@ public:
     FakePeer m_peer;
     FakePeerConnection* mp_bob = nullptr;
     QTemporaryDir m_files;
+
+private:
+    void ConnectBob();
 };

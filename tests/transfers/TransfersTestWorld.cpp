@@ -67,6 +67,12 @@ QByteArray TransfersTestWorld::ReadFile(const QString& i_path)
     return l_file.open(QIODevice::ReadOnly) ? l_file.readAll() : QByteArray();
 }
 
+void TransfersTestWorld::MakeOwnPartial(ItemPtr i_download, const QString& i_path, const QByteArray& i_bytes)
+{
+    MakeFile(i_path, i_bytes);
+    i_download += d.GetType("partial_path")->GetItem(QDir::cleanPath(i_path).toStdString());
+}
+
 void TransfersTestWorld::SetOnline(const std::string& i_user, bool i_online)
 {
     ItemPtr l_user = d.GetType("user")->GetItem(i_user);

@@ -44,6 +44,8 @@ public:
     // Makes a file with its folders below the download root.
     static void MakeFile(const QString& i_path, const QByteArray& i_bytes = "x");
     static QByteArray ReadFile(const QString& i_path);
+    // A partial file that the download wrote in an earlier transfer.
+    static void MakeOwnPartial(ItemPtr i_download, const QString& i_path, const QByteArray& i_bytes);
     // The partial and complete file of a download from the remote folder
     // "Music".
     QString Partial(const QString& i_name) const { return DownloadRoot() + "/downloading/Music/" + i_name; }

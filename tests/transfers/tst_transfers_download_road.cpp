@@ -35,6 +35,15 @@ qint64 Offset(const QByteArray& i_bytes)
 {
     return WireReader(i_bytes).I64();
 }
+
+// Another file's bytes, unlike Pattern's at every position.
+QByteArray Other(int i_size)
+{
+    QByteArray l_bytes = Pattern(i_size);
+    for (char& l_byte : l_bytes)
+        l_byte = static_cast<char>(l_byte ^ 0x5a);
+    return l_bytes;
+}
 }  // namespace
 
 class TestTransfersDownloadRoad : public QObject
@@ -105,8 +114,6 @@ private slots:
         QFETCH(QByteArray, file);
         TransferRoad l_road;
         QVERIFY(l_road.Ready());
-        if (!partial.isEmpty())
-            TransfersTestWorld::MakeFile(l_road.m_world.Partial("song.mp3"), partial);
         QList<qint64> l_positions;
         QList<ItemPtr> l_records;
         connect(&l_road.Manager(), &TransferQueueManager::DownloadProgressed, this, [&](ItemPtr i_download) {
@@ -116,6 +123,8 @@ private slots:
                 [&](ItemPtr i_record) { l_records.append(i_record); });
 
         ItemPtr l_download = l_road.Manager().AddDownload("bob", "song.mp3", "Music", size, 0);
+        if (!partial.isEmpty())
+            TransfersTestWorld::MakeOwnPartial(l_download, l_road.m_world.Partial("song.mp3"), partial);
         // Queue request and place request, then the offer and our accept.
         QVERIFY(l_road.mp_bob->WaitForFrames(2));
         QCOMPARE(l_road.Offer(77, Path, 123456), Accept(77));
@@ -217,7 +226,7 @@ private slots:
         else if (setup == "complete")
             l_road.Manager().SetDownloadEntryStatus(l_download, TransferStatus::Complete);
         else if (setup == "long partial")
-            TransfersTestWorld::MakeFile(l_road.m_world.Partial("song.mp3"), Pattern(101));
+            TransfersTestWorld::MakeOwnPartial(l_download, l_road.m_world.Partial("song.mp3"), Pattern(101));
         else if (setup == "blocked folder")
             TransfersTestWorld::MakeFile(l_road.m_world.DownloadRoot() + "/downloading/Music");
         l_road.m_world.ClearLog();
@@ -291,6 +300,9 @@ private slots:
         QCOMPARE(TransfersTestWorld::ReadFile(l_road.m_world.DownloadRoot() + "/complete/rootfile.mp3"), l_data);
     }
 
+    // The same folder and name from two users at once: each writes a
+    // partial file of its own, and the second finished file takes a free
+    // name beside the first.
     void onlyOneTransferWritesAPartialFile()
     {
         TransferRoad l_road;
@@ -298,26 +310,147 @@ private slots:
         FakePeerConnection* lp_carol = l_road.m_world.Peer().ConnectAs(l_carolPeer, "carol");
         QVERIFY(l_road.Ready() && lp_carol);
         TransfersTestWorld::SetOnline("carol");
-        // The same folder and name from two users: one partial file.
         ItemPtr l_fromBob = l_road.Manager().AddDownload("bob", "song.mp3", "Music", 100, 0);
         ItemPtr l_fromCarol = l_road.Manager().AddDownload("carol", "song.mp3", "Music", 100, 0);
         QCOMPARE(l_road.Offer(1, Path, 100), Accept(1));
         lp_carol->SendFrame(OfferBody(2, Path, 100));
         QVERIFY(lp_carol->WaitForFrames(3));
-        FakePeerConnection* lp_bobFile = l_road.Open("bob", 1);
-        QVERIFY(lp_bobFile && lp_bobFile->WaitForBytes(8));
+        FakePeerConnection* lp_bobFile = nullptr;
+        QCOMPARE(l_road.OffsetFor("bob", 1, &lp_bobFile), 0);
         lp_bobFile->SendRaw(Pattern(10));
+        QCOMPARE(Status(l_fromBob), std::string("downloading"));
 
-        FakePeerConnection* lp_carolFile = l_road.Open("carol", 2);
-        QVERIFY(lp_carolFile && lp_carolFile->WaitForDisconnect());
-        QVERIFY(lp_carolFile->Received().isEmpty());
-        QCOMPARE(Status(l_fromCarol), std::string("queued"));
+        FakePeerConnection* lp_carolFile = nullptr;
+        QCOMPARE(l_road.OffsetFor("carol", 2, &lp_carolFile), 0);
+        lp_carolFile->SendRaw(Other(100));
+        QVERIFY(TransferRoad::Reaches(l_fromCarol, TransferStatus::Complete));
         // The same token twice: the running transfer goes on alone.
         FakePeerConnection* lp_bobAgain = l_road.Open("bob", 1);
         QVERIFY(lp_bobAgain && lp_bobAgain->WaitForDisconnect());
+        QVERIFY(lp_bobAgain->Received().isEmpty());
         lp_bobFile->SendRaw(Pattern(100).mid(10));
         QVERIFY(TransferRoad::Reaches(l_fromBob, TransferStatus::Complete));
-        QCOMPARE(TransfersTestWorld::ReadFile(l_road.m_world.Complete("song.mp3")), Pattern(100));
+        QCOMPARE(TransfersTestWorld::ReadFile(l_road.m_world.Complete("song.mp3")), Other(100));
+        QCOMPARE(TransfersTestWorld::ReadFile(l_road.m_world.Complete("song (1).mp3")), Pattern(100));
+        QVERIFY(!QFileInfo::exists(l_road.m_world.DownloadRoot() + "/downloading/Music"));
+    }
+
+    // Bob's file breaks off; carol offers another file of the same folder
+    // and name. "left" is what became of bob's download before.
+    void aPartialFileIsContinuedOnlyByTheDownloadThatWroteIt_data()
+    {
+        QTest::addColumn<QString>("left");
+        QTest::newRow("broken off") << "aborted";
+        QTest::newRow("removed") << "removed";
+        QTest::newRow("marked complete at login") << "complete";
+    }
+    void aPartialFileIsContinuedOnlyByTheDownloadThatWroteIt()
+    {
+        QFETCH(QString, left);
+        TransferRoad l_road;
+        FakePeer l_carolPeer;
+        FakePeerConnection* lp_carol = l_road.m_world.Peer().ConnectAs(l_carolPeer, "carol");
+        QVERIFY(l_road.Ready() && lp_carol);
+        TransfersTestWorld::SetOnline("carol");
+        QList<ItemPtr> l_records;
+        connect(&l_road.Manager(), &TransferQueueManager::CompleteDownloadAdded, this,
+                [&](ItemPtr i_record) { l_records.append(i_record); });
+        const QByteArray l_bobs = Pattern(8000);
+        const QByteArray l_carols = Other(10000);
+        ItemPtr l_fromBob = l_road.Manager().AddDownload("bob", "song.mp3", "Music", l_bobs.size(), 0);
+        QCOMPARE(l_road.Offer(1, Path, l_bobs.size()), Accept(1));
+        QVERIFY(l_road.BreakOff(1, l_bobs.left(3000), l_fromBob));
+        if (left == "removed") {
+            l_road.Manager().RemoveDownload(l_fromBob);
+        } else if (left == "complete") {
+            TransfersTestWorld::MakeFile(l_road.m_world.Complete("song.mp3"), "bob's, fetched before");
+            TransfersTestWorld::SetOnline("bob", false);
+            TransfersTestWorld::SetOnline("bob");
+            QCOMPARE(Status(l_fromBob), std::string("complete"));
+            // The user moved that file away since.
+            QVERIFY(QFile::remove(l_road.m_world.Complete("song.mp3")));
+        }
+
+        ItemPtr l_fromCarol = l_road.Manager().AddDownload("carol", "song.mp3", "Music", l_carols.size(), 0);
+        lp_carol->SendFrame(OfferBody(2, Path, l_carols.size()));
+        QVERIFY(lp_carol->WaitForFrames(3));
+        FakePeerConnection* lp_file = nullptr;
+        QCOMPARE(l_road.OffsetFor("carol", 2, &lp_file), 0);
+        lp_file->SendRaw(l_carols);
+        QVERIFY(TransferRoad::Reaches(l_fromCarol, TransferStatus::Complete));
+        QCOMPARE(TransfersTestWorld::ReadFile(l_road.m_world.Complete("song.mp3")), l_carols);
+        QCOMPARE(l_records.size(), 1);
+        QCOMPARE(l_records[0]["user"].AsString(), std::string("carol"));
+        QCOMPARE(l_records[0]["complete_download_filename"].AsString(), std::string("song.mp3"));
+        // Bob's partial file is left as it was.
+        QCOMPARE(TransfersTestWorld::ReadFile(l_road.m_world.Partial("song.mp3")), l_bobs.left(3000));
+        if (left != "aborted")
+            return;
+        // And bob's download goes on from it, to bob's whole file.
+        QCOMPARE(l_road.Offer(3, Path, l_bobs.size()), Accept(3));
+        QVERIFY(l_road.Deliver(3, l_bobs.mid(3000), l_fromBob));
+        QCOMPARE(TransfersTestWorld::ReadFile(l_road.m_world.Complete("song (1).mp3")), l_bobs);
+    }
+
+    // Bob's download after a restart, with a partial file at its path from
+    // the run before ("before"): whose the partial is decides whether it
+    // is continued. A data file of an older version records none.
+    void aRestartKeepsWhosePartialFileItIs_data()
+    {
+        QTest::addColumn<QString>("before");
+        QTest::addColumn<qint64>("offset");
+        QTest::newRow("bob's, broken off") << "own" << qint64(3000);
+        // Only bob's record, saved with his download, tells the two apart.
+        QTest::newRow("bob's, carol at its path too") << "own, shared" << qint64(3000);
+        QTest::newRow("an older version's, bob alone at its path") << "older, alone" << qint64(3000);
+        QTest::newRow("an older version's, carol at its path too") << "older, shared" << qint64(0);
+        QTest::newRow("carol's") << "carol's" << qint64(0);
+    }
+    void aRestartKeepsWhosePartialFileItIs()
+    {
+        QFETCH(QString, before);
+        QFETCH(qint64, offset);
+        QTemporaryDir l_dataFolder;
+        const QString l_dataFile = l_dataFolder.filePath("client.dat");
+        QTemporaryDir l_downloads;
+        const QString l_partial = l_downloads.path() + "/downloading/Music/song.mp3";
+        const QByteArray l_bobs = Pattern(8000);
+        {
+            TransferRoad l_road;
+            QVERIFY(l_road.Ready());
+            Settings::Set("download_folder", l_downloads.path().toStdString());
+            ItemPtr l_fromBob = l_road.Manager().AddDownload("bob", "song.mp3", "Music", l_bobs.size(), 0);
+            if (before.startsWith("own")) {
+                QCOMPARE(l_road.Offer(1, Path, l_bobs.size()), Accept(1));
+                QVERIFY(l_road.BreakOff(1, l_bobs.left(3000), l_fromBob));
+                if (before == "own, shared")
+                    l_road.Manager().AddDownload("carol", "song.mp3", "Music", 10000, 0);
+            } else if (before == "older, alone") {
+                TransfersTestWorld::MakeFile(l_partial, l_bobs.left(3000));
+            } else {
+                ItemPtr l_fromCarol = l_road.Manager().AddDownload("carol", "song.mp3", "Music", 10000, 0);
+                if (before == "carol's")
+                    TransfersTestWorld::MakeOwnPartial(l_fromCarol, l_partial, Other(3000));
+                else
+                    TransfersTestWorld::MakeFile(l_partial, Other(3000));
+            }
+            l_road.m_world.Save(l_dataFile);
+        }
+        const QByteArray l_left = TransfersTestWorld::ReadFile(l_partial);
+
+        TransferRoad l_road(false);
+        l_road.Load(l_dataFile);
+        QVERIFY(l_road.Ready());
+        ItemPtr l_fromBob = l_road.Manager().GetDownloadEntry("bob", "song.mp3", "Music");
+        QVERIFY(l_fromBob);
+        QCOMPARE(l_road.Offer(5, Path, l_bobs.size()), Accept(5));
+        FakePeerConnection* lp_file = nullptr;
+        QCOMPARE(l_road.OffsetFor("bob", 5, &lp_file), offset);
+        lp_file->SendRaw(l_bobs.mid(int(offset)));
+        QVERIFY(TransferRoad::Reaches(l_fromBob, TransferStatus::Complete));
+        QCOMPARE(TransfersTestWorld::ReadFile(l_downloads.path() + "/complete/Music/song.mp3"), l_bobs);
+        if (offset == 0)
+            QCOMPARE(TransfersTestWorld::ReadFile(l_partial), l_left);
     }
 
     // A finished file meets the complete folder: "taken" holds an older file
