@@ -14,7 +14,7 @@ namespace TypicalText
 {
 QString Speed()
 {
-    return QString::number(99999.9, 'f', 1);
+    return QString::number(999999.9, 'f', 1);
 }
 
 QString Count()

@@ -9,7 +9,7 @@ class QTreeWidget;
 namespace TypicalText
 {
 // Kilobytes per second, one digit after the point, for a transfer of up to
-// some 100 MB/s: 99999.9.
+// some 1 GB/s, as between users on one gigabit network: 999999.9.
 QString Speed();
 // A count in thousands groups: 1,234,567.
 QString Count();

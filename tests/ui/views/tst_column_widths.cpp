@@ -87,16 +87,17 @@ void TestColumnWidths::figuresShowWhole_data()
     QTest::addColumn<QString>("figure");
 
     for (const char* lp_view : {"downloads", "uploads"}) {
-        QTest::addRow("%s Kbs", lp_view) << lp_view << 6 << "99999.9";
+        // A gigabit network passes 100,000 K/s.
+        QTest::addRow("%s Kbs", lp_view) << lp_view << 6 << "999999.9";
         QTest::addRow("%s Size", lp_view) << lp_view << 7 << "99,999,999,999";
         QTest::addRow("%s ETA", lp_view) << lp_view << 5 << "   99h:59m:59s";
     }
     QTest::newRow("downloads Place") << "downloads" << 8 << "9999";
-    QTest::newRow("results K/s") << "results" << 2 << "99999.9";
+    QTest::newRow("results K/s") << "results" << 2 << "999999.9";
     QTest::newRow("results Size") << "results" << 5 << "99,999,999,999";
     QTest::newRow("results Attributes") << "results" << 6 << "320 VBR, 59m59s";
     QTest::newRow("members Files") << "members" << 3 << "1,234,567";
-    QTest::newRow("members K/s") << "members" << 4 << "99999.9";
+    QTest::newRow("members K/s") << "members" << 4 << "999999.9";
     QTest::newRow("complete Size") << "complete" << 3 << "99,999,999,999";
     QTest::newRow("complete Completion time")
         << "complete" << 4 << QDateTime(QDate(2026, 5, 27), QTime(23, 59, 59)).toString(Qt::TextDate);
@@ -132,14 +133,14 @@ void TestColumnWidths::busyRoomShowsEveryMemberColumn()
     QTreeWidget* lp_list = l_room.Form()->userList;
     // More members than the pane has lines: a vertical scroll bar.
     for (int l_member = 0; l_member < 100; ++l_member)
-        new QTreeWidgetItem(lp_list, {QString(), QString(), QString::number(l_member), "1,234,567", "99999.9"});
+        new QTreeWidgetItem(lp_list, {QString(), QString(), QString::number(l_member), "1,234,567", "999999.9"});
     l_room.show();
     QVERIFY(QTest::qWaitForWindowExposed(&l_room));
     QVERIFY(lp_list->verticalScrollBar()->isVisible());
     // Nothing to scroll to: the last column, the speed, shows whole.
     QCOMPARE(lp_list->horizontalScrollBar()->maximum(), 0);
     const int l_speedStart = lp_list->header()->sectionViewportPosition(QRoomUserListItemWidget::SpeedColumn);
-    QVERIFY(l_speedStart + NeededForText(*lp_list, "99999.9") <= lp_list->viewport()->width());
+    QVERIFY(l_speedStart + NeededForText(*lp_list, "999999.9") <= lp_list->viewport()->width());
 }
 
 void TestColumnWidths::storedWidthsStillApply()
