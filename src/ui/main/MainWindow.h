@@ -15,6 +15,7 @@
 
 class DataDialog;
 class Item;
+class PageFocus;
 class QTreeWidgetItem;
 class Server;
 class SocialPages;
@@ -144,6 +145,8 @@ private:
     QSystemTrayIcon m_trayIcon;
     // The room and chat tabs (a child of the window).
     SocialPages* mp_social = nullptr;
+    // Gives the focus into the main page chosen, so the bar shows its commands.
+    std::unique_ptr<PageFocus> mp_pageFocus;
 };
 
 extern MainWindow* mainWindow;
