@@ -21,6 +21,7 @@
 #include "ui/frame/EventToolBar.h"
 #include "ui/frame/FrameResources.h"
 #include "ui/frame/SizeManager.h"
+#include "ui/main/PageFocus.h"
 #include "ui/social/SocialPages.h"
 #include "ui/social/UserListForm.h"
 #include "ui/views/SearchForm.h"
@@ -62,6 +63,7 @@ MainWindow::MainWindow(QWidget* ip_parent) : QMainWindow(ip_parent), ui(new Ui::
     InitFrameResources();
     ui->setupUi(this);
     mp_social = new SocialPages(ui->roomsTabControl, ui->chatTabControl, this);
+    mp_pageFocus = std::make_unique<PageFocus>(ui->tabControl);
     ConnectFormSignals();
     SetApplicationIcon(QStringLiteral(":/icons/offline_icon"));
 
@@ -101,6 +103,7 @@ MainWindow::~MainWindow()
     // Hiding the window while its bases go moves the focus; this window is
     // no MainWindow by then.
     disconnect(qApp, nullptr, this, nullptr);
+    disconnect(ui->tabControl, nullptr, this, nullptr);
     // A window that was never initialised owns no service.
     if (!mp_server) {
         delete ui;
@@ -306,7 +309,11 @@ void MainWindow::OnChangeUsernamePasswordClicked()
 }
 
 void MainWindow::OnRoomListItemSelectionChanged() {}
-void MainWindow::OnFocusChanged(QWidget*, QWidget*) {}
+void MainWindow::OnFocusChanged(QWidget*, QWidget* ip_new)
+{
+    mp_pageFocus->Remember(ip_new);
+}
+
 void MainWindow::OnOptionsTabChanged(int) {}
 void MainWindow::EveryHalfMinute() {}
 
@@ -316,10 +323,16 @@ void MainWindow::OnRoomTabChanged(int i_index)
         ui->roomsTabControl->currentWidget()->setFocus(Qt::OtherFocusReason);
 }
 
+// The Options page stands for the options page chosen in it; every other
+// page gets back its own focus.
 void MainWindow::OnMainWindowTabChanged(int i_tab)
 {
-    if (i_tab == -1 || ui->tabControl->widget(i_tab) != ui->optionsTab)
+    if (i_tab == -1)
         return;
+    if (ui->tabControl->widget(i_tab) != ui->optionsTab) {
+        mp_pageFocus->FocusPage(i_tab);
+        return;
+    }
     if (QWidget* lp_page = ui->optionsTabControl->currentWidget())
         lp_page->setFocus(Qt::OtherFocusReason);
 }

@@ -16,6 +16,7 @@
 
 class DataDialog;
 class Item;
+class PageFocus;
 class QTreeWidgetItem;
 class Server;
 class SocialPages;
@@ -154,6 +155,8 @@ private:
     SocialPages* mp_social = nullptr;
     // Runs while a change of the download list waits for its save.
     QTimer m_downloadListSave;
+    // Gives the focus into the main page chosen, so the bar shows its commands.
+    std::unique_ptr<PageFocus> mp_pageFocus;
 };
 
 extern MainWindow* mainWindow;

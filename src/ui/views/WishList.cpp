@@ -3,6 +3,7 @@
 
 #include "ui/frame/ActionSetToolBar.h"
 #include "ui/views/SearchForm.h"
+#include "ui/widgets/ColumnWidths.h"
 #include "ui_SearchForm.h"
 
 #include <QCheckBox>
@@ -31,6 +32,9 @@ void SearchForm::SetUpWishList()
     lp_list->header()->setStretchLastSection(true);
     lp_list->setSortingEnabled(true);
     lp_list->sortByColumn(TextColumn, Qt::AscendingOrder);
+    // 20 px cut the box of styles with larger indicators; the user cannot
+    // widen the column.
+    WidenColumnToHoldCheckBox(lp_list, CheckColumn);
 
     const std::string l_icon = ":/icons/wishlist_icon";
     actionBar->AddSetAction("wish_list", "remove_wish_list_item", "Remove Wish List Search", l_icon, false);

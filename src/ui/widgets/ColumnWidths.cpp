@@ -5,6 +5,7 @@
 #include <QDateTime>
 #include <QHeaderView>
 #include <QStyle>
+#include <QStyleOptionButton>
 #include <QStyleOptionViewItem>
 #include <QTreeWidget>
 
@@ -14,7 +15,7 @@ namespace TypicalText
 {
 QString Speed()
 {
-    return QString::number(99999.9, 'f', 1);
+    return QString::number(999999.9, 'f', 1);
 }
 
 QString Count()
@@ -61,13 +62,32 @@ int CellWidth(const QTreeWidget* ip_tree, const QString& i_text)
     l_option.displayAlignment = Qt::AlignLeft | Qt::AlignVCenter;
     return ip_tree->style()->sizeFromContents(QStyle::CT_ItemViewItem, &l_option, QSize(), ip_tree).width();
 }
-}  // namespace
 
-void WidenColumnToShow(QTreeWidget* ip_tree, int i_column, const QString& i_text)
+// A check box's size hint without text, as the box asks the style for it.
+int CheckBoxWidth(const QTreeWidget* ip_tree)
+{
+    QStyleOptionButton l_option;
+    l_option.initFrom(ip_tree);
+    const QSize l_noText(0, ip_tree->fontMetrics().height());
+    return ip_tree->style()->sizeFromContents(QStyle::CT_CheckBox, &l_option, l_noText, ip_tree).width();
+}
+
+void WidenColumnToCell(QTreeWidget* ip_tree, int i_column, int i_cellWidth)
 {
     // The header's own measure of its label, in the header's font, with its
     // margins and any sort arrow.
     const int l_header = ip_tree->header()->sectionSizeHint(i_column);
-    const int l_width = std::max({ip_tree->columnWidth(i_column), l_header, CellWidth(ip_tree, i_text)});
-    ip_tree->setColumnWidth(i_column, l_width);
+    ip_tree->setColumnWidth(i_column, std::max({ip_tree->columnWidth(i_column), l_header, i_cellWidth}));
+}
+}  // namespace
+
+void WidenColumnToShow(QTreeWidget* ip_tree, int i_column, const QString& i_text)
+{
+    WidenColumnToCell(ip_tree, i_column, CellWidth(ip_tree, i_text));
+}
+
+void WidenColumnToHoldCheckBox(QTreeWidget* ip_tree, int i_column)
+{
+    // A cell of no text is the cell's margins alone.
+    WidenColumnToCell(ip_tree, i_column, CheckBoxWidth(ip_tree) + CellWidth(ip_tree, QString()));
 }

@@ -9,7 +9,7 @@ class QTreeWidget;
 namespace TypicalText
 {
 // Kilobytes per second, one digit after the point, for a transfer of up to
-// some 100 MB/s: 99999.9.
+// some 1 GB/s, as between users on one gigabit network: 999999.9.
 QString Speed();
 // A count in thousands groups: 1,234,567.
 QString Count();
@@ -28,3 +28,6 @@ QString Attributes();
 // already keeps its width. Columns that show figures are sized so at first
 // start: a fixed width fits one font and cuts the figures in another.
 void WidenColumnToShow(QTreeWidget* ip_tree, int i_column, const QString& i_text);
+// Widens a column whose cells hold a check box without text, set as the
+// cell's item widget, so that the box shows whole in the tree's style.
+void WidenColumnToHoldCheckBox(QTreeWidget* ip_tree, int i_column);

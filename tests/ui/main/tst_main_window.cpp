@@ -25,12 +25,14 @@
 #include "ui/social/ChatForm.h"
 #include "ui/social/RoomForm.h"
 #include "ui/views/ShareForm.h"
+#include "ui/views/SearchResultsForm.h"
 #include "ui/views/SharesForm.h"
 #include "ui_MainWindow.h"
 #include "ui_ShareForm.h"
 #include "ui_SharesForm.h"
 #include "ui_TransfersForm.h"
 #include "ui_RoomForm.h"
+#include "ui_SearchForm.h"
 #include "ui_UserListForm.h"
 #include "WireBytes.h"
 
@@ -44,6 +46,7 @@
 #include <QFileSystemModel>
 #include <QToolBar>
 #include <QLineEdit>
+#include <QTabBar>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -105,6 +108,8 @@ private slots:
     void toolBarsHaveNoMenuOfToolBars();
     void downloadFolderChooserShowsFoldersFromTheCurrentOne();
     void downloadListChangesAreSavedSoon();
+    void pageTabGivesTheFocusIntoThePage_data();
+    void pageTabGivesTheFocusIntoThePage();
 
 private:
     // Builds, shows and initialises the window as the program does.
@@ -127,6 +132,26 @@ private:
             if (lp_action->text() == i_text) {
                 lp_action->trigger();
                 return true;
+            }
+        }
+        return false;
+    }
+    // The bar's button texts.
+    static QStringList BarTexts()
+    {
+        QStringList l_texts;
+        for (QAction* lp_action : actionBar->actions())
+            l_texts << lp_action->text();
+        return l_texts;
+    }
+    // Clicks the main page tab of that title, as the user would.
+    bool ClickPageTab(const QString& i_title)
+    {
+        QTabBar* lp_bar = Form()->tabControl->tabBar();
+        for (int l_tab = 0; l_tab < lp_bar->count(); ++l_tab) {
+            if (lp_bar->tabText(l_tab) == i_title) {
+                QTest::mouseClick(lp_bar, Qt::LeftButton, {}, lp_bar->tabRect(l_tab).center());
+                return Form()->tabControl->currentIndex() == l_tab;
             }
         }
         return false;
@@ -586,6 +611,68 @@ void TestMainWindow::downloadFolderChooserShowsFoldersFromTheCurrentOne()
     mp_window->OnToolBarActionTriggered("set_download_folder");
     QCOMPARE(l_seen, QDir(l_downloads.path()).absolutePath() + ", folders only");
     QCOMPARE(Settings::Get("download_folder"), l_downloads.path().toStdString());
+}
+
+// A click on a page tab focuses nothing in the new page by itself, and a
+// closed tab that held the focus leaves no widget focused: the bar then
+// stayed empty until a click inside the page.
+void TestMainWindow::pageTabGivesTheFocusIntoThePage_data()
+{
+    QTest::addColumn<QString>("closed");
+    QTest::addColumn<QString>("page");
+    QTest::addColumn<QStringList>("commands");
+    const QStringList l_users{"Add User", "Configure User Groups"};
+    // The results that last had the focus on the Search page.
+    const QStringList l_results{"Download File", "Download Folder", "Add to Wishlist"};
+    for (const char* lp_closed : {"room", "chat"}) {
+        QTest::addRow("%s closed, Users", lp_closed) << lp_closed << "Users" << l_users;
+        QTest::addRow("%s closed, Search", lp_closed) << lp_closed << "Search" << l_results;
+    }
+}
+
+void TestMainWindow::pageTabGivesTheFocusIntoThePage()
+{
+    QFETCH(QString, closed);
+    QFETCH(QString, page);
+    QFETCH(QStringList, commands);
+    Start();
+    QVERIFY(LogIn());
+    mp_window->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(mp_window.get()));
+
+    // The search line takes the focus when its page is chosen.
+    QVERIFY(ClickPageTab("Search"));
+    QLineEdit* lp_line = Form()->searchForm->Form()->searchEdit;
+    QTRY_COMPARE(QApplication::focusWidget(), lp_line);
+    lp_line->setText("jazz");
+    QTest::keyClick(lp_line, Qt::Key_Return);
+    QTRY_COMPARE(Form()->searchForm->Form()->searchTabControl->count(), 1);
+    auto* lp_results = qobject_cast<SearchResultsForm*>(Form()->searchForm->Form()->searchTabControl->widget(0));
+    QVERIFY(lp_results);
+    QVERIFY(FocusOn(lp_results->searchResults()));
+
+    if (closed == "room") {
+        d.GetType("room")->GetItem("a&b") += d.GetType("user_count")->GetItem("2");
+        emit Form()->roomList->itemDoubleClicked(Form()->roomList->topLevelItem(0), 0);
+        QTRY_COMPARE(Form()->roomsTabControl->count(), 1);
+        QCOMPARE(Form()->tabControl->currentWidget(), Form()->roomsTab);
+        QVERIFY(FocusOn(Form()->roomsTabControl->widget(0)->focusProxy()));
+        QVERIFY(ClickBarAction("Leave Room"));
+        QTRY_COMPARE(Form()->roomsTabControl->count(), 0);
+    } else {
+        QVERIFY(m_fake.Send("alice", Server::PrivateChatCode, WireWriter().U32(1).U32(0).Str("zoe").Str("hi").U8(1)));
+        QTRY_COMPARE(Form()->chatTabControl->count(), 1);
+        QVERIFY(ClickPageTab("Chat"));
+        QVERIFY(FocusOn(Form()->chatTabControl->widget(0)->focusProxy()));
+        emit Form()->chatTabControl->tabCloseRequested(0);
+        QCOMPARE(Form()->chatTabControl->count(), 0);
+    }
+
+    QVERIFY(ClickPageTab(page));
+    QTRY_VERIFY2(Form()->tabControl->currentWidget()->isAncestorOf(QApplication::focusWidget()),
+                 qPrintable(QApplication::focusWidget() ? QApplication::focusWidget()->objectName() : "no focus"));
+    for (const QString& l_command : commands)
+        QVERIFY2(BarTexts().contains(l_command), qPrintable(BarTexts().join(", ")));
 }
 
 QTEST_MAIN(TestMainWindow)

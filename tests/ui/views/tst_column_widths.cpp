@@ -1,6 +1,7 @@
 // The columns of the views that show figures: at first start each is wide
 // enough for its header and a typical figure in the tree's own font and
 // style; widths stored earlier are applied as they were stored.
+#include "SearchViewWorld.h"
 #include "SharesViewWorld.h"
 #include "TransfersViewWorld.h"
 
@@ -10,11 +11,15 @@
 #include "ui/views/SearchResultsForm.h"
 #include "ui_CompleteDownloadsForm.h"
 #include "ui_RoomForm.h"
+#include "ui_SearchForm.h"
 #include "ui_ShareForm.h"
 
+#include <QCheckBox>
 #include <QHeaderView>
+#include <QProxyStyle>
 #include <QScrollBar>
 #include <QStyle>
+#include <QStyleFactory>
 #include <QTemporaryDir>
 #include <QTreeWidget>
 #include <QtTest>
@@ -39,6 +44,36 @@ int NeededForHeader(const QTreeWidget& i_tree, int i_column)
     const int l_margin = l_header.style()->pixelMetric(QStyle::PM_HeaderMargin, nullptr, &l_header);
     return l_header.fontMetrics().horizontalAdvance(i_tree.headerItem()->text(i_column)) + 2 * l_margin;
 }
+
+// Fusion as it draws on a screen of twice the density: indicators of 28 px.
+class LargeIndicatorStyle : public QProxyStyle
+{
+public:
+    LargeIndicatorStyle() : QProxyStyle(QStyleFactory::create("Fusion")) {}
+
+    int pixelMetric(PixelMetric i_metric, const QStyleOption* ip_option, const QWidget* ip_widget) const override
+    {
+        const int l_value = QProxyStyle::pixelMetric(i_metric, ip_option, ip_widget);
+        const bool l_indicator = i_metric == PM_IndicatorWidth || i_metric == PM_IndicatorHeight;
+        return l_indicator ? 2 * l_value : l_value;
+    }
+};
+
+// The application's style while it lives; the one before comes back after.
+class StyleForTheTest
+{
+public:
+    explicit StyleForTheTest(QStyle* ip_style) : m_before(QApplication::style()->name())
+    {
+        QApplication::setStyle(ip_style);
+    }
+    ~StyleForTheTest() { QApplication::setStyle(m_before); }
+    StyleForTheTest(const StyleForTheTest&) = delete;
+    StyleForTheTest& operator=(const StyleForTheTest&) = delete;
+
+private:
+    QString m_before;
+};
 
 // Every view made as the program makes it, in one world.
 struct Views
@@ -78,6 +113,8 @@ private slots:
     void figuresShowWhole();
     void busyRoomShowsEveryMemberColumn();
     void storedWidthsStillApply();
+    void wishListCheckBoxShowsWhole_data();
+    void wishListCheckBoxShowsWhole();
 };
 
 void TestColumnWidths::figuresShowWhole_data()
@@ -87,16 +124,17 @@ void TestColumnWidths::figuresShowWhole_data()
     QTest::addColumn<QString>("figure");
 
     for (const char* lp_view : {"downloads", "uploads"}) {
-        QTest::addRow("%s Kbs", lp_view) << lp_view << 6 << "99999.9";
+        // A gigabit network passes 100,000 K/s.
+        QTest::addRow("%s Kbs", lp_view) << lp_view << 6 << "999999.9";
         QTest::addRow("%s Size", lp_view) << lp_view << 7 << "99,999,999,999";
         QTest::addRow("%s ETA", lp_view) << lp_view << 5 << "   99h:59m:59s";
     }
     QTest::newRow("downloads Place") << "downloads" << 8 << "9999";
-    QTest::newRow("results K/s") << "results" << 2 << "99999.9";
+    QTest::newRow("results K/s") << "results" << 2 << "999999.9";
     QTest::newRow("results Size") << "results" << 5 << "99,999,999,999";
     QTest::newRow("results Attributes") << "results" << 6 << "320 VBR, 59m59s";
     QTest::newRow("members Files") << "members" << 3 << "1,234,567";
-    QTest::newRow("members K/s") << "members" << 4 << "99999.9";
+    QTest::newRow("members K/s") << "members" << 4 << "999999.9";
     QTest::newRow("complete Size") << "complete" << 3 << "99,999,999,999";
     QTest::newRow("complete Completion time")
         << "complete" << 4 << QDateTime(QDate(2026, 5, 27), QTime(23, 59, 59)).toString(Qt::TextDate);
@@ -132,14 +170,14 @@ void TestColumnWidths::busyRoomShowsEveryMemberColumn()
     QTreeWidget* lp_list = l_room.Form()->userList;
     // More members than the pane has lines: a vertical scroll bar.
     for (int l_member = 0; l_member < 100; ++l_member)
-        new QTreeWidgetItem(lp_list, {QString(), QString(), QString::number(l_member), "1,234,567", "99999.9"});
+        new QTreeWidgetItem(lp_list, {QString(), QString(), QString::number(l_member), "1,234,567", "999999.9"});
     l_room.show();
     QVERIFY(QTest::qWaitForWindowExposed(&l_room));
     QVERIFY(lp_list->verticalScrollBar()->isVisible());
     // Nothing to scroll to: the last column, the speed, shows whole.
     QCOMPARE(lp_list->horizontalScrollBar()->maximum(), 0);
     const int l_speedStart = lp_list->header()->sectionViewportPosition(QRoomUserListItemWidget::SpeedColumn);
-    QVERIFY(l_speedStart + NeededForText(*lp_list, "99999.9") <= lp_list->viewport()->width());
+    QVERIFY(l_speedStart + NeededForText(*lp_list, "999999.9") <= lp_list->viewport()->width());
 }
 
 void TestColumnWidths::storedWidthsStillApply()
@@ -158,6 +196,40 @@ void TestColumnWidths::storedWidthsStillApply()
     l_world.Load(l_file);
     QCOMPARE(l_world.Downloads().columnWidth(6), 40);
     QCOMPARE(l_world.Downloads().columnWidth(7), l_sizeWidth);
+}
+
+void TestColumnWidths::wishListCheckBoxShowsWhole_data()
+{
+    QTest::addColumn<QString>("style");
+    QTest::newRow("fusion") << "Fusion";
+    QTest::newRow("windows") << "Windows";
+    QTest::newRow("large indicator") << "large";
+}
+
+void TestColumnWidths::wishListCheckBoxShowsWhole()
+{
+    QFETCH(QString, style);
+    // The page takes the application's style when it is made.
+    const StyleForTheTest l_style(style == "large" ? new LargeIndicatorStyle : QStyleFactory::create(style));
+    SearchViewWorld l_world;
+    l_world.Search("jazz");
+    l_world.View().OnActionBarTriggered("add_remove_wishlist");
+    QTreeWidget& l_list = *l_world.Form()->wishList;
+    // The indicator with the cell's margins on either side, in the tree's style.
+    const QStyle& l_treeStyle = *l_list.style();
+    const int l_needed = l_treeStyle.pixelMetric(QStyle::PM_IndicatorWidth, nullptr, &l_list) +
+                         2 * (l_treeStyle.pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, &l_list) + 1);
+    QVERIFY2(l_list.columnWidth(0) >= l_needed,
+             qPrintable(QStringLiteral("%1 px for %2").arg(l_list.columnWidth(0)).arg(l_needed)));
+    QCOMPARE(l_list.header()->sectionResizeMode(0), QHeaderView::Fixed);
+    QCOMPARE(l_list.header()->sectionResizeMode(1), QHeaderView::Fixed);
+    // Shown, the row's box gets all the width it asks for.
+    l_list.window()->show();
+    QVERIFY(QTest::qWaitForWindowExposed(l_list.window()));
+    const QWidget* lp_box = l_list.itemWidget(l_list.topLevelItem(0), 0);
+    QVERIFY(lp_box);
+    QVERIFY2(lp_box->width() >= lp_box->sizeHint().width(),
+             qPrintable(QStringLiteral("%1 px for %2").arg(lp_box->width()).arg(lp_box->sizeHint().width())));
 }
 
 QTEST_MAIN(TestColumnWidths)
