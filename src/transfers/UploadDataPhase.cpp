@@ -126,7 +126,8 @@ void TransferQueueManager::OnFileConnectionAccepted(std::string i_user, QTcpSock
     auto* lp_file = l_upload["upload_file"].AsObject<QFile>();
 
     QObject::disconnect(ip_socket, nullptr, nullptr, nullptr);
-    StartTransferThread(l_upload, new UploadThread(ip_socket, lp_file, l_token, l_offeredSize, m_speedLimit), UploadThreadSlots);
+    StartTransferThread(l_upload, new UploadThread(ip_socket, lp_file, l_token, l_offeredSize, m_speedLimit),
+                        UploadThreadSlots);
 }
 
 void TransferQueueManager::OnUploadProgress(TransferThread* ip_thread, qint64 i_offset, int i_bytesPerSecond)

@@ -337,17 +337,21 @@ void MainWindow::OnMainWindowTabChanged(int i_tab)
         lp_page->setFocus(Qt::OtherFocusReason);
 }
 
+// Collects what nothing reaches any more, then saves.
 void MainWindow::EveryFiveMinutes()
 {
+    d.RemoveDisconnectedItems();
     SaveInBackground();
 }
 
 // In the background, so the window does not stall for the whole save of a
-// large store. A change waiting for its save is in this one.
+// large store. A change waiting for its save is in this one. The soon save
+// after a change of the download list leaves the collection, a pass over
+// the whole store on this thread, to the five-minute tick: while downloads
+// keep finishing it would run every few seconds.
 void MainWindow::SaveInBackground()
 {
     m_downloadListSave.stop();
-    d.RemoveDisconnectedItems();
     dataSaver->SaveInBackground(DataFileName().constData());
 }
 

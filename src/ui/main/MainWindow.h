@@ -138,7 +138,7 @@ private:
     void AskForLogin();
     // The frame no longer reaches this window.
     void LetGoOfFrame();
-    // Collects what nothing reaches any more and saves in the background.
+    // Saves in the background.
     void SaveInBackground();
 
     Ui::MainWindow* ui = nullptr;
