@@ -9,6 +9,7 @@
 #include "ui/views/TransfersForm.h"
 
 #include <unordered_map>
+#include <unordered_set>
 
 
 namespace
@@ -78,13 +79,12 @@ void TransfersForm::RefreshProgress()
     m_refreshTimer.stop();
     // Figures go to the rows the user will see them on: a new row joins its
     // tree, opened or not as the flags say, before they are written.
+    std::unordered_set<const Side*> l_refreshed;
     for (Item* lp_entry : m_reportOrder) {
         const auto l_found = m_reported.find(lp_entry);
         QTreeWidgetItem* lp_row = l_found == m_reported.end() ? nullptr : l_found->second->EntryRow(lp_entry);
-        if (lp_row && !lp_row->treeWidget()) {
-            m_treeUpdates.Apply();
-            break;
-        }
+        if (lp_row && !lp_row->treeWidget() && l_refreshed.insert(l_found->second).second)
+            l_found->second->m_updates.Refresh();
     }
     const std::vector<Item*> l_order = std::move(m_reportOrder);
     m_reportOrder.clear();
@@ -107,8 +107,41 @@ void TransfersForm::RefreshProgress()
     }
     // A user row whose entries add up to nothing leaves its folders alone:
     // their entries add up to nothing too.
-    for (const ParentFigures& l_parent : l_parents)
+    for (const ParentFigures& l_parent : l_parents) {
         ShowParentProgress(*l_parent.mp_side, l_parent.mp_row, l_parent.m_bytesPerSecond);
+        // Its sums are new already.
+        if (m_shrunk.erase(l_parent.mp_row) != 0)
+            ShowAggregateStatus(*l_parent.mp_side, l_parent.mp_row);
+    }
+    ShowShrunk();
+}
+
+void TransfersForm::NoteShrunk(const Side& i_side, QTreeWidgetItem* ip_row)
+{
+    m_shrunk.emplace(ip_row, &i_side);
+    if (!m_refreshTimer.isActive())
+        m_refreshTimer.start();
+}
+
+void TransfersForm::ShowShrunk()
+{
+    const std::unordered_map<QTreeWidgetItem*, const Side*> l_shrunk = std::move(m_shrunk);
+    m_shrunk.clear();
+    for (const auto& [lp_row, lp_side] : l_shrunk) {
+        ShowAggregateStatus(*lp_side, lp_row);
+        // The bar, where the row has one, without the bytes of what left;
+        // its time left waits for the next report.
+        if (!ProgressBarDelegate::HasBar(lp_row, Progress))
+            continue;
+        qint64 l_done = 0;
+        qint64 l_left = 0;
+        qint64 l_total = 0;
+        TransferAggregates::Progress(lp_side->m_kind, lp_side->EntriesUnder(lp_row), l_done, l_left, l_total);
+        if (l_total == 0)
+            ProgressBarDelegate::RemoveBar(lp_row, Progress);
+        else
+            ShowBar(lp_row, l_done, l_total);
+    }
 }
 
 void TransfersForm::ApplyProgress(const Side& i_side, ItemPtr i_entry,
@@ -134,7 +167,7 @@ void TransfersForm::ApplyProgress(const Side& i_side, ItemPtr i_entry,
     SetCellText(lp_speedRow, Speed, TransferProgressText::Speed(l_bytesPerSecond));
 
     // An expanded user row with one folder would only repeat that folder.
-    if (!l_userExpanded || m_treeUpdates.ChildrenStaying(lp_userRow) >= 2)
+    if (!l_userExpanded || i_side.m_updates.ChildrenStaying(lp_userRow) >= 2)
         i_noteParent(lp_userRow, l_bytesPerSecond);
     i_noteParent(lp_folderRow, l_bytesPerSecond);
 }

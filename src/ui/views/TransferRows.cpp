@@ -202,7 +202,7 @@ QTreeWidgetItem* TransfersForm::UserRow(const Side& i_side, ItemPtr i_user, Item
     o_userNode = d.GetType(i_side.m_kind.mp_userNodeType)->GetItem(Value(lp_row));
     i_user += o_userNode;
     lp_row->setText(User, UserText(i_user, i_side.m_isDownloads));
-    m_treeUpdates.Join(i_side.mp_tree, lp_row);
+    i_side.m_updates.Join(i_side.mp_tree, lp_row);
     return lp_row;
 }
 
@@ -260,13 +260,17 @@ void TransfersForm::ApplyStatus(const Side& i_side, ItemPtr i_entry, ItemPtr i_s
     lp_row->setText(Status, QString::fromUtf8(l_text).toLower());
 
     m_statusCounts.Change(lp_row, TransferAggregates::ClassOf(i_side.m_kind, l_status));
-    for (QTreeWidgetItem* lp_parent : {lp_row->parent(), lp_row->parent()->parent()}) {
-        const QString l_aggregate =
-            QString::fromLatin1(TransferAggregates::Status(i_side.m_kind, m_statusCounts.Under(lp_parent)));
-        if (!IsShownExpanded(lp_parent))
-            SetCellText(lp_parent, Status, l_aggregate);
-        ColourRow(lp_parent, l_aggregate, l_columns);
-    }
+    for (QTreeWidgetItem* lp_parent : {lp_row->parent(), lp_row->parent()->parent()})
+        ShowAggregateStatus(i_side, lp_parent);
+}
+
+void TransfersForm::ShowAggregateStatus(const Side& i_side, QTreeWidgetItem* ip_row)
+{
+    const QString l_aggregate =
+        QString::fromLatin1(TransferAggregates::Status(i_side.m_kind, m_statusCounts.Under(ip_row)));
+    if (!IsShownExpanded(ip_row))
+        SetCellText(ip_row, Status, l_aggregate);
+    ColourRow(ip_row, l_aggregate, i_side.mp_tree->columnCount());
 }
 
 void TransfersForm::OnDownloadEntryRemoved(Item* ip_download)
@@ -281,10 +285,10 @@ void TransfersForm::OnUploadEntryRemoved(Item* ip_upload)
 }
 
 // The file row goes, then its folder row and its user row when they are
-// left empty; the figures of the rows that stay are left as they were, and
-// their aggregate status is shown anew at the next status change below them.
-// The rows leave the store at once, so that nothing finds them any more,
-// and their trees at the next refresh.
+// left empty; the figures and status of the rows that stay are shown anew
+// at the next refresh, once however many rows they lose. The rows leave the
+// store at once, so that nothing finds them any more, and their trees at
+// the next refresh.
 void TransfersForm::RemoveEntryRow(const Side& i_side, ItemPtr i_entry)
 {
     m_reported.erase(i_entry.Get());
@@ -297,17 +301,23 @@ void TransfersForm::RemoveEntryRow(const Side& i_side, ItemPtr i_entry)
     m_statusCounts.Remove(lp_row);
     l_node.Remove();
     QTreeWidgetItem* lp_gone = lp_row;
-    if (m_treeUpdates.ChildrenStaying(lp_folderRow) == 1) {
+    if (i_side.m_updates.ChildrenStaying(lp_folderRow) == 1) {
         m_statusCounts.Forget(lp_folderRow);
         i_side.NodeOf(lp_folderRow).Remove();
+        m_shrunk.erase(lp_folderRow);
         lp_gone = lp_folderRow;
-        if (m_treeUpdates.ChildrenStaying(lp_userRow) == 1) {
+        if (i_side.m_updates.ChildrenStaying(lp_userRow) == 1) {
             m_statusCounts.Forget(lp_userRow);
             i_side.NodeOf(lp_userRow).Remove();
+            m_shrunk.erase(lp_userRow);
             lp_gone = lp_userRow;
         }
     }
-    m_treeUpdates.Leave(lp_gone);
+    if (lp_gone == lp_row)
+        NoteShrunk(i_side, lp_folderRow);
+    if (lp_gone != lp_userRow)
+        NoteShrunk(i_side, lp_userRow);
+    i_side.m_updates.Leave(lp_gone);
 }
 
 void TransfersForm::OnRowJoined(QTreeWidgetItem* ip_row)

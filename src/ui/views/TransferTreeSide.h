@@ -1,12 +1,14 @@
 #pragma once
 
 #include "ui/views/TransferKind.h"
+#include "ui/views/TransferTreeUpdates.h"
 #include "ui/views/TransfersForm.h"
 
 #include <QTreeWidget>
 
 // One tree of the transfers view: the tree, the kind of transfer it shows,
-// and the flags that say whether its new user and folder rows open expanded.
+// the flags that say whether its new user and folder rows open expanded,
+// and the rows on their way in and out of it.
 struct TransfersForm::Side
 {
     const TransferKind& m_kind;
@@ -14,6 +16,7 @@ struct TransfersForm::Side
     bool TransfersForm::*mp_expandUsers;
     bool TransfersForm::*mp_expandFolders;
     bool m_isDownloads;
+    TransferTreeUpdates& m_updates;
 
     // The node item of a row of this tree, at any level, or null.
     ItemPtr NodeOf(QTreeWidgetItem* ip_row) const;

@@ -38,11 +38,12 @@ void TellJoined(QTreeWidgetItem* ip_row, const std::function<void(QTreeWidgetIte
 }
 }  // namespace
 
-TransferTreeUpdates::TransferTreeUpdates(int i_intervalMs, std::function<void(QTreeWidgetItem*)> i_joined)
-    : m_joined(std::move(i_joined)), m_intervalMs(i_intervalMs)
+TransferTreeUpdates::TransferTreeUpdates(int i_intervalMs, int i_floodIntervalMs,
+                                         std::function<void(QTreeWidgetItem*)> i_joined)
+    : m_joined(std::move(i_joined)), m_intervalMs(i_intervalMs), m_floodIntervalMs(i_floodIntervalMs)
 {
     m_timer.setSingleShot(true);
-    QObject::connect(&m_timer, &QTimer::timeout, [this] { Apply(); });
+    QObject::connect(&m_timer, &QTimer::timeout, [this] { Refresh(); });
 }
 
 TransferTreeUpdates::~TransferTreeUpdates()
@@ -84,21 +85,58 @@ int TransferTreeUpdates::ChildrenStaying(const QTreeWidgetItem* ip_row) const
     return ip_row->childCount() - (l_found == m_leavingUnder.end() ? 0 : l_found->second);
 }
 
+void TransferTreeUpdates::Hurry()
+{
+    if (m_leaving.empty())
+        return;
+    m_hurried = true;
+    Schedule();
+}
+
+bool TransferTreeUpdates::InFlood() const
+{
+    // A refresh that had rows to take out, and no quiet interval since.
+    return !m_hurried && m_lastHadLeaving && m_sinceApplied.isValid() && m_sinceApplied.elapsed() < 2 * m_intervalMs &&
+           m_sinceLeft.isValid() && m_sinceLeft.elapsed() < m_floodIntervalMs;
+}
+
 void TransferTreeUpdates::Schedule()
 {
-    if (m_timer.isActive())
+    if (m_joining.empty() && m_leaving.empty())
         return;
     const qint64 l_since = m_sinceApplied.isValid() ? m_sinceApplied.elapsed() : m_intervalMs;
-    m_timer.start(int(std::max<qint64>(0, m_intervalMs - l_since)));
+    qint64 l_due = std::max<qint64>(0, m_intervalMs - l_since);
+    if (!m_leaving.empty() && InFlood())
+        l_due = std::max<qint64>(l_due, m_floodIntervalMs - m_sinceLeft.elapsed());
+    // A change that is due sooner than the refresh waited for brings it on.
+    if (m_timer.isActive() && m_timer.remainingTime() <= l_due)
+        return;
+    m_timer.start(int(l_due));
 }
 
 void TransferTreeUpdates::Apply()
 {
     m_timer.stop();
     m_sinceApplied.start();
+    m_lastHadLeaving = !m_leaving.empty();
     // Rows leave first: the tree then has fewer rows to look through.
-    ApplyLeaving();
+    if (m_lastHadLeaving)
+        ApplyLeaving();
     ApplyJoining();
+}
+
+void TransferTreeUpdates::Refresh()
+{
+    if (m_leaving.empty() || !InFlood()) {
+        Apply();
+        return;
+    }
+    // Held back whole: rows that join would make the tree lay out all its
+    // rows anew as much as rows that leave.
+    m_timer.stop();
+    m_sinceApplied.start();
+    m_lastHadLeaving = true;
+    Schedule();
 }
 
 void TransferTreeUpdates::ApplyLeaving()
@@ -126,6 +164,8 @@ void TransferTreeUpdates::ApplyLeaving()
     m_leaving.clear();
     m_leavingSet.clear();
     m_leavingUnder.clear();
+    m_hurried = false;
+    m_sinceLeft.start();
     // Top-level rows last: taking them out moves every row below them, and
     // the tree then looks for each moved row anew the next time it needs it.
     std::stable_partition(l_parents.begin(), l_parents.end(),

@@ -11,12 +11,12 @@
 class QTreeWidget;
 class QTreeWidgetItem;
 
-// The rows that join and leave the transfers trees, gathered and applied
+// The rows that join and leave a transfers tree, gathered and applied
 // together, at most once an interval. A tree pays for every row that joins
 // or leaves it with a layout of all its rows at the next turn of the event
 // loop, and for every removal with a pass over all its expanded rows, and
 // more when the removal shifts rows at its top: gathered, a flood of new
-// and dropped entries costs a few changes of each tree an interval instead
+// and dropped entries costs a few changes of the tree an interval instead
 // of one a row.
 //
 // A new top-level row is made with the rows below it but kept out of its
@@ -26,13 +26,20 @@ class QTreeWidgetItem;
 // that leaves too, a run of neighbouring top-level rows in one step; one
 // that has not joined yet is deleted at once. The first change after a
 // quiet interval is applied at the next turn of the event loop, so that
-// what the user asked for shows at once. GUI thread only.
+// what the user asked for shows at once. While rows keep leaving (the last
+// refresh had rows to take out too), the tree changes at most once a flood
+// interval: a stream of strangers dropped from a full queue, each making
+// room for a new one, would otherwise have the tree pass over its open rows
+// and lay out every row several times a second. Rows the user removed go
+// at the next refresh all the same. GUI thread only.
 class TransferTreeUpdates
 {
 public:
     // i_joined is told of each row with rows below it that has joined its
-    // tree, a top-level row before the rows below it.
-    TransferTreeUpdates(int i_intervalMs, std::function<void(QTreeWidgetItem*)> i_joined);
+    // tree, a top-level row before the rows below it. Changes are applied at
+    // most once i_intervalMs, during a flood at most once
+    // i_floodIntervalMs.
+    TransferTreeUpdates(int i_intervalMs, int i_floodIntervalMs, std::function<void(QTreeWidgetItem*)> i_joined);
     ~TransferTreeUpdates();
     TransferTreeUpdates(const TransferTreeUpdates&) = delete;
     TransferTreeUpdates& operator=(const TransferTreeUpdates&) = delete;
@@ -45,9 +52,17 @@ public:
     int ChildrenStaying(const QTreeWidgetItem* ip_row) const;
     // Applies every change now.
     void Apply();
+    // Applies every change unless a flood holds them back. The slot of the
+    // refresh.
+    void Refresh();
+    // The rows that left so far leave at the next refresh, flood or not:
+    // the user took them out.
+    void Hurry();
 
 private:
     void Schedule();
+    // Whether rows that leave now wait for the flood interval.
+    bool InFlood() const;
     void ApplyLeaving();
     void ApplyJoining();
     // Takes leaving children out of their parent, runs of neighbours
@@ -66,6 +81,11 @@ private:
     std::unordered_map<const QTreeWidgetItem*, int> m_leavingUnder;
     std::function<void(QTreeWidgetItem*)> m_joined;
     int m_intervalMs;
+    int m_floodIntervalMs;
     QTimer m_timer;
     QElapsedTimer m_sinceApplied;
+    QElapsedTimer m_sinceLeft;
+    // The last refresh had rows to take out, taken or held back.
+    bool m_lastHadLeaving = false;
+    bool m_hurried = false;
 };

@@ -108,9 +108,9 @@ TransfersForm::TransfersForm(QWidget* ip_parent) : QWidget(ip_parent), ui(new Ui
 {
     ui->setupUi(this);
     mp_downloads.reset(new Side{TransferKind::Download, ui->downloadsList, &TransfersForm::m_expandDownloadUsers,
-                                &TransfersForm::m_expandDownloadFolders, true});
+                                &TransfersForm::m_expandDownloadFolders, true, m_downloadTreeUpdates});
     mp_uploads.reset(new Side{TransferKind::Upload, ui->uploadsList, &TransfersForm::m_expandUploadUsers,
-                              &TransfersForm::m_expandUploadFolders, false});
+                              &TransfersForm::m_expandUploadFolders, false, m_uploadTreeUpdates});
     // The form's own signals, connected here rather than by name.
     connect(ui->downloadsList, &QWidget::customContextMenuRequested, this,
             &TransfersForm::OnDownloadsContextMenuRequested);
@@ -310,7 +310,7 @@ void TransfersForm::ToggleExpansion(const Side& i_side, bool& io_flag, bool i_us
 {
     // Rows made before the command are in the tree as they were made, and
     // change with the others.
-    m_treeUpdates.Apply();
+    i_side.m_updates.Apply();
     io_flag = !io_flag;
     const bool l_downloads = i_side.m_isDownloads;
     const QString l_id = QString::fromLatin1(l_downloads ? (i_users ? "expand_download_users" : "expand_download_folders")
@@ -347,6 +347,7 @@ void TransfersForm::RemoveSelectedDownloads()
         return;
     for (Item* lp_download : GetNodeDownloadEntryItems(l_selected.first()))
         transferQueueManager->RemoveDownload(lp_download);
+    m_downloadTreeUpdates.Hurry();
 }
 
 // A command no button sends: every selected row's user joins the list.
@@ -369,6 +370,8 @@ void TransfersForm::OnDownloadsContextMenuRequested(QPoint i_point)
     const std::string l_user = mp_downloads->NodeOf(GetDownloadNodeUserNode(lp_row))["user"].AsString();
     UserMenuOptions l_userOptions(&l_menu, l_user, nullptr);
     l_menu.exec(ui->downloadsList->viewport()->mapToGlobal(i_point));
+    // What the menu removed goes at once, flood or not.
+    m_downloadTreeUpdates.Hurry();
 }
 
 // The uploads' menu is the user's alone.
@@ -378,4 +381,5 @@ void TransfersForm::OnUploadsContextMenuRequested(QPoint i_point)
     if (!lp_row)
         return;
     RunUserMenu(ui->uploadsList, i_point, mp_uploads->NodeOf(lp_row)["user"].AsString());
+    m_uploadTreeUpdates.Hurry();
 }

@@ -37,7 +37,8 @@ class TransfersForm;
 // store whenever they are shown. Progress reports are gathered and written
 // on a short refresh timer, so a thousand running transfers cost one pass
 // over the rows that moved. New user rows join their trees, and rows of
-// removed entries leave them, together at the next refresh as well
+// removed entries leave them, together at the next refresh as well, or
+// once a second while rows keep leaving unless the user removed them
 // (TransferTreeUpdates).
 //
 // Life: construct (widgets only), Init once before the data file loads,
@@ -50,6 +51,8 @@ class TransfersForm : public QWidget, public DataHandler, public DataLoadedEvent
 
 public:
     static constexpr int RefreshIntervalMs = 250;
+    // While rows keep leaving a tree, it changes this often at most.
+    static constexpr int FloodIntervalMs = 1000;
 
     explicit TransfersForm(QWidget* ip_parent = nullptr);
     ~TransfersForm() override;
@@ -122,7 +125,11 @@ public slots:
     // Puts new user rows into their trees and takes the rows of removed
     // entries out now; otherwise that happens at most RefreshIntervalMs
     // after the change.
-    void ApplyTreeUpdates() { m_treeUpdates.Apply(); }
+    void ApplyTreeUpdates()
+    {
+        m_downloadTreeUpdates.Apply();
+        m_uploadTreeUpdates.Apply();
+    }
 
 private:
     void DeclareRowTypes();
@@ -135,6 +142,14 @@ private:
     QTreeWidgetItem* FolderRow(const Side& i_side, QTreeWidgetItem* ip_userRow, ItemPtr i_userNode, ItemPtr i_folder,
                                ItemPtr& o_folderNode);
     void ApplyStatus(const Side& i_side, ItemPtr i_entry, ItemPtr i_status);
+    // A folder or user row's aggregate status and colour, from the counts of
+    // its entries.
+    void ShowAggregateStatus(const Side& i_side, QTreeWidgetItem* ip_row);
+    // A folder or user row lost a row: its figures and status are shown anew
+    // at the next refresh. A row that leaves is forgotten here.
+    void NoteShrunk(const Side& i_side, QTreeWidgetItem* ip_row);
+    // The rows noted, once each.
+    void ShowShrunk();
     void RemoveEntryRow(const Side& i_side, ItemPtr i_entry);
     // A user or folder row has joined its tree: expanded as the flags say.
     void OnRowJoined(QTreeWidgetItem* ip_row);
@@ -172,12 +187,18 @@ private:
     // The entries of both trees by status, under each folder and user row.
     TransferStatusCounts m_statusCounts;
     // New user rows not in their trees yet, and rows of removed entries
-    // (with parents left empty) still in them.
-    TransferTreeUpdates m_treeUpdates{RefreshIntervalMs, [this](QTreeWidgetItem* ip_row) { OnRowJoined(ip_row); }};
+    // (with parents left empty) still in them; a flood in one tree leaves
+    // the other as it is.
+    TransferTreeUpdates m_downloadTreeUpdates{RefreshIntervalMs, FloodIntervalMs,
+                                              [this](QTreeWidgetItem* ip_row) { OnRowJoined(ip_row); }};
+    TransferTreeUpdates m_uploadTreeUpdates{RefreshIntervalMs, FloodIntervalMs,
+                                            [this](QTreeWidgetItem* ip_row) { OnRowJoined(ip_row); }};
     // Entries that reported since the last refresh, in the order of their
     // first report, with their tree; a removal takes an entry out.
     std::vector<Item*> m_reportOrder;
     std::unordered_map<Item*, const Side*> m_reported;
+    // Folder and user rows that lost rows since the last refresh.
+    std::unordered_map<QTreeWidgetItem*, const Side*> m_shrunk;
     QTimer m_refreshTimer;
     struct ParentFigures
     {

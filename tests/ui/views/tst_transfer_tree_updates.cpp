@@ -1,12 +1,15 @@
 #include "TransfersViewWorld.h"
 
+#include "ui/views/TransferTreeUpdates.h"
 #include "ui_TransfersForm.h"
 
+#include <QElapsedTimer>
 #include <QSignalSpy>
 #include <QTreeWidget>
 #include <QTreeWidgetItemIterator>
 #include <QtTest>
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -21,6 +24,7 @@ private slots:
     void floodShowsWhatSingleChangesShow_data();
     void floodShowsWhatSingleChangesShow();
     void aLeavingRowIsNoRowAnyMore();
+    void rowsLeaveOnceAFloodInterval();
 };
 
 namespace
@@ -167,6 +171,51 @@ void TestTransferTreeUpdates::aLeavingRowIsNoRowAnyMore()
     l_view.OnActionBarTriggered("remove_download");
     QCOMPARE(d.GetType("download_entry")->ItemCount(), std::size_t(1));
     QCOMPARE(ViewRows::Outline(l_world.Downloads()), QStringList({"alice [offline]", "  g", "    b | queued | 5"}));
+}
+
+// While rows keep leaving, the tree changes once a flood interval, rows
+// coming and going together; rows the user removed, and the first row to
+// leave after a quiet spell, go at the next refresh.
+void TestTransferTreeUpdates::rowsLeaveOnceAFloodInterval()
+{
+    constexpr int IntervalMs = 20;
+    constexpr int FloodMs = 800;
+    QTreeWidget l_tree;
+    TransferTreeUpdates l_updates(IntervalMs, FloodMs, [](QTreeWidgetItem*) {});
+    std::map<QString, QTreeWidgetItem*> l_rows;
+    auto l_join = [&](const QString& i_name) {
+        l_rows[i_name] = new QTreeWidgetItem(QStringList{i_name});
+        l_updates.Join(&l_tree, l_rows[i_name]);
+    };
+    auto l_shown = [&](const QString& i_name) { return !l_tree.findItems(i_name, Qt::MatchExactly).isEmpty(); };
+    for (const char* lp_name : {"a", "b", "c", "d"})
+        l_join(lp_name);
+    l_updates.Apply();
+    QCOMPARE(l_tree.topLevelItemCount(), 4);
+
+    QElapsedTimer l_clock;
+    l_clock.start();
+    l_updates.Leave(l_rows["a"]);
+    QTRY_VERIFY_WITH_TIMEOUT(!l_shown("a"), FloodMs / 2);
+    const qint64 l_firstLeft = l_clock.elapsed();
+    l_updates.Leave(l_rows["b"]);
+    l_join("e");
+    QTest::qWait(FloodMs / 2);
+    QVERIFY(l_shown("b"));
+    QVERIFY(!l_shown("e"));
+    QTRY_VERIFY_WITH_TIMEOUT(!l_shown("b"), 3 * FloodMs);
+    QVERIFY(l_shown("e"));
+    QVERIFY2(l_clock.elapsed() - l_firstLeft >= FloodMs - IntervalMs, qPrintable(QString::number(l_clock.elapsed())));
+
+    // Still a flood: the last refresh took rows out.
+    l_updates.Leave(l_rows["c"]);
+    l_updates.Hurry();
+    QTRY_VERIFY_WITH_TIMEOUT(!l_shown("c"), FloodMs / 2);
+
+    QTest::qWait(3 * IntervalMs);
+    l_updates.Leave(l_rows["d"]);
+    QTRY_VERIFY_WITH_TIMEOUT(!l_shown("d"), FloodMs / 2);
+    QCOMPARE(l_tree.topLevelItemCount(), 1);
 }
 
 QTEST_MAIN(TestTransferTreeUpdates)

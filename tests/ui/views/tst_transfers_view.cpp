@@ -35,6 +35,8 @@ private slots:
     void statusTextAndColour();
     void collapseShowsAggregateExpandClearsFigures();
     void removalTakesEmptyParentsAlong();
+    void removalShowsWhatStaysAnew_data();
+    void removalShowsWhatStaysAnew();
     void placeInLineUntilNextStatus();
     void offlineMarkOnDownloadsOnly();
     void clearingFinishedDownloads();
@@ -343,6 +345,51 @@ void TestTransfersView::removalTakesEmptyParentsAlong()
     QCOMPARE(d.GetType("download_list_user_node")->ItemCount() + d.GetType("download_list_folder_node")->ItemCount() +
                  d.GetType("download_list_node")->ItemCount(),
              std::size_t(0));
+}
+
+void TestTransfersView::removalShowsWhatStaysAnew_data()
+{
+    QTest::addColumn<bool>("downloads");
+    QTest::newRow("downloads") << true;
+    QTest::newRow("uploads") << false;
+}
+
+// A folder of a finished file and a running one, shown closed: once the
+// running one goes, its folder and user rows show the finished file alone.
+void TestTransfersView::removalShowsWhatStaysAnew()
+{
+    QFETCH(bool, downloads);
+    TransfersViewWorld l_world;
+    const std::string l_side = downloads ? "download" : "upload";
+    for (const char* lp_rows : {"users", "folders"})
+        l_world.View().OnActionBarTriggered("expand_" + l_side + "_" + lp_rows);
+    const std::string l_running = downloads ? "downloading" : "uploading";
+    auto l_add = [&](const std::string& i_file, qint64 i_size) {
+        ItemPtr l_entry = downloads ? l_world.AddDownload("hal", "video", i_file, i_size)
+                                    : TransfersViewWorld::AddUpload("hal", "/video", i_file, i_size);
+        l_world.SetStatus(l_entry, l_running);
+        return l_entry;
+    };
+    ItemPtr l_twin = l_add("twin.bin", 20971520);
+    l_world.Report(l_twin, 20971520, 0);
+    l_world.SetStatus(l_twin, "complete");
+    ItemPtr l_mix = l_add("mix.bin", 10485760);
+    l_world.Report(l_mix, 3000000, 1024);
+    QTreeWidgetItem* lp_folder = l_world.Row(l_mix)->parent();
+    QTreeWidgetItem* lp_user = lp_folder->parent();
+    QCOMPARE(Bar(lp_folder), QString("23,971,520 (76.2%) = 76"));
+    QCOMPARE(lp_folder->text(3), QString::fromStdString(l_running));
+
+    if (downloads)
+        l_world.Manager().RemoveDownload(l_mix);
+    else
+        l_world.Manager().RemoveUpload(l_mix);
+    l_world.View().RefreshProgress();
+    for (QTreeWidgetItem* lp_row : {lp_folder, lp_user}) {
+        QCOMPARE(Bar(lp_row), QString("20,971,520 (100.0%) = 100"));
+        QCOMPARE(lp_row->text(3), QString("complete"));
+        QCOMPARE(TextColour(lp_row), TextColour(l_world.Row(l_twin)));
+    }
 }
 
 void TestTransfersView::placeInLineUntilNextStatus()
