@@ -1,6 +1,7 @@
 // The manager's view of the download folder layout: each entry's partial
 // and complete locations, and the clean-up of emptied partial folders.
 #include "transfers/DownloadLayout.h"
+#include "transfers/DownloadPartials.h"
 #include "transfers/TransferQueueManager.h"
 #include "transfers/TransferStatus.h"
 
@@ -8,6 +9,7 @@
 #include <QFileInfo>
 
 using DownloadLayout::OfDownload;
+using TransferEntries::IsActiveStatus;
 
 QString TransferQueueManager::GetDownloadRelativeDownloadFolder(ItemPtr i_download)
 {
@@ -27,11 +29,19 @@ QString TransferQueueManager::GetDownloadTargetPath(ItemPtr i_download, bool i_c
 
 bool TransferQueueManager::DoesDownloadItemCompleteFilenameExist(ItemPtr i_download)
 {
+    // Another user's file of the same name lies at the same complete path:
+    // a download that wrote bytes of its own, or is writing them, goes on
+    // with them, and its finished file takes a free name beside the other.
+    if (IsActiveStatus(i_download["download_entry_status"]) || DownloadPartials::HasOwnBytes(i_download))
+        return false;
     const QString l_path = GetDownloadTargetPath(i_download, true);
     // Only a file is a finished download: a folder of that name would mark
     // it complete without a byte fetched. The finished file then takes a
-    // free name beside the folder.
-    return !l_path.isEmpty() && QFileInfo(l_path).isFile();
+    // free name beside the folder. The same name and size count as the same
+    // file, so that a file fetched before, also one moved there just before
+    // a crash, is not fetched again.
+    const QFileInfo l_file(l_path);
+    return !l_path.isEmpty() && l_file.isFile() && l_file.size() == i_download["file_size"].AsInt64();
 }
 
 void TransferQueueManager::RemoveDownloadDownloadingFolderIfAppropriate(ItemPtr i_download)

@@ -37,6 +37,20 @@ bool IsSharedWithUnrecorded(ItemPtr i_download, const QString& i_path)
     return false;
 }
 
+// A download from an older data file may take the file at its own partial
+// path: it is probably the one it wrote.
+bool TakesUnrecorded(ItemPtr i_download, const QString& i_own)
+{
+    return i_download.IsConnected(UnrecordedFlag) && QFileInfo::exists(i_own)
+           && !IsRecordedByAnother(i_download, i_own) && !IsSharedWithUnrecorded(i_download, i_own);
+}
+
+bool IsNonEmptyFile(const QString& i_path)
+{
+    const QFileInfo l_info(i_path);
+    return l_info.isFile() && l_info.size() > 0;
+}
+
 QString Record(ItemPtr i_download, const QString& i_path)
 {
     i_download += d.GetType(RecordType)->GetItem(i_path.toStdString());
@@ -59,8 +73,7 @@ QString Claim(ItemPtr i_download, const DownloadLayout::Target& i_target)
         return l_recorded;
 
     const QString l_own = QDir::cleanPath(i_target.m_path);
-    if (l_recorded.isEmpty() && i_download.IsConnected(UnrecordedFlag) && QFileInfo::exists(l_own)
-        && !IsRecordedByAnother(i_download, l_own) && !IsSharedWithUnrecorded(i_download, l_own))
+    if (l_recorded.isEmpty() && TakesUnrecorded(i_download, l_own))
         return Record(i_download, l_own);
     // A file that is there already, or a path another download holds, is
     // never continued: it may be of another file.
@@ -71,6 +84,18 @@ QString Claim(ItemPtr i_download, const DownloadLayout::Target& i_target)
             return Record(i_download, l_candidate);
     }
     return QString();
+}
+
+bool HasOwnBytes(ItemPtr i_download)
+{
+    const std::string l_recorded = i_download[RecordType].AsString();
+    if (!l_recorded.empty())
+        return IsNonEmptyFile(QString::fromStdString(l_recorded));
+    const DownloadLayout::Target l_target = DownloadLayout::OfDownload(i_download, false);
+    if (!l_target.IsValid())
+        return false;
+    const QString l_own = QDir::cleanPath(l_target.m_path);
+    return TakesUnrecorded(i_download, l_own) && IsNonEmptyFile(l_own);
 }
 
 void Forget(ItemPtr i_download)

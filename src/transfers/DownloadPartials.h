@@ -23,6 +23,10 @@ namespace DownloadPartials
 // when that lies in the target's folder, else one it may take there. "" when
 // the target is not valid or no free name is left.
 QString Claim(ItemPtr i_download, const DownloadLayout::Target& i_target);
+// True when the download wrote bytes of its own that it would continue: its
+// recorded partial file is there and not empty, or, for a download from an
+// older data file, the file at its own partial path that Claim would take.
+bool HasOwnBytes(ItemPtr i_download);
 // The partial file moved away: its path is free for others.
 void Forget(ItemPtr i_download);
 // Flags the loaded downloads that have no partial file recorded.

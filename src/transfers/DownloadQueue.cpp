@@ -6,8 +6,11 @@
 #include "core/log/Log.h"
 #include "peer/PeerMessenger.h"
 #include "server/Server.h"
+#include "transfers/DownloadPartials.h"
 #include "transfers/TransferFigures.h"
 #include "transfers/TransferStatus.h"
+
+#include <QFile>
 
 using TransferEntries::IsActiveStatus;
 using TransferEntries::IsOnline;
@@ -49,16 +52,32 @@ ItemPtr TransferQueueManager::AddDownload(std::string i_user, std::string i_file
 
     emit DownloadListChanged();
 
-    if (DoesDownloadItemCompleteFilenameExist(l_download)) {
-        SetDownloadEntryStatus(l_download, TransferStatus::Complete);
+    if (CompleteIfFetchedBefore(l_download))
         return l_download;
-    }
     SetDownloadEntryStatus(l_download, TransferStatus::Queued);
     if (IsOnline(l_user) && peerMessenger) {
         peerMessenger->QueueDownload(i_user, TransferText::RemotePath(l_download));
         RequestDownloadPlaceInLine(l_download);
     }
     return l_download;
+}
+
+bool TransferQueueManager::CompleteIfFetchedBefore(ItemPtr i_download)
+{
+    if (StatusOf(i_download) == TransferStatus::Complete || !DoesDownloadItemCompleteFilenameExist(i_download))
+        return false;
+    // An empty partial file of its own holds nothing to keep; its recorded
+    // path would stay taken for good.
+    const std::string l_partial = i_download["partial_path"].AsString();
+    if (!l_partial.empty()) {
+        QFile::remove(QString::fromStdString(l_partial));
+        DownloadPartials::Forget(i_download);
+    }
+    SetDownloadEntryStatus(i_download, TransferStatus::Complete);
+    // Its row shows the whole file, not the bytes of an earlier attempt.
+    TransferFigures::Attach<TransferFigures::Position>(i_download, "write_position", i_download["file_size"].AsInt64());
+    emit DownloadProgressed(i_download);
+    return true;
 }
 
 void TransferQueueManager::SetDownloadEntryStatus(ItemPtr i_download, std::string i_status)
@@ -100,6 +119,8 @@ void TransferQueueManager::QueueDownloadIfUserOnline(ItemPtr i_download)
             l_user);
         return;
     }
+    if (CompleteIfFetchedBefore(i_download))
+        return;
     Log(LogArea, 1,
         QString("User %1 appears to still be online, re-queueing %2")
             .arg(TransferText::Of(l_user.AsString()), TransferText::Of(l_path)),
@@ -138,10 +159,8 @@ void TransferQueueManager::OnUserOnline(Item* ip_user)
         const std::string l_status = StatusOf(l_download);
         if (l_status == TransferStatus::Complete || l_status == TransferStatus::Denied)
             continue;
-        if (DoesDownloadItemCompleteFilenameExist(l_download)) {
-            SetDownloadEntryStatus(l_download, TransferStatus::Complete);
+        if (CompleteIfFetchedBefore(l_download))
             continue;
-        }
         if (peerMessenger)
             peerMessenger->QueueDownload(l_user.AsString(), TransferText::RemotePath(l_download));
         RequestDownloadPlaceInLine(l_download);

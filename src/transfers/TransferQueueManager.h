@@ -73,6 +73,9 @@ public:
     QString GetDownloadRelativeDownloadFolder(ItemPtr i_download);
     QString GetDownloadTargetFolder(ItemPtr i_download, bool i_complete);
     QString GetDownloadTargetPath(ItemPtr i_download, bool i_complete);
+    // True when the entry's file was fetched before: it has no bytes of its
+    // own (see DownloadPartials::HasOwnBytes) and is not running, and a file
+    // of its size is at its complete path.
     bool DoesDownloadItemCompleteFilenameExist(ItemPtr i_download);
     // Removes the partial folders that a finished download left empty,
     // unless another download of the same remote folder is unfinished.
@@ -152,6 +155,9 @@ signals:
 
 private:
     void OnUserOnline(Item* ip_user);
+    // Marks a download whose file was fetched before complete, shown at its
+    // whole size; true then. Every path that queues a download asks first.
+    bool CompleteIfFetchedBefore(ItemPtr i_download);
     // A user the server does not know loses the uploads it queued.
     void OnUserLookedUp(std::string i_user, bool i_exists);
     // false, with the request denied, when the user or the queue holds all

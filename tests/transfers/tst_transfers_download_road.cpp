@@ -6,11 +6,14 @@
 #include "WireBytes.h"
 
 #include "core/persist/Settings.h"
+#include "transfers/DownloadPartials.h"
 #include "transfers/TransferFigures.h"
 #include "transfers/TransferStatus.h"
 
 #include <QTemporaryDir>
 #include <QtTest>
+
+#include <algorithm>
 
 namespace
 {
@@ -342,7 +345,8 @@ private slots:
         QTest::addColumn<QString>("left");
         QTest::newRow("broken off") << "aborted";
         QTest::newRow("removed") << "removed";
-        QTest::newRow("marked complete at login") << "complete";
+        // As an earlier version marked it at login, by another's file.
+        QTest::newRow("marked complete, its partial kept") << "complete";
     }
     void aPartialFileIsContinuedOnlyByTheDownloadThatWroteIt()
     {
@@ -363,12 +367,7 @@ private slots:
         if (left == "removed") {
             l_road.Manager().RemoveDownload(l_fromBob);
         } else if (left == "complete") {
-            TransfersTestWorld::MakeFile(l_road.m_world.Complete("song.mp3"), "bob's, fetched before");
-            TransfersTestWorld::SetOnline("bob", false);
-            TransfersTestWorld::SetOnline("bob");
-            QCOMPARE(Status(l_fromBob), std::string("complete"));
-            // The user moved that file away since.
-            QVERIFY(QFile::remove(l_road.m_world.Complete("song.mp3")));
+            l_road.Manager().SetDownloadEntryStatus(l_fromBob, TransferStatus::Complete);
         }
 
         ItemPtr l_fromCarol = l_road.Manager().AddDownload("carol", "song.mp3", "Music", l_carols.size(), 0);
@@ -390,6 +389,91 @@ private slots:
         QCOMPARE(l_road.Offer(3, Path, l_bobs.size()), Accept(3));
         QVERIFY(l_road.Deliver(3, l_bobs.mid(3000), l_fromBob));
         QCOMPARE(TransfersTestWorld::ReadFile(l_road.m_world.Complete("song (1).mp3")), l_bobs);
+    }
+
+    // Another user's file of the same folder and name, "other" bytes long,
+    // finished at the complete path of bob's download of 20,000 bytes. Bob's
+    // broke off after "own" bytes before (-1: it never started), then is
+    // queued again "by" adding it, at bob's login or by the five-minute
+    // check; or it is complete at once, shown whole, with nothing asked.
+    void anotherUsersFinishedFileCompletesOnlyADownloadWithNothingOfItsOwn_data()
+    {
+        QTest::addColumn<QString>("by");
+        QTest::addColumn<int>("own");
+        QTest::addColumn<int>("other");
+        QTest::addColumn<bool>("complete");
+        QTest::newRow("added, another size") << "add" << -1 << 30000 << false;
+        QTest::newRow("added, the same size") << "add" << -1 << 20000 << true;
+        QTest::newRow("login, broken off, another size") << "login" << 3000 << 30000 << false;
+        QTest::newRow("login, broken off, the same size") << "login" << 3000 << 20000 << false;
+        // A data file of an older version records no partial file.
+        QTest::newRow("login after an upgrade, broken off, the same size") << "login, unrecorded" << 3000 << 20000
+                                                                           << false;
+        QTest::newRow("login, broken off before a byte, the same size") << "login" << 0 << 20000 << true;
+        QTest::newRow("login, never started, the same size") << "login" << -1 << 20000 << true;
+        QTest::newRow("login, never started, another size") << "login" << -1 << 30000 << false;
+        QTest::newRow("five minutes, broken off, the same size") << "check" << 3000 << 20000 << false;
+        QTest::newRow("five minutes, never started, the same size") << "check" << -1 << 20000 << true;
+        QTest::newRow("five minutes, never started, another size") << "check" << -1 << 30000 << false;
+    }
+    void anotherUsersFinishedFileCompletesOnlyADownloadWithNothingOfItsOwn()
+    {
+        QFETCH(QString, by);
+        QFETCH(int, own);
+        QFETCH(int, other);
+        QFETCH(bool, complete);
+        TransferRoad l_road;
+        QVERIFY(l_road.Ready());
+        TransferQueueManager& l_manager = l_road.Manager();
+        const QByteArray l_bobs = Pattern(20000);
+        ItemPtr l_download;
+        if (by != "add") {
+            l_download = l_manager.AddDownload("bob", "song.mp3", "Music", l_bobs.size(), 0);
+            QVERIFY(l_road.mp_bob->WaitForFrames(2));
+            if (own >= 0) {
+                QCOMPARE(l_road.Offer(1, Path, l_bobs.size()), Accept(1));
+                QVERIFY(l_road.BreakOff(1, l_bobs.left(own), l_download));
+            }
+            if (by.endsWith("unrecorded")) {
+                l_download.Disconnect("partial_path");
+                DownloadPartials::MarkUnrecorded(ItemSet{l_download.Get()});
+            }
+        }
+        TransfersTestWorld::MakeFile(l_road.m_world.Complete("song.mp3"), Other(other));
+        QSignalSpy l_shown(&l_manager, &TransferQueueManager::DownloadProgressed);
+        const int l_before = int(l_road.mp_bob->Frames().size());
+
+        if (by == "add") {
+            l_download = l_manager.AddDownload("bob", "song.mp3", "Music", l_bobs.size(), 0);
+        } else if (by.startsWith("login")) {
+            TransfersTestWorld::SetOnline("bob", false);
+            TransfersTestWorld::SetOnline("bob");
+        } else {
+            l_manager.PeriodicCheck();
+        }
+
+        QCOMPARE(Status(l_download) == TransferStatus::Complete, complete);
+        if (complete) {
+            QCOMPARE(l_shown.size(), 1);
+            QCOMPARE(*TransferFigures::Of<TransferFigures::Position>(l_download, "write_position"), qint64(20000));
+            PeerTestWorld::Settle(50);
+            QCOMPARE(int(l_road.mp_bob->Frames().size()), l_before);
+            QCOMPARE(TransfersTestWorld::ReadFile(l_road.m_world.Complete("song.mp3")), Other(other));
+            QVERIFY(!QFileInfo::exists(l_road.m_world.Partial("song.mp3")));
+            return;
+        }
+        // Asked for again, it goes on from its own bytes to a file beside
+        // the other's.
+        QVERIFY(l_road.mp_bob->WaitForFrames(l_before + 1));
+        QCOMPARE(l_road.mp_bob->Frames().value(l_before), MessageBody(43, Path));
+        QCOMPARE(l_road.Offer(2, Path, l_bobs.size()), Accept(2));
+        const int l_offset = std::max(own, 0);
+        FakePeerConnection* lp_file = nullptr;
+        QCOMPARE(l_road.OffsetFor("bob", 2, &lp_file), qint64(l_offset));
+        lp_file->SendRaw(l_bobs.mid(l_offset));
+        QVERIFY(TransferRoad::Reaches(l_download, TransferStatus::Complete));
+        QCOMPARE(TransfersTestWorld::ReadFile(l_road.m_world.Complete("song (1).mp3")), l_bobs);
+        QCOMPARE(TransfersTestWorld::ReadFile(l_road.m_world.Complete("song.mp3")), Other(other));
     }
 
     // Bob's download after a restart, with a partial file at its path from

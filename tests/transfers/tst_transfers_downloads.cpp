@@ -80,8 +80,10 @@ private slots:
         TransfersTestWorld l_world;
         TransferQueueManager& l_manager = l_world.Manager();
         const QString l_completePath = l_world.DownloadRoot() + "/complete/CD1/01.mp3";
-        if (atCompletePath == "file")
+        if (atCompletePath == "file") {
             TransfersTestWorld::MakeFile(l_completePath);
+            QVERIFY(QFile::resize(l_completePath, 4000000000LL));
+        }
         else if (atCompletePath == "folder")
             QVERIFY(QDir().mkpath(l_completePath));
         TransfersTestWorld::SetOnline("bob", online);
