@@ -9,6 +9,9 @@
 #include <QTcpSocket>
 #include <QTimer>
 
+#include <algorithm>
+#include <chrono>
+
 using namespace PeerItems;
 
 void PeerMessenger::OnNewConnection()
@@ -57,19 +60,27 @@ void PeerMessenger::TakeConnection(QTcpSocket* ip_socket, bool i_obfuscated)
     }
 }
 
-ItemPtr PeerMessenger::IdlestConnection() const
+ItemPtr PeerMessenger::OldestConnection(QDateTime& o_lastActivity) const
 {
     // Messaging connections carry no transfer.
-    QDateTime l_since = PeerNow().addMSecs(-IdleEnoughToCloseMs);
-    ItemPtr l_idlest;
+    ItemPtr l_oldest;
     for (ItemPtr l_connection : d.GetType("peer_socket")->GetItems()) {
         const auto* lp_lastActivity = l_connection["last_activity_time"].AsObject<QDateTime>();
-        if (lp_lastActivity && *lp_lastActivity <= l_since && l_connection.AsObject<QTcpSocket>()) {
-            l_since = *lp_lastActivity;
-            l_idlest = l_connection;
+        if (lp_lastActivity && l_connection.AsObject<QTcpSocket>() && (!l_oldest || *lp_lastActivity < o_lastActivity)) {
+            o_lastActivity = *lp_lastActivity;
+            l_oldest = l_connection;
         }
     }
-    return l_idlest;
+    return l_oldest;
+}
+
+ItemPtr PeerMessenger::IdlestConnection() const
+{
+    QDateTime l_lastActivity;
+    ItemPtr l_oldest = OldestConnection(l_lastActivity);
+    if (l_oldest && l_lastActivity <= PeerNow().addMSecs(-m_idleEnoughToCloseMs))
+        return l_oldest;
+    return ItemPtr();
 }
 
 bool PeerMessenger::MakeRoom()
@@ -99,9 +110,38 @@ void PeerMessenger::PauseListeners()
     if (m_listenersPaused)
         return;
     m_listenersPaused = true;
+    // A connection that becomes idle enough makes room: a waiting peer
+    // waits for that, not for the half-minute sweep. A timer still running
+    // from an earlier pause is not later than any moment a walk would find.
+    if (!m_roomTimer.isActive())
+        WatchForRoom();
     Log(LogArea, 1,
         QString("Peer connections at their bound of %1, not accepting until one closes.")
             .arg(PeerConnectionBudget::Bound()));
+}
+
+void PeerMessenger::WatchForRoom()
+{
+    QDateTime l_lastActivity;
+    if (!OldestConnection(l_lastActivity)) {
+        // A messaging connection made later sets the timer when it comes.
+        m_roomTimer.stop();
+        return;
+    }
+    // Activity stamped ahead of now (the clock went back) waits the idle
+    // age at most.
+    const qint64 l_waitMs = PeerNow().msecsTo(l_lastActivity.addMSecs(m_idleEnoughToCloseMs));
+    m_roomTimer.start(std::chrono::milliseconds(std::clamp<qint64>(l_waitMs, 0, m_idleEnoughToCloseMs)));
+}
+
+void PeerMessenger::OnRoomTimer()
+{
+    if (!m_listenersPaused)
+        return;
+    ResumeListeners();
+    // The oldest spoke again, say: the next one is the candidate now.
+    if (m_listenersPaused)
+        WatchForRoom();
 }
 
 void PeerMessenger::ResumeListeners()

@@ -8,6 +8,8 @@
 
 #include <QTcpSocket>
 
+#include <chrono>
+
 using namespace PeerItems;
 
 namespace
@@ -93,6 +95,10 @@ void PeerMessenger::OnPeerSocketItemAdded(Item* ip_socketItem)
 {
     auto* lp_time = new QDateTime(PeerNow());
     ItemPtr(ip_socketItem) += d.GetType("last_activity_time")->GetItem(Value(lp_time));
+    // Paused with no messaging connection to wait for: this one is the
+    // oldest.
+    if (m_listenersPaused && !m_roomTimer.isActive())
+        m_roomTimer.start(std::chrono::milliseconds(m_idleEnoughToCloseMs));
 }
 
 void PeerMessenger::OnPeerSocketItemRemoved(Item* ip_socketItem)

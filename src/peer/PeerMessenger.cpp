@@ -82,6 +82,10 @@ PeerMessenger::PeerMessenger() : QObject(nullptr)
         connect(gp_server, &Server::IndirectPeerConnectionFailure, this, &PeerMessenger::OnIndirectPeerConnectionFailure);
     if (timerManager)
         connect(&timerManager->m_everyHalfMinute, &QTimer::timeout, this, &PeerMessenger::EveryHalfMinute);
+    m_roomTimer.setSingleShot(true);
+    // A coarse timer could let a waiting peer wait longer than the idle age.
+    m_roomTimer.setTimerType(Qt::PreciseTimer);
+    connect(&m_roomTimer, &QTimer::timeout, this, &PeerMessenger::OnRoomTimer);
     if (dataSaver)
         dataSaver->m_dataLoadedEventHandlers.insert(this);
     // The obfuscation masks come from the shared random source, which seeds

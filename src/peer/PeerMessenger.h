@@ -16,6 +16,7 @@
 #include <QObject>
 #include <QString>
 #include <QTcpServer>
+#include <QTimer>
 
 #include <map>
 #include <set>
@@ -59,6 +60,8 @@ public:
     // A messaging connection silent this long may be closed to make room
     // for a new one when the connections are at their bound.
     static constexpr qint64 IdleEnoughToCloseMs = 30000;
+    // Replaces IdleEnoughToCloseMs, for tests that cannot wait that long.
+    void SetIdleEnoughToCloseMs(qint64 i_ms) { m_idleEnoughToCloseMs = i_ms; }
 
     // Needs the item store, the data saver, the timer service and the server
     // link (with its type "user") to exist.
@@ -146,8 +149,21 @@ private:
     // Room for one more connection: there is, or the messaging connection
     // silent longest (IdleEnoughToCloseMs at least) was closed for it.
     bool MakeRoom();
+    // The messaging connection silent longest, and since when; null when
+    // there is none.
+    ItemPtr OldestConnection(QDateTime& o_lastActivity) const;
+    // The oldest connection if it has been silent long enough to close.
     ItemPtr IdlestConnection() const;
+    // Stops both listeners, and on the way into the pause sets the room
+    // timer for the moment the oldest connection may be closed.
     void PauseListeners();
+    // Sets the room timer for the moment the oldest messaging connection
+    // becomes idle enough to close; stops it when there is none.
+    void WatchForRoom();
+    // While paused, closes what has become idle and accepts again, or
+    // sets the timer for the next candidate. Does nothing once accepting
+    // resumed for another reason.
+    void OnRoomTimer();
     // Takes what waits in the listeners and lets them accept again, as far
     // as there is room or an idle connection to make it. Also tried by the
     // half-minute sweep, when connections may have become idle enough.
@@ -247,6 +263,15 @@ private:
     PeerAttemptQueue m_attempts;
     // Stopped at the connection bound (not for an accept error).
     bool m_listenersPaused = false;
+    // IdleEnoughToCloseMs unless a test replaced it.
+    qint64 m_idleEnoughToCloseMs = IdleEnoughToCloseMs;
+    // Single shot, at the moment the oldest messaging connection (when the
+    // timer was set) becomes idle enough to make room: no moment of any
+    // later or busier connection comes before it. It may go on running
+    // after accepting resumed; it is ignored then, and the next pause sets
+    // it anew only if it is not running, so that pausing at every accept
+    // at the bound walks the connections at most once per timer.
+    QTimer m_roomTimer;
     std::map<QTcpSocket*, SocketBufferInfo> m_socketBufferInfoMap;
     // Messages waiting for a messaging connection, and their send order.
     PeerOutgoingQueue m_outgoingQueue;

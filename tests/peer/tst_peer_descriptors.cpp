@@ -9,6 +9,7 @@
 
 #include "peer/PeerAttemptQueue.h"
 #include "peer/PeerConnectionBudget.h"
+#include "peer/PeerEnvironment.h"
 #include "peer/PeerIdleWatch.h"
 
 #include <QtTest>
@@ -426,6 +427,75 @@ private slots:
         QVERIFY(l_strangers.Close(l_count));
         QVERIFY(PeerTestWorld::WaitFor([] { return HasMessagingConnection("sam"); }));
         QVERIFY(HasMessagingConnection("pat"));
+    }
+
+    // At the bound, a new peer waits only until the connection silent
+    // longest has been silent the idle age, not for the half-minute sweep:
+    // it is accepted then, and that connection alone closes. When the
+    // oldest speaks again before, the next oldest makes room at its own
+    // moment. The clock is the real one and the idle age short.
+    void aPeerAtTheBoundWaitsOnlyForTheIdleAge_data()
+    {
+        QTest::addColumn<bool>("oldestSpeaks");
+        QTest::newRow("the oldest falls silent") << false;
+        QTest::newRow("the oldest speaks again, the next falls silent") << true;
+    }
+    void aPeerAtTheBoundWaitsOnlyForTheIdleAge()
+    {
+        QFETCH(bool, oldestSpeaks);
+        constexpr int Free = 80;
+        constexpr qint64 IdleMs = 3000;
+        PeerTestWorld l_world;
+        SetPeerClock([] { return QDateTime::currentDateTime(); });
+        l_world.Messenger().SetIdleEnoughToCloseMs(IdleMs);
+        l_world.Load();
+        RawClient l_pat;
+        RawClient l_kim;
+        RawClient l_sam;
+        QVERIFY(l_pat.Valid() && l_kim.Valid() && l_sam.Valid());
+        QElapsedTimer l_clock;
+        l_clock.start();
+        QVERIFY(l_pat.Connect(l_world.PlainPort()));
+        QVERIFY(l_pat.Send(Introduction("pat")));
+        QVERIFY(PeerTestWorld::WaitFor([] { return HasMessagingConnection("pat"); }));
+        PeerTestWorld::Settle(300);
+        // When kim's last activity is stamped, between the two.
+        const qint64 l_kimBefore = l_clock.elapsed();
+        QVERIFY(l_kim.Connect(l_world.PlainPort()));
+        QVERIFY(l_kim.Send(Introduction("kim")));
+        QVERIFY(PeerTestWorld::WaitFor([] { return HasMessagingConnection("kim"); }));
+        const qint64 l_kimAfter = l_clock.elapsed();
+        StrangerProcess l_strangers(l_world.PlainPort());
+        QVERIFY(l_strangers.Valid());
+
+        DescriptorLimit l_limit;
+        QVERIFY(l_limit.LeaveFree(Free));
+        const int l_bound = int(PeerConnectionBudget::BoundFor(l_limit.Limit()));
+        QVERIFY2(l_bound + 10 < Free, qPrintable(QString("bound %1").arg(l_bound)));
+        QVERIFY(l_strangers.Open(l_bound - 2));
+        QVERIFY(PeerTestWorld::WaitFor([&] { return PeerTestWorld::ItemCount("uninitialized_socket") == l_bound - 2; }));
+        QVERIFY(l_sam.Connect(l_world.PlainPort()));
+        QVERIFY(l_sam.Send(Introduction("sam")));
+        if (oldestSpeaks)
+            QVERIFY(l_pat.Send(FakePeerFrames::Plain(WireWriter().U32(9999))));
+        PeerTestWorld::Settle(200);
+        QVERIFY2(l_clock.elapsed() + 500 < IdleMs, qPrintable(QString("set up in %1 ms").arg(l_clock.elapsed())));
+        QVERIFY(!HasMessagingConnection("sam"));
+
+        // pat's moment comes first; with pat busy again, kim's decides.
+        const qint64 l_earliest = oldestSpeaks ? l_kimBefore + IdleMs : IdleMs;
+        const qint64 l_latest = oldestSpeaks ? l_kimAfter + IdleMs : l_kimBefore + IdleMs;
+        PeerTestWorld::Settle(int(l_earliest - 100 - l_clock.elapsed()));
+        QVERIFY(!HasMessagingConnection("sam"));
+        QVERIFY(PeerTestWorld::WaitFor([] { return HasMessagingConnection("sam"); },
+                                       int(l_latest + 1000 - l_clock.elapsed())));
+        RawClient& l_closed = oldestSpeaks ? l_kim : l_pat;
+        RawClient& l_kept = oldestSpeaks ? l_pat : l_kim;
+        QVERIFY(PeerTestWorld::WaitFor([&] { return l_closed.ClosedByPeer(); }));
+        QVERIFY(!HasMessagingConnection(oldestSpeaks ? "kim" : "pat"));
+        QVERIFY(HasMessagingConnection(oldestSpeaks ? "pat" : "kim"));
+        QVERIFY(!l_kept.ClosedByPeer());
+        QCOMPARE(PeerTestWorld::ItemCount("uninitialized_socket"), l_bound - 2);
     }
 
     // At most 64 attempts connect at once; the others wait their turn,
