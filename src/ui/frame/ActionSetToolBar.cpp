@@ -55,6 +55,21 @@ QWidget* SeeThroughTabs(QWidget* ip_widget)
     return lp_widget;
 }
 
+// The nearest bound widget from the focused widget up, with its binding;
+// null when none is bound. The nearest tree widget on the way, whose
+// selection a click reads, goes to op_tree when asked for.
+QWidget* NearestBound(QWidget* ip_focus, ItemPtr& o_binding, QTreeWidget** op_tree = nullptr)
+{
+    for (QWidget* lp_widget = SeeThroughTabs(ip_focus); lp_widget; lp_widget = lp_widget->parentWidget()) {
+        if (op_tree && !*op_tree)
+            *op_tree = qobject_cast<QTreeWidget*>(lp_widget);
+        o_binding = BoundWidgetItem(lp_widget);
+        if (!o_binding.IsNull())
+            return lp_widget;
+    }
+    return nullptr;
+}
+
 // A key of a bound widget: a new pair item holding the key's name and its
 // value (a fixed text or a column number). Unbound widgets get none.
 void AddKeyPair(QWidget* ip_widget, const char* ip_pairType, const QString& i_key, const char* ip_valueType,
@@ -151,6 +166,12 @@ void ActionSetToolBar::RegisterWidget(QWidget* ip_widget, QString i_set)
     connect(ip_widget, &QObject::destroyed, this, &ActionSetToolBar::OnBoundWidgetDestroyed, Qt::UniqueConnection);
 }
 
+bool ActionSetToolBar::HasCommands(QWidget* ip_widget) const
+{
+    ItemPtr l_binding;
+    return NearestBound(ip_widget, l_binding) != nullptr;
+}
+
 void ActionSetToolBar::AddWidgetKey(QWidget* ip_widget, QString i_key, QString i_value)
 {
     AddKeyPair(ip_widget, "action_key_value_pair", i_key, "action_value", ToLatin1Text(i_value));
@@ -211,20 +232,9 @@ void ActionSetToolBar::OnApplicationFocusChanged(QWidget*, QWidget* ip_widget)
         return;
     m_processingFocusChange = true;
 
-    // The nearest bound widget from the focus up, and the nearest tree
-    // widget on the way, whose selection a click reads.
     QTreeWidget* lp_tree = nullptr;
-    QWidget* lp_bound = nullptr;
     ItemPtr l_boundItem;
-    for (QWidget* lp_widget = SeeThroughTabs(ip_widget); lp_widget; lp_widget = lp_widget->parentWidget()) {
-        if (!lp_tree)
-            lp_tree = qobject_cast<QTreeWidget*>(lp_widget);
-        l_boundItem = BoundWidgetItem(lp_widget);
-        if (!l_boundItem.IsNull()) {
-            lp_bound = lp_widget;
-            break;
-        }
-    }
+    QWidget* lp_bound = NearestBound(ip_widget, l_boundItem, &lp_tree);
     mp_selectedTreeWidget = lp_tree;
 
     if (!lp_bound) {

@@ -45,6 +45,9 @@ public:
     // Binds the widget to a set (replacing an earlier binding); the bar
     // changes at the next focus change.
     void RegisterWidget(QWidget* ip_widget, QString i_set);
+    // Whether the focus on the widget would show a set: the widget, or one
+    // above it, is bound (a tab widget counts as its current page).
+    bool HasCommands(QWidget* ip_widget) const;
     // A key with a fixed value for a bound widget.
     void AddWidgetKey(QWidget* ip_widget, QString i_key, QString i_value);
     // A key read at click time from this column of the selected row of the

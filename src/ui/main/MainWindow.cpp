@@ -63,7 +63,7 @@ MainWindow::MainWindow(QWidget* ip_parent) : QMainWindow(ip_parent), ui(new Ui::
     InitFrameResources();
     ui->setupUi(this);
     mp_social = new SocialPages(ui->roomsTabControl, ui->chatTabControl, this);
-    mp_pageFocus = std::make_unique<PageFocus>(ui->tabControl);
+    mp_pageFocus = std::make_unique<PageFocus>(ui->tabControl, ui->mainToolBar);
     ConnectFormSignals();
     SetApplicationIcon(QStringLiteral(":/icons/offline_icon"));
 
@@ -232,6 +232,8 @@ void MainWindow::Init()
             m_downloadListSave.start();
     });
     connect(&m_trayIcon, &QSystemTrayIcon::activated, this, &MainWindow::OnTrayIconActivated);
+    // The start page was chosen before any widget had commands on the bar.
+    mp_pageFocus->FocusPage(ui->tabControl->currentIndex());
     activateWindow();
 
     sharedFoldersManager->Init();

@@ -15,10 +15,27 @@ namespace
 constexpr int CheckColumn = 0;
 constexpr int TextColumn = 1;
 
-// Sorting by the first column groups enabled entries apart.
+// Whether the entry is on, kept under the check box without a text: a text
+// there would show beside the box, which is all the column holds.
+constexpr int EnabledRole = Qt::UserRole;
+
+// A row of the wish list. Sorting by the check column groups disabled
+// entries before enabled ones (ascending); other columns sort by their text.
+class WishListRow : public QTreeWidgetItem
+{
+public:
+    bool operator<(const QTreeWidgetItem& i_other) const override
+    {
+        const QTreeWidget* lp_tree = treeWidget();
+        if (!lp_tree || lp_tree->sortColumn() != CheckColumn)
+            return QTreeWidgetItem::operator<(i_other);
+        return !data(CheckColumn, EnabledRole).toBool() && i_other.data(CheckColumn, EnabledRole).toBool();
+    }
+};
+
 void ShowEnabled(QTreeWidgetItem* ip_row, bool i_enabled)
 {
-    ip_row->setText(CheckColumn, i_enabled ? QStringLiteral("Y") : QString());
+    ip_row->setData(CheckColumn, EnabledRole, i_enabled);
 }
 }  // namespace
 
@@ -46,9 +63,8 @@ void SearchForm::SetUpWishList()
 void SearchForm::OnWishListItemAdded(Item* ip_item)
 {
     const ItemPtr l_entry(ip_item);
-    auto* lp_row = new QTreeWidgetItem;
+    auto* lp_row = new WishListRow;
     lp_row->setText(TextColumn, QString::fromUtf8(l_entry.AsString()));
-    lp_row->setTextAlignment(CheckColumn, Qt::AlignHCenter);
     const bool l_enabled = l_entry.IsConnected("wish_list_item_enabled");
     ShowEnabled(lp_row, l_enabled);
     ui->wishList->addTopLevelItem(lp_row);
