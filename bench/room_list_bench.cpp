@@ -11,24 +11,15 @@
 // where nothing listens; the first-start login dialog and any message box
 // are answered at once.
 
-#include "core/persist/Settings.h"
-#include "peer/PeerEnvironment.h"
+#include "BenchMainWindow.h"
+
 #include "server/Server.h"
 #include "server/ServerMessageHandler.h"
 #include "ui/main/MainWindow.h"
 #include "ui_MainWindow.h"
 
 #include <QApplication>
-#include <QDialog>
-#include <QDialogButtonBox>
 #include <QElapsedTimer>
-#include <QHostAddress>
-#include <QLineEdit>
-#include <QMessageBox>
-#include <QPushButton>
-#include <QTcpServer>
-#include <QTemporaryDir>
-#include <QTimer>
 #include <QTreeWidget>
 #include <QtEndian>
 
@@ -66,25 +57,6 @@ QByteArray RoomList(int i_rooms, quint32 i_countBase)
     return l_payload;
 }
 
-// Answers the login dialog and closes message boxes while it lives.
-void AnswerDialogs()
-{
-    for (QWidget* lp_window : QApplication::topLevelWidgets()) {
-        if (!lp_window->isVisible())
-            continue;
-        if (auto* lp_box = qobject_cast<QMessageBox*>(lp_window)) {
-            lp_box->done(0);
-            continue;
-        }
-        auto* lp_dialog = qobject_cast<QDialog*>(lp_window);
-        if (!lp_dialog || !lp_dialog->findChild<QLineEdit*>("passwordEdit"))
-            continue;
-        lp_dialog->findChild<QLineEdit*>("usernameEdit")->setText("bencher");
-        lp_dialog->findChild<QLineEdit*>("passwordEdit")->setText("pw");
-        lp_dialog->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->click();
-    }
-}
-
 // Delivers the message and runs the event loop until the list holds every
 // room in order; the milliseconds.
 double Fill(QTreeWidget* ip_list, const QByteArray& i_payload, int i_rooms)
@@ -103,29 +75,15 @@ double Fill(QTreeWidget* ip_list, const QByteArray& i_payload, int i_rooms)
 int main(int argc, char** argv)
 {
     qputenv("QT_QPA_PLATFORM", "offscreen");
-    QTemporaryDir l_home;
-    qputenv("XDG_DATA_HOME", QFile::encodeName(l_home.path()));
-    QTcpServer l_closed;
-    l_closed.listen(QHostAddress::LocalHost, 0);
-    const quint16 l_port = l_closed.serverPort();
-    l_closed.close();
-    qputenv("KSTR_SERVER_ADDRESS", "127.0.0.1:" + QByteArray::number(l_port));
     QApplication l_app(argc, argv);
-    SetPeerListenFunction([](QTcpServer& io_server, quint16) { return io_server.listen(QHostAddress::LocalHost, 0); });
-
-    QTimer l_answerer;
-    QObject::connect(&l_answerer, &QTimer::timeout, &AnswerDialogs);
-    l_answerer.start(10);
-    auto lp_window = std::make_unique<MainWindow>();
-    lp_window->show();
-    lp_window->Init();
-    QTreeWidget* lp_list = lp_window->Form()->roomList;
+    auto lp_bench = std::make_unique<BenchMainWindow>();
+    QTreeWidget* lp_list = lp_bench->Window().Form()->roomList;
 
     constexpr int l_rooms = 10000;
     const QByteArray l_first = RoomList(l_rooms, 1);
     const QByteArray l_again = RoomList(l_rooms, 1000);
     Print("room_list_fill_ms", Fill(lp_list, l_first, l_rooms), "ms");
     Print("room_list_refill_ms", Fill(lp_list, l_again, l_rooms), "ms");
-    lp_window.reset();
+    lp_bench.reset();
     return 0;
 }

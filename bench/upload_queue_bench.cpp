@@ -14,7 +14,8 @@
 //                               refusal's arrival until it returns, over 1,000
 //
 // then the figures of the queue at its bound with the Transfers page shown
-// (UploadEvictionView.h).
+// (UploadEvictionView.h), and with the whole main window shown
+// (UploadEvictionWindow.h).
 //
 // Every flood request names a new user and the one shared file, as a peer
 // that claims a new name for each request does; one upload runs meanwhile,
@@ -23,10 +24,12 @@
 // entries of offline users, none of which can start.
 //
 // Options: --seconds N for the flood and for the refusals (default 120),
-// --eviction-seconds N for the runs with the page (default 30).
+// --eviction-seconds N for the runs with the page and the window (default
+// 30).
 
 #include "TransferBenchWorld.h"
 #include "UploadEvictionView.h"
+#include "UploadEvictionWindow.h"
 #include "ViewBenchLoop.h"
 
 #include "core/store/Data.h"
@@ -92,7 +95,8 @@ int main(int i_argc, char** ip_argv)
     UseOffscreenUnlessSet();
     QApplication l_application(i_argc, ip_argv);
     int l_exitCode = 0;
-    if (UploadEvictionView::RunIfAsked(i_argc, ip_argv, l_exitCode))
+    if (UploadEvictionView::RunIfAsked(i_argc, ip_argv, l_exitCode) ||
+        UploadEvictionWindow::RunIfAsked(i_argc, ip_argv, l_exitCode))
         return l_exitCode;
     const int l_seconds = Seconds(l_application.arguments(), "--seconds", 120);
     QTemporaryDir l_folder;
@@ -162,5 +166,8 @@ int main(int i_argc, char** ip_argv)
     std::printf("start_next_upload_us %.1f\n", double(l_refusalNs) / 1000.0 / TimedRefusals);
     std::fprintf(stderr, "queued at the end: %d, requests not offered at once: %d\n", l_manager.QueuedUploadCount(),
                  l_unoffered);
-    return UploadEvictionView::RunAll(Seconds(l_application.arguments(), "--eviction-seconds", 30)) ? 0 : 1;
+    const int l_evictionSeconds = Seconds(l_application.arguments(), "--eviction-seconds", 30);
+    return UploadEvictionView::RunAll(l_evictionSeconds) && UploadEvictionWindow::RunInOwnProcess(l_evictionSeconds)
+               ? 0
+               : 1;
 }
