@@ -87,27 +87,39 @@ int TransferTreeUpdates::ChildrenStaying(const QTreeWidgetItem* ip_row) const
 
 void TransferTreeUpdates::Hurry()
 {
-    if (m_leaving.empty())
+    if (!HasPending())
         return;
     m_hurried = true;
     Schedule();
 }
 
-bool TransferTreeUpdates::InFlood() const
+bool TransferTreeUpdates::HasPending() const
 {
-    // A refresh that had rows to take out, and no quiet interval since.
-    return !m_hurried && m_lastHadLeaving && m_sinceApplied.isValid() && m_sinceApplied.elapsed() < 2 * m_intervalMs &&
-           m_sinceLeft.isValid() && m_sinceLeft.elapsed() < m_floodIntervalMs;
+    return m_hiddenUpTo < m_leaving.size();
+}
+
+bool TransferTreeUpdates::HoldsBack() const
+{
+    if (!HasPending() || m_hurried || !m_sinceLeft.isValid() || m_sinceLeft.elapsed() >= m_floodIntervalMs)
+        return false;
+    // Held back already, or the last refresh had rows to take out and no
+    // quiet interval passed since.
+    return m_flooded || (m_lastHadLeaving && m_sinceApplied.isValid() && m_sinceApplied.elapsed() < 2 * m_intervalMs);
 }
 
 void TransferTreeUpdates::Schedule()
 {
-    if (m_joining.empty() && m_leaving.empty())
-        return;
     const qint64 l_since = m_sinceApplied.isValid() ? m_sinceApplied.elapsed() : m_intervalMs;
     qint64 l_due = std::max<qint64>(0, m_intervalMs - l_since);
-    if (!m_leaving.empty() && InFlood())
+    if (HoldsBack()) {
+        m_flooded = true;
         l_due = std::max<qint64>(l_due, m_floodIntervalMs - m_sinceLeft.elapsed());
+    } else if (m_joining.empty() && !HasPending()) {
+        if (m_hiddenUpTo == 0)
+            return;
+        // Hidden rows go for good once a refresh interval passes quietly.
+        l_due = std::max<qint64>(l_due, 2 * m_intervalMs - l_since);
+    }
     // A change that is due sooner than the refresh waited for brings it on.
     if (m_timer.isActive() && m_timer.remainingTime() <= l_due)
         return;
@@ -118,25 +130,58 @@ void TransferTreeUpdates::Apply()
 {
     m_timer.stop();
     m_sinceApplied.start();
-    m_lastHadLeaving = !m_leaving.empty();
+    m_lastHadLeaving = HasPending();
+    m_flooded = false;
     // Rows leave first: the tree then has fewer rows to look through.
-    if (m_lastHadLeaving)
+    if (!m_leaving.empty())
         ApplyLeaving();
     ApplyJoining();
 }
 
 void TransferTreeUpdates::Refresh()
 {
-    if (m_leaving.empty() || !InFlood()) {
+    if (HoldsBack()) {
+        // Held back whole: rows that join would make the tree lay out all
+        // its rows anew as much as rows that leave.
+        m_timer.stop();
+        Schedule();
+        return;
+    }
+    const bool l_purgeDue = !m_sincePurged.isValid() || m_sincePurged.elapsed() >= m_floodIntervalMs * PurgeFloodIntervals;
+    if (!m_flooded || m_hurried || l_purgeDue) {
         Apply();
         return;
     }
-    // Held back whole: rows that join would make the tree lay out all its
-    // rows anew as much as rows that leave.
+    // The flood goes on: rows that leave are hidden, and taken out with
+    // those of later floods, in one pass over the open rows every few
+    // flood intervals.
     m_timer.stop();
     m_sinceApplied.start();
     m_lastHadLeaving = true;
+    m_flooded = false;
+    HideLeaving();
+    ApplyJoining();
     Schedule();
+}
+
+void TransferTreeUpdates::HideLeaving()
+{
+    for (; m_hiddenUpTo < m_leaving.size(); ++m_hiddenUpTo) {
+        QTreeWidgetItem* lp_row = m_leaving[m_hiddenUpTo];
+        // A row hides what is below it.
+        if (!IsCovered(lp_row))
+            lp_row->setHidden(true);
+    }
+    m_sinceLeft.start();
+}
+
+bool TransferTreeUpdates::IsCovered(const QTreeWidgetItem* ip_row) const
+{
+    for (const QTreeWidgetItem* lp_above = ip_row->parent(); lp_above; lp_above = lp_above->parent()) {
+        if (m_leavingSet.count(lp_above) != 0)
+            return true;
+    }
+    return false;
 }
 
 void TransferTreeUpdates::ApplyLeaving()
@@ -146,10 +191,7 @@ void TransferTreeUpdates::ApplyLeaving()
     std::vector<QTreeWidgetItem*> l_parents;
     std::unordered_map<QTreeWidgetItem*, std::unordered_set<QTreeWidgetItem*>> l_children;
     for (QTreeWidgetItem* lp_row : m_leaving) {
-        bool l_covered = false;
-        for (const QTreeWidgetItem* lp_above = lp_row->parent(); lp_above && !l_covered; lp_above = lp_above->parent())
-            l_covered = m_leavingSet.count(lp_above) != 0;
-        if (l_covered)
+        if (IsCovered(lp_row))
             continue;
         QTreeWidgetItem* lp_parent = ParentOf(lp_row);
         if (!lp_parent) {
@@ -164,8 +206,10 @@ void TransferTreeUpdates::ApplyLeaving()
     m_leaving.clear();
     m_leavingSet.clear();
     m_leavingUnder.clear();
+    m_hiddenUpTo = 0;
     m_hurried = false;
     m_sinceLeft.start();
+    m_sincePurged.start();
     // Top-level rows last: taking them out moves every row below them, and
     // the tree then looks for each moved row anew the next time it needs it.
     std::stable_partition(l_parents.begin(), l_parents.end(),

@@ -30,8 +30,10 @@ class QTreeWidgetItem;
 // refresh had rows to take out too), the tree changes at most once a flood
 // interval: a stream of strangers dropped from a full queue, each making
 // room for a new one, would otherwise have the tree pass over its open rows
-// and lay out every row several times a second. Rows the user removed go
-// at the next refresh all the same. GUI thread only.
+// and lay out every row several times a second. The rows that leave while
+// the flood goes on are hidden, and taken out of the tree together every
+// few flood intervals or once it ends. Rows the user removed go at the
+// next refresh all the same. GUI thread only.
 class TransferTreeUpdates
 {
 public:
@@ -60,9 +62,20 @@ public:
     void Hurry();
 
 private:
+    // How many flood intervals hidden rows wait at most to be taken out.
+    static constexpr int PurgeFloodIntervals = 10;
+
     void Schedule();
-    // Whether rows that leave now wait for the flood interval.
-    bool InFlood() const;
+    // Rows that left and are neither hidden nor taken out yet.
+    bool HasPending() const;
+    // Whether the rows that left wait for the flood interval: while rows
+    // keep leaving, until a flood interval after the last rows went.
+    bool HoldsBack() const;
+    // Hides the rows that left since the last refresh.
+    void HideLeaving();
+    // Whether a row above the row left too.
+    bool IsCovered(const QTreeWidgetItem* ip_row) const;
+    // Takes every row that left out of its tree, hidden or not.
     void ApplyLeaving();
     void ApplyJoining();
     // Takes leaving children out of their parent, runs of neighbours
@@ -76,7 +89,10 @@ private:
     };
     std::vector<Joining> m_joining;
     std::unordered_map<const QTreeWidgetItem*, std::size_t> m_joiningAt;
+    // The rows that left and are still in their tree; those before
+    // m_hiddenUpTo are hidden.
     std::vector<QTreeWidgetItem*> m_leaving;
+    std::size_t m_hiddenUpTo = 0;
     std::unordered_set<const QTreeWidgetItem*> m_leavingSet;
     std::unordered_map<const QTreeWidgetItem*, int> m_leavingUnder;
     std::function<void(QTreeWidgetItem*)> m_joined;
@@ -85,7 +101,10 @@ private:
     QTimer m_timer;
     QElapsedTimer m_sinceApplied;
     QElapsedTimer m_sinceLeft;
+    QElapsedTimer m_sincePurged;
     // The last refresh had rows to take out, taken or held back.
     bool m_lastHadLeaving = false;
+    // The rows waiting now are held back by a flood.
+    bool m_flooded = false;
     bool m_hurried = false;
 };

@@ -174,8 +174,9 @@ void TestTransferTreeUpdates::aLeavingRowIsNoRowAnyMore()
 }
 
 // While rows keep leaving, the tree changes once a flood interval, rows
-// coming and going together; rows the user removed, and the first row to
-// leave after a quiet spell, go at the next refresh.
+// coming and going together, and takes them out for good once the flood
+// is over; rows the user removed, and the first row to leave after a
+// quiet spell, go at the next refresh.
 void TestTransferTreeUpdates::rowsLeaveOnceAFloodInterval()
 {
     constexpr int IntervalMs = 20;
@@ -187,7 +188,10 @@ void TestTransferTreeUpdates::rowsLeaveOnceAFloodInterval()
         l_rows[i_name] = new QTreeWidgetItem(QStringList{i_name});
         l_updates.Join(&l_tree, l_rows[i_name]);
     };
-    auto l_shown = [&](const QString& i_name) { return !l_tree.findItems(i_name, Qt::MatchExactly).isEmpty(); };
+    auto l_shown = [&](const QString& i_name) {
+        const QList<QTreeWidgetItem*> l_found = l_tree.findItems(i_name, Qt::MatchExactly);
+        return !l_found.isEmpty() && !l_found.first()->isHidden();
+    };
     for (const char* lp_name : {"a", "b", "c", "d"})
         l_join(lp_name);
     l_updates.Apply();
@@ -206,6 +210,8 @@ void TestTransferTreeUpdates::rowsLeaveOnceAFloodInterval()
     QTRY_VERIFY_WITH_TIMEOUT(!l_shown("b"), 3 * FloodMs);
     QVERIFY(l_shown("e"));
     QVERIFY2(l_clock.elapsed() - l_firstLeft >= FloodMs - IntervalMs, qPrintable(QString::number(l_clock.elapsed())));
+    // Out of the tree for good once the flood is over.
+    QTRY_COMPARE_WITH_TIMEOUT(l_tree.topLevelItemCount(), 3, FloodMs / 2);
 
     // Still a flood: the last refresh took rows out.
     l_updates.Leave(l_rows["c"]);
