@@ -166,12 +166,37 @@ void TransferTreeUpdates::Refresh()
 
 void TransferTreeUpdates::HideLeaving()
 {
-    for (; m_hiddenUpTo < m_leaving.size(); ++m_hiddenUpTo) {
-        QTreeWidgetItem* lp_row = m_leaving[m_hiddenUpTo];
-        // A row hides what is below it.
-        if (!IsCovered(lp_row))
+    // A user row that leaves is hidden with what is below it. Rows below a
+    // user row that stays go now: each costs a pass over the open rows
+    // anyway, hidden first or not, and kept for later they would all come
+    // in one long block.
+    std::vector<QTreeWidgetItem*> l_kept(m_leaving.begin(), m_leaving.begin() + std::ptrdiff_t(m_hiddenUpTo));
+    std::vector<QTreeWidgetItem*> l_now;
+    for (std::size_t l_row = m_hiddenUpTo; l_row < m_leaving.size(); ++l_row) {
+        QTreeWidgetItem* lp_row = m_leaving[l_row];
+        const QTreeWidgetItem* lp_top = TopOf(lp_row);
+        if (m_leavingSet.count(lp_top) == 0) {
+            l_now.push_back(lp_row);
+            continue;
+        }
+        if (lp_row == lp_top)
             lp_row->setHidden(true);
+        l_kept.push_back(lp_row);
     }
+    // What the rows taken out were counted under, read while they are there.
+    std::vector<const QTreeWidgetItem*> l_parents;
+    for (const QTreeWidgetItem* lp_row : l_now)
+        l_parents.push_back(ParentOf(lp_row));
+    TakeOut(l_now);
+    for (std::size_t l_row = 0; l_row < l_now.size(); ++l_row) {
+        m_leavingSet.erase(l_now[l_row]);
+        m_leavingUnder.erase(l_now[l_row]);
+        const auto l_under = m_leavingUnder.find(l_parents[l_row]);
+        if (l_under != m_leavingUnder.end() && --l_under->second == 0)
+            m_leavingUnder.erase(l_under);
+    }
+    m_leaving = std::move(l_kept);
+    m_hiddenUpTo = m_leaving.size();
     m_sinceLeft.start();
 }
 
@@ -186,16 +211,30 @@ bool TransferTreeUpdates::IsCovered(const QTreeWidgetItem* ip_row) const
 
 void TransferTreeUpdates::ApplyLeaving()
 {
+    const std::vector<QTreeWidgetItem*> l_rows = std::move(m_leaving);
+    m_leaving.clear();
+    TakeOut(l_rows);
+    m_leavingSet.clear();
+    m_leavingUnder.clear();
+    m_hiddenUpTo = 0;
+    m_hurried = false;
+    m_sinceLeft.start();
+    m_sincePurged.start();
+}
+
+void TransferTreeUpdates::TakeOut(const std::vector<QTreeWidgetItem*>& i_rows) const
+{
     // The rows to take out of each parent, but for those whose parent or
     // grandparent goes anyway; parents in the order of their first row.
     std::vector<QTreeWidgetItem*> l_parents;
     std::unordered_map<QTreeWidgetItem*, std::unordered_set<QTreeWidgetItem*>> l_children;
-    for (QTreeWidgetItem* lp_row : m_leaving) {
+    std::vector<QTreeWidgetItem*> l_inNoTree;
+    for (QTreeWidgetItem* lp_row : i_rows) {
         if (IsCovered(lp_row))
             continue;
         QTreeWidgetItem* lp_parent = ParentOf(lp_row);
         if (!lp_parent) {
-            delete lp_row;
+            l_inNoTree.push_back(lp_row);
             continue;
         }
         auto [l_at, l_new] = l_children.try_emplace(lp_parent);
@@ -203,13 +242,8 @@ void TransferTreeUpdates::ApplyLeaving()
             l_parents.push_back(lp_parent);
         l_at->second.insert(lp_row);
     }
-    m_leaving.clear();
-    m_leavingSet.clear();
-    m_leavingUnder.clear();
-    m_hiddenUpTo = 0;
-    m_hurried = false;
-    m_sinceLeft.start();
-    m_sincePurged.start();
+    for (QTreeWidgetItem* lp_row : l_inNoTree)
+        delete lp_row;
     // Top-level rows last: taking them out moves every row below them, and
     // the tree then looks for each moved row anew the next time it needs it.
     std::stable_partition(l_parents.begin(), l_parents.end(),

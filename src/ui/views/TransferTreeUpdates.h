@@ -30,9 +30,9 @@ class QTreeWidgetItem;
 // refresh had rows to take out too), the tree changes at most once a flood
 // interval: a stream of strangers dropped from a full queue, each making
 // room for a new one, would otherwise have the tree pass over its open rows
-// and lay out every row several times a second. The rows that leave while
-// the flood goes on are hidden, and taken out of the tree together every
-// few flood intervals or once it ends. Rows the user removed go at the
+// and lay out every row several times a second. The user rows that leave
+// while the flood goes on are hidden, and taken out of the tree together
+// every few flood intervals or once it ends. Rows the user removed go at the
 // next refresh all the same. GUI thread only.
 class TransferTreeUpdates
 {
@@ -71,12 +71,16 @@ private:
     // Whether the rows that left wait for the flood interval: while rows
     // keep leaving, until a flood interval after the last rows went.
     bool HoldsBack() const;
-    // Hides the rows that left since the last refresh.
+    // Hides the user rows that left since the last refresh, and takes out
+    // the other rows that left.
     void HideLeaving();
     // Whether a row above the row left too.
     bool IsCovered(const QTreeWidgetItem* ip_row) const;
     // Takes every row that left out of its tree, hidden or not.
     void ApplyLeaving();
+    // Takes the rows out of their trees, but for those below another row
+    // that left, and deletes them; the bookkeeping is the caller's.
+    void TakeOut(const std::vector<QTreeWidgetItem*>& i_rows) const;
     void ApplyJoining();
     // Takes leaving children out of their parent, runs of neighbours
     // together.

@@ -25,6 +25,7 @@ private slots:
     void floodShowsWhatSingleChangesShow();
     void aLeavingRowIsNoRowAnyMore();
     void rowsLeaveOnceAFloodInterval();
+    void aFloodHidesUsersAndTakesOutRowsBelowOthers();
 };
 
 namespace
@@ -222,6 +223,49 @@ void TestTransferTreeUpdates::rowsLeaveOnceAFloodInterval()
     l_updates.Leave(l_rows["d"]);
     QTRY_VERIFY_WITH_TIMEOUT(!l_shown("d"), FloodMs / 2);
     QCOMPARE(l_tree.topLevelItemCount(), 1);
+}
+
+// In a flood, a user row that leaves is hidden until the flood is over,
+// with the rows below it; a row below a user who stays goes at once.
+void TestTransferTreeUpdates::aFloodHidesUsersAndTakesOutRowsBelowOthers()
+{
+    constexpr int IntervalMs = 100;
+    constexpr int FloodMs = 600;
+    QTreeWidget l_tree;
+    TransferTreeUpdates l_updates(IntervalMs, FloodMs, [](QTreeWidgetItem*) {});
+    std::map<QString, QTreeWidgetItem*> l_rows;
+    auto l_add = [&](const QString& i_name, const QString& i_parent) {
+        l_rows[i_name] = i_parent.isEmpty() ? new QTreeWidgetItem(QStringList{i_name})
+                                            : new QTreeWidgetItem(l_rows[i_parent], QStringList{i_name});
+        if (i_parent.isEmpty())
+            l_updates.Join(&l_tree, l_rows[i_name]);
+    };
+    // Users u1 to u4 with a folder each; u1's folder holds x and y.
+    for (const char* lp_user : {"u1", "u2", "u3", "u4"}) {
+        l_add(lp_user, {});
+        l_add(QString(lp_user) + "f", lp_user);
+    }
+    l_add("x", "u1f");
+    l_add("y", "u1f");
+    l_updates.Apply();
+
+    l_updates.Leave(l_rows["u4"]);
+    QTRY_COMPARE_WITH_TIMEOUT(l_tree.topLevelItemCount(), 3, FloodMs / 2);
+    // Held by the flood; then u3 and its folder hide, x and u2's folder go.
+    l_updates.Leave(l_rows["x"]);
+    l_updates.Leave(l_rows["u2f"]);
+    l_updates.Leave(l_rows["u3f"]);
+    l_updates.Leave(l_rows["u3"]);
+    QCOMPARE(l_updates.ChildrenStaying(l_rows["u1f"]), 1);
+    QTRY_VERIFY_WITH_TIMEOUT(l_rows["u3"]->isHidden(), 3 * FloodMs);
+    QCOMPARE(l_tree.topLevelItemCount(), 3);
+    QCOMPARE(l_rows["u1f"]->childCount(), 1);
+    QCOMPARE(l_rows["u1f"]->child(0)->text(0), QString("y"));
+    QCOMPARE(l_rows["u2"]->childCount(), 0);
+    QCOMPARE(l_updates.ChildrenStaying(l_rows["u1f"]), 1);
+    QCOMPARE(l_updates.ChildrenStaying(l_rows["u2"]), 0);
+    QTRY_COMPARE_WITH_TIMEOUT(l_tree.topLevelItemCount(), 2, FloodMs);
+    QCOMPARE(ViewRows::Outline(l_tree), QStringList({"u1", "  u1f", "    y", "u2"}));
 }
 
 QTEST_MAIN(TestTransferTreeUpdates)
