@@ -114,9 +114,7 @@ int Run(int i_users, int i_files, int i_seconds)
     std::printf("detail upload_eviction_window users=%d files_each=%d gui_cpu_pct=%.1f us=%.1f\n", i_users, i_files,
                 l_figures.CpuPct(), l_figures.UsPerRequest());
     std::fflush(stdout);
-    std::fprintf(stderr, "eviction window %dx%d: %d requests in %.0f ms, %.0f ms of CPU, %.0f ms of it in the requests\n",
-                 i_users, i_files, l_figures.m_requests, l_figures.m_wallMs, l_figures.m_cpuMs,
-                 l_figures.m_requestsCpuMs);
+    UploadFlood::Tell("eviction window", i_users, i_files, l_figures);
     return 0;
 }
 }  // namespace
@@ -125,15 +123,7 @@ namespace UploadEvictionWindow
 {
 bool RunIfAsked(int i_argc, char** ip_argv, int& o_exitCode)
 {
-    bool l_found = false;
-    int l_users = 0;
-    int l_files = 0;
-    int l_seconds = 0;
-    if (UploadFlood::ParseOption(i_argc, ip_argv, Option, l_found, l_users, l_files, l_seconds))
-        o_exitCode = Run(l_users, l_files, l_seconds);
-    else if (l_found)
-        o_exitCode = 2;
-    return l_found;
+    return UploadFlood::RunIfAsked(i_argc, ip_argv, Option, Run, o_exitCode);
 }
 
 bool RunInOwnProcess(int i_seconds)

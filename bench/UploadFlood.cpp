@@ -120,25 +120,32 @@ bool Run(TransferQueueManager& io_manager, const QTreeWidget& i_tree, int i_user
     return true;
 }
 
-bool ParseOption(int i_argc, char** ip_argv, const char* ip_option, bool& o_found, int& o_users, int& o_files,
-                 int& o_seconds)
+bool RunIfAsked(int i_argc, char** ip_argv, const char* ip_option,
+                const std::function<int(int i_users, int i_files, int i_seconds)>& i_run, int& o_exitCode)
 {
-    o_found = false;
     for (int l_arg = 1; l_arg + 3 < i_argc; ++l_arg) {
         if (std::string(ip_argv[l_arg]) != ip_option)
             continue;
-        o_found = true;
-        o_users = std::atoi(ip_argv[l_arg + 1]);
-        o_files = std::atoi(ip_argv[l_arg + 2]);
-        o_seconds = std::atoi(ip_argv[l_arg + 3]);
-        if (o_users < 1 || o_files < 1 || o_seconds < 1 ||
-            std::size_t(o_users) * std::size_t(o_files) != TransferQueueManager::MaxQueuedUploads) {
+        const int l_users = std::atoi(ip_argv[l_arg + 1]);
+        const int l_files = std::atoi(ip_argv[l_arg + 2]);
+        const int l_seconds = std::atoi(ip_argv[l_arg + 3]);
+        if (l_users < 1 || l_files < 1 || l_seconds < 1 ||
+            std::size_t(l_users) * std::size_t(l_files) != TransferQueueManager::MaxQueuedUploads) {
             std::fprintf(stderr, "%s wants users and files each that fill the queue's bound, then seconds\n",
                          ip_option);
-            return false;
+            o_exitCode = 2;
+        } else {
+            o_exitCode = i_run(l_users, l_files, l_seconds);
         }
         return true;
     }
     return false;
+}
+
+void Tell(const char* ip_what, int i_users, int i_files, const Figures& i_figures)
+{
+    std::fprintf(stderr, "%s %dx%d: %d requests in %.0f ms, %.0f ms of CPU, %.0f ms of it in the requests\n", ip_what,
+                 i_users, i_files, i_figures.m_requests, i_figures.m_wallMs, i_figures.m_cpuMs,
+                 i_figures.m_requestsCpuMs);
 }
 }  // namespace UploadFlood

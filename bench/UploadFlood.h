@@ -52,9 +52,13 @@ struct Figures
 bool Run(TransferQueueManager& io_manager, const QTreeWidget& i_tree, int i_users, int i_files, int i_seconds,
          const ShareFn& i_share, Figures& o_figures);
 
-// For a measurement's option "<option> users files seconds": the three
-// numbers, or false (with the reason on stderr) when the option is there
-// but they do not fill the queue's bound. i_found tells whether it was there.
-bool ParseOption(int i_argc, char** ip_argv, const char* ip_option, bool& o_found, int& o_users, int& o_files,
-                 int& o_seconds);
+// For a measurement's option "<option> users files seconds": runs the
+// measurement when the option is there, with exit code 2 (and the reason on
+// stderr) when its numbers do not fill the queue's bound. True when the
+// option was there.
+bool RunIfAsked(int i_argc, char** ip_argv, const char* ip_option,
+                const std::function<int(int i_users, int i_files, int i_seconds)>& i_run, int& o_exitCode);
+
+// The figures in words on stderr, for whoever runs the benchmark.
+void Tell(const char* ip_what, int i_users, int i_files, const Figures& i_figures);
 }  // namespace UploadFlood
