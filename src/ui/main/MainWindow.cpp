@@ -321,8 +321,20 @@ void MainWindow::EveryHalfMinute() {}
 
 void MainWindow::OnRoomTabChanged(int i_index)
 {
-    if (i_index != -1 && ui->roomsTabControl->currentWidget())
+    if (i_index != -1 && ui->roomsTabControl->currentWidget()) {
         ui->roomsTabControl->currentWidget()->setFocus(Qt::OtherFocusReason);
+        return;
+    }
+    // The last room went, and the focus with its form: while the Rooms page
+    // shows, the page chooses anew (the room list) once the form is gone,
+    // or the bar stays empty and typing goes nowhere.
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            if (ui->roomsTabControl->count() == 0 && ui->tabControl->currentWidget() == ui->roomsTab)
+                mp_pageFocus->FocusPage(ui->tabControl->currentIndex());
+        },
+        Qt::QueuedConnection);
 }
 
 // The Options page stands for the options page chosen in it; every other

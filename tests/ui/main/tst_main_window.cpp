@@ -632,6 +632,8 @@ void TestMainWindow::pageTabGivesTheFocusIntoThePage_data()
     }
     // The Rooms page is the start page.
     QTest::addRow("first start, Rooms") << "nothing" << QStringList{} << l_roomList;
+    // The last room left while its page shows: the room list takes over.
+    QTest::addRow("room closed, stays on Rooms") << "room" << QStringList{} << l_roomList;
     QTest::addRow("room closed, Users, Rooms") << "room" << QStringList{"Users", "Rooms"} << l_roomList;
     QTest::addRow("room closed, Search, Rooms") << "room" << QStringList{"Search", "Rooms"} << l_roomList;
 }
