@@ -43,7 +43,8 @@ public:
 
     TransferQueueManager();
     // Stops every transfer thread: all are asked first, then each is
-    // waited for (uploads before downloads), and what they held is let go.
+    // waited for (uploads before downloads), and what they held is let go,
+    // with every figure that entries without a transfer still hold.
     ~TransferQueueManager() override;
     TransferQueueManager(const TransferQueueManager&) = delete;
     TransferQueueManager& operator=(const TransferQueueManager&) = delete;
