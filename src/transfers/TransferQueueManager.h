@@ -74,6 +74,12 @@ public:
     QString GetDownloadRelativeDownloadFolder(ItemPtr i_download);
     QString GetDownloadTargetFolder(ItemPtr i_download, bool i_complete);
     QString GetDownloadTargetPath(ItemPtr i_download, bool i_complete);
+    // The file a finished download was stored under, which may carry a
+    // number when the layout's name was taken, and its folder. An entry
+    // that records none (not finished yet, or saved by an older version)
+    // gives the layout's complete path and folder.
+    QString GetFinishedFilePath(ItemPtr i_download);
+    QString GetFinishedFileFolder(ItemPtr i_download);
     // True when the entry's file was fetched before: it has no bytes of its
     // own (see DownloadPartials::HasOwnBytes) and is not running, and a file
     // of its size is at its complete path.
