@@ -67,6 +67,8 @@ void TransferQueueManager::OnDownloadComplete(TransferThread* ip_thread)
     }
     // The partial file is gone: its name is free for other downloads.
     DownloadPartials::Forget(l_download);
+    // The name may carry a number when another file had the layout's.
+    l_download += d.GetType("complete_path")->GetItem(l_completePath.toStdString());
     SetDownloadEntryStatus(l_download, TransferStatus::Complete);
     RemoveDownloadDownloadingFolderIfAppropriate(l_download, l_partialPath);
     RecordCompleteDownload(l_download, l_completePath);

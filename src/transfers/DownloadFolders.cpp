@@ -27,6 +27,19 @@ QString TransferQueueManager::GetDownloadTargetPath(ItemPtr i_download, bool i_c
     return OfDownload(i_download, i_complete).m_path;
 }
 
+QString TransferQueueManager::GetFinishedFilePath(ItemPtr i_download)
+{
+    const std::string l_stored = i_download["complete_path"].AsString();
+    return l_stored.empty() ? GetDownloadTargetPath(i_download, true) : QString::fromStdString(l_stored);
+}
+
+QString TransferQueueManager::GetFinishedFileFolder(ItemPtr i_download)
+{
+    const std::string l_stored = i_download["complete_path"].AsString();
+    return l_stored.empty() ? GetDownloadTargetFolder(i_download, true)
+                            : QFileInfo(QString::fromStdString(l_stored)).path();
+}
+
 bool TransferQueueManager::DoesDownloadItemCompleteFilenameExist(ItemPtr i_download)
 {
     // Another user's file of the same name lies at the same complete path:

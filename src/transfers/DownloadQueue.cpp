@@ -73,6 +73,7 @@ bool TransferQueueManager::CompleteIfFetchedBefore(ItemPtr i_download)
         QFile::remove(QString::fromStdString(l_partial));
         DownloadPartials::Forget(i_download);
     }
+    i_download += d.GetType("complete_path")->GetItem(GetDownloadTargetPath(i_download, true).toStdString());
     SetDownloadEntryStatus(i_download, TransferStatus::Complete);
     // Its row shows the whole file, not the bytes of an earlier attempt.
     TransferFigures::Attach<TransferFigures::Position>(i_download, "write_position", i_download["file_size"].AsInt64());

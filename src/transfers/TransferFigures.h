@@ -22,6 +22,11 @@ using Speed = qint32;     // "bytes_per_second"
 using ByteCount = qint64; // "bytes_since_last_receipt", "bytes_uploaded"
 using Time = QDateTime;   // "last_receipt_time", "last_speed_measurement_time"
 
+// Every type whose items are such cells.
+inline constexpr const char* CellTypes[] = {"write_position", "read_position", "last_receipt_time",
+                                            "last_speed_measurement_time", "bytes_per_second",
+                                            "bytes_since_last_receipt", "bytes_uploaded"};
+
 // Gives the entry a new cell under the type (replacing its former one, which
 // the collection then frees) and returns the cell.
 template <class T>

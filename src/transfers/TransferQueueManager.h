@@ -43,7 +43,8 @@ public:
 
     TransferQueueManager();
     // Stops every transfer thread: all are asked first, then each is
-    // waited for (uploads before downloads), and what they held is let go.
+    // waited for (uploads before downloads), and what they held is let go,
+    // with every figure that entries without a transfer still hold.
     ~TransferQueueManager() override;
     TransferQueueManager(const TransferQueueManager&) = delete;
     TransferQueueManager& operator=(const TransferQueueManager&) = delete;
@@ -73,6 +74,12 @@ public:
     QString GetDownloadRelativeDownloadFolder(ItemPtr i_download);
     QString GetDownloadTargetFolder(ItemPtr i_download, bool i_complete);
     QString GetDownloadTargetPath(ItemPtr i_download, bool i_complete);
+    // The file a finished download was stored under, which may carry a
+    // number when the layout's name was taken, and its folder. An entry
+    // that records none (not finished yet, or saved by an older version)
+    // gives the layout's complete path and folder.
+    QString GetFinishedFilePath(ItemPtr i_download);
+    QString GetFinishedFileFolder(ItemPtr i_download);
     // True when the entry's file was fetched before: it has no bytes of its
     // own (see DownloadPartials::HasOwnBytes) and is not running, and a file
     // of its size is at its complete path.

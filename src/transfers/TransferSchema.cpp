@@ -63,11 +63,12 @@ void DeclareDownloadTypes()
     Declare("last_status_change_time");
     Declare("partial_path");
     Declare("partial_unrecorded", false, true);
+    Declare("complete_path");
 
     Relate("download_entry",
            {"user", "file_name", "remote_folder", "file_size", "download_folder", "remote_transfer_req", "write_position",
             "download_entry_status", "place_in_line", "subfolder_save_level", "last_status_change_time",
-            "partial_path", "partial_unrecorded"},
+            "partial_path", "partial_unrecorded", "complete_path"},
            true);
     Relate("download_entry",
            {"transfer_req", "download_socket", "download_thread", "download_file", "download_order", "last_receipt_time",
@@ -79,7 +80,7 @@ void DeclareDownloadTypes()
     SaveWhole("download_entry");
     SaveWith("download_entry", {"user", "file_name", "remote_folder", "file_size", "download_folder",
                                 "download_entry_status", "download_order", "subfolder_save_level",
-                                "partial_path"});
+                                "partial_path", "complete_path"});
 }
 
 void DeclareUploadTypes()

@@ -9,7 +9,8 @@ namespace TransferSchema
 {
 // "download_entry" with its attributes, the "is_active" flag and the
 // per-user time of the last place-in-line request; downloads are saved,
-// each with the path of the partial file it writes.
+// each with the path of the partial file it writes and, once finished, the
+// path its file was stored under (none in data files of older versions).
 void DeclareDownloadTypes();
 // "upload_entry" with its attributes; nothing of an upload is saved.
 void DeclareUploadTypes();

@@ -99,4 +99,9 @@ void TransferQueueManager::ShutDownTransferThreads()
             TransferFigures::Release(l_entry, l_kind.m_resources);
         }
     }
+    // Then the figures that outlive a transfer (the whole size of a download
+    // found finished before, the bytes an upload sent): the store is emptied
+    // without events at the end, which would free none of them.
+    for (const char* lp_type : TransferFigures::CellTypes)
+        d.GetType(lp_type)->GetItems().Remove();
 }

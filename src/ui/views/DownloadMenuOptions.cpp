@@ -50,15 +50,15 @@ void DownloadMenuOptions::OnOpenFolder()
     OpenCompleteTarget(true);
 }
 
-// Where the first download's file is (or will be) once finished; nothing
-// when its names cannot be placed in the download folder.
+// Where the first download's file was stored, or will be once finished;
+// nothing when its names cannot be placed in the download folder.
 void DownloadMenuOptions::OpenCompleteTarget(bool i_folder)
 {
     const ItemPtr l_download = FirstDownload();
     if (l_download.IsNull())
         return;
-    const QString l_target = i_folder ? transferQueueManager->GetDownloadTargetFolder(l_download, true)
-                                      : transferQueueManager->GetDownloadTargetPath(l_download, true);
+    const QString l_target = i_folder ? transferQueueManager->GetFinishedFileFolder(l_download)
+                                      : transferQueueManager->GetFinishedFilePath(l_download);
     if (!l_target.isEmpty())
         OpenLocalPathWithDesktop(l_target);
 }

@@ -368,8 +368,8 @@ void TransfersForm::OnItemCollapsed(QTreeWidgetItem* ip_item)
                      QString::fromLatin1(TransferAggregates::Status(lp_side->m_kind, m_statusCounts.Under(ip_item))));
 }
 
-// Opens the finished file; nothing when its names cannot be placed in the
-// download folder.
+// Opens the file the download was stored under (see "Open File"); nothing
+// when its names cannot be placed in the download folder.
 void TransfersForm::OnDownloadListItemDoubleClicked(QTreeWidgetItem* ip_item, int)
 {
     if (!ip_item || Depth(ip_item) != 2)
@@ -377,7 +377,7 @@ void TransfersForm::OnDownloadListItemDoubleClicked(QTreeWidgetItem* ip_item, in
     const ItemPtr l_download = mp_downloads->NodeOf(ip_item)["download_entry"];
     if (l_download.IsNull())
         return;
-    const QString l_path = transferQueueManager->GetDownloadTargetPath(l_download, true);
+    const QString l_path = transferQueueManager->GetFinishedFilePath(l_download);
     if (!l_path.isEmpty())
         OpenLocalPathWithDesktop(l_path);
 }

@@ -1,15 +1,25 @@
 // The download commands of the downloads' context menu: which entries the
-// menu gets, and what each does, also when downloads go while it is open.
+// menu gets, and what each does, also when downloads go while it is open;
+// and which file a finished download's row opens, by the menu or a
+// double-click.
+#include "TransferRoad.h"
 #include "TransfersViewWorld.h"
+#include "WireBytes.h"
 
+#include "core/persist/Settings.h"
 #include "core/platform/DesktopOpener.h"
 #include "server/Server.h"
+#include "transfers/TransferStatus.h"
 #include "ui/views/DownloadMenuOptions.h"
 
 #include <QMenu>
+#include <QTemporaryDir>
+#include <QTreeWidget>
 #include <QtTest>
 
+#include <algorithm>
 #include <map>
+#include <utility>
 #include <vector>
 
 namespace
@@ -47,6 +57,86 @@ struct OpenedPaths
     ~OpenedPaths() { SetDesktopOpener({}); }
     QStringList m_paths;
 };
+
+// A user who sends us a file over the loopback network: he offers it on
+// his messaging connection, then opens the file connection for it.
+class Sender
+{
+public:
+    Sender(PeerTestWorld& io_world, const std::string& i_user)
+        : m_world(io_world), m_user(i_user)
+    {
+        mp_messages = io_world.ConnectAs(m_peer, i_user);
+        TransfersTestWorld::SetOnline(i_user);
+    }
+
+    // Offers the file of "video" under the token; the file connection once
+    // we have sent the offset on it, null when none came.
+    FakePeerConnection* Offer(quint32 i_token, qint64 i_size)
+    {
+        if (!mp_messages)
+            return nullptr;
+        const qsizetype l_answers = Answers();
+        mp_messages->SendFrame(OfferBody(i_token, "video\\mix.bin", i_size));
+        if (!PeerTestWorld::WaitFor([&] { return Answers() > l_answers; }))
+            return nullptr;
+        FakePeerConnection* lp_file = m_peer.ConnectTo(m_world.PlainPort(), false);
+        if (!lp_file)
+            return nullptr;
+        lp_file->SendRaw(FileConnectionOpening(m_user, i_token));
+        return lp_file->WaitForBytes(8) ? lp_file : nullptr;
+    }
+
+private:
+    // Our answers to his offers so far.
+    qsizetype Answers()
+    {
+        const QList<QByteArray> l_frames = mp_messages->Frames();
+        return std::count_if(l_frames.begin(), l_frames.end(),
+                             [](const QByteArray& i_frame) { return WireReader(i_frame).U32() == 41; });
+    }
+
+    PeerTestWorld& m_world;
+    std::string m_user;
+    FakePeer m_peer;
+    FakePeerConnection* mp_messages = nullptr;
+};
+
+// Another file's bytes, unlike Pattern's at every position.
+QByteArray Other(int i_size)
+{
+    QByteArray l_bytes = Pattern(i_size);
+    for (char& l_byte : l_bytes)
+        l_byte = static_cast<char>(l_byte ^ 0x5a);
+    return l_bytes;
+}
+
+// Hal's and dan's "video\mix.bin", of the sizes given, both downloaded
+// at once: dan's starts first, hal's finishes first and takes the
+// layout's name, so dan's finished file takes a numbered one beside it.
+// Returns hal's and dan's entries (null ones when the transfers failed).
+std::pair<ItemPtr, ItemPtr> FinishBoth(TransfersViewWorld& io_world, int i_halsSize, int i_dansSize)
+{
+    Sender l_hal(io_world.World().Peer(), "hal");
+    Sender l_dan(io_world.World().Peer(), "dan");
+    ItemPtr l_fromHal = io_world.AddDownload("hal", "video", "mix.bin", i_halsSize);
+    ItemPtr l_fromDan = io_world.AddDownload("dan", "video", "mix.bin", i_dansSize);
+    FakePeerConnection* lp_dansFile = l_dan.Offer(2, i_dansSize);
+    if (!lp_dansFile)
+        return {};
+    const QByteArray l_dans = Other(i_dansSize);
+    lp_dansFile->SendRaw(l_dans.left(1000));
+    FakePeerConnection* lp_halsFile = l_hal.Offer(1, i_halsSize);
+    if (!lp_halsFile)
+        return {};
+    lp_halsFile->SendRaw(Pattern(i_halsSize));
+    if (!TransferRoad::Reaches(l_fromHal, TransferStatus::Complete))
+        return {};
+    lp_dansFile->SendRaw(l_dans.mid(1000));
+    if (!TransferRoad::Reaches(l_fromDan, TransferStatus::Complete))
+        return {};
+    return {l_fromHal, l_fromDan};
+}
 }  // namespace
 
 class TestDownloadMenu : public QObject
@@ -61,6 +151,10 @@ private slots:
     void actsOnTheDownloadsStillThere_data();
     void actsOnTheDownloadsStillThere();
     void rerunsTheSearch();
+    void eachUsersRowOpensItsOwnFile_data();
+    void eachUsersRowOpensItsOwnFile();
+    void aRestartKeepsWhereTheFileWasStored_data();
+    void aRestartKeepsWhereTheFileWasStored();
 };
 
 void TestDownloadMenu::entries_data()
@@ -194,6 +288,102 @@ void TestDownloadMenu::rerunsTheSearch()
     QCOMPARE(l_searches.count(), 1);
     QCOMPARE(l_searches[0][1].value<std::string>(), l_text);
     QCOMPARE(l_searches[0][2].toBool(), false);
+}
+
+// Two users' files of one folder and name, "Open File", "Open Folder" or a
+// double-click on each user's row; the download folder may have changed
+// since they finished.
+void TestDownloadMenu::eachUsersRowOpensItsOwnFile_data()
+{
+    QTest::addColumn<int>("halsSize");
+    QTest::addColumn<int>("dansSize");
+    QTest::addColumn<QString>("how");
+    QTest::addColumn<bool>("moved");
+    QTest::addColumn<QStringList>("opened");  // by hal's row, then dan's
+
+    const QStringList l_files{"complete/video/mix.bin", "complete/video/mix (1).bin"};
+    QTest::newRow("other sizes, Open File") << 10000 << 8000 << "Open File" << false << l_files;
+    QTest::newRow("other sizes, double-click") << 10000 << 8000 << "double-click" << false << l_files;
+    QTest::newRow("the same size, Open File") << 8000 << 8000 << "Open File" << false << l_files;
+    QTest::newRow("the same size, double-click") << 8000 << 8000 << "double-click" << false << l_files;
+    QTest::newRow("the download folder moved since, Open File")
+        << 10000 << 8000 << "Open File" << true << l_files;
+    QTest::newRow("the download folder moved since, Open Folder")
+        << 10000 << 8000 << "Open Folder" << true << QStringList{"complete/video", "complete/video"};
+}
+
+void TestDownloadMenu::eachUsersRowOpensItsOwnFile()
+{
+    QFETCH(int, halsSize);
+    QFETCH(int, dansSize);
+    QFETCH(QString, how);
+    QFETCH(bool, moved);
+    QFETCH(QStringList, opened);
+    TransfersViewWorld l_world;
+    const auto [l_fromHal, l_fromDan] = FinishBoth(l_world, halsSize, dansSize);
+    QVERIFY(l_fromHal && l_fromDan);
+    const QString l_root = l_world.World().DownloadRoot() + "/";
+    QCOMPARE(TransfersTestWorld::ReadFile(l_root + "complete/video/mix.bin"), Pattern(halsSize));
+    QCOMPARE(TransfersTestWorld::ReadFile(l_root + "complete/video/mix (1).bin"), Other(dansSize));
+    QTemporaryDir l_elsewhere;
+    if (moved)
+        Settings::Set("download_folder", l_elsewhere.path().toStdString());
+
+    OpenedPaths l_opened;
+    for (ItemPtr l_download : {l_fromHal, l_fromDan}) {
+        if (how == "double-click") {
+            emit l_world.Downloads().itemDoubleClicked(l_world.Row(l_download), 0);
+            continue;
+        }
+        QMenu l_menu;
+        DownloadMenuOptions l_options(&l_menu, ItemSet(l_download), nullptr);
+        Choose(l_menu, how);
+    }
+    QStringList l_expected;
+    for (const QString& l_path : opened)
+        l_expected.append(l_root + l_path);
+    QCOMPARE(l_opened.m_paths, l_expected);
+}
+
+// Dan's finished file took a numbered name; the data file is read by the
+// next run. One of an older version ("older") keeps no such name: its row
+// opens the layout's name, as that version did.
+void TestDownloadMenu::aRestartKeepsWhereTheFileWasStored_data()
+{
+    QTest::addColumn<bool>("older");
+    QTest::addColumn<QString>("opened");
+    QTest::newRow("this version's data file") << false << "complete/video/mix (1).bin";
+    QTest::newRow("an older version's") << true << "complete/video/mix.bin";
+}
+
+void TestDownloadMenu::aRestartKeepsWhereTheFileWasStored()
+{
+    QFETCH(bool, older);
+    QFETCH(QString, opened);
+    QTemporaryDir l_dataFolder;
+    const QString l_dataFile = l_dataFolder.filePath("client.dat");
+    QTemporaryDir l_downloads;
+    {
+        TransfersViewWorld l_world;
+        Settings::Set("download_folder", l_downloads.path().toStdString());
+        auto [l_fromHal, l_fromDan] = FinishBoth(l_world, 10000, 8000);
+        QVERIFY(l_fromHal && l_fromDan);
+        if (older)
+            l_fromDan.Disconnect("complete_path");
+        l_world.World().Save(l_dataFile);
+    }
+    TransfersViewWorld l_world(false);
+    l_world.Load(l_dataFile);
+    ItemPtr l_fromDan = l_world.Manager().GetDownloadEntry("dan", "mix.bin", "video");
+    QVERIFY(l_fromDan);
+    QCOMPARE(l_fromDan["download_entry_status"].AsString(), std::string(TransferStatus::Complete));
+    OpenedPaths l_opened;
+    QMenu l_menu;
+    DownloadMenuOptions l_options(&l_menu, ItemSet(l_fromDan), nullptr);
+    Choose(l_menu, "Open File");
+    emit l_world.Downloads().itemDoubleClicked(l_world.Row(l_fromDan), 0);
+    const QString l_path = l_downloads.path() + "/" + opened;
+    QCOMPARE(l_opened.m_paths, QStringList({l_path, l_path}));
 }
 
 QTEST_MAIN(TestDownloadMenu)
