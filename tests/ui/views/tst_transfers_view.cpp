@@ -59,6 +59,7 @@ private slots:
     void stoppedTransferKeepsItsLastReport();
     void doubleClickOpensFinishedFile();
     void contextMenuOverRowsOnly();
+    void noMenuOnARowWhoseEntryLeft();
     void thousandRowsAndAPicture();
 
 private:
@@ -879,6 +880,55 @@ void TestTransfersView::contextMenuOverRowsOnly()
     QCOMPARE(l_menus, 2);
     QCOMPARE(l_entries, QStringList({"Message user", "Set user's groups", "Remove user from list",
                                      "Browse user's files", "-", "Unshare files from user"}));
+}
+
+// A finished download cleared while the page shows: its rows stay on
+// screen until the tree lets them go, with no entry and no user behind
+// them, and a right-click on any of them opens nothing.
+void TestTransfersView::noMenuOnARowWhoseEntryLeft()
+{
+    TransfersViewWorld l_world;
+    ItemPtr l_entry = l_world.AddDownload("alice", "f", "a", 5, "downloading");
+    QTreeWidgetItem* lp_file = l_world.Row(l_entry);
+    const std::vector<QTreeWidgetItem*> l_rows{lp_file->parent()->parent(), lp_file->parent(), lp_file};
+    l_world.View().resize(800, 400);
+    l_world.View().show();
+    QVERIFY(QTest::qWaitForWindowExposed(&l_world.View()));
+    l_world.Form()->clearDownloadsCheckBox->setChecked(true);
+    l_world.SetStatus(l_entry, "complete");
+    // The clearing, queued by the completion, runs; the tree's own refresh
+    // does not.
+    QCoreApplication::sendPostedEvents(&l_world.View(), QEvent::MetaCall);
+    QCOMPARE(d.GetType("download_entry")->ItemCount(), std::size_t(0));
+    QTreeWidget& l_tree = *l_world.Form()->downloadsList;
+    QCOMPARE(l_tree.topLevelItem(0), l_rows.front());
+
+    // Were a menu to open, the user would add its user to the list.
+    int l_menus = 0;
+    QTimer l_reader;
+    connect(&l_reader, &QTimer::timeout, [&] {
+        if (auto* lp_menu = qobject_cast<QMenu*>(QApplication::activePopupWidget())) {
+            ++l_menus;
+            for (QAction* lp_action : lp_menu->actions()) {
+                if (lp_action->text() == "Add user to list")
+                    lp_action->trigger();
+            }
+            lp_menu->close();
+        }
+    });
+    l_reader.start(10);
+    for (QTreeWidgetItem* lp_row : l_rows) {
+        QCOMPARE(l_tree.itemAt(l_tree.visualItemRect(lp_row).center()), lp_row);
+        emit l_tree.customContextMenuRequested(l_tree.visualItemRect(lp_row).center());
+    }
+    QCOMPARE(l_menus, 0);
+    for (QWidget* lp_window : QApplication::topLevelWidgets())
+        QVERIFY2(!lp_window->isVisible() || !lp_window->windowTitle().startsWith("User Groups"),
+                 qPrintable(lp_window->windowTitle()));
+    const ItemPtr l_nameless = d.GetType("user")->HasItem("");
+    QVERIFY(l_nameless.IsNull() || !l_nameless.IsConnected("in_user_list"));
+    // The rows go at the tree's refresh.
+    QTRY_COMPARE(l_tree.topLevelItemCount(), 0);
 }
 
 void TestTransfersView::thousandRowsAndAPicture()
