@@ -289,9 +289,9 @@ void TransfersForm::OnUploadEntryRemoved(Item* ip_upload)
 
 // The file row goes, then its folder row and its user row when they are
 // left empty; the figures and status of the rows that stay are shown anew
-// at the next refresh, once however many rows they lose or gain. The rows leave the
-// store at once, so that nothing finds them any more, and their trees when
-// TransferTreeUpdates lets them go.
+// at the next refresh, once however many rows they lose or gain. The rows
+// leave the store at once, so that nothing finds them any more, and their
+// trees when TransferTreeUpdates lets them go.
 void TransfersForm::RemoveEntryRow(const Side& i_side, ItemPtr i_entry)
 {
     m_reported.erase(i_entry.Get());
