@@ -132,4 +132,17 @@ void Progress(const TransferKind& i_kind, const ItemSet& i_entries, qint64& o_do
         }
     }
 }
+
+qint64 Speed(const TransferKind& i_kind, const ItemSet& i_entries)
+{
+    qint64 l_speed = 0;
+    for (Item* lp_entry : i_entries) {
+        const ItemPtr l_entry(lp_entry);
+        if (l_entry[i_kind.mp_statusType].AsString() != i_kind.mp_activeStatus)
+            continue;
+        if (const auto* lp_speed = TransferFigures::Of<TransferFigures::Speed>(l_entry, "bytes_per_second"))
+            l_speed += *lp_speed;
+    }
+    return l_speed;
+}
 }  // namespace TransferAggregates

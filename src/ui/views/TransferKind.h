@@ -66,4 +66,7 @@ std::string Status(const TransferKind& i_kind, const ItemSet& i_entries);
 // Sums over the set: complete entries count whole; queued, aborted and
 // active ones by their position (0 without one); others not at all.
 void Progress(const TransferKind& i_kind, const ItemSet& i_entries, qint64& o_done, qint64& o_left, qint64& o_total);
+// The speeds of the set's active entries added up, in bytes a second (an
+// entry without a speed figure counts 0).
+qint64 Speed(const TransferKind& i_kind, const ItemSet& i_entries);
 }  // namespace TransferAggregates

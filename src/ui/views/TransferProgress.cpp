@@ -105,42 +105,49 @@ void TransfersForm::RefreshProgress()
                 l_parents[l_at->second].m_bytesPerSecond = i_bytesPerSecond;
         });
     }
-    // A user row whose entries add up to nothing leaves its folders alone:
-    // their entries add up to nothing too.
     for (const ParentFigures& l_parent : l_parents) {
-        ShowParentProgress(*l_parent.mp_side, l_parent.mp_row, l_parent.m_bytesPerSecond);
-        // Its sums are new already.
-        if (m_shrunk.erase(l_parent.mp_row) != 0)
+        // A row whose rows changed and whose sums are new already needs
+        // only its status; one whose entries add up to nothing is left to
+        // ShowChanged, which takes its figures away.
+        if (ShowParentProgress(*l_parent.mp_side, l_parent.mp_row, l_parent.m_bytesPerSecond) &&
+            m_changed.erase(l_parent.mp_row) != 0)
             ShowAggregateStatus(*l_parent.mp_side, l_parent.mp_row);
     }
-    ShowShrunk();
+    ShowChanged();
 }
 
-void TransfersForm::NoteShrunk(const Side& i_side, QTreeWidgetItem* ip_row)
+void TransfersForm::NoteChanged(const Side& i_side, QTreeWidgetItem* ip_row)
 {
-    m_shrunk.emplace(ip_row, &i_side);
+    m_changed.emplace(ip_row, &i_side);
     if (!m_refreshTimer.isActive())
         m_refreshTimer.start();
 }
 
-void TransfersForm::ShowShrunk()
+void TransfersForm::ShowChanged()
 {
-    const std::unordered_map<QTreeWidgetItem*, const Side*> l_shrunk = std::move(m_shrunk);
-    m_shrunk.clear();
-    for (const auto& [lp_row, lp_side] : l_shrunk) {
+    const std::unordered_map<QTreeWidgetItem*, const Side*> l_changed = std::move(m_changed);
+    m_changed.clear();
+    for (const auto& [lp_row, lp_side] : l_changed) {
         ShowAggregateStatus(*lp_side, lp_row);
-        // The bar, where the row has one, without the bytes of what left;
-        // its time left waits for the next report.
+        // A row shows sums from its first report on: one without a bar has
+        // none to correct.
         if (!ProgressBarDelegate::HasBar(lp_row, Progress))
             continue;
+        const ItemSet l_entries = lp_side->EntriesUnder(lp_row);
         qint64 l_done = 0;
         qint64 l_left = 0;
         qint64 l_total = 0;
-        TransferAggregates::Progress(lp_side->m_kind, lp_side->EntriesUnder(lp_row), l_done, l_left, l_total);
-        if (l_total == 0)
+        TransferAggregates::Progress(lp_side->m_kind, l_entries, l_done, l_left, l_total);
+        if (l_total == 0) {
             ProgressBarDelegate::RemoveBar(lp_row, Progress);
-        else
-            ShowBar(lp_row, l_done, l_total);
+            SetCellText(lp_row, TimeLeft, QString());
+            continue;
+        }
+        // No entry that left may leave its time behind, and no entry that
+        // came may be missing from it: with nothing running, none is left.
+        SetCellText(lp_row, TimeLeft,
+                    TransferProgressText::TimeLeft(l_left, TransferAggregates::Speed(lp_side->m_kind, l_entries)));
+        ShowBar(lp_row, l_done, l_total);
     }
 }
 
@@ -172,15 +179,16 @@ void TransfersForm::ApplyProgress(const Side& i_side, ItemPtr i_entry,
     i_noteParent(lp_folderRow, l_bytesPerSecond);
 }
 
-void TransfersForm::ShowParentProgress(const Side& i_side, QTreeWidgetItem* ip_row, int i_bytesPerSecond)
+bool TransfersForm::ShowParentProgress(const Side& i_side, QTreeWidgetItem* ip_row, int i_bytesPerSecond)
 {
     qint64 l_done = 0;
     qint64 l_left = 0;
     qint64 l_total = 0;
     TransferAggregates::Progress(i_side.m_kind, i_side.EntriesUnder(ip_row), l_done, l_left, l_total);
     if (l_total == 0)
-        return;
+        return false;
     // The time left of the whole row at the speed of the entry that reported.
     SetCellText(ip_row, TimeLeft, TransferProgressText::TimeLeft(l_left, i_bytesPerSecond));
     ShowBar(ip_row, l_done, l_total);
+    return true;
 }

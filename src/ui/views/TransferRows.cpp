@@ -183,6 +183,9 @@ void TransfersForm::AddEntryRow(const Side& i_side, ItemPtr i_entry)
     l_node += l_folderNode;
     // Counted with the status it has, shown or not.
     m_statusCounts.Add(lp_row, TransferAggregates::ClassOf(l_kind, i_entry[l_kind.mp_statusType].AsString()));
+    // The sums above it take its bytes in before it reports.
+    NoteChanged(i_side, lp_folderRow);
+    NoteChanged(i_side, lp_userRow);
 
     // A saved download shows its status at once; an upload gets it from its
     // next status change.
@@ -286,9 +289,9 @@ void TransfersForm::OnUploadEntryRemoved(Item* ip_upload)
 
 // The file row goes, then its folder row and its user row when they are
 // left empty; the figures and status of the rows that stay are shown anew
-// at the next refresh, once however many rows they lose. The rows leave the
-// store at once, so that nothing finds them any more, and their trees when
-// TransferTreeUpdates lets them go.
+// at the next refresh, once however many rows they lose or gain. The rows
+// leave the store at once, so that nothing finds them any more, and their
+// trees when TransferTreeUpdates lets them go.
 void TransfersForm::RemoveEntryRow(const Side& i_side, ItemPtr i_entry)
 {
     m_reported.erase(i_entry.Get());
@@ -304,19 +307,19 @@ void TransfersForm::RemoveEntryRow(const Side& i_side, ItemPtr i_entry)
     if (i_side.m_updates.ChildrenStaying(lp_folderRow) == 1) {
         m_statusCounts.Forget(lp_folderRow);
         i_side.NodeOf(lp_folderRow).Remove();
-        m_shrunk.erase(lp_folderRow);
+        m_changed.erase(lp_folderRow);
         lp_gone = lp_folderRow;
         if (i_side.m_updates.ChildrenStaying(lp_userRow) == 1) {
             m_statusCounts.Forget(lp_userRow);
             i_side.NodeOf(lp_userRow).Remove();
-            m_shrunk.erase(lp_userRow);
+            m_changed.erase(lp_userRow);
             lp_gone = lp_userRow;
         }
     }
     if (lp_gone == lp_row)
-        NoteShrunk(i_side, lp_folderRow);
+        NoteChanged(i_side, lp_folderRow);
     if (lp_gone != lp_userRow)
-        NoteShrunk(i_side, lp_userRow);
+        NoteChanged(i_side, lp_userRow);
     i_side.m_updates.Leave(lp_gone);
 }
 

@@ -362,8 +362,10 @@ void TransfersForm::AddSelectedUsersToList()
 
 void TransfersForm::OnDownloadsContextMenuRequested(QPoint i_point)
 {
+    // A row whose entry went may still show until its tree lets it go; it
+    // has no entries and no user to act on.
     QTreeWidgetItem* lp_row = ui->downloadsList->itemAt(i_point);
-    if (!lp_row)
+    if (mp_downloads->NodeOf(lp_row).IsNull())
         return;
     QMenu l_menu;
     DownloadMenuOptions l_downloadOptions(&l_menu, GetNodeDownloadEntryItems(lp_row), nullptr);

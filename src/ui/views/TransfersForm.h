@@ -145,11 +145,14 @@ private:
     // A folder or user row's aggregate status and colour, from the counts of
     // its entries.
     void ShowAggregateStatus(const Side& i_side, QTreeWidgetItem* ip_row);
-    // A folder or user row lost a row: its figures and status are shown anew
-    // at the next refresh. A row that leaves is forgotten here.
-    void NoteShrunk(const Side& i_side, QTreeWidgetItem* ip_row);
-    // The rows noted, once each.
-    void ShowShrunk();
+    // A folder or user row gained or lost a row: its figures and status are
+    // shown anew, for the rows it holds then, at the next refresh, once
+    // however many rows came and went. A row that leaves is forgotten here.
+    void NoteChanged(const Side& i_side, QTreeWidgetItem* ip_row);
+    // The rows noted, once each: the status, and where the row shows a bar,
+    // the bar and the time left of the entries under it at the speed of
+    // those that run; the row's speed stays as it was.
+    void ShowChanged();
     void RemoveEntryRow(const Side& i_side, ItemPtr i_entry);
     // A user or folder row has joined its tree: expanded as the flags say.
     void OnRowJoined(QTreeWidgetItem* ip_row);
@@ -162,8 +165,8 @@ private:
     void ApplyProgress(const Side& i_side, ItemPtr i_entry,
                        const std::function<void(QTreeWidgetItem*, int)>& i_noteParent);
     // Writes a user or folder row's sums, unless the entries under it add
-    // up to no bytes at all.
-    void ShowParentProgress(const Side& i_side, QTreeWidgetItem* ip_row, int i_bytesPerSecond);
+    // up to no bytes at all; returns whether it wrote them.
+    bool ShowParentProgress(const Side& i_side, QTreeWidgetItem* ip_row, int i_bytesPerSecond);
     void ToggleExpansion(const Side& i_side, bool& io_flag, bool i_users);
     void RemoveSelectedDownloads();
     void AddSelectedUsersToList();
@@ -197,8 +200,8 @@ private:
     // first report, with their tree; a removal takes an entry out.
     std::vector<Item*> m_reportOrder;
     std::unordered_map<Item*, const Side*> m_reported;
-    // Folder and user rows that lost rows since the last refresh.
-    std::unordered_map<QTreeWidgetItem*, const Side*> m_shrunk;
+    // Folder and user rows that gained or lost rows since the last refresh.
+    std::unordered_map<QTreeWidgetItem*, const Side*> m_changed;
     QTimer m_refreshTimer;
     struct ParentFigures
     {

@@ -14,6 +14,7 @@
 #include <QTreeWidget>
 #include <QtTest>
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -37,6 +38,8 @@ private slots:
     void removalTakesEmptyParentsAlong();
     void removalShowsWhatStaysAnew_data();
     void removalShowsWhatStaysAnew();
+    void parentRowsShowTheRowsTheyHold_data();
+    void parentRowsShowTheRowsTheyHold();
     void placeInLineUntilNextStatus();
     void offlineMarkOnDownloadsOnly();
     void clearingFinishedDownloads();
@@ -56,6 +59,7 @@ private slots:
     void stoppedTransferKeepsItsLastReport();
     void doubleClickOpensFinishedFile();
     void contextMenuOverRowsOnly();
+    void noMenuOnARowWhoseEntryLeft();
     void thousandRowsAndAPicture();
 
 private:
@@ -390,6 +394,102 @@ void TestTransfersView::removalShowsWhatStaysAnew()
         QCOMPARE(lp_row->text(3), QString("complete"));
         QCOMPARE(TextColour(lp_row), TextColour(l_world.Row(l_twin)));
     }
+}
+
+void TestTransfersView::parentRowsShowTheRowsTheyHold_data()
+{
+    // Entries as "file|folder|size|status|position|bytes a second"; "run"
+    // is the running status of the side, position "-" no report at all.
+    // Every entry is of user hal. After the entries before, those that
+    // join come and those named go, and one refresh follows. The folder
+    // "video" and the user show their bar, status and time left; the user,
+    // on whose closed row the speeds were shown, its speed as well.
+    QTest::addColumn<bool>("downloads");
+    QTest::addColumn<QStringList>("before");
+    QTest::addColumn<QStringList>("joining");
+    QTest::addColumn<QStringList>("leaving");
+    QTest::addColumn<QStringList>("folder");
+    QTest::addColumn<QStringList>("user");
+    for (const bool l_downloads : {true, false}) {
+        const QString l_side = l_downloads ? "downloads: " : "uploads: ";
+        const QString l_running = l_downloads ? "downloading" : "uploading";
+        const QStringList l_oneHalfDone{"a|video|100|run|50|1"};
+        const QStringList l_finishedAndRunning{"twin|video|20971520|complete|20971520|0",
+                                               "mix|video|10485760|run|3000000|81920"};
+        const QStringList l_done{"20,971,520 (100.0%) = 100", "complete", "   0s"};
+        QTest::newRow(qPrintable(l_side + "the running one goes beside a finished one"))
+            << l_downloads << l_finishedAndRunning << QStringList() << QStringList{"mix"} << l_done
+            << l_done + QStringList{"80.0"};
+        const QStringList l_quarter{"50 (25.0%) = 25", l_running, "   2m:30s"};
+        QTest::newRow(qPrintable(l_side + "one joins before it reports"))
+            << l_downloads << l_oneHalfDone << QStringList{"b|video|100|queued|-|0"} << QStringList() << l_quarter
+            << l_quarter + QStringList{"0.0"};
+        QTest::newRow(qPrintable(l_side + "one joins another folder"))
+            << l_downloads << l_oneHalfDone << QStringList{"b|music|100|queued|-|0"} << QStringList()
+            << QStringList{"50 (50.0%) = 50", l_running, "   50s"} << l_quarter + QStringList{"0.0"};
+        QTest::newRow(qPrintable(l_side + "several join and one of them goes at once"))
+            << l_downloads << l_oneHalfDone << QStringList{"b|video|100|queued|-|0", "c|video|300|queued|-|0"}
+            << QStringList{"b"} << QStringList{"50 (12.5%) = 12", l_running, "   5m:50s"}
+            << QStringList{"50 (12.5%) = 12", l_running, "   5m:50s", "0.0"};
+        const QStringList l_waiting{" (0.0%) = 0", "queued", "   0s"};
+        QTest::newRow(qPrintable(l_side + "the running one goes, one that joined waits"))
+            << l_downloads << l_oneHalfDone << QStringList{"b|video|100|queued|-|0"} << QStringList{"a"}
+            << l_waiting << l_waiting + QStringList{"0.0"};
+        QTest::newRow(qPrintable(l_side + "what stays adds up to no bytes"))
+            << l_downloads << QStringList{"a|video|100|run|50|1", "c|video|100|local error|-|0"}
+            << QStringList() << QStringList{"a"} << QStringList{"", "", ""} << QStringList{"", "", "", "0.0"};
+    }
+}
+
+// Folder and user rows show the rows under them now, whatever came and
+// went since the last report, and not the figures of rows that left.
+void TestTransfersView::parentRowsShowTheRowsTheyHold()
+{
+    QFETCH(bool, downloads);
+    QFETCH(QStringList, before);
+    QFETCH(QStringList, joining);
+    QFETCH(QStringList, leaving);
+    QFETCH(QStringList, folder);
+    QFETCH(QStringList, user);
+    TransfersViewWorld l_world;
+    const std::string l_side = downloads ? "download" : "upload";
+    for (const char* lp_rows : {"users", "folders"})
+        l_world.View().OnActionBarTriggered("expand_" + l_side + "_" + lp_rows);
+    const std::string l_running = downloads ? "downloading" : "uploading";
+    std::map<QString, ItemPtr> l_entries;
+    auto l_add = [&](const QString& i_spec) {
+        const QStringList l_fields = i_spec.split('|');
+        const std::string l_file = l_fields[0].toStdString();
+        const std::string l_folder = l_fields[1].toStdString();
+        const qint64 l_size = l_fields[2].toLongLong();
+        const std::string l_status = l_fields[3] == "run" ? l_running : l_fields[3].toStdString();
+        const bool l_reports = l_fields[4] != "-";
+        const std::string l_first = l_reports ? l_running : l_status;
+        ItemPtr l_entry = downloads ? l_world.AddDownload("hal", l_folder, l_file, l_size, l_first)
+                                    : TransfersViewWorld::AddUpload("hal", "/" + l_folder, l_file, l_size, l_first);
+        if (l_reports) {
+            l_world.Report(l_entry, l_fields[4].toLongLong(), l_fields[5].toInt());
+            if (l_status != l_running)
+                l_world.SetStatus(l_entry, l_status);
+        }
+        l_entries[l_fields[0]] = l_entry;
+    };
+    for (const QString& l_spec : before)
+        l_add(l_spec);
+    QTreeWidgetItem* lp_folder = l_world.Row(l_entries.begin()->second)->parent();
+    QTreeWidgetItem* lp_user = lp_folder->parent();
+    QVERIFY(!Bar(lp_folder).isEmpty());
+    for (const QString& l_spec : joining)
+        l_add(l_spec);
+    for (const QString& l_file : leaving) {
+        if (downloads)
+            l_world.Manager().RemoveDownload(l_entries[l_file]);
+        else
+            l_world.Manager().RemoveUpload(l_entries[l_file]);
+    }
+    l_world.View().RefreshProgress();
+    QCOMPARE((QStringList{Bar(lp_folder), lp_folder->text(3), lp_folder->text(5)}), folder);
+    QCOMPARE((QStringList{Bar(lp_user), lp_user->text(3), lp_user->text(5), lp_user->text(6)}), user);
 }
 
 void TestTransfersView::placeInLineUntilNextStatus()
@@ -780,6 +880,55 @@ void TestTransfersView::contextMenuOverRowsOnly()
     QCOMPARE(l_menus, 2);
     QCOMPARE(l_entries, QStringList({"Message user", "Set user's groups", "Remove user from list",
                                      "Browse user's files", "-", "Unshare files from user"}));
+}
+
+// A finished download cleared while the page shows: its rows stay on
+// screen until the tree lets them go, with no entry and no user behind
+// them, and a right-click on any of them opens nothing.
+void TestTransfersView::noMenuOnARowWhoseEntryLeft()
+{
+    TransfersViewWorld l_world;
+    ItemPtr l_entry = l_world.AddDownload("alice", "f", "a", 5, "downloading");
+    QTreeWidgetItem* lp_file = l_world.Row(l_entry);
+    const std::vector<QTreeWidgetItem*> l_rows{lp_file->parent()->parent(), lp_file->parent(), lp_file};
+    l_world.View().resize(800, 400);
+    l_world.View().show();
+    QVERIFY(QTest::qWaitForWindowExposed(&l_world.View()));
+    l_world.Form()->clearDownloadsCheckBox->setChecked(true);
+    l_world.SetStatus(l_entry, "complete");
+    // The clearing, queued by the completion, runs; the tree's own refresh
+    // does not.
+    QCoreApplication::sendPostedEvents(&l_world.View(), QEvent::MetaCall);
+    QCOMPARE(d.GetType("download_entry")->ItemCount(), std::size_t(0));
+    QTreeWidget& l_tree = *l_world.Form()->downloadsList;
+    QCOMPARE(l_tree.topLevelItem(0), l_rows.front());
+
+    // Were a menu to open, the user would add its user to the list.
+    int l_menus = 0;
+    QTimer l_reader;
+    connect(&l_reader, &QTimer::timeout, [&] {
+        if (auto* lp_menu = qobject_cast<QMenu*>(QApplication::activePopupWidget())) {
+            ++l_menus;
+            for (QAction* lp_action : lp_menu->actions()) {
+                if (lp_action->text() == "Add user to list")
+                    lp_action->trigger();
+            }
+            lp_menu->close();
+        }
+    });
+    l_reader.start(10);
+    for (QTreeWidgetItem* lp_row : l_rows) {
+        QCOMPARE(l_tree.itemAt(l_tree.visualItemRect(lp_row).center()), lp_row);
+        emit l_tree.customContextMenuRequested(l_tree.visualItemRect(lp_row).center());
+    }
+    QCOMPARE(l_menus, 0);
+    for (QWidget* lp_window : QApplication::topLevelWidgets())
+        QVERIFY2(!lp_window->isVisible() || !lp_window->windowTitle().startsWith("User Groups"),
+                 qPrintable(lp_window->windowTitle()));
+    const ItemPtr l_nameless = d.GetType("user")->HasItem("");
+    QVERIFY(l_nameless.IsNull() || !l_nameless.IsConnected("in_user_list"));
+    // The rows go at the tree's refresh.
+    QTRY_COMPARE(l_tree.topLevelItemCount(), 0);
 }
 
 void TestTransfersView::thousandRowsAndAPicture()
