@@ -46,6 +46,10 @@ QTcpServer* PeerMessenger::LongestWaiting(bool& o_obfuscated)
 
 void PeerMessenger::AcceptWaiting()
 {
+    // Room that is free goes to our own attempts first: a stranger waiting
+    // in a listener can make room by closing an idle connection, an attempt
+    // cannot, and one that misses its turn may wait until it expires.
+    StartWaitingAttempts();
     bool l_obfuscated = false;
     while (QTcpServer* lp_listener = LongestWaiting(l_obfuscated)) {
         // A connection left waiting stops its listener: the toolkit

@@ -158,7 +158,8 @@ private:
 
     // Accepted connections and relayed requests. Accepting takes what waits
     // in the listeners, the connection that has waited longest first, while
-    // there is room or room can be made. A connection left waiting stops its
+    // there is room or room can be made; room that is free goes to waiting
+    // attempts of ours first. A connection left waiting stops its
     // listener until it is taken: the toolkit accepts no more while one is
     // pending, so that each listener holds one at most and the one whose
     // connection waited longest has the next room, whichever port is busier.

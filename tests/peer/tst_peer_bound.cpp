@@ -242,6 +242,46 @@ private slots:
         QCOMPARE(ClosedCount(l_strangers), 0);
     }
 
+    // A connection that goes at the bound leaves room that an attempt of
+    // ours waits for, and a stranger waiting in a listener: the attempt has
+    // it. The stranger could close an idle connection for room of its own;
+    // the attempt could not, and would wait until it expired.
+    void anAttemptOfOursHasFreeRoomBeforeAStranger()
+    {
+        constexpr int Bound = 4;
+        PeerTestWorld l_world;
+        l_world.Messenger().SetConnectionBound(Bound);
+        l_world.Load();
+        // A silent stranger that expires at the sweep, and peers that are
+        // not idle enough by then to close for room.
+        BoundClient l_silent;
+        QVERIFY(l_silent.Connect(Address(2), l_world.PlainPort()));
+        QVERIFY(PeerTestWorld::WaitFor([] { return PeerTestWorld::ItemCount("uninitialized_socket") == 1; }));
+        l_world.Advance(100000);
+        Clients l_peers;
+        QVERIFY(Introduce(l_peers, Bound - 1, Address(11), "p", l_world.PlainPort()));
+        BoundClient l_stranger;
+        QVERIFY(l_stranger.Connect(Address(2), l_world.PlainPort()));
+        FakePeer l_bob;
+        QVERIFY(l_bob.Listen());
+        l_world.GiveAddress("bob", PeerTestWorld::Loopback, l_bob.Port(), 0);
+        MemStream l_message;
+        l_message.Write(static_cast<unsigned int>(4));
+        l_world.Messenger().SendMessage("bob", l_message);
+        PeerTestWorld::Settle(100);
+        QVERIFY(l_bob.WaitForConnection(false, 50) == nullptr);
+        QCOMPARE(PeerTestWorld::ItemCount("uninitialized_socket"), 1);
+
+        l_world.Advance(21000);
+        l_world.Messenger().EveryHalfMinute();
+        QVERIFY(l_bob.WaitForConnection(false) != nullptr);
+        QVERIFY(l_silent.ClosedByPeer());
+        QCOMPARE(ClosedCount(l_peers), 0);
+        PeerTestWorld::Settle(100);
+        QCOMPARE(PeerTestWorld::ItemCount("uninitialized_socket"), 0);
+        QVERIFY(!l_stranger.ClosedByPeer());
+    }
+
     // Peers that wait in the system's queue with their first message and a
     // request already sent, more of them than may wait to introduce
     // themselves: taken in one go, the first of them would be closed as
