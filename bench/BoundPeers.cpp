@@ -223,6 +223,8 @@ void BoundPeers::OpenHostile(Hostile& io_slot)
     if (m_keepalive) {
         io_slot.mp_keepalive = new QTimer(this);
         io_slot.mp_keepalive->setInterval(KeepaliveMs);
+        // A coarse timer may fire a second and a half late, past the idle age.
+        io_slot.mp_keepalive->setTimerType(Qt::PreciseTimer);
         connect(io_slot.mp_keepalive, &QTimer::timeout, lp_socket, [lp_socket] {
             if (lp_socket->state() == QAbstractSocket::ConnectedState)
                 lp_socket->write(Message(KeepaliveCode, QByteArray(), false));
