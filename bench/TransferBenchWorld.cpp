@@ -58,6 +58,11 @@ quint16 TransferBenchWorld::PeerPort() const
     return m_listeners.empty() ? 0 : m_listeners.front()->serverPort();
 }
 
+quint16 TransferBenchWorld::ObfuscatedPeerPort() const
+{
+    return m_listeners.size() < 2 ? 0 : m_listeners[1]->serverPort();
+}
+
 void TransferBenchWorld::MeetUser(const std::string& i_user, quint16 i_port)
 {
     ItemPtr l_user = d.GetType("user")->GetItem(i_user);

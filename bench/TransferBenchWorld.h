@@ -32,6 +32,7 @@ public:
 
     TransferQueueManager& Manager() { return *mp_manager; }
     quint16 PeerPort() const;
+    quint16 ObfuscatedPeerPort() const;
 
     // The server's part: the user is online at 127.0.0.1 and the port.
     static void MeetUser(const std::string& i_user, quint16 i_port);

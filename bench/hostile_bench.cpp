@@ -16,7 +16,30 @@
 // second process of this program (--honest) that fetches them one after
 // another.
 // Resident memory after each minute goes to standard error.
+//
+// With --bound, two runs of about 90 s (--seconds N for another length) at
+// the client's connection bound instead, each a client process of its own
+// with its peers in a third (see BoundPeers.h):
+//
+//   bound_fill_honest_unanswered       honest peers that never had a reply
+//                                      while 780 silent connections from 20
+//                                      addresses press on the bound
+//   bound_fill_honest_wait_max_s       the longest wait of one from the
+//                                      start of its connection to the first
+//                                      reply (an unanswered one counts its
+//                                      wait until the end of the run)
+//   bound_fill_honest_downloads_verified  honest peers whose download came
+//                                      with the file's bytes
+//   bound_fill_cpu_pct                 the client's processor time over the
+//                                      run, in percent of one core
+//   bound_keepalive_...                the same while 780 connections from
+//                                      one address each speak every 29.5 s
+//
+// Both sides raise their soft descriptor limit to the hard one: the peers
+// hold 780 connections, and the client's bound of 768 needs a limit of
+// 1,024 at least.
 
+#include "BoundPeers.h"
 #include "HostilePeers.h"
 #include "TransferBenchWorld.h"
 
@@ -31,8 +54,10 @@
 #include <QTemporaryDir>
 #include <QTimer>
 
+#include <sys/resource.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <string>
@@ -114,6 +139,142 @@ QString LastFigure(const QString& i_output, const QString& i_name)
     return l_value;
 }
 
+// The shared file of a bound run: small, one frame of the upload or two.
+constexpr qint64 BoundFileSize = 64 * 1024;
+
+void RaiseDescriptorLimit()
+{
+    rlimit l_limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &l_limit) == 0 && l_limit.rlim_cur < l_limit.rlim_max) {
+        l_limit.rlim_cur = l_limit.rlim_max;
+        ::setrlimit(RLIMIT_NOFILE, &l_limit);
+    }
+}
+
+double ProcessCpuMs()
+{
+    rusage l_usage{};
+    ::getrusage(RUSAGE_SELF, &l_usage);
+    return (double(l_usage.ru_utime.tv_sec) + double(l_usage.ru_stime.tv_sec)) * 1000.0
+           + (double(l_usage.ru_utime.tv_usec) + double(l_usage.ru_stime.tv_usec)) / 1000.0;
+}
+
+// The peers of a bound run: prints the honest peers' port, runs for the
+// given seconds, then prints "honest <index> <answered> <wait ms>
+// <verified>" for each honest peer.
+int BoundPeersProcess(const QStringList& i_arguments)
+{
+    RaiseDescriptorLimit();
+    const bool l_keepalive = Option(i_arguments, "--bound-peers", "fill") == "keepalive";
+    BoundPeers l_peers(l_keepalive, quint16(Option(i_arguments, "--port", "0").toUInt()),
+                       quint16(Option(i_arguments, "--obfuscated-port", "0").toUInt()),
+                       Option(i_arguments, "--shared", QString()).toStdString(), BoundFileSize);
+    const int l_seconds = Option(i_arguments, "--seconds", "90").toInt();
+    std::printf("honest_port %u\n", unsigned(l_peers.HonestPort()));
+    std::fflush(stdout);
+    l_peers.Start();
+    QTimer::singleShot(l_seconds * 1000, [] { QCoreApplication::quit(); });
+    QCoreApplication::exec();
+    const auto l_results = l_peers.Results();
+    for (std::size_t l_index = 0; l_index < l_results.size(); ++l_index) {
+        std::printf("honest %d %d %lld %d\n", int(l_index), l_results[l_index].m_answered ? 1 : 0,
+                    (long long)l_results[l_index].m_waitMs, l_results[l_index].m_verified ? 1 : 0);
+    }
+    std::printf("hostile_opened %lld\n", (long long)l_peers.HostileOpened());
+    std::fflush(stdout);
+    return 0;
+}
+
+// One bound run: the client's services here, its peers in a child process.
+int BoundRun(const QStringList& i_arguments)
+{
+    RaiseDescriptorLimit();
+    const QString l_run = Option(i_arguments, "--bound-run", "fill");
+    const int l_seconds = Option(i_arguments, "--seconds", "90").toInt();
+    QTemporaryDir l_folder;
+    const QString l_shared = l_folder.filePath("shared");
+    QDir().mkpath(l_shared);
+    QFile l_file(l_shared + "/small file.bin");
+    const QByteArray l_bytes = BoundPeers::FileBytes(BoundFileSize);
+    if (!l_file.open(QIODevice::WriteOnly) || l_file.write(l_bytes) != l_bytes.size())
+        return 1;
+    l_file.close();
+    TransferBenchWorld l_world("me", l_folder.filePath("downloads"));
+    const std::string l_sharedPath = TransferBenchWorld::ShareFile(l_file.fileName());
+
+    QProcess l_peers;
+    l_peers.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    QString l_output;
+    QObject::connect(&l_peers, &QProcess::readyReadStandardOutput,
+                     [&] { l_output += QString::fromUtf8(l_peers.readAllStandardOutput()); });
+    QObject::connect(&l_peers, &QProcess::finished, [] { QCoreApplication::quit(); });
+    l_peers.start(QCoreApplication::applicationFilePath(),
+                  {"--bound-peers", l_run, "--port", QString::number(l_world.PeerPort()), "--obfuscated-port",
+                   QString::number(l_world.ObfuscatedPeerPort()), "--shared", QString::fromStdString(l_sharedPath),
+                   "--seconds", QString::number(l_seconds)});
+    QElapsedTimer l_wait;
+    l_wait.start();
+    while (LastFigure(l_output, "honest_port").isEmpty() && l_wait.elapsed() < 10000)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 100);
+    if (LastFigure(l_output, "honest_port").isEmpty())
+        return 1;
+    for (int l_index = 0; l_index < BoundPeers::HonestPeers; ++l_index)
+        TransferBenchWorld::MeetUser(BoundPeers::HonestUser(l_index), quint16(LastFigure(l_output, "honest_port").toUInt()));
+
+    const double l_cpuBefore = ProcessCpuMs();
+    QElapsedTimer l_wall;
+    l_wall.start();
+    QTimer::singleShot((l_seconds + 30) * 1000, [] { QCoreApplication::quit(); });
+    if (l_peers.state() != QProcess::NotRunning)
+        QCoreApplication::exec();
+    const double l_cpuPct = 100.0 * (ProcessCpuMs() - l_cpuBefore) / double(std::max<qint64>(1, l_wall.elapsed()));
+    l_peers.kill();
+    l_peers.waitForFinished(10000);
+    l_output += QString::fromUtf8(l_peers.readAllStandardOutput());
+
+    int l_unanswered = 0;
+    int l_verified = 0;
+    int l_reported = 0;
+    double l_waitMaxS = 0;
+    const double l_unansweredWaitS = double(l_seconds * 1000 - BoundPeers::HonestStartMs) / 1000.0;
+    for (const QString& l_line : l_output.split('\n')) {
+        const QStringList l_fields = l_line.split(' ');
+        if (l_fields.size() != 5 || l_fields[0] != "honest")
+            continue;
+        ++l_reported;
+        std::fprintf(stderr, "%s: %s\n", qPrintable(l_run), qPrintable(l_line));
+        const bool l_answered = l_fields[2] == "1";
+        l_unanswered += l_answered ? 0 : 1;
+        l_verified += l_fields[4] == "1" ? 1 : 0;
+        l_waitMaxS = std::max(l_waitMaxS, l_answered ? l_fields[3].toDouble() / 1000.0 : l_unansweredWaitS);
+    }
+    if (l_reported != BoundPeers::HonestPeers)
+        return 1;
+    const std::string l_prefix = "bound_" + l_run.toStdString() + "_";
+    Print((l_prefix + "honest_unanswered").c_str(), l_unanswered);
+    Print((l_prefix + "honest_wait_max_s").c_str(), l_waitMaxS);
+    Print((l_prefix + "honest_downloads_verified").c_str(), l_verified);
+    Print((l_prefix + "cpu_pct").c_str(), l_cpuPct);
+    std::fprintf(stderr, "%s: hostile connections opened %s\n", qPrintable(l_run),
+                 qPrintable(LastFigure(l_output, "hostile_opened")));
+    return 0;
+}
+
+// Both bound runs, one after the other, each in a process of its own.
+int Bound(const QStringList& i_arguments)
+{
+    int l_status = 0;
+    for (const char* lp_run : {"fill", "keepalive"}) {
+        QProcess l_run;
+        l_run.setProcessChannelMode(QProcess::ForwardedChannels);
+        l_run.start(QCoreApplication::applicationFilePath(),
+                    {"--bound-run", lp_run, "--seconds", Option(i_arguments, "--seconds", "90")});
+        l_run.waitForFinished(-1);
+        l_status = std::max(l_status, l_run.exitStatus() == QProcess::NormalExit ? l_run.exitCode() : 1);
+    }
+    return l_status;
+}
+
 int Attacked(const QStringList& i_arguments)
 {
     const int l_minutes = Option(i_arguments, "--minutes", "10").toInt();
@@ -188,5 +349,13 @@ int main(int i_argc, char** ip_argv)
 {
     QCoreApplication l_application(i_argc, ip_argv);
     const QStringList l_arguments = l_application.arguments();
-    return l_arguments.contains("--honest") ? Honest(l_arguments) : Attacked(l_arguments);
+    if (l_arguments.contains("--honest"))
+        return Honest(l_arguments);
+    if (l_arguments.contains("--bound-peers"))
+        return BoundPeersProcess(l_arguments);
+    if (l_arguments.contains("--bound-run"))
+        return BoundRun(l_arguments);
+    if (l_arguments.contains("--bound"))
+        return Bound(l_arguments);
+    return Attacked(l_arguments);
 }

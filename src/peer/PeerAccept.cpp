@@ -6,37 +6,118 @@
 #include "peer/PeerEnvironment.h"
 #include "peer/PeerItems.h"
 
+#include <QPointer>
 #include <QTcpSocket>
 #include <QTimer>
 
 #include <algorithm>
 #include <chrono>
+#include <utility>
 
 using namespace PeerItems;
 
 void PeerMessenger::OnNewConnection()
 {
-    AcceptConnection(m_server, false);
+    AcceptWaiting();
 }
 
 void PeerMessenger::OnNewObfuscatedConnection()
 {
-    AcceptConnection(m_obfuscatedServer, true);
+    AcceptWaiting();
 }
 
-void PeerMessenger::AcceptConnection(QTcpServer& io_listener, bool i_obfuscated)
+QTcpServer* PeerMessenger::LongestWaiting(bool& o_obfuscated)
 {
-    while (io_listener.hasPendingConnections()) {
-        if (!MakeRoom()) {
-            // The connection waits in the listener (which holds one at most)
-            // until one of ours goes.
+    // A listener holds one connection at most; it waits from the moment it
+    // is first seen here.
+    for (auto [lp_listener, lp_since] : {std::pair{&m_server, &m_plainWaitingSince},
+                                         std::pair{&m_obfuscatedServer, &m_obfuscatedWaitingSince}}) {
+        if (!lp_listener->hasPendingConnections())
+            *lp_since = 0;
+        else if (*lp_since == 0)
+            *lp_since = ++m_waitOrder;
+    }
+    if (m_plainWaitingSince == 0 && m_obfuscatedWaitingSince == 0)
+        return nullptr;
+    o_obfuscated = m_obfuscatedWaitingSince != 0
+                   && (m_plainWaitingSince == 0 || m_obfuscatedWaitingSince < m_plainWaitingSince);
+    return o_obfuscated ? &m_obfuscatedServer : &m_server;
+}
+
+void PeerMessenger::AcceptWaiting()
+{
+    // Room that is free goes to our own attempts first: a stranger waiting
+    // in a listener can make room by closing an idle connection, an attempt
+    // cannot, and one that misses its turn may wait until it expires.
+    StartWaitingAttempts();
+    bool l_obfuscated = false;
+    while (QTcpServer* lp_listener = LongestWaiting(l_obfuscated)) {
+        // A connection left waiting stops its listener: the toolkit
+        // accepts no more while one is pending.
+        if (AcceptingHeld())
+            return;
+        if (!CanMakeRoom()) {
             PauseListeners();
             return;
         }
-        TakeConnection(io_listener.nextPendingConnection(), i_obfuscated);
+        QTcpSocket* lp_socket = lp_listener->nextPendingConnection();
+        (l_obfuscated ? m_obfuscatedWaitingSince : m_plainWaitingSince) = 0;
+        if (!MakeRoom(lp_socket->peerAddress().toIPv4Address())) {
+            Refuse(lp_socket);
+            return;
+        }
+        if (m_takenThisTurn++ == 0)
+            m_turnTimer.start();
+        TakeConnection(lp_socket, l_obfuscated);
     }
     if (!m_connections.HasRoom())
         PauseListeners();
+}
+
+bool PeerMessenger::AcceptingHeld() const
+{
+    return m_resting || m_takenThisTurn >= AcceptsPerTurn;
+}
+
+void PeerMessenger::EndHold()
+{
+    if (AcceptingHeld())
+        return;
+    if (m_listenersPaused)
+        ResumeListeners();
+    else
+        AcceptWaiting();
+}
+
+void PeerMessenger::OnTurnEnd()
+{
+    m_takenThisTurn = 0;
+    EndHold();
+}
+
+void PeerMessenger::OnRestEnd()
+{
+    m_resting = false;
+    EndHold();
+}
+
+void PeerMessenger::Refuse(QTcpSocket* ip_socket)
+{
+    const quint32 l_address = ip_socket->peerAddress().toIPv4Address();
+    if (m_addressShare.MayLog(l_address, PeerNow())) {
+        Log(LogArea, 1,
+            QString("Peer connections at their bound of %1, and %2 holds %3 of them: refusing its new connections "
+                    "while no other address needs room (said once a minute).")
+                .arg(m_connections.Limit())
+                .arg(ip_socket->peerAddress().toString())
+                .arg(m_addressShare.Count(l_address)));
+    }
+    ip_socket->abort();
+    ip_socket->deleteLater();
+    // The address may connect again at once, and again: what waits behind
+    // it is looked at after a rest, not in a loop.
+    m_resting = true;
+    m_restTimer.start(std::chrono::milliseconds(RefusedRestMs));
 }
 
 void PeerMessenger::TakeConnection(QTcpSocket* ip_socket, bool i_obfuscated)
@@ -58,6 +139,26 @@ void PeerMessenger::TakeConnection(QTcpSocket* ip_socket, bool i_obfuscated)
                 .arg(PeerIdleWatch::AcceptedLimit));
         DisposeOfSocket(lp_oldest);
     }
+    // A connection that waited in the listener may have brought its bytes,
+    // or gone, before anything listened to its signals: nothing would tell
+    // of either again.
+    if (ip_socket->bytesAvailable() > 0 || ip_socket->state() != QAbstractSocket::ConnectedState)
+        QMetaObject::invokeMethod(this, [this, l_socket = QPointer<QTcpSocket>(ip_socket)] { CatchUp(l_socket); },
+                                  Qt::QueuedConnection);
+}
+
+void PeerMessenger::CatchUp(QTcpSocket* ip_socket)
+{
+    auto l_ours = [ip_socket] {
+        return ip_socket && (SocketItem("uninitialized_socket", ip_socket) || SocketItem("peer_socket", ip_socket));
+    };
+    if (!l_ours())
+        return;
+    QPointer<QTcpSocket> l_socket(ip_socket);
+    if (ip_socket->bytesAvailable() > 0)
+        ReadFrames(ip_socket);
+    if (l_socket && l_ours() && l_socket->state() != QAbstractSocket::ConnectedState)
+        DisposeOfSocket(l_socket);
 }
 
 ItemPtr PeerMessenger::OldestConnection(QDateTime& o_lastActivity) const
@@ -83,30 +184,50 @@ ItemPtr PeerMessenger::IdlestConnection() const
     return ItemPtr();
 }
 
-bool PeerMessenger::MakeRoom()
+bool PeerMessenger::CanMakeRoom() const
+{
+    return m_connections.HasRoom() || IdlestConnection() || (!m_resting && m_addressShare.HasDonor());
+}
+
+bool PeerMessenger::MakeRoom(quint32 i_taker)
 {
     if (m_connections.HasRoom())
         return true;
-    ItemPtr l_idlest = IdlestConnection();
-    if (!l_idlest)
+    if (ItemPtr l_idlest = IdlestConnection()) {
+        auto* lp_socket = l_idlest.AsObject<QTcpSocket>();
+        ItemPtr l_user = l_idlest["user"];
+        Log(LogArea, 1,
+            QString("Peer connections at their bound of %1, closing the idle connection to user %2 to make room.")
+                .arg(m_connections.Limit())
+                .arg(Text(l_user)),
+            l_user);
+        QObject::disconnect(lp_socket, nullptr, this, nullptr);
+        lp_socket->abort();
+        DisposeOfSocket(lp_socket);
+        return m_connections.HasRoom();
+    }
+    if (m_resting)
         return false;
-    auto* lp_socket = l_idlest.AsObject<QTcpSocket>();
-    ItemPtr l_user = l_idlest["user"];
-    Log(LogArea, 1,
-        QString("Peer connections at their bound of %1, closing the idle connection to user %2 to make room.")
-            .arg(PeerConnectionBudget::Bound())
-            .arg(Text(l_user)),
-        l_user);
-    QObject::disconnect(lp_socket, nullptr, this, nullptr);
-    lp_socket->abort();
-    DisposeOfSocket(lp_socket);
+    QTcpSocket* lp_donor = m_addressShare.Donor(i_taker);
+    if (!lp_donor)
+        return false;
+    const quint32 l_address = m_addressShare.AddressOf(lp_donor);
+    if (m_addressShare.MayLog(l_address, PeerNow())) {
+        Log(LogArea, 1,
+            QString("Peer connections at their bound of %1, and %2 holds %3 of them: closing its longest-open "
+                    "connections to make room for other addresses (said once a minute).")
+                .arg(m_connections.Limit())
+                .arg(lp_donor->peerAddress().toString())
+                .arg(m_addressShare.Count(l_address)));
+    }
+    QObject::disconnect(lp_donor, nullptr, this, nullptr);
+    lp_donor->abort();
+    DisposeOfSocket(lp_donor);
     return m_connections.HasRoom();
 }
 
 void PeerMessenger::PauseListeners()
 {
-    m_server.pauseAccepting();
-    m_obfuscatedServer.pauseAccepting();
     if (m_listenersPaused)
         return;
     m_listenersPaused = true;
@@ -117,7 +238,7 @@ void PeerMessenger::PauseListeners()
         WatchForRoom();
     Log(LogArea, 1,
         QString("Peer connections at their bound of %1, not accepting until one closes.")
-            .arg(PeerConnectionBudget::Bound()));
+            .arg(m_connections.Limit()));
 }
 
 void PeerMessenger::WatchForRoom()
@@ -146,18 +267,16 @@ void PeerMessenger::OnRoomTimer()
 
 void PeerMessenger::ResumeListeners()
 {
-    if (!m_listenersPaused)
+    // A hold ends with a call here of its own.
+    if (!m_listenersPaused || AcceptingHeld())
         return;
     // What waits in the listeners first, then the listeners themselves, if
-    // a new connection can be taken or an idle one make room for it.
-    AcceptConnection(m_server, false);
-    AcceptConnection(m_obfuscatedServer, true);
-    if (!m_connections.HasRoom() && !IdlestConnection())
+    // a new connection can be taken or a connection closed for it.
+    AcceptWaiting();
+    if (AcceptingHeld() || !CanMakeRoom())
         return;
     m_listenersPaused = false;
     Log(LogArea, 1, "Room for peer connections again, accepting.");
-    m_server.resumeAccepting();
-    m_obfuscatedServer.resumeAccepting();
 }
 
 void PeerMessenger::OnPeerConnectionGone()

@@ -34,11 +34,17 @@ public:
     // The socket was closed; no longer counted. Nothing when it was not.
     void Release(QTcpSocket* ip_socket);
     std::size_t Count() const;
-    bool HasRoom() const { return Count() < Bound(); }
+    // Bound(), or what SetLimit put in its place.
+    std::size_t Limit() const { return m_limit != 0 ? m_limit : Bound(); }
+    bool HasRoom() const { return Count() < Limit(); }
+    // Replaces Bound() for this budget (0 restores it), for tests that
+    // cannot open hundreds of connections.
+    void SetLimit(std::size_t i_limit) { m_limit = i_limit; }
 
     // The count, shared with the counted sockets.
     struct State;
 
 private:
     std::shared_ptr<State> mp_state;
+    std::size_t m_limit = 0;
 };

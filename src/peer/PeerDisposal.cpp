@@ -103,6 +103,8 @@ void PeerMessenger::OnPeerSocketItemAdded(Item* ip_socketItem)
 
 void PeerMessenger::OnPeerSocketItemRemoved(Item* ip_socketItem)
 {
+    // The socket may be gone already: only its address is used.
+    m_addressShare.Remove(ItemPtr(ip_socketItem).AsObject<QTcpSocket>());
     // A user known through this connection alone goes with it, once the
     // removal is done: anyone may claim a new name for every connection.
     ItemPtr l_user = ItemPtr(ip_socketItem)["user"];

@@ -86,6 +86,13 @@ PeerMessenger::PeerMessenger() : QObject(nullptr)
     // A coarse timer could let a waiting peer wait longer than the idle age.
     m_roomTimer.setTimerType(Qt::PreciseTimer);
     connect(&m_roomTimer, &QTimer::timeout, this, &PeerMessenger::OnRoomTimer);
+    // A timer, not a queued call: queued calls run before the event loop
+    // polls the sockets taken in this turn.
+    m_turnTimer.setSingleShot(true);
+    m_turnTimer.setInterval(0);
+    connect(&m_turnTimer, &QTimer::timeout, this, &PeerMessenger::OnTurnEnd);
+    m_restTimer.setSingleShot(true);
+    connect(&m_restTimer, &QTimer::timeout, this, &PeerMessenger::OnRestEnd);
     if (dataSaver)
         dataSaver->m_dataLoadedEventHandlers.insert(this);
     // The obfuscation masks come from the shared random source, which seeds

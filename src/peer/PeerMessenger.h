@@ -4,6 +4,7 @@
 #include "core/io/MemStream.h"
 #include "core/persist/DataSaver.h"
 #include "core/store/Data.h"
+#include "peer/PeerAddressShare.h"
 #include "peer/PeerAttemptQueue.h"
 #include "peer/PeerConnectionBudget.h"
 #include "peer/PeerFrameReader.h"
@@ -62,6 +63,20 @@ public:
     static constexpr qint64 IdleEnoughToCloseMs = 30000;
     // Replaces IdleEnoughToCloseMs, for tests that cannot wait that long.
     void SetIdleEnoughToCloseMs(qint64 i_ms) { m_idleEnoughToCloseMs = i_ms; }
+    // Replaces the connection bound (0 restores it), for tests that cannot
+    // open hundreds of connections.
+    void SetConnectionBound(std::size_t i_bound) { m_connections.SetLimit(i_bound); }
+    // Connections taken from the listeners in one turn of the event loop at
+    // most: the next turn reads what they brought before more are taken, so
+    // that the bound of connections waiting to introduce themselves
+    // (PeerIdleWatch::AcceptedLimit) never closes one before it was read.
+    // Half the bound, as the turn that reads them may take another batch
+    // first.
+    static constexpr int AcceptsPerTurn = int(PeerIdleWatch::AcceptedLimit / 2);
+    // How long the listeners rest after a connection was refused to an
+    // address beyond its share at the bound: such an address may connect
+    // again as soon as it is refused.
+    static constexpr int RefusedRestMs = 100;
 
     // Needs the item store, the data saver, the timer service and the server
     // link (with its type "user") to exist.
@@ -142,20 +157,43 @@ private:
     void FailDirectAttempt(QTcpSocket* ip_socket);
 
     // Accepted connections and relayed requests. Accepting takes what waits
-    // in the listener while there is room, and otherwise stops both
-    // listeners until a connection goes.
-    void AcceptConnection(QTcpServer& io_listener, bool i_obfuscated);
+    // in the listeners, the connection that has waited longest first, while
+    // there is room or room can be made; room that is free goes to waiting
+    // attempts of ours first. A connection left waiting stops its
+    // listener until it is taken: the toolkit accepts no more while one is
+    // pending, so that each listener holds one at most and the one whose
+    // connection waited longest has the next room, whichever port is busier.
+    // At the bound a connection from an address beyond its share
+    // (PeerAddressShare) that no other address can make room for is
+    // refused.
+    void AcceptWaiting();
+    // The listener whose waiting connection was seen first; null when none
+    // waits.
+    QTcpServer* LongestWaiting(bool& o_obfuscated);
     void TakeConnection(QTcpSocket* ip_socket, bool i_obfuscated);
-    // Room for one more connection: there is, or the messaging connection
-    // silent longest (IdleEnoughToCloseMs at least) was closed for it.
-    bool MakeRoom();
+    // Reads what a taken connection brought while it waited, and takes it
+    // down if it went meanwhile. Null, or a socket no longer ours: nothing.
+    void CatchUp(QTcpSocket* ip_socket);
+    void Refuse(QTcpSocket* ip_socket);
+    // Accepting waits for the next turn, or for the rest after a refusal.
+    bool AcceptingHeld() const;
+    void EndHold();
+    void OnTurnEnd();
+    void OnRestEnd();
+    // Whether MakeRoom could find room for some connection.
+    bool CanMakeRoom() const;
+    // Room for one more connection from the address: there is, or the
+    // messaging connection silent longest (IdleEnoughToCloseMs at least)
+    // was closed for it, or else the longest-open messaging connection of
+    // another address beyond its share.
+    bool MakeRoom(quint32 i_taker);
     // The messaging connection silent longest, and since when; null when
     // there is none.
     ItemPtr OldestConnection(QDateTime& o_lastActivity) const;
     // The oldest connection if it has been silent long enough to close.
     ItemPtr IdlestConnection() const;
-    // Stops both listeners, and on the way into the pause sets the room
-    // timer for the moment the oldest connection may be closed.
+    // No room for what waits: on the way into the pause sets the room timer
+    // for the moment the oldest connection may be closed.
     void PauseListeners();
     // Sets the room timer for the moment the oldest messaging connection
     // becomes idle enough to close; stops it when there is none.
@@ -164,9 +202,9 @@ private:
     // sets the timer for the next candidate. Does nothing once accepting
     // resumed for another reason.
     void OnRoomTimer();
-    // Takes what waits in the listeners and lets them accept again, as far
-    // as there is room or an idle connection to make it. Also tried by the
-    // half-minute sweep, when connections may have become idle enough.
+    // Takes what waits in the listeners and ends the pause, as far as there
+    // is room or a connection to close for it. Also tried by the half-minute
+    // sweep, when connections may have become idle enough.
     void ResumeListeners();
     // A counted connection went: waiting attempts start, and accepting
     // resumes.
@@ -261,8 +299,22 @@ private:
     // After the listeners, so that it goes before the sockets they own.
     PeerConnectionBudget m_connections{[this] { OnPeerConnectionGone(); }};
     PeerAttemptQueue m_attempts;
-    // Stopped at the connection bound (not for an accept error).
+    // At the connection bound with no room to make.
     bool m_listenersPaused = false;
+    // Each listener's waiting connection in the order they were first
+    // seen; 0 when none waits.
+    quint64 m_plainWaitingSince = 0;
+    quint64 m_obfuscatedWaitingSince = 0;
+    quint64 m_waitOrder = 0;
+    // Connections taken since the turn timer (zero interval) was started;
+    // it fires once the event loop has polled the sockets again.
+    int m_takenThisTurn = 0;
+    QTimer m_turnTimer;
+    // After a refusal, for RefusedRestMs.
+    bool m_resting = false;
+    QTimer m_restTimer;
+    // Messaging connections by remote address.
+    PeerAddressShare m_addressShare;
     // IdleEnoughToCloseMs unless a test replaced it.
     qint64 m_idleEnoughToCloseMs = IdleEnoughToCloseMs;
     // Single shot, at the moment the oldest messaging connection (when the

@@ -36,6 +36,8 @@ PeerTestWorld::PeerTestWorld(bool i_withSettings)
     SetPeerListenFunction([this](QTcpServer& io_server, quint16 i_port) {
         m_configuredPorts.push_back(i_port);
         m_listeners.push_back(&io_server);
+        if (m_listenBacklog > 0)
+            io_server.setListenBacklogSize(m_listenBacklog);
         return io_server.listen(QHostAddress::LocalHost, m_bindConfigured ? i_port : 0);
     });
     mp_messenger = new PeerMessenger;

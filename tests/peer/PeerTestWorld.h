@@ -65,6 +65,9 @@ public:
     // was called); the configured ports are recorded.
     void Load();
     void BindConfigured() { m_bindConfigured = true; }
+    // The listeners' queue of connections the system completes before they
+    // are accepted, when more than the toolkit's default is to wait there.
+    void SetListenBacklog(int i_size) { m_listenBacklog = i_size; }
     quint16 PlainPort() const;
     quint16 ObfuscatedPort() const;
     bool PlainListening() const;
@@ -121,5 +124,6 @@ private:
     PeerMessenger* mp_messenger = nullptr;
     std::vector<QTcpServer*> m_listeners;
     bool m_bindConfigured = false;
+    int m_listenBacklog = 0;
     quint64 m_logStart = 0;
 };

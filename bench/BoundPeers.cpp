@@ -1,0 +1,340 @@
+#include "BoundPeers.h"
+
+#include "core/io/MemStream.h"
+#include "peer/PeerFrameCodec.h"
+#include "peer/PeerInflate.h"
+#include "peer/PeerMessageCodes.h"
+
+#include <QHostAddress>
+#include <QTcpSocket>
+#include <QtEndian>
+
+namespace
+{
+namespace Codes = PeerMessageCodes;
+
+// A code the client reads and only logs: the keepalive.
+constexpr quint32 KeepaliveCode = 9999;
+
+quint32 Loopback(int i_last)
+{
+    return 0x7F000000u | quint32(i_last);
+}
+
+void PutU32(QByteArray& io_bytes, quint32 i_value)
+{
+    char l_bytes[4];
+    qToLittleEndian(i_value, l_bytes);
+    io_bytes.append(l_bytes, 4);
+}
+
+void PutString(QByteArray& io_bytes, const std::string& i_text)
+{
+    PutU32(io_bytes, quint32(i_text.size()));
+    io_bytes.append(i_text.data(), qsizetype(i_text.size()));
+}
+
+QByteArray Frame(const QByteArray& i_body, bool i_obfuscated)
+{
+    return PeerFrameCodec::EncodeFrame(i_body.constData(), quint32(i_body.size()), i_obfuscated,
+                                       i_obfuscated ? PeerFrameCodec::MakeMask() : 0);
+}
+
+QByteArray Introduction(const std::string& i_user, bool i_obfuscated)
+{
+    QByteArray l_body(1, '\1');
+    PutString(l_body, i_user);
+    PutString(l_body, "P");
+    PutU32(l_body, 0);
+    return Frame(l_body, i_obfuscated);
+}
+
+QByteArray Message(quint32 i_code, const QByteArray& i_payload, bool i_obfuscated)
+{
+    QByteArray l_body;
+    PutU32(l_body, i_code);
+    return Frame(l_body + i_payload, i_obfuscated);
+}
+
+// Takes the next whole frame body off the front of io_buffer; false when
+// none is complete yet.
+bool TakeFrame(QByteArray& io_buffer, bool i_obfuscated, QByteArray& o_body)
+{
+    const qsizetype l_head = i_obfuscated ? 8 : 4;
+    if (io_buffer.size() < l_head)
+        return false;
+    quint32 l_mask = 0;
+    QByteArray l_length = io_buffer.mid(l_head - 4, 4);
+    if (i_obfuscated) {
+        l_mask = qFromLittleEndian<quint32>(io_buffer.constData());
+        PeerFrameCodec::ApplyMask(l_length.data(), 4, l_mask, 0);
+    }
+    const quint32 l_bodyLength = qFromLittleEndian<quint32>(l_length.constData());
+    if (l_bodyLength > PeerFrameCodec::MaxBodyLength * 64 || io_buffer.size() < l_head + qsizetype(l_bodyLength))
+        return false;
+    o_body = io_buffer.mid(l_head, qsizetype(l_bodyLength));
+    if (i_obfuscated)
+        PeerFrameCodec::ApplyMask(o_body.data(), o_body.size(), l_mask, 4);
+    io_buffer.remove(0, l_head + qsizetype(l_bodyLength));
+    return true;
+}
+
+// Reads a little-endian u32 at io_at, moving on; false when it runs out.
+bool ReadU32(const QByteArray& i_bytes, qsizetype& io_at, quint32& o_value)
+{
+    if (io_at + 4 > i_bytes.size())
+        return false;
+    o_value = qFromLittleEndian<quint32>(i_bytes.constData() + io_at);
+    io_at += 4;
+    return true;
+}
+}  // namespace
+
+struct BoundPeers::Hostile
+{
+    int m_address = 0;
+    int m_index = 0;
+    int m_generation = 0;
+    QTcpSocket* mp_socket = nullptr;
+    QTimer* mp_keepalive = nullptr;
+};
+
+struct BoundPeers::Honest
+{
+    int m_index = 0;
+    bool m_obfuscated = false;
+    QTcpSocket* mp_socket = nullptr;
+    QElapsedTimer m_since;
+    QByteArray m_buffer;
+    quint32 m_token = 0;
+    bool m_tokenKnown = false;
+    HonestResult m_result;
+};
+
+struct BoundPeers::FileConnection
+{
+    QTcpSocket* mp_socket = nullptr;
+    QByteArray m_buffer;
+    Honest* mp_peer = nullptr;
+    bool m_offsetSent = false;
+};
+
+std::string BoundPeers::HonestUser(int i_index)
+{
+    return "honest " + std::to_string(i_index);
+}
+
+QByteArray BoundPeers::FileBytes(qint64 i_size)
+{
+    QByteArray l_bytes(i_size, Qt::Uninitialized);
+    for (qint64 l_at = 0; l_at < i_size; ++l_at)
+        l_bytes[l_at] = char((l_at * 131 + l_at / 251 + 7) & 0xFF);
+    return l_bytes;
+}
+
+BoundPeers::BoundPeers(bool i_keepalive, quint16 i_plainPort, quint16 i_obfuscatedPort, const std::string& i_sharedPath,
+                       qint64 i_fileSize)
+    : m_keepalive(i_keepalive),
+      m_plainPort(i_plainPort),
+      m_obfuscatedPort(i_obfuscatedPort),
+      m_sharedPath(i_sharedPath),
+      m_fileBytes(FileBytes(i_fileSize))
+{
+    for (int l_index = 0; l_index < HostileConnections; ++l_index) {
+        auto lp_slot = std::make_unique<Hostile>();
+        lp_slot->m_index = l_index;
+        lp_slot->m_address = i_keepalive ? 2 : 2 + l_index % FillAddresses;
+        m_hostile.push_back(std::move(lp_slot));
+    }
+    for (int l_index = 0; l_index < HonestPeers; ++l_index) {
+        auto lp_peer = std::make_unique<Honest>();
+        lp_peer->m_index = l_index;
+        lp_peer->m_obfuscated = l_index % 2 == 1;
+        m_honest.push_back(std::move(lp_peer));
+    }
+    m_honestListener.listen(QHostAddress::LocalHost, 0);
+    connect(&m_honestListener, &QTcpServer::newConnection, this, &BoundPeers::OnFileConnection);
+    m_opener.setInterval(1000 / OpenedPerSecond);
+    connect(&m_opener, &QTimer::timeout, this, &BoundPeers::OpenNextHostile);
+}
+
+BoundPeers::~BoundPeers()
+{
+    m_opener.stop();
+    for (const auto& lp_slot : m_hostile) {
+        if (lp_slot->mp_socket) {
+            QObject::disconnect(lp_slot->mp_socket, nullptr, this, nullptr);
+            lp_slot->mp_socket->abort();
+        }
+    }
+}
+
+void BoundPeers::Start()
+{
+    m_opener.start();
+    QTimer::singleShot(HonestStartMs, this, [this] {
+        for (const auto& lp_peer : m_honest)
+            StartHonest(*lp_peer);
+    });
+}
+
+std::vector<BoundPeers::HonestResult> BoundPeers::Results() const
+{
+    std::vector<HonestResult> l_results;
+    for (const auto& lp_peer : m_honest)
+        l_results.push_back(lp_peer->m_result);
+    return l_results;
+}
+
+void BoundPeers::OpenNextHostile()
+{
+    if (m_opened == HostileConnections) {
+        m_opener.stop();
+        return;
+    }
+    OpenHostile(*m_hostile[size_t(m_opened++)]);
+}
+
+void BoundPeers::OpenHostile(Hostile& io_slot)
+{
+    ++m_hostileOpened;
+    auto* lp_socket = new QTcpSocket(this);
+    io_slot.mp_socket = lp_socket;
+    const std::string l_user =
+        "hostile " + std::to_string(io_slot.m_index) + "." + std::to_string(io_slot.m_generation++);
+    connect(lp_socket, &QTcpSocket::connected, lp_socket, [lp_socket, l_user] {
+        lp_socket->write(Introduction(l_user, false));
+    });
+    connect(lp_socket, &QTcpSocket::readyRead, lp_socket, [lp_socket] { lp_socket->readAll(); });
+    // Closed by the client, or never connected: opened again at once.
+    auto l_reopen = [this, &io_slot, lp_socket] {
+        if (io_slot.mp_socket != lp_socket)
+            return;
+        io_slot.mp_socket = nullptr;
+        delete io_slot.mp_keepalive;
+        io_slot.mp_keepalive = nullptr;
+        QObject::disconnect(lp_socket, nullptr, this, nullptr);
+        lp_socket->abort();
+        lp_socket->deleteLater();
+        QMetaObject::invokeMethod(this, [this, &io_slot] { OpenHostile(io_slot); }, Qt::QueuedConnection);
+    };
+    connect(lp_socket, &QTcpSocket::disconnected, this, l_reopen);
+    connect(lp_socket, &QTcpSocket::errorOccurred, this, l_reopen);
+    if (m_keepalive) {
+        io_slot.mp_keepalive = new QTimer(this);
+        io_slot.mp_keepalive->setInterval(KeepaliveMs);
+        // A coarse timer may fire a second and a half late, past the idle age.
+        io_slot.mp_keepalive->setTimerType(Qt::PreciseTimer);
+        connect(io_slot.mp_keepalive, &QTimer::timeout, lp_socket, [lp_socket] {
+            if (lp_socket->state() == QAbstractSocket::ConnectedState)
+                lp_socket->write(Message(KeepaliveCode, QByteArray(), false));
+        });
+        io_slot.mp_keepalive->start();
+    }
+    lp_socket->bind(QHostAddress(Loopback(io_slot.m_address)), 0);
+    lp_socket->connectToHost(QHostAddress::LocalHost, m_plainPort);
+}
+
+void BoundPeers::StartHonest(Honest& io_peer)
+{
+    auto* lp_socket = new QTcpSocket(this);
+    io_peer.mp_socket = lp_socket;
+    io_peer.m_since.start();
+    connect(lp_socket, &QTcpSocket::connected, this, [this, &io_peer, lp_socket] {
+        QByteArray l_browse;
+        lp_socket->write(Introduction(HonestUser(io_peer.m_index), io_peer.m_obfuscated)
+                         + Message(Codes::GetSharedFileList, l_browse, io_peer.m_obfuscated));
+    });
+    connect(lp_socket, &QTcpSocket::readyRead, this, [this, &io_peer] { OnHonestBytes(io_peer); });
+    lp_socket->bind(QHostAddress(Loopback(100 + io_peer.m_index)), 0);
+    lp_socket->connectToHost(QHostAddress::LocalHost, io_peer.m_obfuscated ? m_obfuscatedPort : m_plainPort);
+}
+
+void BoundPeers::OnHonestBytes(Honest& io_peer)
+{
+    io_peer.m_buffer += io_peer.mp_socket->readAll();
+    QByteArray l_body;
+    while (TakeFrame(io_peer.m_buffer, io_peer.m_obfuscated, l_body)) {
+        if (!io_peer.m_result.m_answered) {
+            io_peer.m_result.m_answered = true;
+            io_peer.m_result.m_waitMs = io_peer.m_since.elapsed();
+        }
+        OnHonestMessage(io_peer, l_body);
+    }
+}
+
+void BoundPeers::OnHonestMessage(Honest& io_peer, const QByteArray& i_body)
+{
+    qsizetype l_at = 0;
+    quint32 l_code = 0;
+    if (!ReadU32(i_body, l_at, l_code))
+        return;
+    if (l_code == Codes::SharedFileList) {
+        // The listing names the file: ask for it.
+        MemStream l_listing;
+        const QByteArray l_name = QByteArray::fromStdString(m_sharedPath.substr(m_sharedPath.rfind('/') + 1));
+        if (PeerInflate::Inflate(i_body.constData() + 4, i_body.size() - 4, l_listing) != PeerInflate::Result::Inflated
+            || !QByteArray(l_listing.mp_buffer->mp_buffer, qsizetype(l_listing.mp_buffer->m_writeIndex)).contains(l_name))
+            return;
+        QByteArray l_file;
+        PutString(l_file, m_sharedPath);
+        io_peer.mp_socket->write(Message(Codes::QueueUpload, l_file, io_peer.m_obfuscated));
+        return;
+    }
+    if (l_code == Codes::TransferRequest) {
+        quint32 l_direction = 0;
+        quint32 l_token = 0;
+        if (!ReadU32(i_body, l_at, l_direction) || !ReadU32(i_body, l_at, l_token) || l_direction != 1)
+            return;
+        io_peer.m_token = l_token;
+        io_peer.m_tokenKnown = true;
+        QByteArray l_answer;
+        PutU32(l_answer, l_token);
+        l_answer.append('\1');
+        io_peer.mp_socket->write(Message(Codes::TransferResponse, l_answer, io_peer.m_obfuscated));
+        // Done with messages: the connection's place under the bound is
+        // the client's for the file connection to us.
+        io_peer.mp_socket->disconnectFromHost();
+    }
+}
+
+void BoundPeers::OnFileConnection()
+{
+    while (QTcpSocket* lp_socket = m_honestListener.nextPendingConnection()) {
+        auto lp_connection = std::make_unique<FileConnection>();
+        lp_connection->mp_socket = lp_socket;
+        FileConnection& l_connection = *lp_connection;
+        m_files.push_back(std::move(lp_connection));
+        connect(lp_socket, &QTcpSocket::readyRead, this, [this, &l_connection] { OnFileBytes(l_connection); });
+    }
+}
+
+void BoundPeers::OnFileBytes(FileConnection& io_connection)
+{
+    io_connection.m_buffer += io_connection.mp_socket->readAll();
+    if (!io_connection.m_offsetSent) {
+        // The client's introduction, then the token of the transfer.
+        QByteArray l_work = io_connection.m_buffer;
+        QByteArray l_introduction;
+        if (!TakeFrame(l_work, false, l_introduction) || l_work.size() < 4)
+            return;
+        const quint32 l_token = qFromLittleEndian<quint32>(l_work.constData());
+        for (const auto& lp_peer : m_honest) {
+            if (lp_peer->m_tokenKnown && lp_peer->m_token == l_token)
+                io_connection.mp_peer = lp_peer.get();
+        }
+        if (!io_connection.mp_peer) {
+            io_connection.mp_socket->abort();
+            return;
+        }
+        io_connection.m_buffer = l_work.mid(4);
+        char l_offset[8];
+        qToLittleEndian(qint64(0), l_offset);
+        io_connection.mp_socket->write(l_offset, 8);
+        io_connection.m_offsetSent = true;
+    }
+    if (io_connection.mp_peer && io_connection.m_buffer.size() >= m_fileBytes.size()) {
+        io_connection.mp_peer->m_result.m_verified = io_connection.m_buffer == m_fileBytes;
+        io_connection.mp_socket->disconnectFromHost();
+    }
+}
