@@ -6,6 +6,7 @@
 // remote addresses.
 #include "FakePeer.h"
 #include "PeerTestWorld.h"
+#include "RawClient.h"
 #include "WireBytes.h"
 
 #include "peer/PeerAddressShare.h"
@@ -30,53 +31,6 @@ quint32 Address(int i_last)
 {
     return 0x7F000000u | quint32(i_last);
 }
-
-// A far end's plain socket, bound to its own loopback address.
-class BoundClient
-{
-public:
-    BoundClient() : m_fd(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0)) {}
-    ~BoundClient()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    BoundClient(const BoundClient&) = delete;
-    BoundClient& operator=(const BoundClient&) = delete;
-
-    // Starts connecting from the address to 127.0.0.1 at the port; the
-    // handshake ends in the system, whether or not the listener accepts.
-    bool Connect(quint32 i_from, quint16 i_port)
-    {
-        sockaddr_in l_local{};
-        l_local.sin_family = AF_INET;
-        l_local.sin_addr.s_addr = htonl(i_from);
-        if (m_fd < 0 || ::bind(m_fd, reinterpret_cast<sockaddr*>(&l_local), sizeof l_local) != 0)
-            return false;
-        sockaddr_in l_remote{};
-        l_remote.sin_family = AF_INET;
-        l_remote.sin_port = htons(i_port);
-        l_remote.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        return ::connect(m_fd, reinterpret_cast<sockaddr*>(&l_remote), sizeof l_remote) == 0 || errno == EINPROGRESS;
-    }
-    bool Send(const QByteArray& i_bytes)
-    {
-        pollfd l_poll{m_fd, POLLOUT, 0};
-        if (::poll(&l_poll, 1, 5000) != 1)
-            return false;
-        return ::send(m_fd, i_bytes.constData(), size_t(i_bytes.size()), MSG_NOSIGNAL) == i_bytes.size();
-    }
-    // The listening side closed the connection.
-    bool ClosedByPeer() const
-    {
-        char l_byte = 0;
-        const ssize_t l_read = ::recv(m_fd, &l_byte, 1, MSG_PEEK | MSG_DONTWAIT);
-        return l_read == 0 || (l_read < 0 && errno != EAGAIN && errno != EWOULDBLOCK);
-    }
-
-private:
-    int m_fd;
-};
 
 QByteArray IntroductionBody(const std::string& i_user)
 {
@@ -105,16 +59,16 @@ QString Receipt(const std::string& i_user)
         .arg(PeerMessenger::MessageCodeToString(9999), QString::fromStdString(i_user));
 }
 
-using Clients = std::vector<std::unique_ptr<BoundClient>>;
+using Clients = std::vector<std::unique_ptr<RawClient>>;
 
 // Opens messaging connections one after another, so that they open in
 // their order, each as its own user.
 bool Introduce(Clients& io_clients, int i_count, quint32 i_from, const QString& i_prefix, quint16 i_port)
 {
     for (int l_index = 0; l_index < i_count; ++l_index) {
-        auto lp_client = std::make_unique<BoundClient>();
+        auto lp_client = std::make_unique<RawClient>();
         const std::string l_user = QString("%1%2").arg(i_prefix).arg(l_index).toStdString();
-        if (!lp_client->Connect(i_from, i_port) || !lp_client->Send(Introduction(l_user))
+        if (!lp_client->Connect(i_port, i_from) || !lp_client->Send(Introduction(l_user))
             || !PeerTestWorld::WaitFor([&] { return HasMessagingConnection(l_user); }))
             return false;
         io_clients.push_back(std::move(lp_client));
@@ -177,8 +131,8 @@ private slots:
         QVERIFY(l_crowd.front()->Send(FakePeerFrames::Plain(WireWriter().U32(9999))));
         QVERIFY(PeerTestWorld::WaitFor([&] { return l_world.Count(Receipt("crowd0")) == 1; }));
 
-        BoundClient l_newcomer;
-        QVERIFY(l_newcomer.Connect(Address(newcomerAddress), l_world.PlainPort()));
+        RawClient l_newcomer;
+        QVERIFY(l_newcomer.Connect(l_world.PlainPort(), Address(newcomerAddress)));
         QVERIFY(l_newcomer.Send(Introduction("pat")));
         if (newcomer == "taken")
             QVERIFY(PeerTestWorld::WaitFor([] { return HasMessagingConnection("pat"); }));
@@ -216,12 +170,12 @@ private slots:
         }
         Clients l_strangers;
         for (int l_index = 0; l_index < Strangers; ++l_index) {
-            l_strangers.push_back(std::make_unique<BoundClient>());
-            QVERIFY(l_strangers.back()->Connect(Address(2), l_world.PlainPort()));
+            l_strangers.push_back(std::make_unique<RawClient>());
+            QVERIFY(l_strangers.back()->Connect(l_world.PlainPort(), Address(2)));
         }
         PeerTestWorld::Settle(100);
-        BoundClient l_pat;
-        QVERIFY(l_pat.Connect(Address(3), l_world.ObfuscatedPort()));
+        RawClient l_pat;
+        QVERIFY(l_pat.Connect(l_world.ObfuscatedPort(), Address(3)));
         QVERIFY(l_pat.Send(Introduction("pat", true)));
         PeerTestWorld::Settle(100);
         QVERIFY(!HasMessagingConnection("pat"));
@@ -254,14 +208,14 @@ private slots:
         l_world.Load();
         // A silent stranger that expires at the sweep, and peers that are
         // not idle enough by then to close for room.
-        BoundClient l_silent;
-        QVERIFY(l_silent.Connect(Address(2), l_world.PlainPort()));
+        RawClient l_silent;
+        QVERIFY(l_silent.Connect(l_world.PlainPort(), Address(2)));
         QVERIFY(PeerTestWorld::WaitFor([] { return PeerTestWorld::ItemCount("uninitialized_socket") == 1; }));
         l_world.Advance(100000);
         Clients l_peers;
         QVERIFY(Introduce(l_peers, Bound - 1, Address(11), "p", l_world.PlainPort()));
-        BoundClient l_stranger;
-        QVERIFY(l_stranger.Connect(Address(2), l_world.PlainPort()));
+        RawClient l_stranger;
+        QVERIFY(l_stranger.Connect(l_world.PlainPort(), Address(2)));
         FakePeer l_bob;
         QVERIFY(l_bob.Listen());
         l_world.GiveAddress("bob", PeerTestWorld::Loopback, l_bob.Port(), 0);
@@ -294,10 +248,10 @@ private slots:
         l_world.Load();
         Clients l_clients;
         for (int l_index = 0; l_index < l_peers; ++l_index) {
-            l_clients.push_back(std::make_unique<BoundClient>());
-            BoundClient& l_client = *l_clients.back();
+            l_clients.push_back(std::make_unique<RawClient>());
+            RawClient& l_client = *l_clients.back();
             const std::string l_user = "u" + std::to_string(l_index);
-            QVERIFY(l_client.Connect(Address(2 + l_index % 100), l_world.PlainPort()));
+            QVERIFY(l_client.Connect(l_world.PlainPort(), Address(2 + l_index % 100)));
             QVERIFY(l_client.Send(Introduction(l_user) + FakePeerFrames::Plain(WireWriter().U32(9999))));
         }
         QVERIFY2(PeerTestWorld::WaitFor([&] { return PeerTestWorld::ItemCount("peer_socket") == l_peers; }, 20000),

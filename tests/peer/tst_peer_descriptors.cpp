@@ -5,6 +5,7 @@
 // before, so that they do not count against it.
 #include "FakePeer.h"
 #include "PeerTestWorld.h"
+#include "RawClient.h"
 #include "WireBytes.h"
 
 #include "peer/PeerAttemptQueue.h"
@@ -34,51 +35,6 @@
 
 namespace
 {
-// A plain socket of the far end, made when the object is.
-class RawClient
-{
-public:
-    RawClient() : m_fd(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0)) {}
-    ~RawClient()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    RawClient(const RawClient&) = delete;
-    RawClient& operator=(const RawClient&) = delete;
-
-    bool Valid() const { return m_fd >= 0; }
-    // Hands the descriptor over; the object no longer closes it.
-    int Release() { return std::exchange(m_fd, -1); }
-    // Starts connecting to 127.0.0.1 at the port; the handshake ends in the
-    // system, whether or not the listener accepts.
-    bool Connect(quint16 i_port)
-    {
-        sockaddr_in l_address{};
-        l_address.sin_family = AF_INET;
-        l_address.sin_port = htons(i_port);
-        l_address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        return ::connect(m_fd, reinterpret_cast<sockaddr*>(&l_address), sizeof l_address) == 0 || errno == EINPROGRESS;
-    }
-    bool Send(const QByteArray& i_bytes)
-    {
-        pollfd l_poll{m_fd, POLLOUT, 0};
-        if (::poll(&l_poll, 1, 5000) != 1)
-            return false;
-        return ::send(m_fd, i_bytes.constData(), size_t(i_bytes.size()), MSG_NOSIGNAL) == i_bytes.size();
-    }
-    // The listening side closed the connection.
-    bool ClosedByPeer() const
-    {
-        char l_byte = 0;
-        const ssize_t l_read = ::recv(m_fd, &l_byte, 1, MSG_PEEK | MSG_DONTWAIT);
-        return l_read == 0 || (l_read < 0 && errno != EAGAIN && errno != EWOULDBLOCK);
-    }
-
-private:
-    int m_fd;
-};
-
 // Lowers the process's descriptor limit so that only a given number of new
 // descriptors can be had; the old limit comes back with the object's end.
 class DescriptorLimit

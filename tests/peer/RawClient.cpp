@@ -1,0 +1,56 @@
+#include "RawClient.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <utility>
+
+RawClient::RawClient() : m_fd(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0)) {}
+
+RawClient::~RawClient()
+{
+    if (m_fd >= 0)
+        ::close(m_fd);
+}
+
+int RawClient::Release()
+{
+    return std::exchange(m_fd, -1);
+}
+
+bool RawClient::Connect(quint16 i_port, quint32 i_from)
+{
+    if (m_fd < 0)
+        return false;
+    if (i_from != 0) {
+        sockaddr_in l_local{};
+        l_local.sin_family = AF_INET;
+        l_local.sin_addr.s_addr = htonl(i_from);
+        if (::bind(m_fd, reinterpret_cast<sockaddr*>(&l_local), sizeof l_local) != 0)
+            return false;
+    }
+    sockaddr_in l_remote{};
+    l_remote.sin_family = AF_INET;
+    l_remote.sin_port = htons(i_port);
+    l_remote.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    return ::connect(m_fd, reinterpret_cast<sockaddr*>(&l_remote), sizeof l_remote) == 0 || errno == EINPROGRESS;
+}
+
+bool RawClient::Send(const QByteArray& i_bytes)
+{
+    pollfd l_poll{m_fd, POLLOUT, 0};
+    if (::poll(&l_poll, 1, 5000) != 1)
+        return false;
+    return ::send(m_fd, i_bytes.constData(), size_t(i_bytes.size()), MSG_NOSIGNAL) == i_bytes.size();
+}
+
+bool RawClient::ClosedByPeer() const
+{
+    char l_byte = 0;
+    const ssize_t l_read = ::recv(m_fd, &l_byte, 1, MSG_PEEK | MSG_DONTWAIT);
+    return l_read == 0 || (l_read < 0 && errno != EAGAIN && errno != EWOULDBLOCK);
+}

@@ -1,0 +1,32 @@
+#pragma once
+
+#include <QByteArray>
+#include <QtGlobal>
+
+// A far end's plain, non-blocking socket, made when the object is and
+// closed with it: tests that need the kernel's view of a connection (the
+// handshake done whether or not the listener accepts, a close seen at once,
+// a chosen source address) use it in place of a toolkit socket.
+class RawClient
+{
+public:
+    RawClient();
+    ~RawClient();
+    RawClient(const RawClient&) = delete;
+    RawClient& operator=(const RawClient&) = delete;
+
+    bool Valid() const { return m_fd >= 0; }
+    // Hands the descriptor over; the object no longer closes it.
+    int Release();
+    // Starts connecting to 127.0.0.1 at the port, from the loopback address
+    // i_from (host order) when it is not 0; the handshake ends in the
+    // system, whether or not the listener accepts.
+    bool Connect(quint16 i_port, quint32 i_from = 0);
+    // Waits five seconds at most for room to send, then sends it all.
+    bool Send(const QByteArray& i_bytes);
+    // The listening side closed the connection.
+    bool ClosedByPeer() const;
+
+private:
+    int m_fd;
+};
