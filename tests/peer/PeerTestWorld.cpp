@@ -231,3 +231,12 @@ void PeerErrorWhileConnecting::OnRecord(Item* ip_record)
         }
     });
 }
+
+bool PeerTestWorld::HasMessagingConnection(const std::string& i_user)
+{
+    for (ItemPtr l_connection : d.GetType("peer_socket")->GetItems()) {
+        if (l_connection["user"].AsString() == i_user)
+            return true;
+    }
+    return false;
+}

@@ -111,6 +111,8 @@ public:
     // The items that stand for the socket, by type name.
     static ItemPtr SocketItem(const char* ip_type, QTcpSocket* ip_socket);
     static int ItemCount(const char* ip_type);
+    // Whether a messaging connection of the user stands.
+    static bool HasMessagingConnection(const std::string& i_user);
 
     FakePeerServerRequests m_requests;
 

@@ -1,5 +1,8 @@
 #include "RawClient.h"
 
+#include "FakePeer.h"
+#include "WireBytes.h"
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -53,4 +56,10 @@ bool RawClient::ClosedByPeer() const
     char l_byte = 0;
     const ssize_t l_read = ::recv(m_fd, &l_byte, 1, MSG_PEEK | MSG_DONTWAIT);
     return l_read == 0 || (l_read < 0 && errno != EAGAIN && errno != EWOULDBLOCK);
+}
+
+QByteArray RawClient::Introduction(const std::string& i_user, bool i_obfuscated)
+{
+    const QByteArray l_body = WireWriter().U8(1).Str(i_user).Str("P").U32(0);
+    return i_obfuscated ? FakePeerFrames::Masked(l_body, 0x2468ACE0) : FakePeerFrames::Plain(l_body);
 }

@@ -3,6 +3,8 @@
 #include <QByteArray>
 #include <QtGlobal>
 
+#include <string>
+
 // A far end's plain, non-blocking socket, made when the object is and
 // closed with it: tests that need the kernel's view of a connection (the
 // handshake done whether or not the listener accepts, a close seen at once,
@@ -26,6 +28,10 @@ public:
     bool Send(const QByteArray& i_bytes);
     // The listening side closed the connection.
     bool ClosedByPeer() const;
+
+    // The frame that opens a messaging connection as the user, masked when
+    // it goes to the obfuscated port.
+    static QByteArray Introduction(const std::string& i_user, bool i_obfuscated = false);
 
 private:
     int m_fd;

@@ -32,26 +32,6 @@ quint32 Address(int i_last)
     return 0x7F000000u | quint32(i_last);
 }
 
-QByteArray IntroductionBody(const std::string& i_user)
-{
-    return WireWriter().U8(1).Str(i_user).Str("P").U32(0);
-}
-
-QByteArray Introduction(const std::string& i_user, bool i_obfuscated = false)
-{
-    return i_obfuscated ? FakePeerFrames::Masked(IntroductionBody(i_user), 0x2468ACE0)
-                        : FakePeerFrames::Plain(IntroductionBody(i_user));
-}
-
-bool HasMessagingConnection(const std::string& i_user)
-{
-    for (ItemPtr l_connection : d.GetType("peer_socket")->GetItems()) {
-        if (l_connection["user"].AsString() == i_user)
-            return true;
-    }
-    return false;
-}
-
 // The log's line for a message of code 9999 from the user.
 QString Receipt(const std::string& i_user)
 {
@@ -68,8 +48,8 @@ bool Introduce(Clients& io_clients, int i_count, quint32 i_from, const QString& 
     for (int l_index = 0; l_index < i_count; ++l_index) {
         auto lp_client = std::make_unique<RawClient>();
         const std::string l_user = QString("%1%2").arg(i_prefix).arg(l_index).toStdString();
-        if (!lp_client->Connect(i_port, i_from) || !lp_client->Send(Introduction(l_user))
-            || !PeerTestWorld::WaitFor([&] { return HasMessagingConnection(l_user); }))
+        if (!lp_client->Connect(i_port, i_from) || !lp_client->Send(RawClient::Introduction(l_user))
+            || !PeerTestWorld::WaitFor([&] { return PeerTestWorld::HasMessagingConnection(l_user); }))
             return false;
         io_clients.push_back(std::move(lp_client));
     }
@@ -133,17 +113,17 @@ private slots:
 
         RawClient l_newcomer;
         QVERIFY(l_newcomer.Connect(l_world.PlainPort(), Address(newcomerAddress)));
-        QVERIFY(l_newcomer.Send(Introduction("pat")));
+        QVERIFY(l_newcomer.Send(RawClient::Introduction("pat")));
         if (newcomer == "taken")
-            QVERIFY(PeerTestWorld::WaitFor([] { return HasMessagingConnection("pat"); }));
+            QVERIFY(PeerTestWorld::WaitFor([] { return PeerTestWorld::HasMessagingConnection("pat"); }));
         else if (newcomer == "refused")
             QVERIFY(PeerTestWorld::WaitFor([&] { return l_newcomer.ClosedByPeer(); }));
         PeerTestWorld::Settle(100);
-        QCOMPARE(HasMessagingConnection("pat"), newcomer == "taken");
+        QCOMPARE(PeerTestWorld::HasMessagingConnection("pat"), newcomer == "taken");
         QCOMPARE(l_newcomer.ClosedByPeer(), newcomer == "refused");
 
         QCOMPARE(l_crowd.front()->ClosedByPeer(), crowdGivesUpItsFirst);
-        QCOMPARE(HasMessagingConnection("crowd0"), !crowdGivesUpItsFirst);
+        QCOMPARE(PeerTestWorld::HasMessagingConnection("crowd0"), !crowdGivesUpItsFirst);
         QCOMPARE(ClosedCount(l_crowd), crowdGivesUpItsFirst ? 1 : 0);
         QCOMPARE(ClosedCount(l_others), 0);
         QCOMPARE(PeerTestWorld::ItemCount("peer_socket"), crowd + others + (newcomer == "taken" ? 1 : 0)
@@ -176,9 +156,9 @@ private slots:
         PeerTestWorld::Settle(100);
         RawClient l_pat;
         QVERIFY(l_pat.Connect(l_world.ObfuscatedPort(), Address(3)));
-        QVERIFY(l_pat.Send(Introduction("pat", true)));
+        QVERIFY(l_pat.Send(RawClient::Introduction("pat", true)));
         PeerTestWorld::Settle(100);
-        QVERIFY(!HasMessagingConnection("pat"));
+        QVERIFY(!PeerTestWorld::HasMessagingConnection("pat"));
 
         // The stranger that waited first has the first room, pat the next.
         for (int l_room = 0; l_room < 2; ++l_room) {
@@ -189,9 +169,9 @@ private slots:
             // The first stranger, silent, is the one connection that waits
             // to introduce itself.
             QCOMPARE(PeerTestWorld::ItemCount("uninitialized_socket"), 1);
-            QCOMPARE(HasMessagingConnection("pat"), l_room == 1);
+            QCOMPARE(PeerTestWorld::HasMessagingConnection("pat"), l_room == 1);
         }
-        QVERIFY(HasMessagingConnection("pat"));
+        QVERIFY(PeerTestWorld::HasMessagingConnection("pat"));
         QCOMPARE(ClosedCount(l_peers), 2);
         QCOMPARE(ClosedCount(l_strangers), 0);
     }
@@ -252,7 +232,7 @@ private slots:
             RawClient& l_client = *l_clients.back();
             const std::string l_user = "u" + std::to_string(l_index);
             QVERIFY(l_client.Connect(l_world.PlainPort(), Address(2 + l_index % 100)));
-            QVERIFY(l_client.Send(Introduction(l_user) + FakePeerFrames::Plain(WireWriter().U32(9999))));
+            QVERIFY(l_client.Send(RawClient::Introduction(l_user) + FakePeerFrames::Plain(WireWriter().U32(9999))));
         }
         QVERIFY2(PeerTestWorld::WaitFor([&] { return PeerTestWorld::ItemCount("peer_socket") == l_peers; }, 20000),
                  qPrintable(QString("%1 introduced, %2 closed")

@@ -238,20 +238,6 @@ struct FarEnds
     RawClient m_peer;
 };
 
-QByteArray Introduction(const std::string& i_user)
-{
-    return FakePeerFrames::Plain(WireWriter().U8(1).Str(i_user).Str("P").U32(0));
-}
-
-bool HasMessagingConnection(const std::string& i_user)
-{
-    for (ItemPtr l_connection : d.GetType("peer_socket")->GetItems()) {
-        if (l_connection["user"].AsString() == i_user)
-            return true;
-    }
-    return false;
-}
-
 // Processor time of the process in milliseconds.
 qint64 CpuMs()
 {
@@ -296,8 +282,8 @@ private slots:
             QCOMPARE(l_far.Stranger(l_index).ClosedByPeer(), l_index < l_strangers - l_bound);
 
         QVERIFY(l_peer.Connect(l_world.PlainPort()));
-        QVERIFY(l_peer.Send(Introduction("pat")));
-        QVERIFY(PeerTestWorld::WaitFor([] { return HasMessagingConnection("pat"); }));
+        QVERIFY(l_peer.Send(RawClient::Introduction("pat")));
+        QVERIFY(PeerTestWorld::WaitFor([] { return PeerTestWorld::HasMessagingConnection("pat"); }));
         QVERIFY(!l_peer.ClosedByPeer());
         // The peer's accept closed one more stranger; its introduction left
         // the bound.
@@ -348,8 +334,8 @@ private slots:
         RawClient l_sam;
         QVERIFY(l_pat.Valid() && l_sam.Valid());
         QVERIFY(l_pat.Connect(l_world.PlainPort()));
-        QVERIFY(l_pat.Send(Introduction("pat")));
-        QVERIFY(PeerTestWorld::WaitFor([] { return HasMessagingConnection("pat"); }));
+        QVERIFY(l_pat.Send(RawClient::Introduction("pat")));
+        QVERIFY(PeerTestWorld::WaitFor([] { return PeerTestWorld::HasMessagingConnection("pat"); }));
         StrangerProcess l_strangers(l_world.PlainPort());
         QVERIFY(l_strangers.Valid());
 
@@ -361,7 +347,7 @@ private slots:
         QVERIFY(l_strangers.Open(l_count));
         QVERIFY(PeerTestWorld::WaitFor([&] { return PeerTestWorld::ItemCount("uninitialized_socket") == l_bound - 1; }));
         QVERIFY(l_sam.Connect(l_world.PlainPort()));
-        QVERIFY(l_sam.Send(Introduction("sam")));
+        QVERIFY(l_sam.Send(RawClient::Introduction("sam")));
 
         const qint64 l_cpuBefore = CpuMs();
         QElapsedTimer l_wall;
@@ -370,19 +356,19 @@ private slots:
         const qint64 l_cpu = CpuMs() - l_cpuBefore;
         QVERIFY2(l_cpu * 20 < l_wall.elapsed(), qPrintable(QString("%1 ms busy of %2").arg(l_cpu).arg(l_wall.elapsed())));
         QCOMPARE(PeerTestWorld::ItemCount("uninitialized_socket"), l_bound - 1);
-        QVERIFY(!HasMessagingConnection("sam"));
+        QVERIFY(!PeerTestWorld::HasMessagingConnection("sam"));
 
         if (idle) {
             l_world.Advance(PeerMessenger::IdleEnoughToCloseMs + 1000);
             l_world.Messenger().EveryHalfMinute();
-            QVERIFY(PeerTestWorld::WaitFor([] { return HasMessagingConnection("sam"); }));
+            QVERIFY(PeerTestWorld::WaitFor([] { return PeerTestWorld::HasMessagingConnection("sam"); }));
             QVERIFY(PeerTestWorld::WaitFor([&] { return l_pat.ClosedByPeer(); }));
-            QVERIFY(!HasMessagingConnection("pat"));
+            QVERIFY(!PeerTestWorld::HasMessagingConnection("pat"));
             return;
         }
         QVERIFY(l_strangers.Close(l_count));
-        QVERIFY(PeerTestWorld::WaitFor([] { return HasMessagingConnection("sam"); }));
-        QVERIFY(HasMessagingConnection("pat"));
+        QVERIFY(PeerTestWorld::WaitFor([] { return PeerTestWorld::HasMessagingConnection("sam"); }));
+        QVERIFY(PeerTestWorld::HasMessagingConnection("pat"));
     }
 
     // At the bound, a new peer waits only until the connection silent
@@ -412,14 +398,14 @@ private slots:
         QElapsedTimer l_clock;
         l_clock.start();
         QVERIFY(l_pat.Connect(l_world.PlainPort()));
-        QVERIFY(l_pat.Send(Introduction("pat")));
-        QVERIFY(PeerTestWorld::WaitFor([] { return HasMessagingConnection("pat"); }));
+        QVERIFY(l_pat.Send(RawClient::Introduction("pat")));
+        QVERIFY(PeerTestWorld::WaitFor([] { return PeerTestWorld::HasMessagingConnection("pat"); }));
         PeerTestWorld::Settle(300);
         // When kim's last activity is stamped, between the two.
         const qint64 l_kimBefore = l_clock.elapsed();
         QVERIFY(l_kim.Connect(l_world.PlainPort()));
-        QVERIFY(l_kim.Send(Introduction("kim")));
-        QVERIFY(PeerTestWorld::WaitFor([] { return HasMessagingConnection("kim"); }));
+        QVERIFY(l_kim.Send(RawClient::Introduction("kim")));
+        QVERIFY(PeerTestWorld::WaitFor([] { return PeerTestWorld::HasMessagingConnection("kim"); }));
         const qint64 l_kimAfter = l_clock.elapsed();
         StrangerProcess l_strangers(l_world.PlainPort());
         QVERIFY(l_strangers.Valid());
@@ -431,25 +417,25 @@ private slots:
         QVERIFY(l_strangers.Open(l_bound - 2));
         QVERIFY(PeerTestWorld::WaitFor([&] { return PeerTestWorld::ItemCount("uninitialized_socket") == l_bound - 2; }));
         QVERIFY(l_sam.Connect(l_world.PlainPort()));
-        QVERIFY(l_sam.Send(Introduction("sam")));
+        QVERIFY(l_sam.Send(RawClient::Introduction("sam")));
         if (oldestSpeaks)
             QVERIFY(l_pat.Send(FakePeerFrames::Plain(WireWriter().U32(9999))));
         PeerTestWorld::Settle(200);
         QVERIFY2(l_clock.elapsed() + 500 < IdleMs, qPrintable(QString("set up in %1 ms").arg(l_clock.elapsed())));
-        QVERIFY(!HasMessagingConnection("sam"));
+        QVERIFY(!PeerTestWorld::HasMessagingConnection("sam"));
 
         // pat's moment comes first; with pat busy again, kim's decides.
         const qint64 l_earliest = oldestSpeaks ? l_kimBefore + IdleMs : IdleMs;
         const qint64 l_latest = oldestSpeaks ? l_kimAfter + IdleMs : l_kimBefore + IdleMs;
         PeerTestWorld::Settle(int(l_earliest - 100 - l_clock.elapsed()));
-        QVERIFY(!HasMessagingConnection("sam"));
-        QVERIFY(PeerTestWorld::WaitFor([] { return HasMessagingConnection("sam"); },
+        QVERIFY(!PeerTestWorld::HasMessagingConnection("sam"));
+        QVERIFY(PeerTestWorld::WaitFor([] { return PeerTestWorld::HasMessagingConnection("sam"); },
                                        int(l_latest + 1000 - l_clock.elapsed())));
         RawClient& l_closed = oldestSpeaks ? l_kim : l_pat;
         RawClient& l_kept = oldestSpeaks ? l_pat : l_kim;
         QVERIFY(PeerTestWorld::WaitFor([&] { return l_closed.ClosedByPeer(); }));
-        QVERIFY(!HasMessagingConnection(oldestSpeaks ? "kim" : "pat"));
-        QVERIFY(HasMessagingConnection(oldestSpeaks ? "pat" : "kim"));
+        QVERIFY(!PeerTestWorld::HasMessagingConnection(oldestSpeaks ? "kim" : "pat"));
+        QVERIFY(PeerTestWorld::HasMessagingConnection(oldestSpeaks ? "pat" : "kim"));
         QVERIFY(!l_kept.ClosedByPeer());
         QCOMPARE(PeerTestWorld::ItemCount("uninitialized_socket"), l_bound - 2);
     }
@@ -542,7 +528,7 @@ private slots:
 
             // The peer waits in the queue with the strangers.
             QVERIFY(l_peer.Connect(l_world.PlainPort()));
-            QVERIFY(l_peer.Send(Introduction("pat")));
+            QVERIFY(l_peer.Send(RawClient::Introduction("pat")));
             const qint64 l_cpuBefore = CpuMs();
             QElapsedTimer l_wall;
             l_wall.start();
@@ -552,11 +538,11 @@ private slots:
             QVERIFY2(l_errors <= 5, qPrintable(QString("%1 failed accepts").arg(l_errors)));
             QVERIFY2(l_cpu * 2 < l_wall.elapsed(), qPrintable(QString("%1 ms busy of %2").arg(l_cpu).arg(l_wall.elapsed())));
             QCOMPARE(PeerTestWorld::ItemCount("uninitialized_socket"), l_accepted);
-            QVERIFY(!HasMessagingConnection("pat"));
+            QVERIFY(!PeerTestWorld::HasMessagingConnection("pat"));
         }
 
         // Descriptors again: within the pause everybody waiting is taken.
-        QVERIFY(PeerTestWorld::WaitFor([] { return HasMessagingConnection("pat"); },
+        QVERIFY(PeerTestWorld::WaitFor([] { return PeerTestWorld::HasMessagingConnection("pat"); },
                                        PeerMessenger::AcceptPauseMs + 3000));
         QVERIFY(PeerTestWorld::WaitFor(
             [&] { return PeerTestWorld::ItemCount("uninitialized_socket") == l_strangers; }));

@@ -19,6 +19,7 @@ extern "C" {
 int __sanitizer_install_malloc_and_free_hooks(void (*ip_malloc)(const volatile void*, std::size_t),
                                               void (*ip_free)(const volatile void*));
 std::size_t __sanitizer_get_allocated_size(const volatile void* ip_block);
+int __lsan_do_recoverable_leak_check();
 }
 
 namespace {
@@ -70,6 +71,11 @@ qint64 HeapMeter::Peak() const
     return g_peak.load() - m_start;
 }
 
+bool HeapMeter::LeaksLeft()
+{
+    return __lsan_do_recoverable_leak_check() != 0;
+}
+
 #else
 
 HeapMeter::HeapMeter() = default;
@@ -87,6 +93,11 @@ qint64 HeapMeter::Current() const
 qint64 HeapMeter::Peak() const
 {
     return 0;
+}
+
+bool HeapMeter::LeaksLeft()
+{
+    return false;
 }
 
 #endif

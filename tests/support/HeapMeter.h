@@ -19,6 +19,11 @@ public:
     // The most that Current() has been since construction.
     qint64 Peak() const;
 
+    // Whether heap blocks that nothing points to are left now (the leak
+    // checker reports them on the error output); false where Available()
+    // is.
+    static bool LeaksLeft();
+
 private:
     qint64 m_start = 0;
 };

@@ -147,6 +147,14 @@ QByteArray Pattern(int i_size)
     return l_bytes;
 }
 
+QByteArray Other(int i_size)
+{
+    QByteArray l_bytes = Pattern(i_size);
+    for (char& l_byte : l_bytes)
+        l_byte = static_cast<char>(l_byte ^ 0x5a);
+    return l_bytes;
+}
+
 QByteArray MessageBody(quint32 i_code, const std::string& i_text)
 {
     return WireWriter().U32(i_code).Str(i_text);

@@ -81,6 +81,8 @@ QByteArray FileConnectionOpening(const std::string& i_user, quint32 i_token);
 QByteArray OfferBody(quint32 i_token, const std::string& i_path, qint64 i_size);
 // A reproducible run of bytes.
 QByteArray Pattern(int i_size);
+// Another file's bytes, unlike Pattern's at every position.
+QByteArray Other(int i_size);
 
 // Peer message bodies as this client writes them.
 QByteArray MessageBody(quint32 i_code, const std::string& i_text);

@@ -2,6 +2,7 @@
 // peer as the uploader: offers accepted or refused, file connections
 // matched by user and token, the offset, the data, the finished file and its
 // record, and the connections that are turned away.
+#include "HeapMeter.h"
 #include "TransferRoad.h"
 #include "WireBytes.h"
 
@@ -39,41 +40,6 @@ qint64 Offset(const QByteArray& i_bytes)
     return WireReader(i_bytes).I64();
 }
 
-#if defined(__SANITIZE_ADDRESS__)
-#define KSTR_LEAK_CHECK 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define KSTR_LEAK_CHECK 1
-#endif
-#endif
-
-#ifdef KSTR_LEAK_CHECK
-// The leak checker's interface; declared here because not every compiler
-// ships its header.
-extern "C" int __lsan_do_recoverable_leak_check();
-constexpr bool CanCheckLeaks = true;
-// Whether heap blocks that nothing points to are left now (reported on the
-// error output).
-bool LeaksNow()
-{
-    return __lsan_do_recoverable_leak_check() != 0;
-}
-#else
-constexpr bool CanCheckLeaks = false;
-bool LeaksNow()
-{
-    return false;
-}
-#endif
-
-// Another file's bytes, unlike Pattern's at every position.
-QByteArray Other(int i_size)
-{
-    QByteArray l_bytes = Pattern(i_size);
-    for (char& l_byte : l_bytes)
-        l_byte = static_cast<char>(l_byte ^ 0x5a);
-    return l_bytes;
-}
 }  // namespace
 
 class TestTransfersDownloadRoad : public QObject
@@ -518,7 +484,7 @@ private slots:
     void aDownloadFoundFinishedLeavesNothingAtTheEnd()
     {
         QFETCH(QString, by);
-        if (!CanCheckLeaks)
+        if (!HeapMeter::Available())
             QSKIP("needs the leak checker of the sanitizer build");
         {
             TransferRoad l_road;
@@ -541,7 +507,7 @@ private slots:
             QCOMPARE(Status(l_download), std::string(TransferStatus::Complete));
             QCOMPARE(*TransferFigures::Of<TransferFigures::Position>(l_download, "write_position"), qint64(20000));
         }
-        QVERIFY2(!LeaksNow(), "the services' end left heap blocks behind");
+        QVERIFY2(!HeapMeter::LeaksLeft(), "the services' end left heap blocks behind");
     }
 
     // Bob's download after a restart, with a partial file at its path from

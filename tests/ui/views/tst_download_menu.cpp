@@ -102,15 +102,6 @@ private:
     FakePeerConnection* mp_messages = nullptr;
 };
 
-// Another file's bytes, unlike Pattern's at every position.
-QByteArray Other(int i_size)
-{
-    QByteArray l_bytes = Pattern(i_size);
-    for (char& l_byte : l_bytes)
-        l_byte = static_cast<char>(l_byte ^ 0x5a);
-    return l_bytes;
-}
-
 // Hal's and dan's "video\mix.bin", of the sizes given, both downloaded
 // at once: dan's starts first, hal's finishes first and takes the
 // layout's name, so dan's finished file takes a numbered one beside it.
