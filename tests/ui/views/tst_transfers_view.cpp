@@ -36,8 +36,6 @@ private slots:
     void statusTextAndColour();
     void collapseShowsAggregateExpandClearsFigures();
     void removalTakesEmptyParentsAlong();
-    void removalShowsWhatStaysAnew_data();
-    void removalShowsWhatStaysAnew();
     void parentRowsShowTheRowsTheyHold_data();
     void parentRowsShowTheRowsTheyHold();
     void placeInLineUntilNextStatus();
@@ -351,51 +349,6 @@ void TestTransfersView::removalTakesEmptyParentsAlong()
              std::size_t(0));
 }
 
-void TestTransfersView::removalShowsWhatStaysAnew_data()
-{
-    QTest::addColumn<bool>("downloads");
-    QTest::newRow("downloads") << true;
-    QTest::newRow("uploads") << false;
-}
-
-// A folder of a finished file and a running one, shown closed: once the
-// running one goes, its folder and user rows show the finished file alone.
-void TestTransfersView::removalShowsWhatStaysAnew()
-{
-    QFETCH(bool, downloads);
-    TransfersViewWorld l_world;
-    const std::string l_side = downloads ? "download" : "upload";
-    for (const char* lp_rows : {"users", "folders"})
-        l_world.View().OnActionBarTriggered("expand_" + l_side + "_" + lp_rows);
-    const std::string l_running = downloads ? "downloading" : "uploading";
-    auto l_add = [&](const std::string& i_file, qint64 i_size) {
-        ItemPtr l_entry = downloads ? l_world.AddDownload("hal", "video", i_file, i_size)
-                                    : TransfersViewWorld::AddUpload("hal", "/video", i_file, i_size);
-        l_world.SetStatus(l_entry, l_running);
-        return l_entry;
-    };
-    ItemPtr l_twin = l_add("twin.bin", 20971520);
-    l_world.Report(l_twin, 20971520, 0);
-    l_world.SetStatus(l_twin, "complete");
-    ItemPtr l_mix = l_add("mix.bin", 10485760);
-    l_world.Report(l_mix, 3000000, 1024);
-    QTreeWidgetItem* lp_folder = l_world.Row(l_mix)->parent();
-    QTreeWidgetItem* lp_user = lp_folder->parent();
-    QCOMPARE(Bar(lp_folder), QString("23,971,520 (76.2%) = 76"));
-    QCOMPARE(lp_folder->text(3), QString::fromStdString(l_running));
-
-    if (downloads)
-        l_world.Manager().RemoveDownload(l_mix);
-    else
-        l_world.Manager().RemoveUpload(l_mix);
-    l_world.View().RefreshProgress();
-    for (QTreeWidgetItem* lp_row : {lp_folder, lp_user}) {
-        QCOMPARE(Bar(lp_row), QString("20,971,520 (100.0%) = 100"));
-        QCOMPARE(lp_row->text(3), QString("complete"));
-        QCOMPARE(TextColour(lp_row), TextColour(l_world.Row(l_twin)));
-    }
-}
-
 void TestTransfersView::parentRowsShowTheRowsTheyHold_data()
 {
     // Entries as "file|folder|size|status|position|bytes a second"; "run"
@@ -403,13 +356,16 @@ void TestTransfersView::parentRowsShowTheRowsTheyHold_data()
     // Every entry is of user hal. After the entries before, those that
     // join come and those named go, and one refresh follows. The folder
     // "video" and the user show their bar, status and time left; the user,
-    // on whose closed row the speeds were shown, its speed as well.
+    // on whose closed row the speeds were shown, its speed as well. Both
+    // take the text colour of the entry named in "colourOf" (none: not
+    // looked at).
     QTest::addColumn<bool>("downloads");
     QTest::addColumn<QStringList>("before");
     QTest::addColumn<QStringList>("joining");
     QTest::addColumn<QStringList>("leaving");
     QTest::addColumn<QStringList>("folder");
     QTest::addColumn<QStringList>("user");
+    QTest::addColumn<QString>("colourOf");
     for (const bool l_downloads : {true, false}) {
         const QString l_side = l_downloads ? "downloads: " : "uploads: ";
         const QString l_running = l_downloads ? "downloading" : "uploading";
@@ -419,25 +375,25 @@ void TestTransfersView::parentRowsShowTheRowsTheyHold_data()
         const QStringList l_done{"20,971,520 (100.0%) = 100", "complete", "   0s"};
         QTest::newRow(qPrintable(l_side + "the running one goes beside a finished one"))
             << l_downloads << l_finishedAndRunning << QStringList() << QStringList{"mix"} << l_done
-            << l_done + QStringList{"80.0"};
+            << l_done + QStringList{"80.0"} << "twin";
         const QStringList l_quarter{"50 (25.0%) = 25", l_running, "   2m:30s"};
         QTest::newRow(qPrintable(l_side + "one joins before it reports"))
             << l_downloads << l_oneHalfDone << QStringList{"b|video|100|queued|-|0"} << QStringList() << l_quarter
-            << l_quarter + QStringList{"0.0"};
+            << l_quarter + QStringList{"0.0"} << "";
         QTest::newRow(qPrintable(l_side + "one joins another folder"))
             << l_downloads << l_oneHalfDone << QStringList{"b|music|100|queued|-|0"} << QStringList()
-            << QStringList{"50 (50.0%) = 50", l_running, "   50s"} << l_quarter + QStringList{"0.0"};
+            << QStringList{"50 (50.0%) = 50", l_running, "   50s"} << l_quarter + QStringList{"0.0"} << "";
         QTest::newRow(qPrintable(l_side + "several join and one of them goes at once"))
             << l_downloads << l_oneHalfDone << QStringList{"b|video|100|queued|-|0", "c|video|300|queued|-|0"}
             << QStringList{"b"} << QStringList{"50 (12.5%) = 12", l_running, "   5m:50s"}
-            << QStringList{"50 (12.5%) = 12", l_running, "   5m:50s", "0.0"};
+            << QStringList{"50 (12.5%) = 12", l_running, "   5m:50s", "0.0"} << "";
         const QStringList l_waiting{" (0.0%) = 0", "queued", "   0s"};
         QTest::newRow(qPrintable(l_side + "the running one goes, one that joined waits"))
             << l_downloads << l_oneHalfDone << QStringList{"b|video|100|queued|-|0"} << QStringList{"a"}
-            << l_waiting << l_waiting + QStringList{"0.0"};
+            << l_waiting << l_waiting + QStringList{"0.0"} << "";
         QTest::newRow(qPrintable(l_side + "what stays adds up to no bytes"))
             << l_downloads << QStringList{"a|video|100|run|50|1", "c|video|100|local error|-|0"}
-            << QStringList() << QStringList{"a"} << QStringList{"", "", ""} << QStringList{"", "", "", "0.0"};
+            << QStringList() << QStringList{"a"} << QStringList{"", "", ""} << QStringList{"", "", "", "0.0"} << "";
     }
 }
 
@@ -451,6 +407,7 @@ void TestTransfersView::parentRowsShowTheRowsTheyHold()
     QFETCH(QStringList, leaving);
     QFETCH(QStringList, folder);
     QFETCH(QStringList, user);
+    QFETCH(QString, colourOf);
     TransfersViewWorld l_world;
     const std::string l_side = downloads ? "download" : "upload";
     for (const char* lp_rows : {"users", "folders"})
@@ -490,6 +447,10 @@ void TestTransfersView::parentRowsShowTheRowsTheyHold()
     l_world.View().RefreshProgress();
     QCOMPARE((QStringList{Bar(lp_folder), lp_folder->text(3), lp_folder->text(5)}), folder);
     QCOMPARE((QStringList{Bar(lp_user), lp_user->text(3), lp_user->text(5), lp_user->text(6)}), user);
+    if (!colourOf.isEmpty()) {
+        for (QTreeWidgetItem* lp_row : {lp_folder, lp_user})
+            QCOMPARE(TextColour(lp_row), TextColour(l_world.Row(l_entries[colourOf])));
+    }
 }
 
 void TestTransfersView::placeInLineUntilNextStatus()
