@@ -1,5 +1,7 @@
 #include "BoundPeers.h"
 
+#include "BenchPeerWire.h"
+
 #include "core/io/MemStream.h"
 #include "peer/PeerFrameCodec.h"
 #include "peer/PeerInflate.h"
@@ -12,6 +14,9 @@
 namespace
 {
 namespace Codes = PeerMessageCodes;
+using BenchPeerWire::Bytes;
+using BenchPeerWire::Frame;
+using BenchPeerWire::Introduction;
 
 // A code the client reads and only logs: the keepalive.
 constexpr quint32 KeepaliveCode = 9999;
@@ -21,39 +26,11 @@ quint32 Loopback(int i_last)
     return 0x7F000000u | quint32(i_last);
 }
 
-void PutU32(QByteArray& io_bytes, quint32 i_value)
+QByteArray Message(quint32 i_code, const MemStream& i_payload, bool i_obfuscated)
 {
-    char l_bytes[4];
-    qToLittleEndian(i_value, l_bytes);
-    io_bytes.append(l_bytes, 4);
-}
-
-void PutString(QByteArray& io_bytes, const std::string& i_text)
-{
-    PutU32(io_bytes, quint32(i_text.size()));
-    io_bytes.append(i_text.data(), qsizetype(i_text.size()));
-}
-
-QByteArray Frame(const QByteArray& i_body, bool i_obfuscated)
-{
-    return PeerFrameCodec::EncodeFrame(i_body.constData(), quint32(i_body.size()), i_obfuscated,
-                                       i_obfuscated ? PeerFrameCodec::MakeMask() : 0);
-}
-
-QByteArray Introduction(const std::string& i_user, bool i_obfuscated)
-{
-    QByteArray l_body(1, '\1');
-    PutString(l_body, i_user);
-    PutString(l_body, "P");
-    PutU32(l_body, 0);
-    return Frame(l_body, i_obfuscated);
-}
-
-QByteArray Message(quint32 i_code, const QByteArray& i_payload, bool i_obfuscated)
-{
-    QByteArray l_body;
-    PutU32(l_body, i_code);
-    return Frame(l_body + i_payload, i_obfuscated);
+    MemStream l_body;
+    l_body.Write(i_code);
+    return Frame(Bytes(l_body) + Bytes(i_payload), i_obfuscated);
 }
 
 // Takes the next whole frame body off the front of io_buffer; false when
@@ -227,7 +204,7 @@ void BoundPeers::OpenHostile(Hostile& io_slot)
         io_slot.mp_keepalive->setTimerType(Qt::PreciseTimer);
         connect(io_slot.mp_keepalive, &QTimer::timeout, lp_socket, [lp_socket] {
             if (lp_socket->state() == QAbstractSocket::ConnectedState)
-                lp_socket->write(Message(KeepaliveCode, QByteArray(), false));
+                lp_socket->write(Message(KeepaliveCode, MemStream(), false));
         });
         io_slot.mp_keepalive->start();
     }
@@ -241,9 +218,8 @@ void BoundPeers::StartHonest(Honest& io_peer)
     io_peer.mp_socket = lp_socket;
     io_peer.m_since.start();
     connect(lp_socket, &QTcpSocket::connected, this, [this, &io_peer, lp_socket] {
-        QByteArray l_browse;
         lp_socket->write(Introduction(HonestUser(io_peer.m_index), io_peer.m_obfuscated)
-                         + Message(Codes::GetSharedFileList, l_browse, io_peer.m_obfuscated));
+                         + Message(Codes::GetSharedFileList, MemStream(), io_peer.m_obfuscated));
     });
     connect(lp_socket, &QTcpSocket::readyRead, this, [this, &io_peer] { OnHonestBytes(io_peer); });
     lp_socket->bind(QHostAddress(Loopback(100 + io_peer.m_index)), 0);
@@ -274,10 +250,10 @@ void BoundPeers::OnHonestMessage(Honest& io_peer, const QByteArray& i_body)
         MemStream l_listing;
         const QByteArray l_name = QByteArray::fromStdString(m_sharedPath.substr(m_sharedPath.rfind('/') + 1));
         if (PeerInflate::Inflate(i_body.constData() + 4, i_body.size() - 4, l_listing) != PeerInflate::Result::Inflated
-            || !QByteArray(l_listing.mp_buffer->mp_buffer, qsizetype(l_listing.mp_buffer->m_writeIndex)).contains(l_name))
+            || !Bytes(l_listing).contains(l_name))
             return;
-        QByteArray l_file;
-        PutString(l_file, m_sharedPath);
+        MemStream l_file;
+        l_file.Write(m_sharedPath);
         io_peer.mp_socket->write(Message(Codes::QueueUpload, l_file, io_peer.m_obfuscated));
         return;
     }
@@ -288,9 +264,9 @@ void BoundPeers::OnHonestMessage(Honest& io_peer, const QByteArray& i_body)
             return;
         io_peer.m_token = l_token;
         io_peer.m_tokenKnown = true;
-        QByteArray l_answer;
-        PutU32(l_answer, l_token);
-        l_answer.append('\1');
+        MemStream l_answer;
+        l_answer.Write(l_token);
+        l_answer.Write(quint8(1));
         io_peer.mp_socket->write(Message(Codes::TransferResponse, l_answer, io_peer.m_obfuscated));
         // Done with messages: the connection's place under the bound is
         // the client's for the file connection to us.

@@ -1,5 +1,7 @@
 #include "HostilePeers.h"
 
+#include "BenchPeerWire.h"
+
 #include "core/io/MemStream.h"
 #include "peer/PeerMessageCodes.h"
 #include "shares/PayloadCompression.h"
@@ -12,32 +14,12 @@
 namespace
 {
 namespace Codes = PeerMessageCodes;
+using BenchPeerWire::Bytes;
+using BenchPeerWire::Frame;
+using BenchPeerWire::Introduction;
 
 // How long a hostile connection stays open after it was made.
 constexpr int HoldMs = 3000;
-
-QByteArray Frame(const QByteArray& i_body)
-{
-    char l_length[4];
-    qToLittleEndian(quint32(i_body.size()), l_length);
-    return QByteArray(l_length, 4) + i_body;
-}
-
-QByteArray Bytes(const MemStream& i_stream)
-{
-    return QByteArray(i_stream.mp_buffer->mp_buffer, i_stream.mp_buffer->m_writeIndex);
-}
-
-// The first message of a messaging connection: who we say we are.
-QByteArray Introduction(const std::string& i_user)
-{
-    MemStream l_body;
-    l_body.Write(quint8(1));
-    l_body.Write(i_user);
-    l_body.Write("P");
-    l_body.Write(0u);
-    return Frame(Bytes(l_body));
-}
 
 QByteArray Message(unsigned int i_code, const std::string& i_text)
 {

@@ -1,0 +1,28 @@
+#include "BenchPeerWire.h"
+
+#include "core/io/MemStream.h"
+#include "peer/PeerFrameCodec.h"
+
+namespace BenchPeerWire
+{
+QByteArray Frame(const QByteArray& i_body, bool i_obfuscated)
+{
+    return PeerFrameCodec::EncodeFrame(i_body.constData(), quint32(i_body.size()), i_obfuscated,
+                                       i_obfuscated ? PeerFrameCodec::MakeMask() : 0);
+}
+
+QByteArray Bytes(const MemStream& i_stream)
+{
+    return QByteArray(i_stream.mp_buffer->mp_buffer, qsizetype(i_stream.mp_buffer->m_writeIndex));
+}
+
+QByteArray Introduction(const std::string& i_user, bool i_obfuscated)
+{
+    MemStream l_body;
+    l_body.Write(quint8(1));
+    l_body.Write(i_user);
+    l_body.Write("P");
+    l_body.Write(0u);
+    return Frame(Bytes(l_body), i_obfuscated);
+}
+}  // namespace BenchPeerWire
