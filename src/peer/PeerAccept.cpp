@@ -46,78 +46,92 @@ QTcpServer* PeerMessenger::LongestWaiting(bool& o_obfuscated)
 
 void PeerMessenger::AcceptWaiting()
 {
-    // Room that is free goes to our own attempts first: a stranger waiting
-    // in a listener can make room by closing an idle connection, an attempt
-    // cannot, and one that misses its turn may wait until it expires.
+    // A connection closed for room may run code that comes back here.
+    if (m_accepting) {
+        AcceptWaitingLater();
+        return;
+    }
+    m_accepting = true;
+    // Room goes to our own attempts first: one that misses its turn may
+    // wait until it expires.
     StartWaitingAttempts();
     bool l_obfuscated = false;
     while (QTcpServer* lp_listener = LongestWaiting(l_obfuscated)) {
         // A connection left waiting stops its listener: the toolkit
         // accepts no more while one is pending.
         if (AcceptingHeld())
-            return;
+            break;
         if (!CanMakeRoom()) {
             PauseListeners();
+            m_accepting = false;
             return;
         }
         QTcpSocket* lp_socket = lp_listener->nextPendingConnection();
         (l_obfuscated ? m_obfuscatedWaitingSince : m_plainWaitingSince) = 0;
+        StartTurn();
         if (!MakeRoom(lp_socket->peerAddress().toIPv4Address())) {
             Refuse(lp_socket);
-            return;
+            continue;
         }
-        if (m_takenThisTurn++ == 0)
-            m_turnTimer.start();
+        ++m_takenThisTurn;
         TakeConnection(lp_socket, l_obfuscated);
     }
-    if (!m_connections.HasRoom())
-        PauseListeners();
+    EndPause();
+    m_accepting = false;
+}
+
+void PeerMessenger::AcceptWaitingLater()
+{
+    if (m_acceptQueued)
+        return;
+    m_acceptQueued = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            m_acceptQueued = false;
+            AcceptWaiting();
+        },
+        Qt::QueuedConnection);
 }
 
 bool PeerMessenger::AcceptingHeld() const
 {
-    return m_resting || m_takenThisTurn >= AcceptsPerTurn;
+    return m_takenThisTurn >= AcceptsPerTurn || m_refusedThisTurn >= RefusalsPerTurn;
 }
 
-void PeerMessenger::EndHold()
+void PeerMessenger::StartTurn()
 {
-    if (AcceptingHeld())
-        return;
-    if (m_listenersPaused)
-        ResumeListeners();
-    else
-        AcceptWaiting();
+    if (!m_turnTimer.isActive())
+        m_turnTimer.start(0);
 }
 
 void PeerMessenger::OnTurnEnd()
 {
+    if (m_refusedThisTurn >= RefusalsPerTurn && !m_turnResting) {
+        m_turnResting = true;
+        m_turnTimer.start(RefusedRestMs);
+        return;
+    }
+    m_turnResting = false;
     m_takenThisTurn = 0;
-    EndHold();
-}
-
-void PeerMessenger::OnRestEnd()
-{
-    m_resting = false;
-    EndHold();
+    m_refusedThisTurn = 0;
+    AcceptWaiting();
 }
 
 void PeerMessenger::Refuse(QTcpSocket* ip_socket)
 {
     const quint32 l_address = ip_socket->peerAddress().toIPv4Address();
-    if (m_addressShare.MayLog(l_address, PeerNow())) {
+    if (m_refusalNotes.MayLog(PeerNetworkShare::NetworkOf(l_address), PeerNow())) {
         Log(LogArea, 1,
-            QString("Peer connections at their bound of %1, and %2 holds %3 of them: refusing its new connections "
-                    "while no other address needs room (said once a minute).")
+            QString("Peer connections at their bound of %1, and the network of %2 holds %3 of them: refusing its new "
+                    "connections while no room can be made for them (said once a minute).")
                 .arg(m_connections.Limit())
                 .arg(ip_socket->peerAddress().toString())
-                .arg(m_addressShare.Count(l_address)));
+                .arg(m_networkShare.Count(l_address)));
     }
     ip_socket->abort();
     ip_socket->deleteLater();
-    // The address may connect again at once, and again: what waits behind
-    // it is looked at after a rest, not in a loop.
-    m_resting = true;
-    m_restTimer.start(std::chrono::milliseconds(RefusedRestMs));
+    ++m_refusedThisTurn;
 }
 
 void PeerMessenger::TakeConnection(QTcpSocket* ip_socket, bool i_obfuscated)
@@ -159,143 +173,6 @@ void PeerMessenger::CatchUp(QTcpSocket* ip_socket)
         ReadFrames(ip_socket);
     if (l_socket && l_ours() && l_socket->state() != QAbstractSocket::ConnectedState)
         DisposeOfSocket(l_socket);
-}
-
-ItemPtr PeerMessenger::OldestConnection(QDateTime& o_lastActivity) const
-{
-    // Messaging connections carry no transfer.
-    ItemPtr l_oldest;
-    for (ItemPtr l_connection : d.GetType("peer_socket")->GetItems()) {
-        const auto* lp_lastActivity = l_connection["last_activity_time"].AsObject<QDateTime>();
-        if (lp_lastActivity && l_connection.AsObject<QTcpSocket>() && (!l_oldest || *lp_lastActivity < o_lastActivity)) {
-            o_lastActivity = *lp_lastActivity;
-            l_oldest = l_connection;
-        }
-    }
-    return l_oldest;
-}
-
-ItemPtr PeerMessenger::IdlestConnection() const
-{
-    QDateTime l_lastActivity;
-    ItemPtr l_oldest = OldestConnection(l_lastActivity);
-    if (l_oldest && l_lastActivity <= PeerNow().addMSecs(-m_idleEnoughToCloseMs))
-        return l_oldest;
-    return ItemPtr();
-}
-
-bool PeerMessenger::CanMakeRoom() const
-{
-    return m_connections.HasRoom() || IdlestConnection() || (!m_resting && m_addressShare.HasDonor());
-}
-
-bool PeerMessenger::MakeRoom(quint32 i_taker)
-{
-    if (m_connections.HasRoom())
-        return true;
-    if (ItemPtr l_idlest = IdlestConnection()) {
-        auto* lp_socket = l_idlest.AsObject<QTcpSocket>();
-        ItemPtr l_user = l_idlest["user"];
-        Log(LogArea, 1,
-            QString("Peer connections at their bound of %1, closing the idle connection to user %2 to make room.")
-                .arg(m_connections.Limit())
-                .arg(Text(l_user)),
-            l_user);
-        QObject::disconnect(lp_socket, nullptr, this, nullptr);
-        lp_socket->abort();
-        DisposeOfSocket(lp_socket);
-        return m_connections.HasRoom();
-    }
-    if (m_resting)
-        return false;
-    QTcpSocket* lp_donor = m_addressShare.Donor(i_taker);
-    if (!lp_donor)
-        return false;
-    const quint32 l_address = m_addressShare.AddressOf(lp_donor);
-    if (m_addressShare.MayLog(l_address, PeerNow())) {
-        Log(LogArea, 1,
-            QString("Peer connections at their bound of %1, and %2 holds %3 of them: closing its longest-open "
-                    "connections to make room for other addresses (said once a minute).")
-                .arg(m_connections.Limit())
-                .arg(lp_donor->peerAddress().toString())
-                .arg(m_addressShare.Count(l_address)));
-    }
-    QObject::disconnect(lp_donor, nullptr, this, nullptr);
-    lp_donor->abort();
-    DisposeOfSocket(lp_donor);
-    return m_connections.HasRoom();
-}
-
-void PeerMessenger::PauseListeners()
-{
-    if (m_listenersPaused)
-        return;
-    m_listenersPaused = true;
-    // A connection that becomes idle enough makes room: a waiting peer
-    // waits for that, not for the half-minute sweep. A timer still running
-    // from an earlier pause is not later than any moment a walk would find.
-    if (!m_roomTimer.isActive())
-        WatchForRoom();
-    Log(LogArea, 1,
-        QString("Peer connections at their bound of %1, not accepting until one closes.")
-            .arg(m_connections.Limit()));
-}
-
-void PeerMessenger::WatchForRoom()
-{
-    QDateTime l_lastActivity;
-    if (!OldestConnection(l_lastActivity)) {
-        // A messaging connection made later sets the timer when it comes.
-        m_roomTimer.stop();
-        return;
-    }
-    // Activity stamped ahead of now (the clock went back) waits the idle
-    // age at most.
-    const qint64 l_waitMs = PeerNow().msecsTo(l_lastActivity.addMSecs(m_idleEnoughToCloseMs));
-    m_roomTimer.start(std::chrono::milliseconds(std::clamp<qint64>(l_waitMs, 0, m_idleEnoughToCloseMs)));
-}
-
-void PeerMessenger::OnRoomTimer()
-{
-    if (!m_listenersPaused)
-        return;
-    ResumeListeners();
-    // The oldest spoke again, say: the next one is the candidate now.
-    if (m_listenersPaused)
-        WatchForRoom();
-}
-
-void PeerMessenger::ResumeListeners()
-{
-    // A hold ends with a call here of its own.
-    if (!m_listenersPaused || AcceptingHeld())
-        return;
-    // What waits in the listeners first, then the listeners themselves, if
-    // a new connection can be taken or a connection closed for it.
-    AcceptWaiting();
-    if (AcceptingHeld() || !CanMakeRoom())
-        return;
-    m_listenersPaused = false;
-    Log(LogArea, 1, "Room for peer connections again, accepting.");
-}
-
-void PeerMessenger::OnPeerConnectionGone()
-{
-    StartWaitingAttempts();
-    ResumeListeners();
-}
-
-void PeerMessenger::OnAcceptError(QTcpServer& io_listener)
-{
-    // Out of descriptors, say. The connection stays queued, so accepting at
-    // once would only fail again; the toolkit may also have stopped the
-    // listener for good. Try again a little later.
-    io_listener.pauseAccepting();
-    Log(LogArea, 1,
-        QString("Could not accept a peer connection on port %1: %2. Accepting again in a second.")
-            .arg(io_listener.serverPort())
-            .arg(io_listener.errorString()));
-    QTimer::singleShot(AcceptPauseMs, this, [&io_listener] { io_listener.resumeAccepting(); });
 }
 
 void PeerMessenger::OnPeerConnectionRequest(Item* ip_request)
@@ -351,7 +228,8 @@ void PeerMessenger::StartConnectionBack(Item* ip_request)
     connect(lp_socket, &QAbstractSocket::disconnected, this, &PeerMessenger::OnSocketClosed);
 
     Log(LogArea, 1, QString("Indirect peer connection requested from user %1").arg(Text(l_user)), l_user);
-    StartConnecting(lp_socket, l_address, l_port, &PeerMessenger::FailConnectionBack);
+    StartConnecting(lp_socket, l_address, l_port, l_request["peer_connection_type"].AsString() == "F",
+                    &PeerMessenger::FailConnectionBack);
 }
 
 void PeerMessenger::FailConnectionBack(QTcpSocket* ip_socket)

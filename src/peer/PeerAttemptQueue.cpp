@@ -30,13 +30,9 @@ std::vector<QTcpSocket*> PeerAttemptQueue::Wait(const Attempt& i_attempt)
     return l_dropped;
 }
 
-bool PeerAttemptQueue::TakeNext(Attempt& o_attempt)
+const PeerAttemptQueue::Attempt* PeerAttemptQueue::Next()
 {
-    while (!m_waiting.empty()) {
-        o_attempt = m_waiting.front();
+    while (!m_waiting.empty() && !m_waiting.front().mp_socket)
         m_waiting.pop_front();
-        if (o_attempt.mp_socket)
-            return true;
-    }
-    return false;
+    return m_waiting.empty() ? nullptr : &m_waiting.front();
 }

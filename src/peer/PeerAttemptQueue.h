@@ -35,9 +35,10 @@ public:
     // Queues an attempt. Returns the sockets of the oldest attempts dropped
     // to keep the queue within MaxWaiting (the caller fails them).
     std::vector<QTcpSocket*> Wait(const Attempt& i_attempt);
-    // The oldest attempt still waiting whose socket is alive; false when
-    // there is none.
-    bool TakeNext(Attempt& o_attempt);
+    // The oldest attempt still waiting whose socket is alive; null when
+    // there is none. It stays first until Pop.
+    const Attempt* Next();
+    void Pop() { m_waiting.pop_front(); }
     std::size_t Waiting() const { return m_waiting.size(); }
 
 private:

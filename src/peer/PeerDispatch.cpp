@@ -33,8 +33,10 @@ bool PeerMessenger::HandleMessage(QTcpSocket* ip_socket, MemStream i_message)
         return false;
     }
     // Also a message that turns out malformed counts as activity.
+    const QDateTime l_now = PeerNow();
     if (auto* lp_lastActivity = l_peerSocket["last_activity_time"].AsObject<QDateTime>())
-        *lp_lastActivity = PeerNow();
+        *lp_lastActivity = l_now;
+    m_activity.Touch(ip_socket, l_now.toMSecsSinceEpoch());
     Log(LogArea, 1,
         QString("Received %1 message from user %2").arg(MessageCodeToString(static_cast<int>(l_code)), Text(l_user)),
         l_user);

@@ -93,18 +93,22 @@ void PeerMessenger::DisposeOfSocketInner(QTcpSocket* ip_socket)
 
 void PeerMessenger::OnPeerSocketItemAdded(Item* ip_socketItem)
 {
-    auto* lp_time = new QDateTime(PeerNow());
-    ItemPtr(ip_socketItem) += d.GetType("last_activity_time")->GetItem(Value(lp_time));
-    // Paused with no messaging connection to wait for: this one is the
-    // oldest.
-    if (m_listenersPaused && !m_roomTimer.isActive())
-        m_roomTimer.start(std::chrono::milliseconds(m_idleEnoughToCloseMs));
+    const QDateTime l_now = PeerNow();
+    ItemPtr(ip_socketItem) += d.GetType("last_activity_time")->GetItem(Value(new QDateTime(l_now)));
+    if (auto* lp_socket = ItemPtr(ip_socketItem).AsObject<QTcpSocket>())
+        m_activity.Touch(lp_socket, l_now.toMSecsSinceEpoch());
+    // Its network may now give room, and a first messaging connection is
+    // one the room timer can wait for.
+    if (m_listenersPaused)
+        AcceptWaitingLater();
 }
 
 void PeerMessenger::OnPeerSocketItemRemoved(Item* ip_socketItem)
 {
     // The socket may be gone already: only its address is used.
-    m_addressShare.Remove(ItemPtr(ip_socketItem).AsObject<QTcpSocket>());
+    auto* lp_socket = ItemPtr(ip_socketItem).AsObject<QTcpSocket>();
+    m_networkShare.Remove(lp_socket);
+    m_activity.Remove(lp_socket);
     // A user known through this connection alone goes with it, once the
     // removal is done: anyone may claim a new name for every connection.
     ItemPtr l_user = ItemPtr(ip_socketItem)["user"];
@@ -134,7 +138,8 @@ void PeerMessenger::EveryHalfMinute()
     ExpireConnectionsBack(l_now);
     ExpireIdleConnections(l_now);
     ExpireSilentConnections(l_now);
-    ResumeListeners();
+    // Whatever else should have looked at the listeners, this does.
+    AcceptWaiting();
 }
 
 void PeerMessenger::ExpireRelayedRequests(const QDateTime& i_now)

@@ -180,8 +180,8 @@ bool PeerMessenger::HandleFirstMessage(QTcpSocket* ip_socket, ItemPtr i_uninitia
 void PeerMessenger::MakePeerSocket(QTcpSocket* ip_socket, const std::string& i_user, bool i_obfuscated)
 {
     // Adding the item also gives the connection its activity time; its
-    // removal ends the count of its address.
-    m_addressShare.Add(ip_socket, ip_socket->peerAddress().toIPv4Address());
+    // removal ends the count of its network.
+    m_networkShare.Add(ip_socket, ip_socket->peerAddress().toIPv4Address());
     ItemPtr l_peerSocket = d.GetType("peer_socket")->NewItem(Value(ip_socket));
     l_peerSocket += UserItem(i_user);
     l_peerSocket += d.GetType("connection_open_time")->GetItem(PeerTimeStamp());

@@ -89,10 +89,7 @@ PeerMessenger::PeerMessenger() : QObject(nullptr)
     // A timer, not a queued call: queued calls run before the event loop
     // polls the sockets taken in this turn.
     m_turnTimer.setSingleShot(true);
-    m_turnTimer.setInterval(0);
     connect(&m_turnTimer, &QTimer::timeout, this, &PeerMessenger::OnTurnEnd);
-    m_restTimer.setSingleShot(true);
-    connect(&m_restTimer, &QTimer::timeout, this, &PeerMessenger::OnRestEnd);
     if (dataSaver)
         dataSaver->m_dataLoadedEventHandlers.insert(this);
     // The obfuscation masks come from the shared random source, which seeds
@@ -156,6 +153,7 @@ void PeerMessenger::DataLoaded()
     for (const Listener& l_listener : {Listener{&m_server, "listening_port"},
                                        Listener{&m_obfuscatedServer, "obfuscated_listening_port"}}) {
         const quint16 l_port = static_cast<quint16>(SettingAsInt(l_listener.mp_setting) & 0xffff);
+        l_listener.mp_server->setListenBacklogSize(ListenBacklog);
         if (!PeerListen(*l_listener.mp_server, l_port)) {
             // Without this line a client that nobody can reach leaves no trace.
             Log(LogArea, 1,

@@ -4,11 +4,13 @@
 #include "core/io/MemStream.h"
 #include "core/persist/DataSaver.h"
 #include "core/store/Data.h"
-#include "peer/PeerAddressShare.h"
+#include "peer/PeerActivityOrder.h"
 #include "peer/PeerAttemptQueue.h"
 #include "peer/PeerConnectionBudget.h"
 #include "peer/PeerFrameReader.h"
 #include "peer/PeerIdleWatch.h"
+#include "peer/PeerLogNotes.h"
+#include "peer/PeerNetworkShare.h"
 #include "peer/PeerOutgoingQueue.h"
 #include "peer/PeerReplyOrder.h"
 #include "peer/PeerSearchBound.h"
@@ -73,10 +75,19 @@ public:
     // Half the bound, as the turn that reads them may take another batch
     // first.
     static constexpr int AcceptsPerTurn = int(PeerIdleWatch::AcceptedLimit / 2);
-    // How long the listeners rest after a connection was refused to an
-    // address beyond its share at the bound: such an address may connect
-    // again as soon as it is refused.
-    static constexpr int RefusedRestMs = 100;
+    // Connections refused in one turn at most, and the rest after a turn
+    // that refused that many. A crowd refused at the bound may connect again
+    // as soon as it is refused, and the system's queue holds its connections
+    // in front of everyone else's: refusing them at once reaches a peer from
+    // another network within a few turns, and the rest bounds what a crowd
+    // that reconnects as fast as the loopback allows costs.
+    static constexpr int RefusalsPerTurn = 32;
+    static constexpr int RefusedRestMs = 20;
+    // The listeners' queue of connections the system completes before they
+    // are accepted. A crowd that reconnects as soon as it is refused would
+    // keep a short queue full, and the system drops other peers' attempts
+    // while it is: they would retry only seconds later.
+    static constexpr int ListenBacklog = 1024;
 
     // Needs the item store, the data saver, the timer service and the server
     // link (with its type "user") to exist.
@@ -158,15 +169,20 @@ private:
 
     // Accepted connections and relayed requests. Accepting takes what waits
     // in the listeners, the connection that has waited longest first, while
-    // there is room or room can be made; room that is free goes to waiting
-    // attempts of ours first. A connection left waiting stops its
-    // listener until it is taken: the toolkit accepts no more while one is
-    // pending, so that each listener holds one at most and the one whose
-    // connection waited longest has the next room, whichever port is busier.
-    // At the bound a connection from an address beyond its share
-    // (PeerAddressShare) that no other address can make room for is
-    // refused.
+    // there is room or room can be made; room goes to waiting attempts of
+    // ours first. A connection left waiting stops its listener until it is
+    // taken: the toolkit accepts no more while one is pending, so that each
+    // listener holds one at most and the one whose connection waited longest
+    // has the next room, whichever port is busier.
+    //
+    // Every connection a listener holds is looked at when it comes, and
+    // stays only while accepting is held (the turn timer runs and its end
+    // looks again) or while no room can be made (paused: the room timer runs
+    // for the moment the connection silent longest may be closed, and every
+    // connection that goes or becomes a messaging connection looks again).
     void AcceptWaiting();
+    // AcceptWaiting from the event loop, once however often it is asked.
+    void AcceptWaitingLater();
     // The listener whose waiting connection was seen first; null when none
     // waits.
     QTcpServer* LongestWaiting(bool& o_obfuscated);
@@ -174,38 +190,34 @@ private:
     // Reads what a taken connection brought while it waited, and takes it
     // down if it went meanwhile. Null, or a socket no longer ours: nothing.
     void CatchUp(QTcpSocket* ip_socket);
+    // Closes a connection no room can be made for at once: its network
+    // holds (nearly) the most connections.
     void Refuse(QTcpSocket* ip_socket);
-    // Accepting waits for the next turn, or for the rest after a refusal.
+    // Accepting waits for the turn timer: this turn took AcceptsPerTurn or
+    // refused RefusalsPerTurn.
     bool AcceptingHeld() const;
-    void EndHold();
+    // Counts a connection handled in this turn, starting the turn.
+    void StartTurn();
     void OnTurnEnd();
-    void OnRestEnd();
     // Whether MakeRoom could find room for some connection.
     bool CanMakeRoom() const;
-    // Room for one more connection from the address: there is, or the
-    // messaging connection silent longest (IdleEnoughToCloseMs at least)
-    // was closed for it, or else the longest-open messaging connection of
-    // another address beyond its share.
+    // Room for one more connection with the address (a peer's, or the one
+    // an attempt of ours goes to): there is, or the messaging connection
+    // silent longest (IdleEnoughToCloseMs at least) was closed for it, or
+    // else the longest-open messaging connection of the network that gives
+    // for it (PeerNetworkShare). Never a connection that carries a file.
     bool MakeRoom(quint32 i_taker);
-    // The messaging connection silent longest, and since when; null when
-    // there is none.
-    ItemPtr OldestConnection(QDateTime& o_lastActivity) const;
-    // The oldest connection if it has been silent long enough to close.
-    ItemPtr IdlestConnection() const;
-    // No room for what waits: on the way into the pause sets the room timer
-    // for the moment the oldest connection may be closed.
+    // The messaging connection silent longest, if it has been silent long
+    // enough to close.
+    QTcpSocket* IdlestConnection() const;
+    // Takes a messaging connection down to make room.
+    void CloseForRoom(QTcpSocket* ip_socket);
+    // A connection waits and no room can be made: sets the room timer for
+    // the moment the messaging connection silent longest may be closed.
     void PauseListeners();
-    // Sets the room timer for the moment the oldest messaging connection
-    // becomes idle enough to close; stops it when there is none.
-    void WatchForRoom();
-    // While paused, closes what has become idle and accepts again, or
-    // sets the timer for the next candidate. Does nothing once accepting
-    // resumed for another reason.
+    // A waiting connection is taken, or none waits.
+    void EndPause();
     void OnRoomTimer();
-    // Takes what waits in the listeners and ends the pause, as far as there
-    // is room or a connection to close for it. Also tried by the half-minute
-    // sweep, when connections may have become idle enough.
-    void ResumeListeners();
     // A counted connection went: waiting attempts start, and accepting
     // resumes.
     void OnPeerConnectionGone();
@@ -276,9 +288,17 @@ private:
     // the event loop instead, as a failed connection would.
     // Attempts beyond PeerAttemptQueue::MaxInFlight, or beyond the room of
     // the connection bound, wait their turn.
-    void StartConnecting(QTcpSocket* ip_socket, quint32 i_address, int i_port, void (PeerMessenger::*ip_onFailure)(QTcpSocket*));
-    void BeginConnecting(QTcpSocket* ip_socket, quint32 i_address, quint16 i_port);
+    // File connections wait apart and start first: an upload the peer
+    // accepted does not wait behind attempts to peers that never answer.
+    void StartConnecting(QTcpSocket* ip_socket, quint32 i_address, int i_port, bool i_file,
+                         void (PeerMessenger::*ip_onFailure)(QTcpSocket*));
+    void BeginConnecting(PeerAttemptQueue& io_lane, QTcpSocket* ip_socket, quint32 i_address, quint16 i_port);
+    // Starts waiting attempts, file connections first, as far as the bound
+    // has room or room can be made for them (MakeRoom), before the
+    // listeners are served. Runs from the event loop only: making room
+    // closes connections.
     void StartWaitingAttempts();
+    void StartWaitingAttemptsLater();
     // Runs the failure of an attempt from the event loop, as a failed
     // connection would, if the socket still exists then.
     void FailLater(QTcpSocket* ip_socket, void (PeerMessenger::*ip_onFailure)(QTcpSocket*));
@@ -299,31 +319,38 @@ private:
     // After the listeners, so that it goes before the sockets they own.
     PeerConnectionBudget m_connections{[this] { OnPeerConnectionGone(); }};
     PeerAttemptQueue m_attempts;
-    // At the connection bound with no room to make.
+    PeerAttemptQueue m_fileAttempts;
+    bool m_attemptsQueued = false;
+    // A connection waits in a listener and no room can be made for it.
     bool m_listenersPaused = false;
     // Each listener's waiting connection in the order they were first
     // seen; 0 when none waits.
     quint64 m_plainWaitingSince = 0;
     quint64 m_obfuscatedWaitingSince = 0;
     quint64 m_waitOrder = 0;
-    // Connections taken since the turn timer (zero interval) was started;
-    // it fires once the event loop has polled the sockets again.
+    // Connections taken and refused since the turn timer (zero interval, or
+    // RefusedRestMs after a turn that refused its most) was started; it
+    // fires once the event loop has polled the sockets again.
     int m_takenThisTurn = 0;
+    int m_refusedThisTurn = 0;
+    bool m_turnResting = false;
     QTimer m_turnTimer;
-    // After a refusal, for RefusedRestMs.
-    bool m_resting = false;
-    QTimer m_restTimer;
-    // Messaging connections by remote address.
-    PeerAddressShare m_addressShare;
+    bool m_accepting = false;
+    bool m_acceptQueued = false;
+    // Messaging connections by remote network, and by their last activity.
+    PeerNetworkShare m_networkShare;
+    PeerActivityOrder m_activity;
     // IdleEnoughToCloseMs unless a test replaced it.
     qint64 m_idleEnoughToCloseMs = IdleEnoughToCloseMs;
-    // Single shot, at the moment the oldest messaging connection (when the
-    // timer was set) becomes idle enough to make room: no moment of any
-    // later or busier connection comes before it. It may go on running
-    // after accepting resumed; it is ignored then, and the next pause sets
-    // it anew only if it is not running, so that pausing at every accept
-    // at the bound walks the connections at most once per timer.
+    // Single shot, while paused, at the moment the messaging connection
+    // silent longest becomes idle enough to make room.
     QTimer m_roomTimer;
+    // Lines a crowd could have written many times a second.
+    PeerLogNotes m_refusalNotes;
+    PeerLogNotes m_giveUpNotes;
+    PeerLogCounter m_pausedLines;
+    PeerLogCounter m_resumedLines;
+    PeerLogCounter m_idleClosedLines;
     std::map<QTcpSocket*, SocketBufferInfo> m_socketBufferInfoMap;
     // Messages waiting for a messaging connection, and their send order.
     PeerOutgoingQueue m_outgoingQueue;

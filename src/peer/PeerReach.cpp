@@ -96,10 +96,10 @@ void PeerMessenger::StartDirectAttempt(ItemPtr i_request, ItemPtr i_user, ItemPt
 
     connect(lp_socket, &QAbstractSocket::connected, this, &PeerMessenger::OnConnectToPeerSocketConnected);
     connect(lp_socket, &QAbstractSocket::errorOccurred, this, &PeerMessenger::OnConnectToPeerSocketError);
-    StartConnecting(lp_socket, l_address, l_port, &PeerMessenger::FailDirectAttempt);
+    StartConnecting(lp_socket, l_address, l_port, i_connectionType.AsString() == "F", &PeerMessenger::FailDirectAttempt);
 }
 
-void PeerMessenger::StartConnecting(QTcpSocket* ip_socket, quint32 i_address, int i_port,
+void PeerMessenger::StartConnecting(QTcpSocket* ip_socket, quint32 i_address, int i_port, bool i_file,
                                     void (PeerMessenger::*ip_onFailure)(QTcpSocket*))
 {
     const quint16 l_port = static_cast<quint16>(i_port & 0xffff);
@@ -109,40 +109,77 @@ void PeerMessenger::StartConnecting(QTcpSocket* ip_socket, quint32 i_address, in
         FailLater(ip_socket, ip_onFailure);
         return;
     }
-    if (m_attempts.MayStart() && m_connections.HasRoom()) {
-        BeginConnecting(ip_socket, i_address, l_port);
+    PeerAttemptQueue& l_lane = i_file ? m_fileAttempts : m_attempts;
+    if (l_lane.MayStart() && m_connections.HasRoom()) {
+        BeginConnecting(l_lane, ip_socket, i_address, l_port);
         return;
     }
     Log(LogArea, 2, "Too many connections or connection attempts, the attempt waits its turn");
-    for (QTcpSocket* lp_dropped : m_attempts.Wait({ip_socket, i_address, l_port})) {
+    for (QTcpSocket* lp_dropped : l_lane.Wait({ip_socket, i_address, l_port})) {
         Log(LogArea, 1,
             QString("More than %1 connection attempts wait, dropping the oldest").arg(PeerAttemptQueue::MaxWaiting));
         FailLater(lp_dropped, &PeerMessenger::FailAttempt);
     }
+    // Room may be made for it, which closes a connection: not from within
+    // whatever asked for this one.
+    if (l_lane.MayStart())
+        StartWaitingAttemptsLater();
 }
 
-void PeerMessenger::BeginConnecting(QTcpSocket* ip_socket, quint32 i_address, quint16 i_port)
+void PeerMessenger::BeginConnecting(PeerAttemptQueue& io_lane, QTcpSocket* ip_socket, quint32 i_address,
+                                    quint16 i_port)
 {
     m_connections.Track(ip_socket);
     // The next waiting attempt may start once this one stops connecting.
     connect(ip_socket, &QAbstractSocket::stateChanged, this, [this](QAbstractSocket::SocketState i_state) {
         if (i_state != QAbstractSocket::HostLookupState && i_state != QAbstractSocket::ConnectingState)
-            QMetaObject::invokeMethod(this, &PeerMessenger::StartWaitingAttempts, Qt::QueuedConnection);
+            StartWaitingAttemptsLater();
     });
     ip_socket->connectToHost(QHostAddress(i_address), i_port, QIODevice::ReadWrite);
-    m_attempts.Started(ip_socket);
+    io_lane.Started(ip_socket);
 }
 
 void PeerMessenger::StartWaitingAttempts()
 {
-    PeerAttemptQueue::Attempt l_attempt;
-    while (m_attempts.Waiting() != 0 && m_attempts.MayStart() && m_connections.HasRoom() && m_attempts.TakeNext(l_attempt)) {
-        // Only an attempt that still stands: one that expired meanwhile
-        // lost its record.
-        QTcpSocket* lp_socket = l_attempt.mp_socket;
-        if (SocketItem("connect_to_peer_request_socket", lp_socket) || SocketItem("peer_connection_request_socket", lp_socket))
-            BeginConnecting(lp_socket, l_attempt.m_address, l_attempt.m_port);
+    for (PeerAttemptQueue* lp_lane : {&m_fileAttempts, &m_attempts}) {
+        while (lp_lane->MayStart()) {
+            const PeerAttemptQueue::Attempt* lp_next = lp_lane->Next();
+            if (!lp_next)
+                break;
+            const PeerAttemptQueue::Attempt l_attempt = *lp_next;
+            // Only an attempt that still stands: one that expired meanwhile
+            // lost its record.
+            QTcpSocket* lp_socket = l_attempt.mp_socket;
+            if (!SocketItem("connect_to_peer_request_socket", lp_socket)
+                && !SocketItem("peer_connection_request_socket", lp_socket)) {
+                lp_lane->Pop();
+                continue;
+            }
+            if (!MakeRoom(l_attempt.m_address))
+                return;
+            // What closing a connection for room set off may have dropped
+            // this attempt.
+            lp_next = lp_lane->Next();
+            if (!lp_next || lp_next->mp_socket != lp_socket)
+                continue;
+            lp_lane->Pop();
+            BeginConnecting(*lp_lane, lp_socket, l_attempt.m_address, l_attempt.m_port);
+        }
     }
+}
+
+void PeerMessenger::StartWaitingAttemptsLater()
+{
+    if (m_attemptsQueued)
+        return;
+    m_attemptsQueued = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            m_attemptsQueued = false;
+            StartWaitingAttempts();
+        },
+        Qt::QueuedConnection);
 }
 
 void PeerMessenger::FailLater(QTcpSocket* ip_socket, void (PeerMessenger::*ip_onFailure)(QTcpSocket*))

@@ -9,9 +9,11 @@
 #include "RawClient.h"
 #include "WireBytes.h"
 
-#include "peer/PeerAddressShare.h"
+#include "peer/PeerNetworkShare.h"
+#include "peer/PeerEnvironment.h"
 #include "peer/PeerIdleWatch.h"
 
+#include <QElapsedTimer>
 #include <QtTest>
 
 #include <arpa/inet.h>
@@ -30,6 +32,12 @@ namespace
 quint32 Address(int i_last)
 {
     return 0x7F000000u | quint32(i_last);
+}
+
+// An address of a network of its own: 127.0.<network>.<last>.
+quint32 Address(int i_network, int i_last)
+{
+    return 0x7F000000u | quint32(i_network) << 8 | quint32(i_last);
 }
 
 // The log's line for a message of code 9999 from the user.
@@ -70,33 +78,38 @@ class TestPeerBound : public QObject
     Q_OBJECT
 
 private slots:
-    // At the bound an address holding more than its share gives up its
-    // longest-open connection, busy or not, for a peer from another
-    // address; a new connection of its own is refused, and with no address
-    // beyond its share the newcomer waits. Below the bound nothing is
-    // closed, however many one address holds.
-    void anAddressBeyondItsShareMakesRoomAtTheBound_data()
+    // At the bound the network holding the most gives up its longest-open
+    // connection, busy or not, for a peer from a network that holds at
+    // least two fewer; a new connection of the crowded network, from any of
+    // its addresses, or of one nearly as large is refused, and with no
+    // network beyond a few the newcomer waits. Below the bound nothing is
+    // closed, however many one network holds.
+    void aCrowdedNetworkMakesRoomAtTheBound_data()
     {
         QTest::addColumn<int>("bound");
         QTest::addColumn<int>("crowd");
         QTest::addColumn<int>("others");
-        QTest::addColumn<int>("newcomerAddress");
+        QTest::addColumn<quint32>("newcomerAddress");
         // What happens to the newcomer: taken, refused (closed), or waiting.
         QTest::addColumn<QString>("newcomer");
         QTest::addColumn<bool>("crowdGivesUpItsFirst");
-        constexpr int Share = int(PeerAddressShare::Share);
-        QTest::newRow("at the bound, a peer from another address") << Share + 6 << Share + 2 << 4 << 4 << "taken" << true;
-        QTest::newRow("at the bound, a peer from the crowd's address") << Share + 6 << Share + 2 << 4 << 2 << "refused" << false;
-        QTest::newRow("at the bound, every address within its share") << Share + 6 << Share << 6 << 4 << "waiting" << false;
-        QTest::newRow("below the bound") << Share + 16 << Share + 10 << 4 << 4 << "taken" << false;
-        QTest::newRow("below the bound, the crowd's address") << Share + 16 << Share + 10 << 4 << 2 << "taken" << false;
+        constexpr int Few = int(PeerNetworkShare::FewConnections);
+        const quint32 l_stranger = Address(9, 4);
+        const quint32 l_crowdsOther = Address(2, 77);
+        const quint32 l_others = Address(3, 2);
+        QTest::newRow("at the bound, a peer from another network") << Few + 10 << Few + 6 << 4 << l_stranger << "taken" << true;
+        QTest::newRow("at the bound, another address of the crowd's network") << Few + 10 << Few + 6 << 4 << l_crowdsOther << "refused" << false;
+        QTest::newRow("at the bound, a network one fewer than the crowd's") << 2 * Few + 11 << Few + 6 << Few + 5 << l_others << "refused" << false;
+        QTest::newRow("at the bound, every network within a few") << 2 * Few << Few << Few << l_stranger << "waiting" << false;
+        QTest::newRow("below the bound") << Few + 20 << Few + 6 << 4 << l_stranger << "taken" << false;
+        QTest::newRow("below the bound, the crowd's network") << Few + 20 << Few + 6 << 4 << l_crowdsOther << "taken" << false;
     }
-    void anAddressBeyondItsShareMakesRoomAtTheBound()
+    void aCrowdedNetworkMakesRoomAtTheBound()
     {
         QFETCH(int, bound);
         QFETCH(int, crowd);
         QFETCH(int, others);
-        QFETCH(int, newcomerAddress);
+        QFETCH(quint32, newcomerAddress);
         QFETCH(QString, newcomer);
         QFETCH(bool, crowdGivesUpItsFirst);
         PeerTestWorld l_world;
@@ -104,15 +117,17 @@ private slots:
         l_world.Load();
         Clients l_crowd;
         Clients l_others;
-        QVERIFY(Introduce(l_crowd, crowd, Address(2), "crowd", l_world.PlainPort()));
-        QVERIFY(Introduce(l_others, others, Address(3), "other", l_world.PlainPort()));
+        // The crowd from two addresses of its network.
+        QVERIFY(Introduce(l_crowd, crowd / 2, Address(2, 2), "crowd", l_world.PlainPort()));
+        QVERIFY(Introduce(l_crowd, crowd - crowd / 2, Address(2, 3), "crowd_", l_world.PlainPort()));
+        QVERIFY(Introduce(l_others, others, Address(3, 2), "other", l_world.PlainPort()));
         // The first of the crowd is its busiest: it goes for being open
         // longest, not for being silent.
         QVERIFY(l_crowd.front()->Send(FakePeerFrames::Plain(WireWriter().U32(9999))));
         QVERIFY(PeerTestWorld::WaitFor([&] { return l_world.Count(Receipt("crowd0")) == 1; }));
 
         RawClient l_newcomer;
-        QVERIFY(l_newcomer.Connect(l_world.PlainPort(), Address(newcomerAddress)));
+        QVERIFY(l_newcomer.Connect(l_world.PlainPort(), newcomerAddress));
         QVERIFY(l_newcomer.Send(RawClient::Introduction("pat")));
         if (newcomer == "taken")
             QVERIFY(PeerTestWorld::WaitFor([] { return PeerTestWorld::HasMessagingConnection("pat"); }));
@@ -242,6 +257,163 @@ private slots:
         QCOMPARE(ClosedCount(l_clients), 0);
         QCOMPARE(l_world.Count(Receipt("u0")), 1);
         QCOMPARE(l_world.Count(Receipt("u" + std::to_string(l_peers - 1))), 1);
+    }
+
+    // A connection that becomes idle enough while the listeners are being
+    // looked at makes room for the peer that waits in a listener: no state
+    // leaves it waiting with nobody to take it. The clock moves a
+    // millisecond each time it is read, across the moment the oldest
+    // connection may be closed.
+    void aPeerWaitingWhenRoomComesMidLookIsTaken()
+    {
+        constexpr int Bound = 4;
+        PeerTestWorld l_world;
+        l_world.Messenger().SetConnectionBound(Bound);
+        l_world.Load();
+        Clients l_peers;
+        QVERIFY(Introduce(l_peers, Bound, Address(2, 2), "p", l_world.PlainPort()));
+        RawClient l_pat;
+        QVERIFY(l_pat.Connect(l_world.PlainPort(), Address(9, 2)));
+        QVERIFY(l_pat.Send(RawClient::Introduction("pat")));
+        PeerTestWorld::Settle(100);
+        QVERIFY(!PeerTestWorld::HasMessagingConnection("pat"));
+
+        QDateTime l_ticking = l_world.m_now.addMSecs(PeerMessenger::IdleEnoughToCloseMs - 3);
+        SetPeerClock([&l_ticking] { return l_ticking = l_ticking.addMSecs(1); });
+        l_world.Messenger().EveryHalfMinute();
+        l_world.m_now = l_ticking.addMSecs(1000);
+        SetPeerClock([&l_world] { return l_world.m_now; });
+        QVERIFY(PeerTestWorld::WaitFor([] { return PeerTestWorld::HasMessagingConnection("pat"); }, 2000));
+        QCOMPARE(ClosedCount(l_peers), 1);
+        QVERIFY(l_peers.front()->ClosedByPeer());
+    }
+
+    // A crowded network's connections that wait in the system's queue in
+    // front of a peer from another network are refused at once, not one
+    // per rest: the peer is taken within a few turns. While accepting rests
+    // after refusing, the timer that waits for an idle connection rests
+    // too, however idle the connections have become: nothing reads the
+    // clock in a loop.
+    void refusingACrowdDoesNotHoldUpAnotherNetwork()
+    {
+        constexpr int Crowd = 66;
+        constexpr int Others = 4;
+        constexpr int Queued = PeerMessenger::RefusalsPerTurn + 8;
+        PeerTestWorld l_world;
+        l_world.Messenger().SetConnectionBound(Crowd + Others);
+        l_world.Messenger().SetIdleEnoughToCloseMs(1000);
+        l_world.Load();
+        Clients l_crowd;
+        Clients l_others;
+        QVERIFY(Introduce(l_crowd, Crowd, Address(2), "crowd", l_world.PlainPort()));
+        QVERIFY(Introduce(l_others, Others, Address(3, 2), "other", l_world.PlainPort()));
+        l_world.ClearLog();
+        int l_clockReads = 0;
+        SetPeerClock([&] {
+            ++l_clockReads;
+            return l_world.m_now;
+        });
+        Clients l_queued;
+        for (int l_index = 0; l_index < Queued; ++l_index) {
+            l_queued.push_back(std::make_unique<RawClient>());
+            QVERIFY(l_queued.back()->Connect(l_world.PlainPort(), Address(2)));
+            QVERIFY(l_queued.back()->Send(RawClient::Introduction("late" + std::to_string(l_index))));
+        }
+        RawClient l_pat;
+        QVERIFY(l_pat.Connect(l_world.PlainPort(), Address(9, 2)));
+        QVERIFY(l_pat.Send(RawClient::Introduction("pat")));
+        QElapsedTimer l_waited;
+        l_waited.start();
+        // Idle enough from now on: the refused turns must not spin on it.
+        QVERIFY(PeerTestWorld::WaitFor([&] { return ClosedCount(l_queued) >= PeerMessenger::RefusalsPerTurn; }, 1000));
+        const int l_readsAtRest = l_clockReads;
+        l_world.Advance(5000);
+        PeerTestWorld::Settle(5);
+        QVERIFY2(l_clockReads - l_readsAtRest < 40, qPrintable(QString("%1 clock reads").arg(l_clockReads - l_readsAtRest)));
+        QVERIFY(PeerTestWorld::WaitFor([] { return PeerTestWorld::HasMessagingConnection("pat"); }, 1000));
+        QVERIFY2(l_waited.elapsed() < 1000, qPrintable(QString("%1 ms").arg(l_waited.elapsed())));
+        QVERIFY(!l_pat.ClosedByPeer());
+        // One line for the refused network, however many it had refused.
+        QCOMPARE(l_world.LogTexts().filter("refusing its new connections").size(), 1);
+        SetPeerClock([&l_world] { return l_world.m_now; });
+    }
+
+    // The connections become idle enough just after a crowded network's
+    // connection was refused: the timer that waits for an idle connection
+    // does not fire again and again while accepting is held (nothing reads
+    // the clock in a loop).
+    void theRoomTimerDoesNotSpinAfterARefusal()
+    {
+        constexpr qint64 Idle = 300;
+        PeerTestWorld l_world;
+        l_world.Messenger().SetConnectionBound(70);
+        l_world.Messenger().SetIdleEnoughToCloseMs(Idle);
+        l_world.Load();
+        const QDateTime l_start = l_world.m_now;
+        Clients l_crowd;
+        Clients l_others;
+        QVERIFY(Introduce(l_crowd, 1, Address(2), "first", l_world.PlainPort()));
+        l_world.Advance(200);
+        QVERIFY(Introduce(l_crowd, 65, Address(2), "crowd", l_world.PlainPort()));
+        QVERIFY(Introduce(l_others, 4, Address(3, 2), "other", l_world.PlainPort()));
+        PeerTestWorld::Settle(150);
+        // The first is idle enough, the others are not yet.
+        l_world.m_now = l_start.addMSecs(200 + Idle - 40);
+        int l_clockReads = 0;
+        SetPeerClock([&] {
+            ++l_clockReads;
+            return l_world.m_now;
+        });
+        RawClient l_taken;
+        RawClient l_refused;
+        QVERIFY(l_taken.Connect(l_world.PlainPort(), Address(2)));
+        QVERIFY(l_taken.Send(RawClient::Introduction("taken")));
+        QVERIFY(PeerTestWorld::WaitFor([] { return PeerTestWorld::HasMessagingConnection("taken"); }));
+        QVERIFY(l_refused.Connect(l_world.PlainPort(), Address(2)));
+        QVERIFY(PeerTestWorld::WaitFor([&] { return l_refused.ClosedByPeer(); }, 1000));
+        const int l_before = l_clockReads;
+        l_world.m_now = l_start.addMSecs(5000);
+        PeerTestWorld::Settle(150);
+        QVERIFY2(l_clockReads - l_before < 10, qPrintable(QString("%1 clock reads").arg(l_clockReads - l_before)));
+        QVERIFY(l_crowd.front()->ClosedByPeer());
+        SetPeerClock([&l_world] { return l_world.m_now; });
+    }
+
+    // At the full bound an attempt of ours makes room as a stranger would:
+    // by closing the connection idle longest, or else the longest-open one
+    // of a crowded network; with neither it waits.
+    void anAttemptOfOursMakesRoomAtTheBound_data()
+    {
+        QTest::addColumn<int>("peers");
+        QTest::addColumn<bool>("idle");
+        QTest::addColumn<bool>("reached");
+        constexpr int Few = int(PeerNetworkShare::FewConnections);
+        QTest::newRow("an idle connection") << Few << true << true;
+        QTest::newRow("a crowded network") << Few + 2 << false << true;
+        QTest::newRow("neither") << Few << false << false;
+    }
+    void anAttemptOfOursMakesRoomAtTheBound()
+    {
+        QFETCH(int, peers);
+        QFETCH(bool, idle);
+        QFETCH(bool, reached);
+        PeerTestWorld l_world;
+        l_world.Messenger().SetConnectionBound(std::size_t(peers));
+        l_world.Load();
+        Clients l_peers;
+        QVERIFY(Introduce(l_peers, peers, Address(2, 2), "p", l_world.PlainPort()));
+        if (idle)
+            l_world.Advance(PeerMessenger::IdleEnoughToCloseMs + 1000);
+        FakePeer l_bob;
+        QVERIFY(l_bob.Listen());
+        l_world.GiveAddress("bob", PeerTestWorld::Loopback, l_bob.Port(), 0);
+        MemStream l_message;
+        l_message.Write(static_cast<unsigned int>(4));
+        l_world.Messenger().SendMessage("bob", l_message);
+        QCOMPARE(l_bob.WaitForConnection(false, reached ? 5000 : 300) != nullptr, reached);
+        PeerTestWorld::Settle(50);
+        QCOMPARE(ClosedCount(l_peers), reached ? 1 : 0);
+        QCOMPARE(l_peers.front()->ClosedByPeer(), reached);
     }
 };
 

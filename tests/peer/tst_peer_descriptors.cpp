@@ -476,6 +476,33 @@ private slots:
         QCOMPARE(PeerTestWorld::ItemCount("connect_to_peer_request_socket"), 0);
     }
 
+    // Attempts to peers that never answer hold every place for connecting:
+    // a file connection (for an upload the peer accepted) does not wait
+    // behind them, nor behind the attempts that wait for a place.
+    void aFileConnectionDoesNotWaitBehindAttemptsThatNeverAnswer()
+    {
+        constexpr int InFlight = int(PeerAttemptQueue::MaxInFlight);
+        PeerTestWorld l_world;
+        l_world.Load();
+        SilentListener l_silent;
+        QVERIFY(l_silent.Port() != 0);
+        RawClient l_first;
+        QVERIFY(l_first.Connect(l_silent.Port()));
+        Reach(l_world, 0, InFlight + 10, l_silent.Port());
+        QVERIFY(PeerTestWorld::WaitFor([] { return CountAttempts().m_waiting == 10; }));
+        FakePeer l_fay;
+        QVERIFY(l_fay.Listen());
+        l_world.GiveAddress("fay", PeerTestWorld::Loopback, l_fay.Port(), 0);
+        // The transfer manager's part: it owns the connection from here on.
+        QObject::connect(&l_world.Messenger(), &PeerMessenger::FileConnectionAccepted,
+                         [](std::string, QTcpSocket* ip_socket) { ip_socket->deleteLater(); });
+        l_world.Messenger().RequestFileConnectionToUser("fay");
+        QVERIFY(l_fay.WaitForConnection(false, 2000) != nullptr);
+        const Attempts l_attempts = CountAttempts();
+        QCOMPARE(l_attempts.m_connecting, InFlight);
+        QCOMPARE(l_attempts.m_waiting, 10);
+    }
+
     // At most 1,000 attempts wait: the oldest waiting ones fail first.
     void theOldestWaitingAttemptsAreDropped()
     {

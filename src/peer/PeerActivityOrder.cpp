@@ -1,0 +1,26 @@
+#include "peer/PeerActivityOrder.h"
+
+void PeerActivityOrder::Touch(QTcpSocket* ip_socket, qint64 i_msecs)
+{
+    Remove(ip_socket);
+    const Stamp l_stamp{i_msecs, m_next++};
+    m_stamps.emplace(ip_socket, l_stamp);
+    m_order.insert({l_stamp, ip_socket});
+}
+
+void PeerActivityOrder::Remove(QTcpSocket* ip_socket)
+{
+    const auto l_stamp = m_stamps.find(ip_socket);
+    if (l_stamp == m_stamps.end())
+        return;
+    m_order.erase({l_stamp->second, ip_socket});
+    m_stamps.erase(l_stamp);
+}
+
+QTcpSocket* PeerActivityOrder::Oldest(qint64& o_msecs) const
+{
+    if (m_order.empty())
+        return nullptr;
+    o_msecs = m_order.begin()->first.first;
+    return m_order.begin()->second;
+}

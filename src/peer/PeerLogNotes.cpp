@@ -1,0 +1,36 @@
+#include "peer/PeerLogNotes.h"
+
+bool PeerLogNotes::Expired(const QDateTime& i_noted, const QDateTime& i_now)
+{
+    const qint64 l_age = i_noted.msecsTo(i_now);
+    return l_age >= EveryMs || l_age < 0;
+}
+
+bool PeerLogNotes::MayLog(quint32 i_key, const QDateTime& i_now)
+{
+    while (!m_order.empty() && Expired(m_order.front().first, i_now)) {
+        const auto [l_noted, l_key] = m_order.front();
+        m_order.pop_front();
+        // A later note of the key stands in the order behind this one.
+        if (const auto l_last = m_lastLogged.find(l_key); l_last != m_lastLogged.end() && l_last->second == l_noted)
+            m_lastLogged.erase(l_last);
+    }
+    const auto l_last = m_lastLogged.find(i_key);
+    if (l_last != m_lastLogged.end() && !Expired(l_last->second, i_now))
+        return false;
+    m_lastLogged[i_key] = i_now;
+    m_order.emplace_back(i_now, i_key);
+    return true;
+}
+
+bool PeerLogCounter::Count(const QDateTime& i_now, int& o_count)
+{
+    ++m_count;
+    const qint64 l_age = m_lastLine.isValid() ? m_lastLine.msecsTo(i_now) : PeerLogNotes::EveryMs;
+    if (l_age < PeerLogNotes::EveryMs && l_age >= 0)
+        return false;
+    o_count = m_count;
+    m_count = 0;
+    m_lastLine = i_now;
+    return true;
+}

@@ -1,0 +1,144 @@
+// Room under the connection bound: which connection is closed for a new
+// one, when the listeners wait, and when they look again.
+#include "peer/PeerMessenger.h"
+
+#include "core/log/Log.h"
+#include "peer/PeerEnvironment.h"
+#include "peer/PeerItems.h"
+
+#include <QHostAddress>
+#include <QTcpSocket>
+
+#include <algorithm>
+#include <chrono>
+
+using namespace PeerItems;
+
+QTcpSocket* PeerMessenger::IdlestConnection() const
+{
+    qint64 l_lastActivity = 0;
+    QTcpSocket* lp_oldest = m_activity.Oldest(l_lastActivity);
+    if (lp_oldest && l_lastActivity <= PeerNow().toMSecsSinceEpoch() - m_idleEnoughToCloseMs)
+        return lp_oldest;
+    return nullptr;
+}
+
+bool PeerMessenger::CanMakeRoom() const
+{
+    return m_connections.HasRoom() || IdlestConnection() || m_networkShare.HasGiver();
+}
+
+bool PeerMessenger::MakeRoom(quint32 i_taker)
+{
+    // Each connection closed leaves the candidates, so this ends; one close
+    // is enough unless the count ran ahead of the bound.
+    while (!m_connections.HasRoom()) {
+        if (QTcpSocket* lp_idlest = IdlestConnection()) {
+            ItemPtr l_user = SocketItem("peer_socket", lp_idlest)["user"];
+            int l_count = 0;
+            if (m_idleClosedLines.Count(PeerNow(), l_count)) {
+                Log(LogArea, 1,
+                    QString("Peer connections at their bound of %1, closing the idle connection to user %2 to make "
+                            "room (said once a minute; %3 closed so since the last such line).")
+                        .arg(m_connections.Limit())
+                        .arg(Text(l_user))
+                        .arg(l_count),
+                    l_user);
+            }
+            CloseForRoom(lp_idlest);
+            continue;
+        }
+        QTcpSocket* lp_giver = m_networkShare.Giver(i_taker);
+        if (!lp_giver)
+            return false;
+        const quint32 l_address = m_networkShare.AddressOf(lp_giver);
+        if (m_giveUpNotes.MayLog(PeerNetworkShare::NetworkOf(l_address), PeerNow())) {
+            Log(LogArea, 1,
+                QString("Peer connections at their bound of %1, and the network of %2 holds %3 of them: closing its "
+                        "longest-open connections to make room for other networks (said once a minute).")
+                    .arg(m_connections.Limit())
+                    .arg(QHostAddress(l_address).toString())
+                    .arg(m_networkShare.Count(l_address)));
+        }
+        CloseForRoom(lp_giver);
+    }
+    return true;
+}
+
+void PeerMessenger::CloseForRoom(QTcpSocket* ip_socket)
+{
+    QObject::disconnect(ip_socket, nullptr, this, nullptr);
+    ip_socket->abort();
+    DisposeOfSocket(ip_socket);
+    // A record without its store item would stay a candidate for ever.
+    m_activity.Remove(ip_socket);
+    m_networkShare.Remove(ip_socket);
+}
+
+void PeerMessenger::PauseListeners()
+{
+    if (!m_listenersPaused) {
+        m_listenersPaused = true;
+        int l_count = 0;
+        if (m_pausedLines.Count(PeerNow(), l_count)) {
+            Log(LogArea, 1,
+                QString("Peer connections at their bound of %1, not accepting until one closes (said once a minute; "
+                        "%2 times since the last such line).")
+                    .arg(m_connections.Limit())
+                    .arg(l_count));
+        }
+    }
+    // A connection that becomes idle enough makes room: a waiting peer
+    // waits for that, not for the half-minute sweep. While paused no
+    // connection is idle enough, so the timer never fires at once.
+    qint64 l_lastActivity = 0;
+    if (!m_activity.Oldest(l_lastActivity)) {
+        // A messaging connection made later looks again when it comes.
+        m_roomTimer.stop();
+        return;
+    }
+    // Activity stamped ahead of now (the clock went back) waits the idle
+    // age at most.
+    const qint64 l_waitMs = l_lastActivity + m_idleEnoughToCloseMs - PeerNow().toMSecsSinceEpoch();
+    m_roomTimer.start(std::chrono::milliseconds(std::clamp<qint64>(l_waitMs, 1, m_idleEnoughToCloseMs)));
+}
+
+void PeerMessenger::EndPause()
+{
+    m_roomTimer.stop();
+    if (!m_listenersPaused)
+        return;
+    m_listenersPaused = false;
+    int l_count = 0;
+    if (m_resumedLines.Count(PeerNow(), l_count)) {
+        Log(LogArea, 1,
+            QString("Room for peer connections again, accepting (said once a minute; %1 times since the last such "
+                    "line).")
+                .arg(l_count));
+    }
+}
+
+void PeerMessenger::OnRoomTimer()
+{
+    // A hold ends by looking again itself.
+    if (m_listenersPaused && !AcceptingHeld())
+        AcceptWaiting();
+}
+
+void PeerMessenger::OnPeerConnectionGone()
+{
+    AcceptWaiting();
+}
+
+void PeerMessenger::OnAcceptError(QTcpServer& io_listener)
+{
+    // Out of descriptors, say. The connection stays queued, so accepting at
+    // once would only fail again; the toolkit may also have stopped the
+    // listener for good. Try again a little later.
+    io_listener.pauseAccepting();
+    Log(LogArea, 1,
+        QString("Could not accept a peer connection on port %1: %2. Accepting again in a second.")
+            .arg(io_listener.serverPort())
+            .arg(io_listener.errorString()));
+    QTimer::singleShot(AcceptPauseMs, this, [&io_listener] { io_listener.resumeAccepting(); });
+}

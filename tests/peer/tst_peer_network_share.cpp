@@ -1,0 +1,132 @@
+// The count of messaging connections per remote network, which one a
+// crowded network gives up, and the lines the log writes once a minute. The
+// sockets are only names here.
+#include "peer/PeerLogNotes.h"
+#include "peer/PeerNetworkShare.h"
+
+#include <QtTest>
+
+namespace
+{
+QTcpSocket* Socket(quintptr i_name)
+{
+    return reinterpret_cast<QTcpSocket*>(i_name * 16);
+}
+
+// Three addresses of one network, and two of others.
+constexpr quint32 Crowd = 0x0A000002;
+constexpr quint32 CrowdOther = 0x0A0000F0;
+constexpr quint32 Second = 0x0A000102;
+constexpr quint32 Lone = 0x0B000004;
+
+// i_count connections from the address, named from i_first on, in order.
+void Open(PeerNetworkShare& io_share, quint32 i_address, quintptr i_first, int i_count)
+{
+    for (int l_index = 0; l_index < i_count; ++l_index)
+        io_share.Add(Socket(i_first + quintptr(l_index)), i_address);
+}
+}
+
+class TestPeerNetworkShare : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    // The network holding the most gives its longest-open connection to a
+    // taker whose network holds at least two fewer, once it holds more than
+    // a few; a taker from the crowded network itself, or one nearly as
+    // large, gets nothing.
+    void theGiverIsTheLongestOpenOfTheLargestNetwork_data()
+    {
+        constexpr int Few = int(PeerNetworkShare::FewConnections);
+        QTest::addColumn<int>("crowd");
+        QTest::addColumn<int>("crowdOther");
+        QTest::addColumn<int>("second");
+        QTest::addColumn<uint>("taker");
+        // The name of the connection given up; 0 for none.
+        QTest::addColumn<int>("giver");
+        QTest::newRow("a few each, nobody gives") << Few << 0 << Few << uint(Lone) << 0;
+        QTest::newRow("one address past a few, for a lone peer") << Few + 1 << 0 << 0 << uint(Lone) << 1000;
+        QTest::newRow("the network past a few over two addresses") << 5 << 5 << 3 << uint(Lone) << 1000;
+        QTest::newRow("for a peer of the crowded network") << 5 << 5 << 0 << uint(Crowd) << 0;
+        QTest::newRow("for another address of the crowded network") << Few + 1 << 0 << 0 << uint(CrowdOther) << 0;
+        QTest::newRow("the taker's network one fewer") << Few + 2 << 0 << Few + 1 << uint(Second) << 0;
+        QTest::newRow("the taker's network two fewer") << Few + 2 << 0 << Few << uint(Second) << 1000;
+        QTest::newRow("the second network larger gives") << Few + 1 << 0 << Few + 5 << uint(Crowd) << 2000;
+        QTest::newRow("the second network larger, for a lone peer") << Few + 1 << 0 << Few + 5 << uint(Lone) << 2000;
+    }
+    void theGiverIsTheLongestOpenOfTheLargestNetwork()
+    {
+        QFETCH(int, crowd);
+        QFETCH(int, crowdOther);
+        QFETCH(int, second);
+        QFETCH(uint, taker);
+        QFETCH(int, giver);
+        PeerNetworkShare l_share;
+        Open(l_share, Crowd, 1000, crowd);
+        Open(l_share, CrowdOther, 1500, crowdOther);
+        Open(l_share, Second, 2000, second);
+        QCOMPARE(l_share.Count(CrowdOther), std::size_t(crowd + crowdOther));
+        QCOMPARE(l_share.Giver(taker), giver ? Socket(quintptr(giver)) : nullptr);
+        const int l_most = std::max(crowd + crowdOther, second);
+        QCOMPARE(l_share.HasGiver(), l_most > int(PeerNetworkShare::FewConnections));
+    }
+
+    // Connections that go leave the count and the order; one added twice
+    // counts once.
+    void closedConnectionsLeaveTheCount()
+    {
+        constexpr int Few = int(PeerNetworkShare::FewConnections);
+        PeerNetworkShare l_share;
+        Open(l_share, Crowd, 1000, Few + 2);
+        l_share.Add(Socket(1000), Crowd);
+        QCOMPARE(l_share.Count(Crowd), std::size_t(Few + 2));
+        l_share.Remove(Socket(1000));
+        l_share.Remove(Socket(1000));
+        QCOMPARE(l_share.Giver(Lone), Socket(1001));
+        QCOMPARE(l_share.AddressOf(Socket(1001)), Crowd);
+        QCOMPARE(l_share.AddressOf(Socket(1000)), 0u);
+        l_share.Remove(Socket(1001));
+        QCOMPARE(l_share.Count(Crowd), std::size_t(Few));
+        QVERIFY(!l_share.HasGiver());
+        QCOMPARE(l_share.Giver(Lone), nullptr);
+    }
+
+    // Once a minute per key, whatever the others do; a clock that went
+    // back lets it say it again. Two kinds of line keep notes of their own.
+    void eachKeyIsLoggedOnceAMinute()
+    {
+        PeerLogNotes l_notes;
+        PeerLogNotes l_otherKind;
+        const QDateTime l_start(QDate(2024, 5, 1), QTime(12, 0, 0));
+        QVERIFY(l_notes.MayLog(Crowd, l_start));
+        QVERIFY(l_otherKind.MayLog(Crowd, l_start.addSecs(1)));
+        QVERIFY(l_notes.MayLog(Second, l_start.addSecs(1)));
+        QVERIFY(!l_notes.MayLog(Crowd, l_start.addSecs(59)));
+        QVERIFY(!l_notes.MayLog(Second, l_start.addSecs(60)));
+        QVERIFY(l_notes.MayLog(Crowd, l_start.addSecs(60)));
+        QVERIFY(!l_notes.MayLog(Crowd, l_start.addSecs(61)));
+        QVERIFY(l_notes.MayLog(Second, l_start.addSecs(61)));
+        QVERIFY(l_notes.MayLog(Crowd, l_start.addSecs(-10)));
+    }
+
+    // An event's line comes at most once a minute and counts the events
+    // since the last one, itself included.
+    void aCountedLineSaysHowOftenSinceTheLast()
+    {
+        PeerLogCounter l_counter;
+        const QDateTime l_start(QDate(2024, 5, 1), QTime(12, 0, 0));
+        int l_count = 0;
+        QVERIFY(l_counter.Count(l_start, l_count));
+        QCOMPARE(l_count, 1);
+        for (int l_second = 1; l_second < 60; ++l_second)
+            QVERIFY(!l_counter.Count(l_start.addSecs(l_second), l_count));
+        QVERIFY(l_counter.Count(l_start.addSecs(60), l_count));
+        QCOMPARE(l_count, 60);
+        QVERIFY(l_counter.Count(l_start.addSecs(30), l_count));
+        QCOMPARE(l_count, 1);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestPeerNetworkShare)
+#include "tst_peer_network_share.moc"
