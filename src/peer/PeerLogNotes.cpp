@@ -16,7 +16,7 @@ bool PeerLogNotes::MayLog(quint32 i_key, const QDateTime& i_now)
             m_lastLogged.erase(l_last);
     }
     const auto l_last = m_lastLogged.find(i_key);
-    if (l_last != m_lastLogged.end() && !Expired(l_last->second, i_now))
+    if (l_last != m_lastLogged.end() ? !Expired(l_last->second, i_now) : m_lastLogged.size() >= MaxKeys)
         return false;
     m_lastLogged[i_key] = i_now;
     m_order.emplace_back(i_now, i_key);

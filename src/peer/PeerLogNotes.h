@@ -3,6 +3,7 @@
 #include <QDateTime>
 #include <QtGlobal>
 
+#include <cstddef>
 #include <deque>
 #include <unordered_map>
 #include <utility>
@@ -16,10 +17,14 @@ class PeerLogNotes
 {
 public:
     static constexpr qint64 EveryMs = 60000;
+    // Keys noted at most: a crowd spread over ever new networks is not
+    // logged network by network beyond that, nor noted without end.
+    static constexpr std::size_t MaxKeys = 1024;
 
-    // true when nothing was logged about the key in the last EveryMs; notes
-    // i_now as its last time then. Keys logged longer ago are forgotten, at a
-    // cost that does not grow with the keys noted.
+    // true when nothing was logged about the key in the last EveryMs and
+    // there is room to note it; notes i_now as its last time then. Keys
+    // logged longer ago are forgotten, at a cost that does not grow with the
+    // keys noted.
     bool MayLog(quint32 i_key, const QDateTime& i_now);
 
 private:

@@ -379,6 +379,40 @@ private slots:
         SetPeerClock([&l_world] { return l_world.m_now; });
     }
 
+    // What the bound does to a crowd is logged once a minute: the refusals
+    // of a network and its give-ups each in a line of their own, and the
+    // idle connections closed in one line with their count.
+    void theBoundsLinesComeOnceAMinute()
+    {
+        constexpr int Crowd = 16;
+        constexpr int Others = 4;
+        PeerTestWorld l_world;
+        l_world.Messenger().SetConnectionBound(Crowd + Others);
+        l_world.Load();
+        Clients l_crowd;
+        Clients l_others;
+        QVERIFY(Introduce(l_crowd, Crowd, Address(2, 2), "crowd", l_world.PlainPort()));
+        QVERIFY(Introduce(l_others, Others, Address(3, 2), "other", l_world.PlainPort()));
+        l_world.ClearLog();
+        Clients l_refused;
+        Clients l_taken;
+        for (int l_round = 0; l_round < 2; ++l_round) {
+            l_refused.push_back(std::make_unique<RawClient>());
+            QVERIFY(l_refused.back()->Connect(l_world.PlainPort(), Address(2, 9)));
+            QVERIFY(PeerTestWorld::WaitFor([&] { return l_refused.back()->ClosedByPeer(); }));
+            QVERIFY(Introduce(l_taken, 1, Address(9, 2 + l_round), QString("taker%1_").arg(l_round), l_world.PlainPort()));
+        }
+        l_world.Advance(PeerMessenger::IdleEnoughToCloseMs + 1000);
+        QVERIFY(Introduce(l_taken, 3, Address(9, 9), "late", l_world.PlainPort()));
+        QCOMPARE(ClosedCount(l_crowd), 2 + 3);
+        const QStringList l_lines = l_world.LogTexts();
+        QCOMPARE(l_lines.filter("refusing its new connections").size(), 1);
+        QCOMPARE(l_lines.filter("closing its longest-open connections").size(), 1);
+        const QStringList l_idle = l_lines.filter("closing the idle connection");
+        QCOMPARE(l_idle.size(), 1);
+        QVERIFY2(l_idle.front().contains("1 closed so since the last such line"), qPrintable(l_idle.front()));
+    }
+
     // At the full bound an attempt of ours makes room as a stranger would:
     // by closing the connection idle longest, or else the longest-open one
     // of a crowded network; with neither it waits.

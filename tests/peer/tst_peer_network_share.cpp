@@ -108,6 +108,13 @@ private slots:
         QVERIFY(!l_notes.MayLog(Crowd, l_start.addSecs(61)));
         QVERIFY(l_notes.MayLog(Second, l_start.addSecs(61)));
         QVERIFY(l_notes.MayLog(Crowd, l_start.addSecs(-10)));
+
+        // Beyond so many keys in a minute, new ones are not logged.
+        PeerLogNotes l_many;
+        for (quint32 l_key = 0; l_key < PeerLogNotes::MaxKeys; ++l_key)
+            QVERIFY(l_many.MayLog(l_key, l_start));
+        QVERIFY(!l_many.MayLog(quint32(PeerLogNotes::MaxKeys), l_start.addSecs(59)));
+        QVERIFY(l_many.MayLog(quint32(PeerLogNotes::MaxKeys), l_start.addSecs(60)));
     }
 
     // An event's line comes at most once a minute and counts the events
