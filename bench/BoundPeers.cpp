@@ -21,9 +21,10 @@ using BenchPeerWire::Introduction;
 // A code the client reads and only logs: the keepalive.
 constexpr quint32 KeepaliveCode = 9999;
 
-quint32 Loopback(int i_last)
+// 127.i_second.i_third.i_fourth
+quint32 Loopback(int i_second, int i_third, int i_fourth)
 {
-    return 0x7F000000u | quint32(i_last);
+    return 0x7F000000u | quint32(i_second) << 16 | quint32(i_third) << 8 | quint32(i_fourth);
 }
 
 QByteArray Message(quint32 i_code, const MemStream& i_payload, bool i_obfuscated)
@@ -69,7 +70,7 @@ bool ReadU32(const QByteArray& i_bytes, qsizetype& io_at, quint32& o_value)
 
 struct BoundPeers::Hostile
 {
-    int m_address = 0;
+    quint32 m_address = 0;
     int m_index = 0;
     int m_generation = 0;
     QTcpSocket* mp_socket = nullptr;
@@ -120,7 +121,7 @@ BoundPeers::BoundPeers(bool i_keepalive, quint16 i_plainPort, quint16 i_obfuscat
     for (int l_index = 0; l_index < HostileConnections; ++l_index) {
         auto lp_slot = std::make_unique<Hostile>();
         lp_slot->m_index = l_index;
-        lp_slot->m_address = i_keepalive ? 2 : 2 + l_index % FillAddresses;
+        lp_slot->m_address = i_keepalive ? Loopback(0, 0, 2) : Loopback(2, l_index % FillNetworks, 2);
         m_hostile.push_back(std::move(lp_slot));
     }
     for (int l_index = 0; l_index < HonestPeers; ++l_index) {
@@ -208,7 +209,7 @@ void BoundPeers::OpenHostile(Hostile& io_slot)
         });
         io_slot.mp_keepalive->start();
     }
-    lp_socket->bind(QHostAddress(Loopback(io_slot.m_address)), 0);
+    lp_socket->bind(QHostAddress(io_slot.m_address), 0);
     lp_socket->connectToHost(QHostAddress::LocalHost, m_plainPort);
 }
 
@@ -222,7 +223,7 @@ void BoundPeers::StartHonest(Honest& io_peer)
                          + Message(Codes::GetSharedFileList, MemStream(), io_peer.m_obfuscated));
     });
     connect(lp_socket, &QTcpSocket::readyRead, this, [this, &io_peer] { OnHonestBytes(io_peer); });
-    lp_socket->bind(QHostAddress(Loopback(100 + io_peer.m_index)), 0);
+    lp_socket->bind(QHostAddress(Loopback(0, 1, 100 + io_peer.m_index)), 0);
     lp_socket->connectToHost(QHostAddress::LocalHost, io_peer.m_obfuscated ? m_obfuscatedPort : m_plainPort);
 }
 

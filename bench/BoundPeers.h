@@ -15,12 +15,14 @@ class QTcpSocket;
 
 // The far side of a run at the client's connection bound, in a process of
 // its own: hostile peers that hold connections, and honest peers that come
-// later, browse the client, download one file and check its bytes. Every
-// peer binds a loopback address of its own (127.0.0.2 and up), so that the
-// client sees distinct remote addresses.
+// later, browse the client, download one file and check its bytes. The
+// peers bind loopback addresses, so that the client sees the remote
+// addresses and networks (first three bytes) that a run needs; the honest
+// peers have a network of their own, 127.0.1.100 and up.
 //   - fill: HostileConnections silent connections (an introduction, then
-//     nothing) spread over FillAddresses addresses, opened at
-//     OpenedPerSecond, each opened again as soon as the client closes it;
+//     nothing) spread over FillNetworks networks of their own (127.2.N.2),
+//     opened at OpenedPerSecond, each opened again as soon as the client
+//     closes it;
 //   - keepalive: as many from one address, each sending a message every
 //     KeepaliveMs.
 // The honest peers start HonestStartMs after the hostile ones, half on the
@@ -31,7 +33,7 @@ class BoundPeers : public QObject
 
 public:
     static constexpr int HostileConnections = 780;
-    static constexpr int FillAddresses = 20;
+    static constexpr int FillNetworks = 100;
     static constexpr int OpenedPerSecond = 100;
     static constexpr int KeepaliveMs = 29500;
     static constexpr int HonestPeers = 6;

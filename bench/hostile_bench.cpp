@@ -22,8 +22,8 @@
 // with its peers in a third (see BoundPeers.h):
 //
 //   bound_fill_honest_unanswered       honest peers that never had a reply
-//                                      while 780 silent connections from 20
-//                                      addresses press on the bound
+//                                      while 780 silent connections from
+//                                      100 networks press on the bound
 //   bound_fill_honest_wait_max_s       the longest wait of one from the
 //                                      start of its connection to the first
 //                                      reply (an unanswered one counts its
