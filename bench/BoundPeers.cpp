@@ -9,6 +9,7 @@
 
 #include <QHostAddress>
 #include <QTcpSocket>
+#include <QTimer>
 #include <QtEndian>
 
 namespace
@@ -17,15 +18,7 @@ namespace Codes = PeerMessageCodes;
 using BenchPeerWire::Bytes;
 using BenchPeerWire::Frame;
 using BenchPeerWire::Introduction;
-
-// A code the client reads and only logs: the keepalive.
-constexpr quint32 KeepaliveCode = 9999;
-
-// 127.i_second.i_third.i_fourth
-quint32 Loopback(int i_second, int i_third, int i_fourth)
-{
-    return 0x7F000000u | quint32(i_second) << 16 | quint32(i_third) << 8 | quint32(i_fourth);
-}
+using BenchPeerWire::Loopback;
 
 QByteArray Message(quint32 i_code, const MemStream& i_payload, bool i_obfuscated)
 {
@@ -68,15 +61,6 @@ bool ReadU32(const QByteArray& i_bytes, qsizetype& io_at, quint32& o_value)
 }
 }  // namespace
 
-struct BoundPeers::Hostile
-{
-    quint32 m_address = 0;
-    int m_index = 0;
-    int m_generation = 0;
-    QTcpSocket* mp_socket = nullptr;
-    QTimer* mp_keepalive = nullptr;
-};
-
 struct BoundPeers::Honest
 {
     int m_index = 0;
@@ -110,20 +94,14 @@ QByteArray BoundPeers::FileBytes(qint64 i_size)
     return l_bytes;
 }
 
-BoundPeers::BoundPeers(bool i_keepalive, quint16 i_plainPort, quint16 i_obfuscatedPort, const std::string& i_sharedPath,
-                       qint64 i_fileSize)
-    : m_keepalive(i_keepalive),
-      m_plainPort(i_plainPort),
+BoundPeers::BoundPeers(BoundHostile::Kind i_kind, quint16 i_plainPort, quint16 i_obfuscatedPort,
+                       const std::string& i_sharedPath, qint64 i_fileSize)
+    : m_plainPort(i_plainPort),
       m_obfuscatedPort(i_obfuscatedPort),
       m_sharedPath(i_sharedPath),
-      m_fileBytes(FileBytes(i_fileSize))
+      m_fileBytes(FileBytes(i_fileSize)),
+      m_hostile(i_kind, i_plainPort)
 {
-    for (int l_index = 0; l_index < HostileConnections; ++l_index) {
-        auto lp_slot = std::make_unique<Hostile>();
-        lp_slot->m_index = l_index;
-        lp_slot->m_address = i_keepalive ? Loopback(0, 0, 2) : Loopback(2, l_index % FillNetworks, 2);
-        m_hostile.push_back(std::move(lp_slot));
-    }
     for (int l_index = 0; l_index < HonestPeers; ++l_index) {
         auto lp_peer = std::make_unique<Honest>();
         lp_peer->m_index = l_index;
@@ -132,24 +110,13 @@ BoundPeers::BoundPeers(bool i_keepalive, quint16 i_plainPort, quint16 i_obfuscat
     }
     m_honestListener.listen(QHostAddress::LocalHost, 0);
     connect(&m_honestListener, &QTcpServer::newConnection, this, &BoundPeers::OnFileConnection);
-    m_opener.setInterval(1000 / OpenedPerSecond);
-    connect(&m_opener, &QTimer::timeout, this, &BoundPeers::OpenNextHostile);
 }
 
-BoundPeers::~BoundPeers()
-{
-    m_opener.stop();
-    for (const auto& lp_slot : m_hostile) {
-        if (lp_slot->mp_socket) {
-            QObject::disconnect(lp_slot->mp_socket, nullptr, this, nullptr);
-            lp_slot->mp_socket->abort();
-        }
-    }
-}
+BoundPeers::~BoundPeers() = default;
 
 void BoundPeers::Start()
 {
-    m_opener.start();
+    m_hostile.Start();
     QTimer::singleShot(HonestStartMs, this, [this] {
         for (const auto& lp_peer : m_honest)
             StartHonest(*lp_peer);
@@ -162,55 +129,6 @@ std::vector<BoundPeers::HonestResult> BoundPeers::Results() const
     for (const auto& lp_peer : m_honest)
         l_results.push_back(lp_peer->m_result);
     return l_results;
-}
-
-void BoundPeers::OpenNextHostile()
-{
-    if (m_opened == HostileConnections) {
-        m_opener.stop();
-        return;
-    }
-    OpenHostile(*m_hostile[size_t(m_opened++)]);
-}
-
-void BoundPeers::OpenHostile(Hostile& io_slot)
-{
-    ++m_hostileOpened;
-    auto* lp_socket = new QTcpSocket(this);
-    io_slot.mp_socket = lp_socket;
-    const std::string l_user =
-        "hostile " + std::to_string(io_slot.m_index) + "." + std::to_string(io_slot.m_generation++);
-    connect(lp_socket, &QTcpSocket::connected, lp_socket, [lp_socket, l_user] {
-        lp_socket->write(Introduction(l_user, false));
-    });
-    connect(lp_socket, &QTcpSocket::readyRead, lp_socket, [lp_socket] { lp_socket->readAll(); });
-    // Closed by the client, or never connected: opened again at once.
-    auto l_reopen = [this, &io_slot, lp_socket] {
-        if (io_slot.mp_socket != lp_socket)
-            return;
-        io_slot.mp_socket = nullptr;
-        delete io_slot.mp_keepalive;
-        io_slot.mp_keepalive = nullptr;
-        QObject::disconnect(lp_socket, nullptr, this, nullptr);
-        lp_socket->abort();
-        lp_socket->deleteLater();
-        QMetaObject::invokeMethod(this, [this, &io_slot] { OpenHostile(io_slot); }, Qt::QueuedConnection);
-    };
-    connect(lp_socket, &QTcpSocket::disconnected, this, l_reopen);
-    connect(lp_socket, &QTcpSocket::errorOccurred, this, l_reopen);
-    if (m_keepalive) {
-        io_slot.mp_keepalive = new QTimer(this);
-        io_slot.mp_keepalive->setInterval(KeepaliveMs);
-        // A coarse timer may fire a second and a half late, past the idle age.
-        io_slot.mp_keepalive->setTimerType(Qt::PreciseTimer);
-        connect(io_slot.mp_keepalive, &QTimer::timeout, lp_socket, [lp_socket] {
-            if (lp_socket->state() == QAbstractSocket::ConnectedState)
-                lp_socket->write(Message(KeepaliveCode, MemStream(), false));
-        });
-        io_slot.mp_keepalive->start();
-    }
-    lp_socket->bind(QHostAddress(io_slot.m_address), 0);
-    lp_socket->connectToHost(QHostAddress::LocalHost, m_plainPort);
 }
 
 void BoundPeers::StartHonest(Honest& io_peer)

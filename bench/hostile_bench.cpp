@@ -17,9 +17,10 @@
 // another.
 // Resident memory after each minute goes to standard error.
 //
-// With --bound, two runs of about 90 s (--seconds N for another length) at
-// the client's connection bound instead, each a client process of its own
-// with its peers in a third (see BoundPeers.h):
+// With --bound, five runs of about 90 s (--seconds N for another length;
+// --bound-run NAME for one of them) at the client's connection bound
+// instead, each a client process of its own with its peers in a third (see
+// BoundPeers.h and BoundHostile.h):
 //
 //   bound_fill_honest_unanswered       honest peers that never had a reply
 //                                      while 780 silent connections from
@@ -34,9 +35,19 @@
 //                                      run, in percent of one core
 //   bound_keepalive_...                the same while 780 connections from
 //                                      one address each speak every 29.5 s
+//   bound_churn_...                    the same while 780 silent connections
+//                                      from one address are each reopened
+//                                      at once when closed
+//   bound_pressure_...                 the same while 780 connections from
+//                                      one address speak as in keepalive
+//                                      and 300 more from it reconnect at
+//                                      once whenever closed or refused
+//   bound_spread_...                   the same while 60 connections from
+//                                      each of 13 addresses of one network
+//                                      speak as in keepalive
 //
 // Both sides raise their soft descriptor limit to the hard one: the peers
-// hold 780 connections, and the client's bound of 768 needs a limit of
+// hold 780 connections (1,080 under pressure), and the client's bound of 768 needs a limit of
 // 1,024 at least.
 
 #include "BoundPeers.h"
@@ -60,6 +71,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <fstream>
+#include <optional>
 #include <string>
 
 namespace
@@ -165,8 +177,10 @@ double ProcessCpuMs()
 int BoundPeersProcess(const QStringList& i_arguments)
 {
     RaiseDescriptorLimit();
-    const bool l_keepalive = Option(i_arguments, "--bound-peers", "fill") == "keepalive";
-    BoundPeers l_peers(l_keepalive, quint16(Option(i_arguments, "--port", "0").toUInt()),
+    const auto l_kind = BoundHostile::KindNamed(Option(i_arguments, "--bound-peers", "fill"));
+    if (!l_kind)
+        return 1;
+    BoundPeers l_peers(*l_kind, quint16(Option(i_arguments, "--port", "0").toUInt()),
                        quint16(Option(i_arguments, "--obfuscated-port", "0").toUInt()),
                        Option(i_arguments, "--shared", QString()).toStdString(), BoundFileSize);
     const int l_seconds = Option(i_arguments, "--seconds", "90").toInt();
@@ -180,7 +194,7 @@ int BoundPeersProcess(const QStringList& i_arguments)
         std::printf("honest %d %d %lld %d\n", int(l_index), l_results[l_index].m_answered ? 1 : 0,
                     (long long)l_results[l_index].m_waitMs, l_results[l_index].m_verified ? 1 : 0);
     }
-    std::printf("hostile_opened %lld\n", (long long)l_peers.HostileOpened());
+    std::printf("hostile_opened %lld\n", (long long)l_peers.Hostile().Opened());
     std::fflush(stdout);
     return 0;
 }
@@ -190,6 +204,10 @@ int BoundRun(const QStringList& i_arguments)
 {
     RaiseDescriptorLimit();
     const QString l_run = Option(i_arguments, "--bound-run", "fill");
+    if (!BoundHostile::KindNamed(l_run)) {
+        std::fprintf(stderr, "no bound run named %s\n", qPrintable(l_run));
+        return 1;
+    }
     const int l_seconds = Option(i_arguments, "--seconds", "90").toInt();
     QTemporaryDir l_folder;
     const QString l_shared = l_folder.filePath("shared");
@@ -260,11 +278,11 @@ int BoundRun(const QStringList& i_arguments)
     return 0;
 }
 
-// Both bound runs, one after the other, each in a process of its own.
+// The bound runs, one after the other, each in a process of its own.
 int Bound(const QStringList& i_arguments)
 {
     int l_status = 0;
-    for (const char* lp_run : {"fill", "keepalive"}) {
+    for (const char* lp_run : BoundHostile::KindNames) {
         QProcess l_run;
         l_run.setProcessChannelMode(QProcess::ForwardedChannels);
         l_run.start(QCoreApplication::applicationFilePath(),
