@@ -116,6 +116,7 @@ BoundPeers::~BoundPeers() = default;
 
 void BoundPeers::Start()
 {
+    m_run.start();
     m_hostile.Start();
     QTimer::singleShot(HonestStartMs, this, [this] {
         for (const auto& lp_peer : m_honest)
@@ -186,6 +187,7 @@ void BoundPeers::OnHonestMessage(Honest& io_peer, const QByteArray& i_body)
         MemStream l_answer;
         l_answer.Write(l_token);
         l_answer.Write(quint8(1));
+        io_peer.m_result.m_acceptedAtMs = m_run.elapsed();
         io_peer.mp_socket->write(Message(Codes::TransferResponse, l_answer, io_peer.m_obfuscated));
         // Done with messages: the connection's place under the bound is
         // the client's for the file connection to us.
@@ -222,6 +224,9 @@ void BoundPeers::OnFileBytes(FileConnection& io_connection)
             io_connection.mp_socket->abort();
             return;
         }
+        HonestResult& l_result = io_connection.mp_peer->m_result;
+        if (l_result.m_fileConnectMs < 0)
+            l_result.m_fileConnectMs = m_run.elapsed() - l_result.m_acceptedAtMs;
         io_connection.m_buffer = l_work.mid(4);
         char l_offset[8];
         qToLittleEndian(qint64(0), l_offset);

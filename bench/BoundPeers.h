@@ -39,6 +39,12 @@ public:
         // From the start of its connection to the client's first reply.
         qint64 m_waitMs = -1;
         bool m_verified = false;
+        // When it sent its accepting transfer response, from the start of
+        // the run; -1 when it never did.
+        qint64 m_acceptedAtMs = -1;
+        // From then to the client's file connection reaching it; -1 when
+        // none came.
+        qint64 m_fileConnectMs = -1;
     };
 
     // i_sharedPath: the file's path as the client shares it.
@@ -73,4 +79,5 @@ private:
     std::vector<std::unique_ptr<FileConnection>> m_files;
     QTcpServer m_honestListener;
     BoundHostile m_hostile;
+    QElapsedTimer m_run;
 };

@@ -33,6 +33,14 @@
 //                                      with the file's bytes
 //   bound_fill_cpu_pct                 the client's processor time over the
 //                                      run, in percent of one core
+//   bound_fill_cpu_max_5s_pct          the largest of the same over each
+//                                      5 s of the run
+//   bound_fill_file_connect_max_s      the longest time from an honest
+//                                      peer's accepting the transfer to the
+//                                      client's file connection reaching it
+//                                      (one never reached counts until the
+//                                      end of the run; -1 when none
+//                                      accepted)
 //   bound_keepalive_...                the same while 780 connections from
 //                                      one address each speak every 29.5 s
 //   bound_churn_...                    the same while 780 silent connections
@@ -45,6 +53,9 @@
 //   bound_spread_...                   the same while 60 connections from
 //                                      each of 13 addresses of one network
 //                                      speak as in keepalive
+//
+// Each honest peer's result, and the hostile connections standing at the
+// end and opened in all, go to standard error.
 //
 // Both sides raise their soft descriptor limit to the hard one: the peers
 // hold 780 connections (1,080 under pressure), and the client's bound of 768 needs a limit of
@@ -173,7 +184,9 @@ double ProcessCpuMs()
 
 // The peers of a bound run: prints the honest peers' port, runs for the
 // given seconds, then prints "honest <index> <answered> <wait ms>
-// <verified>" for each honest peer.
+// <verified> <file connect ms> <accepted at ms>" for each honest peer (see
+// BoundPeers::HonestResult) and the hostile connections opened in all and
+// connected at the end.
 int BoundPeersProcess(const QStringList& i_arguments)
 {
     RaiseDescriptorLimit();
@@ -191,12 +204,56 @@ int BoundPeersProcess(const QStringList& i_arguments)
     QCoreApplication::exec();
     const auto l_results = l_peers.Results();
     for (std::size_t l_index = 0; l_index < l_results.size(); ++l_index) {
-        std::printf("honest %d %d %lld %d\n", int(l_index), l_results[l_index].m_answered ? 1 : 0,
-                    (long long)l_results[l_index].m_waitMs, l_results[l_index].m_verified ? 1 : 0);
+        const BoundPeers::HonestResult& l_result = l_results[l_index];
+        std::printf("honest %d %d %lld %d %lld %lld\n", int(l_index), l_result.m_answered ? 1 : 0,
+                    (long long)l_result.m_waitMs, l_result.m_verified ? 1 : 0, (long long)l_result.m_fileConnectMs,
+                    (long long)l_result.m_acceptedAtMs);
     }
     std::printf("hostile_opened %lld\n", (long long)l_peers.Hostile().Opened());
+    std::printf("hostile_connected %d\n", l_peers.Hostile().Connected());
     std::fflush(stdout);
     return 0;
+}
+
+// What the honest peers' lines of a bound run's peers say.
+struct HonestFigures
+{
+    int m_reported = 0;
+    int m_unanswered = 0;
+    int m_verified = 0;
+    // An unanswered one counts its wait until the end of the run.
+    double m_waitMaxS = 0;
+    // One that accepted a transfer but never had its file connection counts
+    // its wait until the end of the run, one that never accepted nothing;
+    // -1 when none accepted.
+    double m_fileConnectMaxS = -1;
+};
+
+// Reads them from the peers' output, copying each line to standard error.
+HonestFigures ReadHonest(const QString& i_output, const QString& i_run, int i_seconds)
+{
+    HonestFigures l_figures;
+    const double l_unansweredWaitS = double(i_seconds * 1000 - BoundPeers::HonestStartMs) / 1000.0;
+    for (const QString& l_line : i_output.split('\n')) {
+        const QStringList l_fields = l_line.split(' ');
+        if (l_fields.size() != 7 || l_fields[0] != "honest")
+            continue;
+        ++l_figures.m_reported;
+        std::fprintf(stderr, "%s: %s\n", qPrintable(i_run), qPrintable(l_line));
+        const bool l_answered = l_fields[2] == "1";
+        l_figures.m_unanswered += l_answered ? 0 : 1;
+        l_figures.m_verified += l_fields[4] == "1" ? 1 : 0;
+        l_figures.m_waitMaxS =
+            std::max(l_figures.m_waitMaxS, l_answered ? l_fields[3].toDouble() / 1000.0 : l_unansweredWaitS);
+        const double l_fileConnectMs = l_fields[5].toDouble();
+        const double l_acceptedAtMs = l_fields[6].toDouble();
+        if (l_fileConnectMs >= 0)
+            l_figures.m_fileConnectMaxS = std::max(l_figures.m_fileConnectMaxS, l_fileConnectMs / 1000.0);
+        else if (l_acceptedAtMs >= 0)
+            l_figures.m_fileConnectMaxS =
+                std::max(l_figures.m_fileConnectMaxS, (i_seconds * 1000.0 - l_acceptedAtMs) / 1000.0);
+    }
+    return l_figures;
 }
 
 // One bound run: the client's services here, its peers in a child process.
@@ -242,38 +299,42 @@ int BoundRun(const QStringList& i_arguments)
     const double l_cpuBefore = ProcessCpuMs();
     QElapsedTimer l_wall;
     l_wall.start();
+    // The largest share of one 5-s stretch: a burst that the run's average
+    // would hide.
+    double l_cpuMax5sPct = 0;
+    double l_cpuAtSample = l_cpuBefore;
+    qint64 l_wallAtSample = 0;
+    QTimer l_sampler;
+    l_sampler.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&l_sampler, &QTimer::timeout, [&] {
+        const double l_cpu = ProcessCpuMs();
+        const qint64 l_now = l_wall.elapsed();
+        l_cpuMax5sPct = std::max(l_cpuMax5sPct, 100.0 * (l_cpu - l_cpuAtSample) / double(l_now - l_wallAtSample));
+        l_cpuAtSample = l_cpu;
+        l_wallAtSample = l_now;
+    });
+    l_sampler.start(5000);
     QTimer::singleShot((l_seconds + 30) * 1000, [] { QCoreApplication::quit(); });
     if (l_peers.state() != QProcess::NotRunning)
         QCoreApplication::exec();
     const double l_cpuPct = 100.0 * (ProcessCpuMs() - l_cpuBefore) / double(std::max<qint64>(1, l_wall.elapsed()));
+    l_sampler.stop();
     l_peers.kill();
     l_peers.waitForFinished(10000);
     l_output += QString::fromUtf8(l_peers.readAllStandardOutput());
 
-    int l_unanswered = 0;
-    int l_verified = 0;
-    int l_reported = 0;
-    double l_waitMaxS = 0;
-    const double l_unansweredWaitS = double(l_seconds * 1000 - BoundPeers::HonestStartMs) / 1000.0;
-    for (const QString& l_line : l_output.split('\n')) {
-        const QStringList l_fields = l_line.split(' ');
-        if (l_fields.size() != 5 || l_fields[0] != "honest")
-            continue;
-        ++l_reported;
-        std::fprintf(stderr, "%s: %s\n", qPrintable(l_run), qPrintable(l_line));
-        const bool l_answered = l_fields[2] == "1";
-        l_unanswered += l_answered ? 0 : 1;
-        l_verified += l_fields[4] == "1" ? 1 : 0;
-        l_waitMaxS = std::max(l_waitMaxS, l_answered ? l_fields[3].toDouble() / 1000.0 : l_unansweredWaitS);
-    }
-    if (l_reported != BoundPeers::HonestPeers)
+    const HonestFigures l_honest = ReadHonest(l_output, l_run, l_seconds);
+    if (l_honest.m_reported != BoundPeers::HonestPeers)
         return 1;
     const std::string l_prefix = "bound_" + l_run.toStdString() + "_";
-    Print((l_prefix + "honest_unanswered").c_str(), l_unanswered);
-    Print((l_prefix + "honest_wait_max_s").c_str(), l_waitMaxS);
-    Print((l_prefix + "honest_downloads_verified").c_str(), l_verified);
+    Print((l_prefix + "honest_unanswered").c_str(), l_honest.m_unanswered);
+    Print((l_prefix + "honest_wait_max_s").c_str(), l_honest.m_waitMaxS);
+    Print((l_prefix + "honest_downloads_verified").c_str(), l_honest.m_verified);
     Print((l_prefix + "cpu_pct").c_str(), l_cpuPct);
-    std::fprintf(stderr, "%s: hostile connections opened %s\n", qPrintable(l_run),
+    Print((l_prefix + "cpu_max_5s_pct").c_str(), l_cpuMax5sPct);
+    Print((l_prefix + "file_connect_max_s").c_str(), l_honest.m_fileConnectMaxS);
+    std::fprintf(stderr, "%s: hostile connections connected at the end %s, opened in all %s\n", qPrintable(l_run),
+                 qPrintable(LastFigure(l_output, "hostile_connected")),
                  qPrintable(LastFigure(l_output, "hostile_opened")));
     return 0;
 }
