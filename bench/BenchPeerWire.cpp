@@ -25,4 +25,9 @@ QByteArray Introduction(const std::string& i_user, bool i_obfuscated)
     l_body.Write(0u);
     return Frame(Bytes(l_body), i_obfuscated);
 }
+
+quint32 Loopback(int i_second, int i_third, int i_fourth)
+{
+    return 0x7F000000u | quint32(i_second) << 16 | quint32(i_third) << 8 | quint32(i_fourth);
+}
 }  // namespace BenchPeerWire

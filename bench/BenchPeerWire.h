@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QtGlobal>
 
 #include <string>
 
@@ -15,4 +16,7 @@ QByteArray Frame(const QByteArray& i_body, bool i_obfuscated = false);
 QByteArray Bytes(const MemStream& i_stream);
 // The first message of a messaging connection: who we say we are.
 QByteArray Introduction(const std::string& i_user, bool i_obfuscated = false);
+// The IPv4 address 127.i_second.i_third.i_fourth, for a fake peer to bind:
+// the client tells peers apart by their remote address and network.
+quint32 Loopback(int i_second, int i_third, int i_fourth);
 }  // namespace BenchPeerWire

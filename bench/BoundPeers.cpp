@@ -9,6 +9,7 @@
 
 #include <QHostAddress>
 #include <QTcpSocket>
+#include <QTimer>
 #include <QtEndian>
 
 namespace
@@ -17,14 +18,7 @@ namespace Codes = PeerMessageCodes;
 using BenchPeerWire::Bytes;
 using BenchPeerWire::Frame;
 using BenchPeerWire::Introduction;
-
-// A code the client reads and only logs: the keepalive.
-constexpr quint32 KeepaliveCode = 9999;
-
-quint32 Loopback(int i_last)
-{
-    return 0x7F000000u | quint32(i_last);
-}
+using BenchPeerWire::Loopback;
 
 QByteArray Message(quint32 i_code, const MemStream& i_payload, bool i_obfuscated)
 {
@@ -67,15 +61,6 @@ bool ReadU32(const QByteArray& i_bytes, qsizetype& io_at, quint32& o_value)
 }
 }  // namespace
 
-struct BoundPeers::Hostile
-{
-    int m_address = 0;
-    int m_index = 0;
-    int m_generation = 0;
-    QTcpSocket* mp_socket = nullptr;
-    QTimer* mp_keepalive = nullptr;
-};
-
 struct BoundPeers::Honest
 {
     int m_index = 0;
@@ -109,20 +94,14 @@ QByteArray BoundPeers::FileBytes(qint64 i_size)
     return l_bytes;
 }
 
-BoundPeers::BoundPeers(bool i_keepalive, quint16 i_plainPort, quint16 i_obfuscatedPort, const std::string& i_sharedPath,
-                       qint64 i_fileSize)
-    : m_keepalive(i_keepalive),
-      m_plainPort(i_plainPort),
+BoundPeers::BoundPeers(BoundHostile::Kind i_kind, quint16 i_plainPort, quint16 i_obfuscatedPort,
+                       const std::string& i_sharedPath, qint64 i_fileSize)
+    : m_plainPort(i_plainPort),
       m_obfuscatedPort(i_obfuscatedPort),
       m_sharedPath(i_sharedPath),
-      m_fileBytes(FileBytes(i_fileSize))
+      m_fileBytes(FileBytes(i_fileSize)),
+      m_hostile(i_kind, i_plainPort)
 {
-    for (int l_index = 0; l_index < HostileConnections; ++l_index) {
-        auto lp_slot = std::make_unique<Hostile>();
-        lp_slot->m_index = l_index;
-        lp_slot->m_address = i_keepalive ? 2 : 2 + l_index % FillAddresses;
-        m_hostile.push_back(std::move(lp_slot));
-    }
     for (int l_index = 0; l_index < HonestPeers; ++l_index) {
         auto lp_peer = std::make_unique<Honest>();
         lp_peer->m_index = l_index;
@@ -131,24 +110,14 @@ BoundPeers::BoundPeers(bool i_keepalive, quint16 i_plainPort, quint16 i_obfuscat
     }
     m_honestListener.listen(QHostAddress::LocalHost, 0);
     connect(&m_honestListener, &QTcpServer::newConnection, this, &BoundPeers::OnFileConnection);
-    m_opener.setInterval(1000 / OpenedPerSecond);
-    connect(&m_opener, &QTimer::timeout, this, &BoundPeers::OpenNextHostile);
 }
 
-BoundPeers::~BoundPeers()
-{
-    m_opener.stop();
-    for (const auto& lp_slot : m_hostile) {
-        if (lp_slot->mp_socket) {
-            QObject::disconnect(lp_slot->mp_socket, nullptr, this, nullptr);
-            lp_slot->mp_socket->abort();
-        }
-    }
-}
+BoundPeers::~BoundPeers() = default;
 
 void BoundPeers::Start()
 {
-    m_opener.start();
+    m_run.start();
+    m_hostile.Start();
     QTimer::singleShot(HonestStartMs, this, [this] {
         for (const auto& lp_peer : m_honest)
             StartHonest(*lp_peer);
@@ -163,55 +132,6 @@ std::vector<BoundPeers::HonestResult> BoundPeers::Results() const
     return l_results;
 }
 
-void BoundPeers::OpenNextHostile()
-{
-    if (m_opened == HostileConnections) {
-        m_opener.stop();
-        return;
-    }
-    OpenHostile(*m_hostile[size_t(m_opened++)]);
-}
-
-void BoundPeers::OpenHostile(Hostile& io_slot)
-{
-    ++m_hostileOpened;
-    auto* lp_socket = new QTcpSocket(this);
-    io_slot.mp_socket = lp_socket;
-    const std::string l_user =
-        "hostile " + std::to_string(io_slot.m_index) + "." + std::to_string(io_slot.m_generation++);
-    connect(lp_socket, &QTcpSocket::connected, lp_socket, [lp_socket, l_user] {
-        lp_socket->write(Introduction(l_user, false));
-    });
-    connect(lp_socket, &QTcpSocket::readyRead, lp_socket, [lp_socket] { lp_socket->readAll(); });
-    // Closed by the client, or never connected: opened again at once.
-    auto l_reopen = [this, &io_slot, lp_socket] {
-        if (io_slot.mp_socket != lp_socket)
-            return;
-        io_slot.mp_socket = nullptr;
-        delete io_slot.mp_keepalive;
-        io_slot.mp_keepalive = nullptr;
-        QObject::disconnect(lp_socket, nullptr, this, nullptr);
-        lp_socket->abort();
-        lp_socket->deleteLater();
-        QMetaObject::invokeMethod(this, [this, &io_slot] { OpenHostile(io_slot); }, Qt::QueuedConnection);
-    };
-    connect(lp_socket, &QTcpSocket::disconnected, this, l_reopen);
-    connect(lp_socket, &QTcpSocket::errorOccurred, this, l_reopen);
-    if (m_keepalive) {
-        io_slot.mp_keepalive = new QTimer(this);
-        io_slot.mp_keepalive->setInterval(KeepaliveMs);
-        // A coarse timer may fire a second and a half late, past the idle age.
-        io_slot.mp_keepalive->setTimerType(Qt::PreciseTimer);
-        connect(io_slot.mp_keepalive, &QTimer::timeout, lp_socket, [lp_socket] {
-            if (lp_socket->state() == QAbstractSocket::ConnectedState)
-                lp_socket->write(Message(KeepaliveCode, MemStream(), false));
-        });
-        io_slot.mp_keepalive->start();
-    }
-    lp_socket->bind(QHostAddress(Loopback(io_slot.m_address)), 0);
-    lp_socket->connectToHost(QHostAddress::LocalHost, m_plainPort);
-}
-
 void BoundPeers::StartHonest(Honest& io_peer)
 {
     auto* lp_socket = new QTcpSocket(this);
@@ -222,7 +142,7 @@ void BoundPeers::StartHonest(Honest& io_peer)
                          + Message(Codes::GetSharedFileList, MemStream(), io_peer.m_obfuscated));
     });
     connect(lp_socket, &QTcpSocket::readyRead, this, [this, &io_peer] { OnHonestBytes(io_peer); });
-    lp_socket->bind(QHostAddress(Loopback(100 + io_peer.m_index)), 0);
+    lp_socket->bind(QHostAddress(Loopback(0, 1, 100 + io_peer.m_index)), 0);
     lp_socket->connectToHost(QHostAddress::LocalHost, io_peer.m_obfuscated ? m_obfuscatedPort : m_plainPort);
 }
 
@@ -267,6 +187,7 @@ void BoundPeers::OnHonestMessage(Honest& io_peer, const QByteArray& i_body)
         MemStream l_answer;
         l_answer.Write(l_token);
         l_answer.Write(quint8(1));
+        io_peer.m_result.m_acceptedAtMs = m_run.elapsed();
         io_peer.mp_socket->write(Message(Codes::TransferResponse, l_answer, io_peer.m_obfuscated));
         // Done with messages: the connection's place under the bound is
         // the client's for the file connection to us.
@@ -303,6 +224,9 @@ void BoundPeers::OnFileBytes(FileConnection& io_connection)
             io_connection.mp_socket->abort();
             return;
         }
+        HonestResult& l_result = io_connection.mp_peer->m_result;
+        if (l_result.m_fileConnectMs < 0)
+            l_result.m_fileConnectMs = m_run.elapsed() - l_result.m_acceptedAtMs;
         io_connection.m_buffer = l_work.mid(4);
         char l_offset[8];
         qToLittleEndian(qint64(0), l_offset);

@@ -17,13 +17,14 @@
 // another.
 // Resident memory after each minute goes to standard error.
 //
-// With --bound, two runs of about 90 s (--seconds N for another length) at
-// the client's connection bound instead, each a client process of its own
-// with its peers in a third (see BoundPeers.h):
+// With --bound, five runs of about 90 s (--seconds N for another length;
+// --bound-run NAME for one of them) at the client's connection bound
+// instead, each a client process of its own with its peers in a third (see
+// BoundPeers.h and BoundHostile.h):
 //
 //   bound_fill_honest_unanswered       honest peers that never had a reply
-//                                      while 780 silent connections from 20
-//                                      addresses press on the bound
+//                                      while 780 silent connections from
+//                                      100 networks press on the bound
 //   bound_fill_honest_wait_max_s       the longest wait of one from the
 //                                      start of its connection to the first
 //                                      reply (an unanswered one counts its
@@ -32,11 +33,32 @@
 //                                      with the file's bytes
 //   bound_fill_cpu_pct                 the client's processor time over the
 //                                      run, in percent of one core
+//   bound_fill_cpu_max_5s_pct          the largest of the same over each
+//                                      5 s of the run
+//   bound_fill_file_connect_max_s      the longest time from an honest
+//                                      peer's accepting the transfer to the
+//                                      client's file connection reaching it
+//                                      (one never reached counts until the
+//                                      end of the run; -1 when none
+//                                      accepted)
 //   bound_keepalive_...                the same while 780 connections from
 //                                      one address each speak every 29.5 s
+//   bound_churn_...                    the same while 780 silent connections
+//                                      from one address are each reopened
+//                                      at once when closed
+//   bound_pressure_...                 the same while 780 connections from
+//                                      one address speak as in keepalive
+//                                      and 300 more from it reconnect at
+//                                      once whenever closed or refused
+//   bound_spread_...                   the same while 60 connections from
+//                                      each of 13 addresses of one network
+//                                      speak as in keepalive
+//
+// Each honest peer's result, and the hostile connections standing at the
+// end and opened in all, go to standard error.
 //
 // Both sides raise their soft descriptor limit to the hard one: the peers
-// hold 780 connections, and the client's bound of 768 needs a limit of
+// hold 780 connections (1,080 under pressure), and the client's bound of 768 needs a limit of
 // 1,024 at least.
 
 #include "BoundPeers.h"
@@ -60,6 +82,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <fstream>
+#include <optional>
 #include <string>
 
 namespace
@@ -161,12 +184,16 @@ double ProcessCpuMs()
 
 // The peers of a bound run: prints the honest peers' port, runs for the
 // given seconds, then prints "honest <index> <answered> <wait ms>
-// <verified>" for each honest peer.
+// <verified> <file connect ms> <accepted at ms>" for each honest peer (see
+// BoundPeers::HonestResult) and the hostile connections opened in all and
+// connected at the end.
 int BoundPeersProcess(const QStringList& i_arguments)
 {
     RaiseDescriptorLimit();
-    const bool l_keepalive = Option(i_arguments, "--bound-peers", "fill") == "keepalive";
-    BoundPeers l_peers(l_keepalive, quint16(Option(i_arguments, "--port", "0").toUInt()),
+    const auto l_kind = BoundHostile::KindNamed(Option(i_arguments, "--bound-peers", "fill"));
+    if (!l_kind)
+        return 1;
+    BoundPeers l_peers(*l_kind, quint16(Option(i_arguments, "--port", "0").toUInt()),
                        quint16(Option(i_arguments, "--obfuscated-port", "0").toUInt()),
                        Option(i_arguments, "--shared", QString()).toStdString(), BoundFileSize);
     const int l_seconds = Option(i_arguments, "--seconds", "90").toInt();
@@ -177,12 +204,56 @@ int BoundPeersProcess(const QStringList& i_arguments)
     QCoreApplication::exec();
     const auto l_results = l_peers.Results();
     for (std::size_t l_index = 0; l_index < l_results.size(); ++l_index) {
-        std::printf("honest %d %d %lld %d\n", int(l_index), l_results[l_index].m_answered ? 1 : 0,
-                    (long long)l_results[l_index].m_waitMs, l_results[l_index].m_verified ? 1 : 0);
+        const BoundPeers::HonestResult& l_result = l_results[l_index];
+        std::printf("honest %d %d %lld %d %lld %lld\n", int(l_index), l_result.m_answered ? 1 : 0,
+                    (long long)l_result.m_waitMs, l_result.m_verified ? 1 : 0, (long long)l_result.m_fileConnectMs,
+                    (long long)l_result.m_acceptedAtMs);
     }
-    std::printf("hostile_opened %lld\n", (long long)l_peers.HostileOpened());
+    std::printf("hostile_opened %lld\n", (long long)l_peers.Hostile().Opened());
+    std::printf("hostile_connected %d\n", l_peers.Hostile().Connected());
     std::fflush(stdout);
     return 0;
+}
+
+// What the honest peers' lines of a bound run's peers say.
+struct HonestFigures
+{
+    int m_reported = 0;
+    int m_unanswered = 0;
+    int m_verified = 0;
+    // An unanswered one counts its wait until the end of the run.
+    double m_waitMaxS = 0;
+    // One that accepted a transfer but never had its file connection counts
+    // its wait until the end of the run, one that never accepted nothing;
+    // -1 when none accepted.
+    double m_fileConnectMaxS = -1;
+};
+
+// Reads them from the peers' output, copying each line to standard error.
+HonestFigures ReadHonest(const QString& i_output, const QString& i_run, int i_seconds)
+{
+    HonestFigures l_figures;
+    const double l_unansweredWaitS = double(i_seconds * 1000 - BoundPeers::HonestStartMs) / 1000.0;
+    for (const QString& l_line : i_output.split('\n')) {
+        const QStringList l_fields = l_line.split(' ');
+        if (l_fields.size() != 7 || l_fields[0] != "honest")
+            continue;
+        ++l_figures.m_reported;
+        std::fprintf(stderr, "%s: %s\n", qPrintable(i_run), qPrintable(l_line));
+        const bool l_answered = l_fields[2] == "1";
+        l_figures.m_unanswered += l_answered ? 0 : 1;
+        l_figures.m_verified += l_fields[4] == "1" ? 1 : 0;
+        l_figures.m_waitMaxS =
+            std::max(l_figures.m_waitMaxS, l_answered ? l_fields[3].toDouble() / 1000.0 : l_unansweredWaitS);
+        const double l_fileConnectMs = l_fields[5].toDouble();
+        const double l_acceptedAtMs = l_fields[6].toDouble();
+        if (l_fileConnectMs >= 0)
+            l_figures.m_fileConnectMaxS = std::max(l_figures.m_fileConnectMaxS, l_fileConnectMs / 1000.0);
+        else if (l_acceptedAtMs >= 0)
+            l_figures.m_fileConnectMaxS =
+                std::max(l_figures.m_fileConnectMaxS, (i_seconds * 1000.0 - l_acceptedAtMs) / 1000.0);
+    }
+    return l_figures;
 }
 
 // One bound run: the client's services here, its peers in a child process.
@@ -190,6 +261,10 @@ int BoundRun(const QStringList& i_arguments)
 {
     RaiseDescriptorLimit();
     const QString l_run = Option(i_arguments, "--bound-run", "fill");
+    if (!BoundHostile::KindNamed(l_run)) {
+        std::fprintf(stderr, "no bound run named %s\n", qPrintable(l_run));
+        return 1;
+    }
     const int l_seconds = Option(i_arguments, "--seconds", "90").toInt();
     QTemporaryDir l_folder;
     const QString l_shared = l_folder.filePath("shared");
@@ -224,47 +299,51 @@ int BoundRun(const QStringList& i_arguments)
     const double l_cpuBefore = ProcessCpuMs();
     QElapsedTimer l_wall;
     l_wall.start();
+    // The largest share of one 5-s stretch: a burst that the run's average
+    // would hide.
+    double l_cpuMax5sPct = 0;
+    double l_cpuAtSample = l_cpuBefore;
+    qint64 l_wallAtSample = 0;
+    QTimer l_sampler;
+    l_sampler.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&l_sampler, &QTimer::timeout, [&] {
+        const double l_cpu = ProcessCpuMs();
+        const qint64 l_now = l_wall.elapsed();
+        l_cpuMax5sPct = std::max(l_cpuMax5sPct, 100.0 * (l_cpu - l_cpuAtSample) / double(l_now - l_wallAtSample));
+        l_cpuAtSample = l_cpu;
+        l_wallAtSample = l_now;
+    });
+    l_sampler.start(5000);
     QTimer::singleShot((l_seconds + 30) * 1000, [] { QCoreApplication::quit(); });
     if (l_peers.state() != QProcess::NotRunning)
         QCoreApplication::exec();
     const double l_cpuPct = 100.0 * (ProcessCpuMs() - l_cpuBefore) / double(std::max<qint64>(1, l_wall.elapsed()));
+    l_sampler.stop();
     l_peers.kill();
     l_peers.waitForFinished(10000);
     l_output += QString::fromUtf8(l_peers.readAllStandardOutput());
 
-    int l_unanswered = 0;
-    int l_verified = 0;
-    int l_reported = 0;
-    double l_waitMaxS = 0;
-    const double l_unansweredWaitS = double(l_seconds * 1000 - BoundPeers::HonestStartMs) / 1000.0;
-    for (const QString& l_line : l_output.split('\n')) {
-        const QStringList l_fields = l_line.split(' ');
-        if (l_fields.size() != 5 || l_fields[0] != "honest")
-            continue;
-        ++l_reported;
-        std::fprintf(stderr, "%s: %s\n", qPrintable(l_run), qPrintable(l_line));
-        const bool l_answered = l_fields[2] == "1";
-        l_unanswered += l_answered ? 0 : 1;
-        l_verified += l_fields[4] == "1" ? 1 : 0;
-        l_waitMaxS = std::max(l_waitMaxS, l_answered ? l_fields[3].toDouble() / 1000.0 : l_unansweredWaitS);
-    }
-    if (l_reported != BoundPeers::HonestPeers)
+    const HonestFigures l_honest = ReadHonest(l_output, l_run, l_seconds);
+    if (l_honest.m_reported != BoundPeers::HonestPeers)
         return 1;
     const std::string l_prefix = "bound_" + l_run.toStdString() + "_";
-    Print((l_prefix + "honest_unanswered").c_str(), l_unanswered);
-    Print((l_prefix + "honest_wait_max_s").c_str(), l_waitMaxS);
-    Print((l_prefix + "honest_downloads_verified").c_str(), l_verified);
+    Print((l_prefix + "honest_unanswered").c_str(), l_honest.m_unanswered);
+    Print((l_prefix + "honest_wait_max_s").c_str(), l_honest.m_waitMaxS);
+    Print((l_prefix + "honest_downloads_verified").c_str(), l_honest.m_verified);
     Print((l_prefix + "cpu_pct").c_str(), l_cpuPct);
-    std::fprintf(stderr, "%s: hostile connections opened %s\n", qPrintable(l_run),
+    Print((l_prefix + "cpu_max_5s_pct").c_str(), l_cpuMax5sPct);
+    Print((l_prefix + "file_connect_max_s").c_str(), l_honest.m_fileConnectMaxS);
+    std::fprintf(stderr, "%s: hostile connections connected at the end %s, opened in all %s\n", qPrintable(l_run),
+                 qPrintable(LastFigure(l_output, "hostile_connected")),
                  qPrintable(LastFigure(l_output, "hostile_opened")));
     return 0;
 }
 
-// Both bound runs, one after the other, each in a process of its own.
+// The bound runs, one after the other, each in a process of its own.
 int Bound(const QStringList& i_arguments)
 {
     int l_status = 0;
-    for (const char* lp_run : {"fill", "keepalive"}) {
+    for (const char* lp_run : BoundHostile::KindNames) {
         QProcess l_run;
         l_run.setProcessChannelMode(QProcess::ForwardedChannels);
         l_run.start(QCoreApplication::applicationFilePath(),

@@ -1,0 +1,73 @@
+#pragma once
+
+#include <QObject>
+#include <QTimer>
+#include <QString>
+#include <QtGlobal>
+
+#include <array>
+#include <memory>
+#include <optional>
+#include <vector>
+
+// The hostile side of a run at the client's connection bound: connections
+// to the client's plain port, each bound to the loopback address its kind
+// gives it, the first Connections opened at OpenedPerSecond, each opened
+// again at once when the client closes or refuses it. Each sends an
+// introduction; then a silent one sends nothing, a keep-alive one a message
+// every KeepaliveMs.
+//   - fill: Connections silent ones over FillNetworks networks of their
+//     own, 127.2.N.2 for N from 0;
+//   - keepalive: Connections keep-alive ones from 127.0.0.2;
+//   - churn: Connections silent ones from 127.0.0.2;
+//   - pressure: the keepalive kind's, and once they are opened
+//     PressureLoops silent ones from the same address, all at once;
+//   - spread: Connections keep-alive ones over SpreadAddresses addresses of
+//     one network, 127.0.3.2 and up.
+class BoundHostile : public QObject
+{
+    Q_OBJECT
+
+public:
+    enum class Kind
+    {
+        Fill,
+        Keepalive,
+        Churn,
+        Pressure,
+        Spread
+    };
+    // The kinds' names, in the order of Kind.
+    static constexpr std::array<const char*, 5> KindNames{"fill", "keepalive", "churn", "pressure", "spread"};
+    static std::optional<Kind> KindNamed(const QString& i_name);
+
+    static constexpr int Connections = 780;
+    static constexpr int FillNetworks = 100;
+    static constexpr int SpreadAddresses = 13;
+    static constexpr int PressureLoops = 300;
+    static constexpr int OpenedPerSecond = 100;
+    static constexpr int KeepaliveMs = 29500;
+
+    BoundHostile(Kind i_kind, quint16 i_port);
+    ~BoundHostile() override;
+    BoundHostile(const BoundHostile&) = delete;
+    BoundHostile& operator=(const BoundHostile&) = delete;
+
+    void Start();
+    // Connections opened so far, reopened ones included.
+    qint64 Opened() const { return m_opened; }
+    // Connections that stand now.
+    int Connected() const;
+
+private:
+    struct Slot;
+
+    void OpenNext();
+    void Open(Slot& io_slot);
+
+    quint16 m_port;
+    std::vector<std::unique_ptr<Slot>> m_slots;
+    QTimer m_opener;
+    std::size_t m_next = 0;
+    qint64 m_opened = 0;
+};
