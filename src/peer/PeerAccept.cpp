@@ -52,31 +52,34 @@ void PeerMessenger::AcceptWaiting()
         return;
     }
     m_accepting = true;
+    // One reading of the clock for the whole pass: a crowd refused at once
+    // costs little else.
+    const QDateTime l_now = PeerNow();
     // Room goes to our own attempts first: one that misses its turn may
     // wait until it expires.
-    StartWaitingAttempts();
+    StartWaitingAttempts(l_now);
     bool l_obfuscated = false;
     while (QTcpServer* lp_listener = LongestWaiting(l_obfuscated)) {
         // A connection left waiting stops its listener: the toolkit
         // accepts no more while one is pending.
         if (AcceptingHeld())
             break;
-        if (!CanMakeRoom()) {
-            PauseListeners();
+        if (!CanMakeRoom(l_now)) {
+            PauseListeners(l_now);
             m_accepting = false;
             return;
         }
         QTcpSocket* lp_socket = lp_listener->nextPendingConnection();
         (l_obfuscated ? m_obfuscatedWaitingSince : m_plainWaitingSince) = 0;
         StartTurn();
-        if (!MakeRoom(lp_socket->peerAddress().toIPv4Address())) {
-            Refuse(lp_socket);
+        if (!MakeRoom(lp_socket->peerAddress().toIPv4Address(), l_now)) {
+            Refuse(lp_socket, l_now);
             continue;
         }
         ++m_takenThisTurn;
-        TakeConnection(lp_socket, l_obfuscated);
+        TakeConnection(lp_socket, l_obfuscated, l_now);
     }
-    EndPause();
+    EndPause(l_now);
     m_accepting = false;
 }
 
@@ -96,7 +99,7 @@ void PeerMessenger::AcceptWaitingLater()
 
 bool PeerMessenger::AcceptingHeld() const
 {
-    return m_takenThisTurn >= AcceptsPerTurn || m_refusedThisTurn >= RefusalsPerTurn;
+    return m_turnResting || m_takenThisTurn >= AcceptsPerTurn || m_refusedThisTurn >= RefusalsPerTurn;
 }
 
 void PeerMessenger::StartTurn()
@@ -107,7 +110,10 @@ void PeerMessenger::StartTurn()
 
 void PeerMessenger::OnTurnEnd()
 {
-    if (m_refusedThisTurn >= RefusalsPerTurn && !m_turnResting) {
+    // Every turn of the event loop polls every connection: a crowd that
+    // connects again as soon as it is refused must not have a turn of its
+    // own for each connection.
+    if (m_refusedThisTurn > 0 && !m_turnResting) {
         m_turnResting = true;
         m_turnTimer.start(RefusedRestMs);
         return;
@@ -118,10 +124,10 @@ void PeerMessenger::OnTurnEnd()
     AcceptWaiting();
 }
 
-void PeerMessenger::Refuse(QTcpSocket* ip_socket)
+void PeerMessenger::Refuse(QTcpSocket* ip_socket, const QDateTime& i_now)
 {
     const quint32 l_address = ip_socket->peerAddress().toIPv4Address();
-    if (m_refusalNotes.MayLog(PeerNetworkShare::NetworkOf(l_address), PeerNow())) {
+    if (m_refusalNotes.MayLog(PeerNetworkShare::NetworkOf(l_address), i_now)) {
         Log(LogArea, 1,
             QString("Peer connections at their bound of %1, and the network of %2 holds %3 of them: refusing its new "
                     "connections while no room can be made for them (said once a minute).")
@@ -134,7 +140,7 @@ void PeerMessenger::Refuse(QTcpSocket* ip_socket)
     ++m_refusedThisTurn;
 }
 
-void PeerMessenger::TakeConnection(QTcpSocket* ip_socket, bool i_obfuscated)
+void PeerMessenger::TakeConnection(QTcpSocket* ip_socket, bool i_obfuscated, const QDateTime& i_now)
 {
     m_connections.Track(ip_socket);
     ip_socket->setSocketOption(QAbstractSocket::KeepAliveOption, 1);
@@ -147,7 +153,7 @@ void PeerMessenger::TakeConnection(QTcpSocket* ip_socket, bool i_obfuscated)
     ItemPtr l_item = d.GetType("uninitialized_socket")->NewItem(Value(ip_socket));
     if (i_obfuscated)
         l_item.NewItem("is_obfuscated");
-    if (QTcpSocket* lp_oldest = m_idleWatch.WatchAccepted(ip_socket, PeerNow())) {
+    if (QTcpSocket* lp_oldest = m_idleWatch.WatchAccepted(ip_socket, i_now)) {
         Log(LogArea, 1,
             QString("More than %1 accepted connections wait to introduce themselves, closing the oldest.")
                 .arg(PeerIdleWatch::AcceptedLimit));

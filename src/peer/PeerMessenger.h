@@ -76,13 +76,13 @@ public:
     // first.
     static constexpr int AcceptsPerTurn = int(PeerIdleWatch::AcceptedLimit / 2);
     // Connections refused in one turn at most, and the rest after a turn
-    // that refused that many. A crowd refused at the bound may connect again
-    // as soon as it is refused, and the system's queue holds its connections
-    // in front of everyone else's: refusing them at once reaches a peer from
+    // that refused any. A crowd refused at the bound may connect again as
+    // soon as it is refused, and the system's queue holds its connections in
+    // front of everyone else's: refusing them at once reaches a peer from
     // another network within a few turns, and the rest bounds what a crowd
     // that reconnects as fast as the loopback allows costs.
-    static constexpr int RefusalsPerTurn = 32;
-    static constexpr int RefusedRestMs = 20;
+    static constexpr int RefusalsPerTurn = 64;
+    static constexpr int RefusedRestMs = 50;
     // The listeners' queue of connections the system completes before they
     // are accepted. A crowd that reconnects as soon as it is refused would
     // keep a short queue full, and the system drops other peers' attempts
@@ -186,37 +186,37 @@ private:
     // The listener whose waiting connection was seen first; null when none
     // waits.
     QTcpServer* LongestWaiting(bool& o_obfuscated);
-    void TakeConnection(QTcpSocket* ip_socket, bool i_obfuscated);
+    void TakeConnection(QTcpSocket* ip_socket, bool i_obfuscated, const QDateTime& i_now);
     // Reads what a taken connection brought while it waited, and takes it
     // down if it went meanwhile. Null, or a socket no longer ours: nothing.
     void CatchUp(QTcpSocket* ip_socket);
     // Closes a connection no room can be made for at once: its network
     // holds (nearly) the most connections.
-    void Refuse(QTcpSocket* ip_socket);
+    void Refuse(QTcpSocket* ip_socket, const QDateTime& i_now);
     // Accepting waits for the turn timer: this turn took AcceptsPerTurn or
-    // refused RefusalsPerTurn.
+    // refused RefusalsPerTurn, or accepting rests after a turn that refused.
     bool AcceptingHeld() const;
-    // Counts a connection handled in this turn, starting the turn.
+    // A connection is handled now: starts the turn timer unless it runs.
     void StartTurn();
     void OnTurnEnd();
     // Whether MakeRoom could find room for some connection.
-    bool CanMakeRoom() const;
+    bool CanMakeRoom(const QDateTime& i_now) const;
     // Room for one more connection with the address (a peer's, or the one
     // an attempt of ours goes to): there is, or the messaging connection
     // silent longest (IdleEnoughToCloseMs at least) was closed for it, or
     // else the longest-open messaging connection of the network that gives
     // for it (PeerNetworkShare). Never a connection that carries a file.
-    bool MakeRoom(quint32 i_taker);
+    bool MakeRoom(quint32 i_taker, const QDateTime& i_now);
     // The messaging connection silent longest, if it has been silent long
     // enough to close.
-    QTcpSocket* IdlestConnection() const;
+    QTcpSocket* IdlestConnection(const QDateTime& i_now) const;
     // Takes a messaging connection down to make room.
     void CloseForRoom(QTcpSocket* ip_socket);
     // A connection waits and no room can be made: sets the room timer for
     // the moment the messaging connection silent longest may be closed.
-    void PauseListeners();
+    void PauseListeners(const QDateTime& i_now);
     // A waiting connection is taken, or none waits.
-    void EndPause();
+    void EndPause(const QDateTime& i_now);
     void OnRoomTimer();
     // A counted connection went: waiting attempts start, and accepting
     // resumes.
@@ -297,7 +297,7 @@ private:
     // has room or room can be made for them (MakeRoom), before the
     // listeners are served. Runs from the event loop only: making room
     // closes connections.
-    void StartWaitingAttempts();
+    void StartWaitingAttempts(const QDateTime& i_now);
     void StartWaitingAttemptsLater();
     // Runs the failure of an attempt from the event loop, as a failed
     // connection would, if the socket still exists then.
@@ -329,8 +329,8 @@ private:
     quint64 m_obfuscatedWaitingSince = 0;
     quint64 m_waitOrder = 0;
     // Connections taken and refused since the turn timer (zero interval, or
-    // RefusedRestMs after a turn that refused its most) was started; it
-    // fires once the event loop has polled the sockets again.
+    // RefusedRestMs after a turn that refused any) was started; it fires
+    // once the event loop has polled the sockets again.
     int m_takenThisTurn = 0;
     int m_refusedThisTurn = 0;
     bool m_turnResting = false;

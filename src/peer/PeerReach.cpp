@@ -139,7 +139,7 @@ void PeerMessenger::BeginConnecting(PeerAttemptQueue& io_lane, QTcpSocket* ip_so
     io_lane.Started(ip_socket);
 }
 
-void PeerMessenger::StartWaitingAttempts()
+void PeerMessenger::StartWaitingAttempts(const QDateTime& i_now)
 {
     for (PeerAttemptQueue* lp_lane : {&m_fileAttempts, &m_attempts}) {
         while (lp_lane->MayStart()) {
@@ -155,7 +155,7 @@ void PeerMessenger::StartWaitingAttempts()
                 lp_lane->Pop();
                 continue;
             }
-            if (!MakeRoom(l_attempt.m_address))
+            if (!MakeRoom(l_attempt.m_address, i_now))
                 return;
             // What closing a connection for room set off may have dropped
             // this attempt.
@@ -177,7 +177,7 @@ void PeerMessenger::StartWaitingAttemptsLater()
         this,
         [this] {
             m_attemptsQueued = false;
-            StartWaitingAttempts();
+            StartWaitingAttempts(PeerNow());
         },
         Qt::QueuedConnection);
 }

@@ -14,29 +14,29 @@
 
 using namespace PeerItems;
 
-QTcpSocket* PeerMessenger::IdlestConnection() const
+QTcpSocket* PeerMessenger::IdlestConnection(const QDateTime& i_now) const
 {
     qint64 l_lastActivity = 0;
     QTcpSocket* lp_oldest = m_activity.Oldest(l_lastActivity);
-    if (lp_oldest && l_lastActivity <= PeerNow().toMSecsSinceEpoch() - m_idleEnoughToCloseMs)
+    if (lp_oldest && l_lastActivity <= i_now.toMSecsSinceEpoch() - m_idleEnoughToCloseMs)
         return lp_oldest;
     return nullptr;
 }
 
-bool PeerMessenger::CanMakeRoom() const
+bool PeerMessenger::CanMakeRoom(const QDateTime& i_now) const
 {
-    return m_connections.HasRoom() || IdlestConnection() || m_networkShare.HasGiver();
+    return m_connections.HasRoom() || IdlestConnection(i_now) || m_networkShare.HasGiver();
 }
 
-bool PeerMessenger::MakeRoom(quint32 i_taker)
+bool PeerMessenger::MakeRoom(quint32 i_taker, const QDateTime& i_now)
 {
     // Each connection closed leaves the candidates, so this ends; one close
     // is enough unless the count ran ahead of the bound.
     while (!m_connections.HasRoom()) {
-        if (QTcpSocket* lp_idlest = IdlestConnection()) {
+        if (QTcpSocket* lp_idlest = IdlestConnection(i_now)) {
             ItemPtr l_user = SocketItem("peer_socket", lp_idlest)["user"];
             int l_count = 0;
-            if (m_idleClosedLines.Count(PeerNow(), l_count)) {
+            if (m_idleClosedLines.Count(i_now, l_count)) {
                 Log(LogArea, 1,
                     QString("Peer connections at their bound of %1, closing the idle connection to user %2 to make "
                             "room (said once a minute; %3 closed so since the last such line).")
@@ -52,7 +52,7 @@ bool PeerMessenger::MakeRoom(quint32 i_taker)
         if (!lp_giver)
             return false;
         const quint32 l_address = m_networkShare.AddressOf(lp_giver);
-        if (m_giveUpNotes.MayLog(PeerNetworkShare::NetworkOf(l_address), PeerNow())) {
+        if (m_giveUpNotes.MayLog(PeerNetworkShare::NetworkOf(l_address), i_now)) {
             Log(LogArea, 1,
                 QString("Peer connections at their bound of %1, and the network of %2 holds %3 of them: closing its "
                         "longest-open connections to make room for other networks (said once a minute).")
@@ -75,12 +75,12 @@ void PeerMessenger::CloseForRoom(QTcpSocket* ip_socket)
     m_networkShare.Remove(ip_socket);
 }
 
-void PeerMessenger::PauseListeners()
+void PeerMessenger::PauseListeners(const QDateTime& i_now)
 {
     if (!m_listenersPaused) {
         m_listenersPaused = true;
         int l_count = 0;
-        if (m_pausedLines.Count(PeerNow(), l_count)) {
+        if (m_pausedLines.Count(i_now, l_count)) {
             Log(LogArea, 1,
                 QString("Peer connections at their bound of %1, not accepting until one closes (said once a minute; "
                         "%2 times since the last such line).")
@@ -99,18 +99,18 @@ void PeerMessenger::PauseListeners()
     }
     // Activity stamped ahead of now (the clock went back) waits the idle
     // age at most.
-    const qint64 l_waitMs = l_lastActivity + m_idleEnoughToCloseMs - PeerNow().toMSecsSinceEpoch();
+    const qint64 l_waitMs = l_lastActivity + m_idleEnoughToCloseMs - i_now.toMSecsSinceEpoch();
     m_roomTimer.start(std::chrono::milliseconds(std::clamp<qint64>(l_waitMs, 1, m_idleEnoughToCloseMs)));
 }
 
-void PeerMessenger::EndPause()
+void PeerMessenger::EndPause(const QDateTime& i_now)
 {
     m_roomTimer.stop();
     if (!m_listenersPaused)
         return;
     m_listenersPaused = false;
     int l_count = 0;
-    if (m_resumedLines.Count(PeerNow(), l_count)) {
+    if (m_resumedLines.Count(i_now, l_count)) {
         Log(LogArea, 1,
             QString("Room for peer connections again, accepting (said once a minute; %1 times since the last such "
                     "line).")
