@@ -85,14 +85,19 @@ void PeerMessenger::AcceptWaiting()
 
 void PeerMessenger::AcceptWaitingLater()
 {
-    if (m_acceptQueued)
+    OnceLater(m_acceptQueued, [this] { AcceptWaiting(); });
+}
+
+void PeerMessenger::OnceLater(bool& io_queued, std::function<void()> i_call)
+{
+    if (io_queued)
         return;
-    m_acceptQueued = true;
+    io_queued = true;
     QMetaObject::invokeMethod(
         this,
-        [this] {
-            m_acceptQueued = false;
-            AcceptWaiting();
+        [&io_queued, l_call = std::move(i_call)] {
+            io_queued = false;
+            l_call();
         },
         Qt::QueuedConnection);
 }

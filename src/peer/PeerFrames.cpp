@@ -14,6 +14,10 @@ using namespace PeerItems;
 
 bool PeerMessenger::SendMessage(QTcpSocket* ip_socket, MemStream& i_message, bool i_obfuscate)
 {
+    // A connection taken down, while a queue was flushed to it say, gets
+    // nothing more: the caller keeps what it did not send.
+    if (!ip_socket->isOpen())
+        return false;
     const MemStream::Buffer& l_buffer = *i_message.mp_buffer;
     const quint32 l_mask = i_obfuscate ? PeerFrameCodec::MakeMask() : 0;
     const QByteArray l_frame = PeerFrameCodec::EncodeFrame(l_buffer.mp_buffer, static_cast<quint32>(l_buffer.m_writeIndex),
@@ -27,6 +31,10 @@ bool PeerMessenger::SendMessage(QTcpSocket* ip_socket, MemStream& i_message, boo
     // backlog are written by the event loop as the peer takes them.
     if (ip_socket->bytesToWrite() <= FlushAtOnceBytes)
         ip_socket->flush();
+    // The peer may have reset the connection: its error, raised within the
+    // flush, took it down, and the message went with it.
+    if (!ip_socket->isOpen())
+        return false;
     if (ip_socket->bytesToWrite() > MaxUnsentBytes) {
         if (ItemPtr l_connection = SocketItem("peer_socket", ip_socket)) {
             ItemPtr l_user = l_connection["user"];

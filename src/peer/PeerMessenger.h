@@ -21,6 +21,7 @@
 #include <QTcpServer>
 #include <QTimer>
 
+#include <functional>
 #include <map>
 #include <set>
 #include <string>
@@ -183,6 +184,9 @@ private:
     void AcceptWaiting();
     // AcceptWaiting from the event loop, once however often it is asked.
     void AcceptWaitingLater();
+    // Runs the call from the event loop, once however often it is asked
+    // before then; the flag says that it is queued.
+    void OnceLater(bool& io_queued, std::function<void()> i_call);
     // The listener whose waiting connection was seen first; null when none
     // waits.
     QTcpServer* LongestWaiting(bool& o_obfuscated);
@@ -229,9 +233,9 @@ private:
 
     // Reads the socket's frames within the budget of one turn.
     void ReadFrames(QTcpSocket* ip_socket);
-    // Frames. false when the write failed, or when it left a messaging
-    // connection with more unsent than it may hold and the connection was
-    // taken down.
+    // Frames. false when the connection is not open, when the write failed
+    // or took the connection down, or when it left a messaging connection
+    // with more unsent than it may hold and the connection was taken down.
     bool SendMessage(QTcpSocket* ip_socket, MemStream& i_message, bool i_obfuscate);
 
     // The first message.

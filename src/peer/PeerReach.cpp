@@ -170,16 +170,7 @@ void PeerMessenger::StartWaitingAttempts(const QDateTime& i_now)
 
 void PeerMessenger::StartWaitingAttemptsLater()
 {
-    if (m_attemptsQueued)
-        return;
-    m_attemptsQueued = true;
-    QMetaObject::invokeMethod(
-        this,
-        [this] {
-            m_attemptsQueued = false;
-            StartWaitingAttempts(PeerNow());
-        },
-        Qt::QueuedConnection);
+    OnceLater(m_attemptsQueued, [this] { StartWaitingAttempts(PeerNow()); });
 }
 
 void PeerMessenger::FailLater(QTcpSocket* ip_socket, void (PeerMessenger::*ip_onFailure)(QTcpSocket*))

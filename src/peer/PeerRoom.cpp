@@ -14,6 +14,18 @@
 
 using namespace PeerItems;
 
+namespace
+{
+// Writes the line of an event that may come many times a second, once a
+// minute at most, with how often it came since.
+void LogCounted(PeerLogCounter& io_lines, const QDateTime& i_now, const QString& i_text, ItemPtr i_user = ItemPtr())
+{
+    int l_count = 0;
+    if (io_lines.Count(i_now, l_count))
+        Log(LogArea, 1, QString("%1 (said once a minute; %2 since the last such line).").arg(i_text).arg(l_count), i_user);
+}
+}
+
 QTcpSocket* PeerMessenger::IdlestConnection(const QDateTime& i_now) const
 {
     qint64 l_lastActivity = 0;
@@ -35,16 +47,12 @@ bool PeerMessenger::MakeRoom(quint32 i_taker, const QDateTime& i_now)
     while (!m_connections.HasRoom()) {
         if (QTcpSocket* lp_idlest = IdlestConnection(i_now)) {
             ItemPtr l_user = SocketItem("peer_socket", lp_idlest)["user"];
-            int l_count = 0;
-            if (m_idleClosedLines.Count(i_now, l_count)) {
-                Log(LogArea, 1,
-                    QString("Peer connections at their bound of %1, closing the idle connection to user %2 to make "
-                            "room (said once a minute; %3 closed so since the last such line).")
-                        .arg(m_connections.Limit())
-                        .arg(Text(l_user))
-                        .arg(l_count),
-                    l_user);
-            }
+            LogCounted(m_idleClosedLines, i_now,
+                       QString("Peer connections at their bound of %1, closing the idle connection to user %2 to "
+                               "make room")
+                           .arg(m_connections.Limit())
+                           .arg(Text(l_user)),
+                       l_user);
             CloseForRoom(lp_idlest);
             continue;
         }
@@ -79,14 +87,9 @@ void PeerMessenger::PauseListeners(const QDateTime& i_now)
 {
     if (!m_listenersPaused) {
         m_listenersPaused = true;
-        int l_count = 0;
-        if (m_pausedLines.Count(i_now, l_count)) {
-            Log(LogArea, 1,
-                QString("Peer connections at their bound of %1, not accepting until one closes (said once a minute; "
-                        "%2 times since the last such line).")
-                    .arg(m_connections.Limit())
-                    .arg(l_count));
-        }
+        LogCounted(m_pausedLines, i_now,
+                   QString("Peer connections at their bound of %1, not accepting until one closes")
+                       .arg(m_connections.Limit()));
     }
     // A connection that becomes idle enough makes room: a waiting peer
     // waits for that, not for the half-minute sweep. While paused no
@@ -109,13 +112,7 @@ void PeerMessenger::EndPause(const QDateTime& i_now)
     if (!m_listenersPaused)
         return;
     m_listenersPaused = false;
-    int l_count = 0;
-    if (m_resumedLines.Count(i_now, l_count)) {
-        Log(LogArea, 1,
-            QString("Room for peer connections again, accepting (said once a minute; %1 times since the last such "
-                    "line).")
-                .arg(l_count));
-    }
+    LogCounted(m_resumedLines, i_now, "Room for peer connections again, accepting");
 }
 
 void PeerMessenger::OnRoomTimer()

@@ -25,6 +25,15 @@ int RawClient::Release()
     return std::exchange(m_fd, -1);
 }
 
+void RawClient::Reset()
+{
+    if (m_fd < 0)
+        return;
+    const linger l_now{1, 0};
+    ::setsockopt(m_fd, SOL_SOCKET, SO_LINGER, &l_now, sizeof l_now);
+    ::close(std::exchange(m_fd, -1));
+}
+
 bool RawClient::Connect(quint16 i_port, quint32 i_from)
 {
     if (m_fd < 0)

@@ -20,6 +20,8 @@ public:
     bool Valid() const { return m_fd >= 0; }
     // Hands the descriptor over; the object no longer closes it.
     int Release();
+    // Closes at once with a reset, as a peer that vanishes does.
+    void Reset();
     // Starts connecting to 127.0.0.1 at the port, from the loopback address
     // i_from (host order) when it is not 0; the handshake ends in the
     // system, whether or not the listener accepts.

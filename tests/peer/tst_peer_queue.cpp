@@ -1,11 +1,13 @@
 // Messages to users by name: sent on the user's latest messaging connection,
 // or queued, flushed in order once a connection stands, and expired.
 #include "PeerTestWorld.h"
+#include "RawClient.h"
 #include "WireBytes.h"
 
 #include "peer/PeerOutgoingQueue.h"
 
 #include <QPointer>
+#include <QRegularExpression>
 #include <QTcpSocket>
 #include <QtTest>
 
@@ -151,6 +153,28 @@ private slots:
         for (ItemPtr l_entry : l_bob.GetItems("unsent_message"))
             QCOMPARE(l_entry["send_time"].AsString(), l_queuedAt);
         d.GetType("peer_socket")->HasItem(Value(&l_socket)).Remove();
+    }
+
+    // The user's connection goes while its queue is being flushed (the
+    // peer reset it): nothing more is written to it, and what it did not
+    // take waits for the user's next connection.
+    void aConnectionThatGoesMidFlushKeepsTheRestQueued()
+    {
+        QTest::failOnWarning(QRegularExpression("device not open"));
+        PeerTestWorld l_world;
+        l_world.Load();
+        for (const char* lp_text : {"one", "two", "three"}) {
+            MemStream l_message = Message(36, lp_text);
+            l_world.Messenger().SendMessage("bob", l_message);
+        }
+        RawClient l_bob;
+        QVERIFY(l_bob.Connect(l_world.PlainPort()));
+        QVERIFY(l_bob.Send(RawClient::Introduction("bob")));
+        l_bob.Reset();
+        QVERIFY(PeerTestWorld::WaitFor([&] { return l_world.Count("Sending 3 pending peer messages to user bob") == 1; }));
+        PeerTestWorld::Settle(100);
+        QVERIFY(!PeerTestWorld::HasMessagingConnection("bob"));
+        QCOMPARE(QueuedOrders("bob"), (std::vector<std::string>{"0", "1", "2"}));
     }
 
     // A small reply leaves before the event loop turns again: the far end
