@@ -99,7 +99,7 @@ void PeerMessenger::OnPeerSocketItemAdded(Item* ip_socketItem)
         m_activity.Touch(lp_socket, l_now.toMSecsSinceEpoch());
     // Its network may now give room, and a first messaging connection is
     // one the room timer can wait for.
-    if (m_listenersPaused)
+    if (m_listenersPaused || m_attemptsWaitForRoom)
         AcceptWaitingLater();
 }
 

@@ -216,9 +216,11 @@ private:
     QTcpSocket* IdlestConnection(const QDateTime& i_now) const;
     // Takes a messaging connection down to make room.
     void CloseForRoom(QTcpSocket* ip_socket);
-    // A connection waits and no room can be made: sets the room timer for
-    // the moment the messaging connection silent longest may be closed.
+    // A connection waits and no room can be made: sets the room timer.
     void PauseListeners(const QDateTime& i_now);
+    // Sets the room timer for the moment the messaging connection silent
+    // longest may be closed; stops it when there is none.
+    void WatchForRoom(const QDateTime& i_now);
     // A waiting connection is taken, or none waits.
     void EndPause(const QDateTime& i_now);
     void OnRoomTimer();
@@ -325,6 +327,8 @@ private:
     PeerAttemptQueue m_attempts;
     PeerAttemptQueue m_fileAttempts;
     bool m_attemptsQueued = false;
+    // An attempt of ours waits and no room could be made for it.
+    bool m_attemptsWaitForRoom = false;
     // A connection waits in a listener and no room can be made for it.
     bool m_listenersPaused = false;
     // Each listener's waiting connection in the order they were first
@@ -346,8 +350,9 @@ private:
     PeerActivityOrder m_activity;
     // IdleEnoughToCloseMs unless a test replaced it.
     qint64 m_idleEnoughToCloseMs = IdleEnoughToCloseMs;
-    // Single shot, while paused, at the moment the messaging connection
-    // silent longest becomes idle enough to make room.
+    // Single shot, while paused or an attempt waits for room, at the moment
+    // the messaging connection silent longest becomes idle enough to make
+    // room.
     QTimer m_roomTimer;
     // Lines a crowd could have written many times a second.
     PeerLogNotes m_refusalNotes;

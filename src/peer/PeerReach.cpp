@@ -141,6 +141,7 @@ void PeerMessenger::BeginConnecting(PeerAttemptQueue& io_lane, QTcpSocket* ip_so
 
 void PeerMessenger::StartWaitingAttempts(const QDateTime& i_now)
 {
+    m_attemptsWaitForRoom = false;
     for (PeerAttemptQueue* lp_lane : {&m_fileAttempts, &m_attempts}) {
         while (lp_lane->MayStart()) {
             const PeerAttemptQueue::Attempt* lp_next = lp_lane->Next();
@@ -155,8 +156,11 @@ void PeerMessenger::StartWaitingAttempts(const QDateTime& i_now)
                 lp_lane->Pop();
                 continue;
             }
-            if (!MakeRoom(l_attempt.m_address, i_now))
-                return;
+            // No room for its network: another lane's may have some.
+            if (!MakeRoom(l_attempt.m_address, i_now)) {
+                m_attemptsWaitForRoom = true;
+                break;
+            }
             // What closing a connection for room set off may have dropped
             // this attempt.
             lp_next = lp_lane->Next();
@@ -166,6 +170,10 @@ void PeerMessenger::StartWaitingAttempts(const QDateTime& i_now)
             BeginConnecting(*lp_lane, lp_socket, l_attempt.m_address, l_attempt.m_port);
         }
     }
+    // As for a stranger waiting in a listener, a connection that becomes
+    // idle enough makes room.
+    if (m_attemptsWaitForRoom)
+        WatchForRoom(i_now);
 }
 
 void PeerMessenger::StartWaitingAttemptsLater()

@@ -91,9 +91,14 @@ void PeerMessenger::PauseListeners(const QDateTime& i_now)
                    QString("Peer connections at their bound of %1, not accepting until one closes")
                        .arg(m_connections.Limit()));
     }
-    // A connection that becomes idle enough makes room: a waiting peer
-    // waits for that, not for the half-minute sweep. While paused no
-    // connection is idle enough, so the timer never fires at once.
+    WatchForRoom(i_now);
+}
+
+void PeerMessenger::WatchForRoom(const QDateTime& i_now)
+{
+    // A connection that becomes idle enough makes room: whoever waits
+    // waits for that, not for the half-minute sweep. While no room can be
+    // made no connection is idle enough, so the timer never fires at once.
     qint64 l_lastActivity = 0;
     if (!m_activity.Oldest(l_lastActivity)) {
         // A messaging connection made later looks again when it comes.
@@ -108,7 +113,8 @@ void PeerMessenger::PauseListeners(const QDateTime& i_now)
 
 void PeerMessenger::EndPause(const QDateTime& i_now)
 {
-    m_roomTimer.stop();
+    if (!m_attemptsWaitForRoom)
+        m_roomTimer.stop();
     if (!m_listenersPaused)
         return;
     m_listenersPaused = false;
@@ -118,7 +124,7 @@ void PeerMessenger::EndPause(const QDateTime& i_now)
 void PeerMessenger::OnRoomTimer()
 {
     // A hold ends by looking again itself.
-    if (m_listenersPaused && !AcceptingHeld())
+    if (!AcceptingHeld())
         AcceptWaiting();
 }
 

@@ -430,37 +430,47 @@ private slots:
     }
 
     // At the full bound an attempt of ours makes room as a stranger would:
-    // by closing the connection idle longest, or else the longest-open one
-    // of a crowded network; with neither it waits.
+    // by closing the connection idle longest, at once or when one becomes
+    // idle enough, or else the longest-open one of a crowded network; with
+    // neither it waits.
     void anAttemptOfOursMakesRoomAtTheBound_data()
     {
         QTest::addColumn<int>("peers");
-        QTest::addColumn<bool>("idle");
+        QTest::addColumn<QString>("idle");
         QTest::addColumn<bool>("reached");
         constexpr int Few = int(PeerNetworkShare::FewConnections);
-        QTest::newRow("an idle connection") << Few << true << true;
-        QTest::newRow("a crowded network") << Few + 2 << false << true;
-        QTest::newRow("neither") << Few << false << false;
+        QTest::newRow("an idle connection") << Few << "now" << true;
+        QTest::newRow("a connection idle later") << Few << "later" << true;
+        QTest::newRow("a crowded network") << Few + 2 << "never" << true;
+        QTest::newRow("neither") << Few << "never" << false;
     }
     void anAttemptOfOursMakesRoomAtTheBound()
     {
         QFETCH(int, peers);
-        QFETCH(bool, idle);
+        QFETCH(QString, idle);
         QFETCH(bool, reached);
+        constexpr qint64 IdleMs = 300;
         PeerTestWorld l_world;
         l_world.Messenger().SetConnectionBound(std::size_t(peers));
+        l_world.Messenger().SetIdleEnoughToCloseMs(IdleMs);
         l_world.Load();
         Clients l_peers;
         QVERIFY(Introduce(l_peers, peers, Address(2, 2), "p", l_world.PlainPort()));
-        if (idle)
-            l_world.Advance(PeerMessenger::IdleEnoughToCloseMs + 1000);
+        if (idle == "now")
+            l_world.Advance(IdleMs + 1000);
         FakePeer l_bob;
         QVERIFY(l_bob.Listen());
         l_world.GiveAddress("bob", PeerTestWorld::Loopback, l_bob.Port(), 0);
         MemStream l_message;
         l_message.Write(static_cast<unsigned int>(4));
         l_world.Messenger().SendMessage("bob", l_message);
-        QCOMPARE(l_bob.WaitForConnection(false, reached ? 5000 : 300) != nullptr, reached);
+        if (idle == "later") {
+            PeerTestWorld::Settle(50);
+            QVERIFY(l_bob.WaitForConnection(false, 50) == nullptr);
+            // No sweep: the timer that waits for an idle connection.
+            l_world.Advance(IdleMs + 1000);
+        }
+        QCOMPARE(l_bob.WaitForConnection(false, reached ? 5000 : int(IdleMs) * 2) != nullptr, reached);
         PeerTestWorld::Settle(50);
         QCOMPARE(ClosedCount(l_peers), reached ? 1 : 0);
         QCOMPARE(l_peers.front()->ClosedByPeer(), reached);
