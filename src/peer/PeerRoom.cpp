@@ -17,12 +17,13 @@ using namespace PeerItems;
 namespace
 {
 // Writes the line of an event that may come many times a second, once a
-// minute at most, with how often it came since.
-void LogCounted(PeerLogCounter& io_lines, const QDateTime& i_now, const QString& i_text, ItemPtr i_user = ItemPtr())
+// minute at most, with how often it came since; the text is made only then.
+template <class MakeText>
+void LogCounted(PeerLogCounter& io_lines, const QDateTime& i_now, MakeText i_text, ItemPtr i_user = ItemPtr())
 {
     int l_count = 0;
     if (io_lines.Count(i_now, l_count))
-        Log(LogArea, 1, QString("%1 (said once a minute; %2 since the last such line).").arg(i_text).arg(l_count), i_user);
+        Log(LogArea, 1, QString("%1 (said once a minute; %2 since the last such line).").arg(i_text()).arg(l_count), i_user);
 }
 }
 
@@ -47,12 +48,15 @@ bool PeerMessenger::MakeRoom(quint32 i_taker, const QDateTime& i_now)
     while (!m_connections.HasRoom()) {
         if (QTcpSocket* lp_idlest = IdlestConnection(i_now)) {
             ItemPtr l_user = SocketItem("peer_socket", lp_idlest)["user"];
-            LogCounted(m_idleClosedLines, i_now,
-                       QString("Peer connections at their bound of %1, closing the idle connection to user %2 to "
-                               "make room")
-                           .arg(m_connections.Limit())
-                           .arg(Text(l_user)),
-                       l_user);
+            LogCounted(
+                m_idleClosedLines, i_now,
+                [&] {
+                    return QString("Peer connections at their bound of %1, closing the idle connection to user %2 to "
+                                   "make room")
+                        .arg(m_connections.Limit())
+                        .arg(Text(l_user));
+                },
+                l_user);
             CloseForRoom(lp_idlest);
             continue;
         }
@@ -87,9 +91,10 @@ void PeerMessenger::PauseListeners(const QDateTime& i_now)
 {
     if (!m_listenersPaused) {
         m_listenersPaused = true;
-        LogCounted(m_pausedLines, i_now,
-                   QString("Peer connections at their bound of %1, not accepting until one closes")
-                       .arg(m_connections.Limit()));
+        LogCounted(m_pausedLines, i_now, [this] {
+            return QString("Peer connections at their bound of %1, not accepting until one closes")
+                .arg(m_connections.Limit());
+        });
     }
     WatchForRoom(i_now);
 }
@@ -118,7 +123,7 @@ void PeerMessenger::EndPause(const QDateTime& i_now)
     if (!m_listenersPaused)
         return;
     m_listenersPaused = false;
-    LogCounted(m_resumedLines, i_now, "Room for peer connections again, accepting");
+    LogCounted(m_resumedLines, i_now, [] { return QString("Room for peer connections again, accepting"); });
 }
 
 void PeerMessenger::OnRoomTimer()

@@ -89,6 +89,17 @@ private:
     int m_reads = 0;
 };
 
+// Has the messenger send a message to the user, who listens at the peer:
+// the messenger sets out to connect to it.
+void SendTo(PeerTestWorld& io_world, const std::string& i_user, FakePeer& io_peer)
+{
+    QVERIFY(io_peer.Listen());
+    io_world.GiveAddress(i_user, PeerTestWorld::Loopback, io_peer.Port(), 0);
+    MemStream l_message;
+    l_message.Write(static_cast<unsigned int>(4));
+    io_world.Messenger().SendMessage(i_user, l_message);
+}
+
 int ClosedCount(const Clients& i_clients)
 {
     int l_closed = 0;
@@ -237,11 +248,9 @@ private slots:
         RawClient l_stranger;
         QVERIFY(l_stranger.Connect(l_world.PlainPort(), Address(2)));
         FakePeer l_bob;
-        QVERIFY(l_bob.Listen());
-        l_world.GiveAddress("bob", PeerTestWorld::Loopback, l_bob.Port(), 0);
-        MemStream l_message;
-        l_message.Write(static_cast<unsigned int>(4));
-        l_world.Messenger().SendMessage("bob", l_message);
+        SendTo(l_world, "bob", l_bob);
+        if (QTest::currentTestFailed())
+            return;
         PeerTestWorld::Settle(100);
         QVERIFY(l_bob.WaitForConnection(false, 50) == nullptr);
         QCOMPARE(PeerTestWorld::ItemCount("uninitialized_socket"), 1);
@@ -459,11 +468,9 @@ private slots:
         if (idle == "now")
             l_world.Advance(IdleMs + 1000);
         FakePeer l_bob;
-        QVERIFY(l_bob.Listen());
-        l_world.GiveAddress("bob", PeerTestWorld::Loopback, l_bob.Port(), 0);
-        MemStream l_message;
-        l_message.Write(static_cast<unsigned int>(4));
-        l_world.Messenger().SendMessage("bob", l_message);
+        SendTo(l_world, "bob", l_bob);
+        if (QTest::currentTestFailed())
+            return;
         if (idle == "later") {
             PeerTestWorld::Settle(50);
             QVERIFY(l_bob.WaitForConnection(false, 50) == nullptr);
