@@ -159,9 +159,10 @@ void PeerMessenger::TakeConnection(QTcpSocket* ip_socket, bool i_obfuscated, con
     if (i_obfuscated)
         l_item.NewItem("is_obfuscated");
     if (QTcpSocket* lp_oldest = m_idleWatch.WatchAccepted(ip_socket, i_now)) {
-        Log(LogArea, 1,
-            QString("More than %1 accepted connections wait to introduce themselves, closing the oldest.")
-                .arg(PeerIdleWatch::AcceptedLimit));
+        LogCounted(m_silentClosedLines, i_now, [] {
+            return QString("More than %1 accepted connections wait to introduce themselves, closing the oldest")
+                .arg(PeerIdleWatch::AcceptedLimit);
+        });
         DisposeOfSocket(lp_oldest);
     }
     // A connection that waited in the listener may have brought its bytes,
@@ -239,8 +240,7 @@ void PeerMessenger::StartConnectionBack(Item* ip_request)
     connect(lp_socket, &QAbstractSocket::disconnected, this, &PeerMessenger::OnSocketClosed);
 
     Log(LogArea, 1, QString("Indirect peer connection requested from user %1").arg(Text(l_user)), l_user);
-    StartConnecting(lp_socket, l_address, l_port, l_request["peer_connection_type"].AsString() == "F",
-                    &PeerMessenger::FailConnectionBack);
+    StartConnecting(lp_socket, l_address, l_port, m_connectionBackAttempts, &PeerMessenger::FailConnectionBack);
 }
 
 void PeerMessenger::FailConnectionBack(QTcpSocket* ip_socket)

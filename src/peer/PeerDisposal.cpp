@@ -134,6 +134,7 @@ void PeerMessenger::EveryHalfMinute()
     const QDateTime l_now = PeerNow();
     PeerOutgoingQueue::Expire(l_now, QueuedMessageLimitMs);
     ExpireRelayedRequests(l_now);
+    ExpireAddressWaits(l_now);
     ExpireDirectAttempts(l_now);
     ExpireConnectionsBack(l_now);
     ExpireIdleConnections(l_now);
@@ -155,6 +156,23 @@ void PeerMessenger::ExpireRelayedRequests(const QDateTime& i_now)
         l_relayed.Remove();
         if (l_request)
             InspectPeerConnectionRequest(l_request);
+    }
+}
+
+void PeerMessenger::ExpireAddressWaits(const QDateTime& i_now)
+{
+    ItemPtr l_waiting = d.GetType("connect_to_peer_request_status")->HasItem("getting_address");
+    if (!l_waiting)
+        return;
+    for (ItemPtr l_request : l_waiting.GetItems("connect_to_peer_request")) {
+        if (l_request.IsConnected("indirect_connect_to_peer_request")
+            || !StampExpired(l_request["send_time"], i_now, AttemptLimitMs))
+            continue;
+        Log(LogArea, 1,
+            QString("No address came for the connection of type %1 to %2, removing the request.")
+                .arg(Text(l_request["peer_connection_type"]), Text(l_request["user"])),
+            l_request["user"]);
+        l_request.Remove();
     }
 }
 

@@ -1,6 +1,8 @@
 #pragma once
 
+#include "core/log/Log.h"
 #include "core/store/Data.h"
+#include "peer/PeerLogNotes.h"
 
 #include <QString>
 
@@ -34,5 +36,20 @@ inline QString Text(const std::string& i_text)
 inline QString Text(ItemPtr i_item)
 {
     return QString::fromStdString(i_item.AsString());
+}
+
+// Writes the line of an event that may come many times a second, once a
+// minute at most, with how often it came since the last such line; the
+// text is made only then.
+template <class MakeText>
+void LogCounted(PeerLogCounter& io_lines, const QDateTime& i_now, MakeText i_text, ItemPtr i_user = ItemPtr())
+{
+    int l_count = 0;
+    if (!io_lines.Count(i_now, l_count))
+        return;
+    if (l_count == 0)
+        Log(LogArea, 1, QString("%1 (said once a minute).").arg(i_text()), i_user);
+    else
+        Log(LogArea, 1, QString("%1 (said once a minute; %2 since the last such line).").arg(i_text()).arg(l_count), i_user);
 }
 }

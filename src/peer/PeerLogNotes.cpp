@@ -29,7 +29,7 @@ bool PeerLogCounter::Count(const QDateTime& i_now, int& o_count)
     const qint64 l_age = m_lastLine.isValid() ? m_lastLine.msecsTo(i_now) : PeerLogNotes::EveryMs;
     if (l_age < PeerLogNotes::EveryMs && l_age >= 0)
         return false;
-    o_count = m_count;
+    o_count = m_lastLine.isValid() ? m_count : 0;
     m_count = 0;
     m_lastLine = i_now;
     return true;

@@ -41,7 +41,8 @@ class PeerLogCounter
 {
 public:
     // Counts the event. true when its line is due; o_count is then the
-    // events since the last line, this one included.
+    // events since the last line, this one included, or 0 when no line came
+    // before.
     bool Count(const QDateTime& i_now, int& o_count);
 
 private:

@@ -163,7 +163,10 @@ private:
     void ConnectToUser(std::string i_user, const char* ip_connectionType);
     int GetUserPort(ItemPtr i_userItem, bool& o_obfuscated);
     void DisposeOfPeerConnectionRequest(ItemPtr i_connectionRequest);
+    // Removes a request that has neither a direct socket, nor a relayed
+    // request, nor a user's address still to come.
     void InspectPeerConnectionRequest(ItemPtr i_connectionRequest);
+    static bool WaitsForAddress(ItemPtr i_connectionRequest);
     void OnUserAddress(Item* ip_userItem);
     void StartDirectAttempt(ItemPtr i_request, ItemPtr i_user, ItemPtr i_connectionType);
     void FailDirectAttempt(QTcpSocket* ip_socket);
@@ -284,6 +287,8 @@ private:
     void OnPeerSocketItemAdded(Item* ip_socketItem);
     void OnPeerSocketItemRemoved(Item* ip_socketItem);
     void ExpireRelayedRequests(const QDateTime& i_now);
+    // Requests left waiting for an address that never came.
+    void ExpireAddressWaits(const QDateTime& i_now);
     void ExpireDirectAttempts(const QDateTime& i_now);
     void ExpireConnectionsBack(const QDateTime& i_now);
     void ExpireIdleConnections(const QDateTime& i_now);
@@ -292,17 +297,19 @@ private:
     // Starts an outgoing socket whose records and signals are in place. An
     // address or port of 0 never reaches the network: i_onFailure runs from
     // the event loop instead, as a failed connection would.
-    // Attempts beyond PeerAttemptQueue::MaxInFlight, or beyond the room of
-    // the connection bound, wait their turn.
-    // File connections wait apart and start first: an upload the peer
-    // accepted does not wait behind attempts to peers that never answer.
-    void StartConnecting(QTcpSocket* ip_socket, quint32 i_address, int i_port, bool i_file,
+    // Attempts beyond what their lane lets connect at once (in all, or to
+    // the address's network), or beyond the room of the connection bound,
+    // wait their turn in their lane (PeerAttemptQueue).
+    void StartConnecting(QTcpSocket* ip_socket, quint32 i_address, int i_port, PeerAttemptQueue& io_lane,
                          void (PeerMessenger::*ip_onFailure)(QTcpSocket*));
     void BeginConnecting(PeerAttemptQueue& io_lane, QTcpSocket* ip_socket, quint32 i_address, quint16 i_port);
-    // Starts waiting attempts, file connections first, as far as the bound
-    // has room or room can be made for them (MakeRoom), before the
-    // listeners are served. Runs from the event loop only: making room
-    // closes connections.
+    // Starts waiting attempts as far as the bound has room or room can be
+    // made for their networks (MakeRoom), before the listeners are served.
+    // Work of ours goes first: the file connections of uploads, then our
+    // messages, then the connections back that others asked for. An
+    // attempt that no room can be made for waits without holding up other
+    // networks'. Runs from the event loop only: making room closes
+    // connections.
     void StartWaitingAttempts(const QDateTime& i_now);
     void StartWaitingAttemptsLater();
     // Runs the failure of an attempt from the event loop, as a failed
@@ -324,9 +331,14 @@ private:
     QTcpServer m_obfuscatedServer;
     // After the listeners, so that it goes before the sockets they own.
     PeerConnectionBudget m_connections{[this] { OnPeerConnectionGone(); }};
-    PeerAttemptQueue m_attempts;
+    // Our file connections, our other connections, and the connections
+    // back for relayed requests, each a lane of its own: what others ask
+    // for never takes the places of our own work.
     PeerAttemptQueue m_fileAttempts;
+    PeerAttemptQueue m_attempts;
+    PeerAttemptQueue m_connectionBackAttempts;
     bool m_attemptsQueued = false;
+    bool m_startingAttempts = false;
     // An attempt of ours waits and no room could be made for it.
     bool m_attemptsWaitForRoom = false;
     // A connection waits in a listener and no room can be made for it.
@@ -360,6 +372,7 @@ private:
     PeerLogCounter m_pausedLines;
     PeerLogCounter m_resumedLines;
     PeerLogCounter m_idleClosedLines;
+    PeerLogCounter m_silentClosedLines;
     std::map<QTcpSocket*, SocketBufferInfo> m_socketBufferInfoMap;
     // Messages waiting for a messaging connection, and their send order.
     PeerOutgoingQueue m_outgoingQueue;

@@ -14,16 +14,16 @@ class QTcpSocket;
 // agree in their first three bytes), in the order they were opened. At the
 // connection bound the network that holds the most gives up its longest-open
 // one for a peer whose network holds at least GiveMargin fewer, provided it
-// holds more than FewConnections: a hostile then needs a great many
-// networks, not a dozen addresses of one, to hold the bound, and a peer that
-// holds a few connections is never chosen. Below the bound the counts decide
-// nothing. Every step costs the logarithm of the connections held, whatever
-// their number.
+// holds more than FewConnections: a hostile then needs about as many
+// networks as the bound has connections to hold it, and a network's only
+// connection is never chosen. Below the bound the counts decide nothing.
+// Every step costs the logarithm of the connections held, whatever their
+// number.
 class PeerNetworkShare
 {
 public:
     // A network holding this many or fewer never gives.
-    static constexpr std::size_t FewConnections = 8;
+    static constexpr std::size_t FewConnections = 1;
     // How many fewer the taker's network must hold than the giver's: a
     // network with one fewer would give back at the next turn.
     static constexpr std::size_t GiveMargin = 2;

@@ -34,6 +34,9 @@ void PeerMessenger::ConnectToUser(std::string i_user, const char* ip_connectionT
     ItemPtr l_request = d.GetType("connect_to_peer_request")->NewItem();
     l_request += l_user;
     l_request += l_type;
+    // A request that waits for the user's address alone ends a while after
+    // this, if the address never comes.
+    l_request += d.GetType("send_time")->GetItem(PeerTimeStamp());
 
     Log(LogArea, 2, "Also sending indirect connection request.", l_user);
     const unsigned int l_token = GetPeerServerRequests().SendIndirectConnectionRequest(i_user, ip_connectionType);
@@ -96,10 +99,11 @@ void PeerMessenger::StartDirectAttempt(ItemPtr i_request, ItemPtr i_user, ItemPt
 
     connect(lp_socket, &QAbstractSocket::connected, this, &PeerMessenger::OnConnectToPeerSocketConnected);
     connect(lp_socket, &QAbstractSocket::errorOccurred, this, &PeerMessenger::OnConnectToPeerSocketError);
-    StartConnecting(lp_socket, l_address, l_port, i_connectionType.AsString() == "F", &PeerMessenger::FailDirectAttempt);
+    StartConnecting(lp_socket, l_address, l_port, i_connectionType.AsString() == "F" ? m_fileAttempts : m_attempts,
+                    &PeerMessenger::FailDirectAttempt);
 }
 
-void PeerMessenger::StartConnecting(QTcpSocket* ip_socket, quint32 i_address, int i_port, bool i_file,
+void PeerMessenger::StartConnecting(QTcpSocket* ip_socket, quint32 i_address, int i_port, PeerAttemptQueue& io_lane,
                                     void (PeerMessenger::*ip_onFailure)(QTcpSocket*))
 {
     const quint16 l_port = static_cast<quint16>(i_port & 0xffff);
@@ -109,21 +113,20 @@ void PeerMessenger::StartConnecting(QTcpSocket* ip_socket, quint32 i_address, in
         FailLater(ip_socket, ip_onFailure);
         return;
     }
-    PeerAttemptQueue& l_lane = i_file ? m_fileAttempts : m_attempts;
-    if (l_lane.MayStart() && m_connections.HasRoom()) {
-        BeginConnecting(l_lane, ip_socket, i_address, l_port);
+    if (io_lane.MayStartNow(i_address) && m_connections.HasRoom()) {
+        BeginConnecting(io_lane, ip_socket, i_address, l_port);
         return;
     }
     Log(LogArea, 2, "Too many connections or connection attempts, the attempt waits its turn");
-    for (QTcpSocket* lp_dropped : l_lane.Wait({ip_socket, i_address, l_port})) {
+    for (QTcpSocket* lp_dropped : io_lane.Wait({ip_socket, i_address, l_port})) {
         Log(LogArea, 1,
-            QString("More than %1 connection attempts wait, dropping the oldest").arg(PeerAttemptQueue::MaxWaiting));
+            QString("More than %1 connection attempts wait, dropping the oldest of the network with the most")
+                .arg(PeerAttemptQueue::MaxWaiting));
         FailLater(lp_dropped, &PeerMessenger::FailAttempt);
     }
     // Room may be made for it, which closes a connection: not from within
     // whatever asked for this one.
-    if (l_lane.MayStart())
-        StartWaitingAttemptsLater();
+    StartWaitingAttemptsLater();
 }
 
 void PeerMessenger::BeginConnecting(PeerAttemptQueue& io_lane, QTcpSocket* ip_socket, quint32 i_address,
@@ -136,44 +139,49 @@ void PeerMessenger::BeginConnecting(PeerAttemptQueue& io_lane, QTcpSocket* ip_so
             StartWaitingAttemptsLater();
     });
     ip_socket->connectToHost(QHostAddress(i_address), i_port, QIODevice::ReadWrite);
-    io_lane.Started(ip_socket);
+    io_lane.Started(ip_socket, i_address);
 }
 
 void PeerMessenger::StartWaitingAttempts(const QDateTime& i_now)
 {
+    // Closing a connection for room may run code that asks again.
+    if (m_startingAttempts) {
+        StartWaitingAttemptsLater();
+        return;
+    }
+    m_startingAttempts = true;
     m_attemptsWaitForRoom = false;
-    for (PeerAttemptQueue* lp_lane : {&m_fileAttempts, &m_attempts}) {
-        while (lp_lane->MayStart()) {
-            const PeerAttemptQueue::Attempt* lp_next = lp_lane->Next();
-            if (!lp_next)
-                break;
-            const PeerAttemptQueue::Attempt l_attempt = *lp_next;
+    using Outcome = PeerAttemptQueue::Outcome;
+    for (PeerAttemptQueue* lp_lane : {&m_fileAttempts, &m_attempts, &m_connectionBackAttempts}) {
+        const bool l_leftForRoom = lp_lane->StartWaiting([&](const PeerAttemptQueue::Attempt& i_attempt) {
             // Only an attempt that still stands: one that expired meanwhile
             // lost its record.
-            QTcpSocket* lp_socket = l_attempt.mp_socket;
-            if (!SocketItem("connect_to_peer_request_socket", lp_socket)
-                && !SocketItem("peer_connection_request_socket", lp_socket)) {
-                lp_lane->Pop();
-                continue;
-            }
-            // No room for its network: another lane's may have some.
-            if (!MakeRoom(l_attempt.m_address, i_now)) {
-                m_attemptsWaitForRoom = true;
-                break;
-            }
-            // What closing a connection for room set off may have dropped
+            auto l_stands = [&i_attempt] {
+                QTcpSocket* lp_socket = i_attempt.mp_socket;
+                return lp_socket
+                       && (SocketItem("connect_to_peer_request_socket", lp_socket)
+                           || SocketItem("peer_connection_request_socket", lp_socket));
+            };
+            if (!l_stands())
+                return Outcome::Gone;
+            if (!CanMakeRoom(i_now))
+                return Outcome::NoRoomForAny;
+            if (!MakeRoom(i_attempt.m_address, i_now))
+                return Outcome::NoRoom;
+            // What closing a connection for room set off may have ended
             // this attempt.
-            lp_next = lp_lane->Next();
-            if (!lp_next || lp_next->mp_socket != lp_socket)
-                continue;
-            lp_lane->Pop();
-            BeginConnecting(*lp_lane, lp_socket, l_attempt.m_address, l_attempt.m_port);
-        }
+            if (!l_stands())
+                return Outcome::Gone;
+            BeginConnecting(*lp_lane, i_attempt.mp_socket, i_attempt.m_address, i_attempt.m_port);
+            return Outcome::Started;
+        });
+        m_attemptsWaitForRoom = m_attemptsWaitForRoom || l_leftForRoom;
     }
     // As for a stranger waiting in a listener, a connection that becomes
     // idle enough makes room.
     if (m_attemptsWaitForRoom)
         WatchForRoom(i_now);
+    m_startingAttempts = false;
 }
 
 void PeerMessenger::StartWaitingAttemptsLater()
@@ -235,6 +243,11 @@ void PeerMessenger::OnIndirectPeerConnectionFailure(uint i_req)
         InspectPeerConnectionRequest(l_request);
 }
 
+bool PeerMessenger::WaitsForAddress(ItemPtr i_connectionRequest)
+{
+    return i_connectionRequest["connect_to_peer_request_status"].AsString() == "getting_address";
+}
+
 void PeerMessenger::InspectPeerConnectionRequest(ItemPtr i_connectionRequest)
 {
     ItemPtr l_user = i_connectionRequest["user"];
@@ -245,6 +258,10 @@ void PeerMessenger::InspectPeerConnectionRequest(ItemPtr i_connectionRequest)
         Log(LogArea, 2, "Socket found. Not removing request.", l_user);
     } else if (i_connectionRequest.IsConnected("indirect_connect_to_peer_request")) {
         Log(LogArea, 2, "Indirect request found. Not removing request.", l_user);
+    } else if (WaitsForAddress(i_connectionRequest)) {
+        // The relayed request may fail before the server answers the
+        // address request: the direct attempt is still to come.
+        Log(LogArea, 2, "Waiting for the user's address. Not removing request.", l_user);
     } else {
         Log(LogArea, 2, "Neither socket nor indirect request found. Removing.", l_user);
         i_connectionRequest.Remove();

@@ -14,19 +14,6 @@
 
 using namespace PeerItems;
 
-namespace
-{
-// Writes the line of an event that may come many times a second, once a
-// minute at most, with how often it came since; the text is made only then.
-template <class MakeText>
-void LogCounted(PeerLogCounter& io_lines, const QDateTime& i_now, MakeText i_text, ItemPtr i_user = ItemPtr())
-{
-    int l_count = 0;
-    if (io_lines.Count(i_now, l_count))
-        Log(LogArea, 1, QString("%1 (said once a minute; %2 since the last such line).").arg(i_text()).arg(l_count), i_user);
-}
-}
-
 QTcpSocket* PeerMessenger::IdlestConnection(const QDateTime& i_now) const
 {
     qint64 l_lastActivity = 0;

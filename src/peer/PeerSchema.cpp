@@ -122,6 +122,7 @@ void DeclareAttemptTypes()
     Relate("connect_to_peer_request", "user", One, Many);
     Relate("connect_to_peer_request", "peer_connection_type", One, Many);
     Relate("connect_to_peer_request", "indirect_connect_to_peer_request", One, One);
+    Relate("connect_to_peer_request", "send_time", One, Many);
     Relate("connect_to_peer_request_socket", "socket_creation_time", One, Many);
     Relate("indirect_connect_to_peer_request", "send_time", One, Many);
     Relate("connect_to_peer_request_socket", "user", One, Many);

@@ -34,7 +34,7 @@ void RawClient::Reset()
     ::close(std::exchange(m_fd, -1));
 }
 
-bool RawClient::Connect(quint16 i_port, quint32 i_from)
+bool RawClient::Connect(quint16 i_port, quint32 i_from, quint32 i_to)
 {
     if (m_fd < 0)
         return false;
@@ -48,7 +48,7 @@ bool RawClient::Connect(quint16 i_port, quint32 i_from)
     sockaddr_in l_remote{};
     l_remote.sin_family = AF_INET;
     l_remote.sin_port = htons(i_port);
-    l_remote.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    l_remote.sin_addr.s_addr = htonl(i_to);
     return ::connect(m_fd, reinterpret_cast<sockaddr*>(&l_remote), sizeof l_remote) == 0 || errno == EINPROGRESS;
 }
 

@@ -22,10 +22,10 @@ public:
     int Release();
     // Closes at once with a reset, as a peer that vanishes does.
     void Reset();
-    // Starts connecting to 127.0.0.1 at the port, from the loopback address
-    // i_from (host order) when it is not 0; the handshake ends in the
-    // system, whether or not the listener accepts.
-    bool Connect(quint16 i_port, quint32 i_from = 0);
+    // Starts connecting to the loopback address i_to (host order) at the
+    // port, from the loopback address i_from when it is not 0; the
+    // handshake ends in the system, whether or not the listener accepts.
+    bool Connect(quint16 i_port, quint32 i_from = 0, quint32 i_to = 0x7F000001);
     // Waits five seconds at most for room to send, then sends it all.
     bool Send(const QByteArray& i_bytes);
     // The listening side closed the connection.

@@ -137,6 +137,8 @@ private slots:
         QTest::newRow("at the bound, another address of the crowd's network") << Few + 10 << Few + 6 << 4 << l_crowdsOther << "refused" << false;
         QTest::newRow("at the bound, a network one fewer than the crowd's") << 2 * Few + 11 << Few + 6 << Few + 5 << l_others << "refused" << false;
         QTest::newRow("at the bound, every network within a few") << 2 * Few << Few << Few << l_stranger << "waiting" << false;
+        QTest::newRow("at the bound, a network of three") << 5 << 3 << 2 << l_stranger << "taken" << true;
+        QTest::newRow("at the bound, a network of two for a network of one") << 3 << 2 << 1 << l_others << "refused" << false;
         QTest::newRow("below the bound") << Few + 20 << Few + 6 << 4 << l_stranger << "taken" << false;
         QTest::newRow("below the bound, the crowd's network") << Few + 20 << Few + 6 << 4 << l_crowdsOther << "taken" << false;
     }
@@ -154,8 +156,8 @@ private slots:
         Clients l_crowd;
         Clients l_others;
         // The crowd from two addresses of its network.
-        QVERIFY(Introduce(l_crowd, crowd / 2, Address(2, 2), "crowd", l_world.PlainPort()));
-        QVERIFY(Introduce(l_crowd, crowd - crowd / 2, Address(2, 3), "crowd_", l_world.PlainPort()));
+        QVERIFY(Introduce(l_crowd, crowd - crowd / 2, Address(2, 2), "crowd", l_world.PlainPort()));
+        QVERIFY(Introduce(l_crowd, crowd / 2, Address(2, 3), "crowd_", l_world.PlainPort()));
         QVERIFY(Introduce(l_others, others, Address(3, 2), "other", l_world.PlainPort()));
         // The first of the crowd is its busiest: it goes for being open
         // longest, not for being silent.
@@ -194,9 +196,10 @@ private slots:
         const QDateTime l_start = l_world.m_now;
         Clients l_peers;
         // Each a second after the one before, so that they become idle
-        // enough to close one at a time.
+        // enough to close one at a time, and each from a network of its own,
+        // so that none gives.
         for (int l_index = 0; l_index < Bound; ++l_index) {
-            QVERIFY(Introduce(l_peers, 1, Address(10 + l_index), QString("p%1_").arg(l_index), l_world.PlainPort()));
+            QVERIFY(Introduce(l_peers, 1, Address(10 + l_index, 2), QString("p%1_").arg(l_index), l_world.PlainPort()));
             l_world.Advance(1000);
         }
         Clients l_strangers;
@@ -238,13 +241,15 @@ private slots:
         l_world.Messenger().SetConnectionBound(Bound);
         l_world.Load();
         // A silent stranger that expires at the sweep, and peers that are
-        // not idle enough by then to close for room.
+        // not idle enough by then to close for room, each from a network of
+        // its own.
         RawClient l_silent;
         QVERIFY(l_silent.Connect(l_world.PlainPort(), Address(2)));
         QVERIFY(PeerTestWorld::WaitFor([] { return PeerTestWorld::ItemCount("uninitialized_socket") == 1; }));
         l_world.Advance(100000);
         Clients l_peers;
-        QVERIFY(Introduce(l_peers, Bound - 1, Address(11), "p", l_world.PlainPort()));
+        for (int l_index = 0; l_index < Bound - 1; ++l_index)
+            QVERIFY(Introduce(l_peers, 1, Address(11 + l_index, 2), QString("p%1_").arg(l_index), l_world.PlainPort()));
         RawClient l_stranger;
         QVERIFY(l_stranger.Connect(l_world.PlainPort(), Address(2)));
         FakePeer l_bob;
@@ -305,7 +310,8 @@ private slots:
         l_world.Messenger().SetConnectionBound(Bound);
         l_world.Load();
         Clients l_peers;
-        QVERIFY(Introduce(l_peers, Bound, Address(2, 2), "p", l_world.PlainPort()));
+        for (int l_index = 0; l_index < Bound; ++l_index)
+            QVERIFY(Introduce(l_peers, 1, Address(2 + l_index, 2), QString("p%1_").arg(l_index), l_world.PlainPort()));
         RawClient l_pat;
         QVERIFY(l_pat.Connect(l_world.PlainPort(), Address(9, 2)));
         QVERIFY(l_pat.Send(RawClient::Introduction("pat")));
@@ -406,7 +412,8 @@ private slots:
 
     // What the bound does to a crowd is logged once a minute: the refusals
     // of a network and its give-ups each in a line of their own, and the
-    // idle connections closed in one line with their count.
+    // idle connections closed in one line, which has no count to give the
+    // first time.
     void theBoundsLinesComeOnceAMinute()
     {
         constexpr int Crowd = 16;
@@ -435,7 +442,31 @@ private slots:
         QCOMPARE(l_lines.filter("closing its longest-open connections").size(), 1);
         const QStringList l_idle = l_lines.filter("closing the idle connection");
         QCOMPARE(l_idle.size(), 1);
-        QVERIFY2(l_idle.front().contains("(said once a minute; 1 since the last such line)"), qPrintable(l_idle.front()));
+        QVERIFY2(l_idle.front().endsWith("to make room (said once a minute)."), qPrintable(l_idle.front()));
+    }
+
+    // More accepted connections than may wait to introduce themselves: the
+    // oldest closes for each, and the log says so once a minute, not once a
+    // connection.
+    void theSilentConnectionsClosedAreLoggedOnceAMinute()
+    {
+        constexpr int Over = 5;
+        const int l_count = int(PeerIdleWatch::AcceptedLimit) + Over;
+        PeerTestWorld l_world;
+        l_world.SetListenBacklog(l_count + 10);
+        l_world.Load();
+        Clients l_silent;
+        for (int l_index = 0; l_index < l_count; ++l_index) {
+            l_silent.push_back(std::make_unique<RawClient>());
+            QVERIFY(l_silent.back()->Connect(l_world.PlainPort(), Address(2 + l_index % 200, 2)));
+        }
+        QVERIFY(PeerTestWorld::WaitFor([&] { return ClosedCount(l_silent) == Over; }));
+        PeerTestWorld::Settle(100);
+        QCOMPARE(ClosedCount(l_silent), Over);
+        const QStringList l_lines = l_world.LogTexts().filter("accepted connections wait to introduce themselves");
+        QCOMPARE(l_lines, QStringList{QString("More than %1 accepted connections wait to introduce themselves, closing "
+                                              "the oldest (said once a minute).")
+                                          .arg(PeerIdleWatch::AcceptedLimit)});
     }
 
     // At the full bound an attempt of ours makes room as a stranger would:

@@ -6,6 +6,7 @@
 #include "FakePeer.h"
 #include "PeerTestWorld.h"
 #include "RawClient.h"
+#include "SilentListener.h"
 #include "WireBytes.h"
 
 #include "peer/PeerAttemptQueue.h"
@@ -90,47 +91,38 @@ private:
     bool m_lowered = false;
 };
 
-// A listener on 127.0.0.1 that never accepts: once its one place in the
-// queue is taken, connections to it stay half-open, connecting.
-class SilentListener
+using Silent = std::vector<std::unique_ptr<SilentListener>>;
+
+// Silent listeners on networks of their own (127.0.<first + n>.1), each with
+// its one place taken: attempts to them stay connecting.
+Silent SilentNetworks(int i_count, int i_first = 10)
 {
-public:
-    SilentListener() : m_fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0))
-    {
-        sockaddr_in l_address{};
-        l_address.sin_family = AF_INET;
-        l_address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t l_length = sizeof l_address;
-        if (m_fd < 0 || ::bind(m_fd, reinterpret_cast<sockaddr*>(&l_address), sizeof l_address) != 0
-            || ::listen(m_fd, 0) != 0 || ::getsockname(m_fd, reinterpret_cast<sockaddr*>(&l_address), &l_length) != 0)
-            return;
-        m_port = ntohs(l_address.sin_port);
+    Silent l_listeners;
+    for (int l_index = 0; l_index < i_count; ++l_index) {
+        l_listeners.push_back(std::make_unique<SilentListener>(0x7F000001u | quint32(i_first + l_index) << 8));
+        if (!l_listeners.back()->Fill())
+            return {};
     }
-    ~SilentListener()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    SilentListener(const SilentListener&) = delete;
-    SilentListener& operator=(const SilentListener&) = delete;
-
-    quint16 Port() const { return m_port; }
-
-private:
-    int m_fd;
-    quint16 m_port = 0;
-};
+    return l_listeners;
+}
 
 // Asks for a messaging connection to each user, all at the listener.
-void Reach(PeerTestWorld& io_world, int i_first, int i_count, quint16 i_port)
+void ReachAt(PeerTestWorld& io_world, int i_first, int i_count, const SilentListener& i_at)
 {
     for (int l_index = i_first; l_index < i_first + i_count; ++l_index) {
         const std::string l_user = "u" + std::to_string(l_index);
-        io_world.GiveAddress(l_user, PeerTestWorld::Loopback, i_port, 0);
+        io_world.GiveAddress(l_user, i_at.Address(), i_at.Port(), 0);
         MemStream l_message;
         l_message.Write(static_cast<unsigned int>(4));
         io_world.Messenger().SendMessage(l_user, l_message);
     }
+}
+
+// The same, the users spread over the listeners in turn.
+void Reach(PeerTestWorld& io_world, int i_first, int i_count, const Silent& i_at)
+{
+    for (int l_index = i_first; l_index < i_first + i_count; ++l_index)
+        ReachAt(io_world, l_index, 1, *i_at[std::size_t(l_index - i_first) % i_at.size()]);
 }
 
 // The direct attempts by the state of their sockets.
@@ -397,13 +389,13 @@ private slots:
         QVERIFY(l_pat.Valid() && l_kim.Valid() && l_sam.Valid());
         QElapsedTimer l_clock;
         l_clock.start();
-        QVERIFY(l_pat.Connect(l_world.PlainPort()));
+        QVERIFY(l_pat.Connect(l_world.PlainPort(), 0x7F000102));
         QVERIFY(l_pat.Send(RawClient::Introduction("pat")));
         QVERIFY(PeerTestWorld::WaitFor([] { return PeerTestWorld::HasMessagingConnection("pat"); }));
         PeerTestWorld::Settle(300);
         // When kim's last activity is stamped, between the two.
         const qint64 l_kimBefore = l_clock.elapsed();
-        QVERIFY(l_kim.Connect(l_world.PlainPort()));
+        QVERIFY(l_kim.Connect(l_world.PlainPort(), 0x7F000202));
         QVERIFY(l_kim.Send(RawClient::Introduction("kim")));
         QVERIFY(PeerTestWorld::WaitFor([] { return PeerTestWorld::HasMessagingConnection("kim"); }));
         const qint64 l_kimAfter = l_clock.elapsed();
@@ -416,7 +408,7 @@ private slots:
         QVERIFY2(l_bound + 10 < Free, qPrintable(QString("bound %1").arg(l_bound)));
         QVERIFY(l_strangers.Open(l_bound - 2));
         QVERIFY(PeerTestWorld::WaitFor([&] { return PeerTestWorld::ItemCount("uninitialized_socket") == l_bound - 2; }));
-        QVERIFY(l_sam.Connect(l_world.PlainPort()));
+        QVERIFY(l_sam.Connect(l_world.PlainPort(), 0x7F000302));
         QVERIFY(l_sam.Send(RawClient::Introduction("sam")));
         if (oldestSpeaks)
             QVERIFY(l_pat.Send(FakePeerFrames::Plain(WireWriter().U32(9999))));
@@ -440,29 +432,28 @@ private slots:
         QCOMPARE(PeerTestWorld::ItemCount("uninitialized_socket"), l_bound - 2);
     }
 
-    // At most 64 attempts connect at once; the others wait their turn,
-    // which comes when earlier ones end, and still expire a minute after
-    // they were made.
+    // At most 64 attempts connect at once, 8 of them to one network; the
+    // others wait their turn, which comes when earlier ones end, and still
+    // expire a minute after they were made.
     void outgoingAttemptsWaitTheirTurn()
     {
         constexpr int InFlight = int(PeerAttemptQueue::MaxInFlight);
+        constexpr int Networks = InFlight / int(PeerAttemptQueue::MaxInFlightPerNetwork);
         PeerTestWorld l_world;
         l_world.Load();
-        SilentListener l_silent;
-        QVERIFY(l_silent.Port() != 0);
-        Reach(l_world, 0, InFlight + 6, l_silent.Port());
+        const Silent l_silent = SilentNetworks(Networks);
+        QCOMPARE(int(l_silent.size()), Networks);
+        Reach(l_world, 0, InFlight + 6, l_silent);
         PeerTestWorld::Settle(200);
-        // One of them may find the listener's one place and connect.
-        const int l_connected = PeerTestWorld::ItemCount("peer_socket");
-        QVERIFY(l_connected <= 1);
+        QCOMPARE(PeerTestWorld::ItemCount("peer_socket"), 0);
         Attempts l_first = CountAttempts();
         QCOMPARE(l_first.m_connecting, InFlight);
-        QCOMPARE(l_first.m_waiting, 6 - l_connected);
+        QCOMPARE(l_first.m_waiting, 6);
 
         l_world.Advance(40000);
-        Reach(l_world, 100, 6, l_silent.Port());
+        Reach(l_world, 100, 6, l_silent);
         PeerTestWorld::Settle(100);
-        QCOMPARE(CountAttempts().m_waiting, 12 - l_connected);
+        QCOMPARE(CountAttempts().m_waiting, 12);
 
         // The first ones, waiting or not, expire; the later ones connect.
         l_world.Advance(21000);
@@ -484,11 +475,9 @@ private slots:
         constexpr int InFlight = int(PeerAttemptQueue::MaxInFlight);
         PeerTestWorld l_world;
         l_world.Load();
-        SilentListener l_silent;
-        QVERIFY(l_silent.Port() != 0);
-        RawClient l_first;
-        QVERIFY(l_first.Connect(l_silent.Port()));
-        Reach(l_world, 0, InFlight + 10, l_silent.Port());
+        const Silent l_silent = SilentNetworks(InFlight / int(PeerAttemptQueue::MaxInFlightPerNetwork));
+        QVERIFY(!l_silent.empty());
+        Reach(l_world, 0, InFlight + 10, l_silent);
         QVERIFY(PeerTestWorld::WaitFor([] { return CountAttempts().m_waiting == 10; }));
         FakePeer l_fay;
         QVERIFY(l_fay.Listen());
@@ -503,30 +492,36 @@ private slots:
         QCOMPARE(l_attempts.m_waiting, 10);
     }
 
-    // At most 1,000 attempts wait: the oldest waiting ones fail first.
-    void theOldestWaitingAttemptsAreDropped()
+    // At most 1,000 attempts wait: the network with the most waiting drops
+    // its oldest first, not the attempts of a network that came before it.
+    void theCrowdedNetworksOldestWaitingAttemptsAreDropped()
     {
         constexpr int InFlight = int(PeerAttemptQueue::MaxInFlight);
         constexpr int Waiting = int(PeerAttemptQueue::MaxWaiting);
+        constexpr int Early = 3;
         PeerTestWorld l_world;
         l_world.Load();
-        SilentListener l_silent;
-        QVERIFY(l_silent.Port() != 0);
-        // The listener's one place taken first, so that none of the others
-        // connects.
-        RawClient l_first;
-        QVERIFY(l_first.Connect(l_silent.Port()));
-        Reach(l_world, 0, InFlight + Waiting + 3, l_silent.Port());
+        const Silent l_silent = SilentNetworks(InFlight / int(PeerAttemptQueue::MaxInFlightPerNetwork));
+        const Silent l_other = SilentNetworks(1, 50);
+        QVERIFY(!l_silent.empty() && !l_other.empty());
+        // Every place taken, then a few for another network wait, then the
+        // crowd's.
+        Reach(l_world, 0, InFlight, l_silent);
+        Reach(l_world, InFlight, Early, l_other);
+        ReachAt(l_world, 1000, Waiting, *l_silent.front());
         QVERIFY(PeerTestWorld::WaitFor([] {
             return PeerTestWorld::ItemCount("connect_to_peer_request_socket") == InFlight + Waiting;
         }));
         const Attempts l_attempts = CountAttempts();
         QCOMPARE(l_attempts.m_connecting, InFlight);
         QCOMPARE(l_attempts.m_waiting, Waiting);
-        for (int l_index = InFlight; l_index < InFlight + 3; ++l_index)
+        for (int l_index = InFlight; l_index < InFlight + Early; ++l_index)
+            QVERIFY(l_attempts.m_users.count("u" + std::to_string(l_index)));
+        for (int l_index = 1000; l_index < 1000 + Early; ++l_index) {
             QVERIFY(!l_attempts.m_users.count("u" + std::to_string(l_index)));
-        QVERIFY(l_attempts.m_users.count("u" + std::to_string(InFlight + 3)));
-        QVERIFY(l_world.LogTexts().contains(QString("Direct connection of type P to user u%1 failed").arg(InFlight)));
+            QVERIFY(l_world.LogTexts().contains(QString("Direct connection of type P to user u%1 failed").arg(l_index)));
+        }
+        QVERIFY(l_attempts.m_users.count("u" + std::to_string(1000 + Early)));
     }
 
     // With no descriptor left, a listener rests a second after each failed

@@ -118,14 +118,14 @@ private slots:
     }
 
     // An event's line comes at most once a minute and counts the events
-    // since the last one, itself included.
+    // since the last one, itself included; the first has no last one.
     void aCountedLineSaysHowOftenSinceTheLast()
     {
         PeerLogCounter l_counter;
         const QDateTime l_start(QDate(2024, 5, 1), QTime(12, 0, 0));
-        int l_count = 0;
+        int l_count = -1;
         QVERIFY(l_counter.Count(l_start, l_count));
-        QCOMPARE(l_count, 1);
+        QCOMPARE(l_count, 0);
         for (int l_second = 1; l_second < 60; ++l_second)
             QVERIFY(!l_counter.Count(l_start.addSecs(l_second), l_count));
         QVERIFY(l_counter.Count(l_start.addSecs(60), l_count));

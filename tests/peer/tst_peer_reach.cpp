@@ -226,6 +226,56 @@ private slots:
         QVERIFY(PeerTestWorld::WaitFor([&] { return l_world.Count("Direct connection of type D to user bob failed") == 1; }));
     }
 
+    // The server answers the relayed request with its failure before it
+    // answers the address request: the direct attempt still comes once the
+    // address does, and an unknown address (0), or none within the minute
+    // an attempt may last, ends the request.
+    void aRelayedFailureBeforeTheAddressKeepsTheDirectAttempt_data()
+    {
+        QTest::addColumn<QString>("address");
+        QTest::newRow("the address comes") << "known";
+        QTest::newRow("the address is unknown") << "zero";
+        QTest::newRow("no address comes") << "never";
+    }
+    void aRelayedFailureBeforeTheAddressKeepsTheDirectAttempt()
+    {
+        QFETCH(QString, address);
+        PeerTestWorld l_world;
+        l_world.Load();
+        FakePeer l_peer;
+        QVERIFY(l_peer.Listen());
+        MemStream l_message = Message(36);
+        l_world.Messenger().SendMessage("bob", l_message);
+        QCOMPARE(l_world.m_requests.m_addressRequests, std::vector<std::string>{"bob"});
+        emit gp_server->IndirectPeerConnectionFailure(1);
+        QCOMPARE(PeerTestWorld::ItemCount("indirect_connect_to_peer_request"), 0);
+        QCOMPARE(PeerTestWorld::ItemCount("connect_to_peer_request"), 1);
+
+        if (address == "never") {
+            l_world.Advance(50000);
+            l_world.Messenger().EveryHalfMinute();
+            QCOMPARE(PeerTestWorld::ItemCount("connect_to_peer_request"), 1);
+            l_world.Advance(10000);
+            l_world.Messenger().EveryHalfMinute();
+            QCOMPARE(PeerTestWorld::ItemCount("connect_to_peer_request"), 0);
+            QCOMPARE(l_world.Count("No address came for the connection of type P to bob, removing the request."), 1);
+            return;
+        }
+        l_world.GiveAddress("bob", address == "known" ? PeerTestWorld::Loopback : 0, l_peer.Port(), 0);
+        if (address == "zero") {
+            QVERIFY(PeerTestWorld::WaitFor([] { return PeerTestWorld::ItemCount("connect_to_peer_request") == 0; }));
+            QVERIFY(l_world.LogTexts().contains("Direct connection of type P to user bob failed"));
+            QVERIFY(l_peer.WaitForConnection(false, 100) == nullptr);
+            return;
+        }
+        FakePeerConnection* lp_far = l_peer.WaitForConnection(false);
+        QVERIFY(lp_far);
+        QVERIFY(lp_far->WaitForFrames(2));
+        QCOMPARE(lp_far->Frames().front(), Direct("me", "P"));
+        QCOMPARE(lp_far->Frames().at(1), QByteArray(WireWriter().U32(36)));
+        QCOMPARE(OnlyItem("peer_socket")["user"].AsString(), std::string("bob"));
+    }
+
     void thePeerAnswersTheRelayedRequestAfterTheDirectPathFailed()
     {
         PeerTestWorld l_world;

@@ -177,9 +177,9 @@ FakePeer::~FakePeer()
     m_connections.clear();
 }
 
-bool FakePeer::Listen()
+bool FakePeer::Listen(quint32 i_address)
 {
-    return m_listener.listen(QHostAddress::LocalHost, 0);
+    return m_listener.listen(QHostAddress(i_address), 0);
 }
 
 quint16 FakePeer::Port() const

@@ -57,15 +57,17 @@ private:
     QByteArray m_received;
 };
 
-// The far end of peer connections: a listener on 127.0.0.1 with a port of
-// the system's choosing, and outgoing connections to a listener of ours.
+// The far end of peer connections: a listener on 127.0.0.1 (or another
+// loopback address) with a port of the system's choosing, and outgoing
+// connections to a listener of ours.
 class FakePeer
 {
 public:
     FakePeer();
     ~FakePeer();
 
-    bool Listen();
+    // i_address: a loopback address in host order.
+    bool Listen(quint32 i_address = 0x7F000001);
     quint16 Port() const;
     void StopListening();
 

@@ -1,0 +1,206 @@
+// Our outgoing connection attempts when places for connecting, or room
+// under the connection bound, run short: one user or one network cannot
+// hold them up for everyone, and our own work goes first. The far ends
+// listen on loopback addresses of networks of their own (127.0.N.x), so
+// that the client sees distinct remote networks.
+#include "FakePeer.h"
+#include "PeerTestWorld.h"
+#include "RawClient.h"
+#include "SilentListener.h"
+
+#include "peer/PeerAttemptQueue.h"
+
+#include <QtTest>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace
+{
+// 127.0.<network>.<last>.
+quint32 Address(int i_network, int i_last)
+{
+    return 0x7F000000u | quint32(i_network) << 8 | quint32(i_last);
+}
+
+using Clients = std::vector<std::unique_ptr<RawClient>>;
+
+// Opens a messaging connection as the user from the address.
+bool Introduce(Clients& io_clients, const std::string& i_user, quint32 i_from, quint16 i_port)
+{
+    auto lp_client = std::make_unique<RawClient>();
+    if (!lp_client->Connect(i_port, i_from) || !lp_client->Send(RawClient::Introduction(i_user))
+        || !PeerTestWorld::WaitFor([&] { return PeerTestWorld::HasMessagingConnection(i_user); }))
+        return false;
+    io_clients.push_back(std::move(lp_client));
+    return true;
+}
+
+// How we come to connect to a user: a message of ours, a file connection
+// of ours, or a connection back that the user asked for through the server.
+void Reach(PeerTestWorld& io_world, const QString& i_how, const std::string& i_user, quint32 i_address, quint16 i_port,
+           unsigned int i_token)
+{
+    if (i_how == "connection back" || i_how == "file connection back") {
+        io_world.RelayRequest(i_user, i_token, i_how == "connection back" ? "P" : "F", i_address, i_port, 0);
+        return;
+    }
+    io_world.GiveAddress(i_user, i_address, i_port, 0);
+    if (i_how == "file connection") {
+        io_world.Messenger().RequestFileConnectionToUser(i_user);
+        return;
+    }
+    MemStream l_message;
+    l_message.Write(static_cast<unsigned int>(4));
+    io_world.Messenger().SendMessage(i_user, l_message);
+}
+
+// The transfer manager's part: it owns a file connection once it is handed
+// over, ours or one we made back.
+class FileConnections
+{
+public:
+    explicit FileConnections(PeerMessenger& io_messenger)
+    {
+        QObject::connect(&io_messenger, &PeerMessenger::FileConnectionAccepted,
+                         [this](std::string, QTcpSocket* ip_socket) { m_sockets.emplace_back(ip_socket); });
+        QObject::connect(&io_messenger, &PeerMessenger::FileConnectionRequested,
+                         [this](std::string, QTcpSocket* ip_socket, uint) { m_sockets.emplace_back(ip_socket); });
+    }
+
+private:
+    std::vector<std::unique_ptr<QTcpSocket>> m_sockets;
+};
+
+// Our sockets that still connect.
+int Connecting()
+{
+    int l_count = 0;
+    for (const char* lp_type : {"connect_to_peer_request_socket", "peer_connection_request_socket"}) {
+        for (ItemPtr l_record : d.GetType(lp_type)->GetItems()) {
+            const auto* lp_socket = l_record.AsObject<QTcpSocket>();
+            l_count += lp_socket && lp_socket->state() == QAbstractSocket::ConnectingState ? 1 : 0;
+        }
+    }
+    return l_count;
+}
+}
+
+class TestPeerAttemptLanes : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    // At a bound full of one network's connections, an attempt to a user of
+    // that network can have no room (its network would give it back), and
+    // waits; an attempt to another network, made after it, makes room and
+    // connects at once.
+    void anAttemptWithoutRoomDoesNotHoldUpOtherNetworks_data()
+    {
+        QTest::addColumn<QString>("how");
+        QTest::newRow("a message of ours") << "message";
+        QTest::newRow("a file connection of ours") << "file connection";
+        QTest::newRow("a connection back") << "connection back";
+        QTest::newRow("a file connection back") << "file connection back";
+    }
+    void anAttemptWithoutRoomDoesNotHoldUpOtherNetworks()
+    {
+        QFETCH(QString, how);
+        constexpr int Crowd = 10;
+        PeerTestWorld l_world;
+        FileConnections l_handedOver(l_world.Messenger());
+        l_world.Messenger().SetConnectionBound(Crowd);
+        l_world.Load();
+        Clients l_crowd;
+        for (int l_index = 0; l_index < Crowd; ++l_index)
+            QVERIFY(Introduce(l_crowd, "crowd" + std::to_string(l_index), Address(2, 2), l_world.PlainPort()));
+        FakePeer l_crowdy;
+        FakePeer l_ann;
+        QVERIFY(l_crowdy.Listen(Address(2, 50)) && l_ann.Listen(Address(5, 1)));
+        Reach(l_world, how, "crowdy", Address(2, 50), l_crowdy.Port(), 1);
+        PeerTestWorld::Settle(50);
+        Reach(l_world, how, "ann", Address(5, 1), l_ann.Port(), 2);
+
+        QVERIFY(l_ann.WaitForConnection(false, 2000) != nullptr);
+        QVERIFY(PeerTestWorld::WaitFor([&] { return l_crowd.front()->ClosedByPeer(); }));
+        PeerTestWorld::Settle(100);
+        QCOMPARE(l_crowdy.AcceptedCount(), 0);
+        int l_closed = 0;
+        for (const auto& lp_client : l_crowd)
+            l_closed += lp_client->ClosedByPeer() ? 1 : 0;
+        QCOMPARE(l_closed, 1);
+    }
+
+    // One user asks, again and again, for connections back to a port that
+    // never accepts: its network has only a few attempts connecting at once,
+    // and another user's connection back, and our own file connection, reach
+    // their peers at once (and connect no longer).
+    void oneNetworkHasOnlyAFewAttemptsConnecting()
+    {
+        constexpr int Asked = 2 * int(PeerAttemptQueue::MaxInFlight) + 10;
+        PeerTestWorld l_world;
+        l_world.Load();
+        SilentListener l_never(Address(3, 1));
+        QVERIFY(l_never.Fill());
+        FileConnections l_handedOver(l_world.Messenger());
+        for (int l_index = 0; l_index < Asked; ++l_index) {
+            Reach(l_world, l_index % 3 == 0 ? "file connection back" : "connection back", "hog" + std::to_string(l_index),
+                  l_never.Address(), l_never.Port(), unsigned(1000 + l_index));
+        }
+        QVERIFY(PeerTestWorld::WaitFor([&] {
+            return Connecting() == int(PeerAttemptQueue::MaxInFlightPerNetwork);
+        }));
+
+        FakePeer l_ann;
+        FakePeer l_fay;
+        QVERIFY(l_ann.Listen(Address(5, 1)) && l_fay.Listen(Address(6, 1)));
+        Reach(l_world, "connection back", "ann", Address(5, 1), l_ann.Port(), 1);
+        Reach(l_world, "file connection", "fay", Address(6, 1), l_fay.Port(), 0);
+        QVERIFY(l_ann.WaitForConnection(false, 2000) != nullptr);
+        QVERIFY(l_fay.WaitForConnection(false, 2000) != nullptr);
+        PeerTestWorld::Settle(100);
+        QCOMPARE(Connecting(), int(PeerAttemptQueue::MaxInFlightPerNetwork));
+    }
+
+    // Room comes one connection at a time while three attempts wait for it:
+    // our file connection has it first, then our message, then the
+    // connection back another user asked for, whatever the order they came
+    // in.
+    void ourOwnWorkHasTheRoomFirst()
+    {
+        constexpr int Bound = 3;
+        PeerTestWorld l_world;
+        l_world.Messenger().SetConnectionBound(Bound);
+        l_world.Load();
+        FileConnections l_handedOver(l_world.Messenger());
+        // One a network: none gives, and none is idle.
+        Clients l_peers;
+        for (int l_index = 0; l_index < Bound; ++l_index)
+            QVERIFY(Introduce(l_peers, "p" + std::to_string(l_index), Address(20 + l_index, 2), l_world.PlainPort()));
+        FakePeer l_ann;
+        FakePeer l_bob;
+        FakePeer l_cat;
+        QVERIFY(l_ann.Listen(Address(5, 1)) && l_bob.Listen(Address(6, 1)) && l_cat.Listen(Address(7, 1)));
+        // Each queued before the next comes.
+        Reach(l_world, "connection back", "ann", Address(5, 1), l_ann.Port(), 1);
+        PeerTestWorld::Settle(50);
+        Reach(l_world, "message", "bob", Address(6, 1), l_bob.Port(), 0);
+        PeerTestWorld::Settle(50);
+        Reach(l_world, "file connection", "cat", Address(7, 1), l_cat.Port(), 0);
+        PeerTestWorld::Settle(100);
+        QCOMPARE(l_ann.AcceptedCount() + l_bob.AcceptedCount() + l_cat.AcceptedCount(), 0);
+
+        FakePeer* lp_order[] = {&l_cat, &l_bob, &l_ann};
+        for (int l_room = 0; l_room < Bound; ++l_room) {
+            l_peers[std::size_t(l_room)]->Reset();
+            QVERIFY2(lp_order[l_room]->WaitForConnection(false, 2000) != nullptr, qPrintable(QString::number(l_room)));
+            PeerTestWorld::Settle(100);
+            for (int l_later = l_room + 1; l_later < Bound; ++l_later)
+                QCOMPARE(lp_order[l_later]->AcceptedCount(), 0);
+        }
+    }
+};
+
+QTEST_GUILESS_MAIN(TestPeerAttemptLanes)
+#include "tst_peer_attempt_lanes.moc"
