@@ -45,17 +45,21 @@ std::optional<BoundHostile::Kind> BoundHostile::KindNamed(const QString& i_name)
 
 BoundHostile::BoundHostile(Kind i_kind, quint16 i_port) : m_port(i_port)
 {
-    const bool l_keepalive = i_kind == Kind::Keepalive || i_kind == Kind::Pressure || i_kind == Kind::Spread;
-    const int l_loops = i_kind == Kind::Pressure ? PressureLoops : 0;
-    for (int l_index = 0; l_index < Connections + l_loops; ++l_index) {
+    const bool l_keepalive = i_kind != Kind::Fill && i_kind != Kind::Churn;
+    m_paced = std::size_t(i_kind == Kind::Many ? ManyConnections : Connections);
+    const std::size_t l_loops = i_kind == Kind::Pressure ? PressureLoops : 0;
+    for (std::size_t l_index = 0; l_index < m_paced + l_loops; ++l_index) {
         auto lp_slot = std::make_unique<Slot>();
-        lp_slot->m_index = l_index;
-        lp_slot->m_keepalive = l_keepalive && l_index < Connections;
+        const int l_at = int(l_index);
+        lp_slot->m_index = l_at;
+        lp_slot->m_keepalive = l_keepalive && l_index < m_paced;
         lp_slot->m_address = Loopback(0, 0, 2);
         if (i_kind == Kind::Fill)
-            lp_slot->m_address = Loopback(2, l_index % FillNetworks, 2);
+            lp_slot->m_address = Loopback(2 + l_at / 256, l_at % 256, 2);
         else if (i_kind == Kind::Spread)
-            lp_slot->m_address = Loopback(0, 3, 2 + l_index % SpreadAddresses);
+            lp_slot->m_address = Loopback(0, 3, 2 + l_at % SpreadAddresses);
+        else if (i_kind == Kind::Many)
+            lp_slot->m_address = Loopback(6, l_at % ManyNetworks, 2);
         m_slots.push_back(std::move(lp_slot));
     }
     m_opener.setInterval(1000 / OpenedPerSecond);
@@ -88,7 +92,7 @@ int BoundHostile::Connected() const
 
 void BoundHostile::OpenNext()
 {
-    if (m_next < std::size_t(Connections)) {
+    if (m_next < m_paced) {
         Open(*m_slots[m_next++]);
         return;
     }

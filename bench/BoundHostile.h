@@ -12,18 +12,25 @@
 
 // The hostile side of a run at the client's connection bound: connections
 // to the client's plain port, each bound to the loopback address its kind
-// gives it, the first Connections opened at OpenedPerSecond, each opened
-// again at once when the client closes or refuses it. Each sends an
-// introduction; then a silent one sends nothing, a keep-alive one a message
-// every KeepaliveMs.
-//   - fill: Connections silent ones over FillNetworks networks of their
-//     own, 127.2.N.2 for N from 0;
+// gives it, the first ones (Connections, or ManyConnections for many)
+// opened at OpenedPerSecond, each opened again at once when the client
+// closes or refuses it. Each sends an introduction; then a silent one sends
+// nothing, a keep-alive one a message every KeepaliveMs.
+//   - fill: Connections silent ones, each from a network of its own, so
+//     that no network holds two: 127.2.N.2 for N from 0 to 255, then
+//     127.3.N.2, 127.4.N.2 and so on. Room for an honest peer can then only
+//     come from a connection's idle age, never from its network's share;
 //   - keepalive: Connections keep-alive ones from 127.0.0.2;
 //   - churn: Connections silent ones from 127.0.0.2;
 //   - pressure: the keepalive kind's, and once they are opened
 //     PressureLoops silent ones from the same address, all at once;
 //   - spread: Connections keep-alive ones over SpreadAddresses addresses of
-//     one network, 127.0.3.2 and up.
+//     one network, 127.0.3.2 and up;
+//   - many: ManyPerNetwork keep-alive ones from each of ManyNetworks
+//     networks of their own, 127.6.N.2 for N from 0, as many as the bound
+//     holds;
+//   - relay: the keepalive kind's; the hostile user whose relayed requests
+//     come beside them is RelayHostileUser.
 class BoundHostile : public QObject
 {
     Q_OBJECT
@@ -35,14 +42,19 @@ public:
         Keepalive,
         Churn,
         Pressure,
-        Spread
+        Spread,
+        Many,
+        Relay
     };
     // The kinds' names, in the order of Kind.
-    static constexpr std::array<const char*, 5> KindNames{"fill", "keepalive", "churn", "pressure", "spread"};
+    static constexpr std::array<const char*, 7> KindNames{"fill",   "keepalive", "churn", "pressure",
+                                                          "spread", "many",      "relay"};
     static std::optional<Kind> KindNamed(const QString& i_name);
 
     static constexpr int Connections = 780;
-    static constexpr int FillNetworks = 100;
+    static constexpr int ManyNetworks = 96;
+    static constexpr int ManyPerNetwork = 8;
+    static constexpr int ManyConnections = ManyNetworks * ManyPerNetwork;
     static constexpr int SpreadAddresses = 13;
     static constexpr int PressureLoops = 300;
     static constexpr int OpenedPerSecond = 100;
@@ -66,6 +78,9 @@ private:
     void Open(Slot& io_slot);
 
     quint16 m_port;
+    // How many of the slots open at OpenedPerSecond; the rest (pressure's
+    // loops) open at once after them.
+    std::size_t m_paced = 0;
     std::vector<std::unique_ptr<Slot>> m_slots;
     QTimer m_opener;
     std::size_t m_next = 0;

@@ -1,6 +1,8 @@
 #include "BoundPeers.h"
 
 #include "BenchPeerWire.h"
+#include "FakeCentralServer.h"
+#include "RelayHostileUser.h"
 
 #include "core/io/MemStream.h"
 #include "peer/PeerFrameCodec.h"
@@ -70,13 +72,21 @@ struct BoundPeers::Honest
     QByteArray m_buffer;
     quint32 m_token = 0;
     bool m_tokenKnown = false;
+    // The relay run's: where the client's connections reach it, and the
+    // token of its relayed request.
+    std::unique_ptr<QTcpServer> mp_listener;
+    quint32 m_relayToken = 0;
     HonestResult m_result;
 };
 
-struct BoundPeers::FileConnection
+// A connection the client opened to an honest peer: its file connection, or
+// in the relay run its connection back, which goes on as the peer's own.
+struct BoundPeers::Accepted
 {
     QTcpSocket* mp_socket = nullptr;
     QByteArray m_buffer;
+    bool m_firstRead = false;
+    bool m_handedOver = false;
     Honest* mp_peer = nullptr;
     bool m_offsetSent = false;
 };
@@ -102,22 +112,66 @@ BoundPeers::BoundPeers(BoundHostile::Kind i_kind, quint16 i_plainPort, quint16 i
       m_fileBytes(FileBytes(i_fileSize)),
       m_hostile(i_kind, i_plainPort)
 {
+    const bool l_relay = i_kind == BoundHostile::Kind::Relay;
+    if (l_relay) {
+        mp_server = std::make_unique<FakeCentralServer>();
+        mp_server->Start();
+        mp_relayHostile = std::make_unique<RelayHostileUser>(*mp_server, ClientUser);
+    }
     for (int l_index = 0; l_index < HonestPeers; ++l_index) {
         auto lp_peer = std::make_unique<Honest>();
         lp_peer->m_index = l_index;
-        lp_peer->m_obfuscated = l_index % 2 == 1;
+        lp_peer->m_obfuscated = !l_relay && l_index % 2 == 1;
+        if (l_relay) {
+            const quint32 l_address = Loopback(0, 1, 100 + l_index);
+            lp_peer->mp_listener = std::make_unique<QTcpServer>();
+            QTcpServer& l_listener = *lp_peer->mp_listener;
+            l_listener.listen(QHostAddress(l_address), 0);
+            connect(&l_listener, &QTcpServer::newConnection, this, [this, &l_listener] { OnConnection(l_listener); });
+            // Tokens of its own, far from the hostile user's.
+            lp_peer->m_relayToken = quint32(1000000 + l_index);
+            FakeCentralServer::KnownUser l_user;
+            l_user.m_address = l_address;
+            l_user.m_port = l_listener.serverPort();
+            mp_server->AddKnownUser(HonestUser(l_index), l_user);
+        }
         m_honest.push_back(std::move(lp_peer));
     }
     m_honestListener.listen(QHostAddress::LocalHost, 0);
-    connect(&m_honestListener, &QTcpServer::newConnection, this, &BoundPeers::OnFileConnection);
+    connect(&m_honestListener, &QTcpServer::newConnection, this, [this] { OnConnection(m_honestListener); });
 }
 
 BoundPeers::~BoundPeers() = default;
+
+bool BoundPeers::Ready() const
+{
+    if (!m_honestListener.isListening())
+        return false;
+    if (!mp_server)
+        return true;
+    for (const auto& lp_peer : m_honest) {
+        if (!lp_peer->mp_listener->isListening())
+            return false;
+    }
+    return mp_server->Port() != 0 && mp_relayHostile->Ready();
+}
+
+quint16 BoundPeers::ServerPort() const
+{
+    return mp_server ? mp_server->Port() : 0;
+}
+
+qint64 BoundPeers::RelayedHostileRequests() const
+{
+    return mp_relayHostile ? mp_relayHostile->Delivered() : 0;
+}
 
 void BoundPeers::Start()
 {
     m_run.start();
     m_hostile.Start();
+    if (mp_relayHostile)
+        mp_relayHostile->Start();
     QTimer::singleShot(HonestStartMs, this, [this] {
         for (const auto& lp_peer : m_honest)
             StartHonest(*lp_peer);
@@ -134,6 +188,10 @@ std::vector<BoundPeers::HonestResult> BoundPeers::Results() const
 
 void BoundPeers::StartHonest(Honest& io_peer)
 {
+    if (mp_server) {
+        RequestConnectionBack(io_peer);
+        return;
+    }
     auto* lp_socket = new QTcpSocket(this);
     io_peer.mp_socket = lp_socket;
     io_peer.m_since.start();
@@ -144,6 +202,18 @@ void BoundPeers::StartHonest(Honest& io_peer)
     connect(lp_socket, &QTcpSocket::readyRead, this, [this, &io_peer] { OnHonestBytes(io_peer); });
     lp_socket->bind(QHostAddress(Loopback(0, 1, 100 + io_peer.m_index)), 0);
     lp_socket->connectToHost(QHostAddress::LocalHost, io_peer.m_obfuscated ? m_obfuscatedPort : m_plainPort);
+}
+
+void BoundPeers::RequestConnectionBack(Honest& io_peer)
+{
+    // The client logs in at the start of the run; should it still not be
+    // there, the request goes once it is.
+    if (!mp_server->RelayConnectRequest(ClientUser, HonestUser(io_peer.m_index), "P", io_peer.m_relayToken)) {
+        QTimer::singleShot(100, this, [this, &io_peer] { RequestConnectionBack(io_peer); });
+        return;
+    }
+    io_peer.m_since.start();
+    io_peer.m_result.m_requestedAtMs = m_run.elapsed();
 }
 
 void BoundPeers::OnHonestBytes(Honest& io_peer)
@@ -158,7 +228,6 @@ void BoundPeers::OnHonestBytes(Honest& io_peer)
         OnHonestMessage(io_peer, l_body);
     }
 }
-
 void BoundPeers::OnHonestMessage(Honest& io_peer, const QByteArray& i_body)
 {
     qsizetype l_at = 0;
@@ -195,27 +264,72 @@ void BoundPeers::OnHonestMessage(Honest& io_peer, const QByteArray& i_body)
     }
 }
 
-void BoundPeers::OnFileConnection()
+void BoundPeers::OnConnection(QTcpServer& io_listener)
 {
-    while (QTcpSocket* lp_socket = m_honestListener.nextPendingConnection()) {
-        auto lp_connection = std::make_unique<FileConnection>();
+    while (QTcpSocket* lp_socket = io_listener.nextPendingConnection()) {
+        auto lp_connection = std::make_unique<Accepted>();
         lp_connection->mp_socket = lp_socket;
-        FileConnection& l_connection = *lp_connection;
-        m_files.push_back(std::move(lp_connection));
-        connect(lp_socket, &QTcpSocket::readyRead, this, [this, &l_connection] { OnFileBytes(l_connection); });
+        Accepted& l_connection = *lp_connection;
+        m_accepted.push_back(std::move(lp_connection));
+        connect(lp_socket, &QTcpSocket::readyRead, this, [this, &l_connection] { OnAcceptedBytes(l_connection); });
     }
 }
 
-void BoundPeers::OnFileBytes(FileConnection& io_connection)
+void BoundPeers::OnAcceptedBytes(Accepted& io_connection)
 {
+    if (io_connection.m_handedOver)
+        return;
     io_connection.m_buffer += io_connection.mp_socket->readAll();
-    if (!io_connection.m_offsetSent) {
-        // The client's introduction, then the token of the transfer.
-        QByteArray l_work = io_connection.m_buffer;
-        QByteArray l_introduction;
-        if (!TakeFrame(l_work, false, l_introduction) || l_work.size() < 4)
+    if (!io_connection.m_firstRead) {
+        QByteArray l_rest = io_connection.m_buffer;
+        QByteArray l_first;
+        if (!TakeFrame(l_rest, false, l_first))
             return;
-        const quint32 l_token = qFromLittleEndian<quint32>(l_work.constData());
+        io_connection.m_firstRead = true;
+        // Direction 0: the answer to a relayed request, with its token.
+        if (!l_first.isEmpty() && l_first.at(0) == 0) {
+            if (!TakeConnectionBack(io_connection, l_first, l_rest))
+                io_connection.mp_socket->abort();
+            return;
+        }
+        // Otherwise the client's introduction of its file connection, the
+        // transfer's token next.
+        io_connection.m_buffer = l_rest;
+    }
+    OnFileBytes(io_connection);
+}
+
+bool BoundPeers::TakeConnectionBack(Accepted& io_connection, const QByteArray& i_first, const QByteArray& i_rest)
+{
+    qsizetype l_at = 1;
+    quint32 l_token = 0;
+    if (!ReadU32(i_first, l_at, l_token))
+        return false;
+    Honest* lp_peer = nullptr;
+    for (const auto& lp_candidate : m_honest) {
+        if (lp_candidate->mp_listener && lp_candidate->m_result.m_requestedAtMs >= 0
+            && lp_candidate->m_relayToken == l_token && !lp_candidate->mp_socket)
+            lp_peer = lp_candidate.get();
+    }
+    if (!lp_peer)
+        return false;
+    QTcpSocket* lp_socket = io_connection.mp_socket;
+    io_connection.m_handedOver = true;
+    QObject::disconnect(lp_socket, &QTcpSocket::readyRead, this, nullptr);
+    lp_peer->m_result.m_connectBackMs = m_run.elapsed() - lp_peer->m_result.m_requestedAtMs;
+    lp_peer->mp_socket = lp_socket;
+    lp_peer->m_buffer = i_rest;
+    connect(lp_socket, &QTcpSocket::readyRead, this, [this, lp_peer] { OnHonestBytes(*lp_peer); });
+    lp_socket->write(Message(Codes::GetSharedFileList, MemStream(), lp_peer->m_obfuscated));
+    return true;
+}
+
+void BoundPeers::OnFileBytes(Accepted& io_connection)
+{
+    if (!io_connection.m_offsetSent) {
+        if (io_connection.m_buffer.size() < 4)
+            return;
+        const quint32 l_token = qFromLittleEndian<quint32>(io_connection.m_buffer.constData());
         for (const auto& lp_peer : m_honest) {
             if (lp_peer->m_tokenKnown && lp_peer->m_token == l_token)
                 io_connection.mp_peer = lp_peer.get();
@@ -227,7 +341,7 @@ void BoundPeers::OnFileBytes(FileConnection& io_connection)
         HonestResult& l_result = io_connection.mp_peer->m_result;
         if (l_result.m_fileConnectMs < 0)
             l_result.m_fileConnectMs = m_run.elapsed() - l_result.m_acceptedAtMs;
-        io_connection.m_buffer = l_work.mid(4);
+        io_connection.m_buffer.remove(0, 4);
         char l_offset[8];
         qToLittleEndian(qint64(0), l_offset);
         io_connection.mp_socket->write(l_offset, 8);

@@ -8,10 +8,12 @@
 #include "dnet/DNetManager.h"
 #include "peer/PeerEnvironment.h"
 #include "peer/PeerMessenger.h"
+#include "portmap/PortForwarderInterface.h"
 #include "server/Server.h"
 #include "shares/SharedFoldersManager.h"
 #include "transfers/TransferQueueManager.h"
 
+#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QHostAddress>
@@ -61,6 +63,19 @@ quint16 TransferBenchWorld::PeerPort() const
 quint16 TransferBenchWorld::ObfuscatedPeerPort() const
 {
     return m_listeners.size() < 2 ? 0 : m_listeners[1]->serverPort();
+}
+
+bool TransferBenchWorld::LogIn(quint16 i_serverPort)
+{
+    mp_server->SetPortForwarder(nullptr);
+    mp_server->SetServerAddress("127.0.0.1", i_serverPort);
+    Settings::Set("password", "bench");
+    mp_server->Connect();
+    QElapsedTimer l_wait;
+    l_wait.start();
+    while (!mp_server->IsConnected() && l_wait.elapsed() < 10000)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 100);
+    return mp_server->IsConnected();
 }
 
 void TransferBenchWorld::MeetUser(const std::string& i_user, quint16 i_port)

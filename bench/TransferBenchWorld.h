@@ -16,10 +16,10 @@ class TimerManager;
 class TransferQueueManager;
 
 // One client's services in a benchmark process, as the main window starts
-// them: store, timers, data saver, server link (never connected), peer
+// them: store, timers, data saver, server link (not connected unless asked), peer
 // layer listening on the loopback address, distributed network, shares and
 // the transfer manager. Users are put online and given addresses by hand,
-// as the server would.
+// as the server would, unless the link logs in to a fake server.
 class TransferBenchWorld
 {
 public:
@@ -33,6 +33,12 @@ public:
     TransferQueueManager& Manager() { return *mp_manager; }
     quint16 PeerPort() const;
     quint16 ObfuscatedPeerPort() const;
+
+    // Points the server link at a central server on 127.0.0.1 and the port
+    // and logs in, with no port forwarding (it would look for a gateway
+    // beyond the loopback). Waits up to 10 s for the login; false when it
+    // did not come.
+    bool LogIn(quint16 i_serverPort);
 
     // The server's part: the user is online at 127.0.0.1 and the port.
     static void MeetUser(const std::string& i_user, quint16 i_port);

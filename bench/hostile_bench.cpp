@@ -17,14 +17,15 @@
 // another.
 // Resident memory after each minute goes to standard error.
 //
-// With --bound, five runs of about 90 s (--seconds N for another length;
+// With --bound, seven runs of about 90 s (--seconds N for another length;
 // --bound-run NAME for one of them) at the client's connection bound
 // instead, each a client process of its own with its peers in a third (see
 // BoundPeers.h and BoundHostile.h):
 //
 //   bound_fill_honest_unanswered       honest peers that never had a reply
-//                                      while 780 silent connections from
-//                                      100 networks press on the bound
+//                                      while 780 silent connections, each
+//                                      from a network of its own, press on
+//                                      the bound
 //   bound_fill_honest_wait_max_s       the longest wait of one from the
 //                                      start of its connection to the first
 //                                      reply (an unanswered one counts its
@@ -53,14 +54,40 @@
 //   bound_spread_...                   the same while 60 connections from
 //                                      each of 13 addresses of one network
 //                                      speak as in keepalive
+//   bound_many_...                     the same while 8 connections from
+//                                      each of 96 networks of their own
+//                                      (768, the whole bound) speak as in
+//                                      keepalive
+//   bound_relay_...                    the same but the wait for a first
+//                                      reply, while keepalive's 780
+//                                      connections hold the bound and a
+//                                      user at an address of their network
+//                                      has the server relay 10 requests a
+//                                      second (a third of them for file
+//                                      connections) for connections back to
+//                                      a port that never accepts; the
+//                                      honest peers there never connect to
+//                                      the client, but have the server
+//                                      relay requests of their own
+//   bound_relay_connect_back_max_s     the longest time from an honest
+//                                      peer's relayed request to the
+//                                      client's connection back reaching it
+//                                      (one never reached counts until the
+//                                      end of the run)
 //
-// Each honest peer's result, and the hostile connections standing at the
-// end and opened in all, go to standard error.
+// In the relay run the client's server link logs in to a fake central
+// server in the peers' process, which relays the requests and answers the
+// client's address lookups.
+//
+// Each honest peer's result, the hostile connections standing at the end
+// and opened in all, and the relay run's hostile requests delivered go to
+// standard error.
 //
 // Both sides raise their soft descriptor limit to the hard one: the peers
 // hold 780 connections (1,080 under pressure), and the client's bound of 768 needs a limit of
 // 1,024 at least.
 
+#include "BoundHonestLines.h"
 #include "BoundPeers.h"
 #include "HostilePeers.h"
 #include "TransferBenchWorld.h"
@@ -182,11 +209,11 @@ double ProcessCpuMs()
            + (double(l_usage.ru_utime.tv_usec) + double(l_usage.ru_stime.tv_usec)) / 1000.0;
 }
 
-// The peers of a bound run: prints the honest peers' port, runs for the
-// given seconds, then prints "honest <index> <answered> <wait ms>
-// <verified> <file connect ms> <accepted at ms>" for each honest peer (see
-// BoundPeers::HonestResult) and the hostile connections opened in all and
-// connected at the end.
+// The peers of a bound run: prints the honest peers' port and the relay
+// run's server port (0 in the other runs), runs for the given seconds, then
+// prints a line for each honest peer (see BoundHonestLines.h), the hostile
+// connections opened in all and connected at the end, and the relay run's
+// hostile requests delivered.
 int BoundPeersProcess(const QStringList& i_arguments)
 {
     RaiseDescriptorLimit();
@@ -196,64 +223,23 @@ int BoundPeersProcess(const QStringList& i_arguments)
     BoundPeers l_peers(*l_kind, quint16(Option(i_arguments, "--port", "0").toUInt()),
                        quint16(Option(i_arguments, "--obfuscated-port", "0").toUInt()),
                        Option(i_arguments, "--shared", QString()).toStdString(), BoundFileSize);
+    if (!l_peers.Ready()) {
+        std::fprintf(stderr, "the peers could not listen, or a connect to the never-accepting port did not hang\n");
+        return 1;
+    }
     const int l_seconds = Option(i_arguments, "--seconds", "90").toInt();
+    std::printf("server_port %u\n", unsigned(l_peers.ServerPort()));
     std::printf("honest_port %u\n", unsigned(l_peers.HonestPort()));
     std::fflush(stdout);
     l_peers.Start();
     QTimer::singleShot(l_seconds * 1000, [] { QCoreApplication::quit(); });
     QCoreApplication::exec();
-    const auto l_results = l_peers.Results();
-    for (std::size_t l_index = 0; l_index < l_results.size(); ++l_index) {
-        const BoundPeers::HonestResult& l_result = l_results[l_index];
-        std::printf("honest %d %d %lld %d %lld %lld\n", int(l_index), l_result.m_answered ? 1 : 0,
-                    (long long)l_result.m_waitMs, l_result.m_verified ? 1 : 0, (long long)l_result.m_fileConnectMs,
-                    (long long)l_result.m_acceptedAtMs);
-    }
+    BoundHonestLines::Print(l_peers.Results());
     std::printf("hostile_opened %lld\n", (long long)l_peers.Hostile().Opened());
     std::printf("hostile_connected %d\n", l_peers.Hostile().Connected());
+    std::printf("hostile_relayed %lld\n", (long long)l_peers.RelayedHostileRequests());
     std::fflush(stdout);
     return 0;
-}
-
-// What the honest peers' lines of a bound run's peers say.
-struct HonestFigures
-{
-    int m_reported = 0;
-    int m_unanswered = 0;
-    int m_verified = 0;
-    // An unanswered one counts its wait until the end of the run.
-    double m_waitMaxS = 0;
-    // One that accepted a transfer but never had its file connection counts
-    // its wait until the end of the run, one that never accepted nothing;
-    // -1 when none accepted.
-    double m_fileConnectMaxS = -1;
-};
-
-// Reads them from the peers' output, copying each line to standard error.
-HonestFigures ReadHonest(const QString& i_output, const QString& i_run, int i_seconds)
-{
-    HonestFigures l_figures;
-    const double l_unansweredWaitS = double(i_seconds * 1000 - BoundPeers::HonestStartMs) / 1000.0;
-    for (const QString& l_line : i_output.split('\n')) {
-        const QStringList l_fields = l_line.split(' ');
-        if (l_fields.size() != 7 || l_fields[0] != "honest")
-            continue;
-        ++l_figures.m_reported;
-        std::fprintf(stderr, "%s: %s\n", qPrintable(i_run), qPrintable(l_line));
-        const bool l_answered = l_fields[2] == "1";
-        l_figures.m_unanswered += l_answered ? 0 : 1;
-        l_figures.m_verified += l_fields[4] == "1" ? 1 : 0;
-        l_figures.m_waitMaxS =
-            std::max(l_figures.m_waitMaxS, l_answered ? l_fields[3].toDouble() / 1000.0 : l_unansweredWaitS);
-        const double l_fileConnectMs = l_fields[5].toDouble();
-        const double l_acceptedAtMs = l_fields[6].toDouble();
-        if (l_fileConnectMs >= 0)
-            l_figures.m_fileConnectMaxS = std::max(l_figures.m_fileConnectMaxS, l_fileConnectMs / 1000.0);
-        else if (l_acceptedAtMs >= 0)
-            l_figures.m_fileConnectMaxS =
-                std::max(l_figures.m_fileConnectMaxS, (i_seconds * 1000.0 - l_acceptedAtMs) / 1000.0);
-    }
-    return l_figures;
 }
 
 // One bound run: the client's services here, its peers in a child process.
@@ -274,7 +260,7 @@ int BoundRun(const QStringList& i_arguments)
     if (!l_file.open(QIODevice::WriteOnly) || l_file.write(l_bytes) != l_bytes.size())
         return 1;
     l_file.close();
-    TransferBenchWorld l_world("me", l_folder.filePath("downloads"));
+    TransferBenchWorld l_world(BoundPeers::ClientUser, l_folder.filePath("downloads"));
     const std::string l_sharedPath = TransferBenchWorld::ShareFile(l_file.fileName());
 
     QProcess l_peers;
@@ -293,8 +279,18 @@ int BoundRun(const QStringList& i_arguments)
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 100);
     if (LastFigure(l_output, "honest_port").isEmpty())
         return 1;
-    for (int l_index = 0; l_index < BoundPeers::HonestPeers; ++l_index)
-        TransferBenchWorld::MeetUser(BoundPeers::HonestUser(l_index), quint16(LastFigure(l_output, "honest_port").toUInt()));
+    const bool l_relay = l_run == "relay";
+    if (l_relay) {
+        // The server tells of the honest peers, and relays their requests.
+        if (!l_world.LogIn(quint16(LastFigure(l_output, "server_port").toUInt()))) {
+            std::fprintf(stderr, "relay: the client could not log in to the peers' server\n");
+            return 1;
+        }
+    } else {
+        for (int l_index = 0; l_index < BoundPeers::HonestPeers; ++l_index)
+            TransferBenchWorld::MeetUser(BoundPeers::HonestUser(l_index),
+                                         quint16(LastFigure(l_output, "honest_port").toUInt()));
+    }
 
     const double l_cpuBefore = ProcessCpuMs();
     QElapsedTimer l_wall;
@@ -323,12 +319,17 @@ int BoundRun(const QStringList& i_arguments)
     l_peers.waitForFinished(10000);
     l_output += QString::fromUtf8(l_peers.readAllStandardOutput());
 
-    const HonestFigures l_honest = ReadHonest(l_output, l_run, l_seconds);
+    const BoundHonestLines::Figures l_honest = BoundHonestLines::Read(l_output, l_run, l_seconds);
     if (l_honest.m_reported != BoundPeers::HonestPeers)
         return 1;
     const std::string l_prefix = "bound_" + l_run.toStdString() + "_";
     Print((l_prefix + "honest_unanswered").c_str(), l_honest.m_unanswered);
-    Print((l_prefix + "honest_wait_max_s").c_str(), l_honest.m_waitMaxS);
+    // The relay run's peers never connect: their wait is the connection
+    // back's.
+    if (l_relay)
+        Print((l_prefix + "connect_back_max_s").c_str(), l_honest.m_connectBackMaxS);
+    else
+        Print((l_prefix + "honest_wait_max_s").c_str(), l_honest.m_waitMaxS);
     Print((l_prefix + "honest_downloads_verified").c_str(), l_honest.m_verified);
     Print((l_prefix + "cpu_pct").c_str(), l_cpuPct);
     Print((l_prefix + "cpu_max_5s_pct").c_str(), l_cpuMax5sPct);
@@ -336,6 +337,9 @@ int BoundRun(const QStringList& i_arguments)
     std::fprintf(stderr, "%s: hostile connections connected at the end %s, opened in all %s\n", qPrintable(l_run),
                  qPrintable(LastFigure(l_output, "hostile_connected")),
                  qPrintable(LastFigure(l_output, "hostile_opened")));
+    if (l_relay)
+        std::fprintf(stderr, "%s: hostile relayed requests delivered %s\n", qPrintable(l_run),
+                     qPrintable(LastFigure(l_output, "hostile_relayed")));
     return 0;
 }
 

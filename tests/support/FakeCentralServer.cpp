@@ -499,8 +499,22 @@ void FakeCentralServer::HandleConnectToPeer(Client& io_client, const QByteArray&
         return;
     }
     WriteFrame(*lp_target, ConnectToPeer,
-               WireWriter().Str(io_client.m_user).Str(l_type).U32(io_client.m_address).U32(io_client.m_port).U32(l_token).U8(0).U32(1)
-                   .U32(io_client.m_obfuscatedPort));
+               ConnectToPeerPayload(io_client.m_user, l_type, io_client.m_address, io_client.m_port, l_token,
+                                    io_client.m_obfuscatedPort));
+}
+
+bool FakeCentralServer::RelayConnectRequest(const std::string& i_to, const std::string& i_from, const std::string& i_type,
+                                            quint32 i_token)
+{
+    const KnownUser l_from = FiguresOf(i_from);
+    return Send(i_to, ConnectToPeer,
+                ConnectToPeerPayload(i_from, i_type, l_from.m_address, l_from.m_port, i_token, l_from.m_obfuscatedPort));
+}
+
+QByteArray FakeCentralServer::ConnectToPeerPayload(const std::string& i_from, const std::string& i_type, quint32 i_address,
+                                                   quint32 i_port, quint32 i_token, quint32 i_obfuscatedPort)
+{
+    return WireWriter().Str(i_from).Str(i_type).U32(i_address).U32(i_port).U32(i_token).U8(0).U32(1).U32(i_obfuscatedPort);
 }
 
 void FakeCentralServer::HandlePrivateChat(Client& io_client, const QByteArray& i_payload)

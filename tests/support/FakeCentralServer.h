@@ -112,6 +112,12 @@ public:
     // To the most recent client, logged in or not.
     bool SendToLatest(quint32 i_code, const QByteArray& i_payload);
     bool SendRawToLatest(const QByteArray& i_bytes);
+    // Relays a connection request of i_from, a known user or a logged-in
+    // client, to i_to's client as the server relays a client's request: with
+    // i_from's address and ports as the server knows them, and the token.
+    // False when i_to has no client.
+    bool RelayConnectRequest(const std::string& i_to, const std::string& i_from, const std::string& i_type,
+                             quint32 i_token);
     // The distributed network's messages to a logged-in user's client.
     bool SendParentCandidates(const std::string& i_user, const std::vector<ParentCandidate>& i_candidates);
     bool SendEmbeddedSearch(const std::string& i_user, const std::string& i_from, quint32 i_token, const std::string& i_query);
@@ -182,6 +188,8 @@ private:
     Client* FindUser(const std::string& i_user);
     const Client* FindUser(const std::string& i_user) const;
     void WriteFrame(Client& io_client, quint32 i_code, const QByteArray& i_payload);
+    static QByteArray ConnectToPeerPayload(const std::string& i_from, const std::string& i_type, quint32 i_address,
+                                           quint32 i_port, quint32 i_token, quint32 i_obfuscatedPort);
 
     QTcpServer m_listener;
     std::list<Client> m_clients;

@@ -1,0 +1,37 @@
+#pragma once
+
+#include "BoundPeers.h"
+
+#include <QString>
+
+#include <vector>
+
+// The honest peers' results of a bound run on their way from the peers'
+// process to the run's figures: one line each on standard output,
+// "honest <index> <answered> <wait ms> <verified> <file connect ms>
+// <accepted at ms> <connect back ms> <requested at ms>" (see
+// BoundPeers::HonestResult).
+namespace BoundHonestLines
+{
+void Print(const std::vector<BoundPeers::HonestResult>& i_results);
+
+struct Figures
+{
+    int m_reported = 0;
+    int m_unanswered = 0;
+    int m_verified = 0;
+    // An unanswered one counts its wait until the end of the run.
+    double m_waitMaxS = 0;
+    // One that accepted a transfer but never had its file connection counts
+    // its wait until the end of the run, one that never accepted nothing;
+    // -1 when none accepted.
+    double m_fileConnectMaxS = -1;
+    // The same for the relay run's connections back, from each relayed
+    // request; -1 when none was relayed.
+    double m_connectBackMaxS = -1;
+};
+
+// Reads the lines of a run of i_seconds out of the peers' output, copying
+// each to standard error after the run's name.
+Figures Read(const QString& i_output, const QString& i_run, int i_seconds);
+}  // namespace BoundHonestLines
