@@ -88,6 +88,13 @@ void TransferBenchWorld::MeetUser(const std::string& i_user, quint16 i_port)
     l_user += d.GetType("is_online")->GetGlobalNullItem();
 }
 
+void TransferBenchWorld::ReportOffline(const std::string& i_user)
+{
+    ItemPtr l_user = d.GetType("user")->GetItem(i_user);
+    l_user.Disconnect("is_online");
+    l_user += d.GetType("is_offline")->GetGlobalNullItem();
+}
+
 std::string TransferBenchWorld::ShareFile(const QString& i_path)
 {
     const QFileInfo l_file(i_path);

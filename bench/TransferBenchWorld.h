@@ -42,6 +42,9 @@ public:
 
     // The server's part: the user is online at 127.0.0.1 and the port.
     static void MeetUser(const std::string& i_user, quint16 i_port);
+    // The server's part: the user is reported offline, as its answer to the
+    // look-up that a queue request makes says of a user who is not logged in.
+    static void ReportOffline(const std::string& i_user);
     // Shares one local file with everyone, as a rescan would index it; the
     // path under which others ask for it.
     static std::string ShareFile(const QString& i_path);

@@ -2,8 +2,8 @@
 
 // The upload queue at its bound with the Transfers page shown (offscreen
 // unless QT_QPA_PLATFORM says otherwise, 1200x800, on its uploads tab, user
-// and folder rows expanded as the page's flags say at start). Users who
-// never come online fill the queue to its bound of 10,000 entries, each
+// and folder rows expanded as the page's flags say at start). Users the
+// server reports offline fill the queue to its bound of 10,000 entries, each
 // user's files in a shared folder of their own; then, for --seconds (30),
 // 50 new such users a second each ask to queue 2 files, every request
 // dropping the longest-waiting entry. Figures, one a line, name first:

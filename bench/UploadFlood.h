@@ -10,9 +10,10 @@ class QTreeWidget;
 class TransferQueueManager;
 
 // The flood both eviction benchmarks (UploadEvictionView.h) run against an
-// uploads tree, the page's alone or the main window's: users who never come
-// online fill the upload queue to its bound, then 50 new users a second each
-// ask to queue 2 files, every request dropping the longest-waiting entry.
+// uploads tree, the page's alone or the main window's: users the server
+// reports offline fill the upload queue to its bound, then 50 new such users
+// a second each ask to queue 2 files, every request dropping the
+// longest-waiting entry.
 namespace UploadFlood
 {
 constexpr int NewUsersPerSecond = 50;

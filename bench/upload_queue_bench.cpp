@@ -1,5 +1,5 @@
-// The upload queue under a flood of queue requests from users who never
-// come online, one figure a line, name first:
+// The upload queue under a flood of queue requests from users the server
+// reports offline, one figure a line, name first:
 //
 //   upload_queue_flood_cpu_pct  the GUI thread's CPU time while 3,000 new
 //                               entries a minute arrive, in percent of the
@@ -18,10 +18,12 @@
 // (UploadEvictionWindow.h).
 //
 // Every flood request names a new user and the one shared file, as a peer
-// that claims a new name for each request does; one upload runs meanwhile,
-// so that the slot is taken. For the refusals that upload has ended, so the
-// slot is free and nothing runs, and the queue holds the flood's 10,000
-// entries of offline users, none of which can start.
+// that claims a new name for each request does; the server's answer to the
+// look-up that the request makes reports the user offline (only such a
+// user's entry makes room at the bound). One upload runs meanwhile, so that
+// the slot is taken. For the refusals that upload has ended, so the slot is
+// free and nothing runs, and the queue holds the flood's 10,000 entries of
+// offline users, none of which can start.
 //
 // Options: --seconds N for the flood and for the refusals (default 120),
 // --eviction-seconds N for the runs with the page and the window (default
@@ -113,20 +115,31 @@ int main(int i_argc, char** ip_argv)
     l_manager.OnQueueUploadRequested("runner", l_path);
 
     int l_nextUser = 0;
-    auto l_request = [&] { l_manager.OnQueueUploadRequested("flood" + std::to_string(l_nextUser++), l_path); };
+    auto l_request = [&] {
+        const std::string l_user = "flood" + std::to_string(l_nextUser++);
+        l_manager.OnQueueUploadRequested(l_user, l_path);
+        return l_user;
+    };
+    // A request and the server's answer to its look-up.
+    auto l_flood = [&] { TransferBenchWorld::ReportOffline(l_request()); };
 
     QTimer l_arrivals;
     l_arrivals.setInterval(60000 / EntriesPerMinute);
-    QObject::connect(&l_arrivals, &QTimer::timeout, l_request);
+    QObject::connect(&l_arrivals, &QTimer::timeout, l_flood);
     std::printf("upload_queue_flood_cpu_pct %.2f\n", CpuPctWhileRunning(l_application, l_arrivals, l_seconds));
 
     while (l_manager.QueuedUploadCount() < int(TransferQueueManager::MaxQueuedUploads))
-        l_request();
+        l_flood();
+    // The requests alone are timed; the answers come after.
+    std::vector<std::string> l_unanswered;
+    l_unanswered.reserve(TimedInserts);
     QElapsedTimer l_timer;
     l_timer.start();
     for (int l_index = 0; l_index < TimedInserts; ++l_index)
-        l_request();
+        l_unanswered.push_back(l_request());
     std::printf("upload_queue_insert_us %.1f\n", double(l_timer.nsecsElapsed()) / 1000.0 / TimedInserts);
+    for (const std::string& l_user : l_unanswered)
+        TransferBenchWorld::ReportOffline(l_user);
 
     for (ItemPtr l_upload : d.GetType("user")->GetItem("runner").GetItems("upload_entry"))
         l_manager.SetUploadEntryStatus(l_upload, TransferStatus::Complete);
@@ -155,7 +168,7 @@ int main(int i_argc, char** ip_argv)
     l_refuse(OfferedToken());
 
     while (l_manager.QueuedUploadCount() < int(TransferQueueManager::MaxQueuedUploads))
-        l_request();
+        l_flood();
     qint64 l_refusalNs = 0;
     for (int l_index = 0; l_index < TimedRefusals; ++l_index) {
         const unsigned int l_token = l_ask();

@@ -13,6 +13,8 @@
 
 #include <QTcpSocket>
 
+#include <initializer_list>
+
 Server* gp_server = nullptr;
 
 Server::Server()
@@ -283,8 +285,12 @@ void Server::AfterLoginWork()
 
 void Server::ClearOnlineUsers()
 {
-    for (ItemPtr l_flag : d.GetType("is_online")->GetItems())
-        l_flag.Disconnect("user");
+    // Without the server nobody's status is known, whatever it was: the
+    // next login's answers tell it again.
+    for (const char* lp_status : {"is_online", "is_offline"}) {
+        for (ItemPtr l_flag : d.GetType(lp_status)->GetItems())
+            l_flag.Disconnect("user");
+    }
 }
 
 void Server::StartPortForwarding()

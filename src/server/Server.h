@@ -172,6 +172,8 @@ private:
     // The socket failed, closed or broke the protocol.
     void HandleLoss();
     void DropConnection();
+    // Every user's status becomes unknown: neither online nor reported
+    // offline.
     void ClearOnlineUsers();
     void StartPortForwarding();
 

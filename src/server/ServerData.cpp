@@ -8,11 +8,15 @@ void Server::CreateData()
     Type* lp_user = d.NewType("user", true, false, true);
     Type* lp_addressRequest = d.NewType("user_address_request", false, true, false);
     Type* lp_tracked = d.NewType("is_tracked", false, true, true);
+    // A user's status as the server last told it since the login: online,
+    // reported offline, or neither (not told yet, or the link is down).
     Type* lp_online = d.NewType("is_online", false, true, true);
+    Type* lp_offline = d.NewType("is_offline", false, true, true);
     Type* lp_privileged = d.NewType("is_privileged", false, true, true);
     lp_user->RelateToType(lp_addressRequest, One, One, false);
     lp_user->RelateToType(lp_tracked, Many, One, false);
     lp_user->RelateToType(lp_online, Many, One, false);
+    lp_user->RelateToType(lp_offline, Many, One, false);
     lp_user->RelateToType(lp_privileged, Many, One, false);
 
     // Rooms are roots: a saved auto-join room has no members until joined,

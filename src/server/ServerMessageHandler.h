@@ -45,6 +45,8 @@ private:
     // Called before the user is connected to a room: a room tab makes a
     // member's row once, when the user joins, from the figures it has then.
     static void SetUserFigures(ItemPtr i_user, qint32 i_averageSpeed, qint32 i_files, const std::string& i_countryCode);
+    // The user's status as the server tells it: online, or reported
+    // offline. A user without an item gets none for an offline report.
     static void SetOnline(const std::string& i_user, bool i_online);
     static void Malformed(quint32 i_code);
 

@@ -16,6 +16,8 @@
 
 #include <QDateTime>
 
+#include <initializer_list>
+
 TransferQueueManager* transferQueueManager = nullptr;
 
 TransferQueueManager::TransferQueueManager()
@@ -48,6 +50,11 @@ TransferQueueManager::TransferQueueManager()
         auto* lp_offline = new PathNode(&d, "user");
         new PathNode(lp_offline, "is_online", NewlyDisconnected);
         d.AddPathEventHandler(lp_offline, MakeHandler(&TransferQueueManager::OnUserOffline));
+        for (PathNodeRelation l_change : {NewlyConnected, NewlyDisconnected}) {
+            auto* lp_user = new PathNode(&d, "user");
+            new PathNode(lp_user, "is_offline", l_change);
+            d.AddPathEventHandler(lp_user, MakeHandler(&TransferQueueManager::OnOfflineReportChanged));
+        }
     }
 
     if (peerMessenger)
@@ -199,5 +206,10 @@ bool IsActiveStatus(ItemPtr i_status)
 bool IsOnline(ItemPtr i_user)
 {
     return i_user && i_user.IsConnected("is_online");
+}
+
+bool IsReportedOffline(ItemPtr i_user)
+{
+    return i_user && i_user.IsConnected("is_offline");
 }
 }  // namespace TransferEntries

@@ -168,8 +168,13 @@ private:
     // A user the server does not know loses the uploads it queued.
     void OnUserLookedUp(std::string i_user, bool i_exists);
     // false, with the request denied, when the user or the queue holds all
-    // it may; at the queue's bound an offline user's entry may make room.
+    // it may; at the queue's bound the entry of a user the server reported
+    // offline since the login may make room.
     bool AdmitQueuedUpload(ItemPtr i_user, const std::string& i_file);
+    // The server reported the user offline, or that report no longer holds
+    // (online now, or the status is unknown again): the user's queued
+    // entries may make room, or no longer.
+    void OnOfflineReportChanged(Item* ip_user);
     // Starting a queued upload: offering it to its user.
     void BeginUpload(ItemPtr i_upload);
     // Keeps the start order in step with an upload's status, its place in
@@ -273,4 +278,7 @@ namespace TransferEntries
 // Null-safe: a missing status or user counts as not active, not online.
 bool IsActiveStatus(ItemPtr i_status);
 bool IsOnline(ItemPtr i_user);
+// Reported offline by the server since the login; neither this nor online
+// while the status is not known.
+bool IsReportedOffline(ItemPtr i_user);
 }  // namespace TransferEntries

@@ -1,8 +1,14 @@
 // Bounds on the upload queue. Anyone may ask to queue a file under as many
 // user names as the server lets them claim; each entry costs memory and
 // time on every pass over the queue. A user may have MaxQueuedUploadsPerUser
-// waiting and the queue MaxQueuedUploads in all; at the total bound the
-// longest-waiting entry of a user who is not online makes room.
+// waiting and the queue MaxQueuedUploads in all. At the total bound the
+// longest-waiting entry of a user whom the server has reported offline since
+// the current login makes room. A user whose status is not known (the link
+// is down, or the server has not answered for the user since the login)
+// keeps every entry: losing the link takes every user's online flag away,
+// and users who stayed logged in all along would lose their place without
+// a word. A request that no entry can make room for is denied, as one past
+// the user's own bound.
 #include "transfers/TransferQueueManager.h"
 
 #include "core/log/Log.h"
@@ -31,9 +37,7 @@ bool TransferQueueManager::AdmitQueuedUpload(ItemPtr i_user, const std::string& 
 {
     bool l_admitted = QueuedOfUser(i_user) < MaxQueuedUploadsPerUser;
     if (l_admitted && m_waitList.Size() >= MaxQueuedUploads) {
-        ItemPtr l_evicted = m_waitList.Oldest([](Item* ip_upload) {
-            return !TransferEntries::IsOnline(ItemPtr(ip_upload)["user"]);
-        });
+        ItemPtr l_evicted = m_waitList.OldestThatMayMakeRoom();
         l_admitted = !l_evicted.IsNull();
         if (l_admitted) {
             ItemPtr l_owner = l_evicted["user"];
@@ -50,6 +54,16 @@ bool TransferQueueManager::AdmitQueuedUpload(ItemPtr i_user, const std::string& 
             peerMessenger->DenyUpload(i_user.AsString(), i_file, DenialReason);
     }
     return l_admitted;
+}
+
+void TransferQueueManager::OnOfflineReportChanged(Item* ip_user)
+{
+    ItemPtr l_user(ip_user);
+    const bool l_offline = TransferEntries::IsReportedOffline(l_user);
+    // At most MaxQueuedUploadsPerUser of them are queued; the list passes
+    // over the others.
+    for (ItemPtr l_upload : l_user.GetItems("upload_entry"))
+        m_waitList.SetMayMakeRoom(l_upload.Get(), l_offline);
 }
 
 void TransferQueueManager::OnUserLookedUp(std::string i_user, bool i_exists)

@@ -15,7 +15,8 @@ void TransferQueueManager::SetUploadEntryStatus(ItemPtr i_upload, std::string i_
     const bool l_wasActive = TransferEntries::IsActiveStatus(i_upload["upload_entry_status"]);
     ItemPtr l_status = d.GetType("upload_entry_status")->GetItem(i_status);
     i_upload += l_status;
-    m_waitList.Note(i_upload, i_status == TransferStatus::Queued);
+    m_waitList.Note(i_upload, i_status == TransferStatus::Queued,
+                    TransferEntries::IsReportedOffline(i_upload["user"]));
     FollowUploadStatus(i_upload);
     StampStatusChange(i_upload);
     if (!l_wasActive || TransferEntries::IsActiveStatus(l_status))

@@ -39,6 +39,7 @@ void TestServerData::TypeFlags_data()
     QTest::newRow("user") << "user" << true << false << true;
     QTest::newRow("user_address_request") << "user_address_request" << false << true << false;
     QTest::newRow("is_online") << "is_online" << false << true << true;
+    QTest::newRow("is_offline") << "is_offline" << false << true << true;
     QTest::newRow("is_tracked") << "is_tracked" << false << true << true;
     QTest::newRow("is_privileged") << "is_privileged" << false << true << true;
     QTest::newRow("room") << "room" << true << false << true;
@@ -126,6 +127,9 @@ void TestServerData::SaveAndLoadKeepUserListRoomsAndPriorities()
         l_entry += l_friends;
         l_friends += d.GetType("group_download_priority")->GetItem("3");
         l_bob += d.GetType("is_online")->GetGlobalNullItem();
+        ItemPtr l_dora = d.GetType("user")->GetItem("dora");
+        l_dora.NewItem("in_user_list") += l_friends;
+        l_dora += d.GetType("is_offline")->GetGlobalNullItem();
         d.GetType("user")->GetItem("carol");
         ItemPtr l_lobby = d.GetType("room")->GetItem("lobby");
         l_lobby += d.GetType("room_autojoin")->GetGlobalNullItem();
@@ -145,6 +149,10 @@ void TestServerData::SaveAndLoadKeepUserListRoomsAndPriorities()
     QCOMPARE(l_friends.AsString(), std::string("friends"));
     QCOMPARE(l_friends["group_download_priority"].AsString(), std::string("3"));
     QVERIFY(!l_bob.IsConnected("is_online"));
+    // Statuses are the server's word of this login, none of the last.
+    ItemPtr l_dora = d.GetType("user")->HasItem("dora");
+    QVERIFY(!l_dora.IsNull());
+    QVERIFY(!l_dora.IsConnected("is_offline"));
     QVERIFY(d.GetType("user")->HasItem("carol").IsNull());
     ItemPtr l_lobby = d.GetType("room")->HasItem("lobby");
     QVERIFY(!l_lobby.IsNull());

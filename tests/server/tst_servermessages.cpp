@@ -68,6 +68,8 @@ private slots:
     void UserAddressAnswer();
     void AddUserAnswerDrivesOnlineFlag();
     void UserStatusDrivesOnlineAndPrivileged();
+    void StatusIsOnlineReportedOfflineOrUnknown_data();
+    void StatusIsOnlineReportedOfflineOrUnknown();
     void RoomChatComesBackToEveryMember();
     void JoinRoomRebuildsMembers();
     void JoinRoomWithUnequalListsIsIgnored();
@@ -273,6 +275,59 @@ void TestServerMessages::UserStatusDrivesOnlineAndPrivileged()
     Sync();
     QVERIFY(User("carol").IsNull());
     QVERIFY(User("dave").IsNull());
+}
+
+// What the server last said of a user since the login: "7+" and "7-" are
+// status messages, "5+", "5-" and "5?" answers to a look-up (online,
+// offline, no such user); "lost" is the server dropping the link, "end" the
+// user ending it, "login" logging in again.
+void TestServerMessages::StatusIsOnlineReportedOfflineOrUnknown_data()
+{
+    QTest::addColumn<QStringList>("steps");
+    QTest::addColumn<QString>("status");
+    QTest::newRow("nothing said") << QStringList{} << "unknown";
+    QTest::newRow("status online") << QStringList{"7+"} << "online";
+    QTest::newRow("status offline") << QStringList{"7-"} << "offline";
+    QTest::newRow("look-up online") << QStringList{"5+"} << "online";
+    QTest::newRow("look-up offline") << QStringList{"5-"} << "offline";
+    QTest::newRow("no such user") << QStringList{"5?"} << "offline";
+    QTest::newRow("offline, then online") << QStringList{"7-", "5+"} << "online";
+    QTest::newRow("online, then offline") << QStringList{"5+", "7-"} << "offline";
+    QTest::newRow("online, link lost") << QStringList{"7+", "lost"} << "unknown";
+    QTest::newRow("offline, link lost") << QStringList{"7-", "lost"} << "unknown";
+    QTest::newRow("offline, link ended") << QStringList{"7-", "end"} << "unknown";
+    QTest::newRow("lost, logged in again") << QStringList{"7-", "lost", "login"} << "unknown";
+    QTest::newRow("lost, logged in, told again") << QStringList{"7-", "lost", "login", "7-"} << "offline";
+}
+
+void TestServerMessages::StatusIsOnlineReportedOfflineOrUnknown()
+{
+    QFETCH(QStringList, steps);
+    QFETCH(QString, status);
+    // A user the link follows, as it follows those it looked up.
+    ItemPtr l_bob = d.GetType("user")->GetItem("bob");
+    for (const QString& l_step : steps) {
+        if (l_step == "lost") {
+            mp_setup->m_fake.DropClient("alice");
+            QTRY_VERIFY(!mp_setup->Link().IsConnected());
+        } else if (l_step == "end") {
+            mp_setup->Link().Disconnect();
+        } else if (l_step == "login") {
+            QVERIFY(mp_setup->LogIn());
+        } else if (l_step.startsWith('7')) {
+            Send(7, WireWriter().Str("bob").U32(l_step.endsWith('+') ? 2 : 0).U8(0));
+        } else if (l_step.endsWith('?')) {
+            Send(5, WireWriter().Str("bob").U8(0));
+        } else {
+            Send(5, WireWriter().Str("bob").U8(1).U32(l_step.endsWith('+') ? 2 : 0).Raw(Stats(1, 2, 3, 4)));
+        }
+    }
+    if (mp_setup->Link().IsConnected())
+        Sync();
+    const bool l_online = l_bob.IsConnected("is_online");
+    const bool l_offline = l_bob.IsConnected("is_offline");
+    QVERIFY(!(l_online && l_offline));
+    QCOMPARE(l_online ? "online" : l_offline ? "offline" : "unknown", status);
 }
 
 void TestServerMessages::RoomChatComesBackToEveryMember()

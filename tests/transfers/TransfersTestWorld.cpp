@@ -74,10 +74,13 @@ void TransfersTestWorld::MakeOwnPartial(ItemPtr i_download, const QString& i_pat
 void TransfersTestWorld::SetOnline(const std::string& i_user, bool i_online)
 {
     ItemPtr l_user = d.GetType("user")->GetItem(i_user);
-    if (i_online)
+    if (i_online) {
         l_user += d.GetType("is_online")->GetGlobalNullItem();
-    else
+        l_user.Disconnect("is_offline");
+    } else {
         l_user.Disconnect("is_online");
+        l_user += d.GetType("is_offline")->GetGlobalNullItem();
+    }
 }
 
 ItemPtr TransfersTestWorld::ShareFile(const std::string& i_folder, const std::string& i_name, qint64 i_size,

@@ -51,7 +51,8 @@ public:
     QString Partial(const QString& i_name) const { return DownloadRoot() + "/downloading/Music/" + i_name; }
     QString Complete(const QString& i_name) const { return DownloadRoot() + "/complete/Music/" + i_name; }
 
-    // The server link's doing: the user reported online or offline.
+    // The server link's doing, written straight into the store: the user
+    // reported online or offline.
     static void SetOnline(const std::string& i_user, bool i_online = true);
     // A file in the index, below a shared root that everyone may see, or,
     // when not public, nobody.

@@ -5,7 +5,6 @@
 #include "WireBytes.h"
 
 #include "core/persist/Settings.h"
-#include "server/Server.h"
 #include "shares/SharedFoldersManager.h"
 #include "peer/PeerMessageCodes.h"
 #include "transfers/TransferFigures.h"
@@ -174,104 +173,6 @@ private slots:
         QCOMPARE(Status(l_upload), std::string("requesting"));
         QCOMPARE(TransfersTestWorld::Sent("bob"), QList<QByteArray>{Offer(2, l_path, 5000000000ULL)});
         QCOMPARE(d.GetType("upload_entry")->ItemCount(), std::size_t(1));
-    }
-
-    // A user may have 500 uploads waiting; the 501st is denied, and so is a
-    // re-queued one past the bound. Other users still queue.
-    void aUserQueuesAtMostFiveHundredUploads()
-    {
-        TransfersTestWorld l_world;
-        TransferQueueManager& l_manager = l_world.Manager();
-        const std::size_t l_bound = TransferQueueManager::MaxQueuedUploadsPerUser;
-        for (std::size_t l_index = 0; l_index <= l_bound; ++l_index)
-            TransfersTestWorld::ShareFile("/shares/Music", std::to_string(l_index) + ".mp3");
-        for (std::size_t l_index = 0; l_index < l_bound; ++l_index)
-            l_manager.OnQueueUploadRequested("bob", Path("Music\\" + std::to_string(l_index) + ".mp3"));
-        QCOMPARE(l_manager.QueuedUploadCount(), int(l_bound));
-        TransfersTestWorld::ClearSent();
-
-        const std::string l_last = Path("Music\\" + std::to_string(l_bound) + ".mp3");
-        l_manager.OnQueueUploadRequested("bob", l_last);
-        QCOMPARE(TransfersTestWorld::Sent("bob"),
-                 QList<QByteArray>{MessageBody(Codes::UploadDenied, l_last, "Too many queued uploads.")});
-        QVERIFY(!UploadOf("bob", l_last));
-        QVERIFY(l_world.LogTexts().contains("Denied, too many queued uploads"));
-
-        // A finished entry leaves room; asked for again once the room is
-        // taken, it is refused as well.
-        ItemPtr l_first = UploadOf("bob", Path("Music\\0.mp3"));
-        l_manager.SetUploadEntryStatus(l_first, TransferStatus::Complete);
-        l_manager.OnQueueUploadRequested("bob", l_last);
-        QCOMPARE(Status(UploadOf("bob", l_last)), std::string("queued"));
-        l_manager.OnQueueUploadRequested("bob", Path("Music\\0.mp3"));
-        QCOMPARE(Status(l_first), std::string("complete"));
-
-        l_manager.OnQueueUploadRequested("ann", l_last);
-        QCOMPARE(Status(UploadOf("ann", l_last)), std::string("queued"));
-    }
-
-    // At the queue's bound the longest-waiting entry of an offline user
-    // makes room; when every waiting user is online the request is denied.
-    void aFullQueueDropsTheLongestWaitingOfflineEntry()
-    {
-        TransfersTestWorld l_world;
-        TransferQueueManager& l_manager = l_world.Manager();
-        TransfersTestWorld::ShareFile("/shares/Music", "a.mp3");
-        const std::string l_path = Path("Music\\a.mp3");
-        // The one slot is taken, so that online users wait too.
-        TransfersTestWorld::SetOnline("busy");
-        l_manager.OnQueueUploadRequested("busy", l_path);
-        QCOMPARE(Active(), 1);
-        TransfersTestWorld::SetOnline("olly");
-        l_manager.OnQueueUploadRequested("olly", l_path);
-        const int l_bound = int(TransferQueueManager::MaxQueuedUploads);
-        for (int l_index = 1; l_index < l_bound; ++l_index)
-            l_manager.OnQueueUploadRequested("u" + std::to_string(l_index), l_path);
-        QCOMPARE(l_manager.QueuedUploadCount(), l_bound);
-
-        l_manager.OnQueueUploadRequested("newcomer", l_path);
-        QCOMPARE(l_manager.QueuedUploadCount(), l_bound);
-        QVERIFY(UploadOf("olly", l_path));
-        QVERIFY(!UploadOf("u1", l_path));
-        QVERIFY(UploadOf("u2", l_path));
-        QCOMPARE(Status(UploadOf("newcomer", l_path)), std::string("queued"));
-
-        // An entry that waited, ran and was queued again waits from then on.
-        ItemPtr l_second = UploadOf("u2", l_path);
-        l_manager.SetUploadEntryStatus(l_second, TransferStatus::Complete);
-        l_manager.OnQueueUploadRequested("u2", l_path);
-        l_manager.OnQueueUploadRequested("late", l_path);
-        QVERIFY(UploadOf("u2", l_path));
-        QVERIFY(!UploadOf("u3", l_path));
-
-        for (ItemPtr l_upload : d.GetType("upload_entry")->GetItems())
-            TransfersTestWorld::SetOnline(l_upload["user"].AsString());
-        TransfersTestWorld::ClearSent();
-        l_manager.OnQueueUploadRequested("last", l_path);
-        QVERIFY(!UploadOf("last", l_path));
-        QCOMPARE(TransfersTestWorld::Sent("last"),
-                 QList<QByteArray>{MessageBody(Codes::UploadDenied, l_path, "Too many queued uploads.")});
-        QCOMPARE(l_manager.QueuedUploadCount(), l_bound);
-    }
-
-    // A user the server does not know can never fetch what it queued.
-    void aUserTheServerDoesNotKnowLosesItsQueuedUploads()
-    {
-        TransfersTestWorld l_world;
-        TransferQueueManager& l_manager = l_world.Manager();
-        TransfersTestWorld::ShareFile("/shares/Music", "a.mp3");
-        TransfersTestWorld::ShareFile("/shares/Music", "b.mp3");
-        for (const char* lp_user : {"ghost", "bob"}) {
-            l_manager.OnQueueUploadRequested(lp_user, Path("Music\\a.mp3"));
-            l_manager.OnQueueUploadRequested(lp_user, Path("Music\\b.mp3"));
-        }
-        ItemPtr l_done = UploadOf("ghost", Path("Music\\b.mp3"));
-        l_manager.SetUploadEntryStatus(l_done, TransferStatus::Complete);
-        emit gp_server->AddUserResponse("bob", true);
-        emit gp_server->AddUserResponse("ghost", false);
-        QVERIFY(!UploadOf("ghost", Path("Music\\a.mp3")));
-        QCOMPARE(Status(l_done), std::string("complete"));
-        QCOMPARE(l_manager.QueuedUploadCount(), 2);
     }
 
     // Requests arrive as "user/file", "user/file/priorities" or with "/p" for
