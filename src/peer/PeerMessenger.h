@@ -213,7 +213,10 @@ private:
     // silent longest (IdleEnoughToCloseMs at least) was closed for it, or
     // else the longest-open messaging connection of the network that gives
     // for it (PeerNetworkShare). Never a connection that carries a file.
-    bool MakeRoom(quint32 i_taker, const QDateTime& i_now);
+    // A file connection of ours (i_file) counts in no network, so that no
+    // network gives back for it: the network that holds the most gives for
+    // it whatever the address's network holds.
+    bool MakeRoom(quint32 i_taker, const QDateTime& i_now, bool i_file = false);
     // The messaging connection silent longest, if it has been silent long
     // enough to close.
     QTcpSocket* IdlestConnection(const QDateTime& i_now) const;

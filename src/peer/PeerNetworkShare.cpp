@@ -41,12 +41,16 @@ bool PeerNetworkShare::HasGiver() const
 
 QTcpSocket* PeerNetworkShare::Giver(quint32 i_taker) const
 {
+    if (!HasGiver() || Count(i_taker) + GiveMargin > m_bySize.rbegin()->first)
+        return nullptr;
+    return Largest();
+}
+
+QTcpSocket* PeerNetworkShare::Largest() const
+{
     if (!HasGiver())
         return nullptr;
-    const auto& [l_most, l_network] = *m_bySize.rbegin();
-    if (Count(i_taker) + GiveMargin > l_most)
-        return nullptr;
-    return m_byNetwork.at(l_network).begin()->second;
+    return m_byNetwork.at(m_bySize.rbegin()->second).begin()->second;
 }
 
 quint32 PeerNetworkShare::AddressOf(QTcpSocket* ip_socket) const

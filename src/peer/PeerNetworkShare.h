@@ -43,6 +43,8 @@ public:
     // The longest-open connection of the network that holds the most, when
     // it gives for a peer from i_taker; null when it does not.
     QTcpSocket* Giver(quint32 i_taker) const;
+    // The same whatever the taker: for a connection that no network counts.
+    QTcpSocket* Largest() const;
     // The address of a counted connection; 0 when it is not counted.
     quint32 AddressOf(QTcpSocket* ip_socket) const;
 

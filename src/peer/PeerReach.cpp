@@ -166,7 +166,7 @@ void PeerMessenger::StartWaitingAttempts(const QDateTime& i_now)
                 return Outcome::Gone;
             if (!CanMakeRoom(i_now))
                 return Outcome::NoRoomForAny;
-            if (!MakeRoom(i_attempt.m_address, i_now))
+            if (!MakeRoom(i_attempt.m_address, i_now, lp_lane == &m_fileAttempts))
                 return Outcome::NoRoom;
             // What closing a connection for room set off may have ended
             // this attempt.

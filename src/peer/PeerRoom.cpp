@@ -28,7 +28,7 @@ bool PeerMessenger::CanMakeRoom(const QDateTime& i_now) const
     return m_connections.HasRoom() || IdlestConnection(i_now) || m_networkShare.HasGiver();
 }
 
-bool PeerMessenger::MakeRoom(quint32 i_taker, const QDateTime& i_now)
+bool PeerMessenger::MakeRoom(quint32 i_taker, const QDateTime& i_now, bool i_file)
 {
     // Each connection closed leaves the candidates, so this ends; one close
     // is enough unless the count ran ahead of the bound.
@@ -47,7 +47,7 @@ bool PeerMessenger::MakeRoom(quint32 i_taker, const QDateTime& i_now)
             CloseForRoom(lp_idlest);
             continue;
         }
-        QTcpSocket* lp_giver = m_networkShare.Giver(i_taker);
+        QTcpSocket* lp_giver = i_file ? m_networkShare.Largest() : m_networkShare.Giver(i_taker);
         if (!lp_giver)
             return false;
         const quint32 l_address = m_networkShare.AddressOf(lp_giver);

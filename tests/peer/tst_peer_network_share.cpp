@@ -70,6 +70,10 @@ private slots:
         QCOMPARE(l_share.Giver(taker), giver ? Socket(quintptr(giver)) : nullptr);
         const int l_most = std::max(crowd + crowdOther, second);
         QCOMPARE(l_share.HasGiver(), l_most > int(PeerNetworkShare::FewConnections));
+        // For a connection no network counts, the largest gives whatever
+        // the taker.
+        const bool l_gives = l_share.HasGiver();
+        QCOMPARE(l_share.Largest(), !l_gives ? nullptr : Socket(crowd + crowdOther > second ? 1000 : 2000));
     }
 
     // Connections that go leave the count and the order; one added twice
