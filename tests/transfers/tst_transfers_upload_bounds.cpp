@@ -4,6 +4,7 @@
 // queues, and hands on what it answers.
 #include "FakeCentralServer.h"
 #include "TransfersTestWorld.h"
+#include "UploadQueries.h"
 #include "WireBytes.h"
 
 #include "core/persist/Settings.h"
@@ -20,32 +21,10 @@
 namespace
 {
 using Codes = PeerMessageCodes::Code;
+using namespace UploadQueries;
 
 const std::string TooMany("Too many queued uploads.");
 const int Bound = int(TransferQueueManager::MaxQueuedUploads);
-
-std::string Status(ItemPtr i_upload)
-{
-    return i_upload["upload_entry_status"].AsString();
-}
-
-ItemPtr UploadOf(const std::string& i_user, const std::string& i_path)
-{
-    ItemPtr l_requested = d.GetType("filename_as_requested")->HasItem(i_path);
-    ItemPtr l_user = d.GetType("user")->HasItem(i_user);
-    return l_requested && l_user ? d.GetItem(l_user, l_requested, "upload_entry") : ItemPtr();
-}
-
-// The wire path of a file shared below "/shares".
-std::string Path(const std::string& i_file)
-{
-    return "\\shares\\" + i_file;
-}
-
-int Active()
-{
-    return static_cast<int>(d.GetType("is_active")->GetGlobalNullItem().GetItems("upload_entry_status").GetItems("upload_entry").size());
-}
 
 QList<QByteArray> Denial(const std::string& i_path)
 {

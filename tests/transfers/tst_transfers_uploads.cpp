@@ -2,6 +2,7 @@
 // of queued uploads, their start within the slots, and upload status
 // changes.
 #include "TransfersTestWorld.h"
+#include "UploadQueries.h"
 #include "WireBytes.h"
 
 #include "core/persist/Settings.h"
@@ -17,26 +18,9 @@
 namespace
 {
 using Codes = PeerMessageCodes::Code;
+using namespace UploadQueries;
 
 const QByteArray NotShared("File not shared.");
-
-std::string Status(ItemPtr i_upload)
-{
-    return i_upload["upload_entry_status"].AsString();
-}
-
-ItemPtr UploadOf(const std::string& i_user, const std::string& i_path)
-{
-    ItemPtr l_requested = d.GetType("filename_as_requested")->HasItem(i_path);
-    ItemPtr l_user = d.GetType("user")->HasItem(i_user);
-    return l_requested && l_user ? d.GetItem(l_user, l_requested, "upload_entry") : ItemPtr();
-}
-
-// The wire path of a file shared below "/shares".
-std::string Path(const std::string& i_file)
-{
-    return "\\shares\\" + i_file;
-}
 
 // Puts a user in the user list, in groups with these priorities.
 void InGroups(const std::string& i_user, const QList<int>& i_priorities)
@@ -74,11 +58,6 @@ QString RequestOf(ItemPtr i_upload)
     const QString l_user = QString::fromStdString(i_upload["user"].AsString());
     const QString l_file = QString::fromStdString(i_upload["shared_file"]["shared_file_name"].AsString());
     return l_user + "/" + l_file.mid(l_user.size(), l_file.size() - l_user.size() - 4);
-}
-
-int Active()
-{
-    return static_cast<int>(d.GetType("is_active")->GetGlobalNullItem().GetItems("upload_entry_status").GetItems("upload_entry").size());
 }
 
 QByteArray Offer(unsigned int i_token, const std::string& i_path, quint64 i_size)
