@@ -90,9 +90,7 @@ void TransferBenchWorld::MeetUser(const std::string& i_user, quint16 i_port)
 
 void TransferBenchWorld::ReportOffline(const std::string& i_user)
 {
-    ItemPtr l_user = d.GetType("user")->GetItem(i_user);
-    l_user.Disconnect("is_online");
-    l_user += d.GetType("is_offline")->GetGlobalNullItem();
+    Server::SetUserStatus(d.GetType("user")->GetItem(i_user), false);
 }
 
 std::string TransferBenchWorld::ShareFile(const QString& i_path)

@@ -283,6 +283,12 @@ void Server::AfterLoginWork()
         StartPortForwarding();
 }
 
+void Server::SetUserStatus(ItemPtr i_user, bool i_online)
+{
+    i_user.Disconnect(i_online ? "is_offline" : "is_online");
+    i_user += d.GetType(i_online ? "is_online" : "is_offline")->GetGlobalNullItem();
+}
+
 void Server::ClearOnlineUsers()
 {
     // Without the server nobody's status is known, whatever it was: the

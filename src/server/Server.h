@@ -2,6 +2,7 @@
 
 #include "core/io/UserStats.h"
 #include "core/persist/DataSaver.h"
+#include "core/store/Item.h"
 
 #include <QByteArray>
 #include <QObject>
@@ -63,6 +64,11 @@ public:
         DistributedResetCode = 130,
         CantConnectToPeerCode = 1001,
     };
+
+    // Writes a user's status as the server tells it: online, or reported
+    // offline. Until it is told (after a login, or while the link is down)
+    // a user is neither.
+    static void SetUserStatus(ItemPtr i_user, bool i_online);
 
     // The version numbers the login carries.
     static constexpr quint32 LoginVersion = 160;

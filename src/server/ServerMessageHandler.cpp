@@ -103,16 +103,13 @@ void ServerMessageHandler::SetUserFigures(ItemPtr i_user, qint32 i_averageSpeed,
 
 void ServerMessageHandler::SetOnline(const std::string& i_user, bool i_online)
 {
-    if (i_online) {
-        ItemPtr l_user = d.GetType("user")->GetItem(i_user);
-        l_user += d.GetType("is_online")->GetGlobalNullItem();
-        l_user.Disconnect("is_offline");
-    } else if (ItemPtr l_user = d.GetType("user")->HasItem(i_user)) {
-        // Also for a user who was not online: the report itself is what
-        // tells an offline user from one whose status is not known.
-        l_user.Disconnect("is_online");
-        l_user += d.GetType("is_offline")->GetGlobalNullItem();
-    }
+    // An offline report also for a user who was not online: the report
+    // itself tells an offline user from one whose status is not known. It
+    // makes no item for a user the store does not know.
+    if (i_online)
+        Server::SetUserStatus(d.GetType("user")->GetItem(i_user), true);
+    else if (ItemPtr l_user = d.GetType("user")->HasItem(i_user))
+        Server::SetUserStatus(l_user, false);
 }
 
 void ServerMessageHandler::HandleUserAddress(const QByteArray& i_payload)

@@ -7,6 +7,7 @@
 #include "core/persist/DataSaver.h"
 #include "core/persist/Settings.h"
 #include "dnet/DNetManager.h"
+#include "server/Server.h"
 #include "shares/SharedFoldersManager.h"
 
 #include <QDir>
@@ -73,14 +74,7 @@ void TransfersTestWorld::MakeOwnPartial(ItemPtr i_download, const QString& i_pat
 
 void TransfersTestWorld::SetOnline(const std::string& i_user, bool i_online)
 {
-    ItemPtr l_user = d.GetType("user")->GetItem(i_user);
-    if (i_online) {
-        l_user += d.GetType("is_online")->GetGlobalNullItem();
-        l_user.Disconnect("is_offline");
-    } else {
-        l_user.Disconnect("is_online");
-        l_user += d.GetType("is_offline")->GetGlobalNullItem();
-    }
+    Server::SetUserStatus(d.GetType("user")->GetItem(i_user), i_online);
 }
 
 ItemPtr TransfersTestWorld::ShareFile(const std::string& i_folder, const std::string& i_name, qint64 i_size,
