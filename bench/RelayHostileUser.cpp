@@ -11,6 +11,7 @@ const quint32 Address = BenchPeerWire::Loopback(0, 0, 3);
 RelayHostileUser::RelayHostileUser(FakeCentralServer& io_server, const std::string& i_client)
     : m_server(io_server), m_client(i_client), m_port(Address)
 {
+    m_port.Fill();
     FakeCentralServer::KnownUser l_user;
     l_user.m_address = Address;
     l_user.m_port = m_port.Port();

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "NeverAcceptingPort.h"
+#include "SilentListener.h"
 
 #include <QObject>
 #include <QTimer>
@@ -39,7 +39,7 @@ private:
 
     FakeCentralServer& m_server;
     std::string m_client;
-    NeverAcceptingPort m_port;
+    SilentListener m_port;
     QTimer m_timer;
     quint32 m_nextToken = 1;
     qint64 m_delivered = 0;

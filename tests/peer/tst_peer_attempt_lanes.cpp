@@ -4,8 +4,9 @@
 // listen on loopback addresses of networks of their own (127.0.N.x), so
 // that the client sees distinct remote networks.
 #include "FakePeer.h"
+#include "PeerClients.h"
+#include "PeerSignalCatcher.h"
 #include "PeerTestWorld.h"
-#include "RawClient.h"
 #include "SilentListener.h"
 
 #include "peer/PeerAttemptQueue.h"
@@ -18,24 +19,10 @@
 
 namespace
 {
-// 127.0.<network>.<last>.
-quint32 Address(int i_network, int i_last)
-{
-    return 0x7F000000u | quint32(i_network) << 8 | quint32(i_last);
-}
-
-using Clients = std::vector<std::unique_ptr<RawClient>>;
-
-// Opens a messaging connection as the user from the address.
-bool Introduce(Clients& io_clients, const std::string& i_user, quint32 i_from, quint16 i_port)
-{
-    auto lp_client = std::make_unique<RawClient>();
-    if (!lp_client->Connect(i_port, i_from) || !lp_client->Send(RawClient::Introduction(i_user))
-        || !PeerTestWorld::WaitFor([&] { return PeerTestWorld::HasMessagingConnection(i_user); }))
-        return false;
-    io_clients.push_back(std::move(lp_client));
-    return true;
-}
+using PeerClients::Address;
+using PeerClients::Clients;
+using PeerClients::ClosedCount;
+using PeerClients::Introduce;
 
 // How we come to connect to a user: a message of ours, a file connection
 // of ours, or a connection back that the user asked for through the server.
@@ -55,23 +42,6 @@ void Reach(PeerTestWorld& io_world, const QString& i_how, const std::string& i_u
     l_message.Write(static_cast<unsigned int>(4));
     io_world.Messenger().SendMessage(i_user, l_message);
 }
-
-// The transfer manager's part: it owns a file connection once it is handed
-// over, ours or one we made back.
-class FileConnections
-{
-public:
-    explicit FileConnections(PeerMessenger& io_messenger)
-    {
-        QObject::connect(&io_messenger, &PeerMessenger::FileConnectionAccepted,
-                         [this](std::string, QTcpSocket* ip_socket) { m_sockets.emplace_back(ip_socket); });
-        QObject::connect(&io_messenger, &PeerMessenger::FileConnectionRequested,
-                         [this](std::string, QTcpSocket* ip_socket, uint) { m_sockets.emplace_back(ip_socket); });
-    }
-
-private:
-    std::vector<std::unique_ptr<QTcpSocket>> m_sockets;
-};
 
 // Our sockets that still connect.
 int Connecting()
@@ -112,12 +82,11 @@ private slots:
         QFETCH(bool, crowdyReached);
         constexpr int Crowd = 10;
         PeerTestWorld l_world;
-        FileConnections l_handedOver(l_world.Messenger());
+        PeerSignalCatcher l_handedOver(l_world.Messenger());
         l_world.Messenger().SetConnectionBound(Crowd);
         l_world.Load();
         Clients l_crowd;
-        for (int l_index = 0; l_index < Crowd; ++l_index)
-            QVERIFY(Introduce(l_crowd, "crowd" + std::to_string(l_index), Address(2, 2), l_world.PlainPort()));
+        QVERIFY(Introduce(l_crowd, Crowd, Address(2, 2), "crowd", l_world.PlainPort()));
         FakePeer l_crowdy;
         FakePeer l_ann;
         QVERIFY(l_crowdy.Listen(Address(2, 50)) && l_ann.Listen(Address(5, 1)));
@@ -129,10 +98,7 @@ private slots:
         QVERIFY(PeerTestWorld::WaitFor([&] { return l_crowd.front()->ClosedByPeer(); }));
         PeerTestWorld::Settle(100);
         QCOMPARE(l_crowdy.WaitForConnection(false, crowdyReached ? 2000 : 50) != nullptr, crowdyReached);
-        int l_closed = 0;
-        for (const auto& lp_client : l_crowd)
-            l_closed += lp_client->ClosedByPeer() ? 1 : 0;
-        QCOMPARE(l_closed, crowdyReached ? 2 : 1);
+        QCOMPARE(ClosedCount(l_crowd), crowdyReached ? 2 : 1);
     }
 
     // One user asks, again and again, for connections back to a port that
@@ -146,7 +112,7 @@ private slots:
         l_world.Load();
         SilentListener l_never(Address(3, 1));
         QVERIFY(l_never.Fill());
-        FileConnections l_handedOver(l_world.Messenger());
+        PeerSignalCatcher l_handedOver(l_world.Messenger());
         for (int l_index = 0; l_index < Asked; ++l_index) {
             Reach(l_world, l_index % 3 == 0 ? "file connection back" : "connection back", "hog" + std::to_string(l_index),
                   l_never.Address(), l_never.Port(), unsigned(1000 + l_index));
@@ -176,11 +142,11 @@ private slots:
         PeerTestWorld l_world;
         l_world.Messenger().SetConnectionBound(Bound);
         l_world.Load();
-        FileConnections l_handedOver(l_world.Messenger());
+        PeerSignalCatcher l_handedOver(l_world.Messenger());
         // One a network: none gives, and none is idle.
         Clients l_peers;
         for (int l_index = 0; l_index < Bound; ++l_index)
-            QVERIFY(Introduce(l_peers, "p" + std::to_string(l_index), Address(20 + l_index, 2), l_world.PlainPort()));
+            QVERIFY(Introduce(l_peers, 1, Address(20 + l_index, 2), QString("p%1_").arg(l_index), l_world.PlainPort()));
         FakePeer l_ann;
         FakePeer l_bob;
         FakePeer l_cat;

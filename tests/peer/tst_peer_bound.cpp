@@ -5,6 +5,7 @@
 // addresses of their own (127.0.0.x), so that the client sees distinct
 // remote addresses.
 #include "FakePeer.h"
+#include "PeerClients.h"
 #include "PeerTestWorld.h"
 #include "RawClient.h"
 #include "WireBytes.h"
@@ -29,15 +30,14 @@
 
 namespace
 {
+using PeerClients::Address;
+using PeerClients::Clients;
+using PeerClients::ClosedCount;
+using PeerClients::Introduce;
+
 quint32 Address(int i_last)
 {
     return 0x7F000000u | quint32(i_last);
-}
-
-// An address of a network of its own: 127.0.<network>.<last>.
-quint32 Address(int i_network, int i_last)
-{
-    return 0x7F000000u | quint32(i_network) << 8 | quint32(i_last);
 }
 
 // The log's line for a message of code 9999 from the user.
@@ -45,23 +45,6 @@ QString Receipt(const std::string& i_user)
 {
     return QString("Received %1 message from user %2")
         .arg(PeerMessenger::MessageCodeToString(9999), QString::fromStdString(i_user));
-}
-
-using Clients = std::vector<std::unique_ptr<RawClient>>;
-
-// Opens messaging connections one after another, so that they open in
-// their order, each as its own user.
-bool Introduce(Clients& io_clients, int i_count, quint32 i_from, const QString& i_prefix, quint16 i_port)
-{
-    for (int l_index = 0; l_index < i_count; ++l_index) {
-        auto lp_client = std::make_unique<RawClient>();
-        const std::string l_user = QString("%1%2").arg(i_prefix).arg(l_index).toStdString();
-        if (!lp_client->Connect(i_port, i_from) || !lp_client->Send(RawClient::Introduction(l_user))
-            || !PeerTestWorld::WaitFor([&] { return PeerTestWorld::HasMessagingConnection(l_user); }))
-            return false;
-        io_clients.push_back(std::move(lp_client));
-    }
-    return true;
 }
 
 // The world's clock, counting how often it is read while the object lives.
@@ -98,14 +81,6 @@ void SendTo(PeerTestWorld& io_world, const std::string& i_user, FakePeer& io_pee
     MemStream l_message;
     l_message.Write(static_cast<unsigned int>(4));
     io_world.Messenger().SendMessage(i_user, l_message);
-}
-
-int ClosedCount(const Clients& i_clients)
-{
-    int l_closed = 0;
-    for (const auto& lp_client : i_clients)
-        l_closed += lp_client->ClosedByPeer() ? 1 : 0;
-    return l_closed;
 }
 }
 

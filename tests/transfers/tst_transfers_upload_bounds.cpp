@@ -48,6 +48,27 @@ public:
     }
 
     bool Ok() const { return m_ok; }
+    // The user, whom the server knows online or offline, asks to queue the
+    // file.
+    void Queue(const std::string& i_user, bool i_online, const std::string& i_path)
+    {
+        Know(i_user, i_online);
+        Manager().OnQueueUploadRequested(i_user, i_path);
+    }
+    // "busy", online, takes the one upload slot, so that online users wait
+    // too.
+    bool TakeTheSlot(const std::string& i_path)
+    {
+        Queue("busy", true, i_path);
+        return PeerTestWorld::WaitFor([] { return Active() == 1; });
+    }
+    // Users reported offline (the prefix and an index from 1) queue the file
+    // until the queue holds its bound.
+    void FillWithOffline(const std::string& i_prefix, const std::string& i_path)
+    {
+        for (int l_index = 1; Manager().QueuedUploadCount() < Bound; ++l_index)
+            Queue(i_prefix + std::to_string(l_index), false, i_path);
+    }
     TransferQueueManager& Manager() { return m_world.Manager(); }
     Server& Link() { return m_world.Peer().Link(); }
 
@@ -143,16 +164,9 @@ private slots:
         TransferQueueManager& l_manager = l_linked.Manager();
         TransfersTestWorld::ShareFile("/shares/Music", "a.mp3");
         const std::string l_path = Path("Music\\a.mp3");
-        // The one slot is taken, so that online users wait too.
-        for (const char* lp_user : {"busy", "olly"})
-            l_linked.Know(lp_user, true);
-        l_manager.OnQueueUploadRequested("busy", l_path);
-        QVERIFY(PeerTestWorld::WaitFor([] { return Active() == 1; }));
-        l_manager.OnQueueUploadRequested("olly", l_path);
-        for (int l_index = 1; l_index < Bound; ++l_index) {
-            l_linked.Know("u" + std::to_string(l_index), false);
-            l_manager.OnQueueUploadRequested("u" + std::to_string(l_index), l_path);
-        }
+        QVERIFY(l_linked.TakeTheSlot(l_path));
+        l_linked.Queue("olly", true, l_path);
+        l_linked.FillWithOffline("u", l_path);
         for (const char* lp_user : {"newcomer", "late", "last"})
             l_linked.Know(lp_user, false);
         QVERIFY(l_linked.Settle());
@@ -210,22 +224,15 @@ private slots:
         TransferQueueManager& l_manager = l_linked.Manager();
         TransfersTestWorld::ShareFile("/shares/Music", "a.mp3");
         const std::string l_path = Path("Music\\a.mp3");
-        l_linked.Know("busy", true);
-        l_manager.OnQueueUploadRequested("busy", l_path);
-        QVERIFY(PeerTestWorld::WaitFor([] { return Active() == 1; }));
-        l_linked.Know("old", reports.front() == '+');
-        l_manager.OnQueueUploadRequested("old", l_path);
-        for (int l_index = 1; l_index < Bound; ++l_index) {
-            l_linked.Know("s" + std::to_string(l_index), false);
-            l_manager.OnQueueUploadRequested("s" + std::to_string(l_index), l_path);
-        }
+        QVERIFY(l_linked.TakeTheSlot(l_path));
+        l_linked.Queue("old", reports.front() == '+', l_path);
+        l_linked.FillWithOffline("s", l_path);
         QVERIFY(l_linked.Settle());
         for (QChar l_report : reports.mid(1))
             QVERIFY(l_linked.Tell("old", l_report == '+'));
         QVERIFY(l_linked.Settle());
 
-        l_linked.Know("newcomer", false);
-        l_manager.OnQueueUploadRequested("newcomer", l_path);
+        l_linked.Queue("newcomer", false, l_path);
         QCOMPARE(Status(UploadOf("newcomer", l_path)), std::string("queued"));
         QCOMPARE(l_manager.QueuedUploadCount(), Bound);
         QCOMPARE(!UploadOf("old", l_path), dropped);
@@ -248,23 +255,16 @@ private slots:
         const std::vector<std::string> l_files{Path("Music\\a.mp3"), Path("Music\\b.mp3")};
         TransfersTestWorld::ShareFile("/shares/Music", "a.mp3");
         TransfersTestWorld::ShareFile("/shares/Music", "b.mp3");
-        l_linked.Know("busy", true);
-        l_manager.OnQueueUploadRequested("busy", l_files[0]);
-        QVERIFY(PeerTestWorld::WaitFor([] { return Active() == 1; }));
+        QVERIFY(l_linked.TakeTheSlot(l_files[0]));
         // Ten users who stay logged in queue first: theirs are the
         // longest-waiting entries.
         std::vector<std::string> l_honest;
         for (int l_index = 0; l_index < 10; ++l_index) {
             l_honest.push_back("legit" + std::to_string(l_index));
-            l_linked.Know(l_honest.back(), true);
             for (const std::string& l_file : l_files)
-                l_manager.OnQueueUploadRequested(l_honest.back(), l_file);
+                l_linked.Queue(l_honest.back(), true, l_file);
         }
-        const int l_strangers = Bound - int(l_honest.size() * l_files.size());
-        for (int l_index = 0; l_index < l_strangers; ++l_index) {
-            l_linked.Know("stranger" + std::to_string(l_index), false);
-            l_manager.OnQueueUploadRequested("stranger" + std::to_string(l_index), l_files[0]);
-        }
+        l_linked.FillWithOffline("stranger", l_files[0]);
         for (const char* lp_user : {"intruder", "early", "late"})
             l_linked.Know(lp_user, false);
         QVERIFY(l_linked.Settle());
@@ -286,7 +286,7 @@ private slots:
         QVERIFY(!UploadOf("intruder", l_files[0]));
         QCOMPARE(l_manager.QueuedUploadCount(), Bound);
         QCOMPARE(l_honestWaiting(), 20);
-        QVERIFY(UploadOf("stranger0", l_files[0]));
+        QVERIFY(UploadOf("stranger1", l_files[0]));
 
         // Logged in again: a request before the server has answered for
         // anyone finds nobody reported offline.
@@ -299,7 +299,7 @@ private slots:
         QVERIFY(l_linked.LogIn());
         QCOMPARE(l_earlyAnswer, Denial(l_files[0]));
         QVERIFY(!UploadOf("early", l_files[0]));
-        QVERIFY(UploadOf("stranger0", l_files[0]));
+        QVERIFY(UploadOf("stranger1", l_files[0]));
 
         // The link asks about every user it tracks again; the strangers are
         // offline, and the longest-waiting of them makes room.
@@ -307,8 +307,8 @@ private slots:
         l_manager.OnQueueUploadRequested("late", l_files[0]);
         QCOMPARE(Status(UploadOf("late", l_files[0])), std::string("queued"));
         QVERIFY(TransfersTestWorld::Sent("late").isEmpty());
-        QVERIFY(!UploadOf("stranger0", l_files[0]));
-        QVERIFY(UploadOf("stranger1", l_files[0]));
+        QVERIFY(!UploadOf("stranger1", l_files[0]));
+        QVERIFY(UploadOf("stranger2", l_files[0]));
         QCOMPARE(l_manager.QueuedUploadCount(), Bound);
         QCOMPARE(l_honestWaiting(), 20);
     }
