@@ -228,6 +228,7 @@ void BoundPeers::OnHonestBytes(Honest& io_peer)
         OnHonestMessage(io_peer, l_body);
     }
 }
+
 void BoundPeers::OnHonestMessage(Honest& io_peer, const QByteArray& i_body)
 {
     qsizetype l_at = 0;
