@@ -5,7 +5,9 @@
 #include "core/log/Log.h"
 #include "peer/PeerEnvironment.h"
 #include "peer/PeerItems.h"
+#include "peer/PeerNetwork.h"
 
+#include <QHostAddress>
 #include <QPointer>
 #include <QTcpSocket>
 #include <QTimer>
@@ -73,7 +75,8 @@ void PeerMessenger::AcceptWaiting()
         (l_obfuscated ? m_obfuscatedWaitingSince : m_plainWaitingSince) = 0;
         StartTurn();
         if (!MakeRoom(lp_socket->peerAddress().toIPv4Address(), l_now)) {
-            Refuse(lp_socket, l_now);
+            if (!TakeOnProbation(lp_socket, l_obfuscated, l_now))
+                Refuse(lp_socket, l_now);
             continue;
         }
         ++m_takenThisTurn;
@@ -126,28 +129,82 @@ void PeerMessenger::OnTurnEnd()
     m_turnResting = false;
     m_takenThisTurn = 0;
     m_refusedThisTurn = 0;
+    m_probationThisTurn = 0;
     AcceptWaiting();
 }
 
 void PeerMessenger::Refuse(QTcpSocket* ip_socket, const QDateTime& i_now)
 {
-    const quint32 l_address = ip_socket->peerAddress().toIPv4Address();
-    if (m_refusalNotes.MayLog(PeerNetworkShare::NetworkOf(l_address), i_now)) {
-        Log(LogArea, 1,
-            QString("Peer connections at their bound of %1, and the network of %2 holds %3 of them: refusing its new "
-                    "connections while no room can be made for them (said once a minute).")
-                .arg(m_connections.Limit())
-                .arg(ip_socket->peerAddress().toString())
-                .arg(m_networkShare.Count(l_address)));
-    }
+    NoteRefusal(ip_socket->peerAddress().toIPv4Address(), i_now);
     ip_socket->abort();
     ip_socket->deleteLater();
     ++m_refusedThisTurn;
 }
 
+void PeerMessenger::NoteRefusal(quint32 i_address, const QDateTime& i_now)
+{
+    if (m_refusalNotes.MayLog(PeerNetwork::Of(i_address), i_now)) {
+        Log(LogArea, 1,
+            QString("Peer connections at their bound of %1, and the network of %2 holds %3 of them: refusing its new "
+                    "connections while no room can be made for them (said once a minute).")
+                .arg(m_connections.Limit())
+                .arg(QHostAddress(i_address).toString())
+                .arg(m_networkShare.Count(i_address)));
+    }
+}
+
 void PeerMessenger::TakeConnection(QTcpSocket* ip_socket, bool i_obfuscated, const QDateTime& i_now)
 {
     m_connections.Track(ip_socket);
+    Introduce(ip_socket, i_obfuscated, i_now);
+}
+
+bool PeerMessenger::TakeOnProbation(QTcpSocket* ip_socket, bool i_obfuscated, const QDateTime& i_now)
+{
+    if (m_probationThisTurn >= ProbationPerTurn)
+        return false;
+    ++m_probationThisTurn;
+    // It counts in the turn as a refusal would: a crowd on probation costs
+    // no more than a refused one.
+    ++m_refusedThisTurn;
+    if (m_probationOrder.size() > 2 * MaxOnProbation)
+        std::erase_if(m_probationOrder, [this](const QPointer<QTcpSocket>& i_socket) {
+            return !i_socket || !m_probation.Counts(i_socket);
+        });
+    while (m_probation.Count() >= MaxOnProbation && !m_probationOrder.empty()) {
+        QPointer<QTcpSocket> l_oldest = m_probationOrder.front();
+        m_probationOrder.pop_front();
+        if (l_oldest && m_probation.Counts(l_oldest))
+            DisposeOfSocket(l_oldest);
+    }
+    m_probation.Track(ip_socket);
+    m_probationOrder.emplace_back(ip_socket);
+    Introduce(ip_socket, i_obfuscated, i_now);
+    return true;
+}
+
+bool PeerMessenger::EndProbation(QTcpSocket* ip_socket, const PeerFirstMessage::Parsed& i_first)
+{
+    const bool l_ours =
+        (i_first.m_kind == PeerFirstMessage::Kind::Direct && i_first.m_connectionType == "F")
+        || (i_first.m_kind == PeerFirstMessage::Kind::Indirect
+            && d.GetType("indirect_connect_to_peer_request")->HasItem(ToString(i_first.m_token)));
+    m_probation.Release(ip_socket);
+    const QDateTime l_now = PeerNow();
+    if (!l_ours) {
+        // The caller takes it down.
+        NoteRefusal(ip_socket->peerAddress().toIPv4Address(), l_now);
+        return false;
+    }
+    // Work of ours: room is made for it as for our own file connection, and
+    // it stays above the bound when none can be.
+    MakeRoom(ip_socket->peerAddress().toIPv4Address(), l_now, true);
+    m_connections.Track(ip_socket);
+    return true;
+}
+
+void PeerMessenger::Introduce(QTcpSocket* ip_socket, bool i_obfuscated, const QDateTime& i_now)
+{
     ip_socket->setSocketOption(QAbstractSocket::KeepAliveOption, 1);
     // Small replies go out at once, not when the peer's delayed acknowledgement
     // of the last one finally comes.
@@ -240,7 +297,8 @@ void PeerMessenger::StartConnectionBack(Item* ip_request)
     connect(lp_socket, &QAbstractSocket::disconnected, this, &PeerMessenger::OnSocketClosed);
 
     Log(LogArea, 1, QString("Indirect peer connection requested from user %1").arg(Text(l_user)), l_user);
-    StartConnecting(lp_socket, l_address, l_port, m_connectionBackAttempts, &PeerMessenger::FailConnectionBack);
+    StartConnecting(lp_socket, l_address, l_port, PeerAttemptLanes::Lane::ConnectionBack,
+                    &PeerMessenger::FailConnectionBack);
 }
 
 void PeerMessenger::FailConnectionBack(QTcpSocket* ip_socket)

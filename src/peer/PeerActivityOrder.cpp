@@ -24,3 +24,17 @@ QTcpSocket* PeerActivityOrder::Oldest(qint64& o_msecs) const
     o_msecs = m_order.begin()->first.first;
     return m_order.begin()->second;
 }
+
+QTcpSocket* PeerActivityOrder::OldestThatMay(const std::function<bool(QTcpSocket*)>& i_may, qint64& o_msecs) const
+{
+    std::size_t l_looked = 0;
+    for (const auto& [l_stamp, lp_socket] : m_order) {
+        if (++l_looked > MaxLooked)
+            break;
+        if (i_may(lp_socket)) {
+            o_msecs = l_stamp.first;
+            return lp_socket;
+        }
+    }
+    return nullptr;
+}

@@ -2,6 +2,8 @@
 
 #include <QtGlobal>
 
+#include <cstddef>
+#include <functional>
 #include <set>
 #include <unordered_map>
 #include <utility>
@@ -23,6 +25,10 @@ public:
     // The connection silent longest and its last activity; null when there
     // is none.
     QTcpSocket* Oldest(qint64& o_msecs) const;
+    // The same among those i_may lets go, looking at MaxLooked connections
+    // at most, the silent longest first.
+    QTcpSocket* OldestThatMay(const std::function<bool(QTcpSocket*)>& i_may, qint64& o_msecs) const;
+    static constexpr std::size_t MaxLooked = 64;
     bool Empty() const { return m_order.empty(); }
 
 private:

@@ -112,3 +112,8 @@ std::size_t PeerConnectionBudget::Count() const
 {
     return mp_state->m_open.size();
 }
+
+bool PeerConnectionBudget::Counts(const QTcpSocket* ip_socket) const
+{
+    return mp_state->m_open.contains(ip_socket);
+}

@@ -34,6 +34,7 @@ public:
     // The socket was closed; no longer counted. Nothing when it was not.
     void Release(QTcpSocket* ip_socket);
     std::size_t Count() const;
+    bool Counts(const QTcpSocket* ip_socket) const;
     // Bound(), or what SetLimit put in its place.
     std::size_t Limit() const { return m_limit != 0 ? m_limit : Bound(); }
     bool HasRoom() const { return Count() < Limit(); }

@@ -37,6 +37,7 @@ bool PeerMessenger::HandleMessage(QTcpSocket* ip_socket, MemStream i_message)
     if (auto* lp_lastActivity = l_peerSocket["last_activity_time"].AsObject<QDateTime>())
         *lp_lastActivity = l_now;
     m_activity.Touch(ip_socket, l_now.toMSecsSinceEpoch());
+    m_networkShare.Touch(ip_socket, l_now.toMSecsSinceEpoch());
     Log(LogArea, 1,
         QString("Received %1 message from user %2").arg(MessageCodeToString(static_cast<int>(l_code)), Text(l_user)),
         l_user);

@@ -95,8 +95,10 @@ void PeerMessenger::OnPeerSocketItemAdded(Item* ip_socketItem)
 {
     const QDateTime l_now = PeerNow();
     ItemPtr(ip_socketItem) += d.GetType("last_activity_time")->GetItem(Value(new QDateTime(l_now)));
-    if (auto* lp_socket = ItemPtr(ip_socketItem).AsObject<QTcpSocket>())
+    if (auto* lp_socket = ItemPtr(ip_socketItem).AsObject<QTcpSocket>()) {
         m_activity.Touch(lp_socket, l_now.toMSecsSinceEpoch());
+        m_networkShare.Touch(lp_socket, l_now.toMSecsSinceEpoch());
+    }
     // Its network may now give room, and a first messaging connection is
     // one the room timer can wait for.
     if (m_listenersPaused || m_attemptsWaitForRoom)

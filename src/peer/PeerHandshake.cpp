@@ -104,6 +104,8 @@ bool PeerMessenger::HandleFirstMessage(QTcpSocket* ip_socket, ItemPtr i_uninitia
     i_uninitializedSocket.Remove();
 
     const PeerFirstMessage::Parsed l_first = PeerFirstMessage::Read(i_message);
+    if (m_probation.Counts(ip_socket) && !EndProbation(ip_socket, l_first))
+        return false;
     bool l_ok = false;
     switch (l_first.m_kind) {
     case PeerFirstMessage::Kind::NoDirection:
@@ -181,7 +183,7 @@ void PeerMessenger::MakePeerSocket(QTcpSocket* ip_socket, const std::string& i_u
 {
     // Adding the item also gives the connection its activity time; its
     // removal ends the count of its network.
-    m_networkShare.Add(ip_socket, ip_socket->peerAddress().toIPv4Address());
+    m_networkShare.Add(ip_socket, ip_socket->peerAddress().toIPv4Address(), PeerNow().toMSecsSinceEpoch());
     ItemPtr l_peerSocket = d.GetType("peer_socket")->NewItem(Value(ip_socket));
     l_peerSocket += UserItem(i_user);
     l_peerSocket += d.GetType("connection_open_time")->GetItem(PeerTimeStamp());

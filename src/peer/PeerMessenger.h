@@ -5,8 +5,9 @@
 #include "core/persist/DataSaver.h"
 #include "core/store/Data.h"
 #include "peer/PeerActivityOrder.h"
-#include "peer/PeerAttemptQueue.h"
+#include "peer/PeerAttemptLanes.h"
 #include "peer/PeerConnectionBudget.h"
+#include "peer/PeerFirstMessage.h"
 #include "peer/PeerFrameReader.h"
 #include "peer/PeerIdleWatch.h"
 #include "peer/PeerLogNotes.h"
@@ -17,10 +18,12 @@
 
 #include <QAbstractSocket>
 #include <QObject>
+#include <QPointer>
 #include <QString>
 #include <QTcpServer>
 #include <QTimer>
 
+#include <deque>
 #include <functional>
 #include <map>
 #include <set>
@@ -89,6 +92,14 @@ public:
     // keep a short queue full, and the system drops other peers' attempts
     // while it is: they would retry only seconds later.
     static constexpr int ListenBacklog = 1024;
+    // A newcomer that would be refused at the bound may first say what it
+    // is: a file connection, or one that answers a request of ours, is then
+    // kept, and any other refused. At most MaxOnProbation wait so, above
+    // the bound (the oldest goes when more come), and ProbationPerTurn are
+    // taken in one turn, so that each is read before it could be the
+    // oldest.
+    static constexpr std::size_t MaxOnProbation = 64;
+    static constexpr int ProbationPerTurn = int(MaxOnProbation / 2);
 
     // Needs the item store, the data saver, the timer service and the server
     // link (with its type "user") to exist.
@@ -107,6 +118,13 @@ public:
     void RequestFileConnectionToUser(std::string i_user);
     // Opens a distributed-network connection to the user.
     void RequestDNetConnection(std::string i_user);
+    // Tells whether we have work with a user (a download of ours from them,
+    // say): at the connection bound their connections are kept, and
+    // connections to them count as work of ours.
+    void SetWorkCheck(std::function<bool(const std::string&)> i_hasWorkWith)
+    {
+        m_hasWorkWith = std::move(i_hasWorkWith);
+    }
 
     // The name of a peer message code for the log.
     static QString MessageCodeToString(int i_code);
@@ -194,12 +212,21 @@ private:
     // waits.
     QTcpServer* LongestWaiting(bool& o_obfuscated);
     void TakeConnection(QTcpSocket* ip_socket, bool i_obfuscated, const QDateTime& i_now);
+    // Watches a taken connection until it introduces itself.
+    void Introduce(QTcpSocket* ip_socket, bool i_obfuscated, const QDateTime& i_now);
+    // Takes a newcomer on probation; false when this turn took its share.
+    bool TakeOnProbation(QTcpSocket* ip_socket, bool i_obfuscated, const QDateTime& i_now);
+    // A newcomer on probation said what it is (the first message read):
+    // true when it is kept, within the bound; false when it is refused.
+    bool EndProbation(QTcpSocket* ip_socket, const PeerFirstMessage::Parsed& i_first);
     // Reads what a taken connection brought while it waited, and takes it
     // down if it went meanwhile. Null, or a socket no longer ours: nothing.
     void CatchUp(QTcpSocket* ip_socket);
     // Closes a connection no room can be made for at once: its network
     // holds (nearly) the most connections.
     void Refuse(QTcpSocket* ip_socket, const QDateTime& i_now);
+    // The refusal's line, once a minute per network.
+    void NoteRefusal(quint32 i_address, const QDateTime& i_now);
     // Accepting waits for the turn timer: this turn took AcceptsPerTurn or
     // refused RefusalsPerTurn, or accepting rests after a turn that refused.
     bool AcceptingHeld() const;
@@ -211,14 +238,23 @@ private:
     // Room for one more connection with the address (a peer's, or the one
     // an attempt of ours goes to): there is, or the messaging connection
     // silent longest (IdleEnoughToCloseMs at least) was closed for it, or
-    // else the longest-open messaging connection of the network that gives
-    // for it (PeerNetworkShare). Never a connection that carries a file.
-    // A file connection of ours (i_file) counts in no network, so that no
-    // network gives back for it: the network that holds the most gives for
-    // it whatever the address's network holds.
-    bool MakeRoom(quint32 i_taker, const QDateTime& i_now, bool i_file = false);
-    // The messaging connection silent longest, if it has been silent long
-    // enough to close.
+    // else one of the network that gives for it (PeerNetworkShare). Never a
+    // connection that carries a file, nor one to a user we have work with.
+    // Work of ours (i_ours: our file connection, or a connection to a user
+    // we have work with) counts in no network, so that no network gives
+    // back for it: the network that holds the most gives for it whatever
+    // the address's network holds.
+    bool MakeRoom(quint32 i_taker, const QDateTime& i_now, bool i_ours = false);
+    // How a messaging connection holds on when room is made: never while
+    // we have work with its user, last while it carries a reply.
+    PeerNetworkShare::Hold HoldOf(QTcpSocket* ip_socket) const;
+    // A browse of ours awaits the user's answer, or the transfer manager has
+    // work with the user.
+    bool HasWorkWith(const std::string& i_user) const;
+    // The messaging connection silent longest that may be closed for room,
+    // and its last activity.
+    QTcpSocket* ClosableOldest(qint64& o_lastActivity) const;
+    // The same, if it has been silent long enough to close.
     QTcpSocket* IdlestConnection(const QDateTime& i_now) const;
     // Takes a messaging connection down to make room.
     void CloseForRoom(QTcpSocket* ip_socket);
@@ -299,22 +335,25 @@ private:
 
     // Starts an outgoing socket whose records and signals are in place. An
     // address or port of 0 never reaches the network: i_onFailure runs from
-    // the event loop instead, as a failed connection would.
-    // Attempts beyond what their lane lets connect at once (in all, or to
-    // the address's network), or beyond the room of the connection bound,
-    // wait their turn in their lane (PeerAttemptQueue).
-    void StartConnecting(QTcpSocket* ip_socket, quint32 i_address, int i_port, PeerAttemptQueue& io_lane,
+    // the event loop instead, as a failed connection would. An attempt
+    // that may not start at once waits its turn in its lane
+    // (PeerAttemptLanes).
+    void StartConnecting(QTcpSocket* ip_socket, quint32 i_address, int i_port, PeerAttemptLanes::Lane i_lane,
                          void (PeerMessenger::*ip_onFailure)(QTcpSocket*));
-    void BeginConnecting(PeerAttemptQueue& io_lane, QTcpSocket* ip_socket, quint32 i_address, quint16 i_port);
+    void BeginConnecting(PeerAttemptLanes::Lane i_lane, QTcpSocket* ip_socket, quint32 i_address, quint16 i_port);
     // Starts waiting attempts as far as the bound has room or room can be
     // made for their networks (MakeRoom), before the listeners are served.
-    // Work of ours goes first: the file connections of uploads, then our
-    // messages, then the connections back that others asked for. An
-    // attempt that no room can be made for waits without holding up other
-    // networks'. Runs from the event loop only: making room closes
-    // connections.
+    // Runs from the event loop only: making room closes connections.
     void StartWaitingAttempts(const QDateTime& i_now);
     void StartWaitingAttemptsLater();
+    // Begins a waiting attempt of the lane if it still stands and room can
+    // be made for it.
+    PeerAttemptLanes::Outcome StartWaitingAttempt(PeerAttemptLanes::Lane i_lane,
+                                                  const PeerAttemptLanes::Attempt& i_attempt, const QDateTime& i_now);
+    // Our file connection, or our connection to a user we have work with.
+    bool IsWorkOfOurs(PeerAttemptLanes::Lane i_lane, QTcpSocket* ip_socket) const;
+    // Ends a connection back that gave its place to another network.
+    void GiveUpConnectionBack(QTcpSocket* ip_socket, const QDateTime& i_now);
     // Runs the failure of an attempt from the event loop, as a failed
     // connection would, if the socket still exists then.
     void FailLater(QTcpSocket* ip_socket, void (PeerMessenger::*ip_onFailure)(QTcpSocket*));
@@ -334,12 +373,13 @@ private:
     QTcpServer m_obfuscatedServer;
     // After the listeners, so that it goes before the sockets they own.
     PeerConnectionBudget m_connections{[this] { OnPeerConnectionGone(); }};
-    // Our file connections, our other connections, and the connections
-    // back for relayed requests, each a lane of its own: what others ask
-    // for never takes the places of our own work.
-    PeerAttemptQueue m_fileAttempts;
-    PeerAttemptQueue m_attempts;
-    PeerAttemptQueue m_connectionBackAttempts;
+    // Newcomers on probation, above the bound, and the order they came in
+    // (some of them may have left meanwhile).
+    PeerConnectionBudget m_probation{nullptr};
+    std::deque<QPointer<QTcpSocket>> m_probationOrder;
+    int m_probationThisTurn = 0;
+    // Our outgoing attempts, and whose turn it is to connect.
+    PeerAttemptLanes m_lanes;
     bool m_attemptsQueued = false;
     bool m_startingAttempts = false;
     // An attempt of ours waits and no room could be made for it.
@@ -376,6 +416,9 @@ private:
     PeerLogCounter m_resumedLines;
     PeerLogCounter m_idleClosedLines;
     PeerLogCounter m_silentClosedLines;
+    PeerLogNotes m_attemptWaitNotes;
+    PeerLogCounter m_droppedAttemptLines;
+    PeerLogCounter m_givenUpAttemptLines;
     std::map<QTcpSocket*, SocketBufferInfo> m_socketBufferInfoMap;
     // Messages waiting for a messaging connection, and their send order.
     PeerOutgoingQueue m_outgoingQueue;
@@ -387,6 +430,7 @@ private:
     std::set<Item*> m_pendingConnectionsBack;
     // Users asked for their whole share and not yet answered.
     std::set<std::string> m_sharesAskedFor;
+    std::function<bool(const std::string&)> m_hasWorkWith;
     // How many results each search holds.
     PeerSearchBound m_searchBound;
 };

@@ -1,15 +1,54 @@
 #include "peer/PeerNetworkShare.h"
 
-void PeerNetworkShare::Add(QTcpSocket* ip_socket, quint32 i_address)
+#include "peer/PeerNetwork.h"
+
+void PeerNetworkShare::Insert(QTcpSocket* ip_socket, const Opened& i_opened)
 {
-    const quint32 l_network = NetworkOf(i_address);
-    if (!m_sockets.emplace(ip_socket, Opened{l_network, i_address, m_nextOrder}).second)
+    Network& l_network = m_networks[i_opened.m_network];
+    if (l_network.m_count > 0)
+        m_bySize.erase({l_network.m_count, i_opened.m_network});
+    m_bySize.emplace(++l_network.m_count, i_opened.m_network);
+    auto& l_address = l_network.m_addresses[i_opened.m_address];
+    if (!l_address.empty())
+        l_network.m_bySize.erase({l_address.size(), i_opened.m_address});
+    l_address.emplace(i_opened.m_stamp, ip_socket);
+    l_network.m_bySize.emplace(l_address.size(), i_opened.m_address);
+}
+
+void PeerNetworkShare::Erase(QTcpSocket* ip_socket, const Opened& i_opened)
+{
+    const auto l_network = m_networks.find(i_opened.m_network);
+    m_bySize.erase({l_network->second.m_count, i_opened.m_network});
+    const auto l_address = l_network->second.m_addresses.find(i_opened.m_address);
+    l_network->second.m_bySize.erase({l_address->second.size(), i_opened.m_address});
+    l_address->second.erase({i_opened.m_stamp, ip_socket});
+    if (l_address->second.empty())
+        l_network->second.m_addresses.erase(l_address);
+    else
+        l_network->second.m_bySize.emplace(l_address->second.size(), i_opened.m_address);
+    if (--l_network->second.m_count == 0)
+        m_networks.erase(l_network);
+    else
+        m_bySize.emplace(l_network->second.m_count, i_opened.m_network);
+}
+
+void PeerNetworkShare::Add(QTcpSocket* ip_socket, quint32 i_address, qint64 i_msecs)
+{
+    const Opened l_opened{PeerNetwork::Of(i_address), i_address, Stamp{i_msecs, m_nextOrder++}};
+    if (m_sockets.emplace(ip_socket, l_opened).second)
+        Insert(ip_socket, l_opened);
+}
+
+void PeerNetworkShare::Touch(QTcpSocket* ip_socket, qint64 i_msecs)
+{
+    const auto l_found = m_sockets.find(ip_socket);
+    if (l_found == m_sockets.end())
         return;
-    auto& l_held = m_byNetwork[l_network];
-    if (!l_held.empty())
-        m_bySize.erase({l_held.size(), l_network});
-    l_held.emplace(m_nextOrder++, ip_socket);
-    m_bySize.emplace(l_held.size(), l_network);
+    Opened& l_opened = l_found->second;
+    auto& l_address = m_networks.at(l_opened.m_network).m_addresses.at(l_opened.m_address);
+    l_address.erase({l_opened.m_stamp, ip_socket});
+    l_opened.m_stamp = Stamp{i_msecs, m_nextOrder++};
+    l_address.emplace(l_opened.m_stamp, ip_socket);
 }
 
 void PeerNetworkShare::Remove(QTcpSocket* ip_socket)
@@ -19,19 +58,13 @@ void PeerNetworkShare::Remove(QTcpSocket* ip_socket)
         return;
     const Opened l_opened = l_found->second;
     m_sockets.erase(l_found);
-    const auto l_held = m_byNetwork.find(l_opened.m_network);
-    m_bySize.erase({l_held->second.size(), l_opened.m_network});
-    l_held->second.erase({l_opened.m_order, ip_socket});
-    if (l_held->second.empty())
-        m_byNetwork.erase(l_held);
-    else
-        m_bySize.emplace(l_held->second.size(), l_opened.m_network);
+    Erase(ip_socket, l_opened);
 }
 
 std::size_t PeerNetworkShare::Count(quint32 i_address) const
 {
-    const auto l_held = m_byNetwork.find(NetworkOf(i_address));
-    return l_held == m_byNetwork.end() ? 0 : l_held->second.size();
+    const auto l_network = m_networks.find(PeerNetwork::Of(i_address));
+    return l_network == m_networks.end() ? 0 : l_network->second.m_count;
 }
 
 bool PeerNetworkShare::HasGiver() const
@@ -39,18 +72,45 @@ bool PeerNetworkShare::HasGiver() const
     return !m_bySize.empty() && m_bySize.rbegin()->first > FewConnections;
 }
 
-QTcpSocket* PeerNetworkShare::Giver(quint32 i_taker) const
+QTcpSocket* PeerNetworkShare::ChooseIn(const Network& i_network, const Holds& i_holds) const
 {
-    if (!HasGiver() || Count(i_taker) + GiveMargin > m_bySize.rbegin()->first)
-        return nullptr;
-    return Largest();
+    QTcpSocket* lp_last = nullptr;
+    std::size_t l_looked = 0;
+    for (auto l_address = i_network.m_bySize.rbegin(); l_address != i_network.m_bySize.rend(); ++l_address) {
+        for (const auto& [l_stamp, lp_socket] : i_network.m_addresses.at(l_address->second)) {
+            if (++l_looked > MaxLooked)
+                return lp_last;
+            const Hold l_hold = i_holds(lp_socket);
+            if (l_hold == Hold::Free)
+                return lp_socket;
+            if (l_hold == Hold::Last && !lp_last)
+                lp_last = lp_socket;
+        }
+    }
+    return lp_last;
 }
 
-QTcpSocket* PeerNetworkShare::Largest() const
+QTcpSocket* PeerNetworkShare::Choose(std::size_t i_atLeast, const Holds& i_holds) const
 {
-    if (!HasGiver())
-        return nullptr;
-    return m_byNetwork.at(m_bySize.rbegin()->second).begin()->second;
+    std::size_t l_looked = 0;
+    for (auto l_network = m_bySize.rbegin(); l_network != m_bySize.rend() && l_looked < MaxNetworksLooked;
+         ++l_network, ++l_looked) {
+        if (l_network->first <= FewConnections || l_network->first < i_atLeast)
+            return nullptr;
+        if (QTcpSocket* lp_socket = ChooseIn(m_networks.at(l_network->second), i_holds))
+            return lp_socket;
+    }
+    return nullptr;
+}
+
+QTcpSocket* PeerNetworkShare::Giver(quint32 i_taker, const Holds& i_holds) const
+{
+    return Choose(Count(i_taker) + GiveMargin, i_holds);
+}
+
+QTcpSocket* PeerNetworkShare::Largest(const Holds& i_holds) const
+{
+    return Choose(0, i_holds);
 }
 
 quint32 PeerNetworkShare::AddressOf(QTcpSocket* ip_socket) const

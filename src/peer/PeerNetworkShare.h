@@ -3,6 +3,7 @@
 #include <QtGlobal>
 
 #include <cstddef>
+#include <functional>
 #include <map>
 #include <set>
 #include <unordered_map>
@@ -10,15 +11,24 @@
 
 class QTcpSocket;
 
-// The messaging connections each remote network holds (IPv4 addresses that
-// agree in their first three bytes), in the order they were opened. At the
-// connection bound the network that holds the most gives up its longest-open
-// one for a peer whose network holds at least GiveMargin fewer, provided it
-// holds more than FewConnections: a hostile then needs about as many
-// networks as the bound has connections to hold it, and a network's only
-// connection is never chosen. Below the bound the counts decide nothing.
-// Every step costs the logarithm of the connections held, whatever their
-// number.
+// The messaging connections each remote network (PeerNetwork) holds, and
+// which one goes when a network gives. At the connection bound the network
+// that holds the most gives up one connection for a peer whose network
+// holds at least GiveMargin fewer, provided it holds more than
+// FewConnections: a hostile then needs about as many networks as the bound
+// has connections to hold it, and a network's only connection is never
+// chosen. Below the bound the counts decide nothing.
+//
+// Inside the network that gives, the connection that goes is one of the
+// address that holds the most there, and of those the one silent longest:
+// a crowd at one address gives before a neighbour's only connection. How a
+// connection holds on is asked of the caller as the candidates are looked
+// at: one that carries a reply goes only when its network has nothing else
+// to give, and one to a user we have work with never goes. A network left
+// with nothing to give is passed over for the next largest.
+//
+// Every step costs the logarithm of the connections held, and a choice looks
+// at no more than MaxLooked connections, whatever their number.
 class PeerNetworkShare
 {
 public:
@@ -27,37 +37,71 @@ public:
     // How many fewer the taker's network must hold than the giver's: a
     // network with one fewer would give back at the next turn.
     static constexpr std::size_t GiveMargin = 2;
+    // The most connections, and networks, one choice looks at.
+    static constexpr std::size_t MaxLooked = 64;
+    static constexpr std::size_t MaxNetworksLooked = 4;
 
-    static quint32 NetworkOf(quint32 i_address) { return i_address & 0xFFFFFF00u; }
+    enum class Hold
+    {
+        // May go.
+        Free,
+        // Goes only when its network has no free one.
+        Last,
+        // Never goes.
+        Never
+    };
+    using Holds = std::function<Hold(QTcpSocket*)>;
 
-    // The connection was opened now. Nothing when it is counted already.
-    void Add(QTcpSocket* ip_socket, quint32 i_address);
+    // The connection was opened, active at i_msecs (since the epoch).
+    // Nothing when it is counted already.
+    void Add(QTcpSocket* ip_socket, quint32 i_address, qint64 i_msecs);
+    // The connection was active at i_msecs. Nothing when it is not counted.
+    void Touch(QTcpSocket* ip_socket, qint64 i_msecs);
     // The connection went. Nothing when it was not counted.
     void Remove(QTcpSocket* ip_socket);
     // The connections of the address's network.
     std::size_t Count(quint32 i_address) const;
 
-    // Whether some network holds more than FewConnections, so that room can
+    // Whether some network holds more than FewConnections, so that room may
     // be made for a peer of another network.
     bool HasGiver() const;
-    // The longest-open connection of the network that holds the most, when
-    // it gives for a peer from i_taker; null when it does not.
-    QTcpSocket* Giver(quint32 i_taker) const;
-    // The same whatever the taker: for a connection that no network counts.
-    QTcpSocket* Largest() const;
+    // The connection that goes for a peer from i_taker; null when none
+    // does.
+    QTcpSocket* Giver(quint32 i_taker, const Holds& i_holds) const;
+    // The same whatever the taker: for work of ours, which no network
+    // counts.
+    QTcpSocket* Largest(const Holds& i_holds) const;
     // The address of a counted connection; 0 when it is not counted.
     quint32 AddressOf(QTcpSocket* ip_socket) const;
 
 private:
+    // (last activity, the order it was noted in): of two connections active
+    // in the same millisecond the first noted goes first.
+    using Stamp = std::pair<qint64, quint64>;
     struct Opened
     {
         quint32 m_network;
         quint32 m_address;
-        quint64 m_order;
+        Stamp m_stamp;
     };
+    struct Network
+    {
+        std::size_t m_count = 0;
+        // Each address's connections, silent longest first.
+        std::unordered_map<quint32, std::set<std::pair<Stamp, QTcpSocket*>>> m_addresses;
+        // (connections, address) for every address that holds any.
+        std::set<std::pair<std::size_t, quint32>> m_bySize;
+    };
+
+    // The network's next largest to the taker's margin, from the largest.
+    QTcpSocket* Choose(std::size_t i_atLeast, const Holds& i_holds) const;
+    // The connection of the network that goes; null when none may.
+    QTcpSocket* ChooseIn(const Network& i_network, const Holds& i_holds) const;
+    void Insert(QTcpSocket* ip_socket, const Opened& i_opened);
+    void Erase(QTcpSocket* ip_socket, const Opened& i_opened);
+
     std::unordered_map<QTcpSocket*, Opened> m_sockets;
-    // Each network's connections, longest open first.
-    std::map<quint32, std::set<std::pair<quint64, QTcpSocket*>>> m_byNetwork;
+    std::map<quint32, Network> m_networks;
     // (count, network) for every network that holds any.
     std::set<std::pair<std::size_t, quint32>> m_bySize;
     quint64 m_nextOrder = 0;

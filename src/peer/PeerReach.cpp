@@ -5,8 +5,6 @@
 #include "peer/PeerEnvironment.h"
 #include "peer/PeerItems.h"
 
-#include <QHostAddress>
-#include <QPointer>
 #include <QTcpSocket>
 
 using namespace PeerItems;
@@ -99,114 +97,9 @@ void PeerMessenger::StartDirectAttempt(ItemPtr i_request, ItemPtr i_user, ItemPt
 
     connect(lp_socket, &QAbstractSocket::connected, this, &PeerMessenger::OnConnectToPeerSocketConnected);
     connect(lp_socket, &QAbstractSocket::errorOccurred, this, &PeerMessenger::OnConnectToPeerSocketError);
-    StartConnecting(lp_socket, l_address, l_port, i_connectionType.AsString() == "F" ? m_fileAttempts : m_attempts,
+    StartConnecting(lp_socket, l_address, l_port,
+                    i_connectionType.AsString() == "F" ? PeerAttemptLanes::Lane::File : PeerAttemptLanes::Lane::Own,
                     &PeerMessenger::FailDirectAttempt);
-}
-
-void PeerMessenger::StartConnecting(QTcpSocket* ip_socket, quint32 i_address, int i_port, PeerAttemptQueue& io_lane,
-                                    void (PeerMessenger::*ip_onFailure)(QTcpSocket*))
-{
-    const quint16 l_port = static_cast<quint16>(i_port & 0xffff);
-    if (i_address == 0 || l_port == 0) {
-        // 0.0.0.0 would reach this very machine, and port 0 nobody: such an
-        // address fails like an unreachable one, once the caller is done.
-        FailLater(ip_socket, ip_onFailure);
-        return;
-    }
-    if (io_lane.MayStartNow(i_address) && m_connections.HasRoom()) {
-        BeginConnecting(io_lane, ip_socket, i_address, l_port);
-        return;
-    }
-    Log(LogArea, 2, "Too many connections or connection attempts, the attempt waits its turn");
-    for (QTcpSocket* lp_dropped : io_lane.Wait({ip_socket, i_address, l_port})) {
-        Log(LogArea, 1,
-            QString("More than %1 connection attempts wait, dropping the oldest of the network with the most")
-                .arg(PeerAttemptQueue::MaxWaiting));
-        FailLater(lp_dropped, &PeerMessenger::FailAttempt);
-    }
-    // Room may be made for it, which closes a connection: not from within
-    // whatever asked for this one.
-    StartWaitingAttemptsLater();
-}
-
-void PeerMessenger::BeginConnecting(PeerAttemptQueue& io_lane, QTcpSocket* ip_socket, quint32 i_address,
-                                    quint16 i_port)
-{
-    m_connections.Track(ip_socket);
-    // The next waiting attempt may start once this one stops connecting.
-    connect(ip_socket, &QAbstractSocket::stateChanged, this, [this](QAbstractSocket::SocketState i_state) {
-        if (i_state != QAbstractSocket::HostLookupState && i_state != QAbstractSocket::ConnectingState)
-            StartWaitingAttemptsLater();
-    });
-    ip_socket->connectToHost(QHostAddress(i_address), i_port, QIODevice::ReadWrite);
-    io_lane.Started(ip_socket, i_address);
-}
-
-void PeerMessenger::StartWaitingAttempts(const QDateTime& i_now)
-{
-    // Closing a connection for room may run code that asks again.
-    if (m_startingAttempts) {
-        StartWaitingAttemptsLater();
-        return;
-    }
-    m_startingAttempts = true;
-    m_attemptsWaitForRoom = false;
-    using Outcome = PeerAttemptQueue::Outcome;
-    for (PeerAttemptQueue* lp_lane : {&m_fileAttempts, &m_attempts, &m_connectionBackAttempts}) {
-        const bool l_leftForRoom = lp_lane->StartWaiting([&](const PeerAttemptQueue::Attempt& i_attempt) {
-            // Only an attempt that still stands: one that expired meanwhile
-            // lost its record.
-            auto l_stands = [&i_attempt] {
-                QTcpSocket* lp_socket = i_attempt.mp_socket;
-                return lp_socket
-                       && (SocketItem("connect_to_peer_request_socket", lp_socket)
-                           || SocketItem("peer_connection_request_socket", lp_socket));
-            };
-            if (!l_stands())
-                return Outcome::Gone;
-            if (!CanMakeRoom(i_now))
-                return Outcome::NoRoomForAny;
-            if (!MakeRoom(i_attempt.m_address, i_now, lp_lane == &m_fileAttempts))
-                return Outcome::NoRoom;
-            // What closing a connection for room set off may have ended
-            // this attempt.
-            if (!l_stands())
-                return Outcome::Gone;
-            BeginConnecting(*lp_lane, i_attempt.mp_socket, i_attempt.m_address, i_attempt.m_port);
-            return Outcome::Started;
-        });
-        m_attemptsWaitForRoom = m_attemptsWaitForRoom || l_leftForRoom;
-    }
-    // As for a stranger waiting in a listener, a connection that becomes
-    // idle enough makes room.
-    if (m_attemptsWaitForRoom)
-        WatchForRoom(i_now);
-    m_startingAttempts = false;
-}
-
-void PeerMessenger::StartWaitingAttemptsLater()
-{
-    OnceLater(m_attemptsQueued, [this] { StartWaitingAttempts(PeerNow()); });
-}
-
-void PeerMessenger::FailLater(QTcpSocket* ip_socket, void (PeerMessenger::*ip_onFailure)(QTcpSocket*))
-{
-    QPointer<QTcpSocket> l_socket(ip_socket);
-    QMetaObject::invokeMethod(
-        this,
-        [this, l_socket, ip_onFailure] {
-            if (l_socket)
-                (this->*ip_onFailure)(l_socket);
-        },
-        Qt::QueuedConnection);
-}
-
-void PeerMessenger::FailAttempt(QTcpSocket* ip_socket)
-{
-    if (SocketItem("connect_to_peer_request_socket", ip_socket))
-        FailDirectAttempt(ip_socket);
-    else
-        FailConnectionBack(ip_socket);
 }
 
 void PeerMessenger::OnConnectToPeerSocketError(QAbstractSocket::SocketError)

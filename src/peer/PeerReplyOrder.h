@@ -40,6 +40,9 @@ public:
     // gives nothing.
     std::vector<MemStream> Fill(const std::string& i_user, quint64 i_ticket, const MemStream& i_body);
 
+    // Whether something for the user waits behind an answer being made.
+    bool Holds(const std::string& i_user) const { return m_users.contains(i_user); }
+
 private:
     struct Entry
     {

@@ -5,6 +5,7 @@
 #include "core/log/Log.h"
 #include "peer/PeerEnvironment.h"
 #include "peer/PeerItems.h"
+#include "peer/PeerNetwork.h"
 
 #include <QHostAddress>
 #include <QTcpSocket>
@@ -14,10 +15,32 @@
 
 using namespace PeerItems;
 
+PeerNetworkShare::Hold PeerMessenger::HoldOf(QTcpSocket* ip_socket) const
+{
+    ItemPtr l_item = SocketItem("peer_socket", ip_socket);
+    const std::string l_user = l_item ? l_item["user"].AsString() : std::string();
+    if (HasWorkWith(l_user))
+        return PeerNetworkShare::Hold::Never;
+    if (ip_socket->bytesToWrite() > 0 || m_replyOrder.Holds(l_user))
+        return PeerNetworkShare::Hold::Last;
+    return PeerNetworkShare::Hold::Free;
+}
+
+bool PeerMessenger::HasWorkWith(const std::string& i_user) const
+{
+    return !i_user.empty() && (m_sharesAskedFor.contains(i_user) || (m_hasWorkWith && m_hasWorkWith(i_user)));
+}
+
+QTcpSocket* PeerMessenger::ClosableOldest(qint64& o_lastActivity) const
+{
+    return m_activity.OldestThatMay(
+        [this](QTcpSocket* ip_socket) { return HoldOf(ip_socket) != PeerNetworkShare::Hold::Never; }, o_lastActivity);
+}
+
 QTcpSocket* PeerMessenger::IdlestConnection(const QDateTime& i_now) const
 {
     qint64 l_lastActivity = 0;
-    QTcpSocket* lp_oldest = m_activity.Oldest(l_lastActivity);
+    QTcpSocket* lp_oldest = ClosableOldest(l_lastActivity);
     if (lp_oldest && l_lastActivity <= i_now.toMSecsSinceEpoch() - m_idleEnoughToCloseMs)
         return lp_oldest;
     return nullptr;
@@ -28,7 +51,7 @@ bool PeerMessenger::CanMakeRoom(const QDateTime& i_now) const
     return m_connections.HasRoom() || IdlestConnection(i_now) || m_networkShare.HasGiver();
 }
 
-bool PeerMessenger::MakeRoom(quint32 i_taker, const QDateTime& i_now, bool i_file)
+bool PeerMessenger::MakeRoom(quint32 i_taker, const QDateTime& i_now, bool i_ours)
 {
     // Each connection closed leaves the candidates, so this ends; one close
     // is enough unless the count ran ahead of the bound.
@@ -47,11 +70,12 @@ bool PeerMessenger::MakeRoom(quint32 i_taker, const QDateTime& i_now, bool i_fil
             CloseForRoom(lp_idlest);
             continue;
         }
-        QTcpSocket* lp_giver = i_file ? m_networkShare.Largest() : m_networkShare.Giver(i_taker);
+        const PeerNetworkShare::Holds l_holds = [this](QTcpSocket* ip_socket) { return HoldOf(ip_socket); };
+        QTcpSocket* lp_giver = i_ours ? m_networkShare.Largest(l_holds) : m_networkShare.Giver(i_taker, l_holds);
         if (!lp_giver)
             return false;
         const quint32 l_address = m_networkShare.AddressOf(lp_giver);
-        if (m_giveUpNotes.MayLog(PeerNetworkShare::NetworkOf(l_address), i_now)) {
+        if (m_giveUpNotes.MayLog(PeerNetwork::Of(l_address), i_now)) {
             Log(LogArea, 1,
                 QString("Peer connections at their bound of %1, and the network of %2 holds %3 of them: closing its "
                         "longest-open connections to make room for other networks (said once a minute).")
@@ -92,8 +116,9 @@ void PeerMessenger::WatchForRoom(const QDateTime& i_now)
     // waits for that, not for the half-minute sweep. While no room can be
     // made no connection is idle enough, so the timer never fires at once.
     qint64 l_lastActivity = 0;
-    if (!m_activity.Oldest(l_lastActivity)) {
-        // A messaging connection made later looks again when it comes.
+    if (!ClosableOldest(l_lastActivity)) {
+        // A messaging connection made later, or one whose work ends, looks
+        // again when it comes.
         m_roomTimer.stop();
         return;
     }
@@ -115,8 +140,11 @@ void PeerMessenger::EndPause(const QDateTime& i_now)
 
 void PeerMessenger::OnRoomTimer()
 {
-    // A hold ends by looking again itself.
-    if (!AcceptingHeld())
+    // Our own attempts have the room first, also while accepting is held;
+    // a hold ends by looking again itself.
+    if (AcceptingHeld())
+        StartWaitingAttempts(PeerNow());
+    else
         AcceptWaiting();
 }
 

@@ -69,6 +69,7 @@ TransferQueueManager::TransferQueueManager()
         connect(peerMessenger, &PeerMessenger::UploadFailed, this, &TransferQueueManager::OnUploadFailedNotification);
         connect(peerMessenger, &PeerMessenger::UploadDenied, this, &TransferQueueManager::OnUploadDeniedNotification);
         connect(peerMessenger, &PeerMessenger::DownloadPlaceInLine, this, &TransferQueueManager::OnDownloadPlaceInLine);
+        peerMessenger->SetWorkCheck(&TransferQueueManager::HasWorkWith);
     }
     if (gp_server)
         connect(gp_server, &Server::AddUserResponse, this, &TransferQueueManager::OnUserLookedUp);
@@ -105,6 +106,8 @@ TransferQueueManager::TransferQueueManager()
 
 TransferQueueManager::~TransferQueueManager()
 {
+    if (peerMessenger)
+        peerMessenger->SetWorkCheck(nullptr);
     ShutDownTransferThreads();
     if (uploadSlotsService == this)
         uploadSlotsService = nullptr;
@@ -112,6 +115,30 @@ TransferQueueManager::~TransferQueueManager()
         dataSaver->m_dataLoadedEventHandlers.erase(this);
     if (transferQueueManager == this)
         transferQueueManager = nullptr;
+}
+
+bool TransferQueueManager::HasWorkWith(const std::string& i_user)
+{
+    ItemPtr l_user = d.GetType("user")->HasItem(i_user);
+    if (!l_user)
+        return false;
+    // Each look starts from the smaller side: the user's entries, or those
+    // of the state.
+    auto l_any = [&l_user](const char* ip_statusType, const char* ip_status, const char* ip_entryType) {
+        ItemPtr l_status = d.GetType(ip_statusType)->HasItem(ip_status);
+        return l_status && !d.GetItems(l_user, l_status, ip_entryType).empty();
+    };
+    for (const char* lp_status : {TransferStatus::Downloading, TransferStatus::Queued}) {
+        if (l_any("download_entry_status", lp_status, "download_entry"))
+            return true;
+    }
+    // Uploads only while they hold a slot: anyone may queue uploads.
+    for (const char* lp_status : {TransferStatus::Requesting, TransferStatus::Connecting,
+                                  TransferStatus::WaitingForOffset, TransferStatus::Uploading}) {
+        if (l_any("upload_entry_status", lp_status, "upload_entry"))
+            return true;
+    }
+    return false;
 }
 
 void TransferQueueManager::DataLoaded()

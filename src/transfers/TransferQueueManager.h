@@ -63,6 +63,10 @@ public:
     void SetDownloadEntryStatus(ItemPtr i_download, std::string i_status);
     void RemoveDownload(ItemPtr i_download);
     bool IsActivelyDownloadingFromUser(std::string i_user);
+    // A download of ours from the user is queued or under way, or an upload
+    // to the user holds a slot: the peer layer keeps the user's connections
+    // at its bound.
+    static bool HasWorkWith(const std::string& i_user);
 
     // Places in line at the peers.
     void RequestDownloadPlaceInLine(ItemPtr i_download);

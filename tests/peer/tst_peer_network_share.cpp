@@ -19,11 +19,17 @@ constexpr quint32 CrowdOther = 0x0A0000F0;
 constexpr quint32 Second = 0x0A000102;
 constexpr quint32 Lone = 0x0B000004;
 
-// i_count connections from the address, named from i_first on, in order.
+// i_count connections from the address, named from i_first on, each last
+// active at the millisecond of its name.
 void Open(PeerNetworkShare& io_share, quint32 i_address, quintptr i_first, int i_count)
 {
     for (int l_index = 0; l_index < i_count; ++l_index)
-        io_share.Add(Socket(i_first + quintptr(l_index)), i_address);
+        io_share.Add(Socket(i_first + quintptr(l_index)), i_address, qint64(i_first) + l_index);
+}
+
+PeerNetworkShare::Hold AllFree(QTcpSocket*)
+{
+    return PeerNetworkShare::Hold::Free;
 }
 }
 
@@ -32,11 +38,11 @@ class TestPeerNetworkShare : public QObject
     Q_OBJECT
 
 private slots:
-    // The network holding the most gives its longest-open connection to a
-    // taker whose network holds at least two fewer, once it holds more than
-    // a few; a taker from the crowded network itself, or one nearly as
-    // large, gets nothing.
-    void theGiverIsTheLongestOpenOfTheLargestNetwork_data()
+    // The network holding the most gives a connection of its most crowded
+    // address to a taker whose network holds at least two fewer, once it
+    // holds more than a few; a taker from the crowded network itself, or
+    // one nearly as large, gets nothing.
+    void theGiverIsOfTheLargestNetworksMostCrowdedAddress_data()
     {
         constexpr int Few = int(PeerNetworkShare::FewConnections);
         QTest::addColumn<int>("crowd");
@@ -47,15 +53,17 @@ private slots:
         QTest::addColumn<int>("giver");
         QTest::newRow("a few each, nobody gives") << Few << 0 << Few << uint(Lone) << 0;
         QTest::newRow("one address past a few, for a lone peer") << Few + 1 << 0 << 0 << uint(Lone) << 1000;
-        QTest::newRow("the network past a few over two addresses") << 5 << 5 << 3 << uint(Lone) << 1000;
-        QTest::newRow("for a peer of the crowded network") << 5 << 5 << 0 << uint(Crowd) << 0;
+        QTest::newRow("the network past a few over two addresses") << 5 << 4 << 3 << uint(Lone) << 1000;
+        QTest::newRow("a crowd at one address before a neighbour's only connection")
+            << 1 << 3 << 0 << uint(Lone) << 1500;
+        QTest::newRow("for a peer of the crowded network") << 5 << 4 << 0 << uint(Crowd) << 0;
         QTest::newRow("for another address of the crowded network") << Few + 1 << 0 << 0 << uint(CrowdOther) << 0;
         QTest::newRow("the taker's network one fewer") << Few + 2 << 0 << Few + 1 << uint(Second) << 0;
         QTest::newRow("the taker's network two fewer") << Few + 2 << 0 << Few << uint(Second) << 1000;
         QTest::newRow("the second network larger gives") << Few + 1 << 0 << Few + 5 << uint(Crowd) << 2000;
         QTest::newRow("the second network larger, for a lone peer") << Few + 1 << 0 << Few + 5 << uint(Lone) << 2000;
     }
-    void theGiverIsTheLongestOpenOfTheLargestNetwork()
+    void theGiverIsOfTheLargestNetworksMostCrowdedAddress()
     {
         QFETCH(int, crowd);
         QFETCH(int, crowdOther);
@@ -67,13 +75,56 @@ private slots:
         Open(l_share, CrowdOther, 1500, crowdOther);
         Open(l_share, Second, 2000, second);
         QCOMPARE(l_share.Count(CrowdOther), std::size_t(crowd + crowdOther));
-        QCOMPARE(l_share.Giver(taker), giver ? Socket(quintptr(giver)) : nullptr);
+        QCOMPARE(l_share.Giver(taker, AllFree), giver ? Socket(quintptr(giver)) : nullptr);
         const int l_most = std::max(crowd + crowdOther, second);
         QCOMPARE(l_share.HasGiver(), l_most > int(PeerNetworkShare::FewConnections));
         // For a connection no network counts, the largest gives whatever
         // the taker.
         const bool l_gives = l_share.HasGiver();
-        QCOMPARE(l_share.Largest(), !l_gives ? nullptr : Socket(crowd + crowdOther > second ? 1000 : 2000));
+        const quintptr l_crowdFirst = crowdOther > crowd ? 1500 : 1000;
+        QCOMPARE(l_share.Largest(AllFree), !l_gives ? nullptr : Socket(crowd + crowdOther > second ? l_crowdFirst : 2000));
+    }
+
+    // Inside the network that gives, the connection silent longest goes;
+    // one carrying a reply only when nothing else may, one with work never.
+    // A network left with nothing to give is passed over for the next.
+    void aConnectionWithWorkHoldsOn_data()
+    {
+        QTest::addColumn<QList<int>>("never");
+        QTest::addColumn<QList<int>>("last");
+        QTest::addColumn<QList<int>>("touched");
+        // The name of the connection given up; 0 for none.
+        QTest::addColumn<int>("giver");
+        using L = QList<int>;
+        QTest::newRow("all free: the silent longest") << L{} << L{} << L{} << 1000;
+        QTest::newRow("the silent longest after activity") << L{} << L{} << L{1000} << 1001;
+        QTest::newRow("one with work never goes") << L{1000} << L{} << L{} << 1001;
+        QTest::newRow("one carrying a reply goes last") << L{} << L{1000, 1001} << L{} << 1002;
+        QTest::newRow("only replies left") << L{} << L{1000, 1001, 1002} << L{} << 1000;
+        QTest::newRow("work and a reply") << L{1000, 1001} << L{1002} << L{} << 1002;
+        QTest::newRow("nothing to give: the next network") << L{1000, 1001, 1002} << L{} << L{} << 2000;
+        QTest::newRow("nothing anywhere") << L{1000, 1001, 1002, 2000, 2001} << L{} << L{} << 0;
+    }
+    void aConnectionWithWorkHoldsOn()
+    {
+        QFETCH(QList<int>, never);
+        QFETCH(QList<int>, last);
+        QFETCH(QList<int>, touched);
+        QFETCH(int, giver);
+        PeerNetworkShare l_share;
+        Open(l_share, Crowd, 1000, 3);
+        Open(l_share, Second, 2000, 2);
+        for (int l_name : touched)
+            l_share.Touch(Socket(quintptr(l_name)), 9000);
+        auto l_holds = [&](QTcpSocket* ip_socket) {
+            const int l_name = int(reinterpret_cast<quintptr>(ip_socket) / 16);
+            if (never.contains(l_name))
+                return PeerNetworkShare::Hold::Never;
+            return last.contains(l_name) ? PeerNetworkShare::Hold::Last : PeerNetworkShare::Hold::Free;
+        };
+        QTcpSocket* lp_expected = giver ? Socket(quintptr(giver)) : nullptr;
+        QCOMPARE(l_share.Giver(Lone, l_holds), lp_expected);
+        QCOMPARE(l_share.Largest(l_holds), lp_expected);
     }
 
     // Connections that go leave the count and the order; one added twice
@@ -83,17 +134,17 @@ private slots:
         constexpr int Few = int(PeerNetworkShare::FewConnections);
         PeerNetworkShare l_share;
         Open(l_share, Crowd, 1000, Few + 2);
-        l_share.Add(Socket(1000), Crowd);
+        l_share.Add(Socket(1000), Crowd, 5000);
         QCOMPARE(l_share.Count(Crowd), std::size_t(Few + 2));
         l_share.Remove(Socket(1000));
         l_share.Remove(Socket(1000));
-        QCOMPARE(l_share.Giver(Lone), Socket(1001));
+        QCOMPARE(l_share.Giver(Lone, AllFree), Socket(1001));
         QCOMPARE(l_share.AddressOf(Socket(1001)), Crowd);
         QCOMPARE(l_share.AddressOf(Socket(1000)), 0u);
         l_share.Remove(Socket(1001));
         QCOMPARE(l_share.Count(Crowd), std::size_t(Few));
         QVERIFY(!l_share.HasGiver());
-        QCOMPARE(l_share.Giver(Lone), nullptr);
+        QCOMPARE(l_share.Giver(Lone, AllFree), nullptr);
     }
 
     // Once a minute per key, whatever the others do; a clock that went
