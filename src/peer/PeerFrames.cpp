@@ -2,6 +2,7 @@
 #include "peer/PeerMessenger.h"
 
 #include "core/log/Log.h"
+#include "peer/PeerEnvironment.h"
 #include "peer/PeerFirstMessage.h"
 #include "peer/PeerFrameCodec.h"
 #include "peer/PeerItems.h"
@@ -50,6 +51,7 @@ bool PeerMessenger::SendMessage(QTcpSocket* ip_socket, MemStream& i_message, boo
             return false;
         }
     }
+    m_networkShare.Sent(ip_socket, PeerNow().toMSecsSinceEpoch());
     return true;
 }
 

@@ -67,6 +67,10 @@ public:
     // A messaging connection silent this long may be closed to make room
     // for a new one when the connections are at their bound.
     static constexpr qint64 IdleEnoughToCloseMs = 30000;
+    // How long a connection we sent on, and have heard nothing on since,
+    // counts as carrying a reply at the bound: a peer acts on a listing or
+    // a transfer request within moments.
+    static constexpr qint64 AnswerGraceMs = 5000;
     // Replaces IdleEnoughToCloseMs, for tests that cannot wait that long.
     void SetIdleEnoughToCloseMs(qint64 i_ms) { m_idleEnoughToCloseMs = i_ms; }
     // Replaces the connection bound (0 restores it), for tests that cannot
@@ -246,14 +250,15 @@ private:
     // the address's network holds.
     bool MakeRoom(quint32 i_taker, const QDateTime& i_now, bool i_ours = false);
     // How a messaging connection holds on when room is made: never while
-    // we have work with its user, last while it carries a reply.
-    PeerNetworkShare::Hold HoldOf(QTcpSocket* ip_socket) const;
+    // we have work with its user, last while it carries a reply (unsent,
+    // being made, or sent within AnswerGraceMs and not yet answered).
+    PeerNetworkShare::Hold HoldOf(QTcpSocket* ip_socket, qint64 i_nowMs) const;
     // A browse of ours awaits the user's answer, or the transfer manager has
     // work with the user.
     bool HasWorkWith(const std::string& i_user) const;
     // The messaging connection silent longest that may be closed for room,
     // and its last activity.
-    QTcpSocket* ClosableOldest(qint64& o_lastActivity) const;
+    QTcpSocket* ClosableOldest(const QDateTime& i_now, qint64& o_lastActivity) const;
     // The same, if it has been silent long enough to close.
     QTcpSocket* IdlestConnection(const QDateTime& i_now) const;
     // Takes a messaging connection down to make room.

@@ -51,6 +51,22 @@ void PeerNetworkShare::Touch(QTcpSocket* ip_socket, qint64 i_msecs)
     l_address.emplace(l_opened.m_stamp, ip_socket);
 }
 
+void PeerNetworkShare::Sent(QTcpSocket* ip_socket, qint64 i_msecs)
+{
+    const auto l_found = m_sockets.find(ip_socket);
+    if (l_found != m_sockets.end())
+        l_found->second.m_sentMsecs = i_msecs;
+}
+
+bool PeerNetworkShare::AwaitsPeer(QTcpSocket* ip_socket, qint64 i_msecs, qint64 i_graceMs) const
+{
+    const auto l_found = m_sockets.find(ip_socket);
+    if (l_found == m_sockets.end())
+        return false;
+    const Opened& l_opened = l_found->second;
+    return l_opened.m_sentMsecs > l_opened.m_stamp.first && i_msecs - l_opened.m_sentMsecs < i_graceMs;
+}
+
 void PeerNetworkShare::Remove(QTcpSocket* ip_socket)
 {
     const auto l_found = m_sockets.find(ip_socket);

@@ -57,6 +57,12 @@ public:
     void Add(QTcpSocket* ip_socket, quint32 i_address, qint64 i_msecs);
     // The connection was active at i_msecs. Nothing when it is not counted.
     void Touch(QTcpSocket* ip_socket, qint64 i_msecs);
+    // We sent on the connection at i_msecs. Nothing when it is not counted.
+    void Sent(QTcpSocket* ip_socket, qint64 i_msecs);
+    // Whether we sent on the connection within i_graceMs before i_msecs and
+    // have heard nothing on it since: the peer is yet to act on what we
+    // said (a listing, a transfer request).
+    bool AwaitsPeer(QTcpSocket* ip_socket, qint64 i_msecs, qint64 i_graceMs) const;
     // The connection went. Nothing when it was not counted.
     void Remove(QTcpSocket* ip_socket);
     // The connections of the address's network.
@@ -83,6 +89,8 @@ private:
         quint32 m_network;
         quint32 m_address;
         Stamp m_stamp;
+        // When we last sent on it; 0 for never.
+        qint64 m_sentMsecs = 0;
     };
     struct Network
     {

@@ -15,13 +15,14 @@
 
 using namespace PeerItems;
 
-PeerNetworkShare::Hold PeerMessenger::HoldOf(QTcpSocket* ip_socket) const
+PeerNetworkShare::Hold PeerMessenger::HoldOf(QTcpSocket* ip_socket, qint64 i_nowMs) const
 {
     ItemPtr l_item = SocketItem("peer_socket", ip_socket);
     const std::string l_user = l_item ? l_item["user"].AsString() : std::string();
     if (HasWorkWith(l_user))
         return PeerNetworkShare::Hold::Never;
-    if (ip_socket->bytesToWrite() > 0 || m_replyOrder.Holds(l_user))
+    if (ip_socket->bytesToWrite() > 0 || m_replyOrder.Holds(l_user)
+        || m_networkShare.AwaitsPeer(ip_socket, i_nowMs, AnswerGraceMs))
         return PeerNetworkShare::Hold::Last;
     return PeerNetworkShare::Hold::Free;
 }
@@ -31,16 +32,18 @@ bool PeerMessenger::HasWorkWith(const std::string& i_user) const
     return !i_user.empty() && (m_sharesAskedFor.contains(i_user) || (m_hasWorkWith && m_hasWorkWith(i_user)));
 }
 
-QTcpSocket* PeerMessenger::ClosableOldest(qint64& o_lastActivity) const
+QTcpSocket* PeerMessenger::ClosableOldest(const QDateTime& i_now, qint64& o_lastActivity) const
 {
+    const qint64 l_nowMs = i_now.toMSecsSinceEpoch();
     return m_activity.OldestThatMay(
-        [this](QTcpSocket* ip_socket) { return HoldOf(ip_socket) != PeerNetworkShare::Hold::Never; }, o_lastActivity);
+        [this, l_nowMs](QTcpSocket* ip_socket) { return HoldOf(ip_socket, l_nowMs) != PeerNetworkShare::Hold::Never; },
+        o_lastActivity);
 }
 
 QTcpSocket* PeerMessenger::IdlestConnection(const QDateTime& i_now) const
 {
     qint64 l_lastActivity = 0;
-    QTcpSocket* lp_oldest = ClosableOldest(l_lastActivity);
+    QTcpSocket* lp_oldest = ClosableOldest(i_now, l_lastActivity);
     if (lp_oldest && l_lastActivity <= i_now.toMSecsSinceEpoch() - m_idleEnoughToCloseMs)
         return lp_oldest;
     return nullptr;
@@ -70,7 +73,9 @@ bool PeerMessenger::MakeRoom(quint32 i_taker, const QDateTime& i_now, bool i_our
             CloseForRoom(lp_idlest);
             continue;
         }
-        const PeerNetworkShare::Holds l_holds = [this](QTcpSocket* ip_socket) { return HoldOf(ip_socket); };
+        const PeerNetworkShare::Holds l_holds = [this, l_nowMs = i_now.toMSecsSinceEpoch()](QTcpSocket* ip_socket) {
+            return HoldOf(ip_socket, l_nowMs);
+        };
         QTcpSocket* lp_giver = i_ours ? m_networkShare.Largest(l_holds) : m_networkShare.Giver(i_taker, l_holds);
         if (!lp_giver)
             return false;
@@ -116,7 +121,7 @@ void PeerMessenger::WatchForRoom(const QDateTime& i_now)
     // waits for that, not for the half-minute sweep. While no room can be
     // made no connection is idle enough, so the timer never fires at once.
     qint64 l_lastActivity = 0;
-    if (!ClosableOldest(l_lastActivity)) {
+    if (!ClosableOldest(i_now, l_lastActivity)) {
         // A messaging connection made later, or one whose work ends, looks
         // again when it comes.
         m_roomTimer.stop();

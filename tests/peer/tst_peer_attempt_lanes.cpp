@@ -132,6 +132,39 @@ private slots:
         QCOMPARE(Connecting(), int(PeerAttemptQueue::MaxInFlightPerNetwork));
     }
 
+    // Users of a few networks ask, again and again, for connections back to
+    // ports that never accept, until every place of the lane is taken and
+    // more of theirs wait. A user of another network who asks then is
+    // reached at once: the busiest network gives its oldest attempt, which
+    // fails as any attempt does.
+    void aFewNetworksCannotHoldTheConnectionBackLane()
+    {
+        constexpr int Networks = int(PeerAttemptQueue::MaxInFlight / PeerAttemptQueue::MaxInFlightPerNetwork) + 1;
+        constexpr int EachAsks = int(PeerAttemptQueue::MaxInFlightPerNetwork) + 2;
+        PeerTestWorld l_world;
+        l_world.Load();
+        PeerSignalCatcher l_handedOver(l_world.Messenger());
+        std::vector<std::unique_ptr<SilentListener>> l_never;
+        for (int l_network = 0; l_network < Networks; ++l_network) {
+            l_never.push_back(std::make_unique<SilentListener>(Address(30 + l_network, 1)));
+            QVERIFY(l_never.back()->Fill());
+            for (int l_index = 0; l_index < EachAsks; ++l_index) {
+                const int l_token = 1000 + l_network * 100 + l_index;
+                Reach(l_world, "connection back", "hog" + std::to_string(l_token), l_never.back()->Address(),
+                      l_never.back()->Port(), unsigned(l_token));
+            }
+        }
+        QVERIFY(PeerTestWorld::WaitFor([&] { return Connecting() == int(PeerAttemptQueue::MaxInFlight); }));
+        PeerTestWorld::Settle(100);
+
+        FakePeer l_ann;
+        QVERIFY(l_ann.Listen(Address(5, 1)));
+        Reach(l_world, "connection back", "ann", Address(5, 1), l_ann.Port(), 1);
+        QVERIFY(l_ann.WaitForConnection(false, 2000) != nullptr);
+        PeerTestWorld::Settle(100);
+        QVERIFY(Connecting() <= int(PeerAttemptQueue::MaxInFlight));
+    }
+
     // Room comes one connection at a time while three attempts wait for it:
     // our file connection has it first, then our message, then the
     // connection back another user asked for, whatever the order they came

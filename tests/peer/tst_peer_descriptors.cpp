@@ -524,6 +524,32 @@ private slots:
         QVERIFY(l_attempts.m_users.count("u" + std::to_string(1000 + Early)));
     }
 
+    // Two networks wait as many attempts each when the queue overflows: the
+    // one whose oldest waits longest drops it, whichever network's number is
+    // the higher.
+    void networksWaitingAsManyAreToldApartByAge()
+    {
+        constexpr int InFlight = int(PeerAttemptQueue::MaxInFlight);
+        constexpr int Half = int(PeerAttemptQueue::MaxWaiting) / 2;
+        PeerTestWorld l_world;
+        l_world.Load();
+        const Silent l_silent = SilentNetworks(InFlight / int(PeerAttemptQueue::MaxInFlightPerNetwork));
+        const Silent l_older = SilentNetworks(1, 50);
+        const Silent l_newer = SilentNetworks(1, 60);
+        const Silent l_third = SilentNetworks(1, 70);
+        QVERIFY(!l_silent.empty() && !l_older.empty() && !l_newer.empty() && !l_third.empty());
+        Reach(l_world, 0, InFlight, l_silent);
+        ReachAt(l_world, 1000, Half, *l_older.front());
+        ReachAt(l_world, 2000, Half, *l_newer.front());
+        ReachAt(l_world, 3000, 1, *l_third.front());
+        QVERIFY(PeerTestWorld::WaitFor(
+            [&] { return l_world.LogTexts().contains("Direct connection of type P to user u1000 failed"); }));
+        const Attempts l_attempts = CountAttempts();
+        QVERIFY(!l_attempts.m_users.count("u1000"));
+        QVERIFY(l_attempts.m_users.count("u2000"));
+        QVERIFY(l_attempts.m_users.count("u3000"));
+    }
+
     // With no descriptor left, a listener rests a second after each failed
     // accept, and takes the connections that waited once there are
     // descriptors again.

@@ -1,0 +1,135 @@
+// Work of ours at the connection bound: a newcomer of a network that would
+// be refused may say it brings a file or answers a request of ours, and is
+// then kept; a user we have work with keeps their connection when a crowd's
+// network gives or idle connections close. The far ends bind loopback
+// addresses of networks of their own (127.0.N.x).
+#include "PeerClients.h"
+#include "PeerSignalCatcher.h"
+#include "PeerTestWorld.h"
+#include "RawClient.h"
+#include "WireBytes.h"
+
+#include "peer/PeerMessenger.h"
+
+#include <QtTest>
+
+#include <string>
+
+namespace
+{
+using PeerClients::Address;
+using PeerClients::Clients;
+using PeerClients::ClosedCount;
+using PeerClients::Introduce;
+
+// The token of our one relayed request.
+quint32 OurRelayedToken()
+{
+    const ItemSet l_requests = d.GetType("indirect_connect_to_peer_request")->GetItems();
+    return l_requests.empty() ? 0 : ItemPtr(*l_requests.begin()).AsUInt();
+}
+}
+
+class TestPeerBoundWork : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    // The bound is full of one network's connections, and a newcomer of
+    // that network comes: as a file connection (then its token), or as the
+    // answer to our relayed request for a file connection, it is kept and
+    // handed over; as a messaging connection, or with a token that is not
+    // ours, it is refused as any newcomer of the crowd is.
+    void aNewcomerOfARefusedNetworkMaySayWhatItIs_data()
+    {
+        QTest::addColumn<QString>("first");
+        QTest::addColumn<QString>("handedOver");
+        QTest::newRow("a file connection") << "file" << "FileConnectionRequested";
+        QTest::newRow("the answer to our request") << "answer" << "FileConnectionAccepted";
+        QTest::newRow("a messaging connection") << "messaging" << "";
+        QTest::newRow("a token not ours") << "stranger's token" << "";
+    }
+    void aNewcomerOfARefusedNetworkMaySayWhatItIs()
+    {
+        QFETCH(QString, first);
+        QFETCH(QString, handedOver);
+        constexpr int Bound = 4;
+        PeerTestWorld l_world;
+        PeerSignalCatcher l_catcher(l_world.Messenger());
+        l_world.Messenger().SetConnectionBound(Bound);
+        l_world.Load();
+        Clients l_crowd;
+        QVERIFY(Introduce(l_crowd, Bound, Address(2, 2), "crowd", l_world.PlainPort()));
+        // A file connection of ours to a user whose address never comes:
+        // only the relayed request can answer it.
+        l_world.Messenger().RequestFileConnectionToUser("ann");
+        QVERIFY(OurRelayedToken() != 0);
+
+        RawClient l_newcomer;
+        QVERIFY(l_newcomer.Connect(l_world.PlainPort(), Address(2, 9)));
+        if (first == "file") {
+            QVERIFY(l_newcomer.Send(FakePeerFrames::Plain(WireWriter().U8(1).Str("fay").Str("F").U32(0))));
+            QVERIFY(l_newcomer.Send(WireWriter().U32(7)));
+        } else if (first == "answer" || first == "stranger's token") {
+            const quint32 l_token = first == "answer" ? OurRelayedToken() : OurRelayedToken() + 100;
+            QVERIFY(l_newcomer.Send(FakePeerFrames::Plain(WireWriter().U8(0).U32(l_token))));
+        } else {
+            QVERIFY(l_newcomer.Send(RawClient::Introduction("pat")));
+        }
+        if (handedOver.isEmpty()) {
+            QVERIFY(PeerTestWorld::WaitFor([&] { return l_newcomer.ClosedByPeer(); }));
+        } else {
+            QVERIFY(PeerTestWorld::WaitFor([&] { return !l_catcher.m_handOvers.empty(); }));
+            QCOMPARE(l_catcher.m_handOvers.front().m_signal, handedOver.toStdString());
+            QCOMPARE(l_catcher.m_handOvers.front().m_user, std::string(first == "file" ? "fay" : "ann"));
+        }
+        PeerTestWorld::Settle(100);
+        QCOMPARE(l_newcomer.ClosedByPeer(), handedOver.isEmpty());
+        QVERIFY(!PeerTestWorld::HasMessagingConnection("pat"));
+        // Room was made for what was kept, from the crowd.
+        QCOMPARE(ClosedCount(l_crowd), handedOver.isEmpty() ? 0 : 1);
+    }
+
+    // One address holds the crowd's connections, the first of them silent
+    // longest. When the crowd gives for a stranger, or idle connections
+    // close for one, a user we browse, or one the transfer manager has work
+    // with, keeps their connection: the next of the crowd goes.
+    void aUserWeHaveWorkWithKeepsTheirConnection_data()
+    {
+        QTest::addColumn<QString>("work");
+        QTest::addColumn<bool>("idle");
+        QTest::newRow("a browse of ours, the crowd gives") << "browse" << false;
+        QTest::newRow("a browse of ours, idle connections close") << "browse" << true;
+        QTest::newRow("a transfer, the crowd gives") << "transfer" << false;
+        QTest::newRow("a transfer, idle connections close") << "transfer" << true;
+    }
+    void aUserWeHaveWorkWithKeepsTheirConnection()
+    {
+        QFETCH(QString, work);
+        QFETCH(bool, idle);
+        constexpr int Bound = 4;
+        PeerTestWorld l_world;
+        l_world.Messenger().SetConnectionBound(Bound);
+        l_world.Load();
+        Clients l_crowd;
+        QVERIFY(Introduce(l_crowd, Bound, Address(2, 2), "crowd", l_world.PlainPort()));
+        if (work == "browse")
+            l_world.Messenger().GetUserSharedFiles("crowd0");
+        else
+            l_world.Messenger().SetWorkCheck([](const std::string& i_user) { return i_user == "crowd0"; });
+        if (idle)
+            l_world.Advance(PeerMessenger::IdleEnoughToCloseMs + 1000);
+
+        Clients l_strangers;
+        QVERIFY(Introduce(l_strangers, 1, Address(9, 2), "stranger", l_world.PlainPort()));
+        PeerTestWorld::Settle(100);
+        QVERIFY(PeerTestWorld::HasMessagingConnection("crowd0"));
+        QVERIFY(!l_crowd[0]->ClosedByPeer());
+        QVERIFY(l_crowd[1]->ClosedByPeer());
+        QCOMPARE(ClosedCount(l_crowd), 1);
+        l_world.Messenger().SetWorkCheck(nullptr);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestPeerBoundWork)
+#include "tst_peer_bound_work.moc"
