@@ -174,7 +174,7 @@ void PeerMessenger::ExpireAddressWaits(const QDateTime& i_now)
             QString("No address came for the connection of type %1 to %2, removing the request.")
                 .arg(Text(l_request["peer_connection_type"]), Text(l_request["user"])),
             l_request["user"]);
-        l_request.Remove();
+        RemoveFailedRequest(l_request);
     }
 }
 

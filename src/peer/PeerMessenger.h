@@ -178,6 +178,12 @@ signals:
     void UploadDenied(std::string i_user, std::string i_file, std::string i_reason);
     void SharedFilesInFolderRequested(std::string i_user, quint32 i_req, std::string i_folder);
     void DownloadPlaceInLine(std::string i_user, std::string i_file, int i_place);
+    // A file connection asked for with RequestFileConnectionToUser failed
+    // for good: the server named no address for the user, or the direct
+    // attempt and the relayed request both failed (or expired). Never for
+    // a request that connected. Emitted from the event loop, and only while
+    // no new file connection to the user is asked for.
+    void FileConnectionFailed(std::string i_user);
 
 private:
     void ReleaseOpenConnections();
@@ -188,6 +194,10 @@ private:
     // Removes a request that has neither a direct socket, nor a relayed
     // request, nor a user's address still to come.
     void InspectPeerConnectionRequest(ItemPtr i_connectionRequest);
+    // Removes a request that failed for good; a file connection's failure
+    // is reported (FileConnectionFailed).
+    void RemoveFailedRequest(ItemPtr i_connectionRequest);
+    static bool AsksForFileConnection(const std::string& i_user);
     static bool WaitsForAddress(ItemPtr i_connectionRequest);
     void OnUserAddress(Item* ip_userItem);
     void StartDirectAttempt(ItemPtr i_request, ItemPtr i_user, ItemPtr i_connectionType);

@@ -73,6 +73,18 @@ void PeerMessenger::OnUserAddress(Item* ip_userItem)
     for (Item* lp_request : l_waiting) {
         ItemPtr l_request(lp_request);
         ItemPtr l_type = l_request["peer_connection_type"];
+        if (l_type.AsString() == "F" && l_user["user_address"].AsUInt() == 0) {
+            // The server names no address for a user who is not logged in,
+            // and it had nobody to pass our relayed request to either. An
+            // upload holds its slot while it waits for this connection: it
+            // should not wait for the relayed request to expire.
+            Log(LogArea, 1, QString("User %1 has no address, the connection of type F fails").arg(Text(l_user)),
+                l_user);
+            if (ItemPtr l_relayed = l_request["indirect_connect_to_peer_request"])
+                l_relayed.Remove();
+            RemoveFailedRequest(l_request);
+            continue;
+        }
         Log(LogArea, 2, QString("Attempting direct connection of type %1").arg(Text(l_type)), l_user);
         StartDirectAttempt(l_request, l_user, l_type);
     }
@@ -157,8 +169,36 @@ void PeerMessenger::InspectPeerConnectionRequest(ItemPtr i_connectionRequest)
         Log(LogArea, 2, "Waiting for the user's address. Not removing request.", l_user);
     } else {
         Log(LogArea, 2, "Neither socket nor indirect request found. Removing.", l_user);
-        i_connectionRequest.Remove();
+        RemoveFailedRequest(i_connectionRequest);
     }
+}
+
+void PeerMessenger::RemoveFailedRequest(ItemPtr i_connectionRequest)
+{
+    const bool l_fileConnection = i_connectionRequest["peer_connection_type"].AsString() == "F";
+    const std::string l_user = i_connectionRequest["user"].AsString();
+    i_connectionRequest.Remove();
+    if (!l_fileConnection)
+        return;
+    // Not from within the failure: the receiver starts other transfers,
+    // which may ask for connections again.
+    QMetaObject::invokeMethod(
+        this,
+        [this, l_user] {
+            // A new request may have come meanwhile: whatever waits for the
+            // connection waits for that one.
+            if (!AsksForFileConnection(l_user))
+                emit FileConnectionFailed(l_user);
+        },
+        Qt::QueuedConnection);
+}
+
+bool PeerMessenger::AsksForFileConnection(const std::string& i_user)
+{
+    ItemPtr l_user = d.GetType("user")->HasItem(i_user);
+    ItemPtr l_type = d.GetType("peer_connection_type")->HasItem("F");
+    return l_user && l_type
+           && !d.GetItemSubset(ItemSet{l_user.Get(), l_type.Get()}, "connect_to_peer_request").empty();
 }
 
 void PeerMessenger::DisposeOfPeerConnectionRequest(ItemPtr i_connectionRequest)

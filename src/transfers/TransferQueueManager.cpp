@@ -65,6 +65,8 @@ TransferQueueManager::TransferQueueManager()
         connect(peerMessenger, &PeerMessenger::QueueUploadRequested, this, &TransferQueueManager::OnQueueUploadRequested);
         connect(peerMessenger, &PeerMessenger::FileConnectionAccepted, this,
                 &TransferQueueManager::OnFileConnectionAccepted);
+        connect(peerMessenger, &PeerMessenger::FileConnectionFailed, this,
+                &TransferQueueManager::OnFileConnectionFailed);
         connect(peerMessenger, &PeerMessenger::FileTransferResponse, this, &TransferQueueManager::OnFileTransferResponse);
         connect(peerMessenger, &PeerMessenger::UploadFailed, this, &TransferQueueManager::OnUploadFailedNotification);
         connect(peerMessenger, &PeerMessenger::UploadDenied, this, &TransferQueueManager::OnUploadDeniedNotification);

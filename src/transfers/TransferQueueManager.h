@@ -107,7 +107,8 @@ public:
     bool IsFreeToUpload() override;
     int QueuedUploadCount() override;
     // Every status change of an upload; one that stops being active lets go
-    // of what it holds, and one that is aborted tells the peer.
+    // of what it holds, and one that is aborted tells the peer. The reason
+    // of an earlier failure goes with any status but "aborted".
     void SetUploadEntryStatus(ItemPtr i_upload, std::string i_status);
     // Takes the entry out, stopping its transfer; tells the peer nothing.
     void RemoveUpload(ItemPtr i_upload);
@@ -140,6 +141,10 @@ public slots:
     void OnFileTransferResponse(std::string i_user, unsigned int i_req, bool i_accepted, bool i_receivedFileSize,
                                 qint64 i_fileSize, std::string i_denialReason);
     void OnFileConnectionAccepted(std::string i_user, QTcpSocket* ip_socket);
+    // Our file connection to the user failed for good: the user's uploads
+    // that wait for it are aborted, their reason shown
+    // ("upload_failure_reason"), and their slots go to the next uploads.
+    void OnFileConnectionFailed(std::string i_user);
     void OnQueueUploadRequested(std::string i_user, std::string i_file);
     void OnDownloadPlaceInLine(std::string i_user, std::string i_file, int i_place);
     void OnUploadDeniedNotification(std::string i_user, std::string i_file, std::string i_reason);

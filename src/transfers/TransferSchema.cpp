@@ -91,10 +91,12 @@ void DeclareUploadTypes()
     Declare("bytes_uploaded");
     Declare("upload_thread", true);
     Declare("effective_upload_order");
+    // Why an upload of ours was aborted, when it is worth showing.
+    Declare("upload_failure_reason");
 
     Relate("upload_entry",
            {"user", "shared_file", "read_position", "upload_entry_status", "filename_as_requested", "upload_start_time",
-            "bytes_uploaded", "last_status_change_time"},
+            "bytes_uploaded", "last_status_change_time", "upload_failure_reason"},
            true);
     Relate("upload_entry",
            {"upload_socket", "upload_file", "upload_order", "transfer_req", "last_receipt_time",

@@ -12,7 +12,9 @@ namespace TransferSchema
 // each with the path of the partial file it writes and, once finished, the
 // path its file was stored under (none in data files of older versions).
 void DeclareDownloadTypes();
-// "upload_entry" with its attributes; nothing of an upload is saved.
+// "upload_entry" with its attributes (among them the
+// "upload_failure_reason" that the Uploads view shows for an aborted
+// upload); nothing of an upload is saved.
 void DeclareUploadTypes();
 // "denial_reason", for downloads and uploads.
 void DeclareDenialReason();

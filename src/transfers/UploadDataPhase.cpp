@@ -21,6 +21,8 @@ namespace
 {
 // Uploads of larger files tell the server the speed they reached.
 constexpr qint64 SpeedReportMinimumBytes = 1048576;
+// Shown for an upload whose file connection could not be made.
+constexpr char FileConnectionFailedReason[] = "Cannot connect.";
 
 // The path's bytes as the index holds them: a name that is not valid UTF-8
 // must not pass through text, or the file cannot be opened.
@@ -128,6 +130,29 @@ void TransferQueueManager::OnFileConnectionAccepted(std::string i_user, QTcpSock
     QObject::disconnect(ip_socket, nullptr, nullptr, nullptr);
     StartTransferThread(l_upload, new UploadThread(ip_socket, lp_file, l_token, l_offeredSize, m_speedLimit),
                         UploadThreadSlots);
+}
+
+void TransferQueueManager::OnFileConnectionFailed(std::string i_user)
+{
+    ItemPtr l_user = d.GetType("user")->HasItem(i_user);
+    if (!l_user)
+        return;
+    // Only uploads that wait for the connection: one that already has its
+    // own runs on.
+    const ItemSet l_waiting =
+        l_user.GetItems("upload_entry").Connected("upload_entry_status", TransferStatus::Connecting);
+    if (l_waiting.empty())
+        return;
+    for (ItemPtr l_upload : l_waiting) {
+        const std::string l_file = l_upload["shared_file"]["shared_file_name"].AsString();
+        Log(LogArea, 1,
+            QString("Upload of %1 to %2 got no file connection, aborting")
+                .arg(TransferText::Of(l_file), TransferText::Of(i_user)),
+            l_user);
+        l_upload += d.GetType("upload_failure_reason")->GetItem(std::string(FileConnectionFailedReason));
+        SetUploadEntryStatus(l_upload, TransferStatus::Aborted);
+    }
+    StartNewUploads();
 }
 
 void TransferQueueManager::OnUploadProgress(TransferThread* ip_thread, qint64 i_offset, int i_bytesPerSecond)

@@ -14,6 +14,9 @@ void TransferQueueManager::SetUploadEntryStatus(ItemPtr i_upload, std::string i_
 {
     const bool l_wasActive = TransferEntries::IsActiveStatus(i_upload["upload_entry_status"]);
     ItemPtr l_status = d.GetType("upload_entry_status")->GetItem(i_status);
+    // A failure attaches its reason before it aborts, for the Uploads view.
+    if (i_status != TransferStatus::Aborted)
+        i_upload.Disconnect("upload_failure_reason");
     i_upload += l_status;
     m_waitList.Note(i_upload, i_status == TransferStatus::Queued,
                     TransferEntries::IsReportedOffline(i_upload["user"]));

@@ -70,6 +70,8 @@ private slots:
         QFETCH(bool, obfuscated);
         PeerTestWorld l_world;
         PeerSignalCatcher l_catcher(l_world.Messenger());
+        int l_failures = 0;
+        QObject::connect(&l_world.Messenger(), &PeerMessenger::FileConnectionFailed, [&] { ++l_failures; });
         l_world.Load();
         FakePeer l_plain;
         FakePeer l_masked;
@@ -126,6 +128,9 @@ private slots:
         emit gp_server->IndirectPeerConnectionFailure(1);
         QCOMPARE(l_world.LogTexts(), QStringList{QString("Indirect connection of type %1 to user bob failed").arg(type)});
         QCOMPARE(PeerTestWorld::ItemCount("indirect_connect_to_peer_request"), 0);
+        // A connection that was made is no failure of a file connection.
+        PeerTestWorld::Settle(20);
+        QCOMPARE(l_failures, 0);
     }
 
     void oneAttemptPerUserAndType()

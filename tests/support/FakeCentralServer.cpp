@@ -495,7 +495,8 @@ void FakeCentralServer::HandleConnectToPeer(Client& io_client, const QByteArray&
         return;
     Client* lp_target = FindUser(l_user);
     if (!lp_target) {
-        WriteFrame(io_client, CantConnectToPeer, WireWriter().U32(l_token));
+        if (!m_silentOnAbsentRelays)
+            WriteFrame(io_client, CantConnectToPeer, WireWriter().U32(l_token));
         return;
     }
     WriteFrame(*lp_target, ConnectToPeer,

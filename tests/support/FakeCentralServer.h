@@ -100,6 +100,9 @@ public:
     void RefuseUser(const std::string& i_user, const std::string& i_reason) { m_userRefusals[i_user] = i_reason; }
     void SetSilentLogin(bool i_silent) { m_silentLogin = i_silent; }
     void SetPrivilegeSeconds(quint32 i_seconds) { m_privilegeSeconds = i_seconds; }
+    // A relayed connection request to a user with no client fails at once
+    // (default), or gets no answer at all.
+    void SetSilentOnAbsentRelays(bool i_silent) { m_silentOnAbsentRelays = i_silent; }
 
     void AddKnownUser(const std::string& i_user, const KnownUser& i_info) { m_knownUsers[i_user] = i_info; }
     // Puts a known user (no client) into a room.
@@ -197,6 +200,7 @@ private:
     std::string m_refusal;
     std::map<std::string, std::string> m_userRefusals;
     bool m_silentLogin = false;
+    bool m_silentOnAbsentRelays = false;
     quint32 m_privilegeSeconds = 0;
     std::map<std::string, KnownUser> m_knownUsers;
     std::map<std::string, std::set<std::string>> m_rooms;

@@ -114,10 +114,10 @@ FakePeerConnection* TransferRoad::TakeFileConnection(quint32& o_token)
     return lp_file;
 }
 
-QList<QByteArray> TransferRoad::FramesWithCode(quint32 i_code)
+QList<QByteArray> TransferRoad::FramesWithCode(FakePeerConnection* ip_far, quint32 i_code)
 {
     QList<QByteArray> l_frames;
-    for (const QByteArray& l_frame : mp_bob->Frames()) {
+    for (const QByteArray& l_frame : ip_far->Frames()) {
         if (WireReader(l_frame).U32() == i_code)
             l_frames.append(l_frame);
     }

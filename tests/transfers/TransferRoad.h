@@ -46,8 +46,9 @@ public:
     // it; null when none came.
     FakePeerConnection* TakeFileConnection(quint32& o_token);
 
-    // The frames bob got with that message code.
-    QList<QByteArray> FramesWithCode(quint32 i_code);
+    // The frames bob, or another far end, got with that message code.
+    QList<QByteArray> FramesWithCode(quint32 i_code) { return FramesWithCode(mp_bob, i_code); }
+    static QList<QByteArray> FramesWithCode(FakePeerConnection* ip_far, quint32 i_code);
     // Runs the event loop until the download or upload entry has the status.
     static bool Reaches(ItemPtr i_entry, const char* ip_status);
     static std::string StatusOf(ItemPtr i_entry);

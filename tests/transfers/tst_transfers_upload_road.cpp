@@ -1,10 +1,15 @@
 // The sending side of uploads over the loopback network, with a fake peer
 // as the downloader: answers to our offers, the file connection, the offset
-// the peer asks for and the bytes sent; uploads taken away while they run,
-// the half-minute checks on an injected clock, and the shut-down.
+// the peer asks for and the bytes sent; a file connection that cannot be
+// made; uploads taken away while they run, the half-minute checks on an
+// injected clock, and the shut-down.
+#include "FakeCentralServer.h"
+#include "LoopbackPorts.h"
 #include "TransferRoad.h"
 #include "WireBytes.h"
 
+#include "core/persist/Settings.h"
+#include "server/Server.h"
 #include "transfers/TransferFigures.h"
 #include "transfers/TransferStatus.h"
 #include "transfers/TransferThread.h"
@@ -350,6 +355,62 @@ private slots:
         QVERIFY(!l_upload.IsConnected("upload_file") || !aborted);
         // The slot it held goes to the next upload.
         QCOMPARE(TransferRoad::StatusOf(UploadOf("carol")), std::string(aborted ? "requesting" : "queued"));
+    }
+
+    // Our file connection to carl fails for good, with the server answering
+    // every look-up: carl is logged in nowhere, known at no address or at a
+    // closed port. With the one upload slot, bob's upload waits behind his.
+    void anUploadWhoseFileConnectionFailsGivesItsSlotAtOnce_data()
+    {
+        QTest::addColumn<bool>("closedPort");
+        QTest::addColumn<bool>("relayAnswered");
+        QTest::newRow("no address, the relayed request unanswered") << false << false;
+        QTest::newRow("no address, the relayed request failed") << false << true;
+        QTest::newRow("the direct and the relayed attempt failed") << true << true;
+    }
+    void anUploadWhoseFileConnectionFailsGivesItsSlotAtOnce()
+    {
+        QFETCH(bool, closedPort);
+        QFETCH(bool, relayAnswered);
+        TransferRoad l_road;
+        QVERIFY(l_road.Ready());
+        FakeCentralServer l_central;
+        FakeCentralServer::KnownUser l_carlAtServer;
+        if (closedPort) {
+            l_carlAtServer.m_address = PeerTestWorld::Loopback;
+            l_carlAtServer.m_port = ClosedLoopbackPort();
+        }
+        l_central.AddKnownUser("carl", l_carlAtServer);
+        l_central.AddKnownUser("bob", {});
+        l_central.SetSilentOnAbsentRelays(!relayAnswered);
+        QVERIFY(l_central.Start());
+        SetPeerServerRequests(nullptr);
+        Server& l_link = l_road.m_world.Peer().Link();
+        l_link.SetServerAddress("127.0.0.1", l_central.Port());
+        Settings::Set("password", "secret");
+        l_link.Connect();
+        QVERIFY(PeerTestWorld::WaitFor([&] { return l_link.IsConnected(); }));
+
+        FakePeer l_carlEnd;
+        FakePeerConnection* lp_carl = l_road.m_world.Peer().ConnectAs(l_carlEnd, "carl");
+        QVERIFY(lp_carl);
+        TransfersTestWorld::SetOnline("carl");
+        const std::string l_carlPath = l_road.Share("a.bin", "data");
+        lp_carl->SendFrame(MessageBody(43, l_carlPath));
+        QVERIFY(lp_carl->WaitForFrames(1));
+        l_road.mp_bob->SendFrame(MessageBody(43, l_road.Share("b.bin", "more")));
+        QVERIFY(PeerTestWorld::WaitFor([] { return d.GetType("upload_entry")->ItemCount() == 2; }));
+        ItemPtr l_carls = UploadOf("carl");
+        ItemPtr l_bobs = UploadOf("bob");
+        lp_carl->SendFrame(WireWriter().U32(41).U32(l_carls["transfer_req"].AsUInt()).U8(1));
+
+        QVERIFY(TransferRoad::Reaches(l_carls, TransferStatus::Aborted));
+        QCOMPARE(l_carls["upload_failure_reason"].AsString(), std::string("Cannot connect."));
+        QVERIFY(PeerTestWorld::WaitFor([&] { return TransferRoad::FramesWithCode(lp_carl, 46).size() == 1; }));
+        QCOMPARE(TransferRoad::FramesWithCode(lp_carl, 46).front(), MessageBody(46, l_carlPath));
+        // Bob's upload took the slot: he is offered his file.
+        QVERIFY(PeerTestWorld::WaitFor([&] { return l_road.FramesWithCode(40).size() == 1; }));
+        QCOMPARE(TransferRoad::StatusOf(l_bobs), std::string("requesting"));
     }
 
     void placesInLineAreAskedAtMostEveryTenMinutesPerUser()

@@ -259,7 +259,11 @@ void TransfersForm::ApplyStatus(const Side& i_side, ItemPtr i_entry, ItemPtr i_s
     }
     if (i_side.m_isDownloads)
         lp_row->setText(Place, QString());
-    const std::string l_text = l_status == "denied" ? i_entry["denial_reason"].AsString() : l_status;
+    std::string l_text = l_status;
+    if (l_status == "denied")
+        l_text = i_entry["denial_reason"].AsString();
+    else if (l_status == "aborted" && !i_side.m_isDownloads && i_entry.IsConnected("upload_failure_reason"))
+        l_text = i_entry["upload_failure_reason"].AsString();
     lp_row->setText(Status, QString::fromUtf8(l_text).toLower());
 
     m_statusCounts.Change(lp_row, TransferAggregates::ClassOf(i_side.m_kind, l_status));

@@ -28,6 +28,7 @@ private slots:
     void rowsGroupedByUserAndFolder();
     void savedDownloadsAppearInQueueOrderOnceLoaded();
     void uploadRows();
+    void anAbortedUploadShowsWhyItFailed();
     void aggregateStatus_data();
     void aggregateStatus();
     void aggregatesFollowChangesAdditionsAndRemovals_data();
@@ -149,6 +150,19 @@ void TestTransfersView::uploadRows()
     ItemPtr l_upload = d.GetType("upload_entry")->GetItems().Connected("upload_entry_status", "uploading");
     l_world.SetStatus(l_upload, "complete");
     QCOMPARE(ViewRows::Texts(l_world.Row(l_upload)).at(3), QString("complete"));
+}
+
+void TestTransfersView::anAbortedUploadShowsWhyItFailed()
+{
+    TransfersViewWorld l_world;
+    ItemPtr l_upload = TransfersViewWorld::AddUpload("carol", "d:\\shared", "song.mp3", 2048, "connecting");
+    l_upload += d.GetType("upload_failure_reason")->GetItem("Cannot connect.");
+    l_world.SetStatus(l_upload, "aborted");
+    QCOMPARE(ViewRows::Texts(l_world.Row(l_upload)).at(3), QString("cannot connect."));
+    // Run again, it fails for another reason: the old one is not shown.
+    for (const char* lp_status : {"queued", "uploading", "aborted"})
+        l_world.SetStatus(l_upload, lp_status);
+    QCOMPARE(ViewRows::Texts(l_world.Row(l_upload)).at(3), QString("aborted"));
 }
 
 void TestTransfersView::aggregateStatus_data()
