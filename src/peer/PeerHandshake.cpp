@@ -187,6 +187,7 @@ void PeerMessenger::MakePeerSocket(QTcpSocket* ip_socket, const std::string& i_u
     l_peerSocket += d.GetType("connection_open_time")->GetItem(PeerTimeStamp());
     if (i_obfuscated)
         l_peerSocket.NewItem("is_obfuscated");
+    m_probation.Begin(ip_socket);
     SendUnsentMessages(i_user);
 }
 

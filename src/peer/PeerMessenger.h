@@ -12,6 +12,7 @@
 #include "peer/PeerLogNotes.h"
 #include "peer/PeerNetworkShare.h"
 #include "peer/PeerOutgoingQueue.h"
+#include "peer/PeerProbation.h"
 #include "peer/PeerReplyOrder.h"
 #include "peer/PeerSearchBound.h"
 
@@ -283,6 +284,11 @@ private:
     // A browse reply made after its request was handled: it goes out, then
     // what waited behind it.
     void OnBrowseReplyMade(const std::string& i_user, quint64 i_ticket, const MemStream& i_body);
+    // The peer ended a messaging connection: the requests it kept on
+    // probation (PeerProbation) go back to the head of the user's queue, and
+    // the user's next connection, made for them if need be, carries them.
+    void PutBackUnproven(QTcpSocket* ip_socket);
+    void ResendPutBack(const std::string& i_user);
 
     // Disposal and time-outs.
     void DisposeOfSocket(QTcpSocket* ip_socket);
@@ -379,6 +385,8 @@ private:
     std::map<QTcpSocket*, SocketBufferInfo> m_socketBufferInfoMap;
     // Messages waiting for a messaging connection, and their send order.
     PeerOutgoingQueue m_outgoingQueue;
+    // Requests sent on new messaging connections not yet shown to be alive.
+    PeerProbation m_probation;
     // Messages to users that wait behind a browse reply being made.
     PeerReplyOrder m_replyOrder;
     // Silent connections that no item times.
