@@ -96,6 +96,7 @@ void PeerMessenger::DisposeOfSocketInner(QTcpSocket* ip_socket)
     }
     m_socketBufferInfoMap.erase(ip_socket);
     m_idleWatch.Forget(ip_socket);
+    // Kept copies go unsent: an end the peer made has put them back first.
     m_probation.End(ip_socket);
 }
 
