@@ -75,7 +75,7 @@ void PeerMessenger::AcceptWaiting()
         (l_obfuscated ? m_obfuscatedWaitingSince : m_plainWaitingSince) = 0;
         StartTurn();
         if (!MakeRoom(lp_socket->peerAddress().toIPv4Address(), l_now)) {
-            if (!TakeOnProbation(lp_socket, l_obfuscated, l_now))
+            if (!TakeToHearOut(lp_socket, l_obfuscated, l_now))
                 Refuse(lp_socket, l_now);
             continue;
         }
@@ -129,7 +129,7 @@ void PeerMessenger::OnTurnEnd()
     m_turnResting = false;
     m_takenThisTurn = 0;
     m_refusedThisTurn = 0;
-    m_probationThisTurn = 0;
+    m_heardOutThisTurn = 0;
     AcceptWaiting();
 }
 
@@ -159,37 +159,37 @@ void PeerMessenger::TakeConnection(QTcpSocket* ip_socket, bool i_obfuscated, con
     Introduce(ip_socket, i_obfuscated, i_now);
 }
 
-bool PeerMessenger::TakeOnProbation(QTcpSocket* ip_socket, bool i_obfuscated, const QDateTime& i_now)
+bool PeerMessenger::TakeToHearOut(QTcpSocket* ip_socket, bool i_obfuscated, const QDateTime& i_now)
 {
-    if (m_probationThisTurn >= ProbationPerTurn)
+    if (m_heardOutThisTurn >= HeardOutPerTurn)
         return false;
-    ++m_probationThisTurn;
-    // It counts in the turn as a refusal would: a crowd on probation costs
+    ++m_heardOutThisTurn;
+    // It counts in the turn as a refusal would: a crowd heard out costs
     // no more than a refused one.
     ++m_refusedThisTurn;
-    if (m_probationOrder.size() > 2 * MaxOnProbation)
-        std::erase_if(m_probationOrder, [this](const QPointer<QTcpSocket>& i_socket) {
-            return !i_socket || !m_probation.Counts(i_socket);
+    if (m_heardOutOrder.size() > 2 * MaxHeardOut)
+        std::erase_if(m_heardOutOrder, [this](const QPointer<QTcpSocket>& i_socket) {
+            return !i_socket || !m_heardOut.Counts(i_socket);
         });
-    while (m_probation.Count() >= MaxOnProbation && !m_probationOrder.empty()) {
-        QPointer<QTcpSocket> l_oldest = m_probationOrder.front();
-        m_probationOrder.pop_front();
-        if (l_oldest && m_probation.Counts(l_oldest))
+    while (m_heardOut.Count() >= MaxHeardOut && !m_heardOutOrder.empty()) {
+        QPointer<QTcpSocket> l_oldest = m_heardOutOrder.front();
+        m_heardOutOrder.pop_front();
+        if (l_oldest && m_heardOut.Counts(l_oldest))
             DisposeOfSocket(l_oldest);
     }
-    m_probation.Track(ip_socket);
-    m_probationOrder.emplace_back(ip_socket);
+    m_heardOut.Track(ip_socket);
+    m_heardOutOrder.emplace_back(ip_socket);
     Introduce(ip_socket, i_obfuscated, i_now);
     return true;
 }
 
-bool PeerMessenger::EndProbation(QTcpSocket* ip_socket, const PeerFirstMessage::Parsed& i_first)
+bool PeerMessenger::EndHearing(QTcpSocket* ip_socket, const PeerFirstMessage::Parsed& i_first)
 {
     const bool l_ours =
         (i_first.m_kind == PeerFirstMessage::Kind::Direct && i_first.m_connectionType == "F")
         || (i_first.m_kind == PeerFirstMessage::Kind::Indirect
             && d.GetType("indirect_connect_to_peer_request")->HasItem(ToString(i_first.m_token)));
-    m_probation.Release(ip_socket);
+    m_heardOut.Release(ip_socket);
     const QDateTime l_now = PeerNow();
     if (!l_ours) {
         // The caller takes it down.

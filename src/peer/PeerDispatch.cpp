@@ -38,6 +38,8 @@ bool PeerMessenger::HandleMessage(QTcpSocket* ip_socket, MemStream i_message)
         *lp_lastActivity = l_now;
     m_activity.Touch(ip_socket, l_now.toMSecsSinceEpoch());
     m_networkShare.Touch(ip_socket, l_now.toMSecsSinceEpoch());
+    // The peer kept the connection: what we sent on it arrived.
+    m_probation.Pass(ip_socket);
     Log(LogArea, 1,
         QString("Received %1 message from user %2").arg(MessageCodeToString(static_cast<int>(l_code)), Text(l_user)),
         l_user);

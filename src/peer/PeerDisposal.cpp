@@ -30,16 +30,23 @@ bool StampExpired(ItemPtr i_stamp, const QDateTime& i_now, qint64 i_limitMs)
 }
 }
 
+// Only an end the peer made puts requests back: a connection we take down
+// ourselves (for room, or one that does not take what we send) is not one
+// to try again at once.
 void PeerMessenger::OnSocketClosed()
 {
-    if (auto* lp_socket = qobject_cast<QTcpSocket*>(sender()))
+    if (auto* lp_socket = qobject_cast<QTcpSocket*>(sender())) {
+        PutBackUnproven(lp_socket);
         DisposeOfSocket(lp_socket);
+    }
 }
 
 void PeerMessenger::OnSocketError(QAbstractSocket::SocketError)
 {
-    if (auto* lp_socket = qobject_cast<QTcpSocket*>(sender()))
+    if (auto* lp_socket = qobject_cast<QTcpSocket*>(sender())) {
+        PutBackUnproven(lp_socket);
         DisposeOfSocket(lp_socket);
+    }
 }
 
 void PeerMessenger::DisposeOfSocket(QTcpSocket* ip_socket)
@@ -89,6 +96,8 @@ void PeerMessenger::DisposeOfSocketInner(QTcpSocket* ip_socket)
     }
     m_socketBufferInfoMap.erase(ip_socket);
     m_idleWatch.Forget(ip_socket);
+    // Kept copies go unsent: an end the peer made has put them back first.
+    m_probation.End(ip_socket);
 }
 
 void PeerMessenger::OnPeerSocketItemAdded(Item* ip_socketItem)

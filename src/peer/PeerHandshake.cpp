@@ -104,7 +104,7 @@ bool PeerMessenger::HandleFirstMessage(QTcpSocket* ip_socket, ItemPtr i_uninitia
     i_uninitializedSocket.Remove();
 
     const PeerFirstMessage::Parsed l_first = PeerFirstMessage::Read(i_message);
-    if (m_probation.Counts(ip_socket) && !EndProbation(ip_socket, l_first))
+    if (m_heardOut.Counts(ip_socket) && !EndHearing(ip_socket, l_first))
         return false;
     bool l_ok = false;
     switch (l_first.m_kind) {
@@ -189,6 +189,7 @@ void PeerMessenger::MakePeerSocket(QTcpSocket* ip_socket, const std::string& i_u
     l_peerSocket += d.GetType("connection_open_time")->GetItem(PeerTimeStamp());
     if (i_obfuscated)
         l_peerSocket.NewItem("is_obfuscated");
+    m_probation.Begin(ip_socket);
     SendUnsentMessages(i_user);
 }
 

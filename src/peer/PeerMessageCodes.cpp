@@ -1,5 +1,9 @@
 #include "peer/PeerMessageCodes.h"
 
+#include <QtEndian>
+
+#include <cstring>
+
 namespace PeerMessageCodes
 {
 QString Name(int i_code)
@@ -32,5 +36,13 @@ QString Name(int i_code)
     case 52: return "PM_NOTHING";
     default: return QString("%1 (unknown)").arg(i_code);
     }
+}
+
+quint32 Of(const MemStream& i_message)
+{
+    const MemStream::Buffer& l_buffer = *i_message.mp_buffer;
+    unsigned char l_bytes[4] = {0, 0, 0, 0};
+    std::memcpy(l_bytes, l_buffer.mp_buffer, static_cast<size_t>(qBound(0, l_buffer.m_writeIndex, 4)));
+    return qFromLittleEndian<quint32>(l_bytes);
 }
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/io/MemStream.h"
+
 #include <QString>
 #include <QtGlobal>
 
@@ -25,4 +27,8 @@ enum Code : quint32 {
 // The name of a code for the log; a code without a name is its decimal
 // number followed by " (unknown)".
 QString Name(int i_code);
+
+// The code in the first four bytes of a message body, whatever its read
+// position; the bytes there are, read as zeros past its end.
+quint32 Of(const MemStream& i_message);
 }

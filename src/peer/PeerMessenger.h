@@ -13,6 +13,7 @@
 #include "peer/PeerLogNotes.h"
 #include "peer/PeerNetworkShare.h"
 #include "peer/PeerOutgoingQueue.h"
+#include "peer/PeerProbation.h"
 #include "peer/PeerReplyOrder.h"
 #include "peer/PeerSearchBound.h"
 
@@ -96,14 +97,14 @@ public:
     // keep a short queue full, and the system drops other peers' attempts
     // while it is: they would retry only seconds later.
     static constexpr int ListenBacklog = 1024;
-    // A newcomer that would be refused at the bound may first say what it
-    // is: a file connection, or one that answers a request of ours, is then
-    // kept, and any other refused. At most MaxOnProbation wait so, above
-    // the bound (the oldest goes when more come), and ProbationPerTurn are
+    // A newcomer that would be refused at the bound is heard out first: a
+    // file connection, or one that answers a request of ours, is then
+    // kept, and any other refused. At most MaxHeardOut wait so, above
+    // the bound (the oldest goes when more come), and HeardOutPerTurn are
     // taken in one turn, so that each is read before it could be the
     // oldest.
-    static constexpr std::size_t MaxOnProbation = 64;
-    static constexpr int ProbationPerTurn = int(MaxOnProbation / 2);
+    static constexpr std::size_t MaxHeardOut = 64;
+    static constexpr int HeardOutPerTurn = int(MaxHeardOut / 2);
 
     // Needs the item store, the data saver, the timer service and the server
     // link (with its type "user") to exist.
@@ -228,11 +229,11 @@ private:
     void TakeConnection(QTcpSocket* ip_socket, bool i_obfuscated, const QDateTime& i_now);
     // Watches a taken connection until it introduces itself.
     void Introduce(QTcpSocket* ip_socket, bool i_obfuscated, const QDateTime& i_now);
-    // Takes a newcomer on probation; false when this turn took its share.
-    bool TakeOnProbation(QTcpSocket* ip_socket, bool i_obfuscated, const QDateTime& i_now);
-    // A newcomer on probation said what it is (the first message read):
+    // Takes a newcomer to hear it out; false when this turn took its share.
+    bool TakeToHearOut(QTcpSocket* ip_socket, bool i_obfuscated, const QDateTime& i_now);
+    // A newcomer heard out said what it is (the first message read):
     // true when it is kept, within the bound; false when it is refused.
-    bool EndProbation(QTcpSocket* ip_socket, const PeerFirstMessage::Parsed& i_first);
+    bool EndHearing(QTcpSocket* ip_socket, const PeerFirstMessage::Parsed& i_first);
     // Reads what a taken connection brought while it waited, and takes it
     // down if it went meanwhile. Null, or a socket no longer ours: nothing.
     void CatchUp(QTcpSocket* ip_socket);
@@ -334,6 +335,11 @@ private:
     // A browse reply made after its request was handled: it goes out, then
     // what waited behind it.
     void OnBrowseReplyMade(const std::string& i_user, quint64 i_ticket, const MemStream& i_body);
+    // The peer ended a messaging connection: the requests it kept on
+    // probation (PeerProbation) go back to the head of the user's queue, and
+    // the user's next connection, made for them if need be, carries them.
+    void PutBackUnproven(QTcpSocket* ip_socket);
+    void ResendPutBack(const std::string& i_user);
 
     // Disposal and time-outs.
     void DisposeOfSocket(QTcpSocket* ip_socket);
@@ -388,11 +394,11 @@ private:
     QTcpServer m_obfuscatedServer;
     // After the listeners, so that it goes before the sockets they own.
     PeerConnectionBudget m_connections{[this] { OnPeerConnectionGone(); }};
-    // Newcomers on probation, above the bound, and the order they came in
+    // Newcomers heard out, above the bound, and the order they came in
     // (some of them may have left meanwhile).
-    PeerConnectionBudget m_probation{nullptr};
-    std::deque<QPointer<QTcpSocket>> m_probationOrder;
-    int m_probationThisTurn = 0;
+    PeerConnectionBudget m_heardOut{nullptr};
+    std::deque<QPointer<QTcpSocket>> m_heardOutOrder;
+    int m_heardOutThisTurn = 0;
     // Our outgoing attempts, and whose turn it is to connect.
     PeerAttemptLanes m_lanes;
     bool m_attemptsQueued = false;
@@ -437,6 +443,8 @@ private:
     std::map<QTcpSocket*, SocketBufferInfo> m_socketBufferInfoMap;
     // Messages waiting for a messaging connection, and their send order.
     PeerOutgoingQueue m_outgoingQueue;
+    // Requests sent on new messaging connections not yet shown to be alive.
+    PeerProbation m_probation;
     // Messages to users that wait behind a browse reply being made.
     PeerReplyOrder m_replyOrder;
     // Silent connections that no item times.

@@ -60,16 +60,28 @@ ItemPtr PeerOutgoingQueue::ChooseConnection(ItemPtr i_user)
 
 void PeerOutgoingQueue::Enqueue(ItemPtr i_user, const MemStream& i_message)
 {
-    // The copy shares the caller's bytes, which the caller no longer changes.
-    auto* lp_copy = new MemStream(i_message);
-    ItemPtr l_entry = d.GetType("unsent_message")->GetItem(Value(lp_copy));
-    i_user += l_entry;
-    l_entry += d.GetType("send_order")->GetItem(m_sendOrder);
-    ++m_sendOrder;
-    l_entry += d.GetType("send_time")->GetItem(PeerTimeStamp());
+    Add(i_user, {i_message, TakeSendOrder(), PeerTimeStamp(), 0});
 }
 
-void PeerOutgoingQueue::Flush(ItemPtr i_user, const Writer& i_write)
+void PeerOutgoingQueue::PutBack(ItemPtr i_user, const std::vector<PeerQueuedMessage>& i_messages)
+{
+    for (const PeerQueuedMessage& l_message : i_messages)
+        Add(i_user, l_message);
+}
+
+void PeerOutgoingQueue::Add(ItemPtr i_user, const PeerQueuedMessage& i_message)
+{
+    // The copy shares the caller's bytes, which the caller no longer changes.
+    auto* lp_copy = new MemStream(i_message.m_message);
+    ItemPtr l_entry = d.GetType("unsent_message")->GetItem(Value(lp_copy));
+    i_user += l_entry;
+    l_entry += d.GetType("send_order")->GetItem(i_message.m_sendOrder);
+    l_entry += d.GetType("send_time")->GetItem(i_message.m_sendTime);
+    if (i_message.m_sends > 0)
+        l_entry += d.GetType("send_count")->GetItem(i_message.m_sends);
+}
+
+void PeerOutgoingQueue::Flush(ItemPtr i_user, const Writer& i_write, const SentNote& i_sent)
 {
     ItemPtr l_connection = i_user.HasItem("peer_socket");
     if (!l_connection)
@@ -87,6 +99,10 @@ void PeerOutgoingQueue::Flush(ItemPtr i_user, const Writer& i_write)
         auto* lp_message = l_entry.AsObject<MemStream>();
         if (lp_message && !i_write(lp_socket, *lp_message, l_obfuscated))
             return;  // the rest waits for the user's next connection
+        if (lp_message && i_sent) {
+            i_sent(lp_socket, {*lp_message, l_entry["send_order"].AsInt(), l_entry["send_time"].AsString(),
+                               l_entry["send_count"].AsInt() + 1});
+        }
         delete lp_message;
         l_entry.Remove();
     }

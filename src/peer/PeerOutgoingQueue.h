@@ -6,18 +6,34 @@
 #include <QDateTime>
 
 #include <functional>
+#include <string>
+#include <vector>
 
 class QTcpSocket;
 
+// A message as the queue holds it: its bytes, its place in the queue, when
+// it was queued, and on how many connections it went out.
+struct PeerQueuedMessage
+{
+    MemStream m_message;
+    int m_sendOrder = 0;
+    std::string m_sendTime;
+    int m_sends = 0;
+};
+
 // Messages that wait for a messaging connection to their user. Each one is an
 // "unsent_message" item valued by the address of a heap copy of the message,
-// connected to its user, its place in the queue ("send_order") and the time
-// it was queued ("send_time"); the queue owns the copies.
+// connected to its user, its place in the queue ("send_order"), the time it
+// was queued ("send_time") and, once it went out on a connection that failed
+// and came back, how often it went out ("send_count"); the queue owns the
+// copies.
 class PeerOutgoingQueue
 {
 public:
     // Writes one frame; false when the write failed.
     using Writer = std::function<bool(QTcpSocket* ip_socket, MemStream& i_message, bool i_obfuscate)>;
+    // Told of each message written, with m_sends counting this time.
+    using SentNote = std::function<void(QTcpSocket* ip_socket, const PeerQueuedMessage& i_sent)>;
 
     PeerOutgoingQueue() = default;
     // Frees every message still waiting: at shut-down nobody sends them.
@@ -37,11 +53,22 @@ public:
     // Sends the user's queued messages, oldest first, on the user's first
     // messaging connection. Stops at the first write that fails; that entry
     // and those after it stay queued.
-    void Flush(ItemPtr i_user, const Writer& i_write);
+    void Flush(ItemPtr i_user, const Writer& i_write, const SentNote& i_sent = {});
+
+    // Queues messages again that went out on a connection that failed, with
+    // their places and times: ahead of what was queued after them, and
+    // expiring when they would have.
+    void PutBack(ItemPtr i_user, const std::vector<PeerQueuedMessage>& i_messages);
+
+    // A place for a message that goes out without waiting in the queue.
+    int TakeSendOrder() { return m_sendOrder++; }
 
     // Drops every entry queued more than i_limitMs before i_now.
     static void Expire(const QDateTime& i_now, qint64 i_limitMs);
 
     // The send order the next queued message gets.
     int m_sendOrder = 0;
+
+private:
+    void Add(ItemPtr i_user, const PeerQueuedMessage& i_message);
 };

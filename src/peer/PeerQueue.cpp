@@ -3,27 +3,13 @@
 #include "peer/PeerMessenger.h"
 
 #include "core/log/Log.h"
+#include "peer/PeerEnvironment.h"
 #include "peer/PeerItems.h"
+#include "peer/PeerMessageCodes.h"
 
 #include <QTcpSocket>
-#include <QtEndian>
-
-#include <cstring>
 
 using namespace PeerItems;
-
-namespace
-{
-// The code in the first four bytes of a message body, whatever its read
-// position.
-quint32 MessageCode(const MemStream& i_message)
-{
-    const MemStream::Buffer& l_buffer = *i_message.mp_buffer;
-    unsigned char l_bytes[4] = {0, 0, 0, 0};
-    std::memcpy(l_bytes, l_buffer.mp_buffer, static_cast<size_t>(qBound(0, l_buffer.m_writeIndex, 4)));
-    return qFromLittleEndian<quint32>(l_bytes);
-}
-}
 
 void PeerMessenger::SendMessage(std::string i_user, MemStream& i_message)
 {
@@ -36,19 +22,22 @@ void PeerMessenger::SendMessage(std::string i_user, MemStream& i_message)
     Log(LogArea, l_kept ? 2 : 1,
         QString(l_kept ? "%1 message to user %2 waits behind a shared file list being made"
                        : "Too many messages wait behind a shared file list for user %2, dropping a %1 message")
-            .arg(MessageCodeToString(static_cast<int>(MessageCode(i_message))), Text(i_user)),
+            .arg(MessageCodeToString(static_cast<int>(PeerMessageCodes::Of(i_message))), Text(i_user)),
         UserItem(i_user));
 }
 
 void PeerMessenger::SendNow(const std::string& i_user, MemStream& i_message)
 {
     ItemPtr l_user = UserItem(i_user);
-    const int l_code = static_cast<int>(MessageCode(i_message));
+    const int l_code = static_cast<int>(PeerMessageCodes::Of(i_message));
     Log(LogArea, 1, QString("Send %1 message to user %2").arg(MessageCodeToString(l_code), Text(i_user)), l_user);
 
     if (ItemPtr l_connection = PeerOutgoingQueue::ChooseConnection(l_user)) {
+        auto* lp_socket = l_connection.AsObject<QTcpSocket>();
         // A failed write loses the message; the write logs it.
-        SendMessage(l_connection.AsObject<QTcpSocket>(), i_message, l_connection.IsConnected("is_obfuscated"));
+        if (SendMessage(lp_socket, i_message, l_connection.IsConnected("is_obfuscated"))
+            && m_probation.OnProbation(lp_socket))
+            m_probation.Sent(lp_socket, {i_message, m_outgoingQueue.TakeSendOrder(), PeerTimeStamp(), 1});
         return;
     }
     Log(LogArea, 2, "Did not find messaging connection to user, queueing unsent message", l_user);
@@ -64,7 +53,42 @@ void PeerMessenger::OnBrowseReplyMade(const std::string& i_user, quint64 i_ticke
 
 void PeerMessenger::SendUnsentMessages(std::string i_user)
 {
-    m_outgoingQueue.Flush(UserItem(i_user), [this](QTcpSocket* ip_socket, MemStream& i_message, bool i_obfuscate) {
-        return SendMessage(ip_socket, i_message, i_obfuscate);
-    });
+    m_outgoingQueue.Flush(
+        UserItem(i_user),
+        [this](QTcpSocket* ip_socket, MemStream& i_message, bool i_obfuscate) {
+            return SendMessage(ip_socket, i_message, i_obfuscate);
+        },
+        [this](QTcpSocket* ip_socket, const PeerQueuedMessage& i_sent) { m_probation.Sent(ip_socket, i_sent); });
+}
+
+void PeerMessenger::PutBackUnproven(QTcpSocket* ip_socket)
+{
+    if (g_peerMessengerDeleted)
+        return;
+    std::vector<PeerQueuedMessage> l_kept = m_probation.End(ip_socket);
+    ItemPtr l_user = SocketItem("peer_socket", ip_socket)["user"];
+    if (l_kept.empty() || !l_user)
+        return;
+    Log(LogArea, 1,
+        QString("Connection to user %1 ended before it showed that it is alive: %2 requests sent on it go again")
+            .arg(Text(l_user))
+            .arg(l_kept.size()),
+        l_user);
+    m_outgoingQueue.PutBack(l_user, l_kept);
+    // Not from within the disposal: a flush may be writing to this very
+    // connection.
+    QMetaObject::invokeMethod(
+        this, [this, l_name = l_user.AsString()] { ResendPutBack(l_name); }, Qt::QueuedConnection);
+}
+
+void PeerMessenger::ResendPutBack(const std::string& i_user)
+{
+    ItemPtr l_user = d.GetType("user")->HasItem(i_user);
+    // Sent meanwhile on another connection, or expired.
+    if (!l_user || !l_user.IsConnected("unsent_message"))
+        return;
+    if (l_user.IsConnected("peer_socket"))
+        SendUnsentMessages(i_user);
+    else
+        ConnectToUser(i_user, "P");
 }

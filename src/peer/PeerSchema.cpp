@@ -104,10 +104,12 @@ void DeclareQueueTypes()
     Declare("unsent_message", true, false, true);
     Declare("send_order", false, false, true);
     Declare("send_time", false, false, true);
+    Declare("send_count", false, false, true);
 
     Relate("unsent_message", "user", One, Many);
     Relate("unsent_message", "send_order", One, One);
     Relate("unsent_message", "send_time", One, Many);
+    Relate("unsent_message", "send_count", One, Many);
 }
 
 void DeclareAttemptTypes()

@@ -5,6 +5,7 @@
 #include "WireBytes.h"
 
 #include "peer/PeerOutgoingQueue.h"
+#include "peer/PeerProbation.h"
 
 #include <QPointer>
 #include <QRegularExpression>
@@ -39,6 +40,28 @@ MemStream Large()
     MemStream l_message = Message(5);
     l_message.WriteBuffer(s_filler.constData(), static_cast<unsigned long>(s_filler.size()));
     return l_message;
+}
+
+// A request to bob, told apart by its code, and its bytes on the wire.
+QByteArray RequestBody(quint32 i_code)
+{
+    return Body(i_code, "about " + std::to_string(i_code));
+}
+
+QList<QByteArray> RequestBodies(const QList<quint32>& i_codes)
+{
+    QList<QByteArray> l_bodies;
+    for (quint32 l_code : i_codes)
+        l_bodies.append(RequestBody(l_code));
+    return l_bodies;
+}
+
+void SendRequests(PeerTestWorld& io_world, const QList<quint32>& i_codes)
+{
+    for (quint32 l_code : i_codes) {
+        MemStream l_message = Message(l_code, "about " + std::to_string(l_code));
+        io_world.Messenger().SendMessage("bob", l_message);
+    }
 }
 
 std::vector<std::string> QueuedOrders(const std::string& i_user)
@@ -175,6 +198,113 @@ private slots:
         PeerTestWorld::Settle(100);
         QVERIFY(!PeerTestWorld::HasMessagingConnection("bob"));
         QCOMPARE(QueuedOrders("bob"), (std::vector<std::string>{"0", "1", "2"}));
+    }
+
+    // A peer at its bound reads a new connection's introduction and what
+    // follows, then resets the connection and forgets what it read. Until
+    // the peer spoke on it or it stood for the grace, the requests that do
+    // no harm twice go again on the next connection, opened for them,
+    // once; offers, answers and replies do not.
+    void requestsOnAConnectionResetAtOnceGoAgain_data()
+    {
+        using Codes = QList<quint32>;
+        QTest::addColumn<Codes>("sent");
+        QTest::addColumn<bool>("accepted");
+        QTest::addColumn<qint64>("standsMs");
+        QTest::addColumn<bool>("spoke");
+        QTest::addColumn<Codes>("repeated");
+        const qint64 l_grace = PeerProbation::GraceMs;
+        QTest::newRow("browse") << Codes{4} << false << qint64(0) << false << Codes{4};
+        QTest::newRow("browse, queue a file") << Codes{4, 43} << false << qint64(0) << false << Codes{4, 43};
+        QTest::newRow("folder, place in line") << Codes{36, 51} << false << qint64(0) << false << Codes{36, 51};
+        QTest::newRow("offer and answer between requests") << Codes{43, 40, 41, 51} << false << qint64(0) << false
+                                                           << Codes{43, 51};
+        QTest::newRow("replies and notices") << Codes{5, 37, 9, 44, 46, 50} << false << qint64(0) << false << Codes{};
+        QTest::newRow("just within the grace") << Codes{4} << false << l_grace - 1 << false << Codes{4};
+        QTest::newRow("after the grace") << Codes{4} << false << l_grace << false << Codes{};
+        QTest::newRow("after the peer spoke") << Codes{4, 43} << false << qint64(0) << true << Codes{};
+        QTest::newRow("accepted, sent on it") << Codes{4, 40, 51} << true << qint64(0) << false << Codes{4, 51};
+        QTest::newRow("accepted, after the peer spoke") << Codes{4} << true << qint64(0) << true << Codes{};
+    }
+    void requestsOnAConnectionResetAtOnceGoAgain()
+    {
+        QFETCH(QList<quint32>, sent);
+        QFETCH(bool, accepted);
+        QFETCH(qint64, standsMs);
+        QFETCH(bool, spoke);
+        QFETCH(QList<quint32>, repeated);
+        PeerTestWorld l_world;
+        l_world.Load();
+        FakePeer l_peer;
+        QVERIFY(l_peer.Listen());
+        l_world.GiveAddress("bob", PeerTestWorld::Loopback, l_peer.Port(), 0);
+        // The peer's connection stands before the requests go on it.
+        FakePeerConnection* lp_first = accepted ? l_world.ConnectAs(l_peer, "bob") : nullptr;
+        SendRequests(l_world, sent);
+        if (!accepted)
+            lp_first = l_peer.WaitForConnection(false);
+        QVERIFY(lp_first);
+        const int l_ours = accepted ? 0 : 1;  // our introduction
+        QVERIFY(lp_first->WaitForFrames(l_ours + int(sent.size())));
+        QCOMPARE(lp_first->Frames().mid(l_ours), RequestBodies(sent));
+        if (spoke) {
+            lp_first->SendFrame(Body(52));
+            QVERIFY(PeerTestWorld::WaitFor([&] { return l_world.Count("Received PM_NOTHING message from user bob") == 1; }));
+        }
+        l_world.Advance(standsMs);
+        lp_first->Reset();
+
+        FakePeerConnection* lp_second = l_peer.WaitForConnection(false, repeated.isEmpty() ? 300 : 5000);
+        QCOMPARE(lp_second != nullptr, !repeated.isEmpty());
+        if (lp_second) {
+            QVERIFY(lp_second->WaitForFrames(1 + int(repeated.size())));
+            // Once this one has spoken nothing is kept: its reset repeats
+            // nothing, and nothing came twice.
+            lp_second->SendFrame(Body(52));
+            QVERIFY(PeerTestWorld::WaitFor([&] { return l_world.Count("Received PM_NOTHING message from user bob") == 1 + spoke; }));
+            QCOMPARE(lp_second->Frames().mid(1), RequestBodies(repeated));
+            lp_second->Reset();
+            QVERIFY(!l_peer.WaitForConnection(false, 300));
+        }
+        QCOMPARE(PeerTestWorld::ItemCount("unsent_message"), 0);
+    }
+
+    // A peer that resets every new connection gets a request MaxSends times,
+    // and a connection keeps at most MaxKeptBytes: what it could not keep
+    // is lost with it. Copies still kept at shut-down are freed.
+    void whatIsRepeatedIsBounded()
+    {
+        PeerTestWorld l_world;
+        l_world.Load();
+        FakePeer l_peer;
+        QVERIFY(l_peer.Listen());
+        l_world.GiveAddress("bob", PeerTestWorld::Loopback, l_peer.Port(), 0);
+        QList<QByteArray> l_sent;
+        const std::string l_name(300000, 'q');
+        const qint64 l_fit = PeerProbation::MaxKeptBytes / Message(43, l_name).mp_buffer->m_bufferSize;
+        QVERIFY(l_fit >= 1 && l_fit < 8);
+        for (qint64 l_file = 0; l_file <= l_fit; ++l_file) {
+            const std::string l_fileName = l_name + char('a' + l_file);
+            MemStream l_big = Message(43, l_fileName);
+            l_world.Messenger().SendMessage("bob", l_big);
+            l_sent.append(Body(43, l_fileName));
+        }
+        for (int l_send = 1; l_send <= PeerProbation::MaxSends; ++l_send) {
+            const QList<QByteArray> l_carried = l_send == 1 ? l_sent : l_sent.mid(0, l_fit);
+            FakePeerConnection* lp_far = l_peer.WaitForConnection(false);
+            QVERIFY(lp_far && lp_far->WaitForFrames(1 + int(l_carried.size())));
+            QVERIFY(lp_far->Frames().mid(1) == l_carried);
+            lp_far->Reset();
+        }
+        QVERIFY(!l_peer.WaitForConnection(false, 300));
+        QCOMPARE(PeerTestWorld::ItemCount("unsent_message"), 0);
+
+        // The next connection has neither spoken nor stood the grace when
+        // the messenger goes: its copy goes with it.
+        SendRequests(l_world, {4});
+        FakePeerConnection* lp_next = l_peer.WaitForConnection(false);
+        QVERIFY(lp_next && lp_next->WaitForFrames(2));
+        l_world.DestroyMessenger();
     }
 
     // A small reply leaves before the event loop turns again: the far end

@@ -6,6 +6,8 @@
 #include <QTcpSocket>
 #include <QThread>
 
+#include <sys/socket.h>
+
 #include <functional>
 
 namespace
@@ -84,6 +86,13 @@ FakePeerConnection::~FakePeerConnection()
 {
     mp_socket->abort();
     delete mp_socket;
+}
+
+void FakePeerConnection::Reset()
+{
+    const linger l_now{1, 0};
+    ::setsockopt(static_cast<int>(mp_socket->socketDescriptor()), SOL_SOCKET, SO_LINGER, &l_now, sizeof l_now);
+    mp_socket->abort();
 }
 
 void FakePeerConnection::SendRaw(const QByteArray& i_bytes)

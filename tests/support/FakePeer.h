@@ -35,6 +35,9 @@ public:
     bool IsObfuscated() const { return m_obfuscated; }
 
     void SendRaw(const QByteArray& i_bytes);
+    // Closes at once with a reset, as a peer at its bound that drops a new
+    // connection does.
+    void Reset();
     // One frame, masked on an obfuscated connection with the given mask.
     void SendFrame(const QByteArray& i_body, quint32 i_mask = 0x9E3779B9);
 
