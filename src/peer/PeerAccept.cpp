@@ -174,8 +174,11 @@ bool PeerMessenger::TakeToHearOut(QTcpSocket* ip_socket, bool i_obfuscated, cons
     while (m_heardOut.Count() >= MaxHeardOut && !m_heardOutOrder.empty()) {
         QPointer<QTcpSocket> l_oldest = m_heardOutOrder.front();
         m_heardOutOrder.pop_front();
-        if (l_oldest && m_heardOut.Counts(l_oldest))
+        if (l_oldest && m_heardOut.Counts(l_oldest)) {
+            // Its count would end only once the socket object goes.
+            m_heardOut.Release(l_oldest);
             DisposeOfSocket(l_oldest);
+        }
     }
     m_heardOut.Track(ip_socket);
     m_heardOutOrder.emplace_back(ip_socket);

@@ -90,6 +90,33 @@ private slots:
         QCOMPARE(ClosedCount(l_crowd), handedOver.isEmpty() ? 0 : 1);
     }
 
+    // Silent newcomers of the crowd's network are heard out up to a bound:
+    // each one beyond it closes the oldest, and only that one.
+    void theOldestHeardOutGoesWhenMoreCome()
+    {
+        constexpr int Bound = 4;
+        constexpr int Beyond = 3;
+        PeerTestWorld l_world;
+        l_world.Messenger().SetConnectionBound(Bound);
+        l_world.Load();
+        Clients l_crowd;
+        QVERIFY(Introduce(l_crowd, Bound, Address(2, 2), "crowd", l_world.PlainPort()));
+        Clients l_silent;
+        for (int l_index = 0; l_index < int(PeerMessenger::MaxHeardOut) + Beyond; ++l_index) {
+            l_silent.push_back(std::make_unique<RawClient>());
+            QVERIFY(l_silent.back()->Connect(l_world.PlainPort(), Address(2, 9)));
+            // One turn at a time, so that the order they are taken in is
+            // the order they came in.
+            PeerTestWorld::Settle(5);
+        }
+        QVERIFY(PeerTestWorld::WaitFor([&] { return ClosedCount(l_silent) == Beyond; }));
+        PeerTestWorld::Settle(200);
+        QCOMPARE(ClosedCount(l_silent), Beyond);
+        for (int l_index = 0; l_index < Beyond; ++l_index)
+            QVERIFY(l_silent[std::size_t(l_index)]->ClosedByPeer());
+        QCOMPARE(ClosedCount(l_crowd), 0);
+    }
+
     // One address holds the crowd's connections, the first of them silent
     // longest. When the crowd gives for a stranger, or idle connections
     // close for one, a user we browse, or one the transfer manager has work
