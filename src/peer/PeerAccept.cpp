@@ -188,8 +188,9 @@ bool PeerMessenger::TakeToHearOut(QTcpSocket* ip_socket, bool i_obfuscated, cons
 
 bool PeerMessenger::EndHearing(QTcpSocket* ip_socket, const PeerFirstMessage::Parsed& i_first)
 {
+    const bool l_direct = i_first.m_kind == PeerFirstMessage::Kind::Direct;
     const bool l_ours =
-        (i_first.m_kind == PeerFirstMessage::Kind::Direct && i_first.m_connectionType == "F")
+        (l_direct && (i_first.m_connectionType == "F" || (i_first.m_connectionType == "P" && HasWorkWith(i_first.m_user))))
         || (i_first.m_kind == PeerFirstMessage::Kind::Indirect
             && d.GetType("indirect_connect_to_peer_request")->HasItem(ToString(i_first.m_token)));
     m_heardOut.Release(ip_socket);

@@ -98,8 +98,9 @@ public:
     // while it is: they would retry only seconds later.
     static constexpr int ListenBacklog = 1024;
     // A newcomer that would be refused at the bound is heard out first: a
-    // file connection, or one that answers a request of ours, is then
-    // kept, and any other refused. At most MaxHeardOut wait so, above
+    // file connection, one that answers a request of ours, or a messaging
+    // connection from a user we have work with is then kept, and any other
+    // refused. At most MaxHeardOut wait so, above
     // the bound (the oldest goes when more come), and HeardOutPerTurn are
     // taken in one turn, so that each is read before it could be the
     // oldest.

@@ -38,21 +38,23 @@ private slots:
     // The bound is full of one network's connections, and a newcomer of
     // that network comes: as a file connection (then its token), or as the
     // answer to our relayed request for a file connection, it is kept and
-    // handed over; as a messaging connection, or with a token that is not
-    // ours, it is refused as any newcomer of the crowd is.
+    // handed over, and so is the messaging connection of a user we browse;
+    // as any other messaging connection, or with a token that is not ours,
+    // it is refused as any newcomer of the crowd is.
     void aNewcomerOfARefusedNetworkMaySayWhatItIs_data()
     {
         QTest::addColumn<QString>("first");
-        QTest::addColumn<QString>("handedOver");
+        QTest::addColumn<QString>("keptAs");
         QTest::newRow("a file connection") << "file" << "FileConnectionRequested";
         QTest::newRow("the answer to our request") << "answer" << "FileConnectionAccepted";
         QTest::newRow("a messaging connection") << "messaging" << "";
+        QTest::newRow("a messaging connection of a user we browse") << "browsed" << "messaging";
         QTest::newRow("a token not ours") << "stranger's token" << "";
     }
     void aNewcomerOfARefusedNetworkMaySayWhatItIs()
     {
         QFETCH(QString, first);
-        QFETCH(QString, handedOver);
+        QFETCH(QString, keptAs);
         constexpr int Bound = 4;
         PeerTestWorld l_world;
         PeerSignalCatcher l_catcher(l_world.Messenger());
@@ -73,21 +75,26 @@ private slots:
         } else if (first == "answer" || first == "stranger's token") {
             const quint32 l_token = first == "answer" ? OurRelayedToken() : OurRelayedToken() + 100;
             QVERIFY(l_newcomer.Send(FakePeerFrames::Plain(WireWriter().U8(0).U32(l_token))));
+        } else if (first == "browsed") {
+            l_world.Messenger().GetUserSharedFiles("bea");
+            QVERIFY(l_newcomer.Send(RawClient::Introduction("bea")));
         } else {
             QVERIFY(l_newcomer.Send(RawClient::Introduction("pat")));
         }
-        if (handedOver.isEmpty()) {
+        if (keptAs == "messaging") {
+            QVERIFY(PeerTestWorld::WaitFor([] { return PeerTestWorld::HasMessagingConnection("bea"); }));
+        } else if (keptAs.isEmpty()) {
             QVERIFY(PeerTestWorld::WaitFor([&] { return l_newcomer.ClosedByPeer(); }));
         } else {
             QVERIFY(PeerTestWorld::WaitFor([&] { return !l_catcher.m_handOvers.empty(); }));
-            QCOMPARE(l_catcher.m_handOvers.front().m_signal, handedOver.toStdString());
+            QCOMPARE(l_catcher.m_handOvers.front().m_signal, keptAs.toStdString());
             QCOMPARE(l_catcher.m_handOvers.front().m_user, std::string(first == "file" ? "fay" : "ann"));
         }
         PeerTestWorld::Settle(100);
-        QCOMPARE(l_newcomer.ClosedByPeer(), handedOver.isEmpty());
+        QCOMPARE(l_newcomer.ClosedByPeer(), keptAs.isEmpty());
         QVERIFY(!PeerTestWorld::HasMessagingConnection("pat"));
         // Room was made for what was kept, from the crowd.
-        QCOMPARE(ClosedCount(l_crowd), handedOver.isEmpty() ? 0 : 1);
+        QCOMPARE(ClosedCount(l_crowd), keptAs.isEmpty() ? 0 : 1);
     }
 
     // Silent newcomers of the crowd's network are heard out up to a bound:
