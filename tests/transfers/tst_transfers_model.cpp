@@ -34,6 +34,42 @@ class TestTransfersModel : public QObject
     Q_OBJECT
 
 private slots:
+    // Which transfers make a user one we have work with, whose connections
+    // the peer layer keeps at its bound: our downloads that wait or run, and
+    // uploads that hold a slot; not uploads that only wait, which anyone can
+    // queue, nor what has ended.
+    void workWithAUserIsADownloadOfOursOrAnUploadInASlot_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("status");
+        QTest::addColumn<bool>("work");
+        namespace Status = TransferStatus;
+        QTest::newRow("a download queued") << "download" << Status::Queued << true;
+        QTest::newRow("a download running") << "download" << Status::Downloading << true;
+        QTest::newRow("a download complete") << "download" << Status::Complete << false;
+        QTest::newRow("a download denied") << "download" << Status::Denied << false;
+        QTest::newRow("an upload queued") << "upload" << Status::Queued << false;
+        QTest::newRow("an upload requesting") << "upload" << Status::Requesting << true;
+        QTest::newRow("an upload connecting") << "upload" << Status::Connecting << true;
+        QTest::newRow("an upload running") << "upload" << Status::Uploading << true;
+        QTest::newRow("an upload aborted") << "upload" << Status::Aborted << false;
+    }
+    void workWithAUserIsADownloadOfOursOrAnUploadInASlot()
+    {
+        QFETCH(QString, kind);
+        QFETCH(QString, status);
+        QFETCH(bool, work);
+        TransfersTestWorld l_world;
+        const std::string l_kind = kind.toStdString();
+        ItemPtr l_entry = d.GetType((l_kind + "_entry").c_str())->NewItem();
+        l_entry += d.GetType("user")->GetItem("ann");
+        l_entry += d.GetType((l_kind + "_entry_status").c_str())->GetItem(status.toStdString());
+        d.GetType("user")->GetItem("bob");
+        QCOMPARE(TransferQueueManager::HasWorkWith("ann"), work);
+        QVERIFY(!TransferQueueManager::HasWorkWith("bob"));
+        QVERIFY(!TransferQueueManager::HasWorkWith("nobody"));
+    }
+
     void aSecondManagerFailsAndTheFirstStays()
     {
         TransfersTestWorld l_world;
