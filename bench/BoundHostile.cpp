@@ -43,10 +43,24 @@ std::optional<BoundHostile::Kind> BoundHostile::KindNamed(const QString& i_name)
     return std::nullopt;
 }
 
+std::size_t BoundHostile::PacedOf(Kind i_kind)
+{
+    switch (i_kind) {
+    case Kind::Many:
+        return ManyConnections;
+    case Kind::Shared:
+        return SharedConnections;
+    case Kind::RelayNets:
+        return 0;
+    default:
+        return Connections;
+    }
+}
+
 BoundHostile::BoundHostile(Kind i_kind, quint16 i_port) : m_port(i_port)
 {
     const bool l_keepalive = i_kind != Kind::Fill && i_kind != Kind::Churn;
-    m_paced = std::size_t(i_kind == Kind::Many ? ManyConnections : Connections);
+    m_paced = PacedOf(i_kind);
     const std::size_t l_loops = i_kind == Kind::Pressure ? PressureLoops : 0;
     for (std::size_t l_index = 0; l_index < m_paced + l_loops; ++l_index) {
         auto lp_slot = std::make_unique<Slot>();
@@ -60,6 +74,8 @@ BoundHostile::BoundHostile(Kind i_kind, quint16 i_port) : m_port(i_port)
             lp_slot->m_address = Loopback(0, 3, 2 + l_at % SpreadAddresses);
         else if (i_kind == Kind::Many)
             lp_slot->m_address = Loopback(6, l_at % ManyNetworks, 2);
+        else if (i_kind == Kind::Shared)
+            lp_slot->m_address = Loopback(8, l_at % SharedNetworks, 2);
         m_slots.push_back(std::move(lp_slot));
     }
     m_opener.setInterval(1000 / OpenedPerSecond);

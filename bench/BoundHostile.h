@@ -30,7 +30,12 @@
 //     networks of their own, 127.6.N.2 for N from 0, as many as the bound
 //     holds;
 //   - relay: the keepalive kind's; the hostile user whose relayed requests
-//     come beside them is RelayHostileUser.
+//     come beside them is RelayHostileUser;
+//   - relaynets: none; its hostile users, each of a network of its own,
+//     are RelayHostileUser's too;
+//   - shared: SharedPerNetwork keep-alive ones from each of SharedNetworks
+//     networks of their own, 127.8.N.2 for N from 0, as many as the bound
+//     holds.
 class BoundHostile : public QObject
 {
     Q_OBJECT
@@ -44,17 +49,22 @@ public:
         Pressure,
         Spread,
         Many,
-        Relay
+        Relay,
+        RelayNets,
+        Shared
     };
     // The kinds' names, in the order of Kind.
-    static constexpr std::array<const char*, 7> KindNames{"fill",   "keepalive", "churn", "pressure",
-                                                          "spread", "many",      "relay"};
+    static constexpr std::array<const char*, 9> KindNames{"fill", "keepalive", "churn",     "pressure", "spread",
+                                                          "many", "relay",     "relaynets", "shared"};
     static std::optional<Kind> KindNamed(const QString& i_name);
 
     static constexpr int Connections = 780;
     static constexpr int ManyNetworks = 96;
     static constexpr int ManyPerNetwork = 8;
     static constexpr int ManyConnections = ManyNetworks * ManyPerNetwork;
+    static constexpr int SharedNetworks = 192;
+    static constexpr int SharedPerNetwork = 4;
+    static constexpr int SharedConnections = SharedNetworks * SharedPerNetwork;
     static constexpr int SpreadAddresses = 13;
     static constexpr int PressureLoops = 300;
     static constexpr int OpenedPerSecond = 100;
@@ -78,6 +88,9 @@ private:
     void Open(Slot& io_slot);
 
     quint16 m_port;
+    // The connections of a kind, pressure's loops aside.
+    static std::size_t PacedOf(Kind i_kind);
+
     // How many of the slots open at OpenedPerSecond; the rest (pressure's
     // loops) open at once after them.
     std::size_t m_paced = 0;

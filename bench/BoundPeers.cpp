@@ -1,10 +1,12 @@
 #include "BoundPeers.h"
 
 #include "BenchPeerWire.h"
+#include "BoundHonestUploads.h"
 #include "FakeCentralServer.h"
 #include "RelayHostileUser.h"
 
 #include "core/io/MemStream.h"
+#include "peer/PeerFirstMessage.h"
 #include "peer/PeerFrameCodec.h"
 #include "peer/PeerInflate.h"
 #include "peer/PeerMessageCodes.h"
@@ -14,20 +16,23 @@
 #include <QTimer>
 #include <QtEndian>
 
+#include <map>
+#include <set>
+
 namespace
 {
 namespace Codes = PeerMessageCodes;
 using BenchPeerWire::Bytes;
-using BenchPeerWire::Frame;
 using BenchPeerWire::Introduction;
 using BenchPeerWire::Loopback;
+using BenchPeerWire::Message;
 
-QByteArray Message(quint32 i_code, const MemStream& i_payload, bool i_obfuscated)
-{
-    MemStream l_body;
-    l_body.Write(i_code);
-    return Frame(Bytes(l_body) + Bytes(i_payload), i_obfuscated);
-}
+// The relayed runs' hostile users' requests a second: the relay run's one,
+// and each of relaynets'.
+constexpr int RelayRequestsPerSecond = 10;
+constexpr int RelayNetsRequestsPerSecond = 5;
+// The offer of a peer that sends the file.
+constexpr quint32 DirectionUpload = 1;
 
 // Takes the next whole frame body off the front of io_buffer; false when
 // none is complete yet.
@@ -52,48 +57,70 @@ bool TakeFrame(QByteArray& io_buffer, bool i_obfuscated, QByteArray& o_body)
     return true;
 }
 
-// Reads a little-endian u32 at io_at, moving on; false when it runs out.
-bool ReadU32(const QByteArray& i_bytes, qsizetype& io_at, quint32& o_value)
+MemStream StreamOf(const QByteArray& i_bytes)
 {
-    if (io_at + 4 > i_bytes.size())
-        return false;
-    o_value = qFromLittleEndian<quint32>(i_bytes.constData() + io_at);
-    io_at += 4;
-    return true;
+    MemStream l_stream;
+    l_stream.WriteBuffer(i_bytes.constData(), static_cast<unsigned long>(i_bytes.size()));
+    return l_stream;
 }
 }  // namespace
 
 struct BoundPeers::Honest
 {
+    // A transfer it accepted.
+    struct Accept
+    {
+        quint32 m_token = 0;
+        qint64 m_atMs = 0;
+        // To the client's file connection; -1 while none came.
+        qint64 m_connectMs = -1;
+    };
+
     int m_index = 0;
     bool m_obfuscated = false;
     QTcpSocket* mp_socket = nullptr;
     QElapsedTimer m_since;
     QByteArray m_buffer;
-    quint32 m_token = 0;
-    bool m_tokenKnown = false;
-    // The relay run's: where the client's connections reach it, and the
-    // token of its relayed request.
+    // The relayed and the shared run's: where the client's connections
+    // reach it.
     std::unique_ptr<QTcpServer> mp_listener;
+    // The relayed runs': the token of its relayed request.
     quint32 m_relayToken = 0;
+    // By the file's path: a later offer of a file takes the earlier's place.
+    std::map<std::string, Accept> m_accepts;
+    // The files that came with their bytes.
+    std::set<std::string> m_verified;
+    // The shared run's: its files for the client.
+    std::unique_ptr<BoundHonestUploads> mp_uploads;
     HonestResult m_result;
 };
 
-// A connection the client opened to an honest peer: its file connection, or
-// in the relay run its connection back, which goes on as the peer's own.
+// A connection the client opened to an honest peer: its file connection,
+// in the relayed runs its connection back, which goes on as the peer's own,
+// or in the shared run a messaging connection of its own.
 struct BoundPeers::Accepted
 {
     QTcpSocket* mp_socket = nullptr;
     QByteArray m_buffer;
     bool m_firstRead = false;
     bool m_handedOver = false;
+    // The peer whose listener took it; null for the listener of them all.
+    Honest* mp_owner = nullptr;
+    bool m_messaging = false;
+    // A file connection's peer and file, once its token told them.
     Honest* mp_peer = nullptr;
+    std::string m_path;
     bool m_offsetSent = false;
 };
 
 std::string BoundPeers::HonestUser(int i_index)
 {
     return "honest " + std::to_string(i_index);
+}
+
+quint32 BoundPeers::HonestAddress(int i_index)
+{
+    return Loopback(0, 1, 100 + i_index);
 }
 
 QByteArray BoundPeers::FileBytes(qint64 i_size)
@@ -104,41 +131,78 @@ QByteArray BoundPeers::FileBytes(qint64 i_size)
     return l_bytes;
 }
 
+bool BoundPeers::Relayed(BoundHostile::Kind i_kind)
+{
+    return i_kind == BoundHostile::Kind::Relay || i_kind == BoundHostile::Kind::RelayNets;
+}
+
+bool BoundPeers::TwoWay(BoundHostile::Kind i_kind)
+{
+    return i_kind == BoundHostile::Kind::Shared;
+}
+
+int BoundPeers::ClientFiles(BoundHostile::Kind i_kind)
+{
+    return TwoWay(i_kind) ? 2 : 1;
+}
+
+std::string BoundPeers::ClientFileName(int i_index)
+{
+    return "small file " + std::to_string(i_index + 1) + ".bin";
+}
+
 BoundPeers::BoundPeers(BoundHostile::Kind i_kind, quint16 i_plainPort, quint16 i_obfuscatedPort,
-                       const std::string& i_sharedPath, qint64 i_fileSize)
-    : m_plainPort(i_plainPort),
+                       const std::string& i_sharedFolder, qint64 i_fileSize)
+    : m_twoWay(TwoWay(i_kind)),
+      m_plainPort(i_plainPort),
       m_obfuscatedPort(i_obfuscatedPort),
-      m_sharedPath(i_sharedPath),
       m_fileBytes(FileBytes(i_fileSize)),
       m_hostile(i_kind, i_plainPort)
 {
-    const bool l_relay = i_kind == BoundHostile::Kind::Relay;
-    if (l_relay) {
+    for (int l_file = 0; l_file < ClientFiles(i_kind); ++l_file)
+        m_sharedPaths.push_back(i_sharedFolder + "/" + ClientFileName(l_file));
+    const bool l_relayed = Relayed(i_kind);
+    if (l_relayed) {
         mp_server = std::make_unique<FakeCentralServer>();
         mp_server->Start();
-        mp_relayHostile = std::make_unique<RelayHostileUser>(*mp_server, ClientUser);
+        if (i_kind == BoundHostile::Kind::Relay) {
+            m_relayHostile.push_back(std::make_unique<RelayHostileUser>(*mp_server, ClientUser, "hostile relayer",
+                                                                        Loopback(0, 0, 3), RelayRequestsPerSecond));
+        } else {
+            for (int l_network = 0; l_network < RelayNetworks; ++l_network)
+                m_relayHostile.push_back(std::make_unique<RelayHostileUser>(
+                    *mp_server, ClientUser, "hostile relayer " + std::to_string(l_network),
+                    Loopback(0, 10 + l_network, 3), RelayNetsRequestsPerSecond));
+        }
     }
     for (int l_index = 0; l_index < HonestPeers; ++l_index) {
         auto lp_peer = std::make_unique<Honest>();
+        Honest* lp_owner = lp_peer.get();
         lp_peer->m_index = l_index;
-        lp_peer->m_obfuscated = !l_relay && l_index % 2 == 1;
-        if (l_relay) {
-            const quint32 l_address = Loopback(0, 1, 100 + l_index);
+        lp_peer->m_obfuscated = !l_relayed && l_index % 2 == 1;
+        if (l_relayed || m_twoWay) {
             lp_peer->mp_listener = std::make_unique<QTcpServer>();
             QTcpServer& l_listener = *lp_peer->mp_listener;
-            l_listener.listen(QHostAddress(l_address), 0);
-            connect(&l_listener, &QTcpServer::newConnection, this, [this, &l_listener] { OnConnection(l_listener); });
-            // Tokens of its own, far from the hostile user's.
+            l_listener.listen(QHostAddress(HonestAddress(l_index)), 0);
+            connect(&l_listener, &QTcpServer::newConnection, this,
+                    [this, &l_listener, lp_owner] { OnConnection(l_listener, lp_owner); });
+        }
+        if (l_relayed) {
+            // Tokens of its own, far from the hostile users'.
             lp_peer->m_relayToken = quint32(1000000 + l_index);
             FakeCentralServer::KnownUser l_user;
-            l_user.m_address = l_address;
-            l_user.m_port = l_listener.serverPort();
+            l_user.m_address = HonestAddress(l_index);
+            l_user.m_port = lp_peer->mp_listener->serverPort();
             mp_server->AddKnownUser(HonestUser(l_index), l_user);
         }
+        if (m_twoWay)
+            lp_peer->mp_uploads = std::make_unique<BoundHonestUploads>(l_index, HonestUser(l_index),
+                                                                       HonestAddress(l_index), i_plainPort, m_fileBytes);
         m_honest.push_back(std::move(lp_peer));
     }
     m_honestListener.listen(QHostAddress::LocalHost, 0);
-    connect(&m_honestListener, &QTcpServer::newConnection, this, [this] { OnConnection(m_honestListener); });
+    connect(&m_honestListener, &QTcpServer::newConnection, this,
+            [this] { OnConnection(m_honestListener, nullptr); });
 }
 
 BoundPeers::~BoundPeers() = default;
@@ -147,13 +211,23 @@ bool BoundPeers::Ready() const
 {
     if (!m_honestListener.isListening())
         return false;
-    if (!mp_server)
-        return true;
     for (const auto& lp_peer : m_honest) {
-        if (!lp_peer->mp_listener->isListening())
+        if (lp_peer->mp_listener && !lp_peer->mp_listener->isListening())
             return false;
     }
-    return mp_server->Port() != 0 && mp_relayHostile->Ready();
+    if (!mp_server)
+        return true;
+    for (const auto& lp_user : m_relayHostile) {
+        if (!lp_user->Ready())
+            return false;
+    }
+    return mp_server->Port() != 0;
+}
+
+quint16 BoundPeers::HonestPort(int i_index) const
+{
+    const Honest& l_peer = *m_honest.at(std::size_t(i_index));
+    return l_peer.mp_listener ? l_peer.mp_listener->serverPort() : m_honestListener.serverPort();
 }
 
 quint16 BoundPeers::ServerPort() const
@@ -163,15 +237,18 @@ quint16 BoundPeers::ServerPort() const
 
 qint64 BoundPeers::RelayedHostileRequests() const
 {
-    return mp_relayHostile ? mp_relayHostile->Delivered() : 0;
+    qint64 l_delivered = 0;
+    for (const auto& lp_user : m_relayHostile)
+        l_delivered += lp_user->Delivered();
+    return l_delivered;
 }
 
 void BoundPeers::Start()
 {
     m_run.start();
     m_hostile.Start();
-    if (mp_relayHostile)
-        mp_relayHostile->Start();
+    for (const auto& lp_user : m_relayHostile)
+        lp_user->Start();
     QTimer::singleShot(HonestStartMs, this, [this] {
         for (const auto& lp_peer : m_honest)
             StartHonest(*lp_peer);
@@ -180,9 +257,25 @@ void BoundPeers::Start()
 
 std::vector<BoundPeers::HonestResult> BoundPeers::Results() const
 {
+    const qint64 l_endMs = m_run.elapsed();
     std::vector<HonestResult> l_results;
-    for (const auto& lp_peer : m_honest)
-        l_results.push_back(lp_peer->m_result);
+    for (const auto& lp_peer : m_honest) {
+        HonestResult l_result = lp_peer->m_result;
+        l_result.m_verified = int(lp_peer->m_verified.size());
+        l_result.m_sent = lp_peer->mp_uploads ? lp_peer->mp_uploads->Sent() : 0;
+        // The transfer that waited longest for its file connection; one
+        // never reached waits until the end of the run.
+        qint64 l_longestMs = -1;
+        for (const auto& [l_path, l_accept] : lp_peer->m_accepts) {
+            const qint64 l_waitMs = l_accept.m_connectMs >= 0 ? l_accept.m_connectMs : l_endMs - l_accept.m_atMs;
+            if (l_waitMs > l_longestMs) {
+                l_longestMs = l_waitMs;
+                l_result.m_acceptedAtMs = l_accept.m_atMs;
+                l_result.m_fileConnectMs = l_accept.m_connectMs;
+            }
+        }
+        l_results.push_back(l_result);
+    }
     return l_results;
 }
 
@@ -200,7 +293,7 @@ void BoundPeers::StartHonest(Honest& io_peer)
                          + Message(Codes::GetSharedFileList, MemStream(), io_peer.m_obfuscated));
     });
     connect(lp_socket, &QTcpSocket::readyRead, this, [this, &io_peer] { OnHonestBytes(io_peer); });
-    lp_socket->bind(QHostAddress(Loopback(0, 1, 100 + io_peer.m_index)), 0);
+    lp_socket->bind(QHostAddress(HonestAddress(io_peer.m_index)), 0);
     lp_socket->connectToHost(QHostAddress::LocalHost, io_peer.m_obfuscated ? m_obfuscatedPort : m_plainPort);
 }
 
@@ -221,55 +314,94 @@ void BoundPeers::OnHonestBytes(Honest& io_peer)
     io_peer.m_buffer += io_peer.mp_socket->readAll();
     QByteArray l_body;
     while (TakeFrame(io_peer.m_buffer, io_peer.m_obfuscated, l_body)) {
-        if (!io_peer.m_result.m_answered) {
-            io_peer.m_result.m_answered = true;
-            io_peer.m_result.m_waitMs = io_peer.m_since.elapsed();
-        }
-        OnHonestMessage(io_peer, l_body);
+        MarkAnswered(io_peer);
+        OnHonestMessage(io_peer, *io_peer.mp_socket, io_peer.m_obfuscated, l_body);
     }
 }
 
-void BoundPeers::OnHonestMessage(Honest& io_peer, const QByteArray& i_body)
+void BoundPeers::MarkAnswered(Honest& io_peer)
 {
-    qsizetype l_at = 0;
-    quint32 l_code = 0;
-    if (!ReadU32(i_body, l_at, l_code))
+    if (io_peer.m_result.m_answered)
+        return;
+    io_peer.m_result.m_answered = true;
+    io_peer.m_result.m_waitMs = io_peer.m_since.elapsed();
+}
+
+void BoundPeers::OnHonestMessage(Honest& io_peer, QTcpSocket& io_socket, bool i_obfuscated, const QByteArray& i_body)
+{
+    MemStream l_message = StreamOf(i_body);
+    unsigned int l_code = 0;
+    if (!l_message.Read(l_code))
         return;
     if (l_code == Codes::SharedFileList) {
-        // The listing names the file: ask for it.
-        MemStream l_listing;
-        const QByteArray l_name = QByteArray::fromStdString(m_sharedPath.substr(m_sharedPath.rfind('/') + 1));
-        if (PeerInflate::Inflate(i_body.constData() + 4, i_body.size() - 4, l_listing) != PeerInflate::Result::Inflated
-            || !Bytes(l_listing).contains(l_name))
-            return;
-        MemStream l_file;
-        l_file.Write(m_sharedPath);
-        io_peer.mp_socket->write(Message(Codes::QueueUpload, l_file, io_peer.m_obfuscated));
+        // The reply to its browse, also when the client sent it on a
+        // connection of its own.
+        MarkAnswered(io_peer);
+        QueueFiles(io_socket, i_obfuscated, i_body);
         return;
     }
     if (l_code == Codes::TransferRequest) {
-        quint32 l_direction = 0;
-        quint32 l_token = 0;
-        if (!ReadU32(i_body, l_at, l_direction) || !ReadU32(i_body, l_at, l_token) || l_direction != 1)
-            return;
-        io_peer.m_token = l_token;
-        io_peer.m_tokenKnown = true;
-        MemStream l_answer;
-        l_answer.Write(l_token);
-        l_answer.Write(quint8(1));
-        io_peer.m_result.m_acceptedAtMs = m_run.elapsed();
-        io_peer.mp_socket->write(Message(Codes::TransferResponse, l_answer, io_peer.m_obfuscated));
-        // Done with messages: the connection's place under the bound is
-        // the client's for the file connection to us.
-        io_peer.mp_socket->disconnectFromHost();
+        AcceptTransfer(io_peer, io_socket, i_obfuscated, i_body);
+        return;
+    }
+    if (!io_peer.mp_uploads)
+        return;
+    if (l_code == Codes::QueueUpload) {
+        std::string l_path;
+        if (l_message.Read(l_path))
+            io_socket.write(io_peer.mp_uploads->Offer(l_path, i_obfuscated));
+        return;
+    }
+    unsigned int l_token = 0;
+    quint8 l_allowed = 0;
+    if (l_code == Codes::TransferResponse && l_message.Read(l_token) && l_message.Read(l_allowed))
+        io_peer.mp_uploads->Answer(l_token, l_allowed != 0);
+}
+
+void BoundPeers::QueueFiles(QTcpSocket& io_socket, bool i_obfuscated, const QByteArray& i_body)
+{
+    // The listing names the files: ask for each.
+    MemStream l_listing;
+    if (PeerInflate::Inflate(i_body.constData() + 4, i_body.size() - 4, l_listing) != PeerInflate::Result::Inflated)
+        return;
+    const QByteArray l_names = Bytes(l_listing);
+    for (const std::string& l_path : m_sharedPaths) {
+        if (!l_names.contains(QByteArray::fromStdString(l_path.substr(l_path.rfind('/') + 1))))
+            continue;
+        MemStream l_file;
+        l_file.Write(l_path);
+        io_socket.write(Message(Codes::QueueUpload, l_file, i_obfuscated));
     }
 }
 
-void BoundPeers::OnConnection(QTcpServer& io_listener)
+void BoundPeers::AcceptTransfer(Honest& io_peer, QTcpSocket& io_socket, bool i_obfuscated, const QByteArray& i_body)
+{
+    MemStream l_message = StreamOf(i_body);
+    unsigned int l_code = 0;
+    unsigned int l_direction = 0;
+    unsigned int l_token = 0;
+    std::string l_path;
+    if (!l_message.Read(l_code) || !l_message.Read(l_direction) || !l_message.Read(l_token)
+        || !l_message.Read(l_path) || l_direction != DirectionUpload)
+        return;
+    io_peer.m_accepts[l_path] = Honest::Accept{l_token, m_run.elapsed()};
+    MemStream l_answer;
+    l_answer.Write(l_token);
+    l_answer.Write(quint8(1));
+    io_socket.write(Message(Codes::TransferResponse, l_answer, i_obfuscated));
+    // Done with messages once all it asked for is on its way: the
+    // connection's place under the bound is the client's for the file
+    // connections to us. A peer that shares files of its own stays.
+    if (!m_twoWay && io_peer.m_accepts.size() == m_sharedPaths.size() && io_peer.mp_socket)
+        io_peer.mp_socket->disconnectFromHost();
+}
+
+void BoundPeers::OnConnection(QTcpServer& io_listener, Honest* ip_owner)
 {
     while (QTcpSocket* lp_socket = io_listener.nextPendingConnection()) {
         auto lp_connection = std::make_unique<Accepted>();
         lp_connection->mp_socket = lp_socket;
+        lp_connection->mp_owner = ip_owner;
         Accepted& l_connection = *lp_connection;
         m_accepted.push_back(std::move(lp_connection));
         connect(lp_socket, &QTcpSocket::readyRead, this, [this, &l_connection] { OnAcceptedBytes(l_connection); });
@@ -287,29 +419,40 @@ void BoundPeers::OnAcceptedBytes(Accepted& io_connection)
         if (!TakeFrame(l_rest, false, l_first))
             return;
         io_connection.m_firstRead = true;
-        // Direction 0: the answer to a relayed request, with its token.
-        if (!l_first.isEmpty() && l_first.at(0) == 0) {
-            if (!TakeConnectionBack(io_connection, l_first, l_rest))
+        io_connection.m_buffer = l_rest;
+        MemStream l_stream = StreamOf(l_first);
+        const PeerFirstMessage::Parsed l_parsed = PeerFirstMessage::Read(l_stream);
+        using Kind = PeerFirstMessage::Kind;
+        // The answer to a relayed request, with its token.
+        if (l_parsed.m_kind == Kind::Indirect) {
+            if (!TakeConnectionBack(io_connection, l_parsed.m_token, l_rest))
                 io_connection.mp_socket->abort();
             return;
         }
-        // Otherwise the client's introduction of its file connection, the
-        // transfer's token next.
-        io_connection.m_buffer = l_rest;
+        io_connection.m_messaging = l_parsed.m_kind == Kind::Direct && l_parsed.m_connectionType == "P";
+        // A messaging connection of the client's only reaches a peer that
+        // takes one; a file connection's token comes next.
+        if ((io_connection.m_messaging && !(io_connection.mp_owner && m_twoWay))
+            || (!io_connection.m_messaging && l_parsed.m_connectionType != "F")) {
+            io_connection.mp_socket->abort();
+            return;
+        }
     }
-    OnFileBytes(io_connection);
+    if (!io_connection.m_messaging) {
+        OnFileBytes(io_connection);
+        return;
+    }
+    QByteArray l_body;
+    while (TakeFrame(io_connection.m_buffer, false, l_body))
+        OnHonestMessage(*io_connection.mp_owner, *io_connection.mp_socket, false, l_body);
 }
 
-bool BoundPeers::TakeConnectionBack(Accepted& io_connection, const QByteArray& i_first, const QByteArray& i_rest)
+bool BoundPeers::TakeConnectionBack(Accepted& io_connection, quint32 i_token, const QByteArray& i_rest)
 {
-    qsizetype l_at = 1;
-    quint32 l_token = 0;
-    if (!ReadU32(i_first, l_at, l_token))
-        return false;
     Honest* lp_peer = nullptr;
     for (const auto& lp_candidate : m_honest) {
         if (lp_candidate->mp_listener && lp_candidate->m_result.m_requestedAtMs >= 0
-            && lp_candidate->m_relayToken == l_token && !lp_candidate->mp_socket)
+            && lp_candidate->m_relayToken == i_token && !lp_candidate->mp_socket)
             lp_peer = lp_candidate.get();
     }
     if (!lp_peer)
@@ -331,17 +474,22 @@ void BoundPeers::OnFileBytes(Accepted& io_connection)
         if (io_connection.m_buffer.size() < 4)
             return;
         const quint32 l_token = qFromLittleEndian<quint32>(io_connection.m_buffer.constData());
+        Honest::Accept* lp_accept = nullptr;
         for (const auto& lp_peer : m_honest) {
-            if (lp_peer->m_tokenKnown && lp_peer->m_token == l_token)
-                io_connection.mp_peer = lp_peer.get();
+            for (auto& [l_path, l_accept] : lp_peer->m_accepts) {
+                if (l_accept.m_token == l_token) {
+                    io_connection.mp_peer = lp_peer.get();
+                    io_connection.m_path = l_path;
+                    lp_accept = &l_accept;
+                }
+            }
         }
-        if (!io_connection.mp_peer) {
+        if (!lp_accept) {
             io_connection.mp_socket->abort();
             return;
         }
-        HonestResult& l_result = io_connection.mp_peer->m_result;
-        if (l_result.m_fileConnectMs < 0)
-            l_result.m_fileConnectMs = m_run.elapsed() - l_result.m_acceptedAtMs;
+        if (lp_accept->m_connectMs < 0)
+            lp_accept->m_connectMs = m_run.elapsed() - lp_accept->m_atMs;
         io_connection.m_buffer.remove(0, 4);
         char l_offset[8];
         qToLittleEndian(qint64(0), l_offset);
@@ -349,7 +497,8 @@ void BoundPeers::OnFileBytes(Accepted& io_connection)
         io_connection.m_offsetSent = true;
     }
     if (io_connection.mp_peer && io_connection.m_buffer.size() >= m_fileBytes.size()) {
-        io_connection.mp_peer->m_result.m_verified = io_connection.m_buffer == m_fileBytes;
+        if (io_connection.m_buffer == m_fileBytes)
+            io_connection.mp_peer->m_verified.insert(io_connection.m_path);
         io_connection.mp_socket->disconnectFromHost();
     }
 }

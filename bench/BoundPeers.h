@@ -19,18 +19,29 @@ class RelayHostileUser;
 // The far side of a run at the client's connection bound, in a process of
 // its own: hostile peers of one kind that hold connections (see
 // BoundHostile.h), and honest peers that come later, browse the client,
-// download one file and check its bytes. The peers bind loopback addresses,
-// so that the client sees the remote addresses and networks (first three
-// bytes) that a run needs; the honest peers have a network of their own,
-// 127.0.1.100 and up. They start HonestStartMs after the hostile ones, half
-// on the plain port and half on the obfuscated one.
+// download its files (ClientFiles) and check their bytes. The peers bind
+// loopback addresses, so that the client sees the remote addresses and
+// networks (first three bytes) that a run needs; the honest peers have a
+// network of their own, 127.0.1.100 and up (HonestAddress). They start
+// HonestStartMs after the hostile ones, half on the plain port and half on
+// the obfuscated one. Once it has accepted the transfers of all it asked
+// for, an honest peer closes its messaging connection, leaving its place
+// under the bound to the client's file connections, except in the shared
+// run.
 //
-// The relay run adds the central server, on 127.0.0.1, that the client logs
-// in to, and a hostile user whose requests it relays (RelayHostileUser.h).
+// The relayed runs (relay, relaynets) add the central server, on
+// 127.0.0.1, that the client logs in to, and hostile users whose requests
+// it relays (RelayHostileUser.h): the relay run one at 127.0.0.3, relaynets
+// one on each of RelayNetworks networks of their own, 127.0.10.3 and up.
 // There the honest peers never connect to the client's ports: each listens
 // on its own address and has the server relay its request for a connection
 // back, which the client then opens (plain: they tell the server no
 // obfuscated port); its file connection comes to the same listener.
+//
+// In the shared run each honest peer listens on its own address too, where
+// the client finds it (the caller tells the client of each, HonestPort),
+// takes the client's messaging and file connections there, and shares
+// files that the client downloads (BoundHonestUploads.h).
 class BoundPeers : public QObject
 {
     Q_OBJECT
@@ -38,52 +49,68 @@ class BoundPeers : public QObject
 public:
     static constexpr int HonestPeers = 6;
     static constexpr int HonestStartMs = 10000;
-    // The client's user name, under which it logs in to the relay run's
+    static constexpr int RelayNetworks = 9;
+    // The client's user name, under which it logs in to the relayed runs'
     // server.
     static constexpr const char* ClientUser = "me";
     static std::string HonestUser(int i_index);
-    // The shared file's bytes, which the honest peers check.
+    static quint32 HonestAddress(int i_index);
+    // The shared files' bytes, which the honest peers check.
     static QByteArray FileBytes(qint64 i_size);
+    // Whether the honest peers reach the client only through relayed
+    // requests.
+    static bool Relayed(BoundHostile::Kind i_kind);
+    // Whether the honest peers share files with the client as well, and
+    // each listens on its own address.
+    static bool TwoWay(BoundHostile::Kind i_kind);
+    // The files the client shares, all of which each honest peer fetches,
+    // and their names.
+    static int ClientFiles(BoundHostile::Kind i_kind);
+    static std::string ClientFileName(int i_index);
 
     struct HonestResult
     {
         bool m_answered = false;
-        // From the start of its connection (in the relay run, of its
+        // From the start of its connection (in the relayed runs, of its
         // relayed request) to the client's first reply.
         qint64 m_waitMs = -1;
-        bool m_verified = false;
+        // The client's files that came with their bytes.
+        int m_verified = 0;
         // When it sent its accepting transfer response, from the start of
-        // the run; -1 when it never did.
+        // the run; -1 when it never did. Of a peer with several transfers,
+        // the first never reached, else the one reached last.
         qint64 m_acceptedAtMs = -1;
         // From then to the client's file connection reaching it; -1 when
         // none came.
         qint64 m_fileConnectMs = -1;
-        // The relay run's: when its relayed request went, from the start of
-        // the run, and from then to the client's connection back reaching
-        // it; -1 when none went or came.
+        // The relayed runs': when its relayed request went, from the start
+        // of the run, and from then to the client's connection back
+        // reaching it; -1 when none went or came.
         qint64 m_requestedAtMs = -1;
         qint64 m_connectBackMs = -1;
+        // The shared run's: its files whose bytes went to the client whole.
+        int m_sent = 0;
     };
 
-    // i_sharedPath: the file's path as the client shares it.
+    // i_sharedFolder: the client's shared folder as the client shares it.
     BoundPeers(BoundHostile::Kind i_kind, quint16 i_plainPort, quint16 i_obfuscatedPort,
-               const std::string& i_sharedPath, qint64 i_fileSize);
+               const std::string& i_sharedFolder, qint64 i_fileSize);
     ~BoundPeers() override;
     BoundPeers(const BoundPeers&) = delete;
     BoundPeers& operator=(const BoundPeers&) = delete;
 
-    // Whether every listener listens and, in the relay run, the hostile
+    // Whether every listener listens and, in the relayed runs, each hostile
     // user's port holds connects unanswered.
     bool Ready() const;
-    // Where the client is to send the honest peers' files outside the relay
-    // run.
-    quint16 HonestPort() const { return m_honestListener.serverPort(); }
-    // The relay run's central server; 0 in the other runs.
+    // Where the client is to reach the honest peer outside the relayed
+    // runs: its own listener in the shared run, one of them all otherwise.
+    quint16 HonestPort(int i_index) const;
+    // The relayed runs' central server; 0 in the other runs.
     quint16 ServerPort() const;
     void Start();
     std::vector<HonestResult> Results() const;
     const BoundHostile& Hostile() const { return m_hostile; }
-    // The relay run's hostile requests delivered to the client; 0 in the
+    // The relayed runs' hostile requests delivered to the client; 0 in the
     // other runs.
     qint64 RelayedHostileRequests() const;
 
@@ -93,23 +120,30 @@ private:
 
     void StartHonest(Honest& io_peer);
     void RequestConnectionBack(Honest& io_peer);
-    void Browse(Honest& io_peer);
     void OnHonestBytes(Honest& io_peer);
-    void OnHonestMessage(Honest& io_peer, const QByteArray& i_body);
-    void OnConnection(QTcpServer& io_listener);
+    // The client's first reply: a message on the peer's own connection, or
+    // the listing on any.
+    void MarkAnswered(Honest& io_peer);
+    // A message from the client on one of the peer's connections, answered
+    // there.
+    void OnHonestMessage(Honest& io_peer, QTcpSocket& io_socket, bool i_obfuscated, const QByteArray& i_body);
+    void QueueFiles(QTcpSocket& io_socket, bool i_obfuscated, const QByteArray& i_body);
+    void AcceptTransfer(Honest& io_peer, QTcpSocket& io_socket, bool i_obfuscated, const QByteArray& i_body);
+    void OnConnection(QTcpServer& io_listener, Honest* ip_owner);
     void OnAcceptedBytes(Accepted& io_connection);
-    bool TakeConnectionBack(Accepted& io_connection, const QByteArray& i_first, const QByteArray& i_rest);
+    bool TakeConnectionBack(Accepted& io_connection, quint32 i_token, const QByteArray& i_rest);
     void OnFileBytes(Accepted& io_connection);
 
+    bool m_twoWay;
     quint16 m_plainPort;
     quint16 m_obfuscatedPort;
-    std::string m_sharedPath;
+    std::vector<std::string> m_sharedPaths;
     QByteArray m_fileBytes;
     std::vector<std::unique_ptr<Honest>> m_honest;
     std::vector<std::unique_ptr<Accepted>> m_accepted;
     QTcpServer m_honestListener;
     std::unique_ptr<FakeCentralServer> mp_server;
-    std::unique_ptr<RelayHostileUser> mp_relayHostile;
+    std::vector<std::unique_ptr<RelayHostileUser>> m_relayHostile;
     BoundHostile m_hostile;
     QElapsedTimer m_run;
 };

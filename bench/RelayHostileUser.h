@@ -10,22 +10,24 @@
 
 class FakeCentralServer;
 
-// The hostile user of the relay run: online, as the server tells it, at
-// 127.0.0.3 (the network of the keepalive connections) and a port that
-// never accepts. Ten times a second the server relays to the client its
-// request for a connection back, every third one a file connection, so the
-// client's connects to it hang until the client gives them up.
+// A hostile user of the relayed runs: online, as the server tells it, at
+// its address and a port there that never accepts. At its rate the server
+// relays to the client its request for a connection back, every third one a
+// file connection, so the client's connects to it hang until the client
+// gives them up. The relay run has one, ten times a second, at 127.0.0.3
+// (the network of the keepalive connections); relaynets has one on each of
+// its networks, five times a second.
 class RelayHostileUser : public QObject
 {
     Q_OBJECT
 
 public:
-    static constexpr int RequestsPerSecond = 10;
     static constexpr int FileEvery = 3;
-    static constexpr const char* User = "hostile relayer";
 
     // Makes the user known to the server; its requests go to i_client.
-    RelayHostileUser(FakeCentralServer& io_server, const std::string& i_client);
+    // i_address: a loopback address in host order.
+    RelayHostileUser(FakeCentralServer& io_server, const std::string& i_client, const std::string& i_user,
+                     quint32 i_address, int i_requestsPerSecond);
 
     // Whether its port holds a connect unanswered, as the run needs.
     bool Ready() const { return m_port.ConnectHangs(1500); }
@@ -39,6 +41,7 @@ private:
 
     FakeCentralServer& m_server;
     std::string m_client;
+    std::string m_user;
     SilentListener m_port;
     QTimer m_timer;
     quint32 m_nextToken = 1;

@@ -78,10 +78,10 @@ bool TransferBenchWorld::LogIn(quint16 i_serverPort)
     return mp_server->IsConnected();
 }
 
-void TransferBenchWorld::MeetUser(const std::string& i_user, quint16 i_port)
+void TransferBenchWorld::MeetUser(const std::string& i_user, quint16 i_port, quint32 i_address)
 {
     ItemPtr l_user = d.GetType("user")->GetItem(i_user);
-    l_user += d.GetType("user_address")->GetItem(std::to_string(QHostAddress(QHostAddress::LocalHost).toIPv4Address()));
+    l_user += d.GetType("user_address")->GetItem(std::to_string(i_address));
     l_user += d.GetType("user_port")->GetItem(std::to_string(i_port));
     l_user += d.GetType("user_obfuscated_port")->GetItem("0");
     l_user.Disconnect("user_address_request");

@@ -40,8 +40,9 @@ public:
     // did not come.
     bool LogIn(quint16 i_serverPort);
 
-    // The server's part: the user is online at 127.0.0.1 and the port.
-    static void MeetUser(const std::string& i_user, quint16 i_port);
+    // The server's part: the user is online at the address (host order;
+    // 127.0.0.1 unless told) and the port.
+    static void MeetUser(const std::string& i_user, quint16 i_port, quint32 i_address = 0x7F000001);
     // The server's part: the user is reported offline, as its answer to the
     // look-up that a queue request makes says of a user who is not logged in.
     static void ReportOffline(const std::string& i_user);

@@ -17,7 +17,7 @@
 // another.
 // Resident memory after each minute goes to standard error.
 //
-// With --bound, seven runs of about 90 s (--seconds N for another length;
+// With --bound, nine runs of about 90 s (--seconds N for another length;
 // --bound-run NAME for one of them) at the client's connection bound
 // instead, each a client process of its own with its peers in a third (see
 // BoundPeers.h and BoundHostile.h):
@@ -30,8 +30,9 @@
 //                                      start of its connection to the first
 //                                      reply (an unanswered one counts its
 //                                      wait until the end of the run)
-//   bound_fill_honest_downloads_verified  honest peers whose download came
-//                                      with the file's bytes
+//   bound_fill_honest_downloads_verified  the client's files that came to
+//                                      the honest peers with their bytes
+//                                      (one each; two each in shared)
 //   bound_fill_cpu_pct                 the client's processor time over the
 //                                      run, in percent of one core
 //   bound_fill_cpu_max_5s_pct          the largest of the same over each
@@ -74,20 +75,41 @@
 //                                      client's connection back reaching it
 //                                      (one never reached counts until the
 //                                      end of the run)
+//   bound_relaynets_...                the same as relay's, but with no
+//                                      connections held: nine users, each
+//                                      at an address of a network of its
+//                                      own (127.0.10.3 to 127.0.18.3), have
+//                                      the server relay 5 requests a second
+//                                      each for connections back to ports
+//                                      that never accept
+//   bound_shared_...                   the same as fill's while 4
+//                                      connections from each of 192
+//                                      networks of their own (768, the
+//                                      whole bound) speak as in keepalive;
+//                                      the client shares two files, each
+//                                      honest peer fetching both, and
+//                                      downloads two of each honest peer's
+//                                      own, which listens on its address
+//                                      for the client's connections and
+//                                      keeps its messaging connection
+//   bound_shared_our_downloads_verified  the client's downloads from the
+//                                      honest peers that came with the
+//                                      file's bytes (of 12)
 //
-// In the relay run the client's server link logs in to a fake central
+// In the relayed runs the client's server link logs in to a fake central
 // server in the peers' process, which relays the requests and answers the
 // client's address lookups.
 //
 // Each honest peer's result, the hostile connections standing at the end
-// and opened in all, and the relay run's hostile requests delivered go to
-// standard error.
+// and opened in all, the relayed runs' hostile requests delivered and the
+// shared run's files the honest peers sent whole go to standard error.
 //
 // Both sides raise their soft descriptor limit to the hard one: the peers
 // hold 780 connections (1,080 under pressure), and the client's bound of 768 needs a limit of
 // 1,024 at least.
 
 #include "BoundHonestLines.h"
+#include "BoundOurDownloads.h"
 #include "BoundPeers.h"
 #include "HostilePeers.h"
 #include "TransferBenchWorld.h"
@@ -99,6 +121,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QHostAddress>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -209,11 +232,21 @@ double ProcessCpuMs()
            + (double(l_usage.ru_utime.tv_usec) + double(l_usage.ru_stime.tv_usec)) / 1000.0;
 }
 
-// The peers of a bound run: prints the honest peers' port and the relay
-// run's server port (0 in the other runs), runs for the given seconds, then
-// prints a line for each honest peer (see BoundHonestLines.h), the hostile
-// connections opened in all and connected at the end, and the relay run's
-// hostile requests delivered.
+// How long a bound run's client waits for its peers to be ready: the
+// relaynets run's check that its nine ports never accept takes 1.5 s each.
+constexpr int PeersReadyMs = 30000;
+
+// The line that tells the port where the client reaches an honest peer.
+QString HonestPortLine(int i_index)
+{
+    return QString("honest_port_%1").arg(i_index);
+}
+
+// The peers of a bound run: prints where the client reaches each honest
+// peer and the relayed runs' server port (0 in the other runs), then
+// "ready"; runs for the given seconds, then prints a line for each honest
+// peer (see BoundHonestLines.h), the hostile connections opened in all and
+// connected at the end, and the relayed runs' hostile requests delivered.
 int BoundPeersProcess(const QStringList& i_arguments)
 {
     RaiseDescriptorLimit();
@@ -224,12 +257,14 @@ int BoundPeersProcess(const QStringList& i_arguments)
                        quint16(Option(i_arguments, "--obfuscated-port", "0").toUInt()),
                        Option(i_arguments, "--shared", QString()).toStdString(), BoundFileSize);
     if (!l_peers.Ready()) {
-        std::fprintf(stderr, "the peers could not listen, or a connect to the never-accepting port did not hang\n");
+        std::fprintf(stderr, "the peers could not listen, or a connect to a never-accepting port did not hang\n");
         return 1;
     }
     const int l_seconds = Option(i_arguments, "--seconds", "90").toInt();
     std::printf("server_port %u\n", unsigned(l_peers.ServerPort()));
-    std::printf("honest_port %u\n", unsigned(l_peers.HonestPort()));
+    for (int l_index = 0; l_index < BoundPeers::HonestPeers; ++l_index)
+        std::printf("%s %u\n", qPrintable(HonestPortLine(l_index)), unsigned(l_peers.HonestPort(l_index)));
+    std::printf("ready 1\n");
     std::fflush(stdout);
     l_peers.Start();
     QTimer::singleShot(l_seconds * 1000, [] { QCoreApplication::quit(); });
@@ -247,7 +282,8 @@ int BoundRun(const QStringList& i_arguments)
 {
     RaiseDescriptorLimit();
     const QString l_run = Option(i_arguments, "--bound-run", "fill");
-    if (!BoundHostile::KindNamed(l_run)) {
+    const auto l_kind = BoundHostile::KindNamed(l_run);
+    if (!l_kind) {
         std::fprintf(stderr, "no bound run named %s\n", qPrintable(l_run));
         return 1;
     }
@@ -255,13 +291,17 @@ int BoundRun(const QStringList& i_arguments)
     QTemporaryDir l_folder;
     const QString l_shared = l_folder.filePath("shared");
     QDir().mkpath(l_shared);
-    QFile l_file(l_shared + "/small file.bin");
     const QByteArray l_bytes = BoundPeers::FileBytes(BoundFileSize);
-    if (!l_file.open(QIODevice::WriteOnly) || l_file.write(l_bytes) != l_bytes.size())
-        return 1;
-    l_file.close();
     TransferBenchWorld l_world(BoundPeers::ClientUser, l_folder.filePath("downloads"));
-    const std::string l_sharedPath = TransferBenchWorld::ShareFile(l_file.fileName());
+    std::string l_sharedFolder;
+    for (int l_index = 0; l_index < BoundPeers::ClientFiles(*l_kind); ++l_index) {
+        QFile l_file(l_shared + "/" + QString::fromStdString(BoundPeers::ClientFileName(l_index)));
+        if (!l_file.open(QIODevice::WriteOnly) || l_file.write(l_bytes) != l_bytes.size())
+            return 1;
+        l_file.close();
+        const std::string l_path = TransferBenchWorld::ShareFile(l_file.fileName());
+        l_sharedFolder = l_path.substr(0, l_path.rfind('/'));
+    }
 
     QProcess l_peers;
     l_peers.setProcessChannelMode(QProcess::ForwardedErrorChannel);
@@ -271,26 +311,34 @@ int BoundRun(const QStringList& i_arguments)
     QObject::connect(&l_peers, &QProcess::finished, [] { QCoreApplication::quit(); });
     l_peers.start(QCoreApplication::applicationFilePath(),
                   {"--bound-peers", l_run, "--port", QString::number(l_world.PeerPort()), "--obfuscated-port",
-                   QString::number(l_world.ObfuscatedPeerPort()), "--shared", QString::fromStdString(l_sharedPath),
+                   QString::number(l_world.ObfuscatedPeerPort()), "--shared", QString::fromStdString(l_sharedFolder),
                    "--seconds", QString::number(l_seconds)});
     QElapsedTimer l_wait;
     l_wait.start();
-    while (LastFigure(l_output, "honest_port").isEmpty() && l_wait.elapsed() < 10000)
+    while (LastFigure(l_output, "ready").isEmpty() && l_peers.state() != QProcess::NotRunning
+           && l_wait.elapsed() < PeersReadyMs)
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 100);
-    if (LastFigure(l_output, "honest_port").isEmpty())
+    if (LastFigure(l_output, "ready").isEmpty()) {
+        std::fprintf(stderr, "%s: the peers were not ready\n", qPrintable(l_run));
         return 1;
-    const bool l_relay = l_run == "relay";
-    if (l_relay) {
+    }
+    const bool l_relayed = BoundPeers::Relayed(*l_kind);
+    const bool l_twoWay = BoundPeers::TwoWay(*l_kind);
+    if (l_relayed) {
         // The server tells of the honest peers, and relays their requests.
         if (!l_world.LogIn(quint16(LastFigure(l_output, "server_port").toUInt()))) {
-            std::fprintf(stderr, "relay: the client could not log in to the peers' server\n");
+            std::fprintf(stderr, "%s: the client could not log in to the peers' server\n", qPrintable(l_run));
             return 1;
         }
     } else {
         for (int l_index = 0; l_index < BoundPeers::HonestPeers; ++l_index)
-            TransferBenchWorld::MeetUser(BoundPeers::HonestUser(l_index),
-                                         quint16(LastFigure(l_output, "honest_port").toUInt()));
+            TransferBenchWorld::MeetUser(
+                BoundPeers::HonestUser(l_index), quint16(LastFigure(l_output, HonestPortLine(l_index)).toUInt()),
+                l_twoWay ? BoundPeers::HonestAddress(l_index) : QHostAddress(QHostAddress::LocalHost).toIPv4Address());
     }
+    std::optional<BoundOurDownloads> l_ours;
+    if (l_twoWay)
+        l_ours.emplace(l_world.Manager(), l_bytes);
 
     const double l_cpuBefore = ProcessCpuMs();
     QElapsedTimer l_wall;
@@ -320,13 +368,16 @@ int BoundRun(const QStringList& i_arguments)
     l_output += QString::fromUtf8(l_peers.readAllStandardOutput());
 
     const BoundHonestLines::Figures l_honest = BoundHonestLines::Read(l_output, l_run, l_seconds);
-    if (l_honest.m_reported != BoundPeers::HonestPeers)
+    if (l_honest.m_reported != BoundPeers::HonestPeers) {
+        std::fprintf(stderr, "%s: the peers reported %d honest peers of %d\n", qPrintable(l_run), l_honest.m_reported,
+                     BoundPeers::HonestPeers);
         return 1;
+    }
     const std::string l_prefix = "bound_" + l_run.toStdString() + "_";
     Print((l_prefix + "honest_unanswered").c_str(), l_honest.m_unanswered);
-    // The relay run's peers never connect: their wait is the connection
+    // The relayed runs' peers never connect: their wait is the connection
     // back's.
-    if (l_relay)
+    if (l_relayed)
         Print((l_prefix + "connect_back_max_s").c_str(), l_honest.m_connectBackMaxS);
     else
         Print((l_prefix + "honest_wait_max_s").c_str(), l_honest.m_waitMaxS);
@@ -334,25 +385,38 @@ int BoundRun(const QStringList& i_arguments)
     Print((l_prefix + "cpu_pct").c_str(), l_cpuPct);
     Print((l_prefix + "cpu_max_5s_pct").c_str(), l_cpuMax5sPct);
     Print((l_prefix + "file_connect_max_s").c_str(), l_honest.m_fileConnectMaxS);
+    if (l_ours)
+        Print((l_prefix + "our_downloads_verified").c_str(), l_ours->Verified());
     std::fprintf(stderr, "%s: hostile connections connected at the end %s, opened in all %s\n", qPrintable(l_run),
                  qPrintable(LastFigure(l_output, "hostile_connected")),
                  qPrintable(LastFigure(l_output, "hostile_opened")));
-    if (l_relay)
+    if (l_relayed)
         std::fprintf(stderr, "%s: hostile relayed requests delivered %s\n", qPrintable(l_run),
                      qPrintable(LastFigure(l_output, "hostile_relayed")));
+    if (l_twoWay)
+        std::fprintf(stderr, "%s: honest peers' files sent whole %d\n", qPrintable(l_run), l_honest.m_sent);
     return 0;
 }
 
-// The bound runs, one after the other, each in a process of its own.
+// The bound runs, one after the other, each in a process of its own. A run
+// that has not ended well after its length (the peers' start, the run, the
+// client's wait for them and its shut-down) is ended and counts as failed.
 int Bound(const QStringList& i_arguments)
 {
+    const QString l_seconds = Option(i_arguments, "--seconds", "90");
+    constexpr int SlackS = 180;
     int l_status = 0;
     for (const char* lp_run : BoundHostile::KindNames) {
         QProcess l_run;
         l_run.setProcessChannelMode(QProcess::ForwardedChannels);
-        l_run.start(QCoreApplication::applicationFilePath(),
-                    {"--bound-run", lp_run, "--seconds", Option(i_arguments, "--seconds", "90")});
-        l_run.waitForFinished(-1);
+        l_run.start(QCoreApplication::applicationFilePath(), {"--bound-run", lp_run, "--seconds", l_seconds});
+        if (!l_run.waitForFinished((l_seconds.toInt() + SlackS) * 1000)) {
+            std::fprintf(stderr, "%s: the run did not end; ended\n", lp_run);
+            l_run.kill();
+            l_run.waitForFinished(10000);
+            l_status = 1;
+            continue;
+        }
         l_status = std::max(l_status, l_run.exitStatus() == QProcess::NormalExit ? l_run.exitCode() : 1);
     }
     return l_status;
