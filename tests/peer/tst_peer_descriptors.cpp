@@ -522,6 +522,11 @@ private slots:
             QVERIFY(l_world.LogTexts().contains(QString("Direct connection of type P to user u%1 failed").arg(l_index)));
         }
         QVERIFY(l_attempts.m_users.count("u" + std::to_string(1000 + Early)));
+        // Each kind of line once a minute: the drops in one line, the waits
+        // in one line for each network.
+        const QStringList l_lines = l_world.LogTexts();
+        QCOMPARE(l_lines.filter("connection attempts wait, dropping the oldest").size(), 1);
+        QCOMPARE(l_lines.filter("waits its turn").size(), 2);
     }
 
     // Two networks wait as many attempts each when the queue overflows: the
