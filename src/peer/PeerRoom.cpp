@@ -82,8 +82,9 @@ bool PeerMessenger::MakeRoom(quint32 i_taker, const QDateTime& i_now, bool i_our
         const quint32 l_address = m_networkShare.AddressOf(lp_giver);
         if (m_giveUpNotes.MayLog(PeerNetwork::Of(l_address), i_now)) {
             Log(LogArea, 1,
-                QString("Peer connections at their bound of %1, and the network of %2 holds %3 of them: closing its "
-                        "longest-open connections to make room for other networks (said once a minute).")
+                QString("Peer connections at their bound of %1, and the network of %2 holds %3 of them: closing the "
+                        "connections silent longest at its most crowded address to make room for other networks (said "
+                        "once a minute).")
                     .arg(m_connections.Limit())
                     .arg(QHostAddress(l_address).toString())
                     .arg(m_networkShare.Count(l_address)));
@@ -122,8 +123,8 @@ void PeerMessenger::WatchForRoom(const QDateTime& i_now)
     // made no connection is idle enough, so the timer never fires at once.
     qint64 l_lastActivity = 0;
     if (!ClosableOldest(i_now, l_lastActivity)) {
-        // A messaging connection made later, or one whose work ends, looks
-        // again when it comes.
+        // A messaging connection made later, or one that closes, looks again
+        // (one we have work with closes at the latest when it expires).
         m_roomTimer.stop();
         return;
     }
