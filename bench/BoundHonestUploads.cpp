@@ -14,8 +14,6 @@
 
 namespace
 {
-// The offer of a peer that sends the file.
-constexpr quint32 DirectionUpload = 1;
 // The offset the downloader sends on the file connection.
 constexpr qsizetype OffsetBytes = 8;
 }  // namespace
@@ -65,7 +63,7 @@ QByteArray BoundHonestUploads::Offer(const std::string& i_path, bool i_obfuscate
     const quint32 l_token = m_nextToken++;
     m_uploads[l_token].m_path = i_path;
     MemStream l_payload;
-    l_payload.Write(DirectionUpload);
+    l_payload.Write(BenchPeerWire::DirectionUpload);
     l_payload.Write(l_token);
     l_payload.Write(i_path);
     l_payload.Write(qint64(m_fileBytes.size()));

@@ -26,43 +26,14 @@ using BenchPeerWire::Bytes;
 using BenchPeerWire::Introduction;
 using BenchPeerWire::Loopback;
 using BenchPeerWire::Message;
+using BenchPeerWire::DirectionUpload;
+using BenchPeerWire::StreamOf;
+using BenchPeerWire::TakeFrame;
 
 // The relayed runs' hostile users' requests a second: the relay run's one,
 // and each of relaynets'.
 constexpr int RelayRequestsPerSecond = 10;
 constexpr int RelayNetsRequestsPerSecond = 5;
-// The offer of a peer that sends the file.
-constexpr quint32 DirectionUpload = 1;
-
-// Takes the next whole frame body off the front of io_buffer; false when
-// none is complete yet.
-bool TakeFrame(QByteArray& io_buffer, bool i_obfuscated, QByteArray& o_body)
-{
-    const qsizetype l_head = i_obfuscated ? 8 : 4;
-    if (io_buffer.size() < l_head)
-        return false;
-    quint32 l_mask = 0;
-    QByteArray l_length = io_buffer.mid(l_head - 4, 4);
-    if (i_obfuscated) {
-        l_mask = qFromLittleEndian<quint32>(io_buffer.constData());
-        PeerFrameCodec::ApplyMask(l_length.data(), 4, l_mask, 0);
-    }
-    const quint32 l_bodyLength = qFromLittleEndian<quint32>(l_length.constData());
-    if (l_bodyLength > PeerFrameCodec::MaxBodyLength * 64 || io_buffer.size() < l_head + qsizetype(l_bodyLength))
-        return false;
-    o_body = io_buffer.mid(l_head, qsizetype(l_bodyLength));
-    if (i_obfuscated)
-        PeerFrameCodec::ApplyMask(o_body.data(), o_body.size(), l_mask, 4);
-    io_buffer.remove(0, l_head + qsizetype(l_bodyLength));
-    return true;
-}
-
-MemStream StreamOf(const QByteArray& i_bytes)
-{
-    MemStream l_stream;
-    l_stream.WriteBuffer(i_bytes.constData(), static_cast<unsigned long>(i_bytes.size()));
-    return l_stream;
-}
 }  // namespace
 
 struct BoundPeers::Honest
