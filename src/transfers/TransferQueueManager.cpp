@@ -122,7 +122,9 @@ TransferQueueManager::~TransferQueueManager()
 bool TransferQueueManager::HasWorkWith(const std::string& i_user)
 {
     ItemPtr l_user = d.GetType("user")->HasItem(i_user);
-    if (!l_user)
+    // The peer layer asks for every connection it looks at, most of them
+    // strangers with no transfer at all.
+    if (!l_user || (!l_user.IsConnected("download_entry") && !l_user.IsConnected("upload_entry")))
         return false;
     // Each look starts from the smaller side: the user's entries, or those
     // of the state.
