@@ -14,8 +14,9 @@
 //                               refusal's arrival until it returns, over 1,000
 //
 // then the figures of the queue at its bound with the Transfers page shown
-// (UploadEvictionView.h), and with the whole main window shown
-// (UploadEvictionWindow.h).
+// (UploadEvictionView.h), with the whole main window shown
+// (UploadEvictionWindow.h), and with the page shown while a crowd of users
+// with new names turns the queue over (UploadChurnView.h).
 //
 // Every flood request names a new user and the one shared file, as a peer
 // that claims a new name for each request does; the server's answer to the
@@ -27,9 +28,13 @@
 //
 // Options: --seconds N for the flood and for the refusals (default 120),
 // --eviction-seconds N for the runs with the page and the window (default
-// 30).
+// 30), --churn-seconds N for the turning queue (default 300). The runs with
+// the page, the window and the turning queue each run alone with their own
+// options (UploadEvictionView::Option, UploadEvictionWindow::Option,
+// UploadChurnView::Option).
 
 #include "TransferBenchWorld.h"
+#include "UploadChurnView.h"
 #include "UploadEvictionView.h"
 #include "UploadEvictionWindow.h"
 #include "ViewBenchLoop.h"
@@ -98,7 +103,8 @@ int main(int i_argc, char** ip_argv)
     QApplication l_application(i_argc, ip_argv);
     int l_exitCode = 0;
     if (UploadEvictionView::RunIfAsked(i_argc, ip_argv, l_exitCode) ||
-        UploadEvictionWindow::RunIfAsked(i_argc, ip_argv, l_exitCode))
+        UploadEvictionWindow::RunIfAsked(i_argc, ip_argv, l_exitCode) ||
+        UploadChurnView::RunIfAsked(i_argc, ip_argv, l_exitCode))
         return l_exitCode;
     const int l_seconds = Seconds(l_application.arguments(), "--seconds", 120);
     QTemporaryDir l_folder;
@@ -180,7 +186,9 @@ int main(int i_argc, char** ip_argv)
     std::fprintf(stderr, "queued at the end: %d, requests not offered at once: %d\n", l_manager.QueuedUploadCount(),
                  l_unoffered);
     const int l_evictionSeconds = Seconds(l_application.arguments(), "--eviction-seconds", 30);
-    return UploadEvictionView::RunAll(l_evictionSeconds) && UploadEvictionWindow::RunInOwnProcess(l_evictionSeconds)
+    const int l_churnSeconds = Seconds(l_application.arguments(), "--churn-seconds", 300);
+    return UploadEvictionView::RunAll(l_evictionSeconds) && UploadEvictionWindow::RunInOwnProcess(l_evictionSeconds) &&
+                   UploadChurnView::RunInOwnProcess(l_churnSeconds)
                ? 0
                : 1;
 }

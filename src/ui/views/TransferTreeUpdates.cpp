@@ -1,5 +1,7 @@
 #include "ui/views/TransferTreeUpdates.h"
 
+#include "ui/views/TreeRowRemoval.h"
+
 #include <QTreeWidget>
 #include <QTreeWidgetItem>
 
@@ -249,7 +251,7 @@ void TransferTreeUpdates::TakeOut(const std::vector<QTreeWidgetItem*>& i_rows) c
     std::stable_partition(l_parents.begin(), l_parents.end(),
                           [](const QTreeWidgetItem* ip_parent) { return !IsTreeRoot(ip_parent); });
     for (QTreeWidgetItem* lp_parent : l_parents)
-        RemoveChildren(lp_parent, l_children[lp_parent]);
+        TreeRowRemoval::TakeOutChildren(lp_parent, l_children[lp_parent]);
 }
 
 void TransferTreeUpdates::ApplyJoining()
@@ -270,36 +272,5 @@ void TransferTreeUpdates::ApplyJoining()
         for (QTreeWidgetItem* lp_row : l_rows)
             TellJoined(lp_row, m_joined);
         l_begin = l_end;
-    }
-}
-
-void TransferTreeUpdates::RemoveChildren(QTreeWidgetItem* ip_parent,
-                                         const std::unordered_set<QTreeWidgetItem*>& i_children)
-{
-    // The places of the rows, found in one pass that stops at the last.
-    std::vector<int> l_places;
-    l_places.reserve(i_children.size());
-    for (int l_child = 0; l_child < ip_parent->childCount() && l_places.size() < i_children.size(); ++l_child) {
-        if (i_children.count(ip_parent->child(l_child)))
-            l_places.push_back(l_child);
-    }
-    const bool l_topLevel = IsTreeRoot(ip_parent);
-    // From the last run to the first, so that the places of the runs still
-    // to go stay as they were.
-    for (std::size_t l_end = l_places.size(); l_end > 0;) {
-        std::size_t l_begin = l_end - 1;
-        while (l_begin > 0 && l_places[l_begin - 1] == l_places[l_begin] - 1)
-            --l_begin;
-        const int l_first = l_places[l_begin];
-        const int l_count = int(l_end - l_begin);
-        if (l_topLevel) {
-            // The tree's model takes a run of top-level rows in one step,
-            // and deletes them.
-            ip_parent->treeWidget()->model()->removeRows(l_first, l_count);
-        } else {
-            for (int l_place = l_first + l_count - 1; l_place >= l_first; --l_place)
-                delete ip_parent->takeChild(l_place);
-        }
-        l_end = l_begin;
     }
 }

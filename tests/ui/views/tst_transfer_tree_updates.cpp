@@ -26,6 +26,9 @@ private slots:
     void aLeavingRowIsNoRowAnyMore();
     void rowsLeaveOnceAFloodInterval();
     void aFloodHidesUsersAndTakesOutRowsBelowOthers();
+    void childrenLeaveInOneStepAParent();
+    void childrenLeaveAsRowByRowForWhatTheUserPointsAt_data();
+    void childrenLeaveAsRowByRowForWhatTheUserPointsAt();
 };
 
 namespace
@@ -121,6 +124,88 @@ FloodResult Flood(bool i_downloads, bool i_stepByStep)
     l_result.m_shape = Shape(l_tree);
     l_result.m_topRemovals = TopLevelChanges(l_removals);
     l_result.m_topInsertions = TopLevelChanges(l_insertions);
+    return l_result;
+}
+
+// A row by the texts of its first column from the top, "u1/f0/a".
+QString PathOf(const QTreeWidgetItem* ip_row)
+{
+    QStringList l_names;
+    for (; ip_row; ip_row = ip_row->parent())
+        l_names.prepend(ip_row->text(0));
+    return l_names.join('/');
+}
+
+struct ChildFloodResult
+{
+    QStringList m_shape;
+    QStringList m_shown;
+    QString m_current;
+    QStringList m_selected;
+    QString m_top;
+    // Removals below the top level.
+    int m_childRemovals = 0;
+};
+
+// User u1 holds folders f0 to f7 of files a to d, f3 closed and f7 hidden,
+// user u2 a folder g of one file; the tree shows a few rows, scrolled to
+// the end. Folders f1, f2, f4 and f5, files b and c of f0 and file a of f6
+// leave; with i_stepByStep each goes on its own. The row named by i_current
+// is made current, the one named by i_selected selected.
+ChildFloodResult ChildFlood(bool i_stepByStep, const QString& i_current, const QString& i_selected)
+{
+    QTreeWidget l_tree;
+    TransferTreeUpdates l_updates(1000, 1000, [](QTreeWidgetItem*) {});
+    std::map<QString, QTreeWidgetItem*> l_rows;
+    auto l_add = [&](const QString& i_name, QTreeWidgetItem* ip_parent) {
+        auto* lp_row = ip_parent ? new QTreeWidgetItem(ip_parent, QStringList{i_name})
+                                 : new QTreeWidgetItem(QStringList{i_name});
+        l_rows[PathOf(lp_row)] = lp_row;
+        return lp_row;
+    };
+    for (const char* lp_user : {"u1", "u2"}) {
+        QTreeWidgetItem* lp_userRow = l_add(lp_user, nullptr);
+        l_updates.Join(&l_tree, lp_userRow);
+        const QStringList l_folders =
+            lp_user == QString("u1") ? QStringList{"f0", "f1", "f2", "f3", "f4", "f5", "f6", "f7"} : QStringList{"g"};
+        for (const QString& l_folder : l_folders) {
+            QTreeWidgetItem* lp_folder = l_add(l_folder, lp_userRow);
+            for (const char* lp_file : {"a", "b", "c", "d"}) {
+                if (l_folder != "g" || lp_file == QString("a"))
+                    l_add(lp_file, lp_folder);
+            }
+        }
+    }
+    l_updates.Apply();
+    l_tree.expandAll();
+    l_rows["u1/f3"]->setExpanded(false);
+    l_rows["u1/f7"]->setHidden(true);
+    l_tree.resize(200, 160);
+    l_tree.show();
+    if (!i_current.isEmpty())
+        l_tree.setCurrentItem(l_rows[i_current]);
+    if (!i_selected.isEmpty())
+        l_rows[i_selected]->setSelected(true);
+    l_tree.scrollToBottom();
+    QCoreApplication::processEvents();
+
+    QSignalSpy l_removals(l_tree.model(), &QAbstractItemModel::rowsAboutToBeRemoved);
+    for (const char* lp_going : {"u1/f0/b", "u1/f0/c", "u1/f1", "u1/f2", "u1/f4", "u1/f5", "u1/f6/a"}) {
+        l_updates.Leave(l_rows[lp_going]);
+        if (i_stepByStep)
+            l_updates.Apply();
+    }
+    l_updates.Apply();
+    QCoreApplication::processEvents();
+
+    ChildFloodResult l_result;
+    l_result.m_shape = Shape(l_tree);
+    l_result.m_shown = ViewRows::Outline(l_tree, true);
+    l_result.m_current = PathOf(l_tree.currentItem());
+    for (const QTreeWidgetItem* lp_row : l_tree.selectedItems())
+        l_result.m_selected.append(PathOf(lp_row));
+    l_result.m_top = PathOf(l_tree.itemAt(5, 5));
+    l_result.m_childRemovals = l_removals.count() - TopLevelChanges(l_removals);
     return l_result;
 }
 }  // namespace
@@ -266,6 +351,51 @@ void TestTransferTreeUpdates::aFloodHidesUsersAndTakesOutRowsBelowOthers()
     QCOMPARE(l_updates.ChildrenStaying(l_rows["u2"]), 0);
     QTRY_COMPARE_WITH_TIMEOUT(l_tree.topLevelItemCount(), 2, FloodMs);
     QCOMPARE(ViewRows::Outline(l_tree), QStringList({"u1", "  u1f", "    y", "u2"}));
+}
+
+// Children that leave a row that stays go in one step for that row, not
+// one a row, and the tree shows what it would have shown had they gone one
+// by one: the rows that stay in their order, open, closed or hidden as they
+// were, and the same rows in sight.
+void TestTransferTreeUpdates::childrenLeaveInOneStepAParent()
+{
+    const ChildFloodResult l_single = ChildFlood(true, {}, {});
+    const ChildFloodResult l_flood = ChildFlood(false, {}, {});
+    QCOMPARE(l_flood.m_shape, l_single.m_shape);
+    QCOMPARE(l_flood.m_shown, l_single.m_shown);
+    QCOMPARE(l_flood.m_top, l_single.m_top);
+    QCOMPARE(l_single.m_childRemovals, 7);
+    // u1, f0 and f6.
+    QCOMPARE(l_flood.m_childRemovals, 3);
+    QCOMPARE(l_flood.m_shown, QStringList({"u1", "  f0", "    a", "    d", "  f3", "    a", "    b", "    c", "    d",
+                                           "  f6", "    b", "    c", "    d", "u2", "  g", "    a"}));
+}
+
+// The current row and the selection follow the rows that go as they do
+// when the rows go one by one, wherever the user put them.
+void TestTransferTreeUpdates::childrenLeaveAsRowByRowForWhatTheUserPointsAt_data()
+{
+    QTest::addColumn<QString>("current");
+    QTest::addColumn<QString>("selected");
+    QTest::newRow("current row stays below a row that loses children") << "u1/f0/a" << "";
+    QTest::newRow("current row leaves") << "u1/f4" << "";
+    QTest::newRow("current row at the end of a run that leaves") << "u1/f2" << "";
+    QTest::newRow("current row below another user") << "u2/g/a" << "";
+    QTest::newRow("selected row, not current, stays") << "u2/g" << "u1/f6/b";
+    QTest::newRow("current row is the row that loses children") << "u1" << "";
+}
+
+void TestTransferTreeUpdates::childrenLeaveAsRowByRowForWhatTheUserPointsAt()
+{
+    QFETCH(QString, current);
+    QFETCH(QString, selected);
+    const ChildFloodResult l_single = ChildFlood(true, current, selected);
+    const ChildFloodResult l_flood = ChildFlood(false, current, selected);
+    QCOMPARE(l_flood.m_current, l_single.m_current);
+    QCOMPARE(l_flood.m_selected, l_single.m_selected);
+    QCOMPARE(l_flood.m_shape, l_single.m_shape);
+    QCOMPARE(l_flood.m_top, l_single.m_top);
+    QVERIFY(!l_flood.m_current.isEmpty());
 }
 
 QTEST_MAIN(TestTransferTreeUpdates)

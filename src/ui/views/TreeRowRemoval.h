@@ -1,0 +1,32 @@
+#pragma once
+
+#include <unordered_set>
+
+class QTreeWidgetItem;
+
+// Takes rows out of a tree in a few steps, whatever the tree holds, and
+// deletes them. Every step makes the tree's model pass over all the indexes
+// it keeps for the view (the open rows, hidden rows, the selection and the
+// current row), so a row at a time costs a pass per row: a flood that takes
+// a hundred rows a second out of a tree of thousands of open rows keeps the
+// GUI thread busy.
+//
+// A run of neighbouring top-level rows goes in one step. The children of
+// another row go in two when more than one goes: all of them come out at
+// once and those that stay go back in their order, open or hidden as they
+// were, with the rows below them; the tree's signals are held meanwhile,
+// as nothing changed for whoever listens. The current row and the
+// selection would not come back with them, so a row that holds either
+// below it gives its children up a row at a time, and the current row and
+// the selection follow each row that goes as they always did. What else the
+// tree keeps of a row that goes out and back (the row the mouse is over,
+// the row a mouse button went down on) is forgotten until the mouse moves
+// or is pressed again.
+// GUI thread only.
+namespace TreeRowRemoval
+{
+// Takes i_children out of ip_parent (an item of a tree, or its invisible
+// root item) and deletes them; rows of i_children that are no children of
+// it stay where they are.
+void TakeOutChildren(QTreeWidgetItem* ip_parent, const std::unordered_set<QTreeWidgetItem*>& i_children);
+}  // namespace TreeRowRemoval
