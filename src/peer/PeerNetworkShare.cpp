@@ -88,7 +88,7 @@ bool PeerNetworkShare::HasGiver() const
     return !m_bySize.empty() && m_bySize.rbegin()->first > FewConnections;
 }
 
-QTcpSocket* PeerNetworkShare::ChooseIn(const Network& i_network, const Holds& i_holds) const
+QTcpSocket* PeerNetworkShare::ChooseIn(const Network& i_network, const Holds& i_holds, bool i_lastMayGo) const
 {
     QTcpSocket* lp_last = nullptr;
     std::size_t l_looked = 0;
@@ -99,21 +99,22 @@ QTcpSocket* PeerNetworkShare::ChooseIn(const Network& i_network, const Holds& i_
             const Hold l_hold = i_holds(lp_socket);
             if (l_hold == Hold::Free)
                 return lp_socket;
-            if (l_hold == Hold::Last && !lp_last)
+            if (l_hold == Hold::Last && i_lastMayGo && !lp_last)
                 lp_last = lp_socket;
         }
     }
     return lp_last;
 }
 
-QTcpSocket* PeerNetworkShare::Choose(std::size_t i_atLeast, const Holds& i_holds) const
+QTcpSocket* PeerNetworkShare::Choose(std::size_t i_atLeast, const Holds& i_holds, bool i_forUs) const
 {
     std::size_t l_looked = 0;
     for (auto l_network = m_bySize.rbegin(); l_network != m_bySize.rend() && l_looked < MaxNetworksLooked;
          ++l_network, ++l_looked) {
         if (l_network->first <= FewConnections || l_network->first < i_atLeast)
             return nullptr;
-        if (QTcpSocket* lp_socket = ChooseIn(m_networks.at(l_network->second), i_holds))
+        const bool l_lastMayGo = i_forUs || l_network->first > KeptReplies;
+        if (QTcpSocket* lp_socket = ChooseIn(m_networks.at(l_network->second), i_holds, l_lastMayGo))
             return lp_socket;
     }
     return nullptr;
@@ -121,12 +122,12 @@ QTcpSocket* PeerNetworkShare::Choose(std::size_t i_atLeast, const Holds& i_holds
 
 QTcpSocket* PeerNetworkShare::Giver(quint32 i_taker, const Holds& i_holds) const
 {
-    return Choose(Count(i_taker) + GiveMargin, i_holds);
+    return Choose(Count(i_taker) + GiveMargin, i_holds, false);
 }
 
 QTcpSocket* PeerNetworkShare::Largest(const Holds& i_holds) const
 {
-    return Choose(0, i_holds);
+    return Choose(0, i_holds, true);
 }
 
 quint32 PeerNetworkShare::AddressOf(QTcpSocket* ip_socket) const
