@@ -100,12 +100,13 @@ public:
     // A newcomer that would be refused at the bound is heard out first: a
     // file connection, one that answers a request of ours, or a messaging
     // connection from a user we have work with is then kept, and any other
-    // refused. At most MaxHeardOut wait so, above
-    // the bound (the oldest goes when more come), and HeardOutPerTurn are
-    // taken in one turn, so that each is read before it could be the
-    // oldest.
-    static constexpr std::size_t MaxHeardOut = 64;
-    static constexpr int HeardOutPerTurn = int(MaxHeardOut / 2);
+    // refused. At most MaxHeardOut wait so, above the bound (the oldest goes
+    // when more come), and HeardOutPerTurn are taken in one turn, the rest
+    // refused at once: hearing one out costs several times a refusal, and a
+    // crowd that reconnects as soon as it is refused would have every one
+    // of them heard. Each is read some turns before it could be the oldest.
+    static constexpr std::size_t MaxHeardOut = 32;
+    static constexpr int HeardOutPerTurn = int(MaxHeardOut / 4);
 
     // Needs the item store, the data saver, the timer service and the server
     // link (with its type "user") to exist.

@@ -112,9 +112,10 @@ private slots:
         for (int l_index = 0; l_index < int(PeerMessenger::MaxHeardOut) + Beyond; ++l_index) {
             l_silent.push_back(std::make_unique<RawClient>());
             QVERIFY(l_silent.back()->Connect(l_world.PlainPort(), Address(2, 9)));
-            // One turn at a time, so that the order they are taken in is
-            // the order they came in.
-            PeerTestWorld::Settle(5);
+            // A turn each (it rests after hearing any out), so that none is
+            // refused for the turn's share and they are taken in the order
+            // they came in.
+            PeerTestWorld::Settle(PeerMessenger::RefusedRestMs + 10);
         }
         QVERIFY(PeerTestWorld::WaitFor([&] { return ClosedCount(l_silent) == Beyond; }));
         PeerTestWorld::Settle(200);
