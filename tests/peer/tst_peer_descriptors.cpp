@@ -147,6 +147,16 @@ Attempts CountAttempts()
     return l_attempts;
 }
 
+bool IsConnecting(const std::string& i_user)
+{
+    for (ItemPtr l_record : d.GetType("connect_to_peer_request_socket")->GetItems()) {
+        const auto* lp_socket = l_record.AsObject<QTcpSocket>();
+        if (l_record["user"].AsString() == i_user)
+            return lp_socket && lp_socket->state() != QAbstractSocket::UnconnectedState;
+    }
+    return false;
+}
+
 // Silent strangers connecting from a child process of their own, so that
 // their descriptors count against neither the test's limit nor the
 // descriptors it leaves free. The child only makes and closes sockets.
@@ -527,6 +537,38 @@ private slots:
         const QStringList l_lines = l_world.LogTexts();
         QCOMPARE(l_lines.filter("connection attempts wait, dropping the oldest").size(), 1);
         QCOMPARE(l_lines.filter("waits its turn").size(), 2);
+    }
+
+    // Places free while many networks that hold places have attempts
+    // waiting: a network with nothing connecting has the next one, though
+    // its attempt came last.
+    void aNetworkWithNothingConnectingHasTheNextPlace()
+    {
+        constexpr int Each = 4;
+        constexpr int Early = 2;
+        constexpr int Later = int(PeerAttemptQueue::MaxInFlight) / Each - Early;
+        PeerTestWorld l_world;
+        l_world.Load();
+        const Silent l_early = SilentNetworks(Early, 40);
+        const Silent l_later = SilentNetworks(Later, 50);
+        const Silent l_newcomer = SilentNetworks(1, 80);
+        QVERIFY(!l_early.empty() && !l_later.empty() && !l_newcomer.empty());
+        for (int l_network = 0; l_network < Early; ++l_network)
+            ReachAt(l_world, 100 * l_network, Each, *l_early[std::size_t(l_network)]);
+        l_world.Advance(30000);
+        // Every place taken, then two more of each later network wait.
+        for (int l_network = 0; l_network < Later; ++l_network)
+            ReachAt(l_world, 1000 + 100 * l_network, Each, *l_later[std::size_t(l_network)]);
+        for (int l_network = 0; l_network < Later; ++l_network)
+            ReachAt(l_world, 1000 + 100 * l_network + Each, 2, *l_later[std::size_t(l_network)]);
+        ReachAt(l_world, 9000, 1, *l_newcomer.front());
+        QVERIFY(PeerTestWorld::WaitFor([] { return CountAttempts().m_waiting == 2 * Later + 1; }));
+        QVERIFY(!IsConnecting("u9000"));
+
+        // The early networks' attempts time out: their places free.
+        l_world.Advance(31000);
+        l_world.Messenger().EveryHalfMinute();
+        QVERIFY(PeerTestWorld::WaitFor([] { return IsConnecting("u9000"); }));
     }
 
     // Two networks wait as many attempts each when the queue overflows: the
