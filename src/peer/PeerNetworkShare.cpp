@@ -48,14 +48,17 @@ void PeerNetworkShare::Touch(QTcpSocket* ip_socket, qint64 i_msecs)
     auto& l_address = m_networks.at(l_opened.m_network).m_addresses.at(l_opened.m_address);
     l_address.erase({l_opened.m_stamp, ip_socket});
     l_opened.m_stamp = Stamp{i_msecs, m_nextOrder++};
+    l_opened.m_sentSinceHeard = false;
     l_address.emplace(l_opened.m_stamp, ip_socket);
 }
 
 void PeerNetworkShare::Sent(QTcpSocket* ip_socket, qint64 i_msecs)
 {
     const auto l_found = m_sockets.find(ip_socket);
-    if (l_found != m_sockets.end())
-        l_found->second.m_sentMsecs = i_msecs;
+    if (l_found == m_sockets.end())
+        return;
+    l_found->second.m_sentMsecs = i_msecs;
+    l_found->second.m_sentSinceHeard = true;
 }
 
 bool PeerNetworkShare::AwaitsPeer(QTcpSocket* ip_socket, qint64 i_msecs, qint64 i_graceMs) const
@@ -64,7 +67,7 @@ bool PeerNetworkShare::AwaitsPeer(QTcpSocket* ip_socket, qint64 i_msecs, qint64 
     if (l_found == m_sockets.end())
         return false;
     const Opened& l_opened = l_found->second;
-    return l_opened.m_sentMsecs > l_opened.m_stamp.first && i_msecs - l_opened.m_sentMsecs < i_graceMs;
+    return l_opened.m_sentSinceHeard && i_msecs - l_opened.m_sentMsecs < i_graceMs;
 }
 
 void PeerNetworkShare::Remove(QTcpSocket* ip_socket)
@@ -106,14 +109,14 @@ QTcpSocket* PeerNetworkShare::ChooseIn(const Network& i_network, const Holds& i_
     return lp_last;
 }
 
-QTcpSocket* PeerNetworkShare::Choose(std::size_t i_atLeast, const Holds& i_holds, bool i_forUs) const
+QTcpSocket* PeerNetworkShare::Choose(std::size_t i_atLeast, const Holds& i_holds) const
 {
     std::size_t l_looked = 0;
     for (auto l_network = m_bySize.rbegin(); l_network != m_bySize.rend() && l_looked < MaxNetworksLooked;
          ++l_network, ++l_looked) {
         if (l_network->first <= FewConnections || l_network->first < i_atLeast)
             return nullptr;
-        const bool l_lastMayGo = i_forUs || l_network->first > KeptReplies;
+        const bool l_lastMayGo = l_network->first > KeptReplies;
         if (QTcpSocket* lp_socket = ChooseIn(m_networks.at(l_network->second), i_holds, l_lastMayGo))
             return lp_socket;
     }
@@ -122,12 +125,12 @@ QTcpSocket* PeerNetworkShare::Choose(std::size_t i_atLeast, const Holds& i_holds
 
 QTcpSocket* PeerNetworkShare::Giver(quint32 i_taker, const Holds& i_holds) const
 {
-    return Choose(Count(i_taker) + GiveMargin, i_holds, false);
+    return Choose(Count(i_taker) + GiveMargin, i_holds);
 }
 
 QTcpSocket* PeerNetworkShare::Largest(const Holds& i_holds) const
 {
-    return Choose(0, i_holds, true);
+    return Choose(0, i_holds);
 }
 
 quint32 PeerNetworkShare::AddressOf(QTcpSocket* ip_socket) const

@@ -24,8 +24,8 @@ class QTcpSocket;
 // a crowd at one address gives before a neighbour's only connection. How a
 // connection holds on is asked of the caller as the candidates are looked
 // at: one that carries a reply goes only when its network has nothing else
-// to give (and, for a stranger, only from a network of more than
-// KeptReplies), and one to a user we have work with never goes. A network
+// to give, and only from a network of more than KeptReplies; one to a user
+// we have work with never goes. A network
 // left with nothing to give is passed over for the next largest.
 //
 // Every step costs the logarithm of the connections held, and a choice looks
@@ -39,9 +39,9 @@ public:
     // network with one fewer would give back at the next turn.
     static constexpr std::size_t GiveMargin = 2;
     // A network holding this many or fewer keeps its connections that carry
-    // a reply against a stranger (they go only for work of ours): a few
-    // users of one network, all in the middle of an exchange with us, are
-    // not cut for a crowd spread over many networks. A crowd on one network
+    // a reply: a few users of one network, all in the middle of an exchange
+    // with us, are not cut for a crowd spread over many networks, nor for a
+    // file connection of ours to their neighbour. A crowd on one network
     // beyond it gives them last, so that it cannot hold its places by
     // keeping every connection busy.
     static constexpr std::size_t KeptReplies = 8;
@@ -97,8 +97,10 @@ private:
         quint32 m_network;
         quint32 m_address;
         Stamp m_stamp;
-        // When we last sent on it; 0 for never.
+        // When we last sent on it, and whether that was after the last
+        // activity of the peer's.
         qint64 m_sentMsecs = 0;
+        bool m_sentSinceHeard = false;
     };
     struct Network
     {
@@ -110,7 +112,7 @@ private:
     };
 
     // The network's next largest to the taker's margin, from the largest.
-    QTcpSocket* Choose(std::size_t i_atLeast, const Holds& i_holds, bool i_forUs) const;
+    QTcpSocket* Choose(std::size_t i_atLeast, const Holds& i_holds) const;
     // The connection of the network that goes; null when none may.
     QTcpSocket* ChooseIn(const Network& i_network, const Holds& i_holds, bool i_lastMayGo) const;
     void Insert(QTcpSocket* ip_socket, const Opened& i_opened);

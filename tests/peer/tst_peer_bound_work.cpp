@@ -6,6 +6,7 @@
 #include "PeerClients.h"
 #include "PeerSignalCatcher.h"
 #include "PeerTestWorld.h"
+#include "FakePeer.h"
 #include "RawClient.h"
 #include "WireBytes.h"
 
@@ -123,6 +124,45 @@ private slots:
         for (int l_index = 0; l_index < Beyond; ++l_index)
             QVERIFY(l_silent[std::size_t(l_index)]->ClosedByPeer());
         QCOMPARE(ClosedCount(l_crowd), 0);
+    }
+
+    // At a bound of one connection a network, but for two neighbours, a
+    // file connection of ours to one of them waits for room rather than
+    // cut the other in the middle of an exchange with us (we just sent on
+    // its connection), and takes the first place that frees.
+    void aFileConnectionOfOursDoesNotCutANeighbourInAnExchange()
+    {
+        constexpr int Strangers = 2;
+        PeerTestWorld l_world;
+        // Takes the file connection when it is handed over.
+        PeerSignalCatcher l_catcher(l_world.Messenger());
+        l_world.Messenger().SetConnectionBound(Strangers + 2);
+        l_world.Load();
+        Clients l_strangers;
+        for (int l_index = 0; l_index < Strangers; ++l_index)
+            QVERIFY(Introduce(l_strangers, 1, Address(20 + l_index, 2), QString("s%1_").arg(l_index), l_world.PlainPort()));
+        Clients l_ann;
+        Clients l_bea;
+        QVERIFY(Introduce(l_ann, 1, Address(7, 2), "ann", l_world.PlainPort()));
+        QVERIFY(Introduce(l_bea, 1, Address(7, 3), "bea", l_world.PlainPort()));
+        // Work with bea: a browse of ours; an exchange with ann: a message.
+        l_world.Messenger().GetUserSharedFiles("bea0");
+        MemStream l_message;
+        l_message.Write(static_cast<unsigned int>(51));
+        l_world.Messenger().SendMessage("ann0", l_message);
+        PeerTestWorld::Settle(50);
+
+        FakePeer l_beaListens;
+        QVERIFY(l_beaListens.Listen(Address(7, 3)));
+        l_world.GiveAddress("bea0", Address(7, 3), l_beaListens.Port(), 0);
+        l_world.Messenger().RequestFileConnectionToUser("bea0");
+        QVERIFY(l_beaListens.WaitForConnection(false, 300) == nullptr);
+        QVERIFY(!l_ann.front()->ClosedByPeer());
+        QVERIFY(!l_bea.front()->ClosedByPeer());
+
+        l_strangers.front()->Reset();
+        QVERIFY(l_beaListens.WaitForConnection(false, 2000) != nullptr);
+        QVERIFY(!l_ann.front()->ClosedByPeer());
     }
 
     // One address holds the crowd's connections, the first of them silent

@@ -86,8 +86,8 @@ private slots:
     }
 
     // Inside the network that gives, the connection silent longest goes;
-    // one carrying a reply only when nothing else may (and for a stranger
-    // only from a network beyond a few), one with work never. A network left
+    // one carrying a reply only when nothing else may and only from a
+    // network beyond a few, one with work never. A network left
     // with nothing to give is passed over for the next.
     void aConnectionWithWorkHoldsOn_data()
     {
@@ -95,22 +95,21 @@ private slots:
         QTest::addColumn<QList<int>>("never");
         QTest::addColumn<QList<int>>("last");
         QTest::addColumn<QList<int>>("touched");
-        // The names of the connections given up for a stranger and for work
-        // of ours; 0 for none.
-        QTest::addColumn<int>("forStranger");
-        QTest::addColumn<int>("forUs");
+        // The name of the connection given up, for a stranger and for work
+        // of ours alike; 0 for none.
+        QTest::addColumn<int>("giver");
         using L = QList<int>;
         const int l_beyond = int(PeerNetworkShare::KeptReplies) + 1;
-        QTest::newRow("all free: the silent longest") << 3 << L{} << L{} << L{} << 1000 << 1000;
-        QTest::newRow("the silent longest after activity") << 3 << L{} << L{} << L{1000} << 1001 << 1001;
-        QTest::newRow("one with work never goes") << 3 << L{1000} << L{} << L{} << 1001 << 1001;
-        QTest::newRow("one carrying a reply goes last") << 3 << L{} << L{1000, 1001} << L{} << 1002 << 1002;
-        QTest::newRow("only replies left in a few") << 3 << L{} << L{1000, 1001, 1002} << L{} << 2000 << 1000;
+        QTest::newRow("all free: the silent longest") << 3 << L{} << L{} << L{} << 1000;
+        QTest::newRow("the silent longest after activity") << 3 << L{} << L{} << L{1000} << 1001;
+        QTest::newRow("one with work never goes") << 3 << L{1000} << L{} << L{} << 1001;
+        QTest::newRow("one carrying a reply goes last") << 3 << L{} << L{1000, 1001} << L{} << 1002;
+        QTest::newRow("only replies left in a few") << 3 << L{} << L{1000, 1001, 1002} << L{} << 2000;
         QTest::newRow("only replies left in a crowd")
-            << l_beyond << L{} << L{1000, 1001, 1002, 1003, 1004, 1005, 1006, 1007, 1008} << L{} << 1000 << 1000;
-        QTest::newRow("work and a reply") << 3 << L{1000, 1001} << L{1002} << L{} << 2000 << 1002;
-        QTest::newRow("nothing to give: the next network") << 3 << L{1000, 1001, 1002} << L{} << L{} << 2000 << 2000;
-        QTest::newRow("nothing anywhere") << 3 << L{1000, 1001, 1002, 2000, 2001} << L{} << L{} << 0 << 0;
+            << l_beyond << L{} << L{1000, 1001, 1002, 1003, 1004, 1005, 1006, 1007, 1008} << L{} << 1000;
+        QTest::newRow("work and a reply") << 3 << L{1000, 1001} << L{1002} << L{} << 2000;
+        QTest::newRow("nothing to give: the next network") << 3 << L{1000, 1001, 1002} << L{} << L{} << 2000;
+        QTest::newRow("nothing anywhere") << 3 << L{1000, 1001, 1002, 2000, 2001} << L{} << L{} << 0;
     }
     void aConnectionWithWorkHoldsOn()
     {
@@ -118,8 +117,7 @@ private slots:
         QFETCH(QList<int>, never);
         QFETCH(QList<int>, last);
         QFETCH(QList<int>, touched);
-        QFETCH(int, forStranger);
-        QFETCH(int, forUs);
+        QFETCH(int, giver);
         PeerNetworkShare l_share;
         Open(l_share, Crowd, 1000, crowd);
         Open(l_share, Second, 2000, 2);
@@ -131,9 +129,9 @@ private slots:
                 return PeerNetworkShare::Hold::Never;
             return last.contains(l_name) ? PeerNetworkShare::Hold::Last : PeerNetworkShare::Hold::Free;
         };
-        auto l_socket = [](int i_name) { return i_name ? Socket(quintptr(i_name)) : nullptr; };
-        QCOMPARE(l_share.Giver(Lone, l_holds), l_socket(forStranger));
-        QCOMPARE(l_share.Largest(l_holds), l_socket(forUs));
+        QTcpSocket* lp_expected = giver ? Socket(quintptr(giver)) : nullptr;
+        QCOMPARE(l_share.Giver(Lone, l_holds), lp_expected);
+        QCOMPARE(l_share.Largest(l_holds), lp_expected);
     }
 
     // Connections that go leave the count and the order; one added twice
