@@ -102,11 +102,12 @@ public:
     // connection from a user we have work with is then kept, and any other
     // refused. At most MaxHeardOut wait so, above the bound (the oldest goes
     // when more come), and HeardOutPerTurn are taken in one turn, the rest
-    // refused at once: hearing one out costs several times a refusal, and a
-    // crowd that reconnects as soon as it is refused would have every one
-    // of them heard. Each is read some turns before it could be the oldest.
-    static constexpr std::size_t MaxHeardOut = 32;
-    static constexpr int HeardOutPerTurn = int(MaxHeardOut / 4);
+    // refused at once, so that each is read before it could be the oldest.
+    // The share is large on purpose: a crowd refused at once reconnects at
+    // once, and with a small share it takes every turn's, so that an honest
+    // file connection of the refused network is seldom heard.
+    static constexpr std::size_t MaxHeardOut = 64;
+    static constexpr int HeardOutPerTurn = int(MaxHeardOut / 2);
 
     // Needs the item store, the data saver, the timer service and the server
     // link (with its type "user") to exist.
