@@ -17,14 +17,6 @@ void PeerActivityOrder::Remove(QTcpSocket* ip_socket)
     m_stamps.erase(l_stamp);
 }
 
-QTcpSocket* PeerActivityOrder::Oldest(qint64& o_msecs) const
-{
-    if (m_order.empty())
-        return nullptr;
-    o_msecs = m_order.begin()->first.first;
-    return m_order.begin()->second;
-}
-
 QTcpSocket* PeerActivityOrder::OldestThatMay(const std::function<bool(QTcpSocket*)>& i_may, qint64& o_msecs) const
 {
     std::size_t l_looked = 0;

@@ -22,11 +22,9 @@ public:
     void Touch(QTcpSocket* ip_socket, qint64 i_msecs);
     // Nothing when it is not there.
     void Remove(QTcpSocket* ip_socket);
-    // The connection silent longest and its last activity; null when there
-    // is none.
-    QTcpSocket* Oldest(qint64& o_msecs) const;
-    // The same among those i_may lets go, looking at MaxLooked connections
-    // at most, the silent longest first.
+    // The connection silent longest among those i_may lets go, and its last
+    // activity; null when there is none. Looks at MaxLooked connections at
+    // most, the silent longest first.
     QTcpSocket* OldestThatMay(const std::function<bool(QTcpSocket*)>& i_may, qint64& o_msecs) const;
     static constexpr std::size_t MaxLooked = 64;
     bool Empty() const { return m_order.empty(); }

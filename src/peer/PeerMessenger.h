@@ -201,7 +201,8 @@ private:
     // Removes a request that failed for good; a file connection's failure
     // is reported (FileConnectionFailed).
     void RemoveFailedRequest(ItemPtr i_connectionRequest);
-    static bool AsksForFileConnection(const std::string& i_user);
+    // A connection of the type to the user is asked for and not yet made.
+    static bool AsksForConnection(const std::string& i_user, const char* ip_connectionType);
     static bool WaitsForAddress(ItemPtr i_connectionRequest);
     void OnUserAddress(Item* ip_userItem);
     void StartDirectAttempt(ItemPtr i_request, ItemPtr i_user, ItemPtr i_connectionType);

@@ -24,7 +24,7 @@ void PeerMessenger::ConnectToUser(std::string i_user, const char* ip_connectionT
         l_user);
 
     ItemPtr l_type = d.GetType("peer_connection_type")->GetItem(ip_connectionType);
-    if (!d.GetItemSubset(ItemSet{l_user.Get(), l_type.Get()}, "connect_to_peer_request").empty()) {
+    if (AsksForConnection(i_user, ip_connectionType)) {
         Log(LogArea, 2, "Connection attempt to same user of same type already in progress, not re-attempting.", l_user);
         return;
     }
@@ -187,16 +187,16 @@ void PeerMessenger::RemoveFailedRequest(ItemPtr i_connectionRequest)
         [this, l_user] {
             // A new request may have come meanwhile: whatever waits for the
             // connection waits for that one.
-            if (!AsksForFileConnection(l_user))
+            if (!AsksForConnection(l_user, "F"))
                 emit FileConnectionFailed(l_user);
         },
         Qt::QueuedConnection);
 }
 
-bool PeerMessenger::AsksForFileConnection(const std::string& i_user)
+bool PeerMessenger::AsksForConnection(const std::string& i_user, const char* ip_connectionType)
 {
     ItemPtr l_user = d.GetType("user")->HasItem(i_user);
-    ItemPtr l_type = d.GetType("peer_connection_type")->HasItem("F");
+    ItemPtr l_type = d.GetType("peer_connection_type")->HasItem(ip_connectionType);
     return l_user && l_type
            && !d.GetItemSubset(ItemSet{l_user.Get(), l_type.Get()}, "connect_to_peer_request").empty();
 }

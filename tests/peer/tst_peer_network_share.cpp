@@ -134,6 +134,41 @@ private slots:
         QCOMPARE(l_share.Largest(l_holds), lp_expected);
     }
 
+    // A connection we sent on awaits the peer until the peer is heard from
+    // or the grace is over, whatever the clock says of the two moments; one
+    // never sent on, or not counted, awaits nothing.
+    void aConnectionAwaitsThePeerForAGrace_data()
+    {
+        QTest::addColumn<bool>("sent");
+        QTest::addColumn<bool>("heardAfter");
+        QTest::addColumn<qint64>("after");
+        QTest::addColumn<bool>("awaits");
+        constexpr qint64 Grace = 5000;
+        QTest::newRow("never sent on") << false << false << qint64(0) << false;
+        QTest::newRow("sent, at once") << true << false << qint64(0) << true;
+        QTest::newRow("sent, just within the grace") << true << false << Grace - 1 << true;
+        QTest::newRow("sent, the grace over") << true << false << Grace << false;
+        QTest::newRow("sent, then heard from in the same millisecond") << true << true << qint64(0) << false;
+    }
+    void aConnectionAwaitsThePeerForAGrace()
+    {
+        QFETCH(bool, sent);
+        QFETCH(bool, heardAfter);
+        QFETCH(qint64, after);
+        QFETCH(bool, awaits);
+        constexpr qint64 Grace = 5000;
+        constexpr qint64 At = 100000;
+        PeerNetworkShare l_share;
+        l_share.Add(Socket(1), Crowd, At);
+        if (sent)
+            l_share.Sent(Socket(1), At);
+        if (heardAfter)
+            l_share.Touch(Socket(1), At);
+        QCOMPARE(l_share.AwaitsPeer(Socket(1), At + after, Grace), awaits);
+        l_share.Sent(Socket(2), At);
+        QVERIFY(!l_share.AwaitsPeer(Socket(2), At, Grace));
+    }
+
     // Connections that go leave the count and the order; one added twice
     // counts once.
     void closedConnectionsLeaveTheCount()
