@@ -74,7 +74,9 @@ void PeerMessenger::AcceptWaiting()
         QTcpSocket* lp_socket = lp_listener->nextPendingConnection();
         (l_obfuscated ? m_obfuscatedWaitingSince : m_plainWaitingSince) = 0;
         StartTurn();
-        if (!MakeRoom(lp_socket->peerAddress().toIPv4Address(), l_now)) {
+        // At the bound nothing is closed for a newcomer before it said what
+        // it is, and what it said matches a rule (PeerBoundRules).
+        if (!m_connections.HasRoom()) {
             if (!TakeToHearOut(lp_socket, l_obfuscated, l_now))
                 Refuse(lp_socket, l_now);
             continue;
@@ -163,48 +165,109 @@ bool PeerMessenger::TakeToHearOut(QTcpSocket* ip_socket, bool i_obfuscated, cons
 {
     if (m_heardOutThisTurn >= HeardOutPerTurn)
         return false;
-    ++m_heardOutThisTurn;
-    // It counts in the turn as a refusal would: a crowd heard out costs
-    // no more than a refused one.
-    ++m_refusedThisTurn;
     if (m_heardOutOrder.size() > 2 * MaxHeardOut)
         std::erase_if(m_heardOutOrder, [this](const QPointer<QTcpSocket>& i_socket) {
             return !i_socket || !m_heardOut.Counts(i_socket);
         });
-    while (m_heardOut.Count() >= MaxHeardOut && !m_heardOutOrder.empty()) {
+    // Only one that has not spoken gives its place: a file connection that
+    // awaits its token, or a claim kept, is not closed for a newcomer.
+    const std::size_t l_allowance = PeerBoundRules::Allowance();
+    while (m_heardOut.Count() >= l_allowance) {
+        if (m_heardOutOrder.empty())
+            return false;
         QPointer<QTcpSocket> l_oldest = m_heardOutOrder.front();
         m_heardOutOrder.pop_front();
-        if (l_oldest && m_heardOut.Counts(l_oldest)) {
+        if (l_oldest && m_heardOut.Counts(l_oldest) && SocketItem("uninitialized_socket", l_oldest)) {
             // Its count would end only once the socket object goes.
             m_heardOut.Release(l_oldest);
             DisposeOfSocket(l_oldest);
         }
     }
+    ++m_heardOutThisTurn;
+    // It counts in the turn as a refusal would: a crowd heard out costs
+    // no more than a refused one.
+    ++m_refusedThisTurn;
     m_heardOut.Track(ip_socket);
     m_heardOutOrder.emplace_back(ip_socket);
     Introduce(ip_socket, i_obfuscated, i_now);
     return true;
 }
 
+bool PeerMessenger::IsUsersAddress(const std::string& i_user, quint32 i_address)
+{
+    ItemPtr l_user = d.GetType("user")->HasItem(i_user);
+    return l_user && l_user.IsConnected("user_address") && l_user["user_address"].AsUInt() == i_address;
+}
+
 bool PeerMessenger::EndHearing(QTcpSocket* ip_socket, const PeerFirstMessage::Parsed& i_first)
 {
-    const bool l_direct = i_first.m_kind == PeerFirstMessage::Kind::Direct;
-    const bool l_ours =
-        (l_direct && (i_first.m_connectionType == "F" || (i_first.m_connectionType == "P" && HasWorkWith(i_first.m_user))))
-        || (i_first.m_kind == PeerFirstMessage::Kind::Indirect
-            && d.GetType("indirect_connect_to_peer_request")->HasItem(ToString(i_first.m_token)));
-    m_heardOut.Release(ip_socket);
     const QDateTime l_now = PeerNow();
-    if (!l_ours) {
-        // The caller takes it down.
+    const quint32 l_address = ip_socket->peerAddress().toIPv4Address();
+    PeerBoundRules::Newcomer l_newcomer{i_first};
+    if (i_first.m_kind == PeerFirstMessage::Kind::Indirect)
+        l_newcomer.m_answersOurRequest =
+            bool(d.GetType("indirect_connect_to_peer_request")->HasItem(ToString(i_first.m_token)));
+    else if (i_first.m_kind == PeerFirstMessage::Kind::Direct)
+        l_newcomer.m_fromUsersAddress = IsUsersAddress(i_first.m_user, l_address);
+    switch (m_rules.OfIntroduction(l_newcomer, l_now.toMSecsSinceEpoch())) {
+    case PeerBoundRules::Claim::Keep:
+        KeepClaimed(ip_socket, l_now);
+        return true;
+    case PeerBoundRules::Claim::AwaitToken:
+        // It keeps its place of the allowance until its token tells.
+        return true;
+    case PeerBoundRules::Claim::AsPeer:
+        if (MakeRoom(l_address, l_now)) {
+            m_heardOut.Release(ip_socket);
+            m_connections.Track(ip_socket);
+            return true;
+        }
+        break;
+    case PeerBoundRules::Claim::Refuse:
+        break;
+    }
+    // The caller takes it down.
+    NoteRefusal(l_address, l_now);
+    return false;
+}
+
+bool PeerMessenger::EndTokenWait(QTcpSocket* ip_socket, const std::string& i_user, quint32 i_token)
+{
+    const QDateTime l_now = PeerNow();
+    if (!m_rules.KeepsToken(i_user, i_token)) {
         NoteRefusal(ip_socket->peerAddress().toIPv4Address(), l_now);
         return false;
     }
-    // Work of ours: room is made for it as for our own file connection, and
-    // it stays above the bound when none can be.
-    MakeRoom(ip_socket->peerAddress().toIPv4Address(), l_now, true);
-    m_connections.Track(ip_socket);
+    KeepClaimed(ip_socket, l_now);
     return true;
+}
+
+void PeerMessenger::KeepClaimed(QTcpSocket* ip_socket, const QDateTime& i_now)
+{
+    // Work of ours: room is made for it as for our own file connection; it
+    // keeps its place of the allowance when none can be.
+    if (!MakeRoom(ip_socket->peerAddress().toIPv4Address(), i_now, true))
+        return;
+    m_heardOut.Release(ip_socket);
+    m_connections.Track(ip_socket);
+}
+
+void PeerMessenger::TimeTokenWait(QTcpSocket* ip_socket)
+{
+    SocketBufferInfo& l_info = m_socketBufferInfoMap[ip_socket];
+    l_info.m_tokenWait = ++m_tokenWaits;
+    // The socket itself cannot be the timer's context: once handed over it
+    // may live on another thread. Its record names the wait instead.
+    QTimer::singleShot(PeerBoundRules::TokenWaitMs, this, [this, ip_socket, l_wait = l_info.m_tokenWait] {
+        const auto l_record = m_socketBufferInfoMap.find(ip_socket);
+        if (l_record == m_socketBufferInfoMap.end() || l_record->second.m_tokenWait != l_wait
+            || !l_record->second.m_readFileConnectionReq)
+            return;
+        LogCounted(m_tokenLateLines, PeerNow(), [] {
+            return QString("File connections that sent no transfer token within %1 ms closed").arg(PeerBoundRules::TokenWaitMs);
+        });
+        DisposeOfSocket(ip_socket);
+    });
 }
 
 void PeerMessenger::Introduce(QTcpSocket* ip_socket, bool i_obfuscated, const QDateTime& i_now)

@@ -107,12 +107,9 @@ Outcome PeerMessenger::StartWaitingAttempt(Lane i_lane, const PeerAttemptLanes::
 
 bool PeerMessenger::IsWorkOfOurs(Lane i_lane, QTcpSocket* ip_socket) const
 {
-    if (i_lane == Lane::File)
-        return true;
-    if (i_lane != Lane::Own)
-        return false;
     ItemPtr l_record = SocketItem("connect_to_peer_request_socket", ip_socket);
-    return l_record && HasWorkWith(l_record["user"].AsString());
+    return m_rules.IsWorkOfOurs(i_lane, l_record ? l_record["user"].AsString() : std::string(),
+                                PeerNow().toMSecsSinceEpoch());
 }
 
 void PeerMessenger::GiveUpConnectionBack(QTcpSocket* ip_socket, const QDateTime& i_now)

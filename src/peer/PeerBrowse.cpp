@@ -3,6 +3,7 @@
 #include "peer/PeerMessenger.h"
 
 #include "core/log/Log.h"
+#include "peer/PeerEnvironment.h"
 #include "peer/PeerItems.h"
 #include "peer/PeerMessageCodes.h"
 #include "peer/PeerReceivedFiles.h"
@@ -17,6 +18,7 @@ void PeerMessenger::GetUserSharedFiles(std::string i_user)
     // Only an asked-for listing is taken in: any peer could otherwise fill
     // our memory with listings under as many names as it likes.
     m_sharesAskedFor.insert(i_user);
+    m_rules.BrowseAsked(i_user, PeerNow().toMSecsSinceEpoch());
     MemStream l_message;
     l_message.Write(static_cast<unsigned int>(PeerMessageCodes::GetSharedFileList));
     SendMessage(i_user, l_message);
@@ -52,6 +54,7 @@ bool PeerMessenger::HandleSharedFileListRequest(ItemPtr i_user)
 bool PeerMessenger::HandleSharedFileList(MemStream& io_message, ItemPtr i_user)
 {
     // One listing per request, whatever becomes of it.
+    m_rules.BrowseAnswered(i_user.AsString());
     if (m_sharesAskedFor.erase(i_user.AsString()) == 0) {
         Log(LogArea, 1, QString("Listing from user %1 was not asked for, dropped").arg(Text(i_user)), i_user);
         return true;

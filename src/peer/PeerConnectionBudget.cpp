@@ -89,12 +89,31 @@ std::size_t PeerConnectionBudget::BoundFor(std::size_t i_softLimit)
     return l_limit > l_reserve ? std::max(l_limit - l_reserve, l_limit / 2) : l_limit / 2;
 }
 
-std::size_t PeerConnectionBudget::Bound()
+std::size_t PeerConnectionBudget::AllowanceFor(std::size_t i_softLimit)
+{
+    const std::size_t l_limit = std::min(i_softLimit, SelectLimit);
+    return std::min(MaxAllowance, (l_limit - BoundFor(i_softLimit)) / 4);
+}
+
+namespace
+{
+std::size_t SoftLimit()
 {
     rlimit l_limit{};
     if (::getrlimit(RLIMIT_NOFILE, &l_limit) != 0 || l_limit.rlim_cur == RLIM_INFINITY)
-        return BoundFor(SelectLimit);
-    return BoundFor(std::size_t(l_limit.rlim_cur));
+        return SelectLimit;
+    return std::size_t(l_limit.rlim_cur);
+}
+}
+
+std::size_t PeerConnectionBudget::Bound()
+{
+    return BoundFor(SoftLimit());
+}
+
+std::size_t PeerConnectionBudget::Allowance()
+{
+    return AllowanceFor(SoftLimit());
 }
 
 void PeerConnectionBudget::Track(QTcpSocket* ip_socket)

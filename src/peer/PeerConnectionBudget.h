@@ -28,6 +28,12 @@ public:
     static std::size_t BoundFor(std::size_t i_softLimit);
     // The bound under the process's present soft limit.
     static std::size_t Bound();
+    // The places above the bound that newcomers heard out and the claims
+    // kept for what they said may take (see PeerBoundRules): a quarter of
+    // what the bound leaves to the rest of the client, MaxAllowance at most.
+    static constexpr std::size_t MaxAllowance = 64;
+    static std::size_t AllowanceFor(std::size_t i_softLimit);
+    static std::size_t Allowance();
 
     // Counts the socket until Release or its destruction.
     void Track(QTcpSocket* ip_socket);

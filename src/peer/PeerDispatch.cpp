@@ -45,6 +45,11 @@ bool PeerMessenger::HandleMessage(QTcpSocket* ip_socket, MemStream i_message)
         l_user);
 
     namespace Codes = PeerMessageCodes;
+    // Until we answer, the connection carries a reply at the bound: the
+    // peer waits on it for what we are about to say.
+    if (l_code == Codes::GetSharedFileList || l_code == Codes::GetSharedFilesInFolder
+        || l_code == Codes::TransferRequest || l_code == Codes::QueueUpload)
+        m_rules.RequestCame(ip_socket, l_now.toMSecsSinceEpoch());
     switch (l_code) {
     case Codes::FileSearchResult: return HandleSearchReply(i_message, l_user);
     case Codes::GetSharedFileList: return HandleSharedFileListRequest(l_user);

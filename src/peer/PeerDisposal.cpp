@@ -119,6 +119,7 @@ void PeerMessenger::OnPeerSocketItemRemoved(Item* ip_socketItem)
     // The socket may be gone already: only its address is used.
     auto* lp_socket = ItemPtr(ip_socketItem).AsObject<QTcpSocket>();
     m_networkShare.Remove(lp_socket);
+    m_rules.Gone(lp_socket);
     m_activity.Remove(lp_socket);
     // A user known through this connection alone goes with it, once the
     // removal is done: anyone may claim a new name for every connection.
@@ -150,6 +151,7 @@ void PeerMessenger::EveryHalfMinute()
     ExpireConnectionsBack(l_now);
     ExpireIdleConnections(l_now);
     ExpireSilentConnections(l_now);
+    m_rules.Sweep(l_now.toMSecsSinceEpoch());
     // Whatever else should have looked at the listeners, this does.
     AcceptWaiting();
 }

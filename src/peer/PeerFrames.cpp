@@ -52,6 +52,7 @@ bool PeerMessenger::SendMessage(QTcpSocket* ip_socket, MemStream& i_message, boo
         }
     }
     m_networkShare.Sent(ip_socket, PeerNow().toMSecsSinceEpoch());
+    m_rules.Answered(ip_socket);
     return true;
 }
 
@@ -111,6 +112,14 @@ void PeerMessenger::ReadFrames(QTcpSocket* ip_socket)
             return;
         case PeerReadStep::Token: {
             const std::string l_user = l_record->second.m_user;
+            // Heard out at the bound: only a token of ours keeps it.
+            if (m_heardOut.Counts(ip_socket) && !EndTokenWait(ip_socket, l_user, l_token)) {
+                DisposeOfSocket(ip_socket);
+                return;
+            }
+            l_record = m_socketBufferInfoMap.find(ip_socket);
+            if (l_record == m_socketBufferInfoMap.end())
+                return;
             QObject::disconnect(ip_socket, nullptr, nullptr, nullptr);
             m_socketBufferInfoMap.erase(l_record);
             m_idleWatch.Forget(ip_socket);

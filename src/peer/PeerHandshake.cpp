@@ -48,7 +48,7 @@ void PeerMessenger::OnConnectToPeerSocketConnected()
         connect(lp_socket, &QIODevice::readyRead, this, &PeerMessenger::OnSocketReadyToRead);
         connect(lp_socket, &QAbstractSocket::errorOccurred, this, &PeerMessenger::OnSocketError);
         connect(lp_socket, &QAbstractSocket::disconnected, this, &PeerMessenger::OnSocketClosed);
-        MakePeerSocket(lp_socket, l_user, l_obfuscated);
+        MakePeerSocket(lp_socket, l_user, l_obfuscated, true);
     } else if (l_type == "F") {
         disconnect(lp_socket, nullptr, this, nullptr);
         emit FileConnectionAccepted(l_user, lp_socket);
@@ -87,7 +87,7 @@ void PeerMessenger::OnIndirectResponseSocketConnected()
 
     if (l_type == "P") {
         connect(lp_socket, &QIODevice::readyRead, this, &PeerMessenger::OnSocketReadyToRead);
-        MakePeerSocket(lp_socket, l_user, l_obfuscated);
+        MakePeerSocket(lp_socket, l_user, l_obfuscated, true);
     } else if (l_type == "F") {
         connect(lp_socket, &QIODevice::readyRead, this, &PeerMessenger::OnSocketReadyToRead);
         WaitForTransferToken(lp_socket, l_user);
@@ -119,11 +119,16 @@ bool PeerMessenger::HandleFirstMessage(QTcpSocket* ip_socket, ItemPtr i_uninitia
         ItemPtr l_userItem = UserItem(l_user);
         if (l_type == "P") {
             Log(LogArea, 1, QString("Accepted messaging connection to user %1").arg(Text(l_user)), l_userItem);
-            MakePeerSocket(ip_socket, l_user, l_obfuscated);
+            MakePeerSocket(ip_socket, l_user, l_obfuscated,
+                           IsUsersAddress(l_user, ip_socket->peerAddress().toIPv4Address()));
             l_ok = true;
         } else if (l_type == "F") {
             Log(LogArea, 1, QString("Accepted file connection to user %1").arg(Text(l_user)), l_userItem);
             WaitForTransferToken(ip_socket, l_user);
+            // It has spoken: no silent newcomer takes its place, and its
+            // token comes at once or not at all.
+            m_idleWatch.Spoke(ip_socket);
+            TimeTokenWait(ip_socket);
             l_ok = true;
         } else if (l_type == "D") {
             Log(LogArea, 1, QString("Accepted DNet connection to user %1").arg(Text(l_user)), l_userItem);
@@ -155,7 +160,7 @@ bool PeerMessenger::HandleFirstMessage(QTcpSocket* ip_socket, ItemPtr i_uninitia
             QString("Found req, accepted indirect connection to user %1, connection type %2").arg(Text(l_user), Text(l_type)),
             l_userItem);
         if (l_type == "P") {
-            MakePeerSocket(ip_socket, l_user, l_obfuscated);
+            MakePeerSocket(ip_socket, l_user, l_obfuscated, true);
             l_ok = true;
         } else if (l_type == "F") {
             AbandonSocket(ip_socket);
@@ -179,8 +184,10 @@ bool PeerMessenger::HandleFirstMessage(QTcpSocket* ip_socket, ItemPtr i_uninitia
     return l_ok;
 }
 
-void PeerMessenger::MakePeerSocket(QTcpSocket* ip_socket, const std::string& i_user, bool i_obfuscated)
+void PeerMessenger::MakePeerSocket(QTcpSocket* ip_socket, const std::string& i_user, bool i_obfuscated,
+                                   bool i_authentic)
 {
+    m_rules.Introduced(ip_socket, i_user, i_authentic);
     // Adding the item also gives the connection its activity time; its
     // removal ends the count of its network.
     m_networkShare.Add(ip_socket, ip_socket->peerAddress().toIPv4Address(), PeerNow().toMSecsSinceEpoch());

@@ -24,6 +24,13 @@ void PeerIdleWatch::Forget(QTcpSocket* ip_socket)
         m_accepted.erase(l_accepted);
 }
 
+void PeerIdleWatch::Spoke(QTcpSocket* ip_socket)
+{
+    const auto l_accepted = std::find(m_accepted.begin(), m_accepted.end(), ip_socket);
+    if (l_accepted != m_accepted.end())
+        m_accepted.erase(l_accepted);
+}
+
 std::vector<QTcpSocket*> PeerIdleWatch::Expired(const QDateTime& i_now, qint64 i_limitMs) const
 {
     std::vector<QTcpSocket*> l_expired;

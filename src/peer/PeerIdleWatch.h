@@ -33,6 +33,9 @@ public:
     // caller closes it, which ends its watch), or null.
     QTcpSocket* WatchAccepted(QTcpSocket* ip_socket, const QDateTime& i_now);
     void Forget(QTcpSocket* ip_socket);
+    // An accepted socket introduced itself and waits for its token: timed
+    // still, but no longer one of the accepted sockets the limit closes.
+    void Spoke(QTcpSocket* ip_socket);
     bool IsWatched(QTcpSocket* ip_socket) const { return m_since.count(ip_socket) != 0; }
 
     // The sockets watched for more than i_limitMs at i_now.

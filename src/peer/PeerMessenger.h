@@ -6,6 +6,7 @@
 #include "core/store/Data.h"
 #include "peer/PeerActivityOrder.h"
 #include "peer/PeerAttemptLanes.h"
+#include "peer/PeerBoundRules.h"
 #include "peer/PeerConnectionBudget.h"
 #include "peer/PeerFirstMessage.h"
 #include "peer/PeerFrameReader.h"
@@ -48,6 +49,8 @@ public:
     struct SocketBufferInfo : PeerSocketBufferInfo
     {
         bool m_readDeferred = false;
+        // Names this wait for a transfer token, for its timer.
+        quint64 m_tokenWait = 0;
     };
 
     // Reading is fair between connections: one read of a socket handles at
@@ -71,7 +74,7 @@ public:
     // How long a connection we sent on, and have heard nothing on since,
     // counts as carrying a reply at the bound: a peer acts on a listing or
     // a transfer request within moments.
-    static constexpr qint64 AnswerGraceMs = 5000;
+    static constexpr qint64 AnswerGraceMs = PeerBoundRules::AnswerGraceMs;
     // Replaces IdleEnoughToCloseMs, for tests that cannot wait that long.
     void SetIdleEnoughToCloseMs(qint64 i_ms) { m_idleEnoughToCloseMs = i_ms; }
     // Replaces the connection bound (0 restores it), for tests that cannot
@@ -97,16 +100,15 @@ public:
     // keep a short queue full, and the system drops other peers' attempts
     // while it is: they would retry only seconds later.
     static constexpr int ListenBacklog = 1024;
-    // A newcomer that would be refused at the bound is heard out first: a
-    // file connection, one that answers a request of ours, or a messaging
-    // connection from a user we have work with is then kept, and any other
-    // refused. At most MaxHeardOut wait so, above the bound (the oldest goes
-    // when more come), and HeardOutPerTurn are taken in one turn, the rest
-    // refused at once, so that each is read before it could be the oldest.
-    // The share is large on purpose: a crowd refused at once reconnects at
-    // once, and with a small share it takes every turn's, so that an honest
-    // file connection of the refused network is seldom heard.
-    static constexpr std::size_t MaxHeardOut = 64;
+    // A newcomer at the bound is heard out before room is made for it
+    // (PeerBoundRules says what it may then be kept for). They share the
+    // allowance above the bound, at most MaxHeardOut places (the oldest
+    // silent one goes when more come), and HeardOutPerTurn are taken in one
+    // turn, the rest refused at once, so that each is read before it could
+    // be the oldest. The share is large on purpose: a crowd refused at once
+    // reconnects at once, and with a small share it takes every turn's, so
+    // that an honest file connection would seldom be heard.
+    static constexpr std::size_t MaxHeardOut = PeerConnectionBudget::MaxAllowance;
     static constexpr int HeardOutPerTurn = int(MaxHeardOut / 2);
 
     // Needs the item store, the data saver, the timer service and the server
@@ -129,10 +131,10 @@ public:
     // Tells whether we have work with a user (a download of ours from them,
     // say): at the connection bound their connections are kept, and
     // connections to them count as work of ours.
-    void SetWorkCheck(std::function<bool(const std::string&)> i_hasWorkWith)
-    {
-        m_hasWorkWith = std::move(i_hasWorkWith);
-    }
+    void SetWorkCheck(PeerBoundRules::WorkCheck i_hasWorkWith) { m_rules.SetWorkCheck(std::move(i_hasWorkWith)); }
+    // Tells whether a transfer of ours waits for the user's file connection
+    // with a token: at the bound only such a file connection is kept.
+    void SetFileTokenCheck(PeerBoundRules::TokenCheck i_check) { m_rules.SetTokenCheck(std::move(i_check)); }
 
     // The name of a peer message code for the log.
     static QString MessageCodeToString(int i_code);
@@ -233,11 +235,19 @@ private:
     void TakeConnection(QTcpSocket* ip_socket, bool i_obfuscated, const QDateTime& i_now);
     // Watches a taken connection until it introduces itself.
     void Introduce(QTcpSocket* ip_socket, bool i_obfuscated, const QDateTime& i_now);
-    // Takes a newcomer to hear it out; false when this turn took its share.
+    // Takes a newcomer to hear it out; false when this turn took its share
+    // or every place of the allowance is held by one that has spoken.
     bool TakeToHearOut(QTcpSocket* ip_socket, bool i_obfuscated, const QDateTime& i_now);
-    // A newcomer heard out said what it is (the first message read):
-    // true when it is kept, within the bound; false when it is refused.
+    // A newcomer heard out said what it is (the first message read): true
+    // when it is kept, or waits for its transfer token; false when it is
+    // refused (the caller takes it down).
     bool EndHearing(QTcpSocket* ip_socket, const PeerFirstMessage::Parsed& i_first);
+    // A file connection heard out sent its token: true when it is kept.
+    bool EndTokenWait(QTcpSocket* ip_socket, const std::string& i_user, quint32 i_token);
+    // A claim kept: room as for work of ours, or its place of the allowance.
+    void KeepClaimed(QTcpSocket* ip_socket, const QDateTime& i_now);
+    // An accepted file connection has TokenWaitMs to send its token.
+    void TimeTokenWait(QTcpSocket* ip_socket);
     // Reads what a taken connection brought while it waited, and takes it
     // down if it went meanwhile. Null, or a socket no longer ours: nothing.
     void CatchUp(QTcpSocket* ip_socket);
@@ -268,9 +278,9 @@ private:
     // we have work with its user, last while it carries a reply (unsent,
     // being made, or sent within AnswerGraceMs and not yet answered).
     PeerNetworkShare::Hold HoldOf(QTcpSocket* ip_socket, qint64 i_nowMs) const;
-    // A browse of ours awaits the user's answer, or the transfer manager has
-    // work with the user.
     bool HasWorkWith(const std::string& i_user) const;
+    // The server gave the address as the user's.
+    static bool IsUsersAddress(const std::string& i_user, quint32 i_address);
     // The messaging connection silent longest that may be closed for room,
     // and its last activity.
     QTcpSocket* ClosableOldest(const QDateTime& i_now, qint64& o_lastActivity) const;
@@ -304,7 +314,9 @@ private:
 
     // The first message.
     bool HandleFirstMessage(QTcpSocket* ip_socket, ItemPtr i_uninitializedSocket, MemStream& i_message);
-    void MakePeerSocket(QTcpSocket* ip_socket, const std::string& i_user, bool i_obfuscated);
+    // i_authentic: we opened it, it answered our token, or it came from the
+    // user's known address (PeerBoundRules' protection).
+    void MakePeerSocket(QTcpSocket* ip_socket, const std::string& i_user, bool i_obfuscated, bool i_authentic);
     void WaitForTransferToken(QTcpSocket* ip_socket, const std::string& i_user);
     void AbandonSocket(QTcpSocket* ip_socket);
 
@@ -398,10 +410,13 @@ private:
     QTcpServer m_obfuscatedServer;
     // After the listeners, so that it goes before the sockets they own.
     PeerConnectionBudget m_connections{[this] { OnPeerConnectionGone(); }};
-    // Newcomers heard out, above the bound, and the order they came in
-    // (some of them may have left meanwhile).
+    // Newcomers heard out and claims kept, above the bound (the
+    // allowance), and the order they came in (some of them may have left or
+    // spoken meanwhile).
     PeerConnectionBudget m_heardOut{nullptr};
     std::deque<QPointer<QTcpSocket>> m_heardOutOrder;
+    quint64 m_tokenWaits = 0;
+    PeerBoundRules m_rules;
     int m_heardOutThisTurn = 0;
     // Our outgoing attempts, and whose turn it is to connect.
     PeerAttemptLanes m_lanes;
@@ -444,6 +459,8 @@ private:
     PeerLogNotes m_attemptWaitNotes;
     PeerLogCounter m_droppedAttemptLines;
     PeerLogCounter m_givenUpAttemptLines;
+    PeerLogCounter m_tokenLateLines;
+    PeerLogCounter m_acceptErrorLines;
     std::map<QTcpSocket*, SocketBufferInfo> m_socketBufferInfoMap;
     // Messages waiting for a messaging connection, and their send order.
     PeerOutgoingQueue m_outgoingQueue;
@@ -457,7 +474,6 @@ private:
     std::set<Item*> m_pendingConnectionsBack;
     // Users asked for their whole share and not yet answered.
     std::set<std::string> m_sharesAskedFor;
-    std::function<bool(const std::string&)> m_hasWorkWith;
     // How many results each search holds.
     PeerSearchBound m_searchBound;
 };

@@ -19,17 +19,14 @@ PeerNetworkShare::Hold PeerMessenger::HoldOf(QTcpSocket* ip_socket, qint64 i_now
 {
     ItemPtr l_item = SocketItem("peer_socket", ip_socket);
     const std::string l_user = l_item ? l_item["user"].AsString() : std::string();
-    if (HasWorkWith(l_user))
-        return PeerNetworkShare::Hold::Never;
-    if (ip_socket->bytesToWrite() > 0 || m_replyOrder.Holds(l_user)
-        || m_networkShare.AwaitsPeer(ip_socket, i_nowMs, AnswerGraceMs))
-        return PeerNetworkShare::Hold::Last;
-    return PeerNetworkShare::Hold::Free;
+    const PeerBoundRules::Carrying l_carrying{ip_socket->bytesToWrite() > 0, m_replyOrder.Holds(l_user),
+                                              m_networkShare.AwaitsPeer(ip_socket, i_nowMs, AnswerGraceMs)};
+    return m_rules.HoldOf(ip_socket, l_user, l_carrying, i_nowMs);
 }
 
 bool PeerMessenger::HasWorkWith(const std::string& i_user) const
 {
-    return !i_user.empty() && (m_sharesAskedFor.contains(i_user) || (m_hasWorkWith && m_hasWorkWith(i_user)));
+    return m_rules.HasWorkWith(i_user, PeerNow().toMSecsSinceEpoch());
 }
 
 QTcpSocket* PeerMessenger::ClosableOldest(const QDateTime& i_now, qint64& o_lastActivity) const
@@ -156,6 +153,12 @@ void PeerMessenger::OnRoomTimer()
 
 void PeerMessenger::OnPeerConnectionGone()
 {
+    // A descriptor freed: a listener that could not accept for want of one
+    // tries again now.
+    for (QTcpServer* lp_listener : {&m_server, &m_obfuscatedServer}) {
+        if (lp_listener->isListening())
+            lp_listener->resumeAccepting();
+    }
     AcceptWaiting();
 }
 
@@ -163,11 +166,14 @@ void PeerMessenger::OnAcceptError(QTcpServer& io_listener)
 {
     // Out of descriptors, say. The connection stays queued, so accepting at
     // once would only fail again; the toolkit may also have stopped the
-    // listener for good. Try again a little later.
+    // listener for good. Try again a little later, or when a connection
+    // of ours goes.
     io_listener.pauseAccepting();
-    Log(LogArea, 1,
-        QString("Could not accept a peer connection on port %1: %2. Accepting again in a second.")
+    LogCounted(m_acceptErrorLines, PeerNow(), [&io_listener] {
+        return QString("Could not accept a peer connection on port %1: %2. Accepting again when a connection closes, "
+                       "or in a second")
             .arg(io_listener.serverPort())
-            .arg(io_listener.errorString()));
+            .arg(io_listener.errorString());
+    });
     QTimer::singleShot(AcceptPauseMs, this, [&io_listener] { io_listener.resumeAccepting(); });
 }

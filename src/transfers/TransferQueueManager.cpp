@@ -72,6 +72,7 @@ TransferQueueManager::TransferQueueManager()
         connect(peerMessenger, &PeerMessenger::UploadDenied, this, &TransferQueueManager::OnUploadDeniedNotification);
         connect(peerMessenger, &PeerMessenger::DownloadPlaceInLine, this, &TransferQueueManager::OnDownloadPlaceInLine);
         peerMessenger->SetWorkCheck(&TransferQueueManager::HasWorkWith);
+        peerMessenger->SetFileTokenCheck(&TransferQueueManager::AwaitsFileConnection);
     }
     if (gp_server)
         connect(gp_server, &Server::AddUserResponse, this, &TransferQueueManager::OnUserLookedUp);
@@ -143,6 +144,17 @@ bool TransferQueueManager::HasWorkWith(const std::string& i_user)
             return true;
     }
     return false;
+}
+
+bool TransferQueueManager::AwaitsFileConnection(const std::string& i_user, quint32 i_token)
+{
+    ItemPtr l_user = d.GetType("user")->HasItem(i_user);
+    ItemPtr l_token = d.GetType("remote_transfer_req")->HasItem(ToString(i_token));
+    if (!l_user || !l_token)
+        return false;
+    ItemPtr l_download = d.GetItem(l_user, l_token, "download_entry");
+    return l_download && !l_download.IsConnected("download_thread")
+           && l_download["download_entry_status"].AsString() != TransferStatus::Complete;
 }
 
 void TransferQueueManager::DataLoaded()

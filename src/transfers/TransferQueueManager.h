@@ -67,6 +67,10 @@ public:
     // to the user holds a slot: the peer layer keeps the user's connections
     // at its bound.
     static bool HasWorkWith(const std::string& i_user);
+    // A download of ours from the user waits for the file connection that
+    // brings this transfer token: the peer layer keeps such a connection
+    // at its bound, and no other file connection.
+    static bool AwaitsFileConnection(const std::string& i_user, quint32 i_token);
 
     // Places in line at the peers.
     void RequestDownloadPlaceInLine(ItemPtr i_download);

@@ -14,6 +14,7 @@
 
 #include <QtTest>
 
+#include <functional>
 #include <string>
 
 namespace
@@ -22,6 +23,28 @@ using PeerClients::Address;
 using PeerClients::Clients;
 using PeerClients::ClosedCount;
 using PeerClients::Introduce;
+
+// What the server link writes when the server tells a user's address,
+// without the ports that would start a connection to it.
+void KnowAddress(const std::string& i_user, quint32 i_address)
+{
+    d.GetType("user")->GetItem(i_user) += d.GetType("user_address")->GetItem(std::to_string(i_address));
+}
+
+// Opens messaging connections from the address, all as the user, each once
+// the one before was taken or refused.
+bool OpenAs(Clients& io_clients, int i_count, const std::function<quint32(int)>& i_from, const std::string& i_user,
+            quint16 i_port)
+{
+    for (int l_index = 0; l_index < i_count; ++l_index) {
+        io_clients.push_back(std::make_unique<RawClient>());
+        if (!io_clients.back()->Connect(i_port, i_from(l_index))
+            || !io_clients.back()->Send(RawClient::Introduction(i_user)))
+            return false;
+        PeerTestWorld::Settle(PeerMessenger::RefusedRestMs + 10);
+    }
+    return true;
+}
 
 // The token of our one relayed request.
 quint32 OurRelayedToken()
@@ -37,19 +60,24 @@ class TestPeerBoundWork : public QObject
 
 private slots:
     // The bound is full of one network's connections, and a newcomer of
-    // that network comes: as a file connection (then its token), or as the
-    // answer to our relayed request for a file connection, it is kept and
-    // handed over, and so is the messaging connection of a user we browse;
-    // as any other messaging connection, or with a token that is not ours,
-    // it is refused as any newcomer of the crowd is.
+    // that network comes: as a file connection whose token names a download
+    // of ours, or as the answer to our relayed request for a file
+    // connection, it is kept and handed over, and so is the messaging
+    // connection of a user we browse, from that user's address; as any other
+    // messaging connection, a file connection with another token or none, a
+    // namesake from elsewhere or with a token that is not ours, it is
+    // refused as any newcomer of the crowd is, and nothing is closed for it.
     void aNewcomerOfARefusedNetworkMaySayWhatItIs_data()
     {
         QTest::addColumn<QString>("first");
         QTest::addColumn<QString>("keptAs");
-        QTest::newRow("a file connection") << "file" << "FileConnectionRequested";
+        QTest::newRow("a file connection with a token of ours") << "file" << "FileConnectionRequested";
+        QTest::newRow("a file connection with a token not ours") << "file, token not ours" << "";
+        QTest::newRow("a bare file connection") << "bare file" << "";
         QTest::newRow("the answer to our request") << "answer" << "FileConnectionAccepted";
         QTest::newRow("a messaging connection") << "messaging" << "";
         QTest::newRow("a messaging connection of a user we browse") << "browsed" << "messaging";
+        QTest::newRow("a namesake of a user we browse") << "namesake" << "";
         QTest::newRow("a token not ours") << "stranger's token" << "";
     }
     void aNewcomerOfARefusedNetworkMaySayWhatItIs()
@@ -68,15 +96,20 @@ private slots:
         l_world.Messenger().RequestFileConnectionToUser("ann");
         QVERIFY(OurRelayedToken() != 0);
 
+        l_world.Messenger().SetFileTokenCheck(
+            [](const std::string& i_user, quint32 i_token) { return i_user == "fay" && i_token == 7; });
+        KnowAddress("bea", Address(2, 9));
+
         RawClient l_newcomer;
-        QVERIFY(l_newcomer.Connect(l_world.PlainPort(), Address(2, 9)));
-        if (first == "file") {
+        QVERIFY(l_newcomer.Connect(l_world.PlainPort(), Address(2, first == "namesake" ? 10 : 9)));
+        if (first.contains("file")) {
             QVERIFY(l_newcomer.Send(FakePeerFrames::Plain(WireWriter().U8(1).Str("fay").Str("F").U32(0))));
-            QVERIFY(l_newcomer.Send(WireWriter().U32(7)));
+            if (first != "bare file")
+                QVERIFY(l_newcomer.Send(WireWriter().U32(first == "file" ? 7 : 8)));
         } else if (first == "answer" || first == "stranger's token") {
             const quint32 l_token = first == "answer" ? OurRelayedToken() : OurRelayedToken() + 100;
             QVERIFY(l_newcomer.Send(FakePeerFrames::Plain(WireWriter().U8(0).U32(l_token))));
-        } else if (first == "browsed") {
+        } else if (first == "browsed" || first == "namesake") {
             l_world.Messenger().GetUserSharedFiles("bea");
             QVERIFY(l_newcomer.Send(RawClient::Introduction("bea")));
         } else {
@@ -85,7 +118,9 @@ private slots:
         if (keptAs == "messaging") {
             QVERIFY(PeerTestWorld::WaitFor([] { return PeerTestWorld::HasMessagingConnection("bea"); }));
         } else if (keptAs.isEmpty()) {
-            QVERIFY(PeerTestWorld::WaitFor([&] { return l_newcomer.ClosedByPeer(); }));
+            QVERIFY(PeerTestWorld::WaitFor([&] { return l_newcomer.ClosedByPeer(); },
+                                           int(PeerBoundRules::TokenWaitMs) + 2000));
+            QCOMPARE(l_catcher.m_handOvers.size(), std::size_t(0));
         } else {
             QVERIFY(PeerTestWorld::WaitFor([&] { return !l_catcher.m_handOvers.empty(); }));
             QCOMPARE(l_catcher.m_handOvers.front().m_signal, keptAs.toStdString());
@@ -94,6 +129,7 @@ private slots:
         PeerTestWorld::Settle(100);
         QCOMPARE(l_newcomer.ClosedByPeer(), keptAs.isEmpty());
         QVERIFY(!PeerTestWorld::HasMessagingConnection("pat"));
+        QCOMPARE(PeerTestWorld::HasMessagingConnection("bea"), keptAs == "messaging");
         // Room was made for what was kept, from the crowd.
         QCOMPARE(ClosedCount(l_crowd), keptAs.isEmpty() ? 0 : 1);
     }
@@ -187,6 +223,7 @@ private slots:
         l_world.Messenger().SetConnectionBound(Bound);
         l_world.Load();
         Clients l_crowd;
+        KnowAddress("crowd0", Address(2, 2));
         QVERIFY(Introduce(l_crowd, Bound, Address(2, 2), "crowd", l_world.PlainPort()));
         if (work == "browse")
             l_world.Messenger().GetUserSharedFiles("crowd0");
@@ -202,6 +239,64 @@ private slots:
         QVERIFY(!l_crowd[0]->ClosedByPeer());
         QVERIFY(l_crowd[1]->ClosedByPeer());
         QCOMPARE(ClosedCount(l_crowd), 1);
+        l_world.Messenger().SetWorkCheck(nullptr);
+    }
+
+    // A crowd that introduces itself under the name of a user we have work
+    // with, from elsewhere or from that user's own address, never holds
+    // more than the bound and the allowance above it.
+    void namesakesOfAUserWeWorkWithTakeNoMoreThanTheAllowance_data()
+    {
+        QTest::addColumn<bool>("fromUsersAddress");
+        QTest::newRow("from other addresses") << false;
+        QTest::newRow("from the user's address") << true;
+    }
+    void namesakesOfAUserWeWorkWithTakeNoMoreThanTheAllowance()
+    {
+        QFETCH(bool, fromUsersAddress);
+        constexpr int Bound = 4;
+        constexpr int Namesakes = 100;
+        PeerTestWorld l_world;
+        l_world.Messenger().SetConnectionBound(Bound);
+        l_world.Messenger().SetWorkCheck([](const std::string& i_user) { return i_user == "hs0"; });
+        l_world.Load();
+        KnowAddress("hs0", Address(3, 2));
+        Clients l_crowd;
+        QVERIFY(Introduce(l_crowd, Bound, Address(2, 2), "crowd", l_world.PlainPort()));
+        Clients l_namesakes;
+        QVERIFY(OpenAs(
+            l_namesakes, Namesakes,
+            [fromUsersAddress](int i_index) { return fromUsersAddress ? Address(3, 2) : Address(4 + i_index % 8, 2); },
+            "hs0", l_world.PlainPort()));
+        PeerTestWorld::Settle(200);
+        // What the peer layer holds: connections left waiting in the
+        // listener's queue hold no descriptor of ours.
+        QVERIFY(PeerTestWorld::ItemCount("peer_socket") + PeerTestWorld::ItemCount("uninitialized_socket")
+                <= Bound + int(PeerBoundRules::Allowance()));
+        l_world.Messenger().SetWorkCheck(nullptr);
+    }
+
+    // A user we have work with keeps one connection at the bound: the
+    // newest from the user's address. The older ones give as anyone's.
+    void onlyTheNewestConnectionOfAUserWeWorkWithHolds()
+    {
+        constexpr int Bound = 3;
+        PeerTestWorld l_world;
+        l_world.Messenger().SetConnectionBound(Bound);
+        l_world.Messenger().SetWorkCheck([](const std::string& i_user) { return i_user == "hs0"; });
+        l_world.Load();
+        KnowAddress("hs0", Address(3, 2));
+        Clients l_hs0;
+        QVERIFY(OpenAs(l_hs0, Bound, [](int) { return Address(3, 2); }, "hs0", l_world.PlainPort()));
+        QVERIFY(PeerTestWorld::WaitFor([] { return PeerTestWorld::ItemCount("peer_socket") == Bound; }));
+
+        Clients l_stranger;
+        QVERIFY(Introduce(l_stranger, 1, Address(9, 2), "stranger", l_world.PlainPort()));
+        PeerTestWorld::Settle(100);
+        QVERIFY(!l_stranger.front()->ClosedByPeer());
+        QCOMPARE(ClosedCount(l_hs0), 1);
+        QVERIFY(l_hs0.front()->ClosedByPeer());
+        QVERIFY(!l_hs0.back()->ClosedByPeer());
         l_world.Messenger().SetWorkCheck(nullptr);
     }
 };

@@ -1,0 +1,149 @@
+#pragma once
+
+#include "peer/PeerAttemptLanes.h"
+#include "peer/PeerFirstMessage.h"
+#include "peer/PeerNetworkShare.h"
+
+#include <QtGlobal>
+
+#include <cstddef>
+#include <functional>
+#include <string>
+#include <unordered_map>
+
+class QTcpSocket;
+
+// The rules of the connection bound, in one place: read this first.
+//
+// The bound (PeerConnectionBudget) counts every peer connection that holds a
+// descriptor. Below it every newcomer is taken. At it, what a peer says of
+// itself buys nothing until it matches something we wait for:
+//
+// - Hearing out. A newcomer at the bound is heard out before any room is
+//   made for it: it takes a place of the allowance, a fixed number of places
+//   above the bound that all newcomers share (Allowance()). At most
+//   PeerMessenger::HeardOutPerTurn are taken in one turn, the rest refused at
+//   once. A newcomer that has not spoken yet gives its place to the next one
+//   when the allowance is full (the oldest silent goes); one that has spoken
+//   (a file connection awaiting its token, a claim kept) never does.
+// - What its first message earns (OfIntroduction):
+//   - the answer to a relayed request of ours, by a token of ours (tokens
+//     are random, so they cannot be guessed): kept, as work of ours;
+//   - a file connection: nothing yet. It waits, at most TokenWaitMs, for its
+//     transfer token, and is kept as work of ours only when the token names
+//     a transfer of ours that waits for that user's file connection
+//     (KeepsToken);
+//   - a messaging connection of a user we have work with, from the address
+//     the server gave for that user: kept, as work of ours;
+//   - any other messaging connection: room by the network share's rules
+//     (PeerNetworkShare), or refused;
+//   - anything else: refused.
+//   What is kept takes room (work of ours counts in no network, so the
+//   network that holds the most gives for it), or else stays in its place
+//   of the allowance. So the peer layer never holds more than the bound and
+//   the allowance together, whatever peers claim.
+// - Work with a user (HasWorkWith): a browse of ours awaiting its answer,
+//   for BrowseWorkMs at most; a download of ours queued or running; an
+//   upload holding a slot (the transfer manager's check). Queued uploads are
+//   not work: anyone can queue them.
+// - Who holds on when room is made (HoldOf), asked of each candidate:
+//   - one connection per user is protected while we have work with the
+//     user: the newest authentic one, that is one we opened, one that
+//     answered our token, or one accepted from the user's known address. A
+//     newer authentic connection of the user takes the protection over, so
+//     that a user whose old connection died unseen reaches us again; a
+//     namesake from elsewhere takes nothing. The protected one never goes;
+//   - one that carries a reply goes last, and only from a network of more
+//     than PeerNetworkShare::KeptReplies: bytes unsent, a browse reply being
+//     made, our message sent within AnswerGraceMs with nothing heard since,
+//     or a request of the peer's not yet answered (AnswerOwedMs at most);
+//   - any other may go.
+// - Who gives: the idle connection silent longest (PeerMessenger's
+//   IdleEnoughToCloseMs), else the network that holds the most
+//   (PeerNetworkShare). Our own attempts: a file connection of ours, or one
+//   to a user we have work with, is work of ours (IsWorkOfOurs).
+class PeerBoundRules
+{
+public:
+    static constexpr qint64 BrowseWorkMs = 120000;
+    // A file connection sends its token right after its introduction: a
+    // round trip at most. A bare one holds its place no longer than this.
+    static constexpr qint64 TokenWaitMs = 3000;
+    static constexpr qint64 AnswerGraceMs = 5000;
+    // A request the transfer manager or the shares answer takes a turn of
+    // the event loop; one left unanswered (a queued upload without a slot)
+    // stops counting after this.
+    static constexpr qint64 AnswerOwedMs = 30000;
+
+    // Places above the bound for newcomers heard out and claims kept, out
+    // of the descriptors the bound leaves to the rest of the client.
+    static std::size_t Allowance();
+
+    using WorkCheck = std::function<bool(const std::string&)>;
+    using TokenCheck = std::function<bool(const std::string&, quint32)>;
+    // Whether the transfer manager has work with a user.
+    void SetWorkCheck(WorkCheck i_check) { m_workCheck = std::move(i_check); }
+    // Whether a transfer of ours waits for the user's file connection with
+    // the token.
+    void SetTokenCheck(TokenCheck i_check) { m_tokenCheck = std::move(i_check); }
+
+    // Work with a user.
+    void BrowseAsked(const std::string& i_user, qint64 i_nowMs);
+    void BrowseAnswered(const std::string& i_user);
+    bool HasWorkWith(const std::string& i_user, qint64 i_nowMs) const;
+    // Forgets the browses that stopped being work.
+    void Sweep(qint64 i_nowMs);
+
+    // What a newcomer heard out says, and what we know of it.
+    struct Newcomer
+    {
+        PeerFirstMessage::Parsed m_first;
+        // The token is that of a relayed request of ours.
+        bool m_answersOurRequest = false;
+        // It comes from the address the server gave for the named user.
+        bool m_fromUsersAddress = false;
+    };
+    enum class Claim
+    {
+        Refuse,
+        // A messaging connection: room as any peer's, by its network.
+        AsPeer,
+        // A file connection: its token decides (KeepsToken).
+        AwaitToken,
+        // Work of ours: room as for our own connections.
+        Keep
+    };
+    Claim OfIntroduction(const Newcomer& i_newcomer, qint64 i_nowMs) const;
+    bool KeepsToken(const std::string& i_user, quint32 i_token) const;
+
+    // A messaging connection of the user began; an authentic one takes the
+    // user's protection.
+    void Introduced(QTcpSocket* ip_socket, const std::string& i_user, bool i_authentic);
+    // A request came on the connection / we wrote on it.
+    void RequestCame(QTcpSocket* ip_socket, qint64 i_nowMs);
+    void Answered(QTcpSocket* ip_socket);
+    // The connection went.
+    void Gone(QTcpSocket* ip_socket);
+    bool Protects(QTcpSocket* ip_socket) const;
+
+    // What the messenger knows of a connection as room is made.
+    struct Carrying
+    {
+        bool m_unsent = false;
+        bool m_replyBeingMade = false;
+        bool m_awaitsPeer = false;
+    };
+    PeerNetworkShare::Hold HoldOf(QTcpSocket* ip_socket, const std::string& i_user, const Carrying& i_carrying,
+                                  qint64 i_nowMs) const;
+    bool IsWorkOfOurs(PeerAttemptLanes::Lane i_lane, const std::string& i_user, qint64 i_nowMs) const;
+
+private:
+    WorkCheck m_workCheck;
+    TokenCheck m_tokenCheck;
+    std::unordered_map<std::string, qint64> m_browses;
+    // The protected connection of each user, and the other way round.
+    std::unordered_map<std::string, QTcpSocket*> m_protected;
+    std::unordered_map<QTcpSocket*, std::string> m_protectedUser;
+    // When the oldest unanswered request came on a connection.
+    std::unordered_map<QTcpSocket*, qint64> m_owed;
+};
