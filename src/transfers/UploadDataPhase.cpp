@@ -153,10 +153,15 @@ void TransferQueueManager::OnFileConnectionFailed(std::string i_user)
             QString("Upload of %1 to %2 got no file connection, aborting")
                 .arg(TransferText::Of(l_file), TransferText::Of(i_user)),
             l_user);
-        l_upload += d.GetType("upload_failure_reason")->GetItem(std::string(FileConnectionFailedReason));
-        SetUploadEntryStatus(l_upload, TransferStatus::Aborted);
+        AbortWithoutConnection(l_upload);
     }
     StartNewUploads();
+}
+
+void TransferQueueManager::AbortWithoutConnection(ItemPtr i_upload)
+{
+    i_upload += d.GetType("upload_failure_reason")->GetItem(std::string(FileConnectionFailedReason));
+    SetUploadEntryStatus(i_upload, TransferStatus::Aborted);
 }
 
 void TransferQueueManager::OnUploadProgress(TransferThread* ip_thread, qint64 i_offset, int i_bytesPerSecond)

@@ -369,23 +369,28 @@ private slots:
         QVERIFY(l_road.m_world.LogTexts().isEmpty());
     }
 
-    // The clock moves by "after" ms since the upload entered "state".
+    // The clock moves by "after" ms since the upload entered "state". An
+    // upload bob accepted whose file connection never came (the peer layer
+    // still waits for his address) fails as the peer layer's failure would
+    // have failed it: the Uploads view shows "reason".
     void uploadsStuckInASetUpStateAreAbortedAfterHalfAMinute_data()
     {
         QTest::addColumn<QString>("state");
         QTest::addColumn<int>("after");
         QTest::addColumn<bool>("aborted");
-        QTest::newRow("requesting, just under") << "requesting" << 29999 << false;
-        QTest::newRow("requesting") << "requesting" << 30000 << true;
-        QTest::newRow("connecting") << "connecting" << 45000 << true;
-        QTest::newRow("waiting for offset") << "waiting for offset" << 30000 << true;
-        QTest::newRow("uploading is never timed out") << "uploading" << 3600000 << false;
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("requesting, just under") << "requesting" << 29999 << false << "";
+        QTest::newRow("requesting") << "requesting" << 30000 << true << "";
+        QTest::newRow("connecting") << "connecting" << 45000 << true << "Cannot connect.";
+        QTest::newRow("waiting for offset") << "waiting for offset" << 30000 << true << "";
+        QTest::newRow("uploading is never timed out") << "uploading" << 3600000 << false << "";
     }
     void uploadsStuckInASetUpStateAreAbortedAfterHalfAMinute()
     {
         QFETCH(QString, state);
         QFETCH(int, after);
         QFETCH(bool, aborted);
+        QFETCH(QString, reason);
         TransfersTestWorld l_world;
         TransferQueueManager& l_manager = l_world.Manager();
         qint64 l_now = 1000;
@@ -416,6 +421,7 @@ private slots:
         QCOMPARE(l_world.LogTexts().contains(QString("Upload of a to bob timed out in %1 phase, aborting").arg(state)),
                  aborted);
         QVERIFY(!l_upload.IsConnected("upload_file") || !aborted);
+        QCOMPARE(QString::fromStdString(l_upload["upload_failure_reason"].AsString()), reason);
         // The slot it held goes to the next upload.
         QCOMPARE(TransferRoad::StatusOf(UploadOf("carol")), std::string(aborted ? "requesting" : "queued"));
     }
