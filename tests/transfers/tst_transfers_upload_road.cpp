@@ -321,14 +321,16 @@ private slots:
         QVERIFY(lp_file);
         ItemPtr l_upload = UploadOf("bob");
         const qsizetype l_opening = lp_file->Received().size();
+        // Bob takes the whole file and closes.
         auto l_finish = [&] {
             lp_file->SendRaw(Offset(0));
-            return lp_file->WaitForBytes(int(l_opening + l_bytes.size()));
+            if (!lp_file->WaitForBytes(int(l_opening + l_bytes.size())))
+                return false;
+            lp_file->Socket()->disconnectFromHost();
+            return TransferRoad::Reaches(l_upload, TransferStatus::Complete);
         };
         if (complete) {
             QVERIFY(l_finish());
-            lp_file->Socket()->disconnectFromHost();
-            QVERIFY(TransferRoad::Reaches(l_upload, TransferStatus::Complete));
             // The slot went to b.bin.
             QVERIFY(PeerTestWorld::WaitFor([&] { return l_road.FramesWithCode(40).size() == 2; }));
         }
@@ -343,11 +345,8 @@ private slots:
         QCOMPARE(d.GetType("upload_thread")->ItemCount(), complete ? 0 : 1);
         QCOMPARE(l_road.FramesWithCode(40).size(), l_offers);
         QVERIFY(!l_road.m_peer.WaitForConnection(false, 200));
-        if (!complete) {
+        if (!complete)
             QVERIFY(l_finish());
-            lp_file->Socket()->disconnectFromHost();
-            QVERIFY(TransferRoad::Reaches(l_upload, TransferStatus::Complete));
-        }
         QCOMPARE(lp_file->Received().mid(l_opening), l_bytes);
         QVERIFY(l_road.FramesWithCode(46).isEmpty());
     }
