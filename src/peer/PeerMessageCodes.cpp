@@ -38,11 +38,27 @@ QString Name(int i_code)
     }
 }
 
-quint32 Of(const MemStream& i_message)
+namespace
+{
+// The u32 at the byte offset of the body; bytes past its end read as zeros.
+quint32 U32At(const MemStream& i_message, int i_offset)
 {
     const MemStream::Buffer& l_buffer = *i_message.mp_buffer;
     unsigned char l_bytes[4] = {0, 0, 0, 0};
-    std::memcpy(l_bytes, l_buffer.mp_buffer, static_cast<size_t>(qBound(0, l_buffer.m_writeIndex, 4)));
+    const int l_available = qBound(0, l_buffer.m_writeIndex - i_offset, 4);
+    if (l_available > 0)
+        std::memcpy(l_bytes, l_buffer.mp_buffer + i_offset, static_cast<size_t>(l_available));
     return qFromLittleEndian<quint32>(l_bytes);
+}
+}  // namespace
+
+quint32 Of(const MemStream& i_message)
+{
+    return U32At(i_message, 0);
+}
+
+bool IsUploadOffer(const MemStream& i_message)
+{
+    return Of(i_message) == TransferRequest && U32At(i_message, 4) == quint32(DirectionUpload);
 }
 }

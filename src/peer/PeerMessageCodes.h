@@ -24,6 +24,10 @@ enum Code : quint32 {
     UploadPlaceInLineRequest = 51,
 };
 
+// The direction of a transfer request that offers to send the file to its
+// receiver; the other direction asks the receiver to send it.
+constexpr int DirectionUpload = 1;
+
 // The name of a code for the log; a code without a name is its decimal
 // number followed by " (unknown)".
 QString Name(int i_code);
@@ -31,4 +35,8 @@ QString Name(int i_code);
 // The code in the first four bytes of a message body, whatever its read
 // position; the bytes there are, read as zeros past its end.
 quint32 Of(const MemStream& i_message);
+
+// A transfer request that offers to send the file (DirectionUpload), read
+// from the start of the body whatever its read position.
+bool IsUploadOffer(const MemStream& i_message);
 }

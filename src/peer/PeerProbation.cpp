@@ -14,14 +14,18 @@ qint64 NowMs()
 }
 }
 
-bool PeerProbation::Repeatable(quint32 i_code)
+bool PeerProbation::Repeatable(const MemStream& i_message)
 {
-    switch (i_code) {
+    switch (PeerMessageCodes::Of(i_message)) {
     case PeerMessageCodes::GetSharedFileList:
     case PeerMessageCodes::GetSharedFilesInFolder:
     case PeerMessageCodes::QueueUpload:
     case PeerMessageCodes::UploadPlaceInLineRequest:
         return true;
+    case PeerMessageCodes::TransferRequest:
+        // The code is shared by both directions; only ours, the offer to
+        // send, goes again.
+        return PeerMessageCodes::IsUploadOffer(i_message);
     default:
         return false;
     }
@@ -52,7 +56,7 @@ bool PeerProbation::OnProbation(QTcpSocket* ip_socket) const
 
 void PeerProbation::Sent(QTcpSocket* ip_socket, const PeerQueuedMessage& i_message)
 {
-    if (i_message.m_sends >= MaxSends || !Repeatable(PeerMessageCodes::Of(i_message.m_message)))
+    if (i_message.m_sends >= MaxSends || !Repeatable(i_message.m_message))
         return;
     const auto l_trial = m_trials.find(ip_socket);
     if (l_trial == m_trials.end() || Over(l_trial->second.m_untilMs, NowMs()))

@@ -42,11 +42,15 @@ public:
     static constexpr int MaxSends = 3;
 
     // Requests that do no harm when they come twice: the whole share, a
-    // folder's contents, a file to queue, a queued file's place in line.
-    // Offers, answers and replies are not repeated: a second offer would
-    // start a second transfer, and an answer lost goes with what it
-    // answers, whose asker asks again.
-    static bool Repeatable(quint32 i_code);
+    // folder's contents, a file to queue, a queued file's place in line,
+    // and our offer to send a file (a transfer request of the upload
+    // direction; the transfer manager takes one answer under its token and
+    // ignores the rest). Answers and replies are not repeated: an answer
+    // lost goes with what it answers, whose asker asks again, and one that
+    // came twice might answer a later request of theirs. The code alone
+    // does not tell our offer from a request to be sent a file: the
+    // direction does.
+    static bool Repeatable(const MemStream& i_message);
 
     PeerProbation();
     PeerProbation(const PeerProbation&) = delete;

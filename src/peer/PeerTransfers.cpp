@@ -14,9 +14,6 @@ MemStream Start(PeerMessageCodes::Code i_code)
     l_message.Write(static_cast<unsigned int>(i_code));
     return l_message;
 }
-
-// Offers from this client always send the file to the peer.
-constexpr int DirectionUpload = 1;
 }
 
 unsigned int PeerMessenger::RequestUpload(std::string i_user, std::string i_fileName, qint64 i_fileSize)
@@ -27,7 +24,8 @@ unsigned int PeerMessenger::RequestUpload(std::string i_user, std::string i_file
     Settings::Set("transfer_req_counter", ToString(l_token + 1u));
 
     MemStream l_message = Start(PeerMessageCodes::TransferRequest);
-    l_message.Write(DirectionUpload);
+    // Offers from this client always send the file to the peer.
+    l_message.Write(PeerMessageCodes::DirectionUpload);
     l_message.Write(l_token);
     l_message.Write(i_fileName);
     l_message.Write(i_fileSize);
@@ -81,7 +79,7 @@ bool PeerMessenger::HandleTransferRequest(MemStream& io_message, ItemPtr i_user)
         return false;
     // Only an offer to send us the file carries its size.
     qint64 l_size = 0;
-    if (l_direction == DirectionUpload && !io_message.Read(l_size))
+    if (l_direction == PeerMessageCodes::DirectionUpload && !io_message.Read(l_size))
         return false;
     emit FileTransferRequested(i_user.AsString(), l_direction, l_token, l_file, l_size);
     return true;

@@ -34,7 +34,12 @@ void TransferQueueManager::AbortStalledUploads()
                 .arg(TransferText::Of(l_upload["shared_file"]["shared_file_name"].AsString()),
                      TransferText::Of(l_upload["user"].AsString()),
                      TransferText::Of(l_upload["upload_entry_status"].AsString())));
-        SetUploadEntryStatus(l_upload, TransferStatus::Aborted);
+        // The peer layer may still be waiting for the user's address: the
+        // upload ends as its failure would have ended it.
+        if (l_upload["upload_entry_status"].AsString() == TransferStatus::Connecting)
+            AbortWithoutConnection(l_upload);
+        else
+            SetUploadEntryStatus(l_upload, TransferStatus::Aborted);
         l_aborted = true;
     }
     if (l_aborted)

@@ -253,6 +253,10 @@ private:
     QString WrittenPartialPath(ItemPtr i_download);
     void RecordCompleteDownload(ItemPtr i_download, const QString& i_completePath);
 
+    // Aborts an upload that waited for its file connection in vain, whichever
+    // check gave up on it, with the reason the Uploads view shows ("Cannot
+    // connect."); the caller passes its slot on.
+    void AbortWithoutConnection(ItemPtr i_upload);
     // The time-outs of uploads in a set-up state.
     void AbortStalledUploads();
     void RequestPlacesInLine();

@@ -68,19 +68,23 @@ void TransferQueueManager::OnFileTransferResponse(std::string i_user, unsigned i
             l_user);
         return;
     }
+    // An offer lost with a connection the peer reset goes again under the
+    // same token, so that an answer may come twice; an answer to an offer
+    // whose upload has moved on answers a copy and changes nothing. A
+    // refusal still counts while our file connection is being made.
+    const std::string l_status = l_upload["upload_entry_status"].AsString();
+    if (l_status != TransferStatus::Requesting && (i_accepted || l_status != TransferStatus::Connecting)) {
+        Log(LogArea, 2,
+            QString("Upload no longer in requesting phase, instead status is %1. Not processing.")
+                .arg(TransferText::Of(l_status)),
+            l_user);
+        return;
+    }
     if (!i_accepted) {
         Log(LogArea, 2, "Upload was not accepted, marking denied", l_user);
         l_upload += d.GetType("denial_reason")->GetItem(i_denialReason);
         SetUploadEntryStatus(l_upload, TransferStatus::Denied);
         StartNewUploads();
-        return;
-    }
-    const std::string l_status = l_upload["upload_entry_status"].AsString();
-    if (l_status != TransferStatus::Requesting) {
-        Log(LogArea, 2,
-            QString("Upload no longer in requesting phase, instead status is %1. Not processing.")
-                .arg(TransferText::Of(l_status)),
-            l_user);
         return;
     }
     auto* lp_file = new QFile;
@@ -149,10 +153,15 @@ void TransferQueueManager::OnFileConnectionFailed(std::string i_user)
             QString("Upload of %1 to %2 got no file connection, aborting")
                 .arg(TransferText::Of(l_file), TransferText::Of(i_user)),
             l_user);
-        l_upload += d.GetType("upload_failure_reason")->GetItem(std::string(FileConnectionFailedReason));
-        SetUploadEntryStatus(l_upload, TransferStatus::Aborted);
+        AbortWithoutConnection(l_upload);
     }
     StartNewUploads();
+}
+
+void TransferQueueManager::AbortWithoutConnection(ItemPtr i_upload)
+{
+    i_upload += d.GetType("upload_failure_reason")->GetItem(std::string(FileConnectionFailedReason));
+    SetUploadEntryStatus(i_upload, TransferStatus::Aborted);
 }
 
 void TransferQueueManager::OnUploadProgress(TransferThread* ip_thread, qint64 i_offset, int i_bytesPerSecond)

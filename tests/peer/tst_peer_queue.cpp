@@ -4,6 +4,7 @@
 #include "RawClient.h"
 #include "WireBytes.h"
 
+#include "core/persist/Settings.h"
 #include "peer/PeerOutgoingQueue.h"
 #include "peer/PeerProbation.h"
 
@@ -204,7 +205,7 @@ private slots:
     // follows, then resets the connection and forgets what it read. Until
     // the peer spoke on it or it stood for the grace, the requests that do
     // no harm twice go again on the next connection, opened for them,
-    // once; offers, answers and replies do not.
+    // once; answers and replies do not.
     void requestsOnAConnectionResetAtOnceGoAgain_data()
     {
         using Codes = QList<quint32>;
@@ -217,13 +218,13 @@ private slots:
         QTest::newRow("browse") << Codes{4} << false << qint64(0) << false << Codes{4};
         QTest::newRow("browse, queue a file") << Codes{4, 43} << false << qint64(0) << false << Codes{4, 43};
         QTest::newRow("folder, place in line") << Codes{36, 51} << false << qint64(0) << false << Codes{36, 51};
-        QTest::newRow("offer and answer between requests") << Codes{43, 40, 41, 51} << false << qint64(0) << false
-                                                           << Codes{43, 51};
+        QTest::newRow("an answer between requests") << Codes{43, 41, 51} << false << qint64(0) << false
+                                                    << Codes{43, 51};
         QTest::newRow("replies and notices") << Codes{5, 37, 9, 44, 46, 50} << false << qint64(0) << false << Codes{};
         QTest::newRow("just within the grace") << Codes{4} << false << l_grace - 1 << false << Codes{4};
         QTest::newRow("after the grace") << Codes{4} << false << l_grace << false << Codes{};
         QTest::newRow("after the peer spoke") << Codes{4, 43} << false << qint64(0) << true << Codes{};
-        QTest::newRow("accepted, sent on it") << Codes{4, 40, 51} << true << qint64(0) << false << Codes{4, 51};
+        QTest::newRow("accepted, sent on it") << Codes{4, 41, 51} << true << qint64(0) << false << Codes{4, 51};
         QTest::newRow("accepted, after the peer spoke") << Codes{4} << true << qint64(0) << true << Codes{};
     }
     void requestsOnAConnectionResetAtOnceGoAgain()
@@ -265,6 +266,61 @@ private slots:
             QCOMPARE(lp_second->Frames().mid(1), RequestBodies(repeated));
             lp_second->Reset();
             QVERIFY(!l_peer.WaitForConnection(false, 300));
+        }
+        QCOMPARE(PeerTestWorld::ItemCount("unsent_message"), 0);
+    }
+
+    // Our offer to send a file, as the transfer manager makes it, goes again
+    // like the requests: the peer at its bound forgot it, and the upload
+    // would wait for an answer until it times out. A transfer request of the
+    // other direction, and our answers to offers of theirs, do not.
+    void anOfferOfOursOnAConnectionResetAtOnceGoesAgain_data()
+    {
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<QByteArray>("body");
+        QTest::addColumn<bool>("repeated");
+        const std::string l_file = "music\\a.mp3";
+        QTest::newRow("our offer to send a file")
+            << "offer" << QByteArray(WireWriter().U32(40).U32(1).U32(7).Str(l_file).I64(4000)) << true;
+        QTest::newRow("a request to be sent a file")
+            << "request" << QByteArray(WireWriter().U32(40).U32(0).U32(7).Str(l_file)) << false;
+        QTest::newRow("our accept of an offer") << "accept" << QByteArray(WireWriter().U32(41).U32(7).U8(1)) << false;
+        QTest::newRow("our refusal of an offer")
+            << "refusal" << QByteArray(WireWriter().U32(41).U32(7).U8(0).Str("Queued")) << false;
+    }
+    void anOfferOfOursOnAConnectionResetAtOnceGoesAgain()
+    {
+        QFETCH(QString, message);
+        QFETCH(QByteArray, body);
+        QFETCH(bool, repeated);
+        PeerTestWorld l_world;
+        l_world.Load();
+        FakePeer l_peer;
+        QVERIFY(l_peer.Listen());
+        l_world.GiveAddress("bob", PeerTestWorld::Loopback, l_peer.Port(), 0);
+        PeerMessenger& l_messenger = l_world.Messenger();
+        Settings::Set("transfer_req_counter", "7");
+        if (message == "offer") {
+            QCOMPARE(l_messenger.RequestUpload("bob", "music\\a.mp3", 4000), 7u);
+        } else if (message == "accept") {
+            l_messenger.AcceptTransferRequest("bob", 7, false, 0);
+        } else if (message == "refusal") {
+            l_messenger.DenyTransferRequest("bob", 7, "Queued");
+        } else {
+            MemStream l_request;
+            l_request.WriteBuffer(body.constData(), static_cast<unsigned long>(body.size()));
+            l_messenger.SendMessage("bob", l_request);
+        }
+        FakePeerConnection* lp_first = l_peer.WaitForConnection(false);
+        QVERIFY(lp_first && lp_first->WaitForFrames(2));
+        QCOMPARE(lp_first->Frames().mid(1), QList<QByteArray>{body});
+        lp_first->Reset();
+
+        FakePeerConnection* lp_second = l_peer.WaitForConnection(false, repeated ? 5000 : 300);
+        QCOMPARE(lp_second != nullptr, repeated);
+        if (lp_second) {
+            QVERIFY(lp_second->WaitForFrames(2));
+            QCOMPARE(lp_second->Frames().mid(1), QList<QByteArray>{body});
         }
         QCOMPARE(PeerTestWorld::ItemCount("unsent_message"), 0);
     }

@@ -289,6 +289,68 @@ private slots:
         QCOMPARE(l_fileConnectionsAsked() - l_askedBefore, setup == "" && accepted && user == "bob" ? 1 : 0);
     }
 
+    // Our offer went twice (the peer reset the connection that carried it
+    // first), and bob answers the copy too, once the upload runs on its
+    // file connection or has completed: accepting it again, or refusing it
+    // as a download it already has. Nothing changes: no second file
+    // connection, no second upload in the one slot, the file sent once.
+    void aSecondAnswerToAnOfferChangesNothing_data()
+    {
+        QTest::addColumn<bool>("complete");
+        QTest::addColumn<bool>("accepted");
+        QTest::newRow("accepted again while it runs") << false << true;
+        QTest::newRow("refused while it runs") << false << false;
+        QTest::newRow("accepted again once complete") << true << true;
+        QTest::newRow("refused once complete") << true << false;
+    }
+    void aSecondAnswerToAnOfferChangesNothing()
+    {
+        QFETCH(bool, complete);
+        QFETCH(bool, accepted);
+        TransferRoad l_road;
+        QVERIFY(l_road.Ready());
+        const QByteArray l_bytes = Pattern(20000);
+        const quint32 l_token = l_road.Ask(l_road.Share("a.bin", l_bytes));
+        QVERIFY(l_token != 0);
+        // Waits for the one slot.
+        l_road.mp_bob->SendFrame(MessageBody(43, l_road.Share("b.bin", "more")));
+        QVERIFY(PeerTestWorld::WaitFor([] { return d.GetType("upload_entry")->ItemCount() == 2; }));
+        l_road.Answer(l_token, true);
+        quint32 l_written = 0;
+        FakePeerConnection* lp_file = l_road.TakeFileConnection(l_written);
+        QVERIFY(lp_file);
+        ItemPtr l_upload = UploadOf("bob");
+        const qsizetype l_opening = lp_file->Received().size();
+        // Bob takes the whole file and closes.
+        auto l_finish = [&] {
+            lp_file->SendRaw(Offset(0));
+            if (!lp_file->WaitForBytes(int(l_opening + l_bytes.size())))
+                return false;
+            lp_file->Socket()->disconnectFromHost();
+            return TransferRoad::Reaches(l_upload, TransferStatus::Complete);
+        };
+        if (complete) {
+            QVERIFY(l_finish());
+            // The slot went to b.bin.
+            QVERIFY(PeerTestWorld::WaitFor([&] { return l_road.FramesWithCode(40).size() == 2; }));
+        }
+        const char* lp_status = complete ? TransferStatus::Complete : TransferStatus::Uploading;
+        const qsizetype l_offers = l_road.FramesWithCode(40).size();
+
+        l_road.m_world.ClearLog();
+        l_road.Answer(l_token, accepted, "Complete");
+        QVERIFY(PeerTestWorld::WaitFor([&] { return !l_road.m_world.LogTexts().isEmpty(); }));
+        PeerTestWorld::Settle(100);
+        QCOMPARE(TransferRoad::StatusOf(l_upload), std::string(lp_status));
+        QCOMPARE(d.GetType("upload_thread")->ItemCount(), complete ? 0 : 1);
+        QCOMPARE(l_road.FramesWithCode(40).size(), l_offers);
+        QVERIFY(!l_road.m_peer.WaitForConnection(false, 200));
+        if (!complete)
+            QVERIFY(l_finish());
+        QCOMPARE(lp_file->Received().mid(l_opening), l_bytes);
+        QVERIFY(l_road.FramesWithCode(46).isEmpty());
+    }
+
     void aFileConnectionNobodyWaitsForIsClosed()
     {
         TransferRoad l_road;
@@ -306,23 +368,28 @@ private slots:
         QVERIFY(l_road.m_world.LogTexts().isEmpty());
     }
 
-    // The clock moves by "after" ms since the upload entered "state".
+    // The clock moves by "after" ms since the upload entered "state". An
+    // upload bob accepted whose file connection never came (the peer layer
+    // still waits for his address) fails as the peer layer's failure would
+    // have failed it: the Uploads view shows "reason".
     void uploadsStuckInASetUpStateAreAbortedAfterHalfAMinute_data()
     {
         QTest::addColumn<QString>("state");
         QTest::addColumn<int>("after");
         QTest::addColumn<bool>("aborted");
-        QTest::newRow("requesting, just under") << "requesting" << 29999 << false;
-        QTest::newRow("requesting") << "requesting" << 30000 << true;
-        QTest::newRow("connecting") << "connecting" << 45000 << true;
-        QTest::newRow("waiting for offset") << "waiting for offset" << 30000 << true;
-        QTest::newRow("uploading is never timed out") << "uploading" << 3600000 << false;
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("requesting, just under") << "requesting" << 29999 << false << "";
+        QTest::newRow("requesting") << "requesting" << 30000 << true << "";
+        QTest::newRow("connecting") << "connecting" << 45000 << true << "Cannot connect.";
+        QTest::newRow("waiting for offset") << "waiting for offset" << 30000 << true << "";
+        QTest::newRow("uploading is never timed out") << "uploading" << 3600000 << false << "";
     }
     void uploadsStuckInASetUpStateAreAbortedAfterHalfAMinute()
     {
         QFETCH(QString, state);
         QFETCH(int, after);
         QFETCH(bool, aborted);
+        QFETCH(QString, reason);
         TransfersTestWorld l_world;
         TransferQueueManager& l_manager = l_world.Manager();
         qint64 l_now = 1000;
@@ -353,6 +420,7 @@ private slots:
         QCOMPARE(l_world.LogTexts().contains(QString("Upload of a to bob timed out in %1 phase, aborting").arg(state)),
                  aborted);
         QVERIFY(!l_upload.IsConnected("upload_file") || !aborted);
+        QCOMPARE(QString::fromStdString(l_upload["upload_failure_reason"].AsString()), reason);
         // The slot it held goes to the next upload.
         QCOMPARE(TransferRoad::StatusOf(UploadOf("carol")), std::string(aborted ? "requesting" : "queued"));
     }
