@@ -282,7 +282,7 @@ void PeerMessenger::Introduce(QTcpSocket* ip_socket, bool i_obfuscated, const QD
     ItemPtr l_item = d.GetType("uninitialized_socket")->NewItem(Value(ip_socket));
     if (i_obfuscated)
         l_item.NewItem("is_obfuscated");
-    if (QTcpSocket* lp_oldest = m_idleWatch.WatchAccepted(ip_socket, i_now)) {
+    if (QTcpSocket* lp_oldest = m_idleWatch.WatchAccepted(ip_socket, i_now.toMSecsSinceEpoch())) {
         LogCounted(m_silentClosedLines, i_now, [] {
             return QString("More than %1 accepted connections wait to introduce themselves, closing the oldest")
                 .arg(PeerIdleWatch::AcceptedLimit);

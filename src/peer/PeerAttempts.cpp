@@ -109,7 +109,7 @@ bool PeerMessenger::IsWorkOfOurs(Lane i_lane, QTcpSocket* ip_socket) const
 {
     ItemPtr l_record = SocketItem("connect_to_peer_request_socket", ip_socket);
     return m_rules.IsWorkOfOurs(i_lane, l_record ? l_record["user"].AsString() : std::string(),
-                                PeerNow().toMSecsSinceEpoch());
+                                PeerNowMs());
 }
 
 void PeerMessenger::GiveUpConnectionBack(QTcpSocket* ip_socket, const QDateTime& i_now)

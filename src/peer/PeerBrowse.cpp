@@ -18,7 +18,7 @@ void PeerMessenger::GetUserSharedFiles(std::string i_user)
     // Only an asked-for listing is taken in: any peer could otherwise fill
     // our memory with listings under as many names as it likes.
     m_sharesAskedFor.insert(i_user);
-    m_rules.BrowseAsked(i_user, PeerNow().toMSecsSinceEpoch());
+    m_rules.BrowseAsked(i_user, PeerNowMs());
     MemStream l_message;
     l_message.Write(static_cast<unsigned int>(PeerMessageCodes::GetSharedFileList));
     SendMessage(i_user, l_message);

@@ -261,7 +261,7 @@ void PeerMessenger::ExpireIdleConnections(const QDateTime& i_now)
 
 void PeerMessenger::ExpireSilentConnections(const QDateTime& i_now)
 {
-    for (QTcpSocket* lp_socket : m_idleWatch.Expired(i_now, IdleConnectionLimitMs)) {
+    for (QTcpSocket* lp_socket : m_idleWatch.Expired(i_now.toMSecsSinceEpoch(), IdleConnectionLimitMs)) {
         const auto l_record = m_socketBufferInfoMap.find(lp_socket);
         const bool l_waitingForToken =
             l_record != m_socketBufferInfoMap.end() && l_record->second.m_readFileConnectionReq;

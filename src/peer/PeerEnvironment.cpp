@@ -1,5 +1,6 @@
 #include "peer/PeerEnvironment.h"
 
+#include "core/util/WallClock.h"
 #include "server/Server.h"
 
 #include <QHostAddress>
@@ -30,7 +31,13 @@ PeerServerRequests*& RequestsOverride()
 QDateTime PeerNow()
 {
     const auto& l_clock = Clock();
-    return l_clock ? l_clock() : QDateTime::currentDateTime();
+    return l_clock ? l_clock() : WallClock::LocalNow();
+}
+
+qint64 PeerNowMs()
+{
+    const auto& l_clock = Clock();
+    return l_clock ? l_clock().toMSecsSinceEpoch() : WallClock::NowMs();
 }
 
 void SetPeerClock(std::function<QDateTime()> i_clock)
@@ -40,7 +47,7 @@ void SetPeerClock(std::function<QDateTime()> i_clock)
 
 std::string PeerTimeStamp()
 {
-    return PeerNow().toString(Qt::TextDate).toLatin1().toStdString();
+    return WallClock::Text(PeerNow()).toLatin1().toStdString();
 }
 
 bool PeerStampAge(const std::string& i_stamp, const QDateTime& i_now, qint64& o_ageMs)

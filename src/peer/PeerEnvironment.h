@@ -13,8 +13,12 @@ class QTcpServer;
 // program uses the defaults; tests replace each one to drive time, to bind
 // the loopback address only, and to see the requests.
 
-// The local date and time every time stamp of the peer layer is taken from.
+// The local date and time every time stamp of the peer layer is taken from
+// (WallClock's: no zone look-up per reading).
 QDateTime PeerNow();
+// The same moment in milliseconds since the epoch, for the stamps that
+// order and time connections.
+qint64 PeerNowMs();
 // Replaces the clock; an empty function brings back the system clock.
 void SetPeerClock(std::function<QDateTime()> i_clock);
 

@@ -51,7 +51,7 @@ bool PeerMessenger::SendMessage(QTcpSocket* ip_socket, MemStream& i_message, boo
             return false;
         }
     }
-    m_networkShare.Sent(ip_socket, PeerNow().toMSecsSinceEpoch());
+    m_networkShare.Sent(ip_socket, PeerNowMs());
     m_rules.Answered(ip_socket);
     return true;
 }

@@ -190,7 +190,7 @@ void PeerMessenger::MakePeerSocket(QTcpSocket* ip_socket, const std::string& i_u
     m_rules.Introduced(ip_socket, i_user, i_authentic);
     // Adding the item also gives the connection its activity time; its
     // removal ends the count of its network.
-    m_networkShare.Add(ip_socket, ip_socket->peerAddress().toIPv4Address(), PeerNow().toMSecsSinceEpoch());
+    m_networkShare.Add(ip_socket, ip_socket->peerAddress().toIPv4Address(), PeerNowMs());
     ItemPtr l_peerSocket = d.GetType("peer_socket")->NewItem(Value(ip_socket));
     l_peerSocket += UserItem(i_user);
     l_peerSocket += d.GetType("connection_open_time")->GetItem(PeerTimeStamp());
@@ -208,7 +208,7 @@ void PeerMessenger::WaitForTransferToken(QTcpSocket* ip_socket, const std::strin
     // No item times this wait. An accepted socket is already timed from its
     // accept, which goes on; a connection of ours starts its wait now.
     if (!m_idleWatch.IsWatched(ip_socket))
-        m_idleWatch.Watch(ip_socket, PeerNow());
+        m_idleWatch.Watch(ip_socket, PeerNowMs());
 }
 
 void PeerMessenger::AbandonSocket(QTcpSocket* ip_socket)

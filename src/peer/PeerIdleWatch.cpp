@@ -2,16 +2,16 @@
 
 #include <algorithm>
 
-void PeerIdleWatch::Watch(QTcpSocket* ip_socket, const QDateTime& i_now)
+void PeerIdleWatch::Watch(QTcpSocket* ip_socket, qint64 i_nowMs)
 {
-    m_since[ip_socket] = i_now;
+    m_since[ip_socket] = i_nowMs;
 }
 
-QTcpSocket* PeerIdleWatch::WatchAccepted(QTcpSocket* ip_socket, const QDateTime& i_now)
+QTcpSocket* PeerIdleWatch::WatchAccepted(QTcpSocket* ip_socket, qint64 i_nowMs)
 {
     if (m_since.count(ip_socket) == 0)
         m_accepted.push_back(ip_socket);
-    Watch(ip_socket, i_now);
+    Watch(ip_socket, i_nowMs);
     return m_accepted.size() > AcceptedLimit ? m_accepted.front() : nullptr;
 }
 
@@ -31,11 +31,11 @@ void PeerIdleWatch::Spoke(QTcpSocket* ip_socket)
         m_accepted.erase(l_accepted);
 }
 
-std::vector<QTcpSocket*> PeerIdleWatch::Expired(const QDateTime& i_now, qint64 i_limitMs) const
+std::vector<QTcpSocket*> PeerIdleWatch::Expired(qint64 i_nowMs, qint64 i_limitMs) const
 {
     std::vector<QTcpSocket*> l_expired;
     for (const auto& [lp_socket, l_since] : m_since) {
-        if (!l_since.isValid() || l_since.msecsTo(i_now) > i_limitMs)
+        if (i_nowMs - l_since > i_limitMs)
             l_expired.push_back(lp_socket);
     }
     return l_expired;

@@ -1,6 +1,6 @@
 #pragma once
 
-#include <QDateTime>
+#include <QtGlobal>
 
 #include <cstddef>
 #include <deque>
@@ -26,23 +26,23 @@ public:
     // Accepted sockets that may wait at once, across both listeners.
     static constexpr std::size_t AcceptedLimit = 256;
 
-    // Starts the watch of a socket of ours from i_now.
-    void Watch(QTcpSocket* ip_socket, const QDateTime& i_now);
+    // Starts the watch of a socket of ours from i_nowMs (since the epoch).
+    void Watch(QTcpSocket* ip_socket, qint64 i_nowMs);
     // Starts the watch of an accepted socket from i_now. Returns the oldest
     // accepted socket still waiting when more than the limit now wait (the
     // caller closes it, which ends its watch), or null.
-    QTcpSocket* WatchAccepted(QTcpSocket* ip_socket, const QDateTime& i_now);
+    QTcpSocket* WatchAccepted(QTcpSocket* ip_socket, qint64 i_nowMs);
     void Forget(QTcpSocket* ip_socket);
     // An accepted socket introduced itself and waits for its token: timed
     // still, but no longer one of the accepted sockets the limit closes.
     void Spoke(QTcpSocket* ip_socket);
     bool IsWatched(QTcpSocket* ip_socket) const { return m_since.count(ip_socket) != 0; }
 
-    // The sockets watched for more than i_limitMs at i_now.
-    std::vector<QTcpSocket*> Expired(const QDateTime& i_now, qint64 i_limitMs) const;
+    // The sockets watched for more than i_limitMs at i_nowMs.
+    std::vector<QTcpSocket*> Expired(qint64 i_nowMs, qint64 i_limitMs) const;
 
 private:
-    std::map<QTcpSocket*, QDateTime> m_since;
+    std::map<QTcpSocket*, qint64> m_since;
     // The accepted sockets among them, oldest first.
     std::deque<QTcpSocket*> m_accepted;
 };

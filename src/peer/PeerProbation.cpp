@@ -10,7 +10,7 @@ namespace
 {
 qint64 NowMs()
 {
-    return PeerNow().toMSecsSinceEpoch();
+    return PeerNowMs();
 }
 }
 

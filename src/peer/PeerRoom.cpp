@@ -26,7 +26,7 @@ PeerNetworkShare::Hold PeerMessenger::HoldOf(QTcpSocket* ip_socket, qint64 i_now
 
 bool PeerMessenger::HasWorkWith(const std::string& i_user) const
 {
-    return m_rules.HasWorkWith(i_user, PeerNow().toMSecsSinceEpoch());
+    return m_rules.HasWorkWith(i_user, PeerNowMs());
 }
 
 QTcpSocket* PeerMessenger::ClosableOldest(const QDateTime& i_now, qint64& o_lastActivity) const

@@ -5,6 +5,7 @@
 #include "core/log/LogService.h"
 #include "core/platform/Paths.h"
 #include "core/store/Data.h"
+#include "core/util/WallClock.h"
 
 #include <QCoreApplication>
 #include <QMutex>
@@ -115,7 +116,7 @@ void Log(QString i_area, int i_level, QString i_text, ItemPtr i_item)
 {
     try {
         LogCore& l_core = Core();
-        const QDateTime l_now = QDateTime::currentDateTime();
+        const QDateTime l_now = WallClock::LocalNow();
         const QString l_line = FormatLogLine(l_now, i_level, i_text);
         l_core.Writer()->Append(i_area, l_line, l_now);
 

@@ -1,5 +1,7 @@
 #include "core/log/LogLine.h"
 
+#include "core/util/WallClock.h"
+
 namespace
 {
 // Deeper nesting than this is a caller's mistake; keep the line readable.
@@ -8,7 +10,7 @@ constexpr int MaxIndentLevel = 32;
 
 QString FormatLogTime(const QDateTime& i_time)
 {
-    return i_time.toString(Qt::TextDate);
+    return WallClock::Text(i_time);
 }
 
 QString FormatLogLine(const QDateTime& i_time, int i_level, const QString& i_text)

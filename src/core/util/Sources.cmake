@@ -4,4 +4,6 @@ list(APPEND KSTR_CORE_SOURCES
   util/GeneralFunctions.cpp
   util/Md5.h
   util/Md5.cpp
+  util/WallClock.h
+  util/WallClock.cpp
 )
