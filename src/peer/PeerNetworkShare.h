@@ -33,7 +33,8 @@ class QTcpSocket;
 // Every step costs the logarithm of the connections held. A choice looks at
 // no more than MaxLooked connections of one network and MaxLookedInAll in
 // all, whatever their number; networks it passes over unlooked cost it
-// nothing. Whether there is a giver is that same choice, so the two agree.
+// nothing. Whether there is a giver is the choice for work of ours
+// (Largest), so the two agree.
 class PeerNetworkShare
 {
 public:
@@ -50,8 +51,9 @@ public:
     // keeping every connection busy.
     static constexpr std::size_t KeptReplies = 8;
     // The most connections one choice looks at in one network, and in all:
-    // past networks of a few that hold all theirs (KeptReplies each), and
-    // past at least four crowds that hold MaxLooked each.
+    // it gets past MaxLookedInAll / KeptReplies networks of a few whose
+    // connections all carry replies, and past four crowds whose first
+    // MaxLooked all hold on.
     static constexpr std::size_t MaxLooked = 64;
     static constexpr std::size_t MaxLookedInAll = 4 * MaxLooked;
 
@@ -83,7 +85,7 @@ public:
     std::size_t Count(quint32 i_address) const;
 
     // Whether a connection would go for work of ours (Largest finds one):
-    // some network holds more than FewConnections and one it may give.
+    // a network holds more than FewConnections, and one of them may go.
     bool HasGiver(const Holds& i_holds) const;
     // The connection that goes for a peer from i_taker; null when none
     // does.
