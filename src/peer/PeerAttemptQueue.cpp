@@ -61,7 +61,17 @@ void PeerAttemptQueue::Started(QTcpSocket* ip_socket, quint32 i_address)
 QTcpSocket* PeerAttemptQueue::TakePlaceForNewcomer()
 {
     Prune();
-    if (m_inFlight.size() < MaxInFlight || m_turns.empty() || std::get<0>(*m_turns.begin()))
+    if (m_inFlight.size() < MaxInFlight)
+        return nullptr;
+    // A waiter whose socket went (its attempt expired) is no newcomer: it is
+    // dropped where it is met, each once, so that no live attempt ends for it.
+    while (!m_turns.empty() && !std::get<0>(*m_turns.begin())) {
+        const quint32 l_first = std::get<3>(*m_turns.begin());
+        if (m_byNetwork.at(l_first).m_queue.front().m_attempt.mp_socket)
+            break;
+        PopFront(l_first);
+    }
+    if (m_turns.empty() || std::get<0>(*m_turns.begin()))
         return nullptr;
     // At most MaxInFlight networks connect: finding the busiest is cheap.
     const auto l_busiest = std::max_element(m_inFlightByNetwork.begin(), m_inFlightByNetwork.end(),

@@ -31,7 +31,8 @@
 //
 // Every step costs at most the logarithm of the attempts waiting, or the
 // attempts in flight; a pass over them visits each network that waits
-// about once, whatever its attempts.
+// about once, whatever its attempts. A waiter whose socket went is dropped
+// where a step meets it, once, at the cost of one step.
 class PeerAttemptQueue
 {
 public:
@@ -82,9 +83,9 @@ public:
     std::size_t Waiting() const { return m_waiting; }
 
     // When every place is taken and a network with no attempt connecting
-    // waits: the oldest attempt of the network with the most connecting (two
-    // or more), which no longer counts here; the caller ends it as a failed
-    // attempt. Null otherwise.
+    // waits with an attempt that still stands: the oldest attempt of the
+    // network with the most connecting (two or more), which no longer counts
+    // here; the caller ends it as a failed attempt. Null otherwise.
     QTcpSocket* TakePlaceForNewcomer();
 
 private:

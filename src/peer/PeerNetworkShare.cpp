@@ -86,19 +86,21 @@ std::size_t PeerNetworkShare::Count(quint32 i_address) const
     return l_network == m_networks.end() ? 0 : l_network->second.m_count;
 }
 
-bool PeerNetworkShare::HasGiver() const
+bool PeerNetworkShare::HasGiver(const Holds& i_holds) const
 {
-    return !m_bySize.empty() && m_bySize.rbegin()->first > FewConnections;
+    return Largest(i_holds) != nullptr;
 }
 
-QTcpSocket* PeerNetworkShare::ChooseIn(const Network& i_network, const Holds& i_holds, bool i_lastMayGo) const
+QTcpSocket* PeerNetworkShare::ChooseIn(const Network& i_network, const Holds& i_holds, bool i_lastMayGo,
+                                       std::size_t& io_looked) const
 {
     QTcpSocket* lp_last = nullptr;
     std::size_t l_looked = 0;
     for (auto l_address = i_network.m_bySize.rbegin(); l_address != i_network.m_bySize.rend(); ++l_address) {
         for (const auto& [l_stamp, lp_socket] : i_network.m_addresses.at(l_address->second)) {
-            if (++l_looked > MaxLooked)
+            if (++l_looked > MaxLooked || io_looked == 0)
                 return lp_last;
+            --io_looked;
             const Hold l_hold = i_holds(lp_socket);
             if (l_hold == Hold::Free)
                 return lp_socket;
@@ -111,13 +113,14 @@ QTcpSocket* PeerNetworkShare::ChooseIn(const Network& i_network, const Holds& i_
 
 QTcpSocket* PeerNetworkShare::Choose(std::size_t i_atLeast, const Holds& i_holds) const
 {
-    std::size_t l_looked = 0;
-    for (auto l_network = m_bySize.rbegin(); l_network != m_bySize.rend() && l_looked < MaxNetworksLooked;
-         ++l_network, ++l_looked) {
+    // Every network looked at costs at least one connection looked at: the
+    // walk ends with the connections, not with a count of networks.
+    std::size_t l_looked = MaxLookedInAll;
+    for (auto l_network = m_bySize.rbegin(); l_network != m_bySize.rend() && l_looked > 0; ++l_network) {
         if (l_network->first <= FewConnections || l_network->first < i_atLeast)
             return nullptr;
         const bool l_lastMayGo = l_network->first > KeptReplies;
-        if (QTcpSocket* lp_socket = ChooseIn(m_networks.at(l_network->second), i_holds, l_lastMayGo))
+        if (QTcpSocket* lp_socket = ChooseIn(m_networks.at(l_network->second), i_holds, l_lastMayGo, l_looked))
             return lp_socket;
     }
     return nullptr;

@@ -25,11 +25,16 @@ class QTcpSocket;
 // connection holds on is asked of the caller as the candidates are looked
 // at: one that carries a reply goes only when its network has nothing else
 // to give, and only from a network of more than KeptReplies; one to a user
-// we have work with never goes. A network
-// left with nothing to give is passed over for the next largest.
+// we have work with never goes. A network left with nothing to give is
+// passed over for the next largest, and costs the choice only the
+// connections looked at in it: a hostile that keeps every connection of a
+// few networks busy does not stop the next network from giving.
 //
-// Every step costs the logarithm of the connections held, and a choice looks
-// at no more than MaxLooked connections, whatever their number.
+// Every step costs the logarithm of the connections held. A choice looks at
+// no more than MaxLooked connections of one network and MaxLookedInAll in
+// all, whatever their number; networks it passes over unlooked cost it
+// nothing. Whether there is a giver is the choice for work of ours
+// (Largest), so the two agree.
 class PeerNetworkShare
 {
 public:
@@ -45,9 +50,12 @@ public:
     // beyond it gives them last, so that it cannot hold its places by
     // keeping every connection busy.
     static constexpr std::size_t KeptReplies = 8;
-    // The most connections, and networks, one choice looks at.
+    // The most connections one choice looks at in one network, and in all:
+    // it gets past MaxLookedInAll / KeptReplies networks of a few whose
+    // connections all carry replies, and past four crowds whose first
+    // MaxLooked all hold on.
     static constexpr std::size_t MaxLooked = 64;
-    static constexpr std::size_t MaxNetworksLooked = 4;
+    static constexpr std::size_t MaxLookedInAll = 4 * MaxLooked;
 
     enum class Hold
     {
@@ -76,9 +84,9 @@ public:
     // The connections of the address's network.
     std::size_t Count(quint32 i_address) const;
 
-    // Whether some network holds more than FewConnections, so that room may
-    // be made for a peer of another network.
-    bool HasGiver() const;
+    // Whether a connection would go for work of ours (Largest finds one):
+    // a network holds more than FewConnections, and one of them may go.
+    bool HasGiver(const Holds& i_holds) const;
     // The connection that goes for a peer from i_taker; null when none
     // does.
     QTcpSocket* Giver(quint32 i_taker, const Holds& i_holds) const;
@@ -113,8 +121,11 @@ private:
 
     // The network's next largest to the taker's margin, from the largest.
     QTcpSocket* Choose(std::size_t i_atLeast, const Holds& i_holds) const;
-    // The connection of the network that goes; null when none may.
-    QTcpSocket* ChooseIn(const Network& i_network, const Holds& i_holds, bool i_lastMayGo) const;
+    // The connection of the network that goes; null when none may. Each
+    // connection looked at counts down io_looked, the connections the
+    // choice may still look at.
+    QTcpSocket* ChooseIn(const Network& i_network, const Holds& i_holds, bool i_lastMayGo,
+                         std::size_t& io_looked) const;
     void Insert(QTcpSocket* ip_socket, const Opened& i_opened);
     void Erase(QTcpSocket* ip_socket, const Opened& i_opened);
 

@@ -48,7 +48,10 @@ QTcpSocket* PeerMessenger::IdlestConnection(const QDateTime& i_now) const
 
 bool PeerMessenger::CanMakeRoom(const QDateTime& i_now) const
 {
-    return m_connections.HasRoom() || IdlestConnection(i_now) || m_networkShare.HasGiver();
+    return m_connections.HasRoom() || IdlestConnection(i_now)
+           || m_networkShare.HasGiver([this, l_nowMs = i_now.toMSecsSinceEpoch()](QTcpSocket* ip_socket) {
+                  return HoldOf(ip_socket, l_nowMs);
+              });
 }
 
 bool PeerMessenger::MakeRoom(quint32 i_taker, const QDateTime& i_now, bool i_ours)

@@ -11,10 +11,13 @@
 
 #include "peer/PeerAttemptQueue.h"
 
+#include <QHostAddress>
+#include <QTcpSocket>
 #include <QtTest>
 
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace
@@ -54,6 +57,16 @@ int Connecting()
         }
     }
     return l_count;
+}
+
+// The name of an attempt the queue gave up, of i_names; "none" for null.
+QString NameOf(QTcpSocket* ip_socket, const std::vector<std::pair<QTcpSocket*, QString>>& i_names)
+{
+    for (const auto& [lp_socket, l_name] : i_names) {
+        if (lp_socket == ip_socket)
+            return l_name;
+    }
+    return ip_socket ? QString("unknown") : QString("none");
 }
 }
 
@@ -163,6 +176,57 @@ private slots:
         QVERIFY(l_ann.WaitForConnection(false, 2000) != nullptr);
         PeerTestWorld::Settle(100);
         QVERIFY(Connecting() <= int(PeerAttemptQueue::MaxInFlight));
+    }
+
+    // Every place of a lane is taken, most of them by one network, when
+    // attempts of networks with nothing connecting wait: the busiest gives
+    // its oldest only for a waiter that still stands. One whose socket went
+    // (it expired) takes no place, and every attempt connecting goes on.
+    void onlyAWaiterThatStandsTakesAPlace_data()
+    {
+        // The network of each waiter, in the order they came, and which of
+        // them went.
+        QTest::addColumn<QList<int>>("waiters");
+        QTest::addColumn<QList<int>>("gone");
+        QTest::addColumn<QString>("given");
+        using L = QList<int>;
+        QTest::newRow("the only waiter went") << L{1} << L{0} << "none";
+        QTest::newRow("the only waiter stands") << L{1} << L{} << "busy 0";
+        QTest::newRow("one went, another network's stands") << L{1, 2} << L{0} << "busy 0";
+        QTest::newRow("a network's first went, its second stands") << L{1, 1} << L{0} << "busy 0";
+        QTest::newRow("every waiter went") << L{1, 2, 2} << L{0, 1, 2} << "none";
+    }
+    void onlyAWaiterThatStandsTakesAPlace()
+    {
+        QFETCH(QList<int>, waiters);
+        QFETCH(QList<int>, gone);
+        QFETCH(QString, given);
+        constexpr int Busy = 2 * int(PeerAttemptQueue::MaxInFlightPerNetwork);
+        SilentListener l_never(Address(3, 1));
+        QVERIFY(l_never.Fill());
+        PeerAttemptQueue l_queue;
+        // The busiest network's first, then the others', eight a network.
+        std::vector<std::unique_ptr<QTcpSocket>> l_connecting;
+        std::vector<std::pair<QTcpSocket*, QString>> l_names;
+        for (int l_index = 0; l_index < int(PeerAttemptQueue::MaxInFlight); ++l_index) {
+            l_connecting.push_back(std::make_unique<QTcpSocket>());
+            l_connecting.back()->connectToHost(QHostAddress(l_never.Address()), l_never.Port());
+            const bool l_busy = l_index < Busy;
+            const int l_network = l_busy ? 0 : 10 + l_index / int(PeerAttemptQueue::MaxInFlightPerNetwork);
+            l_queue.Started(l_connecting.back().get(), Address(40 + l_network, 1));
+            l_names.emplace_back(l_connecting.back().get(),
+                                 QString("%1 %2").arg(l_busy ? "busy" : "other").arg(l_busy ? l_index : l_index - Busy));
+        }
+        std::vector<std::unique_ptr<QTcpSocket>> l_waiting;
+        for (int l_network : waiters) {
+            l_waiting.push_back(std::make_unique<QTcpSocket>());
+            l_queue.Wait({l_waiting.back().get(), Address(40 + l_network, 1), 1});
+        }
+        for (int l_index : gone)
+            l_waiting[std::size_t(l_index)].reset();
+
+        QCOMPARE(NameOf(l_queue.TakePlaceForNewcomer(), l_names), given);
+        QCOMPARE(l_queue.InFlight(), PeerAttemptQueue::MaxInFlight - (given == "none" ? 0 : 1));
     }
 
     // Room comes one connection at a time while three attempts wait for it:

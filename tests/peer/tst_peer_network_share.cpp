@@ -13,6 +13,20 @@ QTcpSocket* Socket(quintptr i_name)
     return reinterpret_cast<QTcpSocket*>(i_name * 16);
 }
 
+// The name of a connection the share chose, "none" for null: compared as
+// text, a mismatch names the connection instead of following a pointer to
+// no object.
+QString Name(QTcpSocket* ip_socket)
+{
+    return ip_socket ? QString::number(reinterpret_cast<quintptr>(ip_socket) / 16) : QString("none");
+}
+
+// The name of connection i_name; "none" for 0.
+QString Name(quintptr i_name)
+{
+    return i_name ? QString::number(i_name) : QString("none");
+}
+
 // Three addresses of one network, and two of others.
 constexpr quint32 Crowd = 0x0A000002;
 constexpr quint32 CrowdOther = 0x0A0000F0;
@@ -75,14 +89,15 @@ private slots:
         Open(l_share, CrowdOther, 1500, crowdOther);
         Open(l_share, Second, 2000, second);
         QCOMPARE(l_share.Count(CrowdOther), std::size_t(crowd + crowdOther));
-        QCOMPARE(l_share.Giver(taker, AllFree), giver ? Socket(quintptr(giver)) : nullptr);
+        QCOMPARE(Name(l_share.Giver(taker, AllFree)), Name(quintptr(giver)));
         const int l_most = std::max(crowd + crowdOther, second);
-        QCOMPARE(l_share.HasGiver(), l_most > int(PeerNetworkShare::FewConnections));
+        QCOMPARE(l_share.HasGiver(AllFree), l_most > int(PeerNetworkShare::FewConnections));
         // For a connection no network counts, the largest gives whatever
         // the taker.
-        const bool l_gives = l_share.HasGiver();
+        const bool l_gives = l_share.HasGiver(AllFree);
         const quintptr l_crowdFirst = crowdOther > crowd ? 1500 : 1000;
-        QCOMPARE(l_share.Largest(AllFree), !l_gives ? nullptr : Socket(crowd + crowdOther > second ? l_crowdFirst : 2000));
+        QCOMPARE(Name(l_share.Largest(AllFree)),
+                 Name(!l_gives ? 0 : crowd + crowdOther > second ? l_crowdFirst : quintptr(2000)));
     }
 
     // Inside the network that gives, the connection silent longest goes;
@@ -129,9 +144,50 @@ private slots:
                 return PeerNetworkShare::Hold::Never;
             return last.contains(l_name) ? PeerNetworkShare::Hold::Last : PeerNetworkShare::Hold::Free;
         };
-        QTcpSocket* lp_expected = giver ? Socket(quintptr(giver)) : nullptr;
-        QCOMPARE(l_share.Giver(Lone, l_holds), lp_expected);
-        QCOMPARE(l_share.Largest(l_holds), lp_expected);
+        QCOMPARE(Name(l_share.Giver(Lone, l_holds)), Name(quintptr(giver)));
+        QCOMPARE(Name(l_share.Largest(l_holds)), Name(quintptr(giver)));
+    }
+
+    // Networks whose connections all hold on are passed over for one that
+    // may give, whatever their number, as long as a choice has connections
+    // left to look at; whether there is a giver says what a choice finds.
+    void aNetworkThatGivesIsFoundPastNetworksThatHoldAll_data()
+    {
+        constexpr int Kept = int(PeerNetworkShare::KeptReplies);
+        constexpr int Looked = int(PeerNetworkShare::MaxLookedInAll);
+        QTest::addColumn<int>("held");
+        QTest::addColumn<bool>("work");
+        QTest::addColumn<bool>("idle");
+        // The name of the connection given up; 0 for none.
+        QTest::addColumn<int>("giver");
+        QTest::newRow("four of a few carrying replies, then an idle one") << 4 << false << true << 1000;
+        QTest::newRow("four with work, then an idle one") << 4 << true << true << 1000;
+        QTest::newRow("many of a few carrying replies, then an idle one")
+            << Looked / Kept - 1 << false << true << 1000;
+        QTest::newRow("four carrying replies, nothing idle") << 4 << false << false << 0;
+        QTest::newRow("more than a choice looks at, then an idle one") << Looked / Kept << false << true << 0;
+    }
+    void aNetworkThatGivesIsFoundPastNetworksThatHoldAll()
+    {
+        QFETCH(int, held);
+        QFETCH(bool, work);
+        QFETCH(bool, idle);
+        QFETCH(int, giver);
+        constexpr int Each = int(PeerNetworkShare::KeptReplies);
+        PeerNetworkShare l_share;
+        // The idle network ranks last of those as large.
+        if (idle)
+            Open(l_share, 0x0C000002, 1000, Each);
+        for (int l_network = 0; l_network < held; ++l_network)
+            Open(l_share, 0x0D000002 + quint32(l_network << 8), quintptr(2000 + l_network * Each), Each);
+        auto l_holds = [work](QTcpSocket* ip_socket) {
+            if (reinterpret_cast<quintptr>(ip_socket) / 16 < 2000)
+                return PeerNetworkShare::Hold::Free;
+            return work ? PeerNetworkShare::Hold::Never : PeerNetworkShare::Hold::Last;
+        };
+        QCOMPARE(Name(l_share.Giver(Lone, l_holds)), Name(quintptr(giver)));
+        QCOMPARE(Name(l_share.Largest(l_holds)), Name(quintptr(giver)));
+        QCOMPARE(l_share.HasGiver(l_holds), giver != 0);
     }
 
     // A connection we sent on awaits the peer until the peer is heard from
@@ -180,13 +236,13 @@ private slots:
         QCOMPARE(l_share.Count(Crowd), std::size_t(Few + 2));
         l_share.Remove(Socket(1000));
         l_share.Remove(Socket(1000));
-        QCOMPARE(l_share.Giver(Lone, AllFree), Socket(1001));
+        QCOMPARE(Name(l_share.Giver(Lone, AllFree)), Name(quintptr(1001)));
         QCOMPARE(l_share.AddressOf(Socket(1001)), Crowd);
         QCOMPARE(l_share.AddressOf(Socket(1000)), 0u);
         l_share.Remove(Socket(1001));
         QCOMPARE(l_share.Count(Crowd), std::size_t(Few));
-        QVERIFY(!l_share.HasGiver());
-        QCOMPARE(l_share.Giver(Lone, AllFree), nullptr);
+        QVERIFY(!l_share.HasGiver(AllFree));
+        QCOMPARE(Name(l_share.Giver(Lone, AllFree)), Name(quintptr(0)));
     }
 
     // Once a minute per key, whatever the others do; a clock that went
