@@ -15,6 +15,12 @@ QString TypeAndUser(const QString& i_format, ItemPtr i_record)
 {
     return i_format.arg(Text(i_record["peer_connection_type"]), Text(i_record["user"]));
 }
+
+// A token stands for one request only: an answer must not find another.
+bool RelayedTokenInUse(quint32 i_token)
+{
+    return d.GetType("indirect_connect_to_peer_request")->HasItem(ToString(i_token));
+}
 }
 
 void PeerMessenger::ConnectToUser(std::string i_user, const char* ip_connectionType)
@@ -37,12 +43,15 @@ void PeerMessenger::ConnectToUser(std::string i_user, const char* ip_connectionT
     l_request += d.GetType("send_time")->GetItem(PeerTimeStamp());
 
     Log(LogArea, 2, "Also sending indirect connection request.", l_user);
-    const unsigned int l_token = GetPeerServerRequests().SendIndirectConnectionRequest(i_user, ip_connectionType);
-    ItemPtr l_relayed = d.GetType("indirect_connect_to_peer_request")->GetItem(ToString(l_token));
-    l_relayed += l_request;
-    l_relayed += d.GetType("send_time")->GetItem(PeerTimeStamp());
-    l_relayed += l_user;
-    l_relayed += l_type;
+    const unsigned int l_token =
+        GetPeerServerRequests().SendIndirectConnectionRequest(i_user, ip_connectionType, RelayedTokenInUse);
+    if (l_token != 0) {
+        ItemPtr l_relayed = d.GetType("indirect_connect_to_peer_request")->GetItem(ToString(l_token));
+        l_relayed += l_request;
+        l_relayed += d.GetType("send_time")->GetItem(PeerTimeStamp());
+        l_relayed += l_user;
+        l_relayed += l_type;
+    }
 
     if (l_user.IsConnected("user_address")) {
         StartDirectAttempt(l_request, l_user, l_type);

@@ -89,7 +89,8 @@ private slots:
         QCOMPARE(Status(l_request), std::string("connecting"));
         QVERIFY(l_request["connect_to_peer_request_socket"] == l_direct);
         QVERIFY(l_request["indirect_connect_to_peer_request"] == l_relayed);
-        QCOMPARE(l_relayed.AsString(), std::string("1"));
+        const unsigned int l_token = l_world.m_requests.m_relayed.front().m_token;
+        QCOMPARE(l_relayed.AsString(), std::to_string(l_token));
         const std::string l_stamp = l_world.m_now.toString(Qt::TextDate).toStdString();
         QCOMPARE(l_relayed["send_time"].AsString(), l_stamp);
         QCOMPARE(l_direct["socket_creation_time"].AsString(), l_stamp);
@@ -125,7 +126,7 @@ private slots:
 
         // The server's late failure report only ends the relayed request.
         l_world.ClearLog();
-        emit gp_server->IndirectPeerConnectionFailure(1);
+        emit gp_server->IndirectPeerConnectionFailure(l_token);
         QCOMPARE(l_world.LogTexts(), QStringList{QString("Indirect connection of type %1 to user bob failed").arg(type)});
         QCOMPARE(PeerTestWorld::ItemCount("indirect_connect_to_peer_request"), 0);
         // A connection that was made is no failure of a file connection.
@@ -138,6 +139,8 @@ private slots:
         PeerTestWorld l_world;
         PeerSignalCatcher l_catcher(l_world.Messenger());
         l_world.Load();
+        // The link would offer these: a token in use is passed over.
+        l_world.m_requests.m_candidates = {5, 5, 6, 5, 6, 7};
         l_world.Messenger().RequestDNetConnection("zed");
         QVERIFY(d.GetType("user")->HasItem("zed"));
         l_world.ClearLog();
@@ -146,15 +149,19 @@ private slots:
                                                   "Connection attempt to same user of same type already in progress, not re-attempting."}));
         QCOMPARE(l_world.m_requests.m_relayed.size(), std::size_t(1));
 
-        // Another type is another attempt, with the next token.
+        // Another type is another attempt, under a token of its own.
         FakePeer l_peer;
         QVERIFY(l_peer.Listen());
         l_world.GiveAddress("bob", PeerTestWorld::Loopback, l_peer.Port(), 0);
         l_world.Messenger().RequestDNetConnection("bob");
         l_world.Messenger().RequestFileConnectionToUser("bob");
         QCOMPARE(l_world.m_requests.m_relayed.size(), std::size_t(3));
-        QCOMPARE(l_world.m_requests.m_relayed[1].m_token, 2u);
-        QCOMPARE(l_world.m_requests.m_relayed[2].m_token, 3u);
+        const std::vector<std::pair<std::string, std::string>> l_expected{{"5", "zed D"}, {"6", "bob D"}, {"7", "bob F"}};
+        for (const auto& [l_token, l_userAndType] : l_expected) {
+            ItemPtr l_relayed = d.GetType("indirect_connect_to_peer_request")->HasItem(l_token);
+            QVERIFY2(l_relayed, l_token.c_str());
+            QCOMPARE(l_relayed["user"].AsString() + " " + l_relayed["peer_connection_type"].AsString(), l_userAndType);
+        }
         QCOMPARE(PeerTestWorld::ItemCount("connect_to_peer_request_socket"), 2);
         QVERIFY(l_peer.WaitForConnection(false) && l_peer.WaitForConnection(false));
         QVERIFY(PeerTestWorld::WaitFor([&] { return l_catcher.m_handOvers.size() == 2; }));
@@ -216,18 +223,20 @@ private slots:
         QCOMPARE(l_world.m_requests.m_relayed.size(), std::size_t(1));
 
         // A report for a token we never sent is ignored.
+        const unsigned int l_token = l_world.m_requests.m_relayed.front().m_token;
         l_world.ClearLog();
-        emit gp_server->IndirectPeerConnectionFailure(77);
+        emit gp_server->IndirectPeerConnectionFailure(l_token + 1);
         QVERIFY(l_world.LogTexts().isEmpty());
 
-        emit gp_server->IndirectPeerConnectionFailure(1);
+        emit gp_server->IndirectPeerConnectionFailure(l_token);
         QCOMPARE(l_world.LogTexts(), (QStringList{"Indirect connection of type D to user bob failed",
                                                   "Inspecting peer connection request of type D to user bob for possible removal.",
                                                   "Neither socket nor indirect request found. Removing."}));
         QCOMPARE(PeerTestWorld::ItemCount("connect_to_peer_request"), 0);
         l_world.Messenger().RequestDNetConnection("bob");
         QCOMPARE(l_world.m_requests.m_relayed.size(), std::size_t(2));
-        QCOMPARE(l_world.m_requests.m_relayed.back().m_token, 2u);
+        QCOMPARE(OnlyItem("indirect_connect_to_peer_request").AsString(),
+                 std::to_string(l_world.m_requests.m_relayed.back().m_token));
         QVERIFY(PeerTestWorld::WaitFor([&] { return l_world.Count("Direct connection of type D to user bob failed") == 1; }));
     }
 
@@ -252,7 +261,7 @@ private slots:
         MemStream l_message = Message(36);
         l_world.Messenger().SendMessage("bob", l_message);
         QCOMPARE(l_world.m_requests.m_addressRequests, std::vector<std::string>{"bob"});
-        emit gp_server->IndirectPeerConnectionFailure(1);
+        emit gp_server->IndirectPeerConnectionFailure(l_world.m_requests.m_relayed.front().m_token);
         QCOMPARE(PeerTestWorld::ItemCount("indirect_connect_to_peer_request"), 0);
         QCOMPARE(PeerTestWorld::ItemCount("connect_to_peer_request"), 1);
 
@@ -293,7 +302,7 @@ private slots:
         FakePeer l_peer;
         FakePeerConnection* lp_far = l_peer.ConnectTo(l_world.PlainPort(), false);
         QVERIFY(lp_far);
-        lp_far->SendFrame(WireWriter().U8(0).U32(1));
+        lp_far->SendFrame(WireWriter().U8(0).U32(l_world.m_requests.m_relayed.front().m_token));
         QVERIFY(lp_far->WaitForFrames(1));
         QCOMPARE(lp_far->Frames().front(), QByteArray(WireWriter().U32(36)));
         QCOMPARE(PeerTestWorld::ItemCount("connect_to_peer_request"), 0);
