@@ -21,6 +21,17 @@ bool RelayedTokenInUse(quint32 i_token)
 {
     return d.GetType("indirect_connect_to_peer_request")->HasItem(ToString(i_token));
 }
+
+// The attempt ends, and the relayed request beside it ends with it. Should
+// the user still answer that, its connection is refused as one bringing an
+// expired token is: a token left open would let whoever guessed it take the
+// connection, and the messages, meant for the user.
+void EndRequest(ItemPtr i_connectionRequest)
+{
+    if (ItemPtr l_relayed = i_connectionRequest["indirect_connect_to_peer_request"])
+        l_relayed.Remove();
+    i_connectionRequest.Remove();
+}
 }
 
 void PeerMessenger::ConnectToUser(std::string i_user, const char* ip_connectionType)
@@ -89,8 +100,6 @@ void PeerMessenger::OnUserAddress(Item* ip_userItem)
             // should not wait for the relayed request to expire.
             Log(LogArea, 1, QString("User %1 has no address, the connection of type F fails").arg(Text(l_user)),
                 l_user);
-            if (ItemPtr l_relayed = l_request["indirect_connect_to_peer_request"])
-                l_relayed.Remove();
             RemoveFailedRequest(l_request);
             continue;
         }
@@ -186,7 +195,7 @@ void PeerMessenger::RemoveFailedRequest(ItemPtr i_connectionRequest)
 {
     const bool l_fileConnection = i_connectionRequest["peer_connection_type"].AsString() == "F";
     const std::string l_user = i_connectionRequest["user"].AsString();
-    i_connectionRequest.Remove();
+    EndRequest(i_connectionRequest);
     if (!l_fileConnection)
         return;
     // Not from within the failure: the receiver starts other transfers,
@@ -214,5 +223,5 @@ void PeerMessenger::DisposeOfPeerConnectionRequest(ItemPtr i_connectionRequest)
 {
     Log(LogArea, 1, TypeAndUser("Disposing of peer connection request of type %1 to user %2", i_connectionRequest),
         i_connectionRequest["user"]);
-    i_connectionRequest.Remove();
+    EndRequest(i_connectionRequest);
 }

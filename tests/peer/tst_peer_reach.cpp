@@ -18,6 +18,11 @@ QByteArray Direct(const std::string& i_user, const std::string& i_type)
     return WireWriter().U8(1).Str(i_user).Str(i_type).U32(0);
 }
 
+QByteArray Indirect(quint32 i_token)
+{
+    return WireWriter().U8(0).U32(i_token);
+}
+
 MemStream Message(quint32 i_code)
 {
     MemStream l_message;
@@ -116,19 +121,18 @@ private slots:
                      std::string(type == "F" ? "FileConnectionAccepted" : "DNetConnectionAccepted"));
             QCOMPARE(l_catcher.m_handOvers.front().m_user, std::string("bob"));
         }
-        // The attempt is over; its relayed request waits for its own end.
+        // The attempt is over, and its relayed request with it.
         QCOMPARE(PeerTestWorld::ItemCount("connect_to_peer_request"), 0);
         QCOMPARE(PeerTestWorld::ItemCount("connect_to_peer_request_socket"), 0);
-        QCOMPARE(PeerTestWorld::ItemCount("indirect_connect_to_peer_request"), 1);
+        QCOMPARE(PeerTestWorld::ItemCount("indirect_connect_to_peer_request"), 0);
         const QStringList l_lines = l_world.LogTexts();
         QVERIFY(l_lines.contains(QString("Direct connection of type %1 to user bob successful").arg(type)));
         QVERIFY(l_lines.contains(QString("Disposing of peer connection request of type %1 to user bob").arg(type)));
 
-        // The server's late failure report only ends the relayed request.
+        // The server's late failure report finds nothing.
         l_world.ClearLog();
         emit gp_server->IndirectPeerConnectionFailure(l_token);
-        QCOMPARE(l_world.LogTexts(), QStringList{QString("Indirect connection of type %1 to user bob failed").arg(type)});
-        QCOMPARE(PeerTestWorld::ItemCount("indirect_connect_to_peer_request"), 0);
+        QVERIFY(l_world.LogTexts().isEmpty());
         // A connection that was made is no failure of a file connection.
         PeerTestWorld::Settle(20);
         QCOMPARE(l_failures, 0);
@@ -165,6 +169,73 @@ private slots:
         QCOMPARE(PeerTestWorld::ItemCount("connect_to_peer_request_socket"), 2);
         QVERIFY(l_peer.WaitForConnection(false) && l_peer.WaitForConnection(false));
         QVERIFY(PeerTestWorld::WaitFor([&] { return l_catcher.m_handOvers.size() == 2; }));
+    }
+
+    // However the attempt ended, the relayed request ended with it: a
+    // connection bringing its token, the user's late answer or a stranger's
+    // guess, is refused, and nothing meant for the user goes to it.
+    void anAnswerAfterTheAttemptEndedIsRefused_data()
+    {
+        QTest::addColumn<QString>("type");
+        QTest::addColumn<QString>("end");
+        QTest::newRow("P, direct connection made") << "P" << "direct";
+        QTest::newRow("F, direct connection made") << "F" << "direct";
+        QTest::newRow("D, direct connection made") << "D" << "direct";
+        QTest::newRow("P, answered by the user") << "P" << "answered";
+        QTest::newRow("F, answered by the user") << "F" << "answered";
+        QTest::newRow("P, reported failed") << "P" << "failed";
+        QTest::newRow("P, expired") << "P" << "expired";
+    }
+    void anAnswerAfterTheAttemptEndedIsRefused()
+    {
+        QFETCH(QString, type);
+        QFETCH(QString, end);
+        PeerTestWorld l_world;
+        PeerSignalCatcher l_catcher(l_world.Messenger());
+        l_world.Load();
+        FakePeer l_bob;
+        if (end == "direct") {
+            QVERIFY(l_bob.Listen());
+            l_world.GiveAddress("bob", PeerTestWorld::Loopback, l_bob.Port(), 0);
+        }
+        Attempt(l_world, type);
+        QCOMPARE(l_world.m_requests.m_relayed.size(), std::size_t(1));
+        const quint32 l_token = l_world.m_requests.m_relayed.front().m_token;
+
+        FakePeerConnection* lp_bob = nullptr;
+        if (end == "direct") {
+            lp_bob = l_bob.WaitForConnection(false);
+        } else if (end == "answered") {
+            lp_bob = l_bob.ConnectTo(l_world.PlainPort(), false);
+            QVERIFY(lp_bob);
+            lp_bob->SendFrame(Indirect(l_token));
+        } else if (end == "failed") {
+            emit gp_server->IndirectPeerConnectionFailure(l_token);
+        } else {
+            l_world.Advance(61000);
+            l_world.Messenger().EveryHalfMinute();
+        }
+        const bool l_connected = lp_bob != nullptr;
+        QCOMPARE(l_connected, end == "direct" || end == "answered");
+        if (l_connected && type == "P")
+            QVERIFY(lp_bob->WaitForFrames(end == "direct" ? 2 : 1));
+        else if (l_connected)
+            QVERIFY(PeerTestWorld::WaitFor([&] { return l_catcher.m_handOvers.size() == 1; }));
+        const int l_messaging = PeerTestWorld::ItemCount("peer_socket");
+        QCOMPARE(l_messaging, l_connected && type == "P" ? 1 : 0);
+        // A message of an attempt that never connected still waits.
+        QCOMPARE(PeerTestWorld::ItemCount("unsent_message"), !l_connected && type == "P" ? 1 : 0);
+
+        FakePeer l_stranger;
+        FakePeerConnection* lp_stranger = l_stranger.ConnectTo(l_world.PlainPort(), false);
+        QVERIFY(lp_stranger);
+        l_world.ClearLog();
+        lp_stranger->SendFrame(Indirect(l_token));
+        QVERIFY(lp_stranger->WaitForDisconnect());
+        QVERIFY(l_world.LogTexts().contains("Req sent on indirect peer connection not found"));
+        QVERIFY(lp_stranger->Frames().isEmpty());
+        QCOMPARE(PeerTestWorld::ItemCount("peer_socket"), l_messaging);
+        QCOMPARE(l_catcher.m_handOvers.size(), std::size_t(l_connected && type != "P" ? 1 : 0));
     }
 
     void requestsWaitingForTheAddressStartWhenItArrives()
