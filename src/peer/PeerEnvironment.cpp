@@ -75,9 +75,10 @@ void SetPeerListenFunction(PeerListenFunction i_listen)
     ListenFunction() = std::move(i_listen);
 }
 
-unsigned int PeerServerRequests::SendIndirectConnectionRequest(std::string i_user, std::string i_connectionType)
+unsigned int PeerServerRequests::SendIndirectConnectionRequest(std::string i_user, std::string i_connectionType,
+                                                               const RelayToken::InUse& i_inUse)
 {
-    return gp_server ? gp_server->SendIndirectConnectionRequest(i_user, i_connectionType) : 0;
+    return gp_server ? gp_server->SendIndirectConnectionRequest(i_user, i_connectionType, i_inUse) : 0;
 }
 
 void PeerServerRequests::GetUserAddress(std::string i_user)

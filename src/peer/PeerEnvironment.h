@@ -1,5 +1,7 @@
 #pragma once
 
+#include "server/RelayToken.h"
+
 #include <QDateTime>
 #include <QtGlobal>
 
@@ -44,8 +46,10 @@ class PeerServerRequests
 public:
     virtual ~PeerServerRequests() = default;
 
-    // Asks the server to have the user connect to us; returns the token.
-    virtual unsigned int SendIndirectConnectionRequest(std::string i_user, std::string i_connectionType);
+    // Asks the server to have the user connect to us; returns the token, one
+    // that i_inUse does not name, or 0 when there is no server link to ask.
+    virtual unsigned int SendIndirectConnectionRequest(std::string i_user, std::string i_connectionType,
+                                                       const RelayToken::InUse& i_inUse);
     virtual void GetUserAddress(std::string i_user);
     virtual void SendCantConnectToPeer(unsigned int i_req, std::string i_user);
     virtual void SetWaitPort(int i_port, int i_obfuscatedPort);

@@ -15,6 +15,23 @@ QString TypeAndUser(const QString& i_format, ItemPtr i_record)
 {
     return i_format.arg(Text(i_record["peer_connection_type"]), Text(i_record["user"]));
 }
+
+// A token stands for one request only: an answer must not find another.
+bool RelayedTokenInUse(quint32 i_token)
+{
+    return d.GetType("indirect_connect_to_peer_request")->HasItem(ToString(i_token));
+}
+
+// The attempt ends, and the relayed request beside it ends with it. Should
+// the user still answer that, its connection is refused as one bringing an
+// expired token is: a token left open would let whoever guessed it take the
+// connection, and the messages, meant for the user.
+void EndRequest(ItemPtr i_connectionRequest)
+{
+    if (ItemPtr l_relayed = i_connectionRequest["indirect_connect_to_peer_request"])
+        l_relayed.Remove();
+    i_connectionRequest.Remove();
+}
 }
 
 void PeerMessenger::ConnectToUser(std::string i_user, const char* ip_connectionType)
@@ -37,12 +54,15 @@ void PeerMessenger::ConnectToUser(std::string i_user, const char* ip_connectionT
     l_request += d.GetType("send_time")->GetItem(PeerTimeStamp());
 
     Log(LogArea, 2, "Also sending indirect connection request.", l_user);
-    const unsigned int l_token = GetPeerServerRequests().SendIndirectConnectionRequest(i_user, ip_connectionType);
-    ItemPtr l_relayed = d.GetType("indirect_connect_to_peer_request")->GetItem(ToString(l_token));
-    l_relayed += l_request;
-    l_relayed += d.GetType("send_time")->GetItem(PeerTimeStamp());
-    l_relayed += l_user;
-    l_relayed += l_type;
+    const unsigned int l_token =
+        GetPeerServerRequests().SendIndirectConnectionRequest(i_user, ip_connectionType, RelayedTokenInUse);
+    if (l_token != 0) {
+        ItemPtr l_relayed = d.GetType("indirect_connect_to_peer_request")->GetItem(ToString(l_token));
+        l_relayed += l_request;
+        l_relayed += d.GetType("send_time")->GetItem(PeerTimeStamp());
+        l_relayed += l_user;
+        l_relayed += l_type;
+    }
 
     if (l_user.IsConnected("user_address")) {
         StartDirectAttempt(l_request, l_user, l_type);
@@ -80,8 +100,6 @@ void PeerMessenger::OnUserAddress(Item* ip_userItem)
             // should not wait for the relayed request to expire.
             Log(LogArea, 1, QString("User %1 has no address, the connection of type F fails").arg(Text(l_user)),
                 l_user);
-            if (ItemPtr l_relayed = l_request["indirect_connect_to_peer_request"])
-                l_relayed.Remove();
             RemoveFailedRequest(l_request);
             continue;
         }
@@ -177,7 +195,7 @@ void PeerMessenger::RemoveFailedRequest(ItemPtr i_connectionRequest)
 {
     const bool l_fileConnection = i_connectionRequest["peer_connection_type"].AsString() == "F";
     const std::string l_user = i_connectionRequest["user"].AsString();
-    i_connectionRequest.Remove();
+    EndRequest(i_connectionRequest);
     if (!l_fileConnection)
         return;
     // Not from within the failure: the receiver starts other transfers,
@@ -205,5 +223,5 @@ void PeerMessenger::DisposeOfPeerConnectionRequest(ItemPtr i_connectionRequest)
 {
     Log(LogArea, 1, TypeAndUser("Disposing of peer connection request of type %1 to user %2", i_connectionRequest),
         i_connectionRequest["user"]);
-    i_connectionRequest.Remove();
+    EndRequest(i_connectionRequest);
 }

@@ -3,6 +3,7 @@
 #include "core/io/UserStats.h"
 #include "core/persist/DataSaver.h"
 #include "core/store/Item.h"
+#include "server/RelayToken.h"
 
 #include <QByteArray>
 #include <QObject>
@@ -111,7 +112,10 @@ public:
 
     unsigned int FileSearch(std::string i_search, bool i_wishList);
     void SetWaitPort(int i_port, int i_obfuscatedPort);
-    unsigned int SendIndirectConnectionRequest(std::string i_user, std::string i_connectionType);
+    // Asks the server to have the user connect to us. The token it returns
+    // (and sends) is drawn at random, never one the caller says is in use.
+    unsigned int SendIndirectConnectionRequest(std::string i_user, std::string i_connectionType,
+                                               const RelayToken::InUse& i_inUse);
     void GetUserAddress(std::string i_user);
     void SendCantConnectToPeer(unsigned int i_req, std::string i_user);
     void TrackUser(std::string i_user);
@@ -193,7 +197,6 @@ private:
     // its connection was replaced under it.
     quint64 m_connectionId = 0;
     unsigned int m_searchToken = 0;
-    unsigned int m_indirectToken = 0;
     QTcpSocket* mp_socket = nullptr;
     QTimer m_connectTimer;
     std::unique_ptr<ServerFrameReader> mp_frameReader;

@@ -22,9 +22,10 @@ void Server::SetWaitPort(int i_port, int i_obfuscatedPort)
     SendMessage(SetWaitPortCode, ServerMessageWriter().U32(quint32(i_port)).U32(1).U32(quint32(i_obfuscatedPort)).Payload());
 }
 
-unsigned int Server::SendIndirectConnectionRequest(std::string i_user, std::string i_connectionType)
+unsigned int Server::SendIndirectConnectionRequest(std::string i_user, std::string i_connectionType,
+                                                   const RelayToken::InUse& i_inUse)
 {
-    const unsigned int l_token = ++m_indirectToken;
+    const unsigned int l_token = RelayToken::Draw(i_inUse);
     SendMessage(ConnectToPeerCode, ServerMessageWriter().U32(l_token).Str(i_user).Str(i_connectionType).Payload());
     Log("server", 1, QString("Sent indirect connection request to %1").arg(QString::fromStdString(i_user)));
     return l_token;

@@ -18,6 +18,11 @@ QByteArray Direct(const std::string& i_user, const std::string& i_type)
     return WireWriter().U8(1).Str(i_user).Str(i_type).U32(0);
 }
 
+QByteArray Indirect(quint32 i_token)
+{
+    return WireWriter().U8(0).U32(i_token);
+}
+
 MemStream Message(quint32 i_code)
 {
     MemStream l_message;
@@ -89,7 +94,8 @@ private slots:
         QCOMPARE(Status(l_request), std::string("connecting"));
         QVERIFY(l_request["connect_to_peer_request_socket"] == l_direct);
         QVERIFY(l_request["indirect_connect_to_peer_request"] == l_relayed);
-        QCOMPARE(l_relayed.AsString(), std::string("1"));
+        const unsigned int l_token = l_world.m_requests.m_relayed.front().m_token;
+        QCOMPARE(l_relayed.AsString(), std::to_string(l_token));
         const std::string l_stamp = l_world.m_now.toString(Qt::TextDate).toStdString();
         QCOMPARE(l_relayed["send_time"].AsString(), l_stamp);
         QCOMPARE(l_direct["socket_creation_time"].AsString(), l_stamp);
@@ -115,19 +121,18 @@ private slots:
                      std::string(type == "F" ? "FileConnectionAccepted" : "DNetConnectionAccepted"));
             QCOMPARE(l_catcher.m_handOvers.front().m_user, std::string("bob"));
         }
-        // The attempt is over; its relayed request waits for its own end.
+        // The attempt is over, and its relayed request with it.
         QCOMPARE(PeerTestWorld::ItemCount("connect_to_peer_request"), 0);
         QCOMPARE(PeerTestWorld::ItemCount("connect_to_peer_request_socket"), 0);
-        QCOMPARE(PeerTestWorld::ItemCount("indirect_connect_to_peer_request"), 1);
+        QCOMPARE(PeerTestWorld::ItemCount("indirect_connect_to_peer_request"), 0);
         const QStringList l_lines = l_world.LogTexts();
         QVERIFY(l_lines.contains(QString("Direct connection of type %1 to user bob successful").arg(type)));
         QVERIFY(l_lines.contains(QString("Disposing of peer connection request of type %1 to user bob").arg(type)));
 
-        // The server's late failure report only ends the relayed request.
+        // The server's late failure report finds nothing.
         l_world.ClearLog();
-        emit gp_server->IndirectPeerConnectionFailure(1);
-        QCOMPARE(l_world.LogTexts(), QStringList{QString("Indirect connection of type %1 to user bob failed").arg(type)});
-        QCOMPARE(PeerTestWorld::ItemCount("indirect_connect_to_peer_request"), 0);
+        emit gp_server->IndirectPeerConnectionFailure(l_token);
+        QVERIFY(l_world.LogTexts().isEmpty());
         // A connection that was made is no failure of a file connection.
         PeerTestWorld::Settle(20);
         QCOMPARE(l_failures, 0);
@@ -138,6 +143,8 @@ private slots:
         PeerTestWorld l_world;
         PeerSignalCatcher l_catcher(l_world.Messenger());
         l_world.Load();
+        // The link would offer these: a token in use is passed over.
+        l_world.m_requests.m_candidates = {5, 5, 6, 5, 6, 7};
         l_world.Messenger().RequestDNetConnection("zed");
         QVERIFY(d.GetType("user")->HasItem("zed"));
         l_world.ClearLog();
@@ -146,18 +153,89 @@ private slots:
                                                   "Connection attempt to same user of same type already in progress, not re-attempting."}));
         QCOMPARE(l_world.m_requests.m_relayed.size(), std::size_t(1));
 
-        // Another type is another attempt, with the next token.
+        // Another type is another attempt, under a token of its own.
         FakePeer l_peer;
         QVERIFY(l_peer.Listen());
         l_world.GiveAddress("bob", PeerTestWorld::Loopback, l_peer.Port(), 0);
         l_world.Messenger().RequestDNetConnection("bob");
         l_world.Messenger().RequestFileConnectionToUser("bob");
         QCOMPARE(l_world.m_requests.m_relayed.size(), std::size_t(3));
-        QCOMPARE(l_world.m_requests.m_relayed[1].m_token, 2u);
-        QCOMPARE(l_world.m_requests.m_relayed[2].m_token, 3u);
+        const std::vector<std::pair<std::string, std::string>> l_expected{{"5", "zed D"}, {"6", "bob D"}, {"7", "bob F"}};
+        for (const auto& [l_token, l_userAndType] : l_expected) {
+            ItemPtr l_relayed = d.GetType("indirect_connect_to_peer_request")->HasItem(l_token);
+            QVERIFY2(l_relayed, l_token.c_str());
+            QCOMPARE(l_relayed["user"].AsString() + " " + l_relayed["peer_connection_type"].AsString(), l_userAndType);
+        }
         QCOMPARE(PeerTestWorld::ItemCount("connect_to_peer_request_socket"), 2);
         QVERIFY(l_peer.WaitForConnection(false) && l_peer.WaitForConnection(false));
         QVERIFY(PeerTestWorld::WaitFor([&] { return l_catcher.m_handOvers.size() == 2; }));
+    }
+
+    // However the attempt ended, the relayed request ended with it: a
+    // connection bringing its token, the user's late answer or a stranger's
+    // guess, is refused, and nothing meant for the user goes to it.
+    void anAnswerAfterTheAttemptEndedIsRefused_data()
+    {
+        QTest::addColumn<QString>("type");
+        QTest::addColumn<QString>("end");
+        QTest::newRow("P, direct connection made") << "P" << "direct";
+        QTest::newRow("F, direct connection made") << "F" << "direct";
+        QTest::newRow("D, direct connection made") << "D" << "direct";
+        QTest::newRow("P, answered by the user") << "P" << "answered";
+        QTest::newRow("F, answered by the user") << "F" << "answered";
+        QTest::newRow("P, reported failed") << "P" << "failed";
+        QTest::newRow("P, expired") << "P" << "expired";
+    }
+    void anAnswerAfterTheAttemptEndedIsRefused()
+    {
+        QFETCH(QString, type);
+        QFETCH(QString, end);
+        PeerTestWorld l_world;
+        PeerSignalCatcher l_catcher(l_world.Messenger());
+        l_world.Load();
+        FakePeer l_bob;
+        if (end == "direct") {
+            QVERIFY(l_bob.Listen());
+            l_world.GiveAddress("bob", PeerTestWorld::Loopback, l_bob.Port(), 0);
+        }
+        Attempt(l_world, type);
+        QCOMPARE(l_world.m_requests.m_relayed.size(), std::size_t(1));
+        const quint32 l_token = l_world.m_requests.m_relayed.front().m_token;
+
+        FakePeerConnection* lp_bob = nullptr;
+        if (end == "direct") {
+            lp_bob = l_bob.WaitForConnection(false);
+        } else if (end == "answered") {
+            lp_bob = l_bob.ConnectTo(l_world.PlainPort(), false);
+            QVERIFY(lp_bob);
+            lp_bob->SendFrame(Indirect(l_token));
+        } else if (end == "failed") {
+            emit gp_server->IndirectPeerConnectionFailure(l_token);
+        } else {
+            l_world.Advance(61000);
+            l_world.Messenger().EveryHalfMinute();
+        }
+        const bool l_connected = lp_bob != nullptr;
+        QCOMPARE(l_connected, end == "direct" || end == "answered");
+        if (l_connected && type == "P")
+            QVERIFY(lp_bob->WaitForFrames(end == "direct" ? 2 : 1));
+        else if (l_connected)
+            QVERIFY(PeerTestWorld::WaitFor([&] { return l_catcher.m_handOvers.size() == 1; }));
+        const int l_messaging = PeerTestWorld::ItemCount("peer_socket");
+        QCOMPARE(l_messaging, l_connected && type == "P" ? 1 : 0);
+        // A message of an attempt that never connected still waits.
+        QCOMPARE(PeerTestWorld::ItemCount("unsent_message"), !l_connected && type == "P" ? 1 : 0);
+
+        FakePeer l_stranger;
+        FakePeerConnection* lp_stranger = l_stranger.ConnectTo(l_world.PlainPort(), false);
+        QVERIFY(lp_stranger);
+        l_world.ClearLog();
+        lp_stranger->SendFrame(Indirect(l_token));
+        QVERIFY(lp_stranger->WaitForDisconnect());
+        QVERIFY(l_world.LogTexts().contains("Req sent on indirect peer connection not found"));
+        QVERIFY(lp_stranger->Frames().isEmpty());
+        QCOMPARE(PeerTestWorld::ItemCount("peer_socket"), l_messaging);
+        QCOMPARE(l_catcher.m_handOvers.size(), std::size_t(l_connected && type != "P" ? 1 : 0));
     }
 
     void requestsWaitingForTheAddressStartWhenItArrives()
@@ -216,18 +294,20 @@ private slots:
         QCOMPARE(l_world.m_requests.m_relayed.size(), std::size_t(1));
 
         // A report for a token we never sent is ignored.
+        const unsigned int l_token = l_world.m_requests.m_relayed.front().m_token;
         l_world.ClearLog();
-        emit gp_server->IndirectPeerConnectionFailure(77);
+        emit gp_server->IndirectPeerConnectionFailure(l_token + 1);
         QVERIFY(l_world.LogTexts().isEmpty());
 
-        emit gp_server->IndirectPeerConnectionFailure(1);
+        emit gp_server->IndirectPeerConnectionFailure(l_token);
         QCOMPARE(l_world.LogTexts(), (QStringList{"Indirect connection of type D to user bob failed",
                                                   "Inspecting peer connection request of type D to user bob for possible removal.",
                                                   "Neither socket nor indirect request found. Removing."}));
         QCOMPARE(PeerTestWorld::ItemCount("connect_to_peer_request"), 0);
         l_world.Messenger().RequestDNetConnection("bob");
         QCOMPARE(l_world.m_requests.m_relayed.size(), std::size_t(2));
-        QCOMPARE(l_world.m_requests.m_relayed.back().m_token, 2u);
+        QCOMPARE(OnlyItem("indirect_connect_to_peer_request").AsString(),
+                 std::to_string(l_world.m_requests.m_relayed.back().m_token));
         QVERIFY(PeerTestWorld::WaitFor([&] { return l_world.Count("Direct connection of type D to user bob failed") == 1; }));
     }
 
@@ -252,7 +332,7 @@ private slots:
         MemStream l_message = Message(36);
         l_world.Messenger().SendMessage("bob", l_message);
         QCOMPARE(l_world.m_requests.m_addressRequests, std::vector<std::string>{"bob"});
-        emit gp_server->IndirectPeerConnectionFailure(1);
+        emit gp_server->IndirectPeerConnectionFailure(l_world.m_requests.m_relayed.front().m_token);
         QCOMPARE(PeerTestWorld::ItemCount("indirect_connect_to_peer_request"), 0);
         QCOMPARE(PeerTestWorld::ItemCount("connect_to_peer_request"), 1);
 
@@ -293,7 +373,7 @@ private slots:
         FakePeer l_peer;
         FakePeerConnection* lp_far = l_peer.ConnectTo(l_world.PlainPort(), false);
         QVERIFY(lp_far);
-        lp_far->SendFrame(WireWriter().U8(0).U32(1));
+        lp_far->SendFrame(WireWriter().U8(0).U32(l_world.m_requests.m_relayed.front().m_token));
         QVERIFY(lp_far->WaitForFrames(1));
         QCOMPARE(lp_far->Frames().front(), QByteArray(WireWriter().U32(36)));
         QCOMPARE(PeerTestWorld::ItemCount("connect_to_peer_request"), 0);

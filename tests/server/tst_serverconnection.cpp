@@ -224,12 +224,14 @@ void TestServerConnection::RequestsDroppedUnlessLoggedIn()
         l_server.EnterRoom("lobby");
         l_server.SendRoomChat("lobby", "hi");
         l_server.SendPrivateChat("bob", "hi");
-        return std::make_pair(l_server.FileSearch("abba", false), l_server.SendIndirectConnectionRequest("bob", "P"));
+        return std::make_pair(l_server.FileSearch("abba", false), l_server.SendIndirectConnectionRequest("bob", "P", {}));
     };
 
     // Disconnected: nothing reaches the server, but the search item, the
-    // address request and both counters are made all the same.
-    QCOMPARE(l_sendAll(), std::make_pair(1u, 1u));
+    // address request and the search counter are made all the same.
+    auto l_tokens = l_sendAll();
+    QCOMPARE(l_tokens.first, 1u);
+    QVERIFY(l_tokens.second != 0);
     ItemPtr l_request = d.GetType("search_request")->HasItem("1");
     QVERIFY(!l_request.IsNull());
     QCOMPARE(l_request["search_request_text"].AsString(), std::string("abba"));
@@ -243,7 +245,9 @@ void TestServerConnection::RequestsDroppedUnlessLoggedIn()
     Settings::Set("username", "alice");
     l_server.Connect();
     QVERIFY(l_fake.WaitFor(1));
-    QCOMPARE(l_sendAll(), std::make_pair(2u, 2u));
+    l_tokens = l_sendAll();
+    QCOMPARE(l_tokens.first, 2u);
+    QVERIFY(l_tokens.second != 0);
     QTest::qWait(100);
     QCOMPARE(l_fake.m_received.size(), 1);
 
@@ -252,11 +256,11 @@ void TestServerConnection::RequestsDroppedUnlessLoggedIn()
     QTRY_VERIFY(l_server.IsConnected());
     l_fake.ClearReceived();
     QCOMPARE(l_server.FileSearch("", true), 3u);
-    QCOMPARE(l_server.SendIndirectConnectionRequest("bob", "F"), 3u);
+    const unsigned l_relayToken = l_server.SendIndirectConnectionRequest("bob", "F", {});
     QVERIFY(l_fake.WaitFor(18));
     QCOMPARE(l_fake.Received(103).size(), 1);
     QCOMPARE(l_fake.Received(103).front().m_payload, QByteArray(WireWriter().U32(3).Str("")));
-    QCOMPARE(l_fake.Received(18).front().m_payload, QByteArray(WireWriter().U32(3).Str("bob").Str("F")));
+    QCOMPARE(l_fake.Received(18).front().m_payload, QByteArray(WireWriter().U32(l_relayToken).Str("bob").Str("F")));
     QVERIFY(d.GetType("search_request")->HasItem("3").IsConnected("wishlist_search"));
     QCOMPARE(d.GetType("search_request")->HasItem("3")["search_request_text"].AsString(), std::string());
     QCOMPARE(l_searches.back(), std::make_tuple(3u, std::string(), true));

@@ -64,6 +64,8 @@ private slots:
     void cleanup();
 
     void RequestLayouts();
+    void RelayTokensCannotBeGuessed_data();
+    void RelayTokensCannotBeGuessed();
     void LeaveRoomOnlyWhileInRoom();
     void UserAddressAnswer();
     void AddUserAnswerDrivesOnlineFlag();
@@ -143,7 +145,7 @@ void TestServerMessages::RequestLayouts()
     l_server.SendPrivateChat("bob", "psst");
     l_server.FileSearch("abba gold", false);
     l_server.FileSearch("abba gold", true);
-    l_server.SendIndirectConnectionRequest("bob", "P");
+    const quint32 l_relayToken = l_server.SendIndirectConnectionRequest("bob", "P", {});
     QVERIFY(l_fake.WaitFor(18));
 
     const QList<QPair<quint32, QByteArray>> l_expected{
@@ -161,7 +163,7 @@ void TestServerMessages::RequestLayouts()
         {22, WireWriter().Str("bob").Str("psst")},
         {26, WireWriter().U32(1).Str("abba gold")},
         {103, WireWriter().U32(2).Str("abba gold")},
-        {18, WireWriter().U32(1).Str("bob").Str("P")},
+        {18, WireWriter().U32(l_relayToken).Str("bob").Str("P")},
     };
     QCOMPARE(l_fake.m_received.size(), l_expected.size());
     for (int l_index = 0; l_index < l_expected.size(); ++l_index) {
@@ -176,6 +178,48 @@ void TestServerMessages::RequestLayouts()
     QVERIFY(l_second.IsConnected("wishlist_search"));
     // The relayed request was logged.
     QCOMPARE(LogLinesSince("server", m_logStart).filter("Sent indirect connection request to bob").size(), 1);
+}
+
+// The user the server relays our request to answers with the token alone:
+// a token that follows from the ones seen before, or that repeats one still
+// waiting, lets a stranger answer in the user's place.
+void TestServerMessages::RelayTokensCannotBeGuessed_data()
+{
+    QTest::addColumn<QString>("inUse");
+    QTest::newRow("the outstanding ones") << "outstanding";
+    QTest::newRow("all but one in four") << "three in four";
+}
+
+void TestServerMessages::RelayTokensCannotBeGuessed()
+{
+    QFETCH(QString, inUse);
+    Server& l_server = mp_setup->Link();
+    FakeCentralServer& l_fake = mp_setup->m_fake;
+    QVERIFY(l_fake.WaitFor(1));
+    l_fake.ClearReceived();
+    QSet<quint32> l_outstanding{1, 2, 3};
+    const RelayToken::InUse l_inUse = [&](quint32 i_token) {
+        return inUse == "outstanding" ? l_outstanding.contains(i_token) : i_token % 4 != 1;
+    };
+
+    constexpr int Requests = 50;
+    QList<quint32> l_tokens;
+    for (int l_index = 0; l_index < Requests; ++l_index) {
+        const quint32 l_token = l_server.SendIndirectConnectionRequest("bob", "P", l_inUse);
+        QVERIFY2(l_token != 0 && !l_inUse(l_token), qPrintable(QString::number(l_token)));
+        l_outstanding.insert(l_token);
+        l_tokens.append(l_token);
+    }
+    QVERIFY(l_fake.WaitFor(18, Requests));
+    const QList<FakeCentralServer::Message> l_sent = l_fake.Received(18);
+    QCOMPARE(l_sent.size(), Requests);
+    for (int l_index = 0; l_index < Requests; ++l_index)
+        QCOMPARE(l_sent[l_index].m_payload, QByteArray(WireWriter().U32(l_tokens[l_index]).Str("bob").Str("P")));
+    QCOMPARE(QSet<quint32>(l_tokens.begin(), l_tokens.end()).size(), Requests);
+    for (int l_index = 1; l_index < Requests; ++l_index) {
+        const qint64 l_step = qint64(l_tokens[l_index]) - qint64(l_tokens[l_index - 1]);
+        QVERIFY2(l_step != 1 && l_step != -1, qPrintable(QString("%1 then %2").arg(l_tokens[l_index - 1]).arg(l_tokens[l_index])));
+    }
 }
 
 void TestServerMessages::LeaveRoomOnlyWhileInRoom()
