@@ -177,11 +177,8 @@ bool PeerMessenger::TakeToHearOut(QTcpSocket* ip_socket, bool i_obfuscated, cons
             return false;
         QPointer<QTcpSocket> l_oldest = m_heardOutOrder.front();
         m_heardOutOrder.pop_front();
-        if (l_oldest && m_heardOut.Counts(l_oldest) && SocketItem("uninitialized_socket", l_oldest)) {
-            // Its count would end only once the socket object goes.
-            m_heardOut.Release(l_oldest);
+        if (l_oldest && m_heardOut.Counts(l_oldest) && SocketItem("uninitialized_socket", l_oldest))
             DisposeOfSocket(l_oldest);
-        }
     }
     ++m_heardOutThisTurn;
     // It counts in the turn as a refusal would: a crowd heard out costs

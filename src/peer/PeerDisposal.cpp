@@ -72,6 +72,8 @@ void PeerMessenger::DisposeOfSocketInner(QTcpSocket* ip_socket)
     ip_socket->close();
     ip_socket->deleteLater();
     m_connections.Release(ip_socket);
+    // Its place of the allowance is free for the next newcomer at once.
+    m_heardOut.Release(ip_socket);
     Log(LogArea, 1, "Disposing of socket");
 
     if (ItemPtr l_answer = SocketItem("peer_connection_request_socket", ip_socket)) {
