@@ -129,8 +129,8 @@ public:
     // Opens a distributed-network connection to the user.
     void RequestDNetConnection(std::string i_user);
     // Tells whether we have work with a user (a download of ours from them,
-    // say): at the connection bound their connections are kept, and
-    // connections to them count as work of ours.
+    // say): at the connection bound one connection of theirs is kept, and
+    // connections to them count as work of ours (PeerBoundRules).
     void SetWorkCheck(PeerBoundRules::WorkCheck i_hasWorkWith) { m_rules.SetWorkCheck(std::move(i_hasWorkWith)); }
     // Tells whether a transfer of ours waits for the user's file connection
     // with a token: at the bound only such a file connection is kept.
@@ -213,7 +213,9 @@ private:
     // Accepted connections and relayed requests. Accepting takes what waits
     // in the listeners, the connection that has waited longest first, while
     // there is room or room can be made; room goes to waiting attempts of
-    // ours first. A connection left waiting stops its listener until it is
+    // ours first. At the bound a newcomer is heard out, and room is made for
+    // it only for what it then says (PeerBoundRules). A connection left
+    // waiting stops its listener until it is
     // taken: the toolkit accepts no more while one is pending, so that each
     // listener holds one at most and the one whose connection waited longest
     // has the next room, whichever port is busier.
@@ -265,18 +267,12 @@ private:
     // Whether MakeRoom could find room for some connection.
     bool CanMakeRoom(const QDateTime& i_now) const;
     // Room for one more connection with the address (a peer's, or the one
-    // an attempt of ours goes to): there is, or the messaging connection
-    // silent longest (IdleEnoughToCloseMs at least) was closed for it, or
-    // else one of the network that gives for it (PeerNetworkShare). Never a
-    // connection that carries a file, nor one to a user we have work with.
-    // Work of ours (i_ours: our file connection, or a connection to a user
-    // we have work with) counts in no network, so that no network gives
-    // back for it: the network that holds the most gives for it whatever
-    // the address's network holds.
+    // an attempt of ours goes to), by the rules of PeerBoundRules: there
+    // is, or a connection was closed for it. i_ours: work of ours, which
+    // counts in no network.
     bool MakeRoom(quint32 i_taker, const QDateTime& i_now, bool i_ours = false);
-    // How a messaging connection holds on when room is made: never while
-    // we have work with its user, last while it carries a reply (unsent,
-    // being made, or sent within AnswerGraceMs and not yet answered).
+    // How a messaging connection holds on when room is made: what the
+    // messenger knows of it, judged by PeerBoundRules::HoldOf.
     PeerNetworkShare::Hold HoldOf(QTcpSocket* ip_socket, qint64 i_nowMs) const;
     bool HasWorkWith(const std::string& i_user) const;
     // The server gave the address as the user's.
@@ -387,7 +383,7 @@ private:
     // be made for it.
     PeerAttemptLanes::Outcome StartWaitingAttempt(PeerAttemptLanes::Lane i_lane,
                                                   const PeerAttemptLanes::Attempt& i_attempt, const QDateTime& i_now);
-    // Our file connection, or our connection to a user we have work with.
+    // PeerBoundRules::IsWorkOfOurs for the attempt's user.
     bool IsWorkOfOurs(PeerAttemptLanes::Lane i_lane, QTcpSocket* ip_socket) const;
     // Ends a connection back that gave its place to another network.
     void GiveUpConnectionBack(QTcpSocket* ip_socket, const QDateTime& i_now);
