@@ -17,7 +17,7 @@
 // another.
 // Resident memory after each minute goes to standard error.
 //
-// With --bound, nine runs of about 90 s (--seconds N for another length;
+// With --bound, eleven runs of about 90 s (--seconds N for another length;
 // --bound-run NAME for one of them) at the client's connection bound
 // instead, each a client process of its own with its peers in a third (see
 // BoundPeers.h and BoundHostile.h):
@@ -95,26 +95,62 @@
 //   bound_shared_our_downloads_verified  the client's downloads from the
 //                                      honest peers that came with the
 //                                      file's bytes (of 12)
+//   bound_namesake_...                 the same as shared's, but with two
+//                                      honest peers, each of a network of
+//                                      its own: the first shares two files
+//                                      that the client downloads (of 2),
+//                                      the second fetches the client's two;
+//                                      from the honest start on, 30
+//                                      connections a second from 64 more
+//                                      networks introduce themselves under
+//                                      the first one's name and speak every
+//                                      20 s, each for 60 s
+//   bound_namesake_over_bound_max      the most connections the client
+//                                      held above its bound (0 when never
+//                                      above), counted in /proc: its
+//                                      descriptors of TCP connections, its
+//                                      listeners aside, every 100 ms
+//   bound_claims_...                   the same as shared's while three
+//                                      crowds from networks of their own
+//                                      connect 15 times a second each: file
+//                                      connections that say nothing after
+//                                      introducing themselves, ones that
+//                                      send a made-up transfer token, and
+//                                      answers to relayed requests with
+//                                      guessed tokens (RelayTokenGuesses.h);
+//                                      the client logs in to the fake
+//                                      central server
+//   bound_claims_honest_file_connections_reset  the honest peers' file
+//                                      connections to the client that ended
+//                                      before their file went whole
+//   bound_claims_token_hits            guessed answers on which the client
+//                                      sent anything: it took them for
+//                                      the connections it asked for
 //
-// In the relayed runs the client's server link logs in to a fake central
-// server in the peers' process, which relays the requests and answers the
-// client's address lookups.
+// In the relayed runs and claims the client's server link logs in to a fake
+// central server in the peers' process, which relays the requests and
+// answers the client's address lookups.
 //
 // Each honest peer's result, the hostile connections standing at the end
 // and opened in all, the relayed runs' hostile requests delivered and the
-// shared run's files the honest peers sent whole go to standard error.
+// shared run's files the honest peers sent whole go to standard error, and
+// so do each crowd's connections opened and taken (those the client sent
+// anything on).
 //
 // Both sides raise their soft descriptor limit to the hard one: the peers
 // hold 780 connections (1,080 under pressure), and the client's bound of 768 needs a limit of
 // 1,024 at least.
 
+#include "BoundCrowd.h"
 #include "BoundHonestLines.h"
 #include "BoundOurDownloads.h"
 #include "BoundPeers.h"
 #include "HostilePeers.h"
+#include "ProcessConnections.h"
 #include "TransferBenchWorld.h"
 
 #include "core/store/Data.h"
+#include "peer/PeerConnectionBudget.h"
 #include "transfers/TransferQueueManager.h"
 
 #include <QCoreApplication>
@@ -262,10 +298,15 @@ int BoundPeersProcess(const QStringList& i_arguments)
     }
     const int l_seconds = Option(i_arguments, "--seconds", "90").toInt();
     std::printf("server_port %u\n", unsigned(l_peers.ServerPort()));
-    for (int l_index = 0; l_index < BoundPeers::HonestPeers; ++l_index)
+    for (int l_index = 0; l_index < BoundPeers::HonestPeers(*l_kind); ++l_index)
         std::printf("%s %u\n", qPrintable(HonestPortLine(l_index)), unsigned(l_peers.HonestPort(l_index)));
     std::printf("ready 1\n");
     std::fflush(stdout);
+    // The client's connections are counted here, where counting costs the
+    // client nothing.
+    ProcessConnections l_client(Option(i_arguments, "--client-pid", "0").toLongLong(), l_peers.ServerPort());
+    if (*l_kind == BoundHostile::Kind::Namesake)
+        l_client.Start();
     l_peers.Start();
     QTimer::singleShot(l_seconds * 1000, [] { QCoreApplication::quit(); });
     QCoreApplication::exec();
@@ -273,6 +314,11 @@ int BoundPeersProcess(const QStringList& i_arguments)
     std::printf("hostile_opened %lld\n", (long long)l_peers.Hostile().Opened());
     std::printf("hostile_connected %d\n", l_peers.Hostile().Connected());
     std::printf("hostile_relayed %lld\n", (long long)l_peers.RelayedHostileRequests());
+    std::printf("client_relay_requests %lld\n", (long long)l_peers.ClientRelayRequests());
+    std::printf("client_connections_max %d\n", l_client.Max());
+    for (const auto& lp_crowd : l_peers.Crowds())
+        std::printf("crowd_%s %lld %lld\n", lp_crowd->Name(), (long long)lp_crowd->Opened(),
+                    (long long)lp_crowd->Taken());
     std::fflush(stdout);
     return 0;
 }
@@ -312,7 +358,8 @@ int BoundRun(const QStringList& i_arguments)
     l_peers.start(QCoreApplication::applicationFilePath(),
                   {"--bound-peers", l_run, "--port", QString::number(l_world.PeerPort()), "--obfuscated-port",
                    QString::number(l_world.ObfuscatedPeerPort()), "--shared", QString::fromStdString(l_sharedFolder),
-                   "--seconds", QString::number(l_seconds)});
+                   "--seconds", QString::number(l_seconds), "--client-pid",
+                   QString::number(QCoreApplication::applicationPid())});
     QElapsedTimer l_wait;
     l_wait.start();
     while (LastFigure(l_output, "ready").isEmpty() && l_peers.state() != QProcess::NotRunning
@@ -323,22 +370,24 @@ int BoundRun(const QStringList& i_arguments)
         return 1;
     }
     const bool l_relayed = BoundPeers::Relayed(*l_kind);
-    const bool l_twoWay = BoundPeers::TwoWay(*l_kind);
-    if (l_relayed) {
-        // The server tells of the honest peers, and relays their requests.
-        if (!l_world.LogIn(quint16(LastFigure(l_output, "server_port").toUInt()))) {
-            std::fprintf(stderr, "%s: the client could not log in to the peers' server\n", qPrintable(l_run));
-            return 1;
-        }
-    } else {
-        for (int l_index = 0; l_index < BoundPeers::HonestPeers; ++l_index)
-            TransferBenchWorld::MeetUser(
-                BoundPeers::HonestUser(l_index), quint16(LastFigure(l_output, HonestPortLine(l_index)).toUInt()),
-                l_twoWay ? BoundPeers::HonestAddress(l_index) : QHostAddress(QHostAddress::LocalHost).toIPv4Address());
+    const int l_honestPeers = BoundPeers::HonestPeers(*l_kind);
+    // The server tells of the honest peers, and relays their requests.
+    if (BoundPeers::LogsIn(*l_kind) && !l_world.LogIn(quint16(LastFigure(l_output, "server_port").toUInt()))) {
+        std::fprintf(stderr, "%s: the client could not log in to the peers' server\n", qPrintable(l_run));
+        return 1;
+    }
+    bool l_anyShares = false;
+    for (int l_index = 0; l_index < l_honestPeers && !l_relayed; ++l_index) {
+        TransferBenchWorld::MeetUser(BoundPeers::HonestUser(l_index),
+                                     quint16(LastFigure(l_output, HonestPortLine(l_index)).toUInt()),
+                                     BoundPeers::OwnListeners(*l_kind)
+                                         ? BoundPeers::HonestAddress(*l_kind, l_index)
+                                         : QHostAddress(QHostAddress::LocalHost).toIPv4Address());
+        l_anyShares = l_anyShares || BoundPeers::Shares(*l_kind, l_index);
     }
     std::optional<BoundOurDownloads> l_ours;
-    if (l_twoWay)
-        l_ours.emplace(l_world.Manager(), l_bytes);
+    if (l_anyShares)
+        l_ours.emplace(*l_kind, l_world.Manager(), l_bytes);
 
     const double l_cpuBefore = ProcessCpuMs();
     QElapsedTimer l_wall;
@@ -368,9 +417,9 @@ int BoundRun(const QStringList& i_arguments)
     l_output += QString::fromUtf8(l_peers.readAllStandardOutput());
 
     const BoundHonestLines::Figures l_honest = BoundHonestLines::Read(l_output, l_run, l_seconds);
-    if (l_honest.m_reported != BoundPeers::HonestPeers) {
+    if (l_honest.m_reported != l_honestPeers) {
         std::fprintf(stderr, "%s: the peers reported %d honest peers of %d\n", qPrintable(l_run), l_honest.m_reported,
-                     BoundPeers::HonestPeers);
+                     l_honestPeers);
         return 1;
     }
     const std::string l_prefix = "bound_" + l_run.toStdString() + "_";
@@ -387,14 +436,35 @@ int BoundRun(const QStringList& i_arguments)
     Print((l_prefix + "file_connect_max_s").c_str(), l_honest.m_fileConnectMaxS);
     if (l_ours)
         Print((l_prefix + "our_downloads_verified").c_str(), l_ours->Verified());
+    if (*l_kind == BoundHostile::Kind::Namesake) {
+        const int l_most = LastFigure(l_output, "client_connections_max").toInt();
+        if (l_most < 0) {
+            std::fprintf(stderr, "%s: the client's connections could not be counted\n", qPrintable(l_run));
+            return 1;
+        }
+        Print((l_prefix + "over_bound_max").c_str(),
+              std::max(0.0, double(l_most) - double(PeerConnectionBudget::Bound())));
+    }
+    if (*l_kind == BoundHostile::Kind::Claims) {
+        Print((l_prefix + "honest_file_connections_reset").c_str(), l_honest.m_cut);
+        Print((l_prefix + "token_hits").c_str(), LastFigure(l_output, "crowd_answer").section(' ', 1, 1).toDouble());
+        std::fprintf(stderr, "%s: the client's requests for connections back %s\n", qPrintable(l_run),
+                     qPrintable(LastFigure(l_output, "client_relay_requests")));
+    }
     std::fprintf(stderr, "%s: hostile connections connected at the end %s, opened in all %s\n", qPrintable(l_run),
                  qPrintable(LastFigure(l_output, "hostile_connected")),
                  qPrintable(LastFigure(l_output, "hostile_opened")));
     if (l_relayed)
         std::fprintf(stderr, "%s: hostile relayed requests delivered %s\n", qPrintable(l_run),
                      qPrintable(LastFigure(l_output, "hostile_relayed")));
-    if (l_twoWay)
+    if (l_anyShares)
         std::fprintf(stderr, "%s: honest peers' files sent whole %d\n", qPrintable(l_run), l_honest.m_sent);
+    for (const char* lp_crowd : {"namesake", "bare", "token", "answer"}) {
+        const QString l_crowd = LastFigure(l_output, QString("crowd_") + lp_crowd);
+        if (!l_crowd.isEmpty())
+            std::fprintf(stderr, "%s: crowd %s opened %s, taken %s\n", qPrintable(l_run), lp_crowd,
+                         qPrintable(l_crowd.section(' ', 0, 0)), qPrintable(l_crowd.section(' ', 1, 1)));
+    }
     return 0;
 }
 
