@@ -4,14 +4,10 @@
 
 #include <QtEndian>
 
-#include <array>
-
 namespace
 {
 // The server code of a request for a connection back.
 constexpr quint32 ConnectToPeerCode = 18;
-// Around the latest token, in the order they are tried.
-constexpr std::array<int, 6> NearOffsets{0, 1, 2, -1, 3, -2};
 }  // namespace
 
 RelayTokenGuesses::RelayTokenGuesses(FakeCentralServer& io_server)
@@ -20,7 +16,9 @@ RelayTokenGuesses::RelayTokenGuesses(FakeCentralServer& io_server)
             [this](const QString&, quint32 i_code, const QByteArray& i_payload) {
                 if (i_code != ConnectToPeerCode || i_payload.size() < 4)
                     return;
-                m_latest = qFromLittleEndian<quint32>(i_payload.constData());
+                m_recent.push_back(qFromLittleEndian<quint32>(i_payload.constData()));
+                if (m_recent.size() > Recent)
+                    m_recent.pop_front();
                 ++m_seen;
             });
 }
@@ -28,8 +26,10 @@ RelayTokenGuesses::RelayTokenGuesses(FakeCentralServer& io_server)
 quint32 RelayTokenGuesses::Next()
 {
     const qint64 l_guess = m_guesses++;
-    if (!m_latest || l_guess % 2 == 0)
-        return quint32(1 + (l_guess / 2) % SweepTop);
-    const int l_offset = NearOffsets[std::size_t((l_guess / 2) % qint64(NearOffsets.size()))];
-    return quint32(qint64(*m_latest) + l_offset);
+    const qint64 l_round = l_guess / 3;
+    if (m_recent.empty() || l_guess % 3 == 0)
+        return quint32(1 + l_round % SweepTop);
+    if (l_guess % 3 == 1)
+        return m_recent[std::size_t(l_round % qint64(m_recent.size()))];
+    return m_recent.back() + 1 + quint32(l_round % Ahead);
 }
