@@ -97,14 +97,14 @@
 //                                      listeners aside, every 100 ms
 //   bound_claims_...                   the same as shared's while three
 //                                      crowds from networks of their own
-//                                      connect 15 times a second each from
-//                                      the start: file
-//                                      connections that say nothing after
-//                                      introducing themselves, ones that
-//                                      send a made-up transfer token, and
-//                                      answers to relayed requests with
-//                                      guessed tokens (RelayTokenGuesses.h),
-//                                      none saying more; the client logs in
+//                                      connect 15 times a second each
+//                                      from the start: file connections
+//                                      that say nothing after introducing
+//                                      themselves, ones that send a
+//                                      made-up transfer token, and answers
+//                                      to relayed requests with guessed
+//                                      tokens (RelayTokenGuesses.h), none
+//                                      saying more; the client logs in
 //                                      to the fake central server, which
 //                                      leaves the client's requests for
 //                                      connections back unanswered
