@@ -56,8 +56,8 @@ struct BoundPeers::Honest
     QTcpSocket* mp_socket = nullptr;
     QElapsedTimer m_since;
     QByteArray m_buffer;
-    // Where the client's connections reach it, but in the runs with
-    // one listener for all.
+    // Where the client's connections reach it; null in the runs where one
+    // listener serves them all.
     std::unique_ptr<QTcpServer> mp_listener;
     // The relayed runs': the token of its relayed request.
     quint32 m_relayToken = 0;
