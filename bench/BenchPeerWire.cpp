@@ -1,6 +1,7 @@
 #include "BenchPeerWire.h"
 
 #include "core/io/MemStream.h"
+#include "peer/PeerFirstMessage.h"
 #include "peer/PeerFrameCodec.h"
 
 #include <QtEndian>
@@ -28,11 +29,30 @@ QByteArray Introduction(const std::string& i_user, bool i_obfuscated, const std:
     return Frame(Bytes(l_body), i_obfuscated);
 }
 
+QByteArray Answer(quint32 i_token)
+{
+    return Frame(Bytes(PeerFirstMessage::MakeIndirect(i_token)));
+}
+
 QByteArray Message(quint32 i_code, const MemStream& i_payload, bool i_obfuscated)
 {
     MemStream l_body;
     l_body.Write(i_code);
     return Frame(Bytes(l_body) + Bytes(i_payload), i_obfuscated);
+}
+
+QByteArray Keepalive()
+{
+    // A code no message has.
+    constexpr quint32 KeepaliveCode = 9999;
+    return Message(KeepaliveCode, MemStream());
+}
+
+QByteArray Token(quint32 i_token)
+{
+    char l_token[4];
+    qToLittleEndian(i_token, l_token);
+    return QByteArray(l_token, sizeof l_token);
 }
 
 quint32 Loopback(int i_second, int i_third, int i_fourth)

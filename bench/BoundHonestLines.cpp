@@ -25,10 +25,10 @@ void Print(const std::vector<BoundPeers::HonestResult>& i_results)
 {
     for (std::size_t l_index = 0; l_index < i_results.size(); ++l_index) {
         const BoundPeers::HonestResult& l_result = i_results[l_index];
-        std::printf("honest %d %d %lld %d %lld %lld %lld %lld %d\n", int(l_index), l_result.m_answered ? 1 : 0,
+        std::printf("honest %d %d %lld %d %lld %lld %lld %lld %d %d\n", int(l_index), l_result.m_answered ? 1 : 0,
                     (long long)l_result.m_waitMs, l_result.m_verified, (long long)l_result.m_fileConnectMs,
                     (long long)l_result.m_acceptedAtMs, (long long)l_result.m_connectBackMs,
-                    (long long)l_result.m_requestedAtMs, l_result.m_sent);
+                    (long long)l_result.m_requestedAtMs, l_result.m_sent, l_result.m_cut);
     }
 }
 
@@ -38,7 +38,7 @@ Figures Read(const QString& i_output, const QString& i_run, int i_seconds)
     const double l_unansweredWaitS = double(i_seconds * 1000 - BoundPeers::HonestStartMs) / 1000.0;
     for (const QString& l_line : i_output.split('\n')) {
         const QStringList l_fields = l_line.split(' ');
-        if (l_fields.size() != 10 || l_fields[0] != "honest")
+        if (l_fields.size() != 11 || l_fields[0] != "honest")
             continue;
         ++l_figures.m_reported;
         std::fprintf(stderr, "%s: %s\n", qPrintable(i_run), qPrintable(l_line));
@@ -46,6 +46,7 @@ Figures Read(const QString& i_output, const QString& i_run, int i_seconds)
         l_figures.m_unanswered += l_answered ? 0 : 1;
         l_figures.m_verified += l_fields[4].toInt();
         l_figures.m_sent += l_fields[9].toInt();
+        l_figures.m_cut += l_fields[10].toInt();
         l_figures.m_waitMaxS =
             std::max(l_figures.m_waitMaxS, l_answered ? l_fields[3].toDouble() / 1000.0 : l_unansweredWaitS);
         TakeWait(l_figures.m_fileConnectMaxS, l_fields[5].toDouble(), l_fields[6].toDouble(), i_seconds);

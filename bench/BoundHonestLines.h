@@ -9,7 +9,7 @@
 // The honest peers' results of a bound run on their way from the peers'
 // process to the run's figures: one line each on standard output,
 // "honest <index> <answered> <wait ms> <verified> <file connect ms>
-// <accepted at ms> <connect back ms> <requested at ms> <sent>" (see
+// <accepted at ms> <connect back ms> <requested at ms> <sent> <cut>" (see
 // BoundPeers::HonestResult).
 namespace BoundHonestLines
 {
@@ -21,9 +21,10 @@ struct Figures
     int m_unanswered = 0;
     // The client's files that came with their bytes, over all peers.
     int m_verified = 0;
-    // The shared run's: the peers' files whose bytes went to the client
-    // whole.
+    // Of the peers that share: their files whose bytes went to the client
+    // whole, and their file connections to the client cut before that.
     int m_sent = 0;
+    int m_cut = 0;
     // An unanswered one counts its wait until the end of the run.
     double m_waitMaxS = 0;
     // One that accepted a transfer but never had its file connection counts

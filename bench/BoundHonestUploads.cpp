@@ -94,9 +94,7 @@ void BoundHonestUploads::Connect(Upload& io_upload, quint32 i_token)
     auto* lp_socket = new QTcpSocket(this);
     io_upload.mp_socket = lp_socket;
     connect(lp_socket, &QTcpSocket::connected, this, [this, lp_socket, i_token] {
-        char l_token[4];
-        qToLittleEndian(i_token, l_token);
-        lp_socket->write(BenchPeerWire::Introduction(m_user, false, "F") + QByteArray(l_token, sizeof l_token));
+        lp_socket->write(BenchPeerWire::Introduction(m_user, false, "F") + BenchPeerWire::Token(i_token));
     });
     connect(lp_socket, &QTcpSocket::readyRead, this, [this, &io_upload] { OnBytes(io_upload); });
     connect(lp_socket, &QTcpSocket::bytesWritten, this, [&io_upload, lp_socket] {
@@ -132,8 +130,10 @@ void BoundHonestUploads::OnGone(Upload& io_upload)
     QTcpSocket* lp_socket = io_upload.mp_socket;
     if (!lp_socket)
         return;
-    if (io_upload.m_state == State::Sending)
+    if (io_upload.m_state == State::Sending) {
         io_upload.m_state = State::Failed;
+        ++m_cut;
+    }
     io_upload.mp_socket = nullptr;
     QObject::disconnect(lp_socket, nullptr, this, nullptr);
     lp_socket->deleteLater();

@@ -9,8 +9,8 @@
 
 class QTcpSocket;
 
-// One honest peer's files for the client to download in the shared run,
-// FilesEach of them. The client's queue request of one is answered with an
+// One honest peer's files for the client to download in the shared, claims
+// and namesake runs, FilesEach of them. The client's queue request of one is answered with an
 // offer under a token of the peer's own; once the client accepts it, the
 // peer opens a file connection of its own from its address to the client's
 // plain port, sends the token, reads the offset and sends the file's bytes
@@ -42,6 +42,9 @@ public:
     void Answer(quint32 i_token, bool i_allowed);
     // Files whose bytes went out whole.
     int Sent() const;
+    // File connections that ended before their file's bytes went out
+    // whole: reset or closed by the client, or never connected.
+    int Cut() const { return m_cut; }
 
 private:
     enum class State
@@ -70,6 +73,7 @@ private:
     quint16 m_clientPort;
     QByteArray m_fileBytes;
     quint32 m_nextToken;
+    int m_cut = 0;
     // By token.
     std::map<quint32, Upload> m_uploads;
 };

@@ -2,8 +2,6 @@
 
 #include "BenchPeerWire.h"
 
-#include "core/io/MemStream.h"
-
 #include <QHostAddress>
 #include <QTcpSocket>
 
@@ -12,16 +10,6 @@
 namespace
 {
 using BenchPeerWire::Loopback;
-
-// A code the client reads and only logs: the keepalive.
-constexpr quint32 KeepaliveCode = 9999;
-
-QByteArray Keepalive()
-{
-    MemStream l_body;
-    l_body.Write(KeepaliveCode);
-    return BenchPeerWire::Frame(BenchPeerWire::Bytes(l_body));
-}
 }  // namespace
 
 struct BoundHostile::Slot
@@ -49,6 +37,8 @@ std::size_t BoundHostile::PacedOf(Kind i_kind)
     case Kind::Many:
         return ManyConnections;
     case Kind::Shared:
+    case Kind::Namesake:
+    case Kind::Claims:
         return SharedConnections;
     case Kind::RelayNets:
         return 0;
@@ -74,7 +64,7 @@ BoundHostile::BoundHostile(Kind i_kind, quint16 i_port) : m_port(i_port)
             lp_slot->m_address = Loopback(0, 3, 2 + l_at % SpreadAddresses);
         else if (i_kind == Kind::Many)
             lp_slot->m_address = Loopback(6, l_at % ManyNetworks, 2);
-        else if (i_kind == Kind::Shared)
+        else if (i_kind == Kind::Shared || i_kind == Kind::Namesake || i_kind == Kind::Claims)
             lp_slot->m_address = Loopback(8, l_at % SharedNetworks, 2);
         m_slots.push_back(std::move(lp_slot));
     }
@@ -149,7 +139,7 @@ void BoundHostile::Open(Slot& io_slot)
         io_slot.mp_keepalive->setTimerType(Qt::PreciseTimer);
         connect(io_slot.mp_keepalive, &QTimer::timeout, lp_socket, [lp_socket] {
             if (lp_socket->state() == QAbstractSocket::ConnectedState)
-                lp_socket->write(Keepalive());
+                lp_socket->write(BenchPeerWire::Keepalive());
         });
         io_slot.mp_keepalive->start();
     }

@@ -35,7 +35,8 @@
 //     are RelayHostileUser's too;
 //   - shared: SharedPerNetwork keep-alive ones from each of SharedNetworks
 //     networks of their own, 127.8.N.2 for N from 0, as many as the bound
-//     holds.
+//     holds;
+//   - namesake, claims: the shared kind's; their crowds are BoundCrowd's.
 class BoundHostile : public QObject
 {
     Q_OBJECT
@@ -51,11 +52,14 @@ public:
         Many,
         Relay,
         RelayNets,
-        Shared
+        Shared,
+        Namesake,
+        Claims
     };
     // The kinds' names, in the order of Kind.
-    static constexpr std::array<const char*, 9> KindNames{"fill", "keepalive", "churn",     "pressure", "spread",
-                                                          "many", "relay",     "relaynets", "shared"};
+    static constexpr std::array<const char*, 11> KindNames{"fill",  "keepalive", "churn",  "pressure",
+                                                           "spread", "many",     "relay",  "relaynets",
+                                                           "shared", "namesake", "claims"};
     static std::optional<Kind> KindNamed(const QString& i_name);
 
     static constexpr int Connections = 780;

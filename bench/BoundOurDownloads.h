@@ -1,5 +1,7 @@
 #pragma once
 
+#include "BoundHostile.h"
+
 #include <QByteArray>
 
 #include <set>
@@ -7,13 +9,13 @@
 
 class TransferQueueManager;
 
-// The shared run's downloads of the client from the honest peers, two of
+// A run's downloads of the client from the honest peers that share, two of
 // each (BoundHonestUploads.h): queued when the peers start, each counted
 // once its file is complete with the bytes the peers send.
 class BoundOurDownloads
 {
 public:
-    BoundOurDownloads(TransferQueueManager& io_manager, const QByteArray& i_bytes);
+    BoundOurDownloads(BoundHostile::Kind i_kind, TransferQueueManager& io_manager, const QByteArray& i_bytes);
     BoundOurDownloads(const BoundOurDownloads&) = delete;
     BoundOurDownloads& operator=(const BoundOurDownloads&) = delete;
 
@@ -22,6 +24,7 @@ public:
 private:
     void Queue();
 
+    BoundHostile::Kind m_kind;
     TransferQueueManager& m_manager;
     QByteArray m_bytes;
     // The names of the files verified.

@@ -1,9 +1,11 @@
 #include "BoundPeers.h"
 
 #include "BenchPeerWire.h"
+#include "BoundCrowd.h"
 #include "BoundHonestUploads.h"
 #include "FakeCentralServer.h"
 #include "RelayHostileUser.h"
+#include "RelayTokenGuesses.h"
 
 #include "core/io/MemStream.h"
 #include "peer/PeerFirstMessage.h"
@@ -48,12 +50,14 @@ struct BoundPeers::Honest
     };
 
     int m_index = 0;
+    quint32 m_address = 0;
+    bool m_fetches = true;
     bool m_obfuscated = false;
     QTcpSocket* mp_socket = nullptr;
     QElapsedTimer m_since;
     QByteArray m_buffer;
-    // The relayed and the shared run's: where the client's connections
-    // reach it.
+    // Where the client's connections reach it; null in the runs where one
+    // listener serves them all.
     std::unique_ptr<QTcpServer> mp_listener;
     // The relayed runs': the token of its relayed request.
     quint32 m_relayToken = 0;
@@ -61,7 +65,7 @@ struct BoundPeers::Honest
     std::map<std::string, Accept> m_accepts;
     // The files that came with their bytes.
     std::set<std::string> m_verified;
-    // The shared run's: its files for the client.
+    // Of a peer that shares: its files for the client.
     std::unique_ptr<BoundHonestUploads> mp_uploads;
     HonestResult m_result;
 };
@@ -84,47 +88,10 @@ struct BoundPeers::Accepted
     bool m_offsetSent = false;
 };
 
-std::string BoundPeers::HonestUser(int i_index)
-{
-    return "honest " + std::to_string(i_index);
-}
-
-quint32 BoundPeers::HonestAddress(int i_index)
-{
-    return Loopback(0, 1, 100 + i_index);
-}
-
-QByteArray BoundPeers::FileBytes(qint64 i_size)
-{
-    QByteArray l_bytes(i_size, Qt::Uninitialized);
-    for (qint64 l_at = 0; l_at < i_size; ++l_at)
-        l_bytes[l_at] = char((l_at * 131 + l_at / 251 + 7) & 0xFF);
-    return l_bytes;
-}
-
-bool BoundPeers::Relayed(BoundHostile::Kind i_kind)
-{
-    return i_kind == BoundHostile::Kind::Relay || i_kind == BoundHostile::Kind::RelayNets;
-}
-
-bool BoundPeers::TwoWay(BoundHostile::Kind i_kind)
-{
-    return i_kind == BoundHostile::Kind::Shared;
-}
-
-int BoundPeers::ClientFiles(BoundHostile::Kind i_kind)
-{
-    return TwoWay(i_kind) ? 2 : 1;
-}
-
-std::string BoundPeers::ClientFileName(int i_index)
-{
-    return "small file " + std::to_string(i_index + 1) + ".bin";
-}
-
 BoundPeers::BoundPeers(BoundHostile::Kind i_kind, quint16 i_plainPort, quint16 i_obfuscatedPort,
                        const std::string& i_sharedFolder, qint64 i_fileSize)
-    : m_twoWay(TwoWay(i_kind)),
+    : m_relayed(Relayed(i_kind)),
+      m_ownListeners(OwnListeners(i_kind)),
       m_plainPort(i_plainPort),
       m_obfuscatedPort(i_obfuscatedPort),
       m_fileBytes(FileBytes(i_fileSize)),
@@ -132,45 +99,56 @@ BoundPeers::BoundPeers(BoundHostile::Kind i_kind, quint16 i_plainPort, quint16 i
 {
     for (int l_file = 0; l_file < ClientFiles(i_kind); ++l_file)
         m_sharedPaths.push_back(i_sharedFolder + "/" + ClientFileName(l_file));
-    const bool l_relayed = Relayed(i_kind);
-    if (l_relayed) {
+    if (LogsIn(i_kind)) {
         mp_server = std::make_unique<FakeCentralServer>();
         mp_server->Start();
         if (i_kind == BoundHostile::Kind::Relay) {
             m_relayHostile.push_back(std::make_unique<RelayHostileUser>(*mp_server, ClientUser, "hostile relayer",
                                                                         Loopback(0, 0, 3), RelayRequestsPerSecond));
-        } else {
+        } else if (i_kind == BoundHostile::Kind::RelayNets) {
             for (int l_network = 0; l_network < RelayNetworks; ++l_network)
                 m_relayHostile.push_back(std::make_unique<RelayHostileUser>(
                     *mp_server, ClientUser, "hostile relayer " + std::to_string(l_network),
                     Loopback(0, 10 + l_network, 3), RelayNetsRequestsPerSecond));
         }
     }
-    for (int l_index = 0; l_index < HonestPeers; ++l_index) {
+    for (int l_index = 0; l_index < HonestPeers(i_kind); ++l_index) {
         auto lp_peer = std::make_unique<Honest>();
         Honest* lp_owner = lp_peer.get();
+        const quint32 l_address = HonestAddress(i_kind, l_index);
         lp_peer->m_index = l_index;
-        lp_peer->m_obfuscated = !l_relayed && l_index % 2 == 1;
-        if (l_relayed || m_twoWay) {
+        lp_peer->m_address = l_address;
+        lp_peer->m_fetches = Fetches(i_kind, l_index);
+        lp_peer->m_obfuscated = !m_relayed && l_index % 2 == 1;
+        if (m_relayed || m_ownListeners) {
             lp_peer->mp_listener = std::make_unique<QTcpServer>();
             QTcpServer& l_listener = *lp_peer->mp_listener;
-            l_listener.listen(QHostAddress(HonestAddress(l_index)), 0);
+            l_listener.listen(QHostAddress(l_address), 0);
             connect(&l_listener, &QTcpServer::newConnection, this,
                     [this, &l_listener, lp_owner] { OnConnection(l_listener, lp_owner); });
         }
-        if (l_relayed) {
-            // Tokens of its own, far from the hostile users'.
+        // Tokens of its own, far from the hostile users'.
+        if (m_relayed)
             lp_peer->m_relayToken = quint32(1000000 + l_index);
+        if (mp_server) {
             FakeCentralServer::KnownUser l_user;
-            l_user.m_address = HonestAddress(l_index);
+            l_user.m_address = l_address;
             l_user.m_port = lp_peer->mp_listener->serverPort();
             mp_server->AddKnownUser(HonestUser(l_index), l_user);
         }
-        if (m_twoWay)
-            lp_peer->mp_uploads = std::make_unique<BoundHonestUploads>(l_index, HonestUser(l_index),
-                                                                       HonestAddress(l_index), i_plainPort, m_fileBytes);
+        if (Shares(i_kind, l_index))
+            lp_peer->mp_uploads = std::make_unique<BoundHonestUploads>(l_index, HonestUser(l_index), l_address,
+                                                                       i_plainPort, m_fileBytes);
         m_honest.push_back(std::move(lp_peer));
     }
+    if (i_kind == BoundHostile::Kind::Claims) {
+        // The honest peers have no client at the server: the client's
+        // requests to them stay unanswered, as if they had not got through,
+        // and open to the crowd's answers.
+        mp_server->SetSilentOnAbsentRelays(true);
+        mp_guesses = std::make_unique<RelayTokenGuesses>(*mp_server);
+    }
+    m_crowds = BoundCrowd::OfRun(i_kind, i_plainPort, HonestUser(0), mp_guesses.get());
     m_honestListener.listen(QHostAddress::LocalHost, 0);
     connect(&m_honestListener, &QTcpServer::newConnection, this,
             [this] { OnConnection(m_honestListener, nullptr); });
@@ -218,12 +196,19 @@ void BoundPeers::Start()
 {
     m_run.start();
     m_hostile.Start();
+    for (const auto& lp_crowd : m_crowds)
+        lp_crowd->Start();
     for (const auto& lp_user : m_relayHostile)
         lp_user->Start();
     QTimer::singleShot(HonestStartMs, this, [this] {
         for (const auto& lp_peer : m_honest)
             StartHonest(*lp_peer);
     });
+}
+
+qint64 BoundPeers::ClientRelayRequests() const
+{
+    return mp_guesses ? mp_guesses->Seen() : 0;
 }
 
 std::vector<BoundPeers::HonestResult> BoundPeers::Results() const
@@ -234,6 +219,7 @@ std::vector<BoundPeers::HonestResult> BoundPeers::Results() const
         HonestResult l_result = lp_peer->m_result;
         l_result.m_verified = int(lp_peer->m_verified.size());
         l_result.m_sent = lp_peer->mp_uploads ? lp_peer->mp_uploads->Sent() : 0;
+        l_result.m_cut = lp_peer->mp_uploads ? lp_peer->mp_uploads->Cut() : 0;
         // The transfer that waited longest for its file connection; one
         // never reached waits until the end of the run.
         qint64 l_longestMs = -1;
@@ -252,8 +238,14 @@ std::vector<BoundPeers::HonestResult> BoundPeers::Results() const
 
 void BoundPeers::StartHonest(Honest& io_peer)
 {
-    if (mp_server) {
+    if (m_relayed) {
         RequestConnectionBack(io_peer);
+        return;
+    }
+    // One that only shares waits for the client, which queues its
+    // downloads now: its wait is for the client's first message.
+    if (!io_peer.m_fetches) {
+        io_peer.m_since.start();
         return;
     }
     auto* lp_socket = new QTcpSocket(this);
@@ -264,7 +256,7 @@ void BoundPeers::StartHonest(Honest& io_peer)
                          + Message(Codes::GetSharedFileList, MemStream(), io_peer.m_obfuscated));
     });
     connect(lp_socket, &QTcpSocket::readyRead, this, [this, &io_peer] { OnHonestBytes(io_peer); });
-    lp_socket->bind(QHostAddress(HonestAddress(io_peer.m_index)), 0);
+    lp_socket->bind(QHostAddress(io_peer.m_address), 0);
     lp_socket->connectToHost(QHostAddress::LocalHost, io_peer.m_obfuscated ? m_obfuscatedPort : m_plainPort);
 }
 
@@ -363,7 +355,7 @@ void BoundPeers::AcceptTransfer(Honest& io_peer, QTcpSocket& io_socket, bool i_o
     // Done with messages once all it asked for is on its way: the
     // connection's place under the bound is the client's for the file
     // connections to us. A peer that shares files of its own stays.
-    if (!m_twoWay && io_peer.m_accepts.size() == m_sharedPaths.size() && io_peer.mp_socket)
+    if (!io_peer.mp_uploads && io_peer.m_accepts.size() == m_sharedPaths.size() && io_peer.mp_socket)
         io_peer.mp_socket->disconnectFromHost();
 }
 
@@ -403,7 +395,7 @@ void BoundPeers::OnAcceptedBytes(Accepted& io_connection)
         io_connection.m_messaging = l_parsed.m_kind == Kind::Direct && l_parsed.m_connectionType == "P";
         // A messaging connection of the client's only reaches a peer that
         // takes one; a file connection's token comes next.
-        if ((io_connection.m_messaging && !(io_connection.mp_owner && m_twoWay))
+        if ((io_connection.m_messaging && !(io_connection.mp_owner && m_ownListeners))
             || (!io_connection.m_messaging && l_parsed.m_connectionType != "F")) {
             io_connection.mp_socket->abort();
             return;
@@ -414,8 +406,11 @@ void BoundPeers::OnAcceptedBytes(Accepted& io_connection)
         return;
     }
     QByteArray l_body;
-    while (TakeFrame(io_connection.m_buffer, false, l_body))
+    while (TakeFrame(io_connection.m_buffer, false, l_body)) {
+        if (!io_connection.mp_owner->m_fetches)
+            MarkAnswered(*io_connection.mp_owner);
         OnHonestMessage(*io_connection.mp_owner, *io_connection.mp_socket, false, l_body);
+    }
 }
 
 bool BoundPeers::TakeConnectionBack(Accepted& io_connection, quint32 i_token, const QByteArray& i_rest)

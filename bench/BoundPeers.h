@@ -12,9 +12,11 @@
 #include <string>
 #include <vector>
 
+class BoundCrowd;
 class FakeCentralServer;
 class QTcpSocket;
 class RelayHostileUser;
+class RelayTokenGuesses;
 
 // The far side of a run at the client's connection bound, in a process of
 // its own: hostile peers of one kind that hold connections (see
@@ -42,29 +44,46 @@ class RelayHostileUser;
 // the client finds it (the caller tells the client of each, HonestPort),
 // takes the client's messaging and file connections there, and shares
 // files that the client downloads (BoundHonestUploads.h).
+//
+// The namesake run has two honest peers, each on a network of its own
+// (127.0.1.100 and 127.0.2.101), both listening as in shared: the first only
+// shares files, which the client downloads, the second only downloads the
+// client's. Its crowd takes the first one's name (BoundCrowd.h).
+//
+// The claims run has shared's honest peers, and its client logs in to the
+// central server as in the relayed runs, which knows the honest peers at
+// their listeners and passes the client's requests for connections back
+// to nobody (they stay unanswered); its crowds claim file connections and
+// answers to those requests (BoundCrowd.h, RelayTokenGuesses.h).
 class BoundPeers : public QObject
 {
     Q_OBJECT
 
 public:
-    static constexpr int HonestPeers = 6;
     static constexpr int HonestStartMs = 10000;
     static constexpr int RelayNetworks = 9;
     // The client's user name, under which it logs in to the relayed runs'
     // server.
     static constexpr const char* ClientUser = "me";
+    static int HonestPeers(BoundHostile::Kind i_kind);
     static std::string HonestUser(int i_index);
-    static quint32 HonestAddress(int i_index);
+    static quint32 HonestAddress(BoundHostile::Kind i_kind, int i_index);
     // The shared files' bytes, which the honest peers check.
     static QByteArray FileBytes(qint64 i_size);
     // Whether the honest peers reach the client only through relayed
     // requests.
     static bool Relayed(BoundHostile::Kind i_kind);
-    // Whether the honest peers share files with the client as well, and
-    // each listens on its own address.
-    static bool TwoWay(BoundHostile::Kind i_kind);
-    // The files the client shares, all of which each honest peer fetches,
-    // and their names.
+    // Whether the client logs in to the run's central server.
+    static bool LogsIn(BoundHostile::Kind i_kind);
+    // Whether each honest peer listens on its own address, where the client
+    // finds it, and takes the client's messaging connections there.
+    static bool OwnListeners(BoundHostile::Kind i_kind);
+    // Whether the honest peer fetches the client's files, and whether it
+    // shares files of its own that the client downloads.
+    static bool Fetches(BoundHostile::Kind i_kind, int i_index);
+    static bool Shares(BoundHostile::Kind i_kind, int i_index);
+    // The files the client shares, all of which each honest peer that
+    // fetches fetches, and their names.
     static int ClientFiles(BoundHostile::Kind i_kind);
     static std::string ClientFileName(int i_index);
 
@@ -88,8 +107,11 @@ public:
         // reaching it; -1 when none went or came.
         qint64 m_requestedAtMs = -1;
         qint64 m_connectBackMs = -1;
-        // The shared run's: its files whose bytes went to the client whole.
+        // Of a peer that shares: its files whose bytes went to the client
+        // whole, and its file connections to the client that ended before
+        // that (reset, closed, or never connected).
         int m_sent = 0;
+        int m_cut = 0;
     };
 
     // i_sharedFolder: the client's shared folder as the client shares it.
@@ -110,9 +132,13 @@ public:
     void Start();
     std::vector<HonestResult> Results() const;
     const BoundHostile& Hostile() const { return m_hostile; }
+    const std::vector<std::unique_ptr<BoundCrowd>>& Crowds() const { return m_crowds; }
     // The relayed runs' hostile requests delivered to the client; 0 in the
     // other runs.
     qint64 RelayedHostileRequests() const;
+    // The claims run's: the client's requests for connections back that
+    // the server saw; 0 in the other runs.
+    qint64 ClientRelayRequests() const;
 
 private:
     struct Honest;
@@ -134,7 +160,8 @@ private:
     bool TakeConnectionBack(Accepted& io_connection, quint32 i_token, const QByteArray& i_rest);
     void OnFileBytes(Accepted& io_connection);
 
-    bool m_twoWay;
+    bool m_relayed;
+    bool m_ownListeners;
     quint16 m_plainPort;
     quint16 m_obfuscatedPort;
     std::vector<std::string> m_sharedPaths;
@@ -144,6 +171,8 @@ private:
     QTcpServer m_honestListener;
     std::unique_ptr<FakeCentralServer> mp_server;
     std::vector<std::unique_ptr<RelayHostileUser>> m_relayHostile;
+    std::unique_ptr<RelayTokenGuesses> mp_guesses;
     BoundHostile m_hostile;
+    std::vector<std::unique_ptr<BoundCrowd>> m_crowds;
     QElapsedTimer m_run;
 };
