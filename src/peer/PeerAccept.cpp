@@ -77,7 +77,12 @@ void PeerMessenger::AcceptWaiting()
         // At the bound nothing is closed for a newcomer before it said what
         // it is, and what it said matches a rule (PeerBoundRules).
         if (!m_connections.HasRoom()) {
-            if (!TakeToHearOut(lp_socket, l_obfuscated, l_now))
+            // A peer of a network that room would be made for is heard as
+            // one taken; the crowd of a refused network has its share.
+            const bool l_refusedNetwork = !MayTake(lp_socket->peerAddress().toIPv4Address(), l_now);
+            if (!l_refusedNetwork)
+                ++m_takenThisTurn;
+            if (!TakeToHearOut(lp_socket, l_obfuscated, l_refusedNetwork, l_now))
                 Refuse(lp_socket, l_now);
             continue;
         }
@@ -161,9 +166,10 @@ void PeerMessenger::TakeConnection(QTcpSocket* ip_socket, bool i_obfuscated, con
     Introduce(ip_socket, i_obfuscated, i_now);
 }
 
-bool PeerMessenger::TakeToHearOut(QTcpSocket* ip_socket, bool i_obfuscated, const QDateTime& i_now)
+bool PeerMessenger::TakeToHearOut(QTcpSocket* ip_socket, bool i_obfuscated, bool i_refusedNetwork,
+                                  const QDateTime& i_now)
 {
-    if (m_heardOutThisTurn >= HeardOutPerTurn)
+    if (i_refusedNetwork && m_heardOutThisTurn >= HeardOutPerTurn)
         return false;
     if (m_heardOutOrder.size() > 2 * MaxHeardOut)
         std::erase_if(m_heardOutOrder, [this](const QPointer<QTcpSocket>& i_socket) {
@@ -180,10 +186,12 @@ bool PeerMessenger::TakeToHearOut(QTcpSocket* ip_socket, bool i_obfuscated, cons
         if (l_oldest && m_heardOut.Counts(l_oldest) && SocketItem("uninitialized_socket", l_oldest))
             DisposeOfSocket(l_oldest);
     }
-    ++m_heardOutThisTurn;
-    // It counts in the turn as a refusal would: a crowd heard out costs
-    // no more than a refused one.
-    ++m_refusedThisTurn;
+    if (i_refusedNetwork) {
+        ++m_heardOutThisTurn;
+        // It counts in the turn as a refusal would: a crowd heard out costs
+        // no more than a refused one.
+        ++m_refusedThisTurn;
+    }
     m_heardOut.Track(ip_socket);
     m_heardOutOrder.emplace_back(ip_socket);
     Introduce(ip_socket, i_obfuscated, i_now);

@@ -237,9 +237,11 @@ private:
     void TakeConnection(QTcpSocket* ip_socket, bool i_obfuscated, const QDateTime& i_now);
     // Watches a taken connection until it introduces itself.
     void Introduce(QTcpSocket* ip_socket, bool i_obfuscated, const QDateTime& i_now);
-    // Takes a newcomer to hear it out; false when this turn took its share
-    // or every place of the allowance is held by one that has spoken.
-    bool TakeToHearOut(QTcpSocket* ip_socket, bool i_obfuscated, const QDateTime& i_now);
+    // Takes a newcomer to hear it out; false when every place of the
+    // allowance is held by one that has spoken or, for a newcomer of a
+    // network that room would not be made for (i_refusedNetwork), when this
+    // turn heard out its share of them.
+    bool TakeToHearOut(QTcpSocket* ip_socket, bool i_obfuscated, bool i_refusedNetwork, const QDateTime& i_now);
     // A newcomer heard out said what it is (the first message read): true
     // when it is kept, or waits for its transfer token; false when it is
     // refused (the caller takes it down).
@@ -266,6 +268,8 @@ private:
     void OnTurnEnd();
     // Whether MakeRoom could find room for some connection.
     bool CanMakeRoom(const QDateTime& i_now) const;
+    // Whether MakeRoom would find room for a peer of the address now.
+    bool MayTake(quint32 i_taker, const QDateTime& i_now) const;
     // Room for one more connection with the address (a peer's, or the one
     // an attempt of ours goes to), by the rules of PeerBoundRules: there
     // is, or a connection was closed for it. i_ours: work of ours, which

@@ -54,6 +54,13 @@ bool PeerMessenger::CanMakeRoom(const QDateTime& i_now) const
               });
 }
 
+bool PeerMessenger::MayTake(quint32 i_taker, const QDateTime& i_now) const
+{
+    const qint64 l_nowMs = i_now.toMSecsSinceEpoch();
+    return IdlestConnection(i_now)
+           || m_networkShare.Giver(i_taker, [this, l_nowMs](QTcpSocket* ip_socket) { return HoldOf(ip_socket, l_nowMs); });
+}
+
 bool PeerMessenger::MakeRoom(quint32 i_taker, const QDateTime& i_now, bool i_ours)
 {
     // Each connection closed leaves the candidates, so this ends; one close
