@@ -91,6 +91,12 @@ void PeerBoundRules::Gone(QTcpSocket* ip_socket)
     m_protectedUser.erase(l_user);
 }
 
+QTcpSocket* PeerBoundRules::AuthenticOf(const std::string& i_user) const
+{
+    const auto l_found = m_protected.find(i_user);
+    return l_found == m_protected.end() ? nullptr : l_found->second;
+}
+
 bool PeerBoundRules::Protects(QTcpSocket* ip_socket) const
 {
     return m_protectedUser.contains(ip_socket);

@@ -58,6 +58,10 @@ class QTcpSocket;
 //     made, our message sent within AnswerGraceMs with nothing heard since,
 //     or a request of the peer's not yet answered (AnswerOwedMs at most);
 //   - any other may go.
+// - Where what we send a user goes (PeerMessenger::ConnectionFor): on the
+//   user's protected connection, else on one from the address the server
+//   gave for the user; with neither we open our own. A namesake from
+//   elsewhere is sent nothing.
 // - Who gives: the idle connection silent longest (PeerMessenger's
 //   IdleEnoughToCloseMs), else the network that holds the most
 //   (PeerNetworkShare). Our own attempts: a file connection of ours, or one
@@ -125,6 +129,8 @@ public:
     // The connection went.
     void Gone(QTcpSocket* ip_socket);
     bool Protects(QTcpSocket* ip_socket) const;
+    // The user's newest authentic messaging connection; null when none.
+    QTcpSocket* AuthenticOf(const std::string& i_user) const;
 
     // What the messenger knows of a connection as room is made.
     struct Carrying

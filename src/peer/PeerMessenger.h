@@ -345,6 +345,10 @@ private:
 
     // The outgoing queue.
     void SendUnsentMessages(std::string i_user);
+    // The messaging connection messages to the user go on: the newest
+    // authentic one (PeerBoundRules); with none, while the server gave the
+    // user's address, none; else the one opened last. Null when none.
+    ItemPtr ConnectionFor(ItemPtr i_user) const;
     // Sends on the user's messaging connection, or queues and connects;
     // nothing waits in front of the message any more.
     void SendNow(const std::string& i_user, MemStream& i_message);

@@ -30,9 +30,17 @@ PeerOutgoingQueue::~PeerOutgoingQueue()
     }
 }
 
-ItemPtr PeerOutgoingQueue::ChooseConnection(ItemPtr i_user)
+ItemPtr PeerOutgoingQueue::ChooseConnection(ItemPtr i_user, const std::function<bool(QTcpSocket*)>& i_may)
 {
-    const ItemSet l_connections = i_user.GetItems("peer_socket");
+    ItemSet l_connections = i_user.GetItems("peer_socket");
+    if (i_may) {
+        ItemSet l_allowed;
+        for (Item* lp_connection : l_connections) {
+            if (i_may(ItemPtr(lp_connection).AsObject<QTcpSocket>()))
+                l_allowed.insert(lp_connection);
+        }
+        l_connections = l_allowed;
+    }
     if (l_connections.empty())
         return {};
     if (l_connections.size() == 1) {
@@ -81,9 +89,9 @@ void PeerOutgoingQueue::Add(ItemPtr i_user, const PeerQueuedMessage& i_message)
         l_entry += d.GetType("send_count")->GetItem(i_message.m_sends);
 }
 
-void PeerOutgoingQueue::Flush(ItemPtr i_user, const Writer& i_write, const SentNote& i_sent)
+void PeerOutgoingQueue::Flush(ItemPtr i_user, ItemPtr i_connection, const Writer& i_write, const SentNote& i_sent)
 {
-    ItemPtr l_connection = i_user.HasItem("peer_socket");
+    ItemPtr l_connection = i_connection;
     if (!l_connection)
         return;
     auto* lp_socket = l_connection.AsObject<QTcpSocket>();

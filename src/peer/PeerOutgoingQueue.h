@@ -41,19 +41,19 @@ public:
     PeerOutgoingQueue(const PeerOutgoingQueue&) = delete;
     PeerOutgoingQueue& operator=(const PeerOutgoingQueue&) = delete;
 
-    // The user's messaging connection to send on: the only one, or of
-    // several the one opened last (to the second; the first met wins ties).
-    // Null when the user has none.
-    static ItemPtr ChooseConnection(ItemPtr i_user);
+    // The user's messaging connection to send on, of those i_may lets (all
+    // when it is empty): the only one, or of several the one opened last (to
+    // the second; the first met wins ties). Null when there is none.
+    static ItemPtr ChooseConnection(ItemPtr i_user, const std::function<bool(QTcpSocket*)>& i_may = {});
 
     // Keeps a copy of the message for the user, behind every message queued
     // before.
     void Enqueue(ItemPtr i_user, const MemStream& i_message);
 
-    // Sends the user's queued messages, oldest first, on the user's first
-    // messaging connection. Stops at the first write that fails; that entry
-    // and those after it stay queued.
-    void Flush(ItemPtr i_user, const Writer& i_write, const SentNote& i_sent = {});
+    // Sends the user's queued messages, oldest first, on the messaging
+    // connection given (nothing when it is null). Stops at the first write
+    // that fails; that entry and those after it stay queued.
+    void Flush(ItemPtr i_user, ItemPtr i_connection, const Writer& i_write, const SentNote& i_sent = {});
 
     // Queues messages again that went out on a connection that failed, with
     // their places and times: ahead of what was queued after them, and

@@ -7,6 +7,7 @@
 #include "peer/PeerItems.h"
 #include "peer/PeerMessageCodes.h"
 
+#include <QHostAddress>
 #include <QTcpSocket>
 
 using namespace PeerItems;
@@ -32,7 +33,7 @@ void PeerMessenger::SendNow(const std::string& i_user, MemStream& i_message)
     const int l_code = static_cast<int>(PeerMessageCodes::Of(i_message));
     Log(LogArea, 1, QString("Send %1 message to user %2").arg(MessageCodeToString(l_code), Text(i_user)), l_user);
 
-    if (ItemPtr l_connection = PeerOutgoingQueue::ChooseConnection(l_user)) {
+    if (ItemPtr l_connection = ConnectionFor(l_user)) {
         auto* lp_socket = l_connection.AsObject<QTcpSocket>();
         // A failed write loses the message; the write logs it.
         if (SendMessage(lp_socket, i_message, l_connection.IsConnected("is_obfuscated"))
@@ -45,6 +46,24 @@ void PeerMessenger::SendNow(const std::string& i_user, MemStream& i_message)
     ConnectToUser(i_user, "P");
 }
 
+ItemPtr PeerMessenger::ConnectionFor(ItemPtr i_user) const
+{
+    if (QTcpSocket* lp_authentic = m_rules.AuthenticOf(i_user.AsString())) {
+        if (ItemPtr l_connection = SocketItem("peer_socket", lp_authentic))
+            return l_connection;
+    }
+    // Anyone may take a user's name: once the server gave the user's
+    // address, only a connection from there is the user's, and with none we
+    // reach the user ourselves.
+    // An address of 0 says the server knows none.
+    const quint32 l_address = i_user.IsConnected("user_address") ? i_user["user_address"].AsUInt() : 0;
+    if (l_address == 0)
+        return PeerOutgoingQueue::ChooseConnection(i_user);
+    return PeerOutgoingQueue::ChooseConnection(i_user, [l_address](QTcpSocket* ip_socket) {
+        return ip_socket && ip_socket->peerAddress().toIPv4Address() == l_address;
+    });
+}
+
 void PeerMessenger::OnBrowseReplyMade(const std::string& i_user, quint64 i_ticket, const MemStream& i_body)
 {
     for (MemStream l_message : m_replyOrder.Fill(i_user, i_ticket, i_body))
@@ -53,8 +72,11 @@ void PeerMessenger::OnBrowseReplyMade(const std::string& i_user, quint64 i_ticke
 
 void PeerMessenger::SendUnsentMessages(std::string i_user)
 {
+    ItemPtr l_user = UserItem(i_user);
+    if (!l_user.IsConnected("unsent_message"))
+        return;
     m_outgoingQueue.Flush(
-        UserItem(i_user),
+        l_user, ConnectionFor(l_user),
         [this](QTcpSocket* ip_socket, MemStream& i_message, bool i_obfuscate) {
             return SendMessage(ip_socket, i_message, i_obfuscate);
         },
@@ -87,7 +109,7 @@ void PeerMessenger::ResendPutBack(const std::string& i_user)
     // Sent meanwhile on another connection, or expired.
     if (!l_user || !l_user.IsConnected("unsent_message"))
         return;
-    if (l_user.IsConnected("peer_socket"))
+    if (ConnectionFor(l_user))
         SendUnsentMessages(i_user);
     else
         ConnectToUser(i_user, "P");

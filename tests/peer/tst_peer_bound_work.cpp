@@ -276,6 +276,34 @@ private slots:
         l_world.Messenger().SetWorkCheck(nullptr);
     }
 
+    // Once the server gave a user's address, what we send the user goes on
+    // a connection from there, or on one of ours to it: never to a namesake
+    // that connected from elsewhere.
+    void aNamesakeFromElsewhereIsSentNothing()
+    {
+        PeerTestWorld l_world;
+        l_world.Load();
+        FakePeer l_hs0;
+        QVERIFY(l_hs0.Listen(Address(3, 2)));
+        l_world.GiveAddress("hs0", Address(3, 2), l_hs0.Port(), 0);
+        FakePeer l_namesake;
+        FakePeerConnection* lp_namesake = l_namesake.ConnectTo(l_world.PlainPort(), false);
+        QVERIFY(lp_namesake);
+        lp_namesake->SendRaw(RawClient::Introduction("hs0"));
+        QVERIFY(PeerTestWorld::WaitFor([] { return PeerTestWorld::HasMessagingConnection("hs0"); }));
+
+        MemStream l_message;
+        l_message.Write(static_cast<unsigned int>(51));
+        l_world.Messenger().SendMessage("hs0", l_message);
+        FakePeerConnection* lp_ours = l_hs0.WaitForConnection(false);
+        QVERIFY(lp_ours);
+        // Our introduction, then the message.
+        QVERIFY(lp_ours->WaitForFrames(2));
+        QCOMPARE(lp_ours->Frames().back(), WireWriter().U32(51).Bytes());
+        PeerTestWorld::Settle(100);
+        QVERIFY(lp_namesake->Frames().isEmpty());
+    }
+
     // A user we have work with keeps one connection at the bound: the
     // newest from the user's address. The older ones give as anyone's.
     void onlyTheNewestConnectionOfAUserWeWorkWithHolds()

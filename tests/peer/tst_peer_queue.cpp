@@ -164,13 +164,14 @@ private slots:
             ++l_writes;
             return l_writes == 1 && QByteArray(i_message.mp_buffer->mp_buffer, 4) == Body(40);
         };
-        l_queue.Flush(l_bob, l_writer);
+        l_queue.Flush(l_bob, ItemPtr(), l_writer);
         QCOMPARE(l_writes, 0);
 
         QTcpSocket l_socket;
-        d.GetType("peer_socket")->NewItem(Value(&l_socket)) += l_bob;
+        ItemPtr l_connection = d.GetType("peer_socket")->NewItem(Value(&l_socket));
+        l_connection += l_bob;
         l_world.ClearLog();
-        l_queue.Flush(l_bob, l_writer);
+        l_queue.Flush(l_bob, l_connection, l_writer);
         QCOMPARE(l_writes, 2);
         QCOMPARE(l_world.LogTexts(), QStringList{"Sending 3 pending peer messages to user bob"});
         QCOMPARE(QueuedOrders("bob"), (std::vector<std::string>{"1", "2"}));
