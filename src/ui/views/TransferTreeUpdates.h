@@ -23,8 +23,9 @@ class QTreeWidgetItem;
 // tree until it joins, appended in the order the rows came; what is made
 // below a row already in a tree goes in at once. A row that leaves stays
 // in its tree, and may be painted, until it goes, with its parent when
-// that leaves too, in a few steps a parent (TreeRowRemoval.h); one that has
-// not joined yet is deleted at once. The first change after a
+// that leaves too, in a few steps however many parents they leave
+// (TreeRowRemoval.h); one that has not joined yet is deleted at once. The
+// first change after a
 // quiet interval is applied at the next turn of the event loop, so that
 // what the user asked for shows at once. While rows keep leaving (the last
 // refresh had rows to take out too), the tree changes at most once a flood
