@@ -36,8 +36,12 @@ void TellJoined(QTreeWidgetItem* ip_row, const std::function<void(QTreeWidgetIte
 }  // namespace
 
 TransferTreeUpdates::TransferTreeUpdates(int i_intervalMs, int i_floodIntervalMs,
-                                         std::function<void(QTreeWidgetItem*)> i_joined)
-    : m_joined(std::move(i_joined)), m_intervalMs(i_intervalMs), m_floodIntervalMs(i_floodIntervalMs)
+                                         std::function<void(QTreeWidgetItem*)> i_joined,
+                                         std::function<void()> i_makeWaiting)
+    : m_joined(std::move(i_joined)),
+      m_makeWaiting(std::move(i_makeWaiting)),
+      m_intervalMs(i_intervalMs),
+      m_floodIntervalMs(i_floodIntervalMs)
 {
     m_timer.setSingleShot(true);
     QObject::connect(&m_timer, &QTimer::timeout, [this] { Refresh(); });
@@ -76,6 +80,12 @@ void TransferTreeUpdates::Leave(QTreeWidgetItem* ip_row)
     Schedule();
 }
 
+void TransferTreeUpdates::Wait()
+{
+    m_rowsWaiting = true;
+    Schedule();
+}
+
 int TransferTreeUpdates::ChildrenStaying(const QTreeWidgetItem* ip_row) const
 {
     const auto l_found = m_leavingUnder.find(ip_row);
@@ -111,7 +121,7 @@ void TransferTreeUpdates::Schedule()
     if (HoldsBack()) {
         m_flooded = true;
         l_due = std::max<qint64>(l_due, m_floodIntervalMs - m_sinceLeft.elapsed());
-    } else if (m_joining.empty() && !HasPending()) {
+    } else if (m_joining.empty() && !m_rowsWaiting && !HasPending()) {
         if (m_hiddenUpTo == 0)
             return;
         // Hidden rows go for good once a refresh interval passes quietly.
@@ -246,6 +256,12 @@ void TransferTreeUpdates::TakeOut(const std::vector<QTreeWidgetItem*>& i_rows) c
 
 void TransferTreeUpdates::ApplyJoining()
 {
+    // The rows made now may bring new rows that join.
+    if (m_rowsWaiting) {
+        m_rowsWaiting = false;
+        if (m_makeWaiting)
+            m_makeWaiting();
+    }
     std::vector<Joining> l_joining = std::move(m_joining);
     m_joining.clear();
     m_joiningAt.clear();
