@@ -93,11 +93,7 @@ int Run(int i_seconds)
     const int l_files = SharedFolders;
     // Every request is admitted: what did not stay in the store was dropped.
     const int l_dropped = (l_end.m_arrivals - l_lastMinute.m_arrivals) * l_files - (l_end.m_entries - l_lastMinute.m_entries);
-    PrintFigure("upload_flood_churn_gui_cpu_pct", CpuPct(l_lastMinute, l_end), "%");
-    std::printf("detail upload_flood_churn seconds=%d first_minute_gui_cpu_pct=%.1f drops_per_s=%.1f rows=%d\n",
-                i_seconds, CpuPct(l_marks.m_start, l_marks.m_firstMinute),
-                1000.0 * l_dropped / double(l_end.m_wallMs - l_lastMinute.m_wallMs), AllRows(l_tree));
-    std::fflush(stdout);
+    PrintFigures("upload_flood_churn", i_seconds, l_marks, l_dropped, l_tree);
     std::fprintf(stderr, "upload churn: %d newcomers in %lld ms, %d entries at the end\n",
                  l_end.m_arrivals - l_marks.m_start.m_arrivals, l_end.m_wallMs, Entries());
     return 0;

@@ -68,6 +68,18 @@ double CpuPct(const Mark& i_from, const Mark& i_to)
     return 100.0 * (i_to.m_cpuMs - i_from.m_cpuMs) / double(i_to.m_wallMs - i_from.m_wallMs);
 }
 
+void PrintFigures(const char* ip_name, int i_seconds, const Marks& i_marks, int i_droppedInLastMinute,
+                  const QTreeWidget& i_tree)
+{
+    const std::string l_figure = std::string(ip_name) + "_gui_cpu_pct";
+    PrintFigure(l_figure.c_str(), CpuPct(i_marks.m_lastMinute, i_marks.m_end), "%");
+    std::printf("detail %s seconds=%d first_minute_gui_cpu_pct=%.1f drops_per_s=%.1f rows=%d\n", ip_name, i_seconds,
+                CpuPct(i_marks.m_start, i_marks.m_firstMinute),
+                1000.0 * i_droppedInLastMinute / double(i_marks.m_end.m_wallMs - i_marks.m_lastMinute.m_wallMs),
+                AllRows(i_tree));
+    std::fflush(stdout);
+}
+
 Marks RunArrivals(int i_intervalMs, int i_seconds, const std::function<void()>& i_arrive, const int& i_arrivals)
 {
     QElapsedTimer l_wall;

@@ -53,6 +53,12 @@ struct Marks
     Mark m_end;
 };
 
+// Prints "<i_name>_gui_cpu_pct", the GUI thread's CPU share over the last
+// minute, and a detail line with the same over the first minute, the
+// entries dropped a second over the last minute and the rows of the tree.
+void PrintFigures(const char* ip_name, int i_seconds, const Marks& i_marks, int i_droppedInLastMinute,
+                  const QTreeWidget& i_tree);
+
 // Calls i_arrive every i_intervalMs for i_seconds (at least 60) with the
 // event loop running; i_arrivals is what the marks count as arrivals.
 Marks RunArrivals(int i_intervalMs, int i_seconds, const std::function<void()>& i_arrive, const int& i_arrivals);
