@@ -155,9 +155,9 @@ class PointedAt
 public:
     PointedAt(QTreeWidget& io_tree, const std::unordered_set<QTreeWidgetItem*>& i_going) : m_tree(io_tree)
     {
-        const auto l_goes = [&i_going](const QTreeWidgetItem* ip_row) {
+        const auto l_goes = [&i_going](QTreeWidgetItem* ip_row) {
             for (; ip_row; ip_row = ip_row->parent()) {
-                if (i_going.count(const_cast<QTreeWidgetItem*>(ip_row)) != 0)
+                if (i_going.count(ip_row) != 0)
                     return true;
             }
             return false;
