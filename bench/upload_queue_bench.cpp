@@ -15,8 +15,9 @@
 //
 // then the figures of the queue at its bound with the Transfers page shown
 // (UploadEvictionView.h), with the whole main window shown
-// (UploadEvictionWindow.h), and with the page shown while a crowd of users
-// with new names turns the queue over (UploadChurnView.h).
+// (UploadEvictionWindow.h), with the page shown while a crowd of users
+// with new names turns the queue over (UploadChurnView.h), and while the
+// drops are spread over many users, one each a refresh (UploadSpreadView.h).
 //
 // Every flood request names a new user and the one shared file, as a peer
 // that claims a new name for each request does; the server's answer to the
@@ -37,6 +38,7 @@
 #include "UploadChurnView.h"
 #include "UploadEvictionView.h"
 #include "UploadEvictionWindow.h"
+#include "UploadSpreadView.h"
 #include "ViewBenchLoop.h"
 
 #include "core/store/Data.h"
@@ -104,7 +106,8 @@ int main(int i_argc, char** ip_argv)
     int l_exitCode = 0;
     if (UploadEvictionView::RunIfAsked(i_argc, ip_argv, l_exitCode) ||
         UploadEvictionWindow::RunIfAsked(i_argc, ip_argv, l_exitCode) ||
-        UploadChurnView::RunIfAsked(i_argc, ip_argv, l_exitCode))
+        UploadChurnView::RunIfAsked(i_argc, ip_argv, l_exitCode) ||
+        UploadSpreadView::RunIfAsked(i_argc, ip_argv, l_exitCode))
         return l_exitCode;
     const int l_seconds = Seconds(l_application.arguments(), "--seconds", 120);
     QTemporaryDir l_folder;
@@ -187,8 +190,10 @@ int main(int i_argc, char** ip_argv)
                  l_unoffered);
     const int l_evictionSeconds = Seconds(l_application.arguments(), "--eviction-seconds", 30);
     const int l_churnSeconds = Seconds(l_application.arguments(), "--churn-seconds", 300);
+    const int l_spreadSeconds = Seconds(l_application.arguments(), "--spread-seconds", 180);
     return UploadEvictionView::RunAll(l_evictionSeconds) && UploadEvictionWindow::RunInOwnProcess(l_evictionSeconds) &&
-                   UploadChurnView::RunInOwnProcess(l_churnSeconds)
+                   UploadChurnView::RunInOwnProcess(l_churnSeconds) &&
+                   UploadSpreadView::RunInOwnProcess(l_spreadSeconds)
                ? 0
                : 1;
 }

@@ -79,7 +79,13 @@ void TransfersForm::RefreshProgress()
     m_refreshTimer.stop();
     // Figures go to the rows the user will see them on: a new row joins its
     // tree, opened or not as the flags say, before they are written.
+    // The rows of new uploads go in below theirs, and the rows above them
+    // add them up.
     std::unordered_set<const Side*> l_refreshed;
+    if (!m_waitingUploads.empty()) {
+        l_refreshed.insert(mp_uploads.get());
+        m_uploadTreeUpdates.Refresh();
+    }
     for (Item* lp_entry : m_reportOrder) {
         const auto l_found = m_reported.find(lp_entry);
         QTreeWidgetItem* lp_row = l_found == m_reported.end() ? nullptr : l_found->second->EntryRow(lp_entry);

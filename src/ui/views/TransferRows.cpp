@@ -163,9 +163,62 @@ void TransfersForm::AddEntryRow(const Side& i_side, ItemPtr i_entry)
     if (!i_entry[l_kind.mp_fileNodeType].IsNull())
         return;
     const ItemPtr l_user = i_entry["user"];
-    const ItemPtr l_folder = l_kind.mp_folderKey(i_entry);
-    if (l_user.IsNull() || l_folder.IsNull())
+    if (l_user.IsNull() || l_kind.mp_folderKey(i_entry).IsNull())
         return;
+    // Peers queue files one request at a time: a row that went in below a
+    // user row in the tree at once would have the tree lay every row out
+    // anew for each. They go in together at the tree's next change.
+    const ItemPtr l_userNode = l_user[l_kind.mp_userNodeType];
+    if (!i_side.m_isDownloads && !l_userNode.IsNull() && Side::RowOf(l_userNode)->treeWidget()) {
+        if (m_waitingUploads.emplace(i_entry.Get(), WaitingUpload{l_user.Get()}).second) {
+            m_waitingUploadOrder.push_back(i_entry.Get());
+            ++m_waitingUploadsOfUser[l_user.Get()];
+        }
+        i_side.m_updates.Wait();
+        return;
+    }
+    MakeEntryRow(i_side, i_entry);
+}
+
+bool TransfersForm::StopWaiting(Item* ip_upload)
+{
+    const auto l_found = m_waitingUploads.find(ip_upload);
+    if (l_found == m_waitingUploads.end())
+        return false;
+    const auto l_ofUser = m_waitingUploadsOfUser.find(l_found->second.mp_user);
+    if (--l_ofUser->second == 0)
+        m_waitingUploadsOfUser.erase(l_ofUser);
+    m_waitingUploads.erase(l_found);
+    return true;
+}
+
+void TransfersForm::MakeWaitingUploadRows(Item* ip_user)
+{
+    std::vector<Item*> l_order = std::move(m_waitingUploadOrder);
+    m_waitingUploadOrder.clear();
+    for (Item* lp_entry : l_order) {
+        // Entries removed meanwhile are no longer listed.
+        const auto l_found = m_waitingUploads.find(lp_entry);
+        if (l_found == m_waitingUploads.end())
+            continue;
+        if (ip_user && l_found->second.mp_user != ip_user) {
+            m_waitingUploadOrder.push_back(lp_entry);
+            continue;
+        }
+        const bool l_statusChanged = l_found->second.m_statusChanged;
+        StopWaiting(lp_entry);
+        const ItemPtr l_entry(lp_entry);
+        MakeEntryRow(*mp_uploads, l_entry);
+        if (const ItemPtr l_status = l_entry[mp_uploads->m_kind.mp_statusType]; l_statusChanged && l_status)
+            ApplyStatus(*mp_uploads, l_entry, l_status);
+    }
+}
+
+void TransfersForm::MakeEntryRow(const Side& i_side, ItemPtr i_entry)
+{
+    const TransferKind& l_kind = i_side.m_kind;
+    const ItemPtr l_user = i_entry["user"];
+    const ItemPtr l_folder = l_kind.mp_folderKey(i_entry);
     ItemPtr l_userNode;
     QTreeWidgetItem* lp_userRow = UserRow(i_side, l_user, l_userNode);
     ItemPtr l_folderNode;
@@ -240,8 +293,12 @@ void TransfersForm::OnUploadEntryStatusChange(ConnectionInfo& i_items)
 void TransfersForm::ApplyStatus(const Side& i_side, ItemPtr i_entry, ItemPtr i_status)
 {
     QTreeWidgetItem* lp_row = i_side.EntryRow(i_entry);
-    if (!lp_row)
+    if (!lp_row) {
+        // Shown once its row is made.
+        if (const auto l_waiting = m_waitingUploads.find(i_entry.Get()); l_waiting != m_waitingUploads.end())
+            l_waiting->second.m_statusChanged = true;
         return;
+    }
     const std::string l_status = i_status.AsString();
     // A transfer that stops lets go of its figures right after this: its
     // report that waits for the refresh is written while they are there,
@@ -299,12 +356,19 @@ void TransfersForm::OnUploadEntryRemoved(Item* ip_upload)
 void TransfersForm::RemoveEntryRow(const Side& i_side, ItemPtr i_entry)
 {
     m_reported.erase(i_entry.Get());
+    if (StopWaiting(i_entry.Get()))
+        return;
     const ItemPtr l_node = i_entry[i_side.m_kind.mp_fileNodeType];
     QTreeWidgetItem* lp_row = Side::RowOf(l_node);
     if (!lp_row)
         return;
     QTreeWidgetItem* lp_folderRow = lp_row->parent();
     QTreeWidgetItem* lp_userRow = lp_folderRow->parent();
+    // New uploads of the user that wait go in first: the rows above keep
+    // the rows they will hold.
+    if (Item* lp_user = i_entry["user"].Get();
+        i_side.m_updates.ChildrenStaying(lp_folderRow) == 1 && m_waitingUploadsOfUser.count(lp_user) != 0)
+        MakeWaitingUploadRows(lp_user);
     m_statusCounts.Remove(lp_row);
     l_node.Remove();
     QTreeWidgetItem* lp_gone = lp_row;

@@ -18,11 +18,6 @@ QTreeWidgetItem* ParentOf(const QTreeWidgetItem* ip_row)
     return ip_row->treeWidget() ? ip_row->treeWidget()->invisibleRootItem() : nullptr;
 }
 
-bool IsTreeRoot(const QTreeWidgetItem* ip_item)
-{
-    return ip_item->treeWidget() && ip_item->treeWidget()->invisibleRootItem() == ip_item;
-}
-
 const QTreeWidgetItem* TopOf(const QTreeWidgetItem* ip_row)
 {
     while (ip_row->parent())
@@ -41,8 +36,12 @@ void TellJoined(QTreeWidgetItem* ip_row, const std::function<void(QTreeWidgetIte
 }  // namespace
 
 TransferTreeUpdates::TransferTreeUpdates(int i_intervalMs, int i_floodIntervalMs,
-                                         std::function<void(QTreeWidgetItem*)> i_joined)
-    : m_joined(std::move(i_joined)), m_intervalMs(i_intervalMs), m_floodIntervalMs(i_floodIntervalMs)
+                                         std::function<void(QTreeWidgetItem*)> i_joined,
+                                         std::function<void()> i_makeWaiting)
+    : m_joined(std::move(i_joined)),
+      m_makeWaiting(std::move(i_makeWaiting)),
+      m_intervalMs(i_intervalMs),
+      m_floodIntervalMs(i_floodIntervalMs)
 {
     m_timer.setSingleShot(true);
     QObject::connect(&m_timer, &QTimer::timeout, [this] { Refresh(); });
@@ -81,6 +80,12 @@ void TransferTreeUpdates::Leave(QTreeWidgetItem* ip_row)
     Schedule();
 }
 
+void TransferTreeUpdates::Wait()
+{
+    m_rowsWaiting = true;
+    Schedule();
+}
+
 int TransferTreeUpdates::ChildrenStaying(const QTreeWidgetItem* ip_row) const
 {
     const auto l_found = m_leavingUnder.find(ip_row);
@@ -116,7 +121,7 @@ void TransferTreeUpdates::Schedule()
     if (HoldsBack()) {
         m_flooded = true;
         l_due = std::max<qint64>(l_due, m_floodIntervalMs - m_sinceLeft.elapsed());
-    } else if (m_joining.empty() && !HasPending()) {
+    } else if (m_joining.empty() && !m_rowsWaiting && !HasPending()) {
         if (m_hiddenUpTo == 0)
             return;
         // Hidden rows go for good once a refresh interval passes quietly.
@@ -228,8 +233,8 @@ void TransferTreeUpdates::TakeOut(const std::vector<QTreeWidgetItem*>& i_rows) c
 {
     // The rows to take out of each parent, but for those whose parent or
     // grandparent goes anyway; parents in the order of their first row.
-    std::vector<QTreeWidgetItem*> l_parents;
-    std::unordered_map<QTreeWidgetItem*, std::unordered_set<QTreeWidgetItem*>> l_children;
+    std::vector<TreeRowRemoval::Leaving> l_leaving;
+    std::unordered_map<QTreeWidgetItem*, std::size_t> l_leavingAt;
     std::vector<QTreeWidgetItem*> l_inNoTree;
     for (QTreeWidgetItem* lp_row : i_rows) {
         if (IsCovered(lp_row))
@@ -239,23 +244,24 @@ void TransferTreeUpdates::TakeOut(const std::vector<QTreeWidgetItem*>& i_rows) c
             l_inNoTree.push_back(lp_row);
             continue;
         }
-        auto [l_at, l_new] = l_children.try_emplace(lp_parent);
+        auto [l_at, l_new] = l_leavingAt.try_emplace(lp_parent, l_leaving.size());
         if (l_new)
-            l_parents.push_back(lp_parent);
-        l_at->second.insert(lp_row);
+            l_leaving.push_back({lp_parent, {}});
+        l_leaving[l_at->second].m_children.insert(lp_row);
     }
     for (QTreeWidgetItem* lp_row : l_inNoTree)
         delete lp_row;
-    // Top-level rows last: taking them out moves every row below them, and
-    // the tree then looks for each moved row anew the next time it needs it.
-    std::stable_partition(l_parents.begin(), l_parents.end(),
-                          [](const QTreeWidgetItem* ip_parent) { return !IsTreeRoot(ip_parent); });
-    for (QTreeWidgetItem* lp_parent : l_parents)
-        TreeRowRemoval::TakeOutChildren(lp_parent, l_children[lp_parent]);
+    TreeRowRemoval::TakeOut(l_leaving);
 }
 
 void TransferTreeUpdates::ApplyJoining()
 {
+    // The rows made now may bring new rows that join.
+    if (m_rowsWaiting) {
+        m_rowsWaiting = false;
+        if (m_makeWaiting)
+            m_makeWaiting();
+    }
     std::vector<Joining> l_joining = std::move(m_joining);
     m_joining.clear();
     m_joiningAt.clear();

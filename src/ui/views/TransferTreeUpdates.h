@@ -21,10 +21,12 @@ class QTreeWidgetItem;
 //
 // A new top-level row is made with the rows below it but kept out of its
 // tree until it joins, appended in the order the rows came; what is made
-// below a row already in a tree goes in at once. A row that leaves stays
+// below a row already in a tree goes in at once, or, when its maker waits
+// (Wait), with the next change of the tree. A row that leaves stays
 // in its tree, and may be painted, until it goes, with its parent when
-// that leaves too, in a few steps a parent (TreeRowRemoval.h); one that has
-// not joined yet is deleted at once. The first change after a
+// that leaves too, in a few steps however many parents they leave
+// (TreeRowRemoval.h); one that has not joined yet is deleted at once. The
+// first change after a
 // quiet interval is applied at the next turn of the event loop, so that
 // what the user asked for shows at once. While rows keep leaving (the last
 // refresh had rows to take out too), the tree changes at most once a flood
@@ -38,10 +40,12 @@ class TransferTreeUpdates
 {
 public:
     // i_joined is told of each row with rows below it that has joined its
-    // tree, a top-level row before the rows below it. Changes are applied at
-    // most once i_intervalMs, during a flood at most once
-    // i_floodIntervalMs.
-    TransferTreeUpdates(int i_intervalMs, int i_floodIntervalMs, std::function<void(QTreeWidgetItem*)> i_joined);
+    // tree, a top-level row before the rows below it. i_makeWaiting makes
+    // the rows that wait (Wait), at a change of the tree before new rows
+    // join. Changes are applied at most once i_intervalMs, during a flood at
+    // most once i_floodIntervalMs.
+    TransferTreeUpdates(int i_intervalMs, int i_floodIntervalMs, std::function<void(QTreeWidgetItem*)> i_joined,
+                        std::function<void()> i_makeWaiting = {});
     ~TransferTreeUpdates();
     TransferTreeUpdates(const TransferTreeUpdates&) = delete;
     TransferTreeUpdates& operator=(const TransferTreeUpdates&) = delete;
@@ -50,6 +54,9 @@ public:
     void Join(QTreeWidget* ip_tree, QTreeWidgetItem* ip_row);
     // The row goes, with everything below it.
     void Leave(QTreeWidgetItem* ip_row);
+    // Rows wait to be made below rows in the tree: at the next change, held
+    // back by a flood as rows that join are.
+    void Wait();
     // The children of a row that are not leaving.
     int ChildrenStaying(const QTreeWidgetItem* ip_row) const;
     // Applies every change now.
@@ -97,6 +104,8 @@ private:
     std::unordered_set<const QTreeWidgetItem*> m_leavingSet;
     std::unordered_map<const QTreeWidgetItem*, int> m_leavingUnder;
     std::function<void(QTreeWidgetItem*)> m_joined;
+    std::function<void()> m_makeWaiting;
+    bool m_rowsWaiting = false;
     int m_intervalMs;
     int m_floodIntervalMs;
     QTimer m_timer;

@@ -36,9 +36,10 @@ class TransfersForm;
 // kept as the statuses change; the progress sums are read back from the
 // store whenever they are shown. Progress reports are gathered and written
 // on a short refresh timer, so a thousand running transfers cost one pass
-// over the rows that moved. New user rows join their trees, and rows of
-// removed entries leave them, together at the next refresh as well, or
-// once a second while rows keep leaving unless the user removed them
+// over the rows that moved. New user rows join their trees, the rows of
+// new uploads of users already shown go in below them, and rows of removed
+// entries leave them, together at the next refresh as well, or once a
+// second while rows keep leaving unless the user removed them
 // (TransferTreeUpdates).
 //
 // Life: construct (widgets only), Init once before the data file loads,
@@ -138,6 +139,14 @@ private:
 
     // The twins of the row handlers, on one side.
     void AddEntryRow(const Side& i_side, ItemPtr i_entry);
+    // The entry's file row, and the folder and user rows above it when they
+    // are missing.
+    void MakeEntryRow(const Side& i_side, ItemPtr i_entry);
+    // The rows of the uploads that waited, of one user or of all (null),
+    // with the status that came meanwhile.
+    void MakeWaitingUploadRows(Item* ip_user = nullptr);
+    // Takes the upload off the waiting list; false when it was not on it.
+    bool StopWaiting(Item* ip_upload);
     QTreeWidgetItem* UserRow(const Side& i_side, ItemPtr i_user, ItemPtr& o_userNode);
     QTreeWidgetItem* FolderRow(const Side& i_side, QTreeWidgetItem* ip_userRow, ItemPtr i_userNode, ItemPtr i_folder,
                                ItemPtr& o_folderNode);
@@ -195,7 +204,20 @@ private:
     TransferTreeUpdates m_downloadTreeUpdates{RefreshIntervalMs, FloodIntervalMs,
                                               [this](QTreeWidgetItem* ip_row) { OnRowJoined(ip_row); }};
     TransferTreeUpdates m_uploadTreeUpdates{RefreshIntervalMs, FloodIntervalMs,
-                                            [this](QTreeWidgetItem* ip_row) { OnRowJoined(ip_row); }};
+                                            [this](QTreeWidgetItem* ip_row) { OnRowJoined(ip_row); },
+                                            [this] { MakeWaitingUploadRows(); }};
+    // New uploads of users shown in the tree, whose rows wait for its next
+    // change, in the order they came, each with its user and whether its
+    // status changed meanwhile, and how many wait of each user; a removal
+    // takes an entry out.
+    struct WaitingUpload
+    {
+        Item* mp_user;
+        bool m_statusChanged = false;
+    };
+    std::vector<Item*> m_waitingUploadOrder;
+    std::unordered_map<Item*, WaitingUpload> m_waitingUploads;
+    std::unordered_map<Item*, int> m_waitingUploadsOfUser;
     // Entries that reported since the last refresh, in the order of their
     // first report, with their tree; a removal takes an entry out.
     std::vector<Item*> m_reportOrder;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <unordered_set>
+#include <vector>
 
 class QTreeWidgetItem;
 
@@ -18,13 +19,36 @@ class QTreeWidgetItem;
 // as nothing changed for whoever listens. The current row and the
 // selection would not come back with them, so a row that holds either
 // below it gives its children up a row at a time, and the current row and
-// the selection follow each row that goes as they always did. What else the
-// tree keeps of a row that goes out and back (the row the mouse is over,
-// the row a mouse button went down on) is forgotten until the mouse moves
-// or is pressed again.
-// GUI thread only.
+// the selection follow each row that goes as they always did.
+//
+// Rows that leave many parents at once, one or two each as users dropped
+// one entry each do, would still cost a step or two a parent. When the
+// parents would take more than a few steps, the whole top level comes out
+// in one step and what stays goes back in one, open, hidden, selected and
+// current as it was; only the parent from which the current row (or a row
+// above it) leaves gives its children up the old way first, so that the
+// current row and the selection move on exactly as they always did. Rows
+// are selected and made current again with the tree's signals held and
+// without scrolling: the user sees the rows that stay where they were.
+//
+// What else the tree keeps of a row that goes out and back (the row the
+// mouse is over, the row a mouse button went down on) is forgotten until
+// the mouse moves or is pressed again. GUI thread only.
 namespace TreeRowRemoval
 {
+// Rows to take out of a parent: an item of a tree, or its invisible root
+// item.
+struct Leaving
+{
+    QTreeWidgetItem* mp_parent;
+    std::unordered_set<QTreeWidgetItem*> m_children;
+};
+
+// Takes the rows out of their parents and deletes them, top-level rows
+// last; rows that are no children of their parent stay where they are. No
+// row may be below another that goes.
+void TakeOut(const std::vector<Leaving>& i_leaving);
+
 // Takes i_children out of ip_parent (an item of a tree, or its invisible
 // root item) and deletes them; rows of i_children that are no children of
 // it stay where they are.

@@ -4,6 +4,7 @@
 #include "ui_TransfersForm.h"
 
 #include <QElapsedTimer>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QTreeWidget>
 #include <QTreeWidgetItemIterator>
@@ -29,6 +30,8 @@ private slots:
     void childrenLeaveInOneStepAParent();
     void childrenLeaveAsRowByRowForWhatTheUserPointsAt_data();
     void childrenLeaveAsRowByRowForWhatTheUserPointsAt();
+    void rowsLeavingManyParentsGoInAFewSteps_data();
+    void rowsLeavingManyParentsGoInAFewSteps();
 };
 
 namespace
@@ -143,9 +146,27 @@ struct ChildFloodResult
     QString m_current;
     QStringList m_selected;
     QString m_top;
-    // Removals below the top level.
+    // Removals below the top level, and in all.
     int m_childRemovals = 0;
+    int m_removals = 0;
 };
+
+// What the tree shows once the events the removals posted have run, and
+// the removals it went through.
+ChildFloodResult Outcome(QTreeWidget& i_tree, const QSignalSpy& i_removals)
+{
+    QCoreApplication::processEvents();
+    ChildFloodResult l_result;
+    l_result.m_shape = Shape(i_tree);
+    l_result.m_shown = ViewRows::Outline(i_tree, true);
+    l_result.m_current = PathOf(i_tree.currentItem());
+    for (const QTreeWidgetItem* lp_row : i_tree.selectedItems())
+        l_result.m_selected.append(PathOf(lp_row));
+    l_result.m_top = PathOf(i_tree.itemAt(5, 5));
+    l_result.m_childRemovals = i_removals.count() - TopLevelChanges(i_removals);
+    l_result.m_removals = i_removals.count();
+    return l_result;
+}
 
 // User u1 holds folders f0 to f7 of files a to d, f3 closed and f7 hidden,
 // user u2 a folder g of one file; the tree shows a few rows, scrolled to
@@ -196,17 +217,55 @@ ChildFloodResult ChildFlood(bool i_stepByStep, const QString& i_current, const Q
             l_updates.Apply();
     }
     l_updates.Apply();
+    return Outcome(l_tree, l_removals);
+}
+
+// 30 users u0 to u29 with folders f0 to f2 of files a to c, u3 and u8/f1
+// closed; the tree shows a few rows, scrolled half way. Each user loses one
+// row, a folder or a file, so that the rows leave 30 parents; with
+// i_stepByStep each goes on its own. The row named by i_current is made
+// current, the one named by i_selected selected.
+ChildFloodResult SpreadFlood(bool i_stepByStep, const QString& i_current, const QString& i_selected)
+{
+    QTreeWidget l_tree;
+    TransferTreeUpdates l_updates(1000, 1000, [](QTreeWidgetItem*) {});
+    std::map<QString, QTreeWidgetItem*> l_rows;
+    for (int l_user = 0; l_user < 30; ++l_user) {
+        auto* lp_user = new QTreeWidgetItem(QStringList{QString("u%1").arg(l_user)});
+        l_updates.Join(&l_tree, lp_user);
+        for (const char* lp_folder : {"f0", "f1", "f2"}) {
+            auto* lp_folderRow = new QTreeWidgetItem(lp_user, QStringList{lp_folder});
+            for (const char* lp_file : {"a", "b", "c"})
+                new QTreeWidgetItem(lp_folderRow, QStringList{lp_file});
+        }
+    }
+    l_updates.Apply();
+    for (QTreeWidgetItemIterator l_row(&l_tree); *l_row; ++l_row)
+        l_rows[PathOf(*l_row)] = *l_row;
+    l_tree.expandAll();
+    l_rows["u3"]->setExpanded(false);
+    l_rows["u8/f1"]->setExpanded(false);
+    l_tree.resize(200, 160);
+    l_tree.show();
+    if (!i_current.isEmpty())
+        l_tree.setCurrentItem(l_rows[i_current]);
+    if (!i_selected.isEmpty())
+        l_rows[i_selected]->setSelected(true);
+    l_tree.verticalScrollBar()->setValue(l_tree.verticalScrollBar()->maximum() / 2);
     QCoreApplication::processEvents();
 
-    ChildFloodResult l_result;
-    l_result.m_shape = Shape(l_tree);
-    l_result.m_shown = ViewRows::Outline(l_tree, true);
-    l_result.m_current = PathOf(l_tree.currentItem());
-    for (const QTreeWidgetItem* lp_row : l_tree.selectedItems())
-        l_result.m_selected.append(PathOf(lp_row));
-    l_result.m_top = PathOf(l_tree.itemAt(5, 5));
-    l_result.m_childRemovals = l_removals.count() - TopLevelChanges(l_removals);
-    return l_result;
+    QSignalSpy l_removals(l_tree.model(), &QAbstractItemModel::rowsAboutToBeRemoved);
+    for (int l_user = 0; l_user < 30; ++l_user) {
+        // Odd users lose a folder, even ones a file.
+        QString l_going = QString("u%1/f%2").arg(l_user).arg(l_user % 3);
+        if (l_user % 2 == 0)
+            l_going += QString("/") + "abc"[l_user / 2 % 3];
+        l_updates.Leave(l_rows[l_going]);
+        if (i_stepByStep)
+            l_updates.Apply();
+    }
+    l_updates.Apply();
+    return Outcome(l_tree, l_removals);
 }
 }  // namespace
 
@@ -396,6 +455,41 @@ void TestTransferTreeUpdates::childrenLeaveAsRowByRowForWhatTheUserPointsAt()
     QCOMPARE(l_flood.m_shape, l_single.m_shape);
     QCOMPARE(l_flood.m_top, l_single.m_top);
     QVERIFY(!l_flood.m_current.isEmpty());
+}
+
+// Rows that leave many parents, one each, as users dropped one entry each
+// do, go in a few removals however many parents they leave, and the tree
+// shows what it would have shown had they gone one by one: the same rows
+// open, closed and in sight, the same current row and selection.
+void TestTransferTreeUpdates::rowsLeavingManyParentsGoInAFewSteps_data()
+{
+    QTest::addColumn<QString>("current");
+    QTest::addColumn<QString>("selected");
+    QTest::newRow("current row where the tree put it") << "" << "";
+    QTest::newRow("current row stays below a row that loses a file") << "u4/f1/a" << "";
+    QTest::newRow("current row leaves") << "u4/f1/c" << "";
+    QTest::newRow("current row below a folder that leaves") << "u1/f1/b" << "";
+    QTest::newRow("current row is a user row that loses a folder") << "u5" << "";
+    QTest::newRow("current row in a closed folder") << "u8/f1/c" << "";
+    QTest::newRow("selected row stays below a user row that loses a folder") << "u0/f1" << "u7/f0/a";
+    QTest::newRow("selected row leaves") << "u0/f1" << "u9/f0";
+}
+
+void TestTransferTreeUpdates::rowsLeavingManyParentsGoInAFewSteps()
+{
+    QFETCH(QString, current);
+    QFETCH(QString, selected);
+    const ChildFloodResult l_single = SpreadFlood(true, current, selected);
+    const ChildFloodResult l_flood = SpreadFlood(false, current, selected);
+    QCOMPARE(l_flood.m_current, l_single.m_current);
+    QCOMPARE(l_flood.m_selected, l_single.m_selected);
+    QCOMPARE(l_flood.m_shape, l_single.m_shape);
+    QCOMPARE(l_flood.m_shown, l_single.m_shown);
+    QCOMPARE(l_flood.m_top, l_single.m_top);
+    QCOMPARE(l_single.m_removals, 30);
+    // The top level out and back in before and after the parent the current
+    // row leaves, and the current row on its own.
+    QVERIFY2(l_flood.m_removals <= 3, qPrintable(QString::number(l_flood.m_removals)));
 }
 
 QTEST_MAIN(TestTransferTreeUpdates)

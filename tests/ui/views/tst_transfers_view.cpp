@@ -28,6 +28,7 @@ private slots:
     void rowsGroupedByUserAndFolder();
     void savedDownloadsAppearInQueueOrderOnceLoaded();
     void uploadRows();
+    void newUploadsOfAShownUserGoInAtTheRefresh();
     void anAbortedUploadShowsWhyItFailed();
     void aggregateStatus_data();
     void aggregateStatus();
@@ -150,6 +151,33 @@ void TestTransfersView::uploadRows()
     ItemPtr l_upload = d.GetType("upload_entry")->GetItems().Connected("upload_entry_status", "uploading");
     l_world.SetStatus(l_upload, "complete");
     QCOMPARE(ViewRows::Texts(l_world.Row(l_upload)).at(3), QString("complete"));
+}
+
+// Peers queue files one request at a time: the rows of new uploads of a
+// user already shown go in below his row together at the next refresh,
+// with the status that came meanwhile and without the uploads removed
+// meanwhile. His rows stay when the rows they held go before it.
+void TestTransfersView::newUploadsOfAShownUserGoInAtTheRefresh()
+{
+    TransfersViewWorld l_world;
+    ItemPtr l_first = TransfersViewWorld::AddUpload("carol", "/video", "a.avi", 1);
+    const QStringList l_before{"carol", "  video", "    a.avi | 1"};
+    QCOMPARE(ViewRows::Outline(l_world.Uploads()), l_before);
+    QTreeWidgetItem* lp_user = l_world.Uploads().topLevelItem(0);
+    QTreeWidgetItem* lp_folder = lp_user->child(0);
+
+    ItemPtr l_running = TransfersViewWorld::AddUpload("carol", "/video", "b.avi", 2);
+    TransfersViewWorld::AddUpload("carol", "/music", "c.ogg", 3);
+    ItemPtr l_gone = TransfersViewWorld::AddUpload("carol", "/video", "d.avi", 4);
+    const QTreeWidget& l_tree = *l_world.Form()->uploadsList;
+    QCOMPARE(ViewRows::Outline(l_tree), l_before);
+    l_world.SetStatus(l_running, "uploading");
+    l_world.Manager().RemoveUpload(l_gone);
+    l_world.Manager().RemoveUpload(l_first);
+    QCOMPARE(ViewRows::Outline(l_world.Uploads()),
+             QStringList({"carol", "  video", "    b.avi | uploading | 2", "  music", "    c.ogg | 3"}));
+    QCOMPARE(l_tree.topLevelItem(0), lp_user);
+    QCOMPARE(lp_user->child(0), lp_folder);
 }
 
 void TestTransfersView::anAbortedUploadShowsWhyItFailed()
