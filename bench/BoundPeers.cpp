@@ -120,7 +120,9 @@ BoundPeers::BoundPeers(BoundHostile::Kind i_kind, quint16 i_plainPort, quint16 i
         lp_peer->m_address = l_address;
         lp_peer->m_fetches = Fetches(i_kind, l_index);
         lp_peer->m_obfuscated = !m_relayed && l_index % 2 == 1;
-        if (m_relayed || m_ownListeners) {
+        // Each listens where it connects from, as a user's one address does:
+        // the client sends a user nothing on a connection from elsewhere.
+        {
             lp_peer->mp_listener = std::make_unique<QTcpServer>();
             QTcpServer& l_listener = *lp_peer->mp_listener;
             l_listener.listen(QHostAddress(l_address), 0);
@@ -149,17 +151,12 @@ BoundPeers::BoundPeers(BoundHostile::Kind i_kind, quint16 i_plainPort, quint16 i
         mp_guesses = std::make_unique<RelayTokenGuesses>(*mp_server);
     }
     m_crowds = BoundCrowd::OfRun(i_kind, i_plainPort, HonestUser(0), mp_guesses.get());
-    m_honestListener.listen(QHostAddress::LocalHost, 0);
-    connect(&m_honestListener, &QTcpServer::newConnection, this,
-            [this] { OnConnection(m_honestListener, nullptr); });
 }
 
 BoundPeers::~BoundPeers() = default;
 
 bool BoundPeers::Ready() const
 {
-    if (!m_honestListener.isListening())
-        return false;
     for (const auto& lp_peer : m_honest) {
         if (lp_peer->mp_listener && !lp_peer->mp_listener->isListening())
             return false;
@@ -176,7 +173,7 @@ bool BoundPeers::Ready() const
 quint16 BoundPeers::HonestPort(int i_index) const
 {
     const Honest& l_peer = *m_honest.at(std::size_t(i_index));
-    return l_peer.mp_listener ? l_peer.mp_listener->serverPort() : m_honestListener.serverPort();
+    return l_peer.mp_listener->serverPort();
 }
 
 quint16 BoundPeers::ServerPort() const

@@ -168,7 +168,6 @@ private:
     QByteArray m_fileBytes;
     std::vector<std::unique_ptr<Honest>> m_honest;
     std::vector<std::unique_ptr<Accepted>> m_accepted;
-    QTcpServer m_honestListener;
     std::unique_ptr<FakeCentralServer> mp_server;
     std::vector<std::unique_ptr<RelayHostileUser>> m_relayHostile;
     std::unique_ptr<RelayTokenGuesses> mp_guesses;

@@ -168,9 +168,7 @@ int Client(const QStringList& i_arguments)
     for (int l_index = 0; l_index < l_honestPeers && !l_relayed; ++l_index) {
         TransferBenchWorld::MeetUser(BoundPeers::HonestUser(l_index),
                                      quint16(LastFigure(l_output, HonestPortLine(l_index)).toUInt()),
-                                     BoundPeers::OwnListeners(*l_kind)
-                                         ? BoundPeers::HonestAddress(*l_kind, l_index)
-                                         : QHostAddress(QHostAddress::LocalHost).toIPv4Address());
+                                     BoundPeers::HonestAddress(*l_kind, l_index));
         l_anyShares = l_anyShares || BoundPeers::Shares(*l_kind, l_index);
     }
     std::optional<BoundOurDownloads> l_ours;

@@ -9,6 +9,7 @@
 
 #include <QHostAddress>
 #include <QPointer>
+#include <QSignalBlocker>
 #include <QTcpSocket>
 #include <QTimer>
 
@@ -195,6 +196,20 @@ bool PeerMessenger::TakeToHearOut(QTcpSocket* ip_socket, bool i_obfuscated, bool
     m_heardOut.Track(ip_socket);
     m_heardOutOrder.emplace_back(ip_socket);
     Introduce(ip_socket, i_obfuscated, i_now);
+    // One that room would be made for is heard at once when it brought its
+    // introduction, as a peer taken at once was: the room it says it may
+    // have goes to it before the next newcomer is looked at, and newcomers
+    // keep the order they came in.
+    if (!i_refusedNetwork) {
+        {
+            // Takes in what the system holds for it without waiting; the
+            // time-out this reports is no error of the connection's.
+            const QSignalBlocker l_quiet(ip_socket);
+            ip_socket->waitForReadyRead(0);
+        }
+        if (ip_socket->bytesAvailable() > 0)
+            CatchUp(ip_socket);
+    }
     return true;
 }
 
