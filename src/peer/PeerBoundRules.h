@@ -70,9 +70,10 @@ class PeerBoundRules
 {
 public:
     static constexpr qint64 BrowseWorkMs = 120000;
-    // A file connection sends its token right after its introduction: a
-    // round trip at most. A bare one holds its place no longer than this.
-    static constexpr qint64 TokenWaitMs = 3000;
+    // A file connection sends its token with its introduction, or a round
+    // trip after it at most. A bare one holds its place of the allowance no
+    // longer than this: a crowd of them at 15 a second then holds 15 places.
+    static constexpr qint64 TokenWaitMs = 1000;
     static constexpr qint64 AnswerGraceMs = 5000;
     // A request the transfer manager or the shares answer takes a turn of
     // the event loop; one left unanswered (a queued upload without a slot)

@@ -31,7 +31,9 @@ public:
     // The places above the bound that newcomers heard out and the claims
     // kept for what they said may take (see PeerBoundRules): a quarter of
     // what the bound leaves to the rest of the client, MaxAllowance at most.
-    static constexpr std::size_t MaxAllowance = 64;
+    // A few under 64, as each listener also holds one connection it
+    // accepted before we take it.
+    static constexpr std::size_t MaxAllowance = 60;
     static std::size_t AllowanceFor(std::size_t i_softLimit);
     static std::size_t Allowance();
 

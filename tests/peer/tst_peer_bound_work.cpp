@@ -146,7 +146,7 @@ private slots:
         Clients l_crowd;
         QVERIFY(Introduce(l_crowd, Bound, Address(2, 2), "crowd", l_world.PlainPort()));
         Clients l_silent;
-        for (int l_index = 0; l_index < int(PeerMessenger::MaxHeardOut) + Beyond; ++l_index) {
+        for (int l_index = 0; l_index < int(PeerBoundRules::Allowance()) + Beyond; ++l_index) {
             l_silent.push_back(std::make_unique<RawClient>());
             QVERIFY(l_silent.back()->Connect(l_world.PlainPort(), Address(2, 9)));
             // A turn each (it rests after hearing any out), so that none is
