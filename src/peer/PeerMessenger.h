@@ -207,6 +207,9 @@ private:
     static bool AsksForConnection(const std::string& i_user, const char* ip_connectionType);
     static bool WaitsForAddress(ItemPtr i_connectionRequest);
     void OnUserAddress(Item* ip_userItem);
+    // The server told the user's address: with no authentic connection of
+    // the user yet, the newest from that address becomes it.
+    void AdoptConnectionFromAddress(ItemPtr i_user);
     void StartDirectAttempt(ItemPtr i_request, ItemPtr i_user, ItemPtr i_connectionType);
     void FailDirectAttempt(QTcpSocket* ip_socket);
 

@@ -84,6 +84,7 @@ int PeerMessenger::GetUserPort(ItemPtr i_userItem, bool& o_obfuscated)
 void PeerMessenger::OnUserAddress(Item* ip_userItem)
 {
     ItemPtr l_user(ip_userItem);
+    AdoptConnectionFromAddress(l_user);
     if (!l_user.IsConnected("connect_to_peer_request"))
         return;
     ItemSet l_waiting;
@@ -106,6 +107,21 @@ void PeerMessenger::OnUserAddress(Item* ip_userItem)
         Log(LogArea, 2, QString("Attempting direct connection of type %1").arg(Text(l_type)), l_user);
         StartDirectAttempt(l_request, l_user, l_type);
     }
+}
+
+void PeerMessenger::AdoptConnectionFromAddress(ItemPtr i_user)
+{
+    const std::string l_name = i_user.AsString();
+    if (m_rules.AuthenticOf(l_name) || !i_user.IsConnected("peer_socket"))
+        return;
+    const quint32 l_address = i_user["user_address"].AsUInt();
+    if (l_address == 0)
+        return;
+    ItemPtr l_connection = PeerOutgoingQueue::ChooseConnection(i_user, [l_address](QTcpSocket* ip_socket) {
+        return ip_socket && ip_socket->peerAddress().toIPv4Address() == l_address;
+    });
+    if (l_connection)
+        m_rules.Introduced(l_connection.AsObject<QTcpSocket>(), l_name, true);
 }
 
 void PeerMessenger::StartDirectAttempt(ItemPtr i_request, ItemPtr i_user, ItemPtr i_connectionType)

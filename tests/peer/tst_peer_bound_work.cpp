@@ -276,6 +276,33 @@ private slots:
         l_world.Messenger().SetWorkCheck(nullptr);
     }
 
+    // A user we have work with connected before the server told us the
+    // user's address: once it does, that connection is the user's own and
+    // holds, and the crowd's gives.
+    void aConnectionFromTheAddressToldLaterHolds()
+    {
+        constexpr int Bound = 3;
+        PeerTestWorld l_world;
+        l_world.Messenger().SetConnectionBound(Bound);
+        l_world.Messenger().SetWorkCheck([](const std::string& i_user) { return i_user == "hs0"; });
+        l_world.Load();
+        Clients l_hs0;
+        QVERIFY(OpenAs(l_hs0, 1, [](int) { return Address(3, 2); }, "hs0", l_world.PlainPort()));
+        Clients l_crowd;
+        // Later, from the same address: hs0's connection is the silent longest.
+        QVERIFY(Introduce(l_crowd, Bound - 1, Address(3, 2), "crowd", l_world.PlainPort()));
+        QVERIFY(PeerTestWorld::WaitFor([] { return PeerTestWorld::ItemCount("peer_socket") == Bound; }));
+        l_world.GiveAddress("hs0", Address(3, 2), 1, 0);
+
+        Clients l_stranger;
+        QVERIFY(Introduce(l_stranger, 1, Address(9, 2), "stranger", l_world.PlainPort()));
+        PeerTestWorld::Settle(100);
+        QVERIFY(!l_stranger.front()->ClosedByPeer());
+        QVERIFY(!l_hs0.front()->ClosedByPeer());
+        QCOMPARE(ClosedCount(l_crowd), 1);
+        l_world.Messenger().SetWorkCheck(nullptr);
+    }
+
     // Once the server gave a user's address, what we send the user goes on
     // a connection from there, or on one of ours to it: never to a namesake
     // that connected from elsewhere.
