@@ -122,13 +122,11 @@ BoundPeers::BoundPeers(BoundHostile::Kind i_kind, quint16 i_plainPort, quint16 i
         lp_peer->m_obfuscated = !m_relayed && l_index % 2 == 1;
         // Each listens where it connects from, as a user's one address does:
         // the client sends a user nothing on a connection from elsewhere.
-        {
-            lp_peer->mp_listener = std::make_unique<QTcpServer>();
-            QTcpServer& l_listener = *lp_peer->mp_listener;
-            l_listener.listen(QHostAddress(l_address), 0);
-            connect(&l_listener, &QTcpServer::newConnection, this,
-                    [this, &l_listener, lp_owner] { OnConnection(l_listener, lp_owner); });
-        }
+        lp_peer->mp_listener = std::make_unique<QTcpServer>();
+        QTcpServer& l_listener = *lp_peer->mp_listener;
+        l_listener.listen(QHostAddress(l_address), 0);
+        connect(&l_listener, &QTcpServer::newConnection, this,
+                [this, &l_listener, lp_owner] { OnConnection(l_listener, lp_owner); });
         // Tokens of its own, far from the hostile users'.
         if (m_relayed)
             lp_peer->m_relayToken = quint32(1000000 + l_index);

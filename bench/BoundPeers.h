@@ -24,7 +24,8 @@ class RelayTokenGuesses;
 // download its files (ClientFiles) and check their bytes. The peers bind
 // loopback addresses, so that the client sees the remote addresses and
 // networks (first three bytes) that a run needs; the honest peers have a
-// network of their own, 127.0.1.100 and up (HonestAddress). They start
+// network of their own, 127.0.1.100 and up (HonestAddress), and each
+// listens on the address it connects from. They start
 // HonestStartMs after the hostile ones, half on the plain port and half on
 // the obfuscated one. Once it has accepted the transfers of all it asked
 // for, an honest peer closes its messaging connection, leaving its place
