@@ -352,6 +352,9 @@ private:
     // authentic one (PeerBoundRules); with none, while the server gave the
     // user's address, none; else the one opened last. Null when none.
     ItemPtr ConnectionFor(ItemPtr i_user) const;
+    // The user's messaging connection from the address opened last; null
+    // when none.
+    static ItemPtr LatestFrom(ItemPtr i_user, quint32 i_address);
     // Sends on the user's messaging connection, or queues and connects;
     // nothing waits in front of the message any more.
     void SendNow(const std::string& i_user, MemStream& i_message);

@@ -53,14 +53,18 @@ ItemPtr PeerMessenger::ConnectionFor(ItemPtr i_user) const
             return l_connection;
     }
     // Anyone may take a user's name: once the server gave the user's
-    // address, only a connection from there is the user's, and with none we
-    // reach the user ourselves.
-    // An address of 0 says the server knows none.
+    // address (0 says it knows none), only a connection from there is the
+    // user's, and with none we reach the user ourselves.
     const quint32 l_address = i_user.IsConnected("user_address") ? i_user["user_address"].AsUInt() : 0;
     if (l_address == 0)
         return PeerOutgoingQueue::ChooseConnection(i_user);
-    return PeerOutgoingQueue::ChooseConnection(i_user, [l_address](QTcpSocket* ip_socket) {
-        return ip_socket && ip_socket->peerAddress().toIPv4Address() == l_address;
+    return LatestFrom(i_user, l_address);
+}
+
+ItemPtr PeerMessenger::LatestFrom(ItemPtr i_user, quint32 i_address)
+{
+    return PeerOutgoingQueue::ChooseConnection(i_user, [i_address](QTcpSocket* ip_socket) {
+        return ip_socket && ip_socket->peerAddress().toIPv4Address() == i_address;
     });
 }
 

@@ -117,10 +117,7 @@ void PeerMessenger::AdoptConnectionFromAddress(ItemPtr i_user)
     const quint32 l_address = i_user["user_address"].AsUInt();
     if (l_address == 0)
         return;
-    ItemPtr l_connection = PeerOutgoingQueue::ChooseConnection(i_user, [l_address](QTcpSocket* ip_socket) {
-        return ip_socket && ip_socket->peerAddress().toIPv4Address() == l_address;
-    });
-    if (l_connection)
+    if (ItemPtr l_connection = LatestFrom(i_user, l_address))
         m_rules.Introduced(l_connection.AsObject<QTcpSocket>(), l_name, true);
 }
 
