@@ -172,21 +172,18 @@ bool PeerMessenger::TakeToHearOut(QTcpSocket* ip_socket, bool i_obfuscated, bool
 {
     if (i_refusedNetwork && m_heardOutThisTurn >= HeardOutPerTurn)
         return false;
-    if (m_heardOutOrder.size() > 2 * MaxHeardOut)
-        std::erase_if(m_heardOutOrder, [this](const QPointer<QTcpSocket>& i_socket) {
-            return !i_socket || !m_heardOut.Counts(i_socket);
-        });
     // Only one that has not spoken gives its place: a file connection that
-    // awaits its token, or a claim kept, is not closed for a newcomer.
-    const std::size_t l_allowance = PeerBoundRules::Allowance();
-    while (m_heardOut.Count() >= l_allowance) {
-        if (m_heardOutOrder.empty())
-            return false;
-        QPointer<QTcpSocket> l_oldest = m_heardOutOrder.front();
-        m_heardOutOrder.pop_front();
-        if (l_oldest && m_heardOut.Counts(l_oldest) && SocketItem("uninitialized_socket", l_oldest))
-            DisposeOfSocket(l_oldest);
-    }
+    // awaits its token, or a claim kept, is not closed for a newcomer. No
+    // network holds more than its share (PeerAllowanceShare).
+    const quint32 l_address = ip_socket->peerAddress().toIPv4Address();
+    QTcpSocket* lp_giver = nullptr;
+    if (!m_allowanceShare.Place(
+            l_address, PeerBoundRules::Allowance(), m_heardOut.Count(),
+            [this](QTcpSocket* ip_holder) { return m_heardOut.Counts(ip_holder); },
+            [](QTcpSocket* ip_holder) { return bool(SocketItem("uninitialized_socket", ip_holder)); }, lp_giver))
+        return false;
+    if (lp_giver)
+        DisposeOfSocket(lp_giver);
     if (i_refusedNetwork) {
         ++m_heardOutThisTurn;
         // It counts in the turn as a refusal would: a crowd heard out costs
@@ -194,7 +191,7 @@ bool PeerMessenger::TakeToHearOut(QTcpSocket* ip_socket, bool i_obfuscated, bool
         ++m_refusedThisTurn;
     }
     m_heardOut.Track(ip_socket);
-    m_heardOutOrder.emplace_back(ip_socket);
+    m_allowanceShare.Took(ip_socket, l_address);
     Introduce(ip_socket, i_obfuscated, i_now);
     // One that room would be made for is heard at once when it brought its
     // introduction, as a peer taken at once was: the room it says it may
@@ -225,8 +222,7 @@ bool PeerMessenger::EndHearing(QTcpSocket* ip_socket, const PeerFirstMessage::Pa
     const quint32 l_address = ip_socket->peerAddress().toIPv4Address();
     PeerBoundRules::Newcomer l_newcomer{i_first};
     if (i_first.m_kind == PeerFirstMessage::Kind::Indirect)
-        l_newcomer.m_answersOurRequest =
-            bool(d.GetType("indirect_connect_to_peer_request")->HasItem(ToString(i_first.m_token)));
+        l_newcomer.m_answersOurRequest = bool(AnswerableRelayed(i_first.m_token, l_address));
     else if (i_first.m_kind == PeerFirstMessage::Kind::Direct)
         l_newcomer.m_fromUsersAddress = IsUsersAddress(i_first.m_user, l_address);
     switch (m_rules.OfIntroduction(l_newcomer, l_now.toMSecsSinceEpoch())) {
@@ -278,13 +274,14 @@ void PeerMessenger::TimeTokenWait(QTcpSocket* ip_socket)
     l_info.m_tokenWait = ++m_tokenWaits;
     // The socket itself cannot be the timer's context: once handed over it
     // may live on another thread. Its record names the wait instead.
-    QTimer::singleShot(PeerBoundRules::TokenWaitMs, this, [this, ip_socket, l_wait = l_info.m_tokenWait] {
+    QTimer::singleShot(PeerBoundRules::TokenWaitAtBoundMs, this, [this, ip_socket, l_wait = l_info.m_tokenWait] {
         const auto l_record = m_socketBufferInfoMap.find(ip_socket);
         if (l_record == m_socketBufferInfoMap.end() || l_record->second.m_tokenWait != l_wait
             || !l_record->second.m_readFileConnectionReq)
             return;
         LogCounted(m_tokenLateLines, PeerNow(), [] {
-            return QString("File connections that sent no transfer token within %1 ms closed").arg(PeerBoundRules::TokenWaitMs);
+            return QString("File connections that sent no transfer token within %1 ms closed")
+                .arg(PeerBoundRules::TokenWaitAtBoundMs);
         });
         DisposeOfSocket(ip_socket);
     });

@@ -44,7 +44,7 @@ PeerBoundRules::Claim PeerBoundRules::OfIntroduction(const Newcomer& i_newcomer,
     if (l_first.m_kind != PeerFirstMessage::Kind::Direct)
         return Claim::Refuse;
     if (l_first.m_connectionType == "F")
-        return Claim::AwaitToken;
+        return m_fileWaitCheck && m_fileWaitCheck(l_first.m_user) ? Claim::AwaitToken : Claim::Refuse;
     if (l_first.m_connectionType == "P" && i_newcomer.m_fromUsersAddress && HasWorkWith(l_first.m_user, i_nowMs))
         return Claim::Keep;
     if (l_first.m_connectionType == "P" || l_first.m_connectionType == "D")
@@ -105,7 +105,11 @@ bool PeerBoundRules::Protects(QTcpSocket* ip_socket) const
 Hold PeerBoundRules::HoldOf(QTcpSocket* ip_socket, const std::string& i_user, const Carrying& i_carrying,
                             qint64 i_nowMs) const
 {
-    if (Protects(ip_socket) && HasWorkWith(i_user, i_nowMs))
+    // What we sent a user we work with and got no answer to yet (requests
+    // on a connection just opened, say) would be lost with the connection:
+    // it holds until the user answers, or for the grace, even after a newer
+    // connection of the user's took the protection.
+    if ((Protects(ip_socket) || i_carrying.m_awaitsPeer) && HasWorkWith(i_user, i_nowMs))
         return Hold::Never;
     const auto l_owed = m_owed.find(ip_socket);
     const bool l_owes = l_owed != m_owed.end() && i_nowMs - l_owed->second < AnswerOwedMs;

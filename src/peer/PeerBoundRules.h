@@ -21,18 +21,22 @@ class QTcpSocket;
 //
 // - Hearing out. A newcomer at the bound is heard out before any room is
 //   made for it: it takes a place of the allowance, a fixed number of places
-//   above the bound that all newcomers share (Allowance()). At most
-//   PeerMessenger::HeardOutPerTurn are taken in one turn, the rest refused at
-//   once. A newcomer that has not spoken yet gives its place to the next one
-//   when the allowance is full (the oldest silent goes); one that has spoken
-//   (a file connection awaiting its token, a claim kept) never does.
+//   above the bound that all newcomers share (Allowance()), a network at
+//   most a quarter of them (PeerAllowanceShare). At most
+//   PeerMessenger::HeardOutPerTurn of a refused network are taken in one
+//   turn, the rest refused at once. A newcomer that has not spoken yet gives
+//   its place to the next one when its network's share or the allowance is
+//   full (the oldest silent of the network holding the most goes); one that
+//   has spoken (a file connection awaiting its token, a claim kept) never
+//   does.
 // - What its first message earns (OfIntroduction):
 //   - the answer to a relayed request of ours, by a token of ours (tokens
 //     are random, so they cannot be guessed): kept, as work of ours;
-//   - a file connection: nothing yet. It waits, at most TokenWaitMs, for its
-//     transfer token, and is kept as work of ours only when the token names
-//     a transfer of ours that waits for that user's file connection
-//     (KeepsToken);
+//   - a file connection: refused, unless a download of ours waits for a
+//     file connection of the user it names. Then it waits, at most
+//     TokenWaitAtBoundMs, for its transfer token, and is kept as work of
+//     ours only when the token names a transfer of ours that waits for that
+//     user's file connection (KeepsToken);
 //   - a messaging connection of a user we have work with, from the address
 //     the server gave for that user: kept, as work of ours;
 //   - any other messaging connection: room by the network share's rules
@@ -53,6 +57,9 @@ class QTcpSocket;
 //     newer authentic connection of the user takes the protection over, so
 //     that a user whose old connection died unseen reaches us again; a
 //     namesake from elsewhere takes nothing. The protected one never goes;
+//   - one that carries what we sent such a user and got no answer to yet
+//     (our message within AnswerGraceMs, nothing heard since) never goes
+//     either, whichever connection of the user's it is;
 //   - one that carries a reply goes last, and only from a network of more
 //     than PeerNetworkShare::KeptReplies: bytes unsent, a browse reply being
 //     made, our message sent within AnswerGraceMs with nothing heard since,
@@ -70,10 +77,13 @@ class PeerBoundRules
 {
 public:
     static constexpr qint64 BrowseWorkMs = 120000;
-    // A file connection sends its token with its introduction, or a round
-    // trip after it at most. A bare one holds its place of the allowance no
-    // longer than this: a crowd of them at 15 a second then holds 15 places.
-    static constexpr qint64 TokenWaitMs = 1000;
+    // At the bound, a file connection for a download of ours holds its place
+    // of the allowance this long for its token. The uploader writes the
+    // token apart from its introduction: on a slow link, with a delayed
+    // acknowledgement or a segment sent again, it comes a second or more
+    // later. Below the bound a file connection waits as long as any
+    // accepted connection waits for its first message.
+    static constexpr qint64 TokenWaitAtBoundMs = 5000;
     static constexpr qint64 AnswerGraceMs = 5000;
     // A request the transfer manager or the shares answer takes a turn of
     // the event loop; one left unanswered (a queued upload without a slot)
@@ -91,6 +101,9 @@ public:
     // Whether a transfer of ours waits for the user's file connection with
     // the token.
     void SetTokenCheck(TokenCheck i_check) { m_tokenCheck = std::move(i_check); }
+    // Whether a transfer of ours waits for a file connection of the user's,
+    // whatever its token.
+    void SetFileWaitCheck(WorkCheck i_check) { m_fileWaitCheck = std::move(i_check); }
 
     // Work with a user.
     void BrowseAsked(const std::string& i_user, qint64 i_nowMs);
@@ -147,6 +160,7 @@ public:
 private:
     WorkCheck m_workCheck;
     TokenCheck m_tokenCheck;
+    WorkCheck m_fileWaitCheck;
     std::unordered_map<std::string, qint64> m_browses;
     // The protected connection of each user, and the other way round.
     std::unordered_map<std::string, QTcpSocket*> m_protected;

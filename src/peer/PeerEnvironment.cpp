@@ -87,6 +87,11 @@ void PeerServerRequests::GetUserAddress(std::string i_user)
         gp_server->GetUserAddress(i_user);
 }
 
+bool PeerServerRequests::CanAskAddress() const
+{
+    return gp_server && gp_server->IsConnected();
+}
+
 void PeerServerRequests::SendCantConnectToPeer(unsigned int i_req, std::string i_user)
 {
     if (gp_server)

@@ -38,7 +38,7 @@ bool PeerListen(QTcpServer& io_server, quint16 i_port);
 // Replaces the way of listening; an empty function brings back the default.
 void SetPeerListenFunction(PeerListenFunction i_listen);
 
-// The four requests the peer layer makes of the central server. The default
+// The requests the peer layer makes of the central server. The default
 // object passes each to the server link `gp_server` (and does nothing while
 // there is none).
 class PeerServerRequests
@@ -51,6 +51,9 @@ public:
     virtual unsigned int SendIndirectConnectionRequest(std::string i_user, std::string i_connectionType,
                                                        const RelayToken::InUse& i_inUse);
     virtual void GetUserAddress(std::string i_user);
+    // Whether the server can be asked now (the link is logged in): a user's
+    // address asked for then comes.
+    virtual bool CanAskAddress() const;
     virtual void SendCantConnectToPeer(unsigned int i_req, std::string i_user);
     virtual void SetWaitPort(int i_port, int i_obfuscatedPort);
 };

@@ -13,8 +13,10 @@
 
 using namespace PeerItems;
 
-bool PeerMessenger::SendMessage(QTcpSocket* ip_socket, MemStream& i_message, bool i_obfuscate)
+bool PeerMessenger::SendMessage(QTcpSocket* ip_socket, MemStream& i_message, bool i_obfuscate, bool* op_went)
 {
+    if (op_went)
+        *op_went = true;
     // A connection taken down, while a queue was flushed to it say, gets
     // nothing more: the caller keeps what it did not send.
     if (!ip_socket->isOpen())
@@ -36,6 +38,8 @@ bool PeerMessenger::SendMessage(QTcpSocket* ip_socket, MemStream& i_message, boo
     // flush, took it down, and the message went with it.
     if (!ip_socket->isOpen())
         return false;
+    if (op_went)
+        *op_went = false;
     if (ip_socket->bytesToWrite() > MaxUnsentBytes) {
         if (ItemPtr l_connection = SocketItem("peer_socket", ip_socket)) {
             ItemPtr l_user = l_connection["user"];

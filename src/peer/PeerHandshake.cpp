@@ -125,10 +125,11 @@ bool PeerMessenger::HandleFirstMessage(QTcpSocket* ip_socket, ItemPtr i_uninitia
         } else if (l_type == "F") {
             Log(LogArea, 1, QString("Accepted file connection to user %1").arg(Text(l_user)), l_userItem);
             WaitForTransferToken(ip_socket, l_user);
-            // It has spoken: no silent newcomer takes its place, and its
-            // token comes at once or not at all.
+            // It has spoken: no silent newcomer takes its place. Above the
+            // bound it holds a place of the allowance, for a while only.
             m_idleWatch.Spoke(ip_socket);
-            TimeTokenWait(ip_socket);
+            if (m_heardOut.Counts(ip_socket))
+                TimeTokenWait(ip_socket);
             l_ok = true;
         } else if (l_type == "D") {
             Log(LogArea, 1, QString("Accepted DNet connection to user %1").arg(Text(l_user)), l_userItem);
@@ -144,7 +145,7 @@ bool PeerMessenger::HandleFirstMessage(QTcpSocket* ip_socket, ItemPtr i_uninitia
         Log(LogArea, 1, "Failed to read req from indirect peer connection");
         break;
     case PeerFirstMessage::Kind::Indirect: {
-        ItemPtr l_ours = d.GetType("indirect_connect_to_peer_request")->HasItem(ToString(l_first.m_token));
+        ItemPtr l_ours = AnswerableRelayed(l_first.m_token, ip_socket->peerAddress().toIPv4Address());
         if (!l_ours) {
             Log(LogArea, 1, "Req sent on indirect peer connection not found");
             break;

@@ -61,4 +61,9 @@ bool IsUploadOffer(const MemStream& i_message)
 {
     return Of(i_message) == TransferRequest && U32At(i_message, 4) == quint32(DirectionUpload);
 }
+
+quint32 TransferToken(const MemStream& i_message)
+{
+    return U32At(i_message, 8);
+}
 }

@@ -39,4 +39,6 @@ quint32 Of(const MemStream& i_message);
 // A transfer request that offers to send the file (DirectionUpload), read
 // from the start of the body whatever its read position.
 bool IsUploadOffer(const MemStream& i_message);
+// The token of a transfer request, read as IsUploadOffer reads.
+quint32 TransferToken(const MemStream& i_message);
 }

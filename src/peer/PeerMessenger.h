@@ -5,6 +5,7 @@
 #include "core/persist/DataSaver.h"
 #include "core/store/Data.h"
 #include "peer/PeerActivityOrder.h"
+#include "peer/PeerAllowanceShare.h"
 #include "peer/PeerAttemptLanes.h"
 #include "peer/PeerBoundRules.h"
 #include "peer/PeerConnectionBudget.h"
@@ -30,6 +31,7 @@
 #include <map>
 #include <set>
 #include <string>
+#include <unordered_map>
 
 class QTcpSocket;
 
@@ -102,8 +104,9 @@ public:
     static constexpr int ListenBacklog = 1024;
     // A newcomer at the bound is heard out before room is made for it
     // (PeerBoundRules says what it may then be kept for). They share the
-    // allowance above the bound, at most MaxHeardOut places (the oldest
-    // silent one goes when more come), and HeardOutPerTurn are taken in one
+    // allowance above the bound, at most MaxHeardOut places, a network its
+    // share of them (PeerAllowanceShare: a silent one gives its place when
+    // more come), and HeardOutPerTurn of a refused network are taken in one
     // turn, the rest refused at once, so that each is read before it could
     // be the oldest. The share is large on purpose: a crowd refused at once
     // reconnects at once, and with a small share it takes every turn's, so
@@ -135,6 +138,13 @@ public:
     // Tells whether a transfer of ours waits for the user's file connection
     // with a token: at the bound only such a file connection is kept.
     void SetFileTokenCheck(PeerBoundRules::TokenCheck i_check) { m_rules.SetTokenCheck(std::move(i_check)); }
+    // Tells whether a transfer of ours waits for a file connection of the
+    // user's: at the bound any other file connection is refused at once.
+    void SetFileWaitCheck(PeerBoundRules::WorkCheck i_check) { m_rules.SetFileWaitCheck(std::move(i_check)); }
+    // Tells whether our offer to the user under the token still awaits its
+    // answer: a copy of an offer kept to go again is dropped once it does
+    // not.
+    void SetOfferCheck(PeerBoundRules::TokenCheck i_check) { m_offerCheck = std::move(i_check); }
 
     // The name of a peer message code for the log.
     static QString MessageCodeToString(int i_code);
@@ -206,6 +216,12 @@ private:
     // A connection of the type to the user is asked for and not yet made.
     static bool AsksForConnection(const std::string& i_user, const char* ip_connectionType);
     static bool WaitsForAddress(ItemPtr i_connectionRequest);
+    // Our relayed request of the token, if a connection from the address
+    // may answer it: from the address the server gave for its user, for
+    // as long as it stands (its attempt may have got a direct connection
+    // meanwhile); with no address known, from anywhere while its attempt
+    // waits. Null otherwise.
+    static ItemPtr AnswerableRelayed(quint32 i_token, quint32 i_from);
     void OnUserAddress(Item* ip_userItem);
     // The server told the user's address: with no authentic connection of
     // the user yet, the newest from that address becomes it.
@@ -253,7 +269,8 @@ private:
     bool EndTokenWait(QTcpSocket* ip_socket, const std::string& i_user, quint32 i_token);
     // A claim kept: room as for work of ours, or its place of the allowance.
     void KeepClaimed(QTcpSocket* ip_socket, const QDateTime& i_now);
-    // An accepted file connection has TokenWaitMs to send its token.
+    // A file connection heard out at the bound has TokenWaitAtBoundMs to
+    // send its token.
     void TimeTokenWait(QTcpSocket* ip_socket);
     // Reads what a taken connection brought while it waited, and takes it
     // down if it went meanwhile. Null, or a socket no longer ours: nothing.
@@ -313,7 +330,9 @@ private:
     // Frames. false when the connection is not open, when the write failed
     // or took the connection down, or when it left a messaging connection
     // with more unsent than it may hold and the connection was taken down.
-    bool SendMessage(QTcpSocket* ip_socket, MemStream& i_message, bool i_obfuscate);
+    // op_went, when given, tells the first two apart from the last: the
+    // connection was gone, or went while written to.
+    bool SendMessage(QTcpSocket* ip_socket, MemStream& i_message, bool i_obfuscate, bool* op_went = nullptr);
 
     // The first message.
     bool HandleFirstMessage(QTcpSocket* ip_socket, ItemPtr i_uninitializedSocket, MemStream& i_message);
@@ -349,9 +368,24 @@ private:
     // The outgoing queue.
     void SendUnsentMessages(std::string i_user);
     // The messaging connection messages to the user go on: the newest
-    // authentic one (PeerBoundRules); with none, while the server gave the
-    // user's address, none; else the one opened last. Null when none.
+    // authentic one (PeerBoundRules); with none, one from the address the
+    // server gave for the user; while no address came and the server can
+    // be asked, none; else (the server knows no address, or cannot be
+    // asked) the one opened last. Null when none.
     ItemPtr ConnectionFor(ItemPtr i_user) const;
+    // No authentic connection of the user stands, the server gave no
+    // address yet, and it can be asked.
+    bool AddressToAsk(ItemPtr i_user) const;
+    // Messages wait for the user: asks the server for the address when
+    // AddressToAsk, else opens a messaging connection.
+    void ReachUser(ItemPtr i_user);
+    // The address asked for came: the messages go on the user's own
+    // connection, or on one we open.
+    void SendAfterAddress(ItemPtr i_user);
+    void ForgetAddressAsks(qint64 i_nowMs);
+    // How long an address asked for is waited for before a later message
+    // asks again.
+    static constexpr qint64 AddressAskMs = 60000;
     // The user's messaging connection from the address opened last; null
     // when none.
     static ItemPtr LatestFrom(ItemPtr i_user, quint32 i_address);
@@ -366,6 +400,9 @@ private:
     // the user's next connection, made for them if need be, carries them.
     void PutBackUnproven(QTcpSocket* ip_socket);
     void ResendPutBack(const std::string& i_user);
+    void ResendPutBackLater(const std::string& i_user);
+    // Which of the user's queued messages that went out before are stale.
+    PeerOutgoingQueue::StaleTest StaleTestFor(const std::string& i_user) const;
 
     // Disposal and time-outs.
     void DisposeOfSocket(QTcpSocket* ip_socket);
@@ -421,12 +458,12 @@ private:
     // After the listeners, so that it goes before the sockets they own.
     PeerConnectionBudget m_connections{[this] { OnPeerConnectionGone(); }};
     // Newcomers heard out and claims kept, above the bound (the
-    // allowance), and the order they came in (some of them may have left or
-    // spoken meanwhile).
+    // allowance), and who holds its places by network.
     PeerConnectionBudget m_heardOut{nullptr};
-    std::deque<QPointer<QTcpSocket>> m_heardOutOrder;
+    PeerAllowanceShare m_allowanceShare;
     quint64 m_tokenWaits = 0;
     PeerBoundRules m_rules;
+    PeerBoundRules::TokenCheck m_offerCheck;
     int m_heardOutThisTurn = 0;
     // Our outgoing attempts, and whose turn it is to connect.
     PeerAttemptLanes m_lanes;
@@ -482,6 +519,8 @@ private:
     PeerIdleWatch m_idleWatch;
     // Relayed requests whose connection back is due from the event loop.
     std::set<Item*> m_pendingConnectionsBack;
+    // Users whose address we asked for messages that wait, and when.
+    std::unordered_map<std::string, qint64> m_addressAsked;
     // Users asked for their whole share and not yet answered.
     std::set<std::string> m_sharesAskedFor;
     // How many results each search holds.

@@ -89,31 +89,69 @@ void PeerOutgoingQueue::Add(ItemPtr i_user, const PeerQueuedMessage& i_message)
         l_entry += d.GetType("send_count")->GetItem(i_message.m_sends);
 }
 
-void PeerOutgoingQueue::Flush(ItemPtr i_user, ItemPtr i_connection, const Writer& i_write, const SentNote& i_sent)
+bool PeerOutgoingQueue::Flush(ItemPtr i_user, ItemPtr i_connection, const Sending& i_sending)
 {
     ItemPtr l_connection = i_connection;
     if (!l_connection)
-        return;
+        return false;
     auto* lp_socket = l_connection.AsObject<QTcpSocket>();
     const bool l_obfuscated = l_connection.IsConnected("is_obfuscated");
 
     const ItemSet l_entries = i_user.GetItems("unsent_message");
     if (l_entries.empty())
-        return;
+        return false;
     const ItemList l_ordered = l_entries.SortNumericBy("send_order", true);
     Log(LogArea, 1,
         QString("Sending %1 pending peer messages to user %2").arg(l_entries.size()).arg(Text(i_user)), i_user);
     for (ItemPtr l_entry : l_ordered) {
         auto* lp_message = l_entry.AsObject<MemStream>();
-        if (lp_message && !i_write(lp_socket, *lp_message, l_obfuscated))
-            return;  // the rest waits for the user's next connection
-        if (lp_message && i_sent) {
-            i_sent(lp_socket, {*lp_message, l_entry["send_order"].AsInt(), l_entry["send_time"].AsString(),
-                               l_entry["send_count"].AsInt() + 1});
+        if (lp_message && IsStale(l_entry, i_sending.m_stale)) {
+            Drop(l_entry);
+            continue;
+        }
+        if (lp_message && !i_sending.m_write(lp_socket, *lp_message, l_obfuscated)) {
+            // The rest waits for the user's next connection.
+            CountFailedSend(l_entry, i_sending.m_maxSends);
+            return true;
+        }
+        if (lp_message && i_sending.m_sent) {
+            i_sending.m_sent(lp_socket, {*lp_message, l_entry["send_order"].AsInt(), l_entry["send_time"].AsString(),
+                                         l_entry["send_count"].AsInt() + 1});
         }
         delete lp_message;
         l_entry.Remove();
     }
+    return false;
+}
+
+bool PeerOutgoingQueue::IsStale(ItemPtr i_entry, const StaleTest& i_stale)
+{
+    auto* lp_message = i_entry.AsObject<MemStream>();
+    return lp_message && i_stale && i_entry.IsConnected("send_count") && i_stale(*lp_message);
+}
+
+bool PeerOutgoingQueue::DropStale(ItemPtr i_user, const StaleTest& i_stale)
+{
+    for (ItemPtr l_entry : i_user.GetItems("unsent_message")) {
+        if (IsStale(l_entry, i_stale))
+            Drop(l_entry);
+    }
+    return i_user.IsConnected("unsent_message");
+}
+
+void PeerOutgoingQueue::CountFailedSend(ItemPtr i_entry, int i_maxSends)
+{
+    const int l_sends = i_entry["send_count"].AsInt() + 1;
+    if (l_sends >= i_maxSends) {
+        Log(LogArea, 1, QString("A peer message to user %1 went out %2 times on connections that went at once, dropping it")
+                            .arg(Text(i_entry["user"]))
+                            .arg(l_sends),
+            i_entry["user"]);
+        Drop(i_entry);
+        return;
+    }
+    i_entry.Disconnect("send_count");
+    i_entry += d.GetType("send_count")->GetItem(l_sends);
 }
 
 void PeerOutgoingQueue::Expire(const QDateTime& i_now, qint64 i_limitMs)

@@ -6,6 +6,7 @@
 #include <QDateTime>
 
 #include <functional>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -34,6 +35,20 @@ public:
     using Writer = std::function<bool(QTcpSocket* ip_socket, MemStream& i_message, bool i_obfuscate)>;
     // Told of each message written, with m_sends counting this time.
     using SentNote = std::function<void(QTcpSocket* ip_socket, const PeerQueuedMessage& i_sent)>;
+    // Whether a message that went out before is no longer wanted (an offer
+    // answered meanwhile).
+    using StaleTest = std::function<bool(const MemStream& i_message)>;
+    // How a flush writes, and what it drops.
+    struct Sending
+    {
+        Writer m_write;
+        SentNote m_sent;
+        // A message that went out this many times on connections that went
+        // is dropped rather than counted once more.
+        int m_maxSends = std::numeric_limits<int>::max();
+        // A message that went out before and is stale is dropped unsent.
+        StaleTest m_stale;
+    };
 
     PeerOutgoingQueue() = default;
     // Frees every message still waiting: at shut-down nobody sends them.
@@ -52,8 +67,15 @@ public:
 
     // Sends the user's queued messages, oldest first, on the messaging
     // connection given (nothing when it is null). Stops at the first write
-    // that fails; that entry and those after it stay queued.
-    void Flush(ItemPtr i_user, ItemPtr i_connection, const Writer& i_write, const SentNote& i_sent = {});
+    // that fails, and tells so: the connection went while it was written
+    // to, and the peer may have taken the message with it. That entry
+    // counts the send and stays queued, unless it has now gone out
+    // m_maxSends times; those after it stay queued as they are.
+    bool Flush(ItemPtr i_user, ItemPtr i_connection, const Sending& i_sending);
+
+    // Drops the user's messages that went out before and are stale; whether
+    // any message is left.
+    static bool DropStale(ItemPtr i_user, const StaleTest& i_stale);
 
     // Queues messages again that went out on a connection that failed, with
     // their places and times: ahead of what was queued after them, and
@@ -71,4 +93,7 @@ public:
 
 private:
     void Add(ItemPtr i_user, const PeerQueuedMessage& i_message);
+    // The entry went out once more on a connection that went.
+    static void CountFailedSend(ItemPtr i_entry, int i_maxSends);
+    static bool IsStale(ItemPtr i_entry, const StaleTest& i_stale);
 };

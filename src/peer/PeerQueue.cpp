@@ -35,15 +35,27 @@ void PeerMessenger::SendNow(const std::string& i_user, MemStream& i_message)
 
     if (ItemPtr l_connection = ConnectionFor(l_user)) {
         auto* lp_socket = l_connection.AsObject<QTcpSocket>();
-        // A failed write loses the message; the write logs it.
-        if (SendMessage(lp_socket, i_message, l_connection.IsConnected("is_obfuscated"))
-            && m_probation.OnProbation(lp_socket))
-            m_probation.Sent(lp_socket, {i_message, m_outgoingQueue.TakeSendOrder(), PeerTimeStamp(), 1});
+        const PeerQueuedMessage l_sent{i_message, m_outgoingQueue.TakeSendOrder(), PeerTimeStamp(), 1};
+        bool l_went = false;
+        if (SendMessage(lp_socket, i_message, l_connection.IsConnected("is_obfuscated"), &l_went)) {
+            if (m_probation.OnProbation(lp_socket))
+                m_probation.Sent(lp_socket, l_sent);
+            return;
+        }
+        // The connection went while the message was written (the write
+        // logs it): the peer may or may not have read it, so it goes again
+        // on the user's next connection, as a message put back from a
+        // connection that failed on probation does. One we took down for
+        // not taking what we send loses it.
+        if (l_went) {
+            m_outgoingQueue.PutBack(l_user, {l_sent});
+            ResendPutBackLater(i_user);
+        }
         return;
     }
     Log(LogArea, 2, "Did not find messaging connection to user, queueing unsent message", l_user);
     m_outgoingQueue.Enqueue(l_user, i_message);
-    ConnectToUser(i_user, "P");
+    ReachUser(l_user);
 }
 
 ItemPtr PeerMessenger::ConnectionFor(ItemPtr i_user) const
@@ -54,11 +66,53 @@ ItemPtr PeerMessenger::ConnectionFor(ItemPtr i_user) const
     }
     // Anyone may take a user's name: once the server gave the user's
     // address (0 says it knows none), only a connection from there is the
-    // user's, and with none we reach the user ourselves.
+    // user's, and with none we reach the user ourselves. Until it gave it,
+    // nothing goes while it can be asked.
+    if (AddressToAsk(i_user))
+        return {};
     const quint32 l_address = i_user.IsConnected("user_address") ? i_user["user_address"].AsUInt() : 0;
     if (l_address == 0)
         return PeerOutgoingQueue::ChooseConnection(i_user);
     return LatestFrom(i_user, l_address);
+}
+
+bool PeerMessenger::AddressToAsk(ItemPtr i_user) const
+{
+    return !i_user.IsConnected("user_address") && !m_rules.AuthenticOf(i_user.AsString())
+           && GetPeerServerRequests().CanAskAddress();
+}
+
+void PeerMessenger::ReachUser(ItemPtr i_user)
+{
+    const std::string l_name = i_user.AsString();
+    if (!AddressToAsk(i_user)) {
+        ConnectToUser(l_name, "P");
+        return;
+    }
+    // The user's own connection, if one stands, is known once the address
+    // comes (OnUserAddress); asked once however many messages wait.
+    if (!m_addressAsked.try_emplace(l_name, PeerNowMs()).second)
+        return;
+    Log(LogArea, 1, QString("Asking the server for the address of user %1 before sending to the user").arg(Text(l_name)),
+        i_user);
+    GetPeerServerRequests().GetUserAddress(l_name);
+}
+
+void PeerMessenger::SendAfterAddress(ItemPtr i_user)
+{
+    if (m_addressAsked.erase(i_user.AsString()) == 0 || !i_user.IsConnected("unsent_message"))
+        return;
+    if (ConnectionFor(i_user))
+        SendUnsentMessages(i_user.AsString());
+    else
+        ConnectToUser(i_user.AsString(), "P");
+}
+
+void PeerMessenger::ForgetAddressAsks(qint64 i_nowMs)
+{
+    // An answer that never came: the messages wait for the user's next
+    // message to ask again, or expire.
+    std::erase_if(m_addressAsked, [i_nowMs](const auto& i_asked) { return i_nowMs - i_asked.second >= AddressAskMs; });
 }
 
 ItemPtr PeerMessenger::LatestFrom(ItemPtr i_user, quint32 i_address)
@@ -79,12 +133,21 @@ void PeerMessenger::SendUnsentMessages(std::string i_user)
     ItemPtr l_user = UserItem(i_user);
     if (!l_user.IsConnected("unsent_message"))
         return;
-    m_outgoingQueue.Flush(
-        l_user, ConnectionFor(l_user),
-        [this](QTcpSocket* ip_socket, MemStream& i_message, bool i_obfuscate) {
-            return SendMessage(ip_socket, i_message, i_obfuscate);
-        },
-        [this](QTcpSocket* ip_socket, const PeerQueuedMessage& i_sent) { m_probation.Sent(ip_socket, i_sent); });
+    bool l_went = false;
+    PeerOutgoingQueue::Sending l_sending;
+    l_sending.m_write = [this, &l_went](QTcpSocket* ip_socket, MemStream& i_message, bool i_obfuscate) {
+        return SendMessage(ip_socket, i_message, i_obfuscate, &l_went);
+    };
+    l_sending.m_sent = [this](QTcpSocket* ip_socket, const PeerQueuedMessage& i_sent) {
+        m_probation.Sent(ip_socket, i_sent);
+    };
+    l_sending.m_maxSends = PeerProbation::MaxSends;
+    l_sending.m_stale = StaleTestFor(i_user);
+    const bool l_stopped = m_outgoingQueue.Flush(l_user, ConnectionFor(l_user), l_sending);
+    // The connection went during the flush, before anything it took was
+    // kept for probation: what is left needs another connection.
+    if (l_stopped && l_went)
+        ResendPutBackLater(i_user);
 }
 
 void PeerMessenger::PutBackUnproven(QTcpSocket* ip_socket)
@@ -101,20 +164,35 @@ void PeerMessenger::PutBackUnproven(QTcpSocket* ip_socket)
             .arg(l_kept.size()),
         l_user);
     m_outgoingQueue.PutBack(l_user, l_kept);
-    // Not from within the disposal: a flush may be writing to this very
-    // connection.
-    QMetaObject::invokeMethod(
-        this, [this, l_name = l_user.AsString()] { ResendPutBack(l_name); }, Qt::QueuedConnection);
+    ResendPutBackLater(l_user.AsString());
+}
+
+void PeerMessenger::ResendPutBackLater(const std::string& i_user)
+{
+    // Not from within the disposal or a write: a flush may be writing to
+    // the connection that went.
+    QMetaObject::invokeMethod(this, [this, i_user] { ResendPutBack(i_user); }, Qt::QueuedConnection);
+}
+
+PeerOutgoingQueue::StaleTest PeerMessenger::StaleTestFor(const std::string& i_user) const
+{
+    // Our offer went out before: once the user answered it (on another
+    // connection), or the upload left its offer, a copy would only be
+    // answered again.
+    return [this, i_user](const MemStream& i_message) {
+        return PeerMessageCodes::IsUploadOffer(i_message) && m_offerCheck
+               && !m_offerCheck(i_user, PeerMessageCodes::TransferToken(i_message));
+    };
 }
 
 void PeerMessenger::ResendPutBack(const std::string& i_user)
 {
     ItemPtr l_user = d.GetType("user")->HasItem(i_user);
-    // Sent meanwhile on another connection, or expired.
-    if (!l_user || !l_user.IsConnected("unsent_message"))
+    // Sent meanwhile on another connection, expired, or no longer wanted.
+    if (!l_user || !PeerOutgoingQueue::DropStale(l_user, StaleTestFor(i_user)))
         return;
     if (ConnectionFor(l_user))
         SendUnsentMessages(i_user);
     else
-        ConnectToUser(i_user, "P");
+        ReachUser(l_user);
 }

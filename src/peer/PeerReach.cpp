@@ -22,16 +22,30 @@ bool RelayedTokenInUse(quint32 i_token)
     return d.GetType("indirect_connect_to_peer_request")->HasItem(ToString(i_token));
 }
 
-// The attempt ends, and the relayed request beside it ends with it. Should
-// the user still answer that, its connection is refused as one bringing an
-// expired token is: a token left open would let whoever guessed it take the
-// connection, and the messages, meant for the user.
+// The attempt failed for good, and the relayed request beside it ends with
+// it.
 void EndRequest(ItemPtr i_connectionRequest)
 {
     if (ItemPtr l_relayed = i_connectionRequest["indirect_connect_to_peer_request"])
         l_relayed.Remove();
     i_connectionRequest.Remove();
 }
+}
+
+ItemPtr PeerMessenger::AnswerableRelayed(quint32 i_token, quint32 i_from)
+{
+    ItemPtr l_ours = d.GetType("indirect_connect_to_peer_request")->HasItem(ToString(i_token));
+    if (!l_ours)
+        return {};
+    // Only the user answers from the address the server gave: a token
+    // guessed, or seen on its way, brings nothing from anywhere else.
+    ItemPtr l_user = l_ours["user"];
+    const quint32 l_known = l_user.IsConnected("user_address") ? l_user["user_address"].AsUInt() : 0;
+    if (l_known != 0)
+        return l_known == i_from ? l_ours : ItemPtr();
+    // With no address to compare, the token alone speaks, and only while
+    // its attempt still waits for a connection.
+    return l_ours.IsConnected("connect_to_peer_request") ? l_ours : ItemPtr();
 }
 
 void PeerMessenger::ConnectToUser(std::string i_user, const char* ip_connectionType)
@@ -64,6 +78,10 @@ void PeerMessenger::ConnectToUser(std::string i_user, const char* ip_connectionT
         l_relayed += l_type;
     }
 
+    // An address of 0 says the user was logged in nowhere when the server
+    // was last asked: ask again, as for a user whose address never came.
+    if (l_user.IsConnected("user_address") && l_user["user_address"].AsUInt() == 0)
+        l_user.Disconnect("user_address");
     if (l_user.IsConnected("user_address")) {
         StartDirectAttempt(l_request, l_user, l_type);
         return;
@@ -85,6 +103,7 @@ void PeerMessenger::OnUserAddress(Item* ip_userItem)
 {
     ItemPtr l_user(ip_userItem);
     AdoptConnectionFromAddress(l_user);
+    SendAfterAddress(l_user);
     if (!l_user.IsConnected("connect_to_peer_request"))
         return;
     ItemSet l_waiting;
@@ -236,5 +255,11 @@ void PeerMessenger::DisposeOfPeerConnectionRequest(ItemPtr i_connectionRequest)
 {
     Log(LogArea, 1, TypeAndUser("Disposing of peer connection request of type %1 to user %2", i_connectionRequest),
         i_connectionRequest["user"]);
-    EndRequest(i_connectionRequest);
+    // The attempt got its connection. The user may still answer the relayed
+    // request, having had it at the same moment as our direct attempt, and
+    // what the user sends on that answer is meant for us: it stays
+    // answerable, from the user's address, until it expires.
+    if (ItemPtr l_relayed = i_connectionRequest["indirect_connect_to_peer_request"])
+        l_relayed -= i_connectionRequest;
+    i_connectionRequest.Remove();
 }

@@ -73,6 +73,7 @@ TransferQueueManager::TransferQueueManager()
         connect(peerMessenger, &PeerMessenger::DownloadPlaceInLine, this, &TransferQueueManager::OnDownloadPlaceInLine);
         peerMessenger->SetWorkCheck(&TransferQueueManager::HasWorkWith);
         peerMessenger->SetFileTokenCheck(&TransferQueueManager::AwaitsFileConnection);
+        peerMessenger->SetFileWaitCheck(&TransferQueueManager::AwaitsFileConnectionFrom);
     }
     if (gp_server)
         connect(gp_server, &Server::AddUserResponse, this, &TransferQueueManager::OnUserLookedUp);
@@ -153,8 +154,27 @@ bool TransferQueueManager::AwaitsFileConnection(const std::string& i_user, quint
     if (!l_user || !l_token)
         return false;
     ItemPtr l_download = d.GetItem(l_user, l_token, "download_entry");
-    return l_download && !l_download.IsConnected("download_thread")
-           && l_download["download_entry_status"].AsString() != TransferStatus::Complete;
+    return l_download && WaitsForFileConnection(l_download);
+}
+
+bool TransferQueueManager::AwaitsFileConnectionFrom(const std::string& i_user)
+{
+    ItemPtr l_user = d.GetType("user")->HasItem(i_user);
+    if (!l_user || !l_user.IsConnected("download_entry"))
+        return false;
+    // A user's downloads are few next to the strangers the peer layer asks
+    // about; each is looked at once.
+    for (ItemPtr l_download : l_user.GetItems("download_entry")) {
+        if (l_download.IsConnected("remote_transfer_req") && WaitsForFileConnection(l_download))
+            return true;
+    }
+    return false;
+}
+
+bool TransferQueueManager::WaitsForFileConnection(ItemPtr i_download)
+{
+    return !i_download.IsConnected("download_thread")
+           && i_download["download_entry_status"].AsString() != TransferStatus::Complete;
 }
 
 void TransferQueueManager::DataLoaded()

@@ -71,6 +71,9 @@ public:
     // brings this transfer token: the peer layer keeps such a connection
     // at its bound, and no other file connection.
     static bool AwaitsFileConnection(const std::string& i_user, quint32 i_token);
+    // The same for any token: at its bound the peer layer hears out a file
+    // connection of the user only then.
+    static bool AwaitsFileConnectionFrom(const std::string& i_user);
 
     // Places in line at the peers.
     void RequestDownloadPlaceInLine(ItemPtr i_download);
@@ -202,6 +205,8 @@ private:
     // that names none is logged when i_logMissing.
     ItemPtr MatchNotice(const std::string& i_user, const std::string& i_file, bool i_logMissing);
     static int ActiveUploadCount();
+    // The download has no file connection yet and is not complete.
+    static bool WaitsForFileConnection(ItemPtr i_download);
     // Takes the next arrival number, shared by downloads and uploads.
     static long long TakeTransferOrder();
     ItemList UploadOrder();

@@ -33,6 +33,7 @@ PeerBoundRules RulesWithWork()
     PeerBoundRules l_rules;
     l_rules.SetWorkCheck([](const std::string& i_user) { return i_user == "ann"; });
     l_rules.SetTokenCheck([](const std::string& i_user, quint32 i_token) { return i_user == "ann" && i_token == 7; });
+    l_rules.SetFileWaitCheck([](const std::string& i_user) { return i_user == "ann"; });
     return l_rules;
 }
 
@@ -73,7 +74,10 @@ private slots:
         QTest::addColumn<QString>("claim");
         QTest::newRow("our token") << "indirect" << "" << "" << true << false << "keep";
         QTest::newRow("a token not ours") << "indirect" << "" << "" << false << false << "refuse";
-        QTest::newRow("a file connection") << "direct" << "bob" << "F" << false << false << "await its token";
+        QTest::newRow("a file connection for a download of ours") << "direct" << "ann" << "F" << false << false
+                                                                  << "await its token";
+        QTest::newRow("a file connection of a user we await none from") << "direct" << "bob" << "F" << false << true
+                                                                         << "refuse";
         QTest::newRow("a user we work with, from their address") << "direct" << "ann" << "P" << false << true << "keep";
         QTest::newRow("a namesake of a user we work with") << "direct" << "ann" << "P" << false << false << "as a peer";
         QTest::newRow("a stranger from their own address") << "direct" << "bob" << "P" << false << true << "as a peer";

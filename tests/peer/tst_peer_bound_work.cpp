@@ -10,6 +10,7 @@
 #include "RawClient.h"
 #include "WireBytes.h"
 
+#include "peer/PeerAllowanceShare.h"
 #include "peer/PeerMessenger.h"
 
 #include <QtTest>
@@ -98,6 +99,7 @@ private slots:
 
         l_world.Messenger().SetFileTokenCheck(
             [](const std::string& i_user, quint32 i_token) { return i_user == "fay" && i_token == 7; });
+        l_world.Messenger().SetFileWaitCheck([](const std::string& i_user) { return i_user == "fay"; });
         KnowAddress("bea", Address(2, 9));
 
         RawClient l_newcomer;
@@ -119,7 +121,7 @@ private slots:
             QVERIFY(PeerTestWorld::WaitFor([] { return PeerTestWorld::HasMessagingConnection("bea"); }));
         } else if (keptAs.isEmpty()) {
             QVERIFY(PeerTestWorld::WaitFor([&] { return l_newcomer.ClosedByPeer(); },
-                                           int(PeerBoundRules::TokenWaitMs) + 2000));
+                                           int(PeerBoundRules::TokenWaitAtBoundMs) + 2000));
             QCOMPARE(l_catcher.m_handOvers.size(), std::size_t(0));
         } else {
             QVERIFY(PeerTestWorld::WaitFor([&] { return !l_catcher.m_handOvers.empty(); }));
@@ -134,21 +136,35 @@ private slots:
         QCOMPARE(ClosedCount(l_crowd), keptAs.isEmpty() ? 0 : 1);
     }
 
-    // Silent newcomers of the crowd's network are heard out up to a bound:
-    // each one beyond it closes the oldest, and only that one.
+    // Silent newcomers are heard out up to a bound, a network up to its
+    // share of it: one beyond its network's share closes that network's
+    // oldest, one beyond the whole allowance the oldest of the network that
+    // holds the most, and only that one.
+    void theOldestHeardOutGoesWhenMoreCome_data()
+    {
+        QTest::addColumn<bool>("spread");
+        QTest::newRow("one network beyond its share") << false;
+        QTest::newRow("networks that fill the allowance, then another") << true;
+    }
     void theOldestHeardOutGoesWhenMoreCome()
     {
+        QFETCH(bool, spread);
         constexpr int Bound = 4;
         constexpr int Beyond = 3;
+        const int l_share = int(PeerAllowanceShare::Share(PeerBoundRules::Allowance()));
+        const int l_networks = spread ? int(PeerBoundRules::Allowance()) / l_share : 1;
         PeerTestWorld l_world;
         l_world.Messenger().SetConnectionBound(Bound);
         l_world.Load();
         Clients l_crowd;
         QVERIFY(Introduce(l_crowd, Bound, Address(2, 2), "crowd", l_world.PlainPort()));
         Clients l_silent;
-        for (int l_index = 0; l_index < int(PeerBoundRules::Allowance()) + Beyond; ++l_index) {
+        const int l_count = l_networks * l_share + Beyond;
+        for (int l_index = 0; l_index < l_count; ++l_index) {
+            // Each network its share in turn; those beyond from one more.
+            const int l_network = spread ? std::min(l_index / l_share, l_networks) : 0;
             l_silent.push_back(std::make_unique<RawClient>());
-            QVERIFY(l_silent.back()->Connect(l_world.PlainPort(), Address(2, 9)));
+            QVERIFY(l_silent.back()->Connect(l_world.PlainPort(), Address(30 + l_network, 9)));
             // A turn each (it rests after hearing any out), so that none is
             // refused for the turn's share and they are taken in the order
             // they came in.
@@ -157,8 +173,10 @@ private slots:
         QVERIFY(PeerTestWorld::WaitFor([&] { return ClosedCount(l_silent) == Beyond; }));
         PeerTestWorld::Settle(200);
         QCOMPARE(ClosedCount(l_silent), Beyond);
-        for (int l_index = 0; l_index < Beyond; ++l_index)
-            QVERIFY(l_silent[std::size_t(l_index)]->ClosedByPeer());
+        // One network: its first ones. Networks alike: the first of each in
+        // turn, as each that gave holds one fewer than the others.
+        for (int l_closed = 0; l_closed < Beyond; ++l_closed)
+            QVERIFY(l_silent[std::size_t(spread ? l_closed * l_share : l_closed)]->ClosedByPeer());
         QCOMPARE(ClosedCount(l_crowd), 0);
     }
 

@@ -13,6 +13,9 @@
 
 namespace
 {
+// A loopback address that is no user's.
+constexpr quint32 ElsewhereAddress = 0x7F000009;
+
 QByteArray Direct(const std::string& i_user, const std::string& i_type)
 {
     return WireWriter().U8(1).Str(i_user).Str(i_type).U32(0);
@@ -121,18 +124,21 @@ private slots:
                      std::string(type == "F" ? "FileConnectionAccepted" : "DNetConnectionAccepted"));
             QCOMPARE(l_catcher.m_handOvers.front().m_user, std::string("bob"));
         }
-        // The attempt is over, and its relayed request with it.
+        // The attempt is over; its relayed request stays, on its own, for
+        // the user's answer.
         QCOMPARE(PeerTestWorld::ItemCount("connect_to_peer_request"), 0);
         QCOMPARE(PeerTestWorld::ItemCount("connect_to_peer_request_socket"), 0);
-        QCOMPARE(PeerTestWorld::ItemCount("indirect_connect_to_peer_request"), 0);
+        QCOMPARE(PeerTestWorld::ItemCount("indirect_connect_to_peer_request"), 1);
+        QVERIFY(!OnlyItem("indirect_connect_to_peer_request")["connect_to_peer_request"]);
         const QStringList l_lines = l_world.LogTexts();
         QVERIFY(l_lines.contains(QString("Direct connection of type %1 to user bob successful").arg(type)));
         QVERIFY(l_lines.contains(QString("Disposing of peer connection request of type %1 to user bob").arg(type)));
 
-        // The server's late failure report finds nothing.
+        // The server's late failure report ends it, and nothing else.
         l_world.ClearLog();
         emit gp_server->IndirectPeerConnectionFailure(l_token);
-        QVERIFY(l_world.LogTexts().isEmpty());
+        QCOMPARE(l_world.LogTexts(), QStringList{QString("Indirect connection of type %1 to user bob failed").arg(type)});
+        QCOMPARE(PeerTestWorld::ItemCount("indirect_connect_to_peer_request"), 0);
         // A connection that was made is no failure of a file connection.
         PeerTestWorld::Settle(20);
         QCOMPARE(l_failures, 0);
@@ -171,9 +177,9 @@ private slots:
         QVERIFY(PeerTestWorld::WaitFor([&] { return l_catcher.m_handOvers.size() == 2; }));
     }
 
-    // However the attempt ended, the relayed request ended with it: a
-    // connection bringing its token, the user's late answer or a stranger's
-    // guess, is refused, and nothing meant for the user goes to it.
+    // However the attempt ended, a stranger's connection from elsewhere
+    // bringing the token (guessed, or seen on its way) is refused, and
+    // nothing meant for the user goes to it.
     void anAnswerAfterTheAttemptEndedIsRefused_data()
     {
         QTest::addColumn<QString>("type");
@@ -227,7 +233,7 @@ private slots:
         QCOMPARE(PeerTestWorld::ItemCount("unsent_message"), !l_connected && type == "P" ? 1 : 0);
 
         FakePeer l_stranger;
-        FakePeerConnection* lp_stranger = l_stranger.ConnectTo(l_world.PlainPort(), false);
+        FakePeerConnection* lp_stranger = l_stranger.ConnectTo(l_world.PlainPort(), false, 5000, ElsewhereAddress);
         QVERIFY(lp_stranger);
         l_world.ClearLog();
         lp_stranger->SendFrame(Indirect(l_token));
@@ -236,6 +242,89 @@ private slots:
         QVERIFY(lp_stranger->Frames().isEmpty());
         QCOMPARE(PeerTestWorld::ItemCount("peer_socket"), l_messaging);
         QCOMPARE(l_catcher.m_handOvers.size(), std::size_t(l_connected && type != "P" ? 1 : 0));
+    }
+
+    // The user has our relayed request at the moment our direct attempt
+    // reaches it, and answers both: the answer, from the user's address, is
+    // one more connection of the user's, read like any other, and what we
+    // send next goes on it, the newest. From another address, or once the
+    // request expired, it is refused.
+    void theUsersAnswerAfterTheDirectConnectionWonIsTaken_data()
+    {
+        QTest::addColumn<QString>("type");
+        QTest::addColumn<QString>("answer");
+        QTest::addColumn<bool>("taken");
+        QTest::newRow("P, from the user's address") << "P" << "address" << true;
+        QTest::newRow("F, from the user's address") << "F" << "address" << true;
+        QTest::newRow("P, from elsewhere") << "P" << "elsewhere" << false;
+        QTest::newRow("F, from elsewhere") << "F" << "elsewhere" << false;
+        QTest::newRow("P, after a minute") << "P" << "expired" << false;
+        QTest::newRow("P, a second answer") << "P" << "twice" << false;
+    }
+    void theUsersAnswerAfterTheDirectConnectionWonIsTaken()
+    {
+        QFETCH(QString, type);
+        QFETCH(QString, answer);
+        QFETCH(bool, taken);
+        PeerTestWorld l_world;
+        PeerSignalCatcher l_catcher(l_world.Messenger());
+        l_world.Load();
+        FakePeer l_bob;
+        QVERIFY(l_bob.Listen());
+        l_world.GiveAddress("bob", PeerTestWorld::Loopback, l_bob.Port(), 0);
+        Attempt(l_world, type);
+        const quint32 l_token = l_world.m_requests.m_relayed.front().m_token;
+        FakePeerConnection* lp_direct = l_bob.WaitForConnection(false);
+        QVERIFY(lp_direct);
+        if (type == "P")
+            QVERIFY(lp_direct->WaitForFrames(2));
+        else
+            QVERIFY(PeerTestWorld::WaitFor([&] { return l_catcher.m_handOvers.size() == 1; }));
+        if (answer == "expired") {
+            l_world.Advance(61000);
+            l_world.Messenger().EveryHalfMinute();
+        }
+
+        auto l_answer = [&] {
+            FakePeerConnection* lp_answer = l_bob.ConnectTo(l_world.PlainPort(), false, 5000,
+                                                            answer == "elsewhere" ? ElsewhereAddress : PeerTestWorld::Loopback);
+            if (lp_answer)
+                lp_answer->SendFrame(Indirect(l_token));
+            return lp_answer;
+        };
+        FakePeerConnection* lp_answer = l_answer();
+        QVERIFY(lp_answer);
+        if (answer == "twice") {
+            QVERIFY(PeerTestWorld::WaitFor([] { return PeerTestWorld::ItemCount("peer_socket") == 2; }));
+            lp_answer = l_answer();
+            QVERIFY(lp_answer);
+        }
+        if (!taken) {
+            QVERIFY(lp_answer->WaitForDisconnect());
+            QVERIFY(l_world.LogTexts().contains("Req sent on indirect peer connection not found"));
+            QCOMPARE(PeerTestWorld::ItemCount("peer_socket"), type == "P" ? (answer == "twice" ? 2 : 1) : 0);
+            QCOMPARE(l_catcher.m_handOvers.size(), std::size_t(type == "P" ? 0 : 1));
+            return;
+        }
+        QVERIFY(PeerTestWorld::WaitFor([&] {
+            return l_world.LogTexts().contains(
+                QString("Found req, accepted indirect connection to user bob, connection type %1").arg(type));
+        }));
+        QCOMPARE(PeerTestWorld::ItemCount("indirect_connect_to_peer_request"), 0);
+        if (type == "F") {
+            QVERIFY(PeerTestWorld::WaitFor([&] { return l_catcher.m_handOvers.size() == 2; }));
+            QCOMPARE(l_catcher.m_handOvers.back().m_signal, std::string("FileConnectionAccepted"));
+            QCOMPARE(l_catcher.m_handOvers.back().m_user, std::string("bob"));
+            return;
+        }
+        QVERIFY(PeerTestWorld::WaitFor([] { return PeerTestWorld::ItemCount("peer_socket") == 2; }));
+        lp_answer->SendFrame(WireWriter().U32(52));
+        QVERIFY(PeerTestWorld::WaitFor([&] { return l_world.Count("Received PM_NOTHING message from user bob") == 1; }));
+        MemStream l_next = Message(36);
+        l_world.Messenger().SendMessage("bob", l_next);
+        QVERIFY(lp_answer->WaitForFrames(1));
+        QCOMPARE(lp_answer->Frames().front(), QByteArray(WireWriter().U32(36)));
+        QCOMPARE(lp_direct->Frames().size(), 2);
     }
 
     void requestsWaitingForTheAddressStartWhenItArrives()
@@ -399,6 +488,13 @@ private slots:
         QVERIFY(l_peer.Listen());
         l_world.GiveAddress("bob", zeroAddress ? 0 : PeerTestWorld::Loopback, port < 0 ? l_peer.Port() : port, 0);
         l_world.Messenger().RequestDNetConnection("bob");
+        if (zeroAddress) {
+            // An address of 0 known from before may be stale: it is asked
+            // again, and the server's answer, 0 again, is taken.
+            QCOMPARE(Status(OnlyItem("connect_to_peer_request")), std::string("getting_address"));
+            QCOMPARE(l_world.m_requests.m_addressRequests, std::vector<std::string>{"bob"});
+            l_world.GiveAddress("bob", 0, l_peer.Port(), 0);
+        }
         // The caller returns with the attempt whole; the failure comes after.
         QCOMPARE(Status(OnlyItem("connect_to_peer_request")), std::string("connecting"));
         QCOMPARE(PeerTestWorld::ItemCount("connect_to_peer_request_socket"), 1);

@@ -212,9 +212,13 @@ FakePeerConnection* FakePeer::WaitForConnection(bool i_obfuscated, int i_timeout
     return m_connections.back().get();
 }
 
-FakePeerConnection* FakePeer::ConnectTo(quint16 i_port, bool i_obfuscated, int i_timeoutMs)
+FakePeerConnection* FakePeer::ConnectTo(quint16 i_port, bool i_obfuscated, int i_timeoutMs, quint32 i_from)
 {
     auto* lp_socket = new QTcpSocket;
+    if (i_from != 0 && !lp_socket->bind(QHostAddress(i_from), 0)) {
+        delete lp_socket;
+        return nullptr;
+    }
     lp_socket->connectToHost(QHostAddress::LocalHost, i_port);
     if (!WaitUntil([&] { return lp_socket->state() == QAbstractSocket::ConnectedState; }, i_timeoutMs)) {
         delete lp_socket;

@@ -76,8 +76,9 @@ public:
 
     // The next connection accepted by the listener.
     FakePeerConnection* WaitForConnection(bool i_obfuscated, int i_timeoutMs = 5000);
-    // Connects to 127.0.0.1 at the port; null when that fails.
-    FakePeerConnection* ConnectTo(quint16 i_port, bool i_obfuscated, int i_timeoutMs = 5000);
+    // Connects to 127.0.0.1 at the port, from the loopback address i_from
+    // (host order) when it is not 0; null when that fails.
+    FakePeerConnection* ConnectTo(quint16 i_port, bool i_obfuscated, int i_timeoutMs = 5000, quint32 i_from = 0);
     int AcceptedCount() const { return m_accepted; }
 
 private:

@@ -38,12 +38,15 @@ public:
         return l_token;
     }
     void GetUserAddress(std::string i_user) override { m_addressRequests.push_back(i_user); }
+    bool CanAskAddress() const override { return m_canAskAddress; }
     void SendCantConnectToPeer(unsigned int i_req, std::string i_user) override
     {
         m_cantConnect.push_back({i_req, i_user});
     }
     void SetWaitPort(int i_port, int i_obfuscatedPort) override { m_waitPorts.push_back({i_port, i_obfuscatedPort}); }
 
+    // As a link that is not logged in, unless a test says otherwise.
+    bool m_canAskAddress = false;
     std::deque<unsigned int> m_candidates;
     std::vector<Relayed> m_relayed;
     std::vector<std::string> m_addressRequests;

@@ -1,0 +1,180 @@
+// What honest peers keep at the connection bound while others claim its
+// room: a file connection's token may come late, a crowd of one network
+// holds no more than its share of the places above the bound, and a
+// connection carrying our unanswered requests is not closed for a newcomer.
+// The far ends bind loopback addresses of networks of their own (127.0.N.x).
+#include "PeerClients.h"
+#include "PeerSignalCatcher.h"
+#include "PeerTestWorld.h"
+#include "FakePeer.h"
+#include "RawClient.h"
+#include "WireBytes.h"
+
+#include "peer/PeerAllowanceShare.h"
+#include "peer/PeerMessenger.h"
+
+#include <QElapsedTimer>
+#include <QtTest>
+
+#include <string>
+
+namespace
+{
+using PeerClients::Address;
+using PeerClients::Clients;
+using PeerClients::ClosedCount;
+using PeerClients::Introduce;
+
+QByteArray FileIntroduction(const std::string& i_user)
+{
+    return FakePeerFrames::Plain(WireWriter().U8(1).Str(i_user).Str("F").U32(0));
+}
+
+// The transfer manager's answers: a download of ours from fay waits for its
+// file connection, under the token 7.
+void AwaitFayWithToken7(PeerMessenger& io_messenger)
+{
+    io_messenger.SetFileWaitCheck([](const std::string& i_user) { return i_user == "fay"; });
+    io_messenger.SetFileTokenCheck(
+        [](const std::string& i_user, quint32 i_token) { return i_user == "fay" && i_token == 7; });
+}
+}
+
+class TestPeerBoundClaims : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    // The uploader writes its token apart from its introduction, and on a
+    // slow link it comes more than a second later. Below the bound the file
+    // connection waits for it as any new connection waits to introduce
+    // itself; at the bound it waits a few seconds when a download of ours
+    // waits for that user's file connection, and is refused at once when
+    // none does.
+    void aFileConnectionsTokenMayComeLate_data()
+    {
+        QTest::addColumn<bool>("atBound");
+        QTest::addColumn<QString>("user");
+        QTest::addColumn<int>("tokenAfterMs");
+        QTest::addColumn<bool>("kept");
+        QTest::newRow("below the bound, 1.2 s late") << false << "fay" << 1200 << true;
+        QTest::newRow("below the bound, from anyone") << false << "sam" << 1200 << true;
+        QTest::newRow("at the bound, a download waits, 1.2 s late") << true << "fay" << 1200 << true;
+        QTest::newRow("at the bound, no download waits") << true << "sam" << 0 << false;
+    }
+    void aFileConnectionsTokenMayComeLate()
+    {
+        QFETCH(bool, atBound);
+        QFETCH(QString, user);
+        QFETCH(int, tokenAfterMs);
+        QFETCH(bool, kept);
+        constexpr int Bound = 4;
+        PeerTestWorld l_world;
+        PeerSignalCatcher l_catcher(l_world.Messenger());
+        l_world.Messenger().SetConnectionBound(Bound);
+        AwaitFayWithToken7(l_world.Messenger());
+        l_world.Load();
+        Clients l_crowd;
+        if (atBound)
+            QVERIFY(Introduce(l_crowd, Bound, Address(2, 2), "crowd", l_world.PlainPort()));
+
+        RawClient l_uploader;
+        QVERIFY(l_uploader.Connect(l_world.PlainPort(), Address(5, 9)));
+        QVERIFY(l_uploader.Send(FileIntroduction(user.toStdString())));
+        if (!kept) {
+            QElapsedTimer l_clock;
+            l_clock.start();
+            QVERIFY(PeerTestWorld::WaitFor([&] { return l_uploader.ClosedByPeer(); }));
+            QVERIFY2(l_clock.elapsed() < 500, qPrintable(QString::number(l_clock.elapsed())));
+            QVERIFY(l_catcher.m_handOvers.empty());
+            QCOMPARE(ClosedCount(l_crowd), 0);
+            return;
+        }
+        PeerTestWorld::Settle(tokenAfterMs);
+        QVERIFY(!l_uploader.ClosedByPeer());
+        QVERIFY(l_uploader.Send(WireWriter().U32(7)));
+        QVERIFY(PeerTestWorld::WaitFor([&] { return !l_catcher.m_handOvers.empty(); }));
+        QCOMPARE(l_catcher.m_handOvers.front().m_signal, std::string("FileConnectionRequested"));
+        QCOMPARE(l_catcher.m_handOvers.front().m_user, user.toStdString());
+        QCOMPARE(l_catcher.m_handOvers.front().m_token, 7u);
+        // At the bound room was made for it, from the crowd.
+        QCOMPARE(ClosedCount(l_crowd), atBound ? 1 : 0);
+    }
+
+    // Bare file connections under the name of a user we download from, 70
+    // from one address at once: they hold their network's share of the
+    // places above the bound, and no more. An honest file connection from
+    // another network, with the token of our download, is heard, kept and
+    // handed over.
+    void oneNetworksFileCrowdLeavesPlacesForOthers()
+    {
+        constexpr int Bound = 4;
+        constexpr int Crowd = 70;
+        PeerTestWorld l_world;
+        PeerSignalCatcher l_catcher(l_world.Messenger());
+        l_world.Messenger().SetConnectionBound(Bound);
+        AwaitFayWithToken7(l_world.Messenger());
+        l_world.Load();
+        Clients l_full;
+        QVERIFY(Introduce(l_full, Bound, Address(2, 2), "crowd", l_world.PlainPort()));
+
+        Clients l_files;
+        for (int l_index = 0; l_index < Crowd; ++l_index) {
+            l_files.push_back(std::make_unique<RawClient>());
+            QVERIFY(l_files.back()->Connect(l_world.PlainPort(), Address(4, 9)));
+            QVERIFY(l_files.back()->Send(FileIntroduction("fay")));
+        }
+        const int l_share = int(PeerAllowanceShare::Share(PeerBoundRules::Allowance()));
+        QVERIFY(PeerTestWorld::WaitFor([&] { return ClosedCount(l_files) == Crowd - l_share; }));
+
+        RawClient l_honest;
+        QVERIFY(l_honest.Connect(l_world.PlainPort(), Address(5, 9)));
+        QVERIFY(l_honest.Send(FileIntroduction("fay") + WireWriter().U32(7).Bytes()));
+        QVERIFY(PeerTestWorld::WaitFor([&] { return !l_catcher.m_handOvers.empty(); }));
+        QCOMPARE(l_catcher.m_handOvers.size(), std::size_t(1));
+        QCOMPARE(l_catcher.m_handOvers.front().m_token, 7u);
+        QVERIFY(!l_honest.ClosedByPeer());
+        QCOMPARE(ClosedCount(l_files), Crowd - l_share);
+    }
+
+    // Our connection to a user we download from carries requests the user
+    // has not answered yet, and the user's own newer connection took the
+    // protection. A newcomer needs room: ours stays, though it is the one
+    // silent longest, and the crowd gives.
+    void ourUnansweredRequestsKeepTheirConnection()
+    {
+        constexpr int Bound = 3;
+        const quint32 l_bobsAddress = Address(7, 2);
+        PeerTestWorld l_world;
+        l_world.Messenger().SetConnectionBound(Bound);
+        l_world.Messenger().SetIdleEnoughToCloseMs(0);
+        l_world.Messenger().SetWorkCheck([](const std::string& i_user) { return i_user == "bob"; });
+        l_world.Load();
+        FakePeer l_bob;
+        QVERIFY(l_bob.Listen(l_bobsAddress));
+        l_world.GiveAddress("bob", l_bobsAddress, l_bob.Port(), 0);
+        MemStream l_placeInLine;
+        l_placeInLine.Write(static_cast<unsigned int>(51));
+        l_world.Messenger().SendMessage("bob", l_placeInLine);
+        FakePeerConnection* lp_ours = l_bob.WaitForConnection(false);
+        QVERIFY(lp_ours && lp_ours->WaitForFrames(2));
+
+        FakePeerConnection* lp_bobs = l_bob.ConnectTo(l_world.PlainPort(), false, 5000, l_bobsAddress);
+        QVERIFY(lp_bobs);
+        lp_bobs->SendRaw(RawClient::Introduction("bob"));
+        QVERIFY(PeerTestWorld::WaitFor([] { return PeerTestWorld::ItemCount("peer_socket") == 2; }));
+        Clients l_crowd;
+        QVERIFY(Introduce(l_crowd, 1, Address(2, 2), "crowd", l_world.PlainPort()));
+
+        Clients l_newcomer;
+        QVERIFY(Introduce(l_newcomer, 1, Address(3, 2), "pat", l_world.PlainPort()));
+        PeerTestWorld::Settle(100);
+        QCOMPARE(lp_ours->Socket()->state(), QAbstractSocket::ConnectedState);
+        QCOMPARE(lp_bobs->Socket()->state(), QAbstractSocket::ConnectedState);
+        QCOMPARE(ClosedCount(l_crowd), 1);
+        l_world.Messenger().SetWorkCheck(nullptr);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestPeerBoundClaims)
+#include "tst_peer_bound_claims.moc"
