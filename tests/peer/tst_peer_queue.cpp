@@ -1,5 +1,6 @@
 // Messages to users by name: sent on the user's latest messaging connection,
 // or queued, flushed in order once a connection stands, and expired.
+#include "PeerTestMessages.h"
 #include "PeerTestWorld.h"
 #include "RawClient.h"
 #include "WireBytes.h"
@@ -15,23 +16,8 @@
 
 namespace
 {
-MemStream Message(quint32 i_code, const std::string& i_text = {})
-{
-    MemStream l_message;
-    l_message.Write(static_cast<unsigned int>(i_code));
-    if (!i_text.empty())
-        l_message.Write(i_text);
-    return l_message;
-}
-
-QByteArray Body(quint32 i_code, const std::string& i_text = {})
-{
-    WireWriter l_writer;
-    l_writer.U32(i_code);
-    if (!i_text.empty())
-        l_writer.Str(i_text);
-    return l_writer;
-}
+using PeerTestMessages::Body;
+using PeerTestMessages::Message;
 
 // A message of a million bytes after its code, and the size of its frame.
 constexpr qint64 LargeFrameSize = 4 + 4 + 1000000;

@@ -1,6 +1,7 @@
 // Messages held for the user's own connection: what a reset cut off in the
 // middle of a flush reaches the user again, and while the server has not yet
 // told a user's address, a connection under that name gets nothing.
+#include "PeerTestMessages.h"
 #include "PeerTestWorld.h"
 #include "RawClient.h"
 #include "WireBytes.h"
@@ -13,23 +14,8 @@ namespace
 constexpr quint32 UsersAddress = 0x7F000002;
 constexpr quint32 Elsewhere = 0x7F000009;
 
-MemStream Message(quint32 i_code, const std::string& i_text = {})
-{
-    MemStream l_message;
-    l_message.Write(static_cast<unsigned int>(i_code));
-    if (!i_text.empty())
-        l_message.Write(i_text);
-    return l_message;
-}
-
-QByteArray Body(quint32 i_code, const std::string& i_text = {})
-{
-    WireWriter l_writer;
-    l_writer.U32(i_code);
-    if (!i_text.empty())
-        l_writer.Str(i_text);
-    return l_writer;
-}
+using PeerTestMessages::Body;
+using PeerTestMessages::Message;
 
 QByteArray Introduction(const std::string& i_user)
 {
