@@ -157,6 +157,16 @@ bool TransferQueueManager::AwaitsFileConnection(const std::string& i_user, quint
            && l_download["download_entry_status"].AsString() != TransferStatus::Complete;
 }
 
+bool TransferQueueManager::OfferAwaitsAnswer(const std::string& i_user, quint32 i_token)
+{
+    ItemPtr l_user = d.GetType("user")->HasItem(i_user);
+    ItemPtr l_token = d.GetType("transfer_req")->HasItem(ToString(i_token));
+    if (!l_user || !l_token)
+        return false;
+    ItemPtr l_upload = d.GetItem(l_user, l_token, "upload_entry");
+    return l_upload && l_upload["upload_entry_status"].AsString() == TransferStatus::Requesting;
+}
+
 void TransferQueueManager::DataLoaded()
 {
     const ItemSet l_downloads = d.GetType("download_entry")->GetItems();

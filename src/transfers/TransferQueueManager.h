@@ -71,6 +71,10 @@ public:
     // brings this transfer token: the peer layer keeps such a connection
     // at its bound, and no other file connection.
     static bool AwaitsFileConnection(const std::string& i_user, quint32 i_token);
+    // An upload to the user that we offered under this token waits for the
+    // answer: it is still "requesting", since only the first answer to an
+    // offer is taken.
+    static bool OfferAwaitsAnswer(const std::string& i_user, quint32 i_token);
 
     // Places in line at the peers.
     void RequestDownloadPlaceInLine(ItemPtr i_download);
@@ -141,7 +145,8 @@ public slots:
     void OnFileTransferRequest(std::string i_user, int i_direction, unsigned int i_req, std::string i_file,
                                qint64 i_fileSize);
     void OnFileConnection(std::string i_user, QTcpSocket* ip_socket, unsigned int i_requestID);
-    // Uploads: the peer answers an offer, then our file connection stands.
+    // Uploads: the peer answers an offer (only the first answer to an offer
+    // is taken), then our file connection stands.
     void OnFileTransferResponse(std::string i_user, unsigned int i_req, bool i_accepted, bool i_receivedFileSize,
                                 qint64 i_fileSize, std::string i_denialReason);
     void OnFileConnectionAccepted(std::string i_user, QTcpSocket* ip_socket);

@@ -62,6 +62,9 @@ public:
     // The peer messages held for the user, oldest first (code and payload).
     static QList<QByteArray> Sent(const std::string& i_user);
     static void ClearSent();
+    // The file connections to users that the peer layer asked the server
+    // to have made.
+    long FileConnectionsAsked();
     // The transfer log's lines since the world was made or last cleared.
     QStringList LogTexts() const;
     void ClearLog();
