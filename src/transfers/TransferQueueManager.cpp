@@ -20,6 +20,17 @@
 
 TransferQueueManager* transferQueueManager = nullptr;
 
+namespace
+{
+// The user's entry that holds the token; null when none.
+ItemPtr EntryOfToken(const std::string& i_user, const char* ip_tokenType, quint32 i_token, const char* ip_entryType)
+{
+    ItemPtr l_user = d.GetType("user")->HasItem(i_user);
+    ItemPtr l_token = d.GetType(ip_tokenType)->HasItem(ToString(i_token));
+    return l_user && l_token ? d.GetItem(l_user, l_token, ip_entryType) : ItemPtr();
+}
+}  // namespace
+
 TransferQueueManager::TransferQueueManager()
     : m_startOrder([](Item* ip_user) { return TransferEntries::IsOnline(ip_user); })
 {
@@ -148,22 +159,14 @@ bool TransferQueueManager::HasWorkWith(const std::string& i_user)
 
 bool TransferQueueManager::AwaitsFileConnection(const std::string& i_user, quint32 i_token)
 {
-    ItemPtr l_user = d.GetType("user")->HasItem(i_user);
-    ItemPtr l_token = d.GetType("remote_transfer_req")->HasItem(ToString(i_token));
-    if (!l_user || !l_token)
-        return false;
-    ItemPtr l_download = d.GetItem(l_user, l_token, "download_entry");
+    ItemPtr l_download = EntryOfToken(i_user, "remote_transfer_req", i_token, "download_entry");
     return l_download && !l_download.IsConnected("download_thread")
            && l_download["download_entry_status"].AsString() != TransferStatus::Complete;
 }
 
 bool TransferQueueManager::OfferAwaitsAnswer(const std::string& i_user, quint32 i_token)
 {
-    ItemPtr l_user = d.GetType("user")->HasItem(i_user);
-    ItemPtr l_token = d.GetType("transfer_req")->HasItem(ToString(i_token));
-    if (!l_user || !l_token)
-        return false;
-    ItemPtr l_upload = d.GetItem(l_user, l_token, "upload_entry");
+    ItemPtr l_upload = EntryOfToken(i_user, "transfer_req", i_token, "upload_entry");
     return l_upload && l_upload["upload_entry_status"].AsString() == TransferStatus::Requesting;
 }
 

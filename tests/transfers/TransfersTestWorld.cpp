@@ -128,6 +128,19 @@ void TransfersTestWorld::ClearLog()
     m_logStart = GetLogHistory().LastSequence();
 }
 
+void TransfersTestWorld::OfferToBobWithCarolWaiting(const QTemporaryDir& i_files)
+{
+    const std::string l_folder = i_files.path().toStdString();
+    for (const char* lp_name : {"a", "b"}) {
+        MakeFile(i_files.filePath(lp_name));
+        ShareFile(l_folder, lp_name, 1, l_folder);
+    }
+    SetOnline("bob");
+    SetOnline("carol");
+    Manager().OnQueueUploadRequested("bob", l_folder + "/a");
+    Manager().OnQueueUploadRequested("carol", l_folder + "/b");
+}
+
 long TransfersTestWorld::FileConnectionsAsked()
 {
     const auto& l_relayed = m_peer.m_requests.m_relayed;

@@ -46,16 +46,9 @@ private slots:
         TransferQueueManager& l_manager = l_world.Manager();
         QTemporaryDir l_files;
         const std::string l_folder = l_files.path().toStdString();
-        for (const char* lp_name : {"a.bin", "b.bin"}) {
-            TransfersTestWorld::MakeFile(l_files.filePath(lp_name), "data");
-            TransfersTestWorld::ShareFile(l_folder, lp_name, 4, l_folder);
-        }
-        TransfersTestWorld::SetOnline("bob");
-        TransfersTestWorld::SetOnline("carol");
-        l_manager.OnQueueUploadRequested("bob", l_folder + "/a.bin");
-        l_manager.OnQueueUploadRequested("carol", l_folder + "/b.bin");
-        ItemPtr l_upload = UploadOf("bob", l_folder + "/a.bin");
-        ItemPtr l_waiting = UploadOf("carol", l_folder + "/b.bin");
+        l_world.OfferToBobWithCarolWaiting(l_files);
+        ItemPtr l_upload = UploadOf("bob", l_folder + "/a");
+        ItemPtr l_waiting = UploadOf("carol", l_folder + "/b");
         QCOMPARE(Status(l_upload), std::string(TransferStatus::Requesting));
         const quint32 l_token = l_upload["transfer_req"].AsUInt();
         QVERIFY(TransferQueueManager::OfferAwaitsAnswer("bob", l_token));

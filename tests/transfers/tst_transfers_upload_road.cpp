@@ -385,14 +385,7 @@ private slots:
         l_manager.SetClock([&] { return l_now; });
         QTemporaryDir l_files;
         const std::string l_folder = l_files.path().toStdString();
-        for (const char* lp_name : {"a", "b"}) {
-            TransfersTestWorld::MakeFile(l_files.filePath(lp_name));
-            TransfersTestWorld::ShareFile(l_folder, lp_name, 1, l_folder);
-        }
-        TransfersTestWorld::SetOnline("bob");
-        TransfersTestWorld::SetOnline("carol");
-        l_manager.OnQueueUploadRequested("bob", l_folder + "/a");
-        l_manager.OnQueueUploadRequested("carol", l_folder + "/b");
+        l_world.OfferToBobWithCarolWaiting(l_files);
         ItemPtr l_upload = UploadOf("bob", l_folder + "/a");
         if (state == "connecting")
             l_manager.OnFileTransferResponse("bob", l_upload["transfer_req"].AsUInt(), true, false, 0, "");
