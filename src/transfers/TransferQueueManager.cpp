@@ -20,6 +20,17 @@
 
 TransferQueueManager* transferQueueManager = nullptr;
 
+namespace
+{
+// The user's entry that holds the token; null when none.
+ItemPtr EntryOfToken(const std::string& i_user, const char* ip_tokenType, quint32 i_token, const char* ip_entryType)
+{
+    ItemPtr l_user = d.GetType("user")->HasItem(i_user);
+    ItemPtr l_token = d.GetType(ip_tokenType)->HasItem(ToString(i_token));
+    return l_user && l_token ? d.GetItem(l_user, l_token, ip_entryType) : ItemPtr();
+}
+}  // namespace
+
 TransferQueueManager::TransferQueueManager()
     : m_startOrder([](Item* ip_user) { return TransferEntries::IsOnline(ip_user); })
 {
@@ -74,6 +85,7 @@ TransferQueueManager::TransferQueueManager()
         peerMessenger->SetWorkCheck(&TransferQueueManager::HasWorkWith);
         peerMessenger->SetFileTokenCheck(&TransferQueueManager::AwaitsFileConnection);
         peerMessenger->SetFileWaitCheck(&TransferQueueManager::AwaitsFileConnectionFrom);
+        peerMessenger->SetOfferCheck(&TransferQueueManager::OfferAwaitsAnswer);
     }
     if (gp_server)
         connect(gp_server, &Server::AddUserResponse, this, &TransferQueueManager::OnUserLookedUp);
@@ -149,11 +161,7 @@ bool TransferQueueManager::HasWorkWith(const std::string& i_user)
 
 bool TransferQueueManager::AwaitsFileConnection(const std::string& i_user, quint32 i_token)
 {
-    ItemPtr l_user = d.GetType("user")->HasItem(i_user);
-    ItemPtr l_token = d.GetType("remote_transfer_req")->HasItem(ToString(i_token));
-    if (!l_user || !l_token)
-        return false;
-    ItemPtr l_download = d.GetItem(l_user, l_token, "download_entry");
+    ItemPtr l_download = EntryOfToken(i_user, "remote_transfer_req", i_token, "download_entry");
     return l_download && WaitsForFileConnection(l_download);
 }
 
@@ -175,6 +183,12 @@ bool TransferQueueManager::WaitsForFileConnection(ItemPtr i_download)
 {
     return !i_download.IsConnected("download_thread")
            && i_download["download_entry_status"].AsString() != TransferStatus::Complete;
+}
+
+bool TransferQueueManager::OfferAwaitsAnswer(const std::string& i_user, quint32 i_token)
+{
+    ItemPtr l_upload = EntryOfToken(i_user, "transfer_req", i_token, "upload_entry");
+    return l_upload && l_upload["upload_entry_status"].AsString() == TransferStatus::Requesting;
 }
 
 void TransferQueueManager::DataLoaded()

@@ -74,6 +74,10 @@ public:
     // The same for any token: at its bound the peer layer hears out a file
     // connection of the user only then.
     static bool AwaitsFileConnectionFrom(const std::string& i_user);
+    // An upload to the user that we offered under this token waits for the
+    // answer: it is still "requesting", since only the first answer to an
+    // offer is taken.
+    static bool OfferAwaitsAnswer(const std::string& i_user, quint32 i_token);
 
     // Places in line at the peers.
     void RequestDownloadPlaceInLine(ItemPtr i_download);
@@ -144,7 +148,8 @@ public slots:
     void OnFileTransferRequest(std::string i_user, int i_direction, unsigned int i_req, std::string i_file,
                                qint64 i_fileSize);
     void OnFileConnection(std::string i_user, QTcpSocket* ip_socket, unsigned int i_requestID);
-    // Uploads: the peer answers an offer, then our file connection stands.
+    // Uploads: the peer answers an offer (only the first answer to an offer
+    // is taken), then our file connection stands.
     void OnFileTransferResponse(std::string i_user, unsigned int i_req, bool i_accepted, bool i_receivedFileSize,
                                 qint64 i_fileSize, std::string i_denialReason);
     void OnFileConnectionAccepted(std::string i_user, QTcpSocket* ip_socket);

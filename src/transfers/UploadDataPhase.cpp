@@ -69,11 +69,10 @@ void TransferQueueManager::OnFileTransferResponse(std::string i_user, unsigned i
         return;
     }
     // An offer lost with a connection the peer reset goes again under the
-    // same token, so that an answer may come twice; an answer to an offer
-    // whose upload has moved on answers a copy and changes nothing. A
-    // refusal still counts while our file connection is being made.
+    // same token, so that an answer may come twice: the first answer taken
+    // decides, and any later one answers a copy and changes nothing.
     const std::string l_status = l_upload["upload_entry_status"].AsString();
-    if (l_status != TransferStatus::Requesting && (i_accepted || l_status != TransferStatus::Connecting)) {
+    if (l_status != TransferStatus::Requesting) {
         Log(LogArea, 2,
             QString("Upload no longer in requesting phase, instead status is %1. Not processing.")
                 .arg(TransferText::Of(l_status)),

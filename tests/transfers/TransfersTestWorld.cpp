@@ -15,6 +15,8 @@
 #include <QFileInfo>
 #include <QRegularExpression>
 
+#include <algorithm>
+
 TransfersTestWorld::TransfersTestWorld(bool i_load)
 {
     m_logStart = GetLogHistory().LastSequence();
@@ -124,6 +126,25 @@ QStringList TransfersTestWorld::LogTexts() const
 void TransfersTestWorld::ClearLog()
 {
     m_logStart = GetLogHistory().LastSequence();
+}
+
+void TransfersTestWorld::OfferToBobWithCarolWaiting(const QTemporaryDir& i_files)
+{
+    const std::string l_folder = i_files.path().toStdString();
+    for (const char* lp_name : {"a", "b"}) {
+        MakeFile(i_files.filePath(lp_name));
+        ShareFile(l_folder, lp_name, 1, l_folder);
+    }
+    SetOnline("bob");
+    SetOnline("carol");
+    Manager().OnQueueUploadRequested("bob", l_folder + "/a");
+    Manager().OnQueueUploadRequested("carol", l_folder + "/b");
+}
+
+long TransfersTestWorld::FileConnectionsAsked()
+{
+    const auto& l_relayed = m_peer.m_requests.m_relayed;
+    return std::count_if(l_relayed.begin(), l_relayed.end(), [](const auto& i_request) { return i_request.m_type == "F"; });
 }
 
 QByteArray FileConnectionOpening(const std::string& i_user, quint32 i_token)

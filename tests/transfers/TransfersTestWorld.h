@@ -59,9 +59,16 @@ public:
     static ItemPtr ShareFile(const std::string& i_folder, const std::string& i_name, qint64 i_size = 1,
                              const std::string& i_root = "/shares", bool i_public = true);
 
+    // Bob and carol online, each asking for a file of the folder, "a" and
+    // "b": bob's upload takes the one slot and is offered, carol's waits.
+    void OfferToBobWithCarolWaiting(const QTemporaryDir& i_files);
+
     // The peer messages held for the user, oldest first (code and payload).
     static QList<QByteArray> Sent(const std::string& i_user);
     static void ClearSent();
+    // The file connections to users that the peer layer asked the server
+    // to have made.
+    long FileConnectionsAsked();
     // The transfer log's lines since the world was made or last cleared.
     QStringList LogTexts() const;
     void ClearLog();

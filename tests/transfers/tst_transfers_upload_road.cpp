@@ -6,6 +6,7 @@
 #include "FakeCentralServer.h"
 #include "LoopbackPorts.h"
 #include "TransferRoad.h"
+#include "UploadQueries.h"
 #include "WireBytes.h"
 
 #include "core/persist/Settings.h"
@@ -22,10 +23,7 @@
 
 namespace
 {
-ItemPtr UploadOf(const std::string& i_user)
-{
-    return d.GetType("user")->GetItem(i_user).GetItem("upload_entry");
-}
+using UploadQueries::UploadOf;
 
 QByteArray Offset(qint64 i_offset)
 {
@@ -86,7 +84,7 @@ private slots:
         FakePeerConnection* lp_file = l_road.TakeFileConnection(l_written);
         QVERIFY(lp_file);
         QCOMPARE(l_written, l_token);
-        ItemPtr l_upload = UploadOf("bob");
+        ItemPtr l_upload = UploadOf("bob", l_path);
         QCOMPARE(TransferRoad::StatusOf(l_upload), std::string("uploading"));
 
         const qsizetype l_opening = lp_file->Received().size();
@@ -157,7 +155,7 @@ private slots:
         quint32 l_written = 0;
         FakePeerConnection* lp_file = l_road.TakeFileConnection(l_written);
         QVERIFY(lp_file);
-        ItemPtr l_upload = UploadOf("bob");
+        ItemPtr l_upload = UploadOf("bob", l_path);
 
         const qsizetype l_opening = lp_file->Received().size();
         QElapsedTimer l_sinceOffset;
@@ -210,7 +208,7 @@ private slots:
         quint32 l_written = 0;
         FakePeerConnection* lp_file = l_road.TakeFileConnection(l_written);
         QVERIFY(lp_file);
-        ItemPtr l_upload = UploadOf("bob");
+        ItemPtr l_upload = UploadOf("bob", l_path);
         QCOMPARE(TransferRoad::StatusOf(l_upload), std::string("uploading"));
         const qsizetype l_opening = lp_file->Received().size();
         lp_file->SendRaw(Offset(0));
@@ -231,11 +229,6 @@ private slots:
         QTest::addColumn<QString>("line");
         QTest::newRow("accepted") << "" << "bob" << true << "connecting" << "   Requesting file connection to user";
         QTest::newRow("refused") << "" << "bob" << false << "denied" << "   Upload was not accepted, marking denied";
-        QTest::newRow("refused while connecting") << "connecting" << "bob" << false << "denied"
-                                                  << "   Upload was not accepted, marking denied";
-        QTest::newRow("accepted again") << "connecting" << "bob" << true << "connecting"
-                                        << "   Upload no longer in requesting phase, instead status is connecting. Not "
-                                           "processing.";
         QTest::newRow("from another user") << "" << "carol" << true << "requesting"
                                            << "   Upload user bob not the same as user who opened the connection, not "
                                               "doing anything";
@@ -262,21 +255,15 @@ private slots:
         TransfersTestWorld::ShareFile(l_folder, "a.bin", 4, l_folder);
         TransfersTestWorld::SetOnline("bob");
         l_manager.OnQueueUploadRequested("bob", l_folder + "/a.bin");
-        ItemPtr l_upload = UploadOf("bob");
+        ItemPtr l_upload = UploadOf("bob", l_folder + "/a.bin");
         unsigned int l_token = l_upload["transfer_req"].AsUInt();
-        if (setup == "connecting")
-            l_manager.OnFileTransferResponse("bob", l_token, true, false, 0, "");
-        else if (setup == "download")
+        if (setup == "download")
             l_manager.AddDownload("bob", "x", "y", 1, 0) += d.GetType("transfer_req")->GetItem(ToString(l_token));
         else if (setup == "unknown")
             l_token += 100;
         TransfersTestWorld::ClearSent();
         l_world.ClearLog();
-        auto l_fileConnectionsAsked = [&] {
-            const auto& l_relayed = l_world.Peer().m_requests.m_relayed;
-            return std::count_if(l_relayed.begin(), l_relayed.end(), [](const auto& i_request) { return i_request.m_type == "F"; });
-        };
-        const auto l_askedBefore = l_fileConnectionsAsked();
+        const long l_askedBefore = l_world.FileConnectionsAsked();
 
         l_manager.OnFileTransferResponse(user.toStdString(), l_token, accepted, false, 0, accepted ? "" : "Queued");
         QCOMPARE(QString::fromStdString(TransferRoad::StatusOf(l_upload)), status);
@@ -286,7 +273,7 @@ private slots:
         const QList<QByteArray> l_denial{MessageBody(50, l_folder + "/a.bin", "File read error.")};
         QCOMPARE(TransfersTestWorld::Sent("bob"), setup == "gone" ? l_denial : QList<QByteArray>{});
         // Asked for a file connection exactly when the file could be opened.
-        QCOMPARE(l_fileConnectionsAsked() - l_askedBefore, setup == "" && accepted && user == "bob" ? 1 : 0);
+        QCOMPARE(l_world.FileConnectionsAsked() - l_askedBefore, setup == "" && accepted && user == "bob" ? 1 : 0);
     }
 
     // Our offer went twice (the peer reset the connection that carried it
@@ -310,7 +297,8 @@ private slots:
         TransferRoad l_road;
         QVERIFY(l_road.Ready());
         const QByteArray l_bytes = Pattern(20000);
-        const quint32 l_token = l_road.Ask(l_road.Share("a.bin", l_bytes));
+        const std::string l_path = l_road.Share("a.bin", l_bytes);
+        const quint32 l_token = l_road.Ask(l_path);
         QVERIFY(l_token != 0);
         // Waits for the one slot.
         l_road.mp_bob->SendFrame(MessageBody(43, l_road.Share("b.bin", "more")));
@@ -319,7 +307,8 @@ private slots:
         quint32 l_written = 0;
         FakePeerConnection* lp_file = l_road.TakeFileConnection(l_written);
         QVERIFY(lp_file);
-        ItemPtr l_upload = UploadOf("bob");
+        // Bob has two uploads: his first offer's is found by its file.
+        ItemPtr l_upload = UploadOf("bob", l_path);
         const qsizetype l_opening = lp_file->Received().size();
         // Bob takes the whole file and closes.
         auto l_finish = [&] {
@@ -396,15 +385,8 @@ private slots:
         l_manager.SetClock([&] { return l_now; });
         QTemporaryDir l_files;
         const std::string l_folder = l_files.path().toStdString();
-        for (const char* lp_name : {"a", "b"}) {
-            TransfersTestWorld::MakeFile(l_files.filePath(lp_name));
-            TransfersTestWorld::ShareFile(l_folder, lp_name, 1, l_folder);
-        }
-        TransfersTestWorld::SetOnline("bob");
-        TransfersTestWorld::SetOnline("carol");
-        l_manager.OnQueueUploadRequested("bob", l_folder + "/a");
-        l_manager.OnQueueUploadRequested("carol", l_folder + "/b");
-        ItemPtr l_upload = UploadOf("bob");
+        l_world.OfferToBobWithCarolWaiting(l_files);
+        ItemPtr l_upload = UploadOf("bob", l_folder + "/a");
         if (state == "connecting")
             l_manager.OnFileTransferResponse("bob", l_upload["transfer_req"].AsUInt(), true, false, 0, "");
         else if (state != "requesting")
@@ -422,7 +404,8 @@ private slots:
         QVERIFY(!l_upload.IsConnected("upload_file") || !aborted);
         QCOMPARE(QString::fromStdString(l_upload["upload_failure_reason"].AsString()), reason);
         // The slot it held goes to the next upload.
-        QCOMPARE(TransferRoad::StatusOf(UploadOf("carol")), std::string(aborted ? "requesting" : "queued"));
+        QCOMPARE(TransferRoad::StatusOf(UploadOf("carol", l_folder + "/b")),
+                 std::string(aborted ? "requesting" : "queued"));
     }
 
     // Our file connection to carl fails for good, with the server answering
@@ -466,10 +449,11 @@ private slots:
         const std::string l_carlPath = l_road.Share("a.bin", "data");
         lp_carl->SendFrame(MessageBody(43, l_carlPath));
         QVERIFY(lp_carl->WaitForFrames(1));
-        l_road.mp_bob->SendFrame(MessageBody(43, l_road.Share("b.bin", "more")));
+        const std::string l_bobPath = l_road.Share("b.bin", "more");
+        l_road.mp_bob->SendFrame(MessageBody(43, l_bobPath));
         QVERIFY(PeerTestWorld::WaitFor([] { return d.GetType("upload_entry")->ItemCount() == 2; }));
-        ItemPtr l_carls = UploadOf("carl");
-        ItemPtr l_bobs = UploadOf("bob");
+        ItemPtr l_carls = UploadOf("carl", l_carlPath);
+        ItemPtr l_bobs = UploadOf("bob", l_bobPath);
         lp_carl->SendFrame(WireWriter().U32(41).U32(l_carls["transfer_req"].AsUInt()).U8(1));
 
         QVERIFY(TransferRoad::Reaches(l_carls, TransferStatus::Aborted));

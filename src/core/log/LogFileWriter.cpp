@@ -12,6 +12,7 @@
 LogFileWriter::LogFileWriter(const QString& i_folder, qint64 i_maxFileSize)
     : m_folder(i_folder), m_maxFileSize(i_maxFileSize)
 {
+    m_steadyClock.start();
 }
 
 LogFileWriter::~LogFileWriter() = default;
@@ -20,6 +21,23 @@ QString LogFileWriter::Folder() const
 {
     QMutexLocker l_lock(&m_mutex);
     return m_folder;
+}
+
+void LogFileWriter::SetClock(Clock i_clock)
+{
+    QMutexLocker l_lock(&m_mutex);
+    m_clock = std::move(i_clock);
+}
+
+int LogFileWriter::ExistenceChecks() const
+{
+    QMutexLocker l_lock(&m_mutex);
+    return m_existenceChecks;
+}
+
+qint64 LogFileWriter::NowMs() const
+{
+    return m_clock ? m_clock() : m_steadyClock.elapsed();
 }
 
 QString LogFileWriter::FileNameForArea(const QString& i_area)
@@ -36,20 +54,26 @@ QString LogFileWriter::FileNameForArea(const QString& i_area)
 
 QFile* LogFileWriter::OpenFile(const QString& i_area)
 {
-    const auto l_it = m_files.constFind(i_area);
-    if (l_it != m_files.constEnd()) {
-        // A file deleted or a folder removed while we run: reopen (or stop
-        // writing) instead of writing into an unlinked file.
-        if (QFileInfo::exists(l_it.value()->fileName()))
-            return l_it.value().get();
-        m_files.remove(i_area);
+    const auto l_it = m_files.find(i_area);
+    if (l_it != m_files.end()) {
+        const qint64 l_now = NowMs();
+        if (l_now - l_it->m_checkedAt < ExistenceCheckIntervalMs)
+            return l_it->mp_file.get();
+        // A file deleted or moved away, or a folder removed while we run:
+        // reopen (or stop writing) instead of writing where nobody looks.
+        ++m_existenceChecks;
+        if (QFileInfo::exists(l_it->mp_file->fileName())) {
+            l_it->m_checkedAt = l_now;
+            return l_it->mp_file.get();
+        }
+        m_files.erase(l_it);
     }
     if (m_folder.isEmpty() || !QFileInfo(m_folder).isDir())
         return nullptr;
     auto lp_file = std::make_shared<QFile>(QDir(m_folder).filePath(FileNameForArea(i_area)));
     if (!lp_file->open(QIODevice::WriteOnly | QIODevice::Append))
         return nullptr;
-    m_files.insert(i_area, lp_file);
+    m_files.insert(i_area, OpenLog{lp_file, NowMs()});
     return lp_file.get();
 }
 

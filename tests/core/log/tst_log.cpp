@@ -52,6 +52,8 @@ private slots:
     void areaNamesStayInsideTheFolder();
     void filesAreCappedKeepingOneOlderFile();
     void fileOverTheCapFromAnEarlierRunIsMovedAside();
+    void aFileGoneWhileLoggingIsMadeAnewAfterAMinute_data();
+    void aFileGoneWhileLoggingIsMadeAnewAfterAMinute();
     void linesFromManyThreadsStayWhole();
     void linesFromAnotherThreadArriveOnTheGuiThread();
     void historyIsBoundedPerArea();
@@ -213,6 +215,54 @@ void TestLog::fileOverTheCapFromAnEarlierRunIsMovedAside()
     QVERIFY(l_kept.open(QIODevice::ReadOnly));
     QCOMPARE(l_kept.readAll(), l_earlier);
     QCOMPARE(ReadLines(l_path), QStringList({FormatLogHeader(l_time), "[t] first of this run"}));
+}
+
+// "gone": how the file leaves its path between two lines; "after": how long
+// after the file was opened the next line comes. "atPath" and "moved" are the
+// lines then in the file at the area's path and in the one moved away.
+void TestLog::aFileGoneWhileLoggingIsMadeAnewAfterAMinute_data()
+{
+    QTest::addColumn<QString>("gone");
+    QTest::addColumn<qint64>("after");
+    QTest::addColumn<QStringList>("atPath");
+    QTest::addColumn<QStringList>("moved");
+    const QStringList l_none;
+    const QStringList l_anew{"[t] after", "[t] later"};
+    const QStringList l_kept{"[t] before", "[t] before"};
+    QTest::newRow("deleted, just under a minute") << "deleted" << qint64(59999) << l_none << l_none;
+    QTest::newRow("deleted, a minute on") << "deleted" << qint64(60000) << l_anew << l_none;
+    QTest::newRow("moved away, just under a minute") << "moved" << qint64(59999) << l_none << l_kept + l_anew;
+    QTest::newRow("moved away, a minute on") << "moved" << qint64(60000) << l_anew << l_kept;
+}
+
+void TestLog::aFileGoneWhileLoggingIsMadeAnewAfterAMinute()
+{
+    QFETCH(QString, gone);
+    QFETCH(qint64, after);
+    QFETCH(QStringList, atPath);
+    QFETCH(QStringList, moved);
+    QTemporaryDir l_folder;
+    const QString l_path = l_folder.path() + "/server.log";
+    const QString l_movedPath = l_folder.path() + "/kept.log";
+    const QDateTime l_time = QDateTime::currentDateTime();
+    LogFileWriter l_writer(l_folder.path());
+    const qint64 l_opened = 5000;
+    qint64 l_now = l_opened;
+    l_writer.SetClock([&l_now] { return l_now; });
+    // Lines within the minute do not look for the file.
+    l_writer.Append("server", "[t] before", l_time);
+    l_now += 30000;
+    l_writer.Append("server", "[t] before", l_time);
+    QCOMPARE(l_writer.ExistenceChecks(), 0);
+    QVERIFY(gone == "deleted" ? QFile::remove(l_path) : QFile::rename(l_path, l_movedPath));
+
+    l_now = l_opened + after;
+    l_writer.Append("server", "[t] after", l_time);
+    l_writer.Append("server", "[t] later", l_time);
+    QCOMPARE(ReadLines(l_path), atPath);
+    const QStringList l_moved = ReadLines(l_movedPath);
+    QCOMPARE(l_moved.mid(1), moved);
+    QCOMPARE(l_writer.ExistenceChecks(), after < LogFileWriter::ExistenceCheckIntervalMs ? 0 : 1);
 }
 
 void TestLog::linesFromManyThreadsStayWhole()
