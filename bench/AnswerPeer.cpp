@@ -195,15 +195,19 @@ int AnswerPeer::RequestsMax() const
 
 QString AnswerPeer::Summary() const
 {
+    const auto l_answersClosed = std::count_if(m_connections.begin(), m_connections.end(), [](const auto& ip_connection) {
+        return ip_connection->m_answer && !ip_connection->m_standing;
+    });
     QString l_requests;
     for (const auto& [l_request, l_times] : m_requests)
         l_requests += QString(" %1 x%2;").arg(QString::fromStdString(l_request)).arg(l_times);
-    return QString("peer %1 (%2): accepted %3, relays answered %4, sent on answers %5, on the client's %6, none %7, "
-                   "files sent %8, cut %9; requests:%10")
+    return QString("peer %1 (%2): accepted %3, relays answered %4 (closed since %5), sent on answers %6, on the "
+                   "client's %7, none %8, files sent %9, cut %10; requests:%11")
         .arg(m_index)
         .arg(m_role == Role::AnswersRelays ? "answers relays" : "resets the first")
         .arg(m_accepted)
         .arg(m_answered)
+        .arg(l_answersClosed)
         .arg(m_sentOnAnswers)
         .arg(m_sentOnClients)
         .arg(m_lost)
