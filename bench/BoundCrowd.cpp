@@ -14,6 +14,8 @@ using BenchPeerWire::Introduction;
 constexpr int CrowdNetworks = 64;
 constexpr BoundCrowd::Shape Namesake{"namesake", 30, 9, CrowdNetworks, 20000, 60000};
 constexpr BoundCrowd::Shape Bare{"bare", 15, 10, CrowdNetworks, 0, 0};
+// The same introductions from one address, 127.13.0.2, at a hundred a second.
+constexpr BoundCrowd::Shape BareFlood{"flood", 100, 13, 1, 0, 0};
 constexpr BoundCrowd::Shape MadeUpToken{"token", 15, 11, CrowdNetworks, 0, 0};
 constexpr BoundCrowd::Shape GuessedAnswer{"answer", 15, 12, CrowdNetworks, 0, 0};
 
@@ -32,8 +34,9 @@ std::vector<std::unique_ptr<BoundCrowd>> BoundCrowd::OfRun(BoundHostile::Kind i_
         l_crowds.push_back(
             std::make_unique<BoundCrowd>(Namesake, i_port, [i_namesake](qint64) { return Introduction(i_namesake); }));
     } else if (i_kind == BoundHostile::Kind::Claims && ip_guesses) {
-        l_crowds.push_back(std::make_unique<BoundCrowd>(
-            Bare, i_port, [](qint64 i_serial) { return Introduction(Claimer(i_serial), false, "F"); }));
+        for (const Shape& l_bare : {Bare, BareFlood})
+            l_crowds.push_back(std::make_unique<BoundCrowd>(
+                l_bare, i_port, [](qint64 i_serial) { return Introduction(Claimer(i_serial), false, "F"); }));
         l_crowds.push_back(std::make_unique<BoundCrowd>(MadeUpToken, i_port, [](qint64 i_serial) {
             return Introduction(Claimer(i_serial), false, "F")
                    + BenchPeerWire::Token(QRandomGenerator::global()->generate());

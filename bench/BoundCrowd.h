@@ -31,7 +31,8 @@ class RelayTokenGuesses;
 //     connections that introduce themselves and say nothing more ("bare"),
 //     file connections that send a made-up transfer token ("token"), and
 //     answers to relayed requests with guessed tokens ("answer", see
-//     RelayTokenGuesses.h).
+//     RelayTokenGuesses.h); and a fourth of bare's file connections, 100 a
+//     second from one address ("flood").
 class BoundCrowd : public QObject
 {
     Q_OBJECT

@@ -8,9 +8,8 @@
 #include <QFile>
 #include <QTimer>
 
-BoundOurDownloads::BoundOurDownloads(BoundHostile::Kind i_kind, TransferQueueManager& io_manager,
-                                     const QByteArray& i_bytes)
-    : m_kind(i_kind), m_manager(io_manager), m_bytes(i_bytes)
+BoundOurDownloads::BoundOurDownloads(TransferQueueManager& io_manager, const QByteArray& i_bytes)
+    : m_manager(io_manager), m_bytes(i_bytes)
 {
     QObject::connect(&m_manager, &TransferQueueManager::CompleteDownloadAdded, &m_manager, [this](ItemPtr i_record) {
         const std::string l_name = i_record["complete_download_filename"].AsString();
@@ -18,16 +17,23 @@ BoundOurDownloads::BoundOurDownloads(BoundHostile::Kind i_kind, TransferQueueMan
         if (l_file.open(QIODevice::ReadOnly) && l_file.readAll() == m_bytes)
             m_verified.insert(l_name);
     });
-    QTimer::singleShot(BoundPeers::HonestStartMs, &m_manager, [this] { Queue(); });
 }
 
-void BoundOurDownloads::Queue()
+BoundOurDownloads::BoundOurDownloads(BoundHostile::Kind i_kind, TransferQueueManager& io_manager,
+                                     const QByteArray& i_bytes)
+    : BoundOurDownloads(io_manager, i_bytes)
 {
-    for (int l_peer = 0; l_peer < BoundPeers::HonestPeers(m_kind); ++l_peer) {
-        if (!BoundPeers::Shares(m_kind, l_peer))
-            continue;
-        for (int l_file = 0; l_file < BoundHonestUploads::FilesEach; ++l_file)
-            m_manager.AddDownload(BoundPeers::HonestUser(l_peer), BoundHonestUploads::FileName(l_peer, l_file),
-                                  BoundHonestUploads::Folder(l_peer), m_bytes.size(), 0);
-    }
+    QTimer::singleShot(BoundPeers::HonestStartMs, &m_manager, [this, i_kind] {
+        for (int l_peer = 0; l_peer < BoundPeers::HonestPeers(i_kind); ++l_peer) {
+            if (BoundPeers::Shares(i_kind, l_peer))
+                QueueFrom(l_peer);
+        }
+    });
+}
+
+void BoundOurDownloads::QueueFrom(int i_peer)
+{
+    for (int l_file = 0; l_file < BoundHonestUploads::FilesEach; ++l_file)
+        m_manager.AddDownload(BoundPeers::HonestUser(i_peer), BoundHonestUploads::FileName(i_peer, l_file),
+                              BoundHonestUploads::Folder(i_peer), m_bytes.size(), 0);
 }

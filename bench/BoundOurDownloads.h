@@ -9,22 +9,25 @@
 
 class TransferQueueManager;
 
-// A run's downloads of the client from the honest peers that share, two of
-// each (BoundHonestUploads.h): queued when the peers start, each counted
-// once its file is complete with the bytes the peers send.
+// The client's downloads from honest peers that share, two of each
+// (BoundHonestUploads.h), each counted once its file is complete with the
+// bytes the peers send. A bound run's are queued when its peers start; a
+// run of another kind queues them itself (QueueFrom).
 class BoundOurDownloads
 {
 public:
+    // Counts only.
+    BoundOurDownloads(TransferQueueManager& io_manager, const QByteArray& i_bytes);
+    // Queues from the bound run's honest peers that share once they start.
     BoundOurDownloads(BoundHostile::Kind i_kind, TransferQueueManager& io_manager, const QByteArray& i_bytes);
     BoundOurDownloads(const BoundOurDownloads&) = delete;
     BoundOurDownloads& operator=(const BoundOurDownloads&) = delete;
 
+    // Queues the two files of the honest peer (BoundPeers::HonestUser).
+    void QueueFrom(int i_peer);
     int Verified() const { return int(m_verified.size()); }
 
 private:
-    void Queue();
-
-    BoundHostile::Kind m_kind;
     TransferQueueManager& m_manager;
     QByteArray m_bytes;
     // The names of the files verified.

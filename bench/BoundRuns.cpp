@@ -5,6 +5,7 @@
 #include "BoundHonestLines.h"
 #include "BoundOurDownloads.h"
 #include "BoundPeers.h"
+#include "PeersProcess.h"
 #include "ProcessConnections.h"
 #include "TransferBenchWorld.h"
 
@@ -137,37 +138,25 @@ int Client(const QStringList& i_arguments)
         l_sharedFolder = l_path.substr(0, l_path.rfind('/'));
     }
 
-    QProcess l_peers;
-    l_peers.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    QString l_output;
-    QObject::connect(&l_peers, &QProcess::readyReadStandardOutput,
-                     [&] { l_output += QString::fromUtf8(l_peers.readAllStandardOutput()); });
-    QObject::connect(&l_peers, &QProcess::finished, [] { QCoreApplication::quit(); });
-    l_peers.start(QCoreApplication::applicationFilePath(),
-                  {"--bound-peers", l_run, "--port", QString::number(l_world.PeerPort()), "--obfuscated-port",
-                   QString::number(l_world.ObfuscatedPeerPort()), "--shared", QString::fromStdString(l_sharedFolder),
-                   "--seconds", QString::number(l_seconds), "--client-pid",
-                   QString::number(QCoreApplication::applicationPid())});
-    QElapsedTimer l_wait;
-    l_wait.start();
-    while (LastFigure(l_output, "ready").isEmpty() && l_peers.state() != QProcess::NotRunning
-           && l_wait.elapsed() < PeersReadyMs)
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 100);
-    if (LastFigure(l_output, "ready").isEmpty()) {
+    PeersProcess l_peers({"--bound-peers", l_run, "--port", QString::number(l_world.PeerPort()),
+                          "--obfuscated-port", QString::number(l_world.ObfuscatedPeerPort()), "--shared",
+                          QString::fromStdString(l_sharedFolder), "--seconds", QString::number(l_seconds),
+                          "--client-pid", QString::number(QCoreApplication::applicationPid())});
+    if (!l_peers.WaitReady(PeersReadyMs)) {
         std::fprintf(stderr, "%s: the peers were not ready\n", qPrintable(l_run));
         return 1;
     }
     const bool l_relayed = BoundPeers::Relayed(*l_kind);
     const int l_honestPeers = BoundPeers::HonestPeers(*l_kind);
     // The server tells of the honest peers, and relays their requests.
-    if (BoundPeers::LogsIn(*l_kind) && !l_world.LogIn(quint16(LastFigure(l_output, "server_port").toUInt()))) {
+    if (BoundPeers::LogsIn(*l_kind) && !l_world.LogIn(quint16(l_peers.Figure("server_port").toUInt()))) {
         std::fprintf(stderr, "%s: the client could not log in to the peers' server\n", qPrintable(l_run));
         return 1;
     }
     bool l_anyShares = false;
     for (int l_index = 0; l_index < l_honestPeers && !l_relayed; ++l_index) {
         TransferBenchWorld::MeetUser(BoundPeers::HonestUser(l_index),
-                                     quint16(LastFigure(l_output, HonestPortLine(l_index)).toUInt()),
+                                     quint16(l_peers.Figure(HonestPortLine(l_index)).toUInt()),
                                      BoundPeers::HonestAddress(*l_kind, l_index));
         l_anyShares = l_anyShares || BoundPeers::Shares(*l_kind, l_index);
     }
@@ -193,14 +182,10 @@ int Client(const QStringList& i_arguments)
         l_wallAtSample = l_now;
     });
     l_sampler.start(5000);
-    QTimer::singleShot((l_seconds + 30) * 1000, [] { QCoreApplication::quit(); });
-    if (l_peers.state() != QProcess::NotRunning)
-        QCoreApplication::exec();
+    l_peers.RunToEnd((l_seconds + 30) * 1000);
     const double l_cpuPct = 100.0 * (ProcessCpuMs() - l_cpuBefore) / double(std::max<qint64>(1, l_wall.elapsed()));
     l_sampler.stop();
-    l_peers.kill();
-    l_peers.waitForFinished(10000);
-    l_output += QString::fromUtf8(l_peers.readAllStandardOutput());
+    const QString& l_output = l_peers.Output();
 
     const BoundHonestLines::Figures l_honest = BoundHonestLines::Read(l_output, l_run, l_seconds);
     if (l_honest.m_reported != l_honestPeers) {
@@ -245,7 +230,7 @@ int Client(const QStringList& i_arguments)
                      qPrintable(LastFigure(l_output, "hostile_relayed")));
     if (l_anyShares)
         std::fprintf(stderr, "%s: honest peers' files sent whole %d\n", qPrintable(l_run), l_honest.m_sent);
-    for (const char* lp_crowd : {"namesake", "bare", "token", "answer"}) {
+    for (const char* lp_crowd : {"namesake", "bare", "flood", "token", "answer"}) {
         const QString l_crowd = LastFigure(l_output, QString("crowd_") + lp_crowd);
         if (!l_crowd.isEmpty())
             std::fprintf(stderr, "%s: crowd %s opened %s, taken %s\n", qPrintable(l_run), lp_crowd,

@@ -104,7 +104,11 @@
 //                                      made-up transfer token, and answers
 //                                      to relayed requests with guessed
 //                                      tokens (RelayTokenGuesses.h), none
-//                                      saying more; the client logs in
+//                                      saying more, and a fourth crowd
+//                                      opens file connections that say
+//                                      nothing after introducing
+//                                      themselves 100 times a second from
+//                                      one address; the client logs in
 //                                      to the fake central server, which
 //                                      leaves the client's requests for
 //                                      connections back unanswered

@@ -70,6 +70,10 @@ bool TransferBenchWorld::LogIn(quint16 i_serverPort)
     mp_server->SetPortForwarder(nullptr);
     mp_server->SetServerAddress("127.0.0.1", i_serverPort);
     Settings::Set("password", "bench");
+    // The ports the server tells others, who answer our relayed requests
+    // there: the listeners' own, not the settings' defaults.
+    Settings::Set("listening_port", std::to_string(PeerPort()));
+    Settings::Set("obfuscated_listening_port", std::to_string(ObfuscatedPeerPort()));
     mp_server->Connect();
     QElapsedTimer l_wait;
     l_wait.start();

@@ -36,8 +36,9 @@ public:
 
     // Points the server link at a central server on 127.0.0.1 and the port
     // and logs in, with no port forwarding (it would look for a gateway
-    // beyond the loopback). Waits up to 10 s for the login; false when it
-    // did not come.
+    // beyond the loopback), telling the server the ports the peer layer
+    // listens on. Waits up to 10 s for the login; false when it did not
+    // come.
     bool LogIn(quint16 i_serverPort);
 
     // The server's part: the user is online at the address (host order;

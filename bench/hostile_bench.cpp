@@ -18,8 +18,10 @@
 // Resident memory after each minute goes to standard error.
 //
 // With --bound, the runs at the client's connection bound instead (see
-// BoundRuns.h).
+// BoundRuns.h); with --answers, the run of peers that answer the client's
+// relayed requests (see AnswersRun.h).
 
+#include "AnswersRun.h"
 #include "BenchLines.h"
 #include "BoundRuns.h"
 #include "HostilePeers.h"
@@ -183,5 +185,9 @@ int main(int i_argc, char** ip_argv)
         return BoundRuns::Client(l_arguments);
     if (l_arguments.contains("--bound"))
         return BoundRuns::All(l_arguments);
+    if (l_arguments.contains("--answers-peers"))
+        return AnswersRun::Peers(l_arguments);
+    if (l_arguments.contains("--answers"))
+        return AnswersRun::Client(l_arguments);
     return Attacked(l_arguments);
 }

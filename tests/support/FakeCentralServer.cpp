@@ -493,15 +493,17 @@ void FakeCentralServer::HandleConnectToPeer(Client& io_client, const QByteArray&
     const std::string l_type = l_reader.Str();
     if (!l_reader.Ok())
         return;
+    const QByteArray l_relayed = ConnectToPeerPayload(io_client.m_user, l_type, io_client.m_address, io_client.m_port,
+                                                      l_token, io_client.m_obfuscatedPort);
     Client* lp_target = FindUser(l_user);
     if (!lp_target) {
         if (!m_silentOnAbsentRelays)
             WriteFrame(io_client, CantConnectToPeer, WireWriter().U32(l_token));
+        if (m_knownUsers.count(l_user))
+            emit RelayedToKnownUser(QString::fromStdString(l_user), l_relayed);
         return;
     }
-    WriteFrame(*lp_target, ConnectToPeer,
-               ConnectToPeerPayload(io_client.m_user, l_type, io_client.m_address, io_client.m_port, l_token,
-                                    io_client.m_obfuscatedPort));
+    WriteFrame(*lp_target, ConnectToPeer, l_relayed);
 }
 
 bool FakeCentralServer::RelayConnectRequest(const std::string& i_to, const std::string& i_from, const std::string& i_type,

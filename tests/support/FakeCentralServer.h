@@ -148,6 +148,12 @@ public:
 signals:
     void ClientConnected();
     void MessageReceived(QString user, quint32 code, QByteArray payload);
+    // A client's relayed connection request to a known user, who has no
+    // client here, after the failure or the silence that
+    // SetSilentOnAbsentRelays chose: the user, and the request as the
+    // server passes it on (with the asker's name, the type, the asker's
+    // address and ports, the token), for whatever plays that user's client.
+    void RelayedToKnownUser(QString user, QByteArray payload);
 
 private:
     struct Client

@@ -1,0 +1,125 @@
+#include "AnswersRun.h"
+
+#include "AnswerPeer.h"
+#include "BenchLines.h"
+#include "BenchPeerWire.h"
+#include "BoundOurDownloads.h"
+#include "BoundPeers.h"
+#include "FakeCentralServer.h"
+#include "PeersProcess.h"
+#include "TransferBenchWorld.h"
+
+#include "peer/PeerMessenger.h"
+
+#include <QCoreApplication>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <algorithm>
+#include <cstdio>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace AnswersRun
+{
+namespace
+{
+using BenchLines::Option;
+using BenchLines::Print;
+
+constexpr int RelayAnswering = 6;
+constexpr int PeerCount = RelayAnswering + 1;
+constexpr qint64 FileSize = 64 * 1024;
+constexpr int PeersReadyMs = 10000;
+
+quint32 PeerAddress(int i_index)
+{
+    return BenchPeerWire::Loopback(0, 1, 100 + i_index);
+}
+}  // namespace
+
+int Peers(const QStringList& i_arguments)
+{
+    const quint16 l_clientPort = quint16(Option(i_arguments, "--port", "0").toUInt());
+    const QByteArray l_bytes = BoundPeers::FileBytes(FileSize);
+    FakeCentralServer l_server;
+    // The client hears nothing back from the server on a relayed request:
+    // the peers answer it, or nobody does.
+    l_server.SetSilentOnAbsentRelays(true);
+    std::vector<std::unique_ptr<AnswerPeer>> l_peers;
+    bool l_ready = l_server.Start();
+    for (int l_index = 0; l_index < PeerCount; ++l_index) {
+        const auto l_role = l_index < RelayAnswering ? AnswerPeer::Role::AnswersRelays : AnswerPeer::Role::ResetsFirst;
+        l_peers.push_back(std::make_unique<AnswerPeer>(l_index, PeerAddress(l_index), l_role, l_clientPort, l_bytes));
+        l_ready = l_ready && l_peers.back()->Listening();
+        FakeCentralServer::KnownUser l_user;
+        l_user.m_address = PeerAddress(l_index);
+        l_user.m_port = l_peers.back()->Port();
+        l_server.AddKnownUser(BoundPeers::HonestUser(l_index), l_user);
+    }
+    if (!l_ready) {
+        std::fprintf(stderr, "answers: the server or a peer could not listen\n");
+        return 1;
+    }
+    QObject::connect(&l_server, &FakeCentralServer::RelayedToKnownUser,
+                     [&l_peers](const QString& i_user, const QByteArray& i_request) {
+                         for (int l_index = 0; l_index < PeerCount; ++l_index) {
+                             if (i_user.toStdString() == BoundPeers::HonestUser(l_index))
+                                 l_peers[std::size_t(l_index)]->OnRelayed(i_request);
+                         }
+                     });
+    std::printf("server_port %u\nready 1\n", unsigned(l_server.Port()));
+    std::fflush(stdout);
+    QTimer::singleShot(Option(i_arguments, "--seconds", "90").toInt() * 1000, [] { QCoreApplication::quit(); });
+    QCoreApplication::exec();
+    int l_most = 0;
+    for (const auto& lp_peer : l_peers) {
+        std::fprintf(stderr, "answers: %s\n", qPrintable(lp_peer->Summary()));
+        l_most = std::max(l_most, lp_peer->RequestsMax());
+    }
+    std::printf("requests_max %d\n", l_most);
+    std::fflush(stdout);
+    return 0;
+}
+
+int Client(const QStringList& i_arguments)
+{
+    const int l_seconds = Option(i_arguments, "--seconds", "90").toInt();
+    QTemporaryDir l_folder;
+    TransferBenchWorld l_world(BoundPeers::ClientUser, l_folder.filePath("downloads"));
+    PeersProcess l_peers({"--answers-peers", "--port", QString::number(l_world.PeerPort()), "--seconds",
+                          QString::number(l_seconds)});
+    if (!l_peers.WaitReady(PeersReadyMs)) {
+        std::fprintf(stderr, "answers: the peers were not ready\n");
+        return 1;
+    }
+    if (!l_world.LogIn(quint16(l_peers.Figure("server_port").toUInt()))) {
+        std::fprintf(stderr, "answers: the client could not log in to the peers' server\n");
+        return 1;
+    }
+    std::set<std::string> l_browsed;
+    QObject::connect(peerMessenger, &PeerMessenger::UserShare,
+                     [&l_browsed](std::string i_user, FileInfoMap&, AttributeTranslationTable&) {
+                         l_browsed.insert(i_user);
+                     });
+    BoundOurDownloads l_ours(l_world.Manager(), BoundPeers::FileBytes(FileSize));
+    // The server tells where each peer is once asked: nothing is known of
+    // them before.
+    for (int l_index = 0; l_index < PeerCount; ++l_index) {
+        peerMessenger->GetUserSharedFiles(BoundPeers::HonestUser(l_index));
+        l_ours.QueueFrom(l_index);
+    }
+    l_peers.RunToEnd((l_seconds + 30) * 1000);
+    const QString l_most = l_peers.Figure("requests_max");
+    if (l_most.isEmpty()) {
+        std::fprintf(stderr, "answers: the peers reported nothing\n");
+        return 1;
+    }
+    Print("answers_our_downloads_verified", l_ours.Verified());
+    Print("answers_browses_answered", double(l_browsed.size()));
+    Print("answers_requests_sent_again_max", l_most.toDouble());
+    return 0;
+}
+}  // namespace AnswersRun
