@@ -11,10 +11,12 @@
 
 #include <QHostAddress>
 #include <QTcpSocket>
+#include <QTimer>
 
 #include <sys/socket.h>
 
 #include <algorithm>
+#include <utility>
 
 namespace
 {
@@ -90,15 +92,29 @@ void AnswerPeer::OnRelayed(const QByteArray& i_request)
     const quint32 l_token = l_request.U32();
     if (m_role != Role::AnswersRelays || !l_request.Ok() || l_type != "P")
         return;
+    m_relayed.push_back({l_address, quint16(l_port), l_token});
+    QTimer::singleShot(AnswerAnywayMs, this, [this, l_token] {
+        const auto l_waiting = std::find_if(m_relayed.begin(), m_relayed.end(),
+                                            [l_token](const Relayed& i_relayed) { return i_relayed.m_token == l_token; });
+        if (l_waiting == m_relayed.end())
+            return;
+        const Relayed l_relayed = *l_waiting;
+        m_relayed.erase(l_waiting);
+        Answer(l_relayed.m_address, l_relayed.m_port, l_relayed.m_token);
+    });
+}
+
+void AnswerPeer::Answer(quint32 i_address, quint16 i_port, quint32 i_token)
+{
     ++m_answered;
     auto* lp_socket = new QTcpSocket(this);
     Connection& l_connection = Add(lp_socket, true);
-    connect(lp_socket, &QTcpSocket::connected, this, [this, &l_connection, l_token] {
+    connect(lp_socket, &QTcpSocket::connected, this, [this, &l_connection, i_token] {
         l_connection.m_openedAs = m_opened++;
-        l_connection.mp_socket->write(BenchPeerWire::Answer(l_token));
+        l_connection.mp_socket->write(BenchPeerWire::Answer(i_token));
     });
     lp_socket->bind(QHostAddress(m_address), 0);
-    lp_socket->connectToHost(QHostAddress(l_address), quint16(l_port));
+    lp_socket->connectToHost(QHostAddress(i_address), i_port);
 }
 
 void AnswerPeer::OnAccepted()
@@ -107,6 +123,12 @@ void AnswerPeer::OnAccepted()
         ++m_accepted;
         Add(lp_socket, false).m_openedAs = m_opened++;
     }
+    // The client's own attempt succeeded: what it asked the server for
+    // meanwhile is answered a moment later.
+    for (const Relayed& l_relayed : std::exchange(m_relayed, {}))
+        QTimer::singleShot(AnswerAfterMs, this, [this, l_relayed] {
+            Answer(l_relayed.m_address, l_relayed.m_port, l_relayed.m_token);
+        });
 }
 
 void AnswerPeer::OnBytes(Connection& io_connection)

@@ -23,9 +23,10 @@ class QTcpSocket;
 // client that stands and writes each message on the one opened last.
 //
 // One that answers relayed requests connects from its address to where the
-// server says the client is as soon as the server passes the client's
-// request for a messaging connection on, and opens the connection with the
-// request's token; the client's own connection to it succeeds as well. One
+// server says the client is, and opens the connection with the request's
+// token, AnswerAfterMs after the client's own connection to it came (or
+// after AnswerAnywayMs, when none comes): both of the client's attempts
+// reach it, and the answer comes after the direct one succeeded. One
 // that resets instead takes no relayed request: it reads the introduction
 // and the first message on the client's first connection and resets it
 // (no linger), and takes later connections as the others do.
@@ -54,6 +55,8 @@ public:
     quint16 Port() const { return m_listener.serverPort(); }
     // The client's relayed request as the server passes it on.
     void OnRelayed(const QByteArray& i_request);
+    static constexpr int AnswerAfterMs = 10;
+    static constexpr int AnswerAnywayMs = 2000;
     // The most times one request of the client came; 0 when none came.
     int RequestsMax() const;
     // What came and went, for standard error.
@@ -75,6 +78,8 @@ private:
     };
 
     Connection& Add(QTcpSocket* ip_socket, bool i_answer);
+    // Opens the answer to a relayed request.
+    void Answer(quint32 i_address, quint16 i_port, quint32 i_token);
     void OnAccepted();
     void OnBytes(Connection& io_connection);
     void OnMessage(const QByteArray& i_body);
@@ -99,6 +104,14 @@ private:
     int m_sentOnAnswers = 0;
     int m_sentOnClients = 0;
     int m_lost = 0;
+    // Relayed requests whose answer waits for the client's own connection.
+    struct Relayed
+    {
+        quint32 m_address;
+        quint16 m_port;
+        quint32 m_token;
+    };
+    std::vector<Relayed> m_relayed;
     // The client's requests by what they ask, and the times each came.
     std::map<std::string, int> m_requests;
 };
