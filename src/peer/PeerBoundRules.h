@@ -31,7 +31,9 @@ class QTcpSocket;
 //   does.
 // - What its first message earns (OfIntroduction):
 //   - the answer to a relayed request of ours, by a token of ours (tokens
-//     are random, so they cannot be guessed): kept, as work of ours;
+//     are random, so they cannot be guessed) from the address the server
+//     gave for its user (PeerMessenger::AnswerableRelayed): kept, as work
+//     of ours;
 //   - a file connection: refused, unless a download of ours waits for a
 //     file connection of the user it names. Then it waits, at most
 //     TokenWaitAtBoundMs, for its transfer token, and is kept as work of
@@ -68,7 +70,8 @@ class QTcpSocket;
 // - Where what we send a user goes (PeerMessenger::ConnectionFor): on the
 //   user's protected connection, else on one from the address the server
 //   gave for the user; with neither we open our own. A namesake from
-//   elsewhere is sent nothing.
+//   elsewhere is sent nothing: while the server has not told the address
+//   yet, and can be asked, what we send waits for it.
 // - Who gives: the idle connection silent longest (PeerMessenger's
 //   IdleEnoughToCloseMs), else the network that holds the most
 //   (PeerNetworkShare). Our own attempts: a file connection of ours, or one
