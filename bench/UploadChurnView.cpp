@@ -86,7 +86,7 @@ int Run(int i_seconds)
     const Mark& l_lastMinute = l_marks.m_lastMinute;
     if (!WaitForRows(l_tree) || l_manager.QueuedUploadCount() != l_bound) {
         std::fprintf(stderr, "after the churn: %d queued, %d entries, %d rows\n", l_manager.QueuedUploadCount(),
-                     Entries(), RowsAtDepth(l_tree, 2));
+                     Entries(), RowsAtDepth(l_tree, 2, true));
         return 1;
     }
 

@@ -22,12 +22,12 @@ void Queue(TransferQueueManager& io_manager, const std::string& i_user, const st
         io_manager.OnQueueUploadRequested(i_user, l_path);
 }
 
-// Until the uploads tree holds one file row per entry, for 5 s at most.
+// Until the uploads tree shows one file row per entry, for 5 s at most.
 bool WaitForRows(TransferQueueManager& i_manager, const QTreeWidget& i_tree)
 {
     QElapsedTimer l_clock;
     l_clock.start();
-    while (RowsAtDepth(i_tree, 2) != i_manager.QueuedUploadCount()) {
+    while (RowsAtDepth(i_tree, 2, true) != i_manager.QueuedUploadCount()) {
         if (l_clock.elapsed() > 5000)
             return false;
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
@@ -108,7 +108,8 @@ bool Run(TransferQueueManager& io_manager, const QTreeWidget& i_tree, int i_user
     }
     std::fprintf(stderr, "filled in %.0f ms\n", MsSince(l_fill));
     if (io_manager.QueuedUploadCount() != l_bound || !WaitForRows(io_manager, i_tree)) {
-        std::fprintf(stderr, "filled: %d entries, %d rows\n", io_manager.QueuedUploadCount(), RowsAtDepth(i_tree, 2));
+        std::fprintf(stderr, "filled: %d entries, %d rows shown\n", io_manager.QueuedUploadCount(),
+                     RowsAtDepth(i_tree, 2, true));
         return false;
     }
 
@@ -119,7 +120,7 @@ bool Run(TransferQueueManager& io_manager, const QTreeWidget& i_tree, int i_user
 
     if (!Flood(io_manager, i_tree, l_newFiles, o_figures) || io_manager.QueuedUploadCount() != l_bound) {
         std::fprintf(stderr, "after the flood: %d entries, %d rows\n", io_manager.QueuedUploadCount(),
-                     RowsAtDepth(i_tree, 2));
+                     RowsAtDepth(i_tree, 2, true));
         return false;
     }
     return true;

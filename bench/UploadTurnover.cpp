@@ -41,7 +41,7 @@ bool WaitForRows(const QTreeWidget& i_tree)
 {
     QElapsedTimer l_clock;
     l_clock.start();
-    while (RowsAtDepth(i_tree, 2) != Entries()) {
+    while (RowsAtDepth(i_tree, 2, true) != Entries()) {
         if (l_clock.elapsed() > 10000)
             return false;
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
@@ -54,7 +54,7 @@ bool WaitForFill(const QTreeWidget& i_tree)
 {
     if (RunUntilIdle(i_tree.viewport()) && WaitForRows(i_tree))
         return true;
-    std::fprintf(stderr, "filled: %d entries, %d rows\n", Entries(), RowsAtDepth(i_tree, 2));
+    std::fprintf(stderr, "filled: %d entries, %d rows shown\n", Entries(), RowsAtDepth(i_tree, 2, true));
     return false;
 }
 
@@ -83,7 +83,7 @@ void PrintFigures(const char* ip_name, int i_seconds, const Marks& i_marks, int 
 Marks RunArrivals(int i_intervalMs, int i_seconds, const std::function<void()>& i_arrive, const int& i_arrivals)
 {
     QElapsedTimer l_wall;
-    auto l_mark = [&] { return Mark{ThreadCpuMs(), l_wall.elapsed(), i_arrivals, Entries()}; };
+    auto l_mark = [&] { return Mark{ThreadCpuMs(), l_wall.elapsed(), i_arrivals, Entries(), ResidentMb()}; };
     QEventLoop l_loop;
     QTimer l_arrivalTimer;
     l_arrivalTimer.setTimerType(Qt::PreciseTimer);

@@ -22,7 +22,7 @@ bool ShowUploads(TransfersViewBenchWorld& io_world);
 // The upload entries in the store.
 int Entries();
 
-// Until the tree holds one file row per entry, for 10 s at most, then
+// Until the tree shows one file row per entry, for 10 s at most, then
 // until nothing is posted any more; false when it never did.
 bool WaitForRows(const QTreeWidget& i_tree);
 
@@ -40,6 +40,7 @@ struct Mark
     qint64 m_wallMs = 0;
     int m_arrivals = 0;
     int m_entries = 0;
+    double m_residentMb = 0;
 };
 
 // The GUI thread's CPU time between the marks, in percent of the wall time.

@@ -29,10 +29,13 @@
 //
 // Options: --seconds N for the flood and for the refusals (default 120),
 // --eviction-seconds N for the runs with the page and the window (default
-// 30), --churn-seconds N for the turning queue (default 300). The runs with
-// the page, the window and the turning queue each run alone with their own
-// options (UploadEvictionView::Option, UploadEvictionWindow::Option,
-// UploadChurnView::Option).
+// 30), --churn-seconds N for the turning queue (default 300),
+// --spread-seconds N and --spread-hidden-seconds N for the spread drops
+// with the page shown and hidden (default 180 each). The runs with the
+// page, the window, the turning queue and the spread drops each run alone
+// with their own options (UploadEvictionView::Option,
+// UploadEvictionWindow::Option, UploadChurnView::Option,
+// UploadSpreadView::Option and HiddenOption).
 
 #include "TransferBenchWorld.h"
 #include "UploadChurnView.h"
@@ -191,9 +194,11 @@ int main(int i_argc, char** ip_argv)
     const int l_evictionSeconds = Seconds(l_application.arguments(), "--eviction-seconds", 30);
     const int l_churnSeconds = Seconds(l_application.arguments(), "--churn-seconds", 300);
     const int l_spreadSeconds = Seconds(l_application.arguments(), "--spread-seconds", 180);
+    const int l_spreadHiddenSeconds = Seconds(l_application.arguments(), "--spread-hidden-seconds", 180);
     return UploadEvictionView::RunAll(l_evictionSeconds) && UploadEvictionWindow::RunInOwnProcess(l_evictionSeconds) &&
                    UploadChurnView::RunInOwnProcess(l_churnSeconds) &&
-                   UploadSpreadView::RunInOwnProcess(l_spreadSeconds)
+                   UploadSpreadView::RunInOwnProcess(l_spreadSeconds) &&
+                   UploadSpreadView::RunHiddenInOwnProcess(l_spreadHiddenSeconds)
                ? 0
                : 1;
 }

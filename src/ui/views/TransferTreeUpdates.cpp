@@ -122,7 +122,7 @@ void TransferTreeUpdates::Schedule()
         m_flooded = true;
         l_due = std::max<qint64>(l_due, m_floodIntervalMs - m_sinceLeft.elapsed());
     } else if (m_joining.empty() && !m_rowsWaiting && !HasPending()) {
-        if (m_hiddenUpTo == 0)
+        if (!m_hiddenSincePurge)
             return;
         // Hidden rows go for good once a refresh interval passes quietly.
         l_due = std::max<qint64>(l_due, 2 * m_intervalMs - l_since);
@@ -174,37 +174,57 @@ void TransferTreeUpdates::Refresh()
 void TransferTreeUpdates::HideLeaving()
 {
     // A user row that leaves is hidden with what is below it. Rows below a
-    // user row that stays go now: each costs a pass over the open rows
-    // anyway, hidden first or not, and kept for later they would all come
-    // in one long block.
-    std::vector<QTreeWidgetItem*> l_kept(m_leaving.begin(), m_leaving.begin() + std::ptrdiff_t(m_hiddenUpTo));
+    // user row that stays go now, or wait hidden while they would cost more
+    // passes over the open rows than they are worth.
+    std::vector<QTreeWidgetItem*> l_kept;
     std::vector<QTreeWidgetItem*> l_now;
-    for (std::size_t l_row = m_hiddenUpTo; l_row < m_leaving.size(); ++l_row) {
+    for (std::size_t l_row = 0; l_row < m_leaving.size(); ++l_row) {
         QTreeWidgetItem* lp_row = m_leaving[l_row];
+        if (m_waiting.count(lp_row) != 0)
+            continue;
         const QTreeWidgetItem* lp_top = TopOf(lp_row);
         if (m_leavingSet.count(lp_top) == 0) {
             l_now.push_back(lp_row);
             continue;
         }
-        if (lp_row == lp_top)
+        if (lp_row == lp_top && l_row >= m_hiddenUpTo)
             lp_row->setHidden(true);
         l_kept.push_back(lp_row);
     }
-    // What the rows taken out were counted under, read while they are there.
-    std::vector<const QTreeWidgetItem*> l_parents;
-    for (const QTreeWidgetItem* lp_row : l_now)
-        l_parents.push_back(ParentOf(lp_row));
-    TakeOut(l_now);
-    for (std::size_t l_row = 0; l_row < l_now.size(); ++l_row) {
-        m_leavingSet.erase(l_now[l_row]);
-        m_leavingUnder.erase(l_now[l_row]);
-        const auto l_under = m_leavingUnder.find(l_parents[l_row]);
-        if (l_under != m_leavingUnder.end() && --l_under->second == 0)
-            m_leavingUnder.erase(l_under);
-    }
-    m_leaving = std::move(l_kept);
-    m_hiddenUpTo = m_leaving.size();
+    m_hiddenSincePurge = m_hiddenSincePurge || !l_kept.empty();
+    TakeOutWithWaiting(std::move(l_now), std::move(l_kept));
     m_sinceLeft.start();
+}
+
+void TransferTreeUpdates::TakeOutWithWaiting(std::vector<QTreeWidgetItem*> i_rows,
+                                             std::vector<QTreeWidgetItem*> i_kept)
+{
+    // The rows that wait go again with the rows that leave their parents
+    // now, or all of them when they grew too many; those below a row that
+    // leaves go with it, or wait hidden with it.
+    std::unordered_set<const QTreeWidgetItem*> l_parents;
+    for (const QTreeWidgetItem* lp_row : i_rows)
+        l_parents.insert(ParentOf(lp_row));
+    const QTreeWidget* lp_tree = m_waiting.empty() ? nullptr : (*m_waiting.begin())->treeWidget();
+    const bool l_all = lp_tree && m_waiting.size() > TreeRowRemoval::HiddenAtMost(*lp_tree);
+    std::vector<QTreeWidgetItem*> l_waiting;
+    for (QTreeWidgetItem* lp_row : m_leaving) {
+        if (m_waiting.count(lp_row) == 0 || IsCovered(lp_row))
+            continue;
+        (l_all || l_parents.count(ParentOf(lp_row)) != 0 ? i_rows : l_waiting).push_back(lp_row);
+    }
+    const std::vector<QTreeWidgetItem*> l_hidden = TakeOut(i_rows);
+    l_waiting.insert(l_waiting.end(), l_hidden.begin(), l_hidden.end());
+    m_leaving = std::move(i_kept);
+    m_leaving.insert(m_leaving.end(), l_waiting.begin(), l_waiting.end());
+    m_hiddenUpTo = m_leaving.size();
+    m_waiting = {l_waiting.begin(), l_waiting.end()};
+    m_leavingSet.clear();
+    m_leavingUnder.clear();
+    for (const QTreeWidgetItem* lp_row : m_leaving) {
+        m_leavingSet.insert(lp_row);
+        ++m_leavingUnder[ParentOf(lp_row)];
+    }
 }
 
 bool TransferTreeUpdates::IsCovered(const QTreeWidgetItem* ip_row) const
@@ -218,18 +238,19 @@ bool TransferTreeUpdates::IsCovered(const QTreeWidgetItem* ip_row) const
 
 void TransferTreeUpdates::ApplyLeaving()
 {
-    const std::vector<QTreeWidgetItem*> l_rows = std::move(m_leaving);
-    m_leaving.clear();
-    TakeOut(l_rows);
-    m_leavingSet.clear();
-    m_leavingUnder.clear();
-    m_hiddenUpTo = 0;
+    std::vector<QTreeWidgetItem*> l_rows;
+    for (QTreeWidgetItem* lp_row : m_leaving) {
+        if (m_waiting.count(lp_row) == 0)
+            l_rows.push_back(lp_row);
+    }
+    TakeOutWithWaiting(std::move(l_rows), {});
+    m_hiddenSincePurge = false;
     m_hurried = false;
     m_sinceLeft.start();
     m_sincePurged.start();
 }
 
-void TransferTreeUpdates::TakeOut(const std::vector<QTreeWidgetItem*>& i_rows) const
+std::vector<QTreeWidgetItem*> TransferTreeUpdates::TakeOut(const std::vector<QTreeWidgetItem*>& i_rows) const
 {
     // The rows to take out of each parent, but for those whose parent or
     // grandparent goes anyway; parents in the order of their first row.
@@ -251,7 +272,7 @@ void TransferTreeUpdates::TakeOut(const std::vector<QTreeWidgetItem*>& i_rows) c
     }
     for (QTreeWidgetItem* lp_row : l_inNoTree)
         delete lp_row;
-    TreeRowRemoval::TakeOut(l_leaving);
+    return TreeRowRemoval::TakeOut(l_leaving);
 }
 
 void TransferTreeUpdates::ApplyJoining()

@@ -25,17 +25,20 @@ class QTreeWidgetItem;
 // (Wait), with the next change of the tree. A row that leaves stays
 // in its tree, and may be painted, until it goes, with its parent when
 // that leaves too, in a few steps however many parents they leave
-// (TreeRowRemoval.h); one that has not joined yet is deleted at once. The
-// first change after a
-// quiet interval is applied at the next turn of the event loop, so that
-// what the user asked for shows at once. While rows keep leaving (the last
-// refresh had rows to take out too), the tree changes at most once a flood
-// interval: a stream of strangers dropped from a full queue, each making
-// room for a new one, would otherwise have the tree pass over its open rows
-// and lay out every row several times a second. The user rows that leave
-// while the flood goes on are hidden, and taken out of the tree together
-// every few flood intervals or once it ends. Rows the user removed go at the
-// next refresh all the same. GUI thread only.
+// (TreeRowRemoval.h); one that has not joined yet is deleted at once. Rows
+// that leave many parents, a row or two each, would cost a step a parent:
+// they wait in the tree, hidden, until enough have left a parent to be
+// worth a step, or go with a row above them; they are counted as leaving
+// meanwhile. The first change after a quiet interval is applied at the
+// next turn of the event loop, so that what the user asked for shows at
+// once. While rows keep leaving (the last refresh had rows to take out
+// too), the tree changes at most once a flood interval: a stream of
+// strangers dropped from a full queue, each making room for a new one,
+// would otherwise have the tree pass over its open rows and lay out every
+// row several times a second. The user rows that leave while the flood
+// goes on are hidden, and taken out of the tree together every few flood
+// intervals or once it ends. Rows the user removed go at the next refresh
+// all the same. GUI thread only.
 class TransferTreeUpdates
 {
 public:
@@ -69,8 +72,9 @@ public:
     void Hurry();
 
 private:
-    // How many flood intervals hidden rows wait at most to be taken out.
-    static constexpr int PurgeFloodIntervals = 10;
+    // How many flood intervals hidden user rows wait at most to be taken
+    // out.
+    static constexpr int PurgeFloodIntervals = 3;
 
     void Schedule();
     // Rows that left and are neither hidden nor taken out yet.
@@ -79,15 +83,20 @@ private:
     // keep leaving, until a flood interval after the last rows went.
     bool HoldsBack() const;
     // Hides the user rows that left since the last refresh, and takes out
-    // the other rows that left.
+    // the other rows that left, or hides those that wait.
     void HideLeaving();
+    // Takes the rows out with those that wait below their parents; i_kept
+    // and the rows that wait then are the rows that left and stay, hidden.
+    void TakeOutWithWaiting(std::vector<QTreeWidgetItem*> i_rows, std::vector<QTreeWidgetItem*> i_kept);
     // Whether a row above the row left too.
     bool IsCovered(const QTreeWidgetItem* ip_row) const;
-    // Takes every row that left out of its tree, hidden or not.
+    // Takes every row that left out of its tree, hidden or not, but for
+    // those that wait, hidden, to be worth a step (TreeRowRemoval.h).
     void ApplyLeaving();
     // Takes the rows out of their trees, but for those below another row
-    // that left, and deletes them; the bookkeeping is the caller's.
-    void TakeOut(const std::vector<QTreeWidgetItem*>& i_rows) const;
+    // that left, and deletes them; returns those that wait in their tree,
+    // hidden. The bookkeeping is the caller's.
+    std::vector<QTreeWidgetItem*> TakeOut(const std::vector<QTreeWidgetItem*>& i_rows) const;
     void ApplyJoining();
 
     struct Joining
@@ -102,6 +111,9 @@ private:
     std::vector<QTreeWidgetItem*> m_leaving;
     std::size_t m_hiddenUpTo = 0;
     std::unordered_set<const QTreeWidgetItem*> m_leavingSet;
+    // The rows that left that wait, hidden, to be worth a step
+    // (TreeRowRemoval.h).
+    std::unordered_set<const QTreeWidgetItem*> m_waiting;
     std::unordered_map<const QTreeWidgetItem*, int> m_leavingUnder;
     std::function<void(QTreeWidgetItem*)> m_joined;
     std::function<void()> m_makeWaiting;
@@ -114,6 +126,8 @@ private:
     QElapsedTimer m_sincePurged;
     // The last refresh had rows to take out, taken or held back.
     bool m_lastHadLeaving = false;
+    // Rows were hidden since rows last went for good.
+    bool m_hiddenSincePurge = false;
     // The rows waiting now are held back by a flood.
     bool m_flooded = false;
     bool m_hurried = false;

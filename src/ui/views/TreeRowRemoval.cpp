@@ -9,6 +9,7 @@
 #include <QTreeWidgetItem>
 
 #include <algorithm>
+#include <iterator>
 #include <map>
 #include <unordered_map>
 #include <utility>
@@ -17,10 +18,51 @@ namespace
 {
 using TreeRowRemoval::Leaving;
 
-// More removals than these for what leaves a tree at once, and its top
-// level comes out and goes back whole instead: that costs two steps and a
-// look at every row, a step costs a pass over the open rows.
+// More removals than these for what leaves a tree at once, and only the
+// removals that each take many rows out are made, a few at most; the other
+// rows stay, hidden, until they are worth a removal or go with a row above
+// them. A removal costs a pass over the indexes the tree keeps for its view
+// (one an open row), whatever it takes out.
 constexpr int FewRemovals = 4;
+// The rows a removal takes out at least to be made while rows keep leaving.
+constexpr std::size_t RowsWorthARemoval = 8;
+// With more rows leaving than twice the top-level rows, and more than this,
+// the top level comes out and goes back whole: two steps and a look at
+// every row, so that the rows kept hidden stay a part of the tree.
+constexpr std::size_t ManyHidden = 1000;
+
+// The view's own, which it keeps from its users: its rows are laid out
+// anew at its next turn. Until then it closes and shows rows without
+// looking for them among those it laid out.
+struct LaterLayout : QTreeWidget
+{
+    using QAbstractItemView::scheduleDelayedItemsLayout;
+};
+
+void ScheduleLayout(QTreeWidget* ip_tree)
+{
+    if (ip_tree)
+        (ip_tree->*&LaterLayout::scheduleDelayedItemsLayout)();
+}
+
+// Closes and shows the row and the rows below it before they leave the
+// tree. A view keeps the index of every open and every hidden row, and
+// forgets those of rows that left only when it lays its rows out again,
+// which a view out of sight never does: a tree out of sight whose rows
+// come and go would keep an index for every row that was ever open. The
+// tree's signals are the caller's to hold: nothing changed for whoever
+// listens.
+void Release(QTreeWidgetItem* ip_row)
+{
+    if (ip_row->isHidden())
+        ip_row->setHidden(false);
+    if (ip_row->childCount() == 0)
+        return;
+    if (ip_row->isExpanded())
+        ip_row->setExpanded(false);
+    for (int l_child = 0; l_child < ip_row->childCount(); ++l_child)
+        Release(ip_row->child(l_child));
+}
 
 bool IsTreeRoot(const QTreeWidgetItem* ip_item)
 {
@@ -110,6 +152,9 @@ void TakeOutAllAndPutBack(QTreeWidgetItem* ip_parent, const std::unordered_set<Q
     for (int l_child = 0; l_child < ip_parent->childCount(); ++l_child)
         l_state.Read(ip_parent->child(l_child), i_children);
     const QSignalBlocker l_quiet(ip_parent->treeWidget());
+    ScheduleLayout(ip_parent->treeWidget());
+    for (int l_child = 0; l_child < ip_parent->childCount(); ++l_child)
+        Release(ip_parent->child(l_child));
     const QList<QTreeWidgetItem*> l_gone = KeepOnly(ip_parent, i_children);
     l_state.Restore();
     qDeleteAll(l_gone);
@@ -217,6 +262,9 @@ void TakeOutTopLevelAndPutBack(QTreeWidget& io_tree, const std::vector<const Lea
     const PointedAt l_pointedAt(io_tree, l_going);
 
     const QSignalBlocker l_quiet(&io_tree);
+    ScheduleLayout(&io_tree);
+    for (int l_row = 0; l_row < lp_root->childCount(); ++l_row)
+        Release(lp_root->child(l_row));
     QList<QTreeWidgetItem*> l_top = lp_root->takeChildren();
     QList<QTreeWidgetItem*> l_gone;
     for (const Leaving* lp_leaving : i_leaving) {
@@ -233,28 +281,12 @@ void TakeOutTopLevelAndPutBack(QTreeWidget& io_tree, const std::vector<const Lea
     qDeleteAll(l_gone);
 }
 
-// The rows of one tree that leave, a parent at a time, top-level rows last:
-// with few removals so, otherwise with the top level for all parents but
-// the one the current row leaves, which goes the old way in its turn: the
-// current row moves on as it did, and the view scrolls to it over the rows
-// that are there at that turn.
-void TakeOutOfTree(QTreeWidget& io_tree, std::vector<const Leaving*> i_leaving)
+// The top level out and back whole for all parents but the one the current
+// row leaves, which goes the old way in its turn: the current row moves on
+// as it did, and the view scrolls to it over the rows that are there at
+// that turn.
+void TakeOutWithTopLevel(QTreeWidget& io_tree, const std::vector<const Leaving*>& i_leaving)
 {
-    // Taking top-level rows out moves every row below them, and the tree
-    // then looks for each moved row anew the next time it needs it.
-    std::stable_partition(i_leaving.begin(), i_leaving.end(),
-                          [](const Leaving* ip_leaving) { return !IsTreeRoot(ip_leaving->mp_parent); });
-    int l_removals = 0;
-    for (const Leaving* lp_leaving : i_leaving) {
-        if (l_removals > FewRemovals)
-            break;
-        l_removals += RemovalsOf(*lp_leaving);
-    }
-    if (l_removals <= FewRemovals || io_tree.isSortingEnabled()) {
-        for (const Leaving* lp_leaving : i_leaving)
-            TreeRowRemoval::TakeOutChildren(lp_leaving->mp_parent, lp_leaving->m_children);
-        return;
-    }
     const auto l_current = std::find(i_leaving.begin(), i_leaving.end(), LeftByCurrent(io_tree, i_leaving));
     if (l_current != i_leaving.begin())
         TakeOutTopLevelAndPutBack(io_tree, {i_leaving.begin(), l_current}, false);
@@ -266,11 +298,145 @@ void TakeOutOfTree(QTreeWidget& io_tree, std::vector<const Leaving*> i_leaving)
     if (l_current + 1 != i_leaving.end())
         TakeOutTopLevelAndPutBack(io_tree, {l_current + 1, i_leaving.end()}, l_moved);
 }
+
+// The rows of a parent that one removal takes out: a run of neighbouring
+// top-level rows, or the children of another row, in as many removals as
+// TakeOutChildren makes for them.
+struct Batch
+{
+    Leaving m_rows;
+    int m_removals = 1;
+};
+
+std::vector<Batch> BatchesOf(const Leaving& i_leaving)
+{
+    if (!IsTreeRoot(i_leaving.mp_parent))
+        return {{i_leaving, RemovalsOf(i_leaving)}};
+    std::vector<Batch> l_runs;
+    const std::vector<int> l_places = PlacesOf(i_leaving.mp_parent, i_leaving.m_children);
+    for (std::size_t l_place = 0; l_place < l_places.size(); ++l_place) {
+        if (l_place == 0 || l_places[l_place - 1] != l_places[l_place] - 1)
+            l_runs.push_back({{i_leaving.mp_parent, {}}, 1});
+        l_runs.back().m_rows.m_children.insert(i_leaving.mp_parent->child(l_places[l_place]));
+    }
+    return l_runs;
+}
+
+// Out of sight, and out of the selection, as they would be had they gone.
+void Hide(QTreeWidget& io_tree, const std::vector<QTreeWidgetItem*>& i_rows)
+{
+    const std::unordered_set<QTreeWidgetItem*> l_hiding(i_rows.begin(), i_rows.end());
+    QItemSelection l_leaving;
+    for (const QModelIndex& l_index : io_tree.selectionModel()->selectedIndexes()) {
+        for (QTreeWidgetItem* lp_row = io_tree.itemFromIndex(l_index); lp_row; lp_row = lp_row->parent()) {
+            if (l_hiding.count(lp_row) != 0) {
+                l_leaving.select(l_index, l_index);
+                break;
+            }
+        }
+    }
+    if (!l_leaving.isEmpty())
+        io_tree.selectionModel()->select(l_leaving, QItemSelectionModel::Deselect);
+    for (QTreeWidgetItem* lp_row : i_rows) {
+        if (!lp_row->isHidden())
+            lp_row->setHidden(true);
+    }
+}
+
+// Of the rows, those go whose removals each take many out, a few removals
+// at most, the largest first; the rest are hidden and returned.
+std::vector<QTreeWidgetItem*> TakeOutWorthIt(QTreeWidget& io_tree, const std::vector<const Leaving*>& i_leaving)
+{
+    std::vector<Batch> l_batches;
+    for (const Leaving* lp_leaving : i_leaving) {
+        std::vector<Batch> l_ofParent = BatchesOf(*lp_leaving);
+        std::move(l_ofParent.begin(), l_ofParent.end(), std::back_inserter(l_batches));
+    }
+    // Stable: a parent's batches stay in their order, top-level runs last.
+    std::stable_sort(l_batches.begin(), l_batches.end(), [](const Batch& i_one, const Batch& i_other) {
+        return i_one.m_rows.m_children.size() * std::size_t(i_other.m_removals) >
+               i_other.m_rows.m_children.size() * std::size_t(i_one.m_removals);
+    });
+    std::vector<const Batch*> l_going;
+    std::vector<QTreeWidgetItem*> l_staying;
+    int l_budget = FewRemovals;
+    for (const Batch& l_batch : l_batches) {
+        if (l_batch.m_removals <= l_budget &&
+            l_batch.m_rows.m_children.size() >= RowsWorthARemoval * std::size_t(l_batch.m_removals)) {
+            l_budget -= l_batch.m_removals;
+            l_going.push_back(&l_batch);
+            continue;
+        }
+        l_staying.insert(l_staying.end(), l_batch.m_rows.m_children.begin(), l_batch.m_rows.m_children.end());
+    }
+    Hide(io_tree, l_staying);
+    // Top-level runs last, the last run first, so that the places of the
+    // others stay as they were.
+    const auto l_firstRun = std::stable_partition(l_going.begin(), l_going.end(), [](const Batch* ip_batch) {
+        return !IsTreeRoot(ip_batch->m_rows.mp_parent);
+    });
+    const QTreeWidgetItem* lp_root = io_tree.invisibleRootItem();
+    std::sort(l_firstRun, l_going.end(), [lp_root](const Batch* ip_one, const Batch* ip_other) {
+        return lp_root->indexOfChild(*ip_one->m_rows.m_children.begin()) >
+               lp_root->indexOfChild(*ip_other->m_rows.m_children.begin());
+    });
+    for (const Batch* lp_batch : l_going)
+        TreeRowRemoval::TakeOutChildren(lp_batch->m_rows.mp_parent, lp_batch->m_rows.m_children);
+    return l_staying;
+}
+
+// The rows of one tree that leave, a parent at a time, top-level rows last,
+// when they take few removals. Otherwise the parent the current row leaves
+// gives its rows up the old way in its turn, so that the view scrolls to
+// the current row over the rows that are there at that turn, and of the
+// others those go that are worth it (TakeOutWorthIt); the rest stay,
+// hidden, and are returned.
+std::vector<QTreeWidgetItem*> TakeOutOfTree(QTreeWidget& io_tree, std::vector<const Leaving*> i_leaving)
+{
+    // Taking top-level rows out moves every row below them, and the tree
+    // then looks for each moved row anew the next time it needs it.
+    std::stable_partition(i_leaving.begin(), i_leaving.end(),
+                          [](const Leaving* ip_leaving) { return !IsTreeRoot(ip_leaving->mp_parent); });
+    int l_removals = 0;
+    std::size_t l_rows = 0;
+    for (const Leaving* lp_leaving : i_leaving) {
+        l_rows += lp_leaving->m_children.size();
+        if (l_removals <= FewRemovals)
+            l_removals += RemovalsOf(*lp_leaving);
+    }
+    if (l_removals <= FewRemovals || io_tree.isSortingEnabled()) {
+        for (const Leaving* lp_leaving : i_leaving)
+            TreeRowRemoval::TakeOutChildren(lp_leaving->mp_parent, lp_leaving->m_children);
+        return {};
+    }
+    if (l_rows > TreeRowRemoval::HiddenAtMost(io_tree)) {
+        TakeOutWithTopLevel(io_tree, i_leaving);
+        return {};
+    }
+    const auto l_current = std::find(i_leaving.begin(), i_leaving.end(), LeftByCurrent(io_tree, i_leaving));
+    std::vector<QTreeWidgetItem*> l_staying = TakeOutWorthIt(io_tree, {i_leaving.begin(), l_current});
+    if (l_current == i_leaving.end())
+        return l_staying;
+    const QPersistentModelIndex l_wasCurrent = io_tree.currentIndex();
+    TreeRowRemoval::TakeOutChildren((*l_current)->mp_parent, (*l_current)->m_children);
+    const std::vector<QTreeWidgetItem*> l_after = TakeOutWorthIt(io_tree, {l_current + 1, i_leaving.end()});
+    l_staying.insert(l_staying.end(), l_after.begin(), l_after.end());
+    // The view brought the row that became current into sight while the
+    // rows hidden above it still counted: again over the rows in sight.
+    if (io_tree.hasAutoScroll() && io_tree.currentItem() && io_tree.currentIndex() != l_wasCurrent)
+        io_tree.scrollToItem(io_tree.currentItem());
+    return l_staying;
+}
 }  // namespace
 
 namespace TreeRowRemoval
 {
-void TakeOut(const std::vector<Leaving>& i_leaving)
+std::size_t HiddenAtMost(const QTreeWidget& i_tree)
+{
+    return std::max(ManyHidden, 2 * std::size_t(i_tree.topLevelItemCount()));
+}
+
+std::vector<QTreeWidgetItem*> TakeOut(const std::vector<Leaving>& i_leaving)
 {
     // By tree, in the order of their first parent.
     std::map<QTreeWidget*, std::vector<const Leaving*>> l_byTree;
@@ -286,8 +452,12 @@ void TakeOut(const std::vector<Leaving>& i_leaving)
             l_trees.push_back(lp_tree);
         l_at->second.push_back(&l_leaving);
     }
-    for (QTreeWidget* lp_tree : l_trees)
-        TakeOutOfTree(*lp_tree, std::move(l_byTree[lp_tree]));
+    std::vector<QTreeWidgetItem*> l_staying;
+    for (QTreeWidget* lp_tree : l_trees) {
+        const std::vector<QTreeWidgetItem*> l_hidden = TakeOutOfTree(*lp_tree, std::move(l_byTree[lp_tree]));
+        l_staying.insert(l_staying.end(), l_hidden.begin(), l_hidden.end());
+    }
+    return l_staying;
 }
 
 void TakeOutChildren(QTreeWidgetItem* ip_parent, const std::unordered_set<QTreeWidgetItem*>& i_children)
@@ -297,6 +467,13 @@ void TakeOutChildren(QTreeWidgetItem* ip_parent, const std::unordered_set<QTreeW
     if (!l_topLevel && l_places.size() > 1 && ip_parent->treeWidget() && !HoldsCurrentOrSelected(ip_parent)) {
         TakeOutAllAndPutBack(ip_parent, i_children);
         return;
+    }
+    QTreeWidget* lp_tree = ip_parent->treeWidget();
+    if (lp_tree && !l_places.empty()) {
+        const QSignalBlocker l_quiet(lp_tree);
+        ScheduleLayout(lp_tree);
+        for (const int l_place : l_places)
+            Release(ip_parent->child(l_place));
     }
     // From the last run to the first, so that the places of the runs still
     // to go stay as they were.

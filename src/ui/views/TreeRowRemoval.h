@@ -1,8 +1,10 @@
 #pragma once
 
+#include <cstddef>
 #include <unordered_set>
 #include <vector>
 
+class QTreeWidget;
 class QTreeWidgetItem;
 
 // Takes rows out of a tree in a few steps, whatever the tree holds, and
@@ -22,14 +24,21 @@ class QTreeWidgetItem;
 // the selection follow each row that goes as they always did.
 //
 // Rows that leave many parents at once, one or two each as users dropped
-// one entry each do, would still cost a step or two a parent. When the
-// parents would take more than a few steps, the whole top level comes out
-// in one step and what stays goes back in one, open, hidden, selected and
-// current as it was; only the parent from which the current row (or a row
-// above it) leaves gives its children up the old way first, so that the
-// current row and the selection move on exactly as they always did. Rows
-// are selected and made current again with the tree's signals held and
-// without scrolling: the user sees the rows that stay where they were.
+// one entry each do, would still cost a step or two a parent. When they
+// would take more than a few steps, the parent from which the current row
+// (or a row above it) leaves gives its rows up the old way, so that the
+// current row moves on exactly as it always did; of the others, only the
+// steps that each take many rows out are made, a few at most, and the rest
+// of the rows stay in the tree, hidden and out of the selection, for the
+// caller to hand in again later: with more rows left by their parents, or
+// with a row above them that goes. The rows that stay and the rows in sight
+// are not touched. Only when the rows handed in outnumber twice the
+// top-level rows does the whole top level come out in one step and what
+// stays go back in one, open, hidden, selected and current as it was.
+//
+// A row that leaves is closed and shown first, with the rows below it: the
+// tree's view forgets the open and hidden rows that left only when it lays
+// its rows out, which it does not while it is out of sight.
 //
 // What else the tree keeps of a row that goes out and back (the row the
 // mouse is over, the row a mouse button went down on) is forgotten until
@@ -45,9 +54,14 @@ struct Leaving
 };
 
 // Takes the rows out of their parents and deletes them, top-level rows
-// last; rows that are no children of their parent stay where they are. No
-// row may be below another that goes.
-void TakeOut(const std::vector<Leaving>& i_leaving);
+// last, or hides those that would cost more steps than they are worth and
+// returns them; rows that are no children of their parent stay where they
+// are. No row may be below another that goes.
+std::vector<QTreeWidgetItem*> TakeOut(const std::vector<Leaving>& i_leaving);
+
+// How many rows that leave the tree may wait in it, hidden, before the
+// whole top level comes out and goes back instead.
+std::size_t HiddenAtMost(const QTreeWidget& i_tree);
 
 // Takes i_children out of ip_parent (an item of a tree, or its invisible
 // root item) and deletes them; rows of i_children that are no children of

@@ -10,9 +10,17 @@
 #include <QTreeWidgetItemIterator>
 #include <QtTest>
 
+#include <algorithm>
 #include <map>
 #include <string>
 #include <vector>
+
+#if defined(__SANITIZE_ADDRESS__)
+// The address sanitizer's own count.
+extern "C" std::size_t __sanitizer_get_current_allocated_bytes();
+#else
+#include <malloc.h>
+#endif
 
 // Rows that join and leave the transfers trees in floods: the trees change
 // in one step each way a refresh, and show what they would have shown had
@@ -32,21 +40,31 @@ private slots:
     void childrenLeaveAsRowByRowForWhatTheUserPointsAt();
     void rowsLeavingManyParentsGoInAFewSteps_data();
     void rowsLeavingManyParentsGoInAFewSteps();
+    void aTreeOutOfSightKeepsNothingOfRowsGone();
 };
 
 namespace
 {
-// What the user sees of a tree: its outline, every row with rows below it
-// marked "+" when open and "-" when closed, and each row's text colour.
+// What the user sees of a tree: the outline of its rows that are not
+// hidden, every row with rows below it marked "+" when open and "-" when
+// closed, and each row's text colour.
+void AppendMarks(const QTreeWidgetItem* ip_row, QStringList& io_lines, int& io_line)
+{
+    if (ip_row->isHidden())
+        return;
+    if (ip_row->childCount() > 0)
+        io_lines[io_line] += ip_row->isExpanded() ? " +" : " -";
+    io_lines[io_line++] += " " + ip_row->foreground(0).color().name();
+    for (int l_child = 0; l_child < ip_row->childCount(); ++l_child)
+        AppendMarks(ip_row->child(l_child), io_lines, io_line);
+}
+
 QStringList Shape(const QTreeWidget& i_tree)
 {
-    QStringList l_lines = ViewRows::Outline(i_tree);
+    QStringList l_lines = ViewRows::Outline(i_tree, true);
     int l_line = 0;
-    for (QTreeWidgetItemIterator l_row(const_cast<QTreeWidget*>(&i_tree)); *l_row; ++l_row, ++l_line) {
-        if ((*l_row)->childCount() > 0)
-            l_lines[l_line] += (*l_row)->isExpanded() ? " +" : " -";
-        l_lines[l_line] += " " + (*l_row)->foreground(0).color().name();
-    }
+    for (int l_row = 0; l_row < i_tree.topLevelItemCount(); ++l_row)
+        AppendMarks(i_tree.topLevelItem(l_row), l_lines, l_line);
     return l_lines;
 }
 
@@ -149,6 +167,8 @@ struct ChildFloodResult
     // Removals below the top level, and in all.
     int m_childRemovals = 0;
     int m_removals = 0;
+    // Rows that stay but went out of the tree and back meanwhile.
+    int m_outAndBack = 0;
 };
 
 // What the tree shows once the events the removals posted have run, and
@@ -254,18 +274,32 @@ ChildFloodResult SpreadFlood(bool i_stepByStep, const QString& i_current, const 
     l_tree.verticalScrollBar()->setValue(l_tree.verticalScrollBar()->maximum() / 2);
     QCoreApplication::processEvents();
 
-    QSignalSpy l_removals(l_tree.model(), &QAbstractItemModel::rowsAboutToBeRemoved);
+    QStringList l_going;
     for (int l_user = 0; l_user < 30; ++l_user) {
         // Odd users lose a folder, even ones a file.
-        QString l_going = QString("u%1/f%2").arg(l_user).arg(l_user % 3);
+        l_going.append(QString("u%1/f%2").arg(l_user).arg(l_user % 3));
         if (l_user % 2 == 0)
-            l_going += QString("/") + "abc"[l_user / 2 % 3];
-        l_updates.Leave(l_rows[l_going]);
+            l_going.last() += QString("/") + "abc"[l_user / 2 % 3];
+    }
+    // Where the tree's model has the rows that stay: a row taken out and
+    // put back loses its index.
+    std::map<QTreeWidgetItem*, QPersistentModelIndex> l_staying;
+    for (const auto& [l_path, lp_row] : l_rows) {
+        if (std::none_of(l_going.begin(), l_going.end(),
+                         [&l_path](const QString& i_going) { return (l_path + "/").startsWith(i_going + "/"); }))
+            l_staying[lp_row] = l_tree.indexFromItem(lp_row);
+    }
+    QSignalSpy l_removals(l_tree.model(), &QAbstractItemModel::rowsAboutToBeRemoved);
+    for (const QString& l_path : l_going) {
+        l_updates.Leave(l_rows[l_path]);
         if (i_stepByStep)
             l_updates.Apply();
     }
     l_updates.Apply();
-    return Outcome(l_tree, l_removals);
+    ChildFloodResult l_result = Outcome(l_tree, l_removals);
+    for (const auto& [lp_row, l_index] : l_staying)
+        l_result.m_outAndBack += l_index.isValid() && l_tree.itemFromIndex(l_index) == lp_row ? 0 : 1;
+    return l_result;
 }
 }  // namespace
 
@@ -458,9 +492,10 @@ void TestTransferTreeUpdates::childrenLeaveAsRowByRowForWhatTheUserPointsAt()
 }
 
 // Rows that leave many parents, one each, as users dropped one entry each
-// do, go in a few removals however many parents they leave, and the tree
-// shows what it would have shown had they gone one by one: the same rows
-// open, closed and in sight, the same current row and selection.
+// do, go in a few removals however many parents they leave, none of the
+// rows that stay goes out of the tree and back, and the tree shows what it
+// would have shown had they gone one by one: the same rows open, closed and
+// in sight, the same current row and selection.
 void TestTransferTreeUpdates::rowsLeavingManyParentsGoInAFewSteps_data()
 {
     QTest::addColumn<QString>("current");
@@ -487,9 +522,66 @@ void TestTransferTreeUpdates::rowsLeavingManyParentsGoInAFewSteps()
     QCOMPARE(l_flood.m_shown, l_single.m_shown);
     QCOMPARE(l_flood.m_top, l_single.m_top);
     QCOMPARE(l_single.m_removals, 30);
-    // The top level out and back in before and after the parent the current
-    // row leaves, and the current row on its own.
+    // At most the rows the current row leaves go on their own, the rest
+    // wait out of sight; the rows that stay stay in the tree.
     QVERIFY2(l_flood.m_removals <= 3, qPrintable(QString::number(l_flood.m_removals)));
+    QCOMPARE(l_flood.m_outAndBack, 0);
+}
+
+namespace
+{
+// The bytes the process holds on its heap.
+std::size_t HeapInUse()
+{
+#if defined(__SANITIZE_ADDRESS__)
+    return __sanitizer_get_current_allocated_bytes();
+#else
+    return mallinfo2().uordblks;
+#endif
+}
+}  // namespace
+
+// A tree out of sight lays nothing out, and so never forgets by itself
+// the open and hidden rows that left it. Users come and go, one in ten a
+// refresh, and as many others lose a folder, for many refreshes: its memory
+// stays what its rows take, and it shows what is left.
+void TestTransferTreeUpdates::aTreeOutOfSightKeepsNothingOfRowsGone()
+{
+    constexpr int Users = 1000;
+    constexpr int UsersARound = 100;
+    constexpr int Rounds = 60;
+    QTreeWidget l_tree;
+    TransferTreeUpdates l_updates(1000, 1000, [](QTreeWidgetItem* ip_row) { ip_row->setExpanded(true); });
+    std::vector<QTreeWidgetItem*> l_users;
+    auto l_join = [&](int i_user) {
+        auto* lp_user = new QTreeWidgetItem(QStringList{QString("u%1").arg(i_user)});
+        for (const char* lp_folder : {"f0", "f1"})
+            new QTreeWidgetItem(new QTreeWidgetItem(lp_user, QStringList{lp_folder}), QStringList{"a"});
+        l_updates.Join(&l_tree, lp_user);
+        l_users.push_back(lp_user);
+    };
+    for (int l_user = 0; l_user < Users; ++l_user)
+        l_join(l_user);
+    l_updates.Apply();
+
+    std::size_t l_settled = 0;
+    for (int l_round = 0; l_round < Rounds; ++l_round) {
+        const std::size_t l_first = std::size_t(l_round * UsersARound);
+        // The oldest users go; those half way lose their first folder.
+        for (std::size_t l_user = l_first; l_user < l_first + UsersARound; ++l_user) {
+            l_updates.Leave(l_users[l_user]);
+            l_updates.Leave(l_users[l_user + Users / 2]->child(0));
+        }
+        for (int l_user = 0; l_user < UsersARound; ++l_user)
+            l_join(Users + l_round * UsersARound + l_user);
+        l_updates.Apply();
+        if (l_round == Rounds / 3)
+            l_settled = HeapInUse();
+    }
+    const std::size_t l_grown = HeapInUse() - std::min(HeapInUse(), l_settled);
+    QVERIFY2(l_grown < 1024 * 1024, qPrintable(QString::number(l_grown)));
+    QCOMPARE(ViewRows::Outline(l_tree, true).size(), Users / 2 * 5 + Users / 2 * 3);
+    QCOMPARE(l_tree.topLevelItem(0)->text(0), QString("u%1").arg(Rounds * UsersARound));
 }
 
 QTEST_MAIN(TestTransferTreeUpdates)
