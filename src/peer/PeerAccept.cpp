@@ -80,7 +80,8 @@ void PeerMessenger::AcceptWaiting()
         if (!m_connections.HasRoom()) {
             // A peer of a network that room would be made for is heard as
             // one taken; the crowd of a refused network has its share.
-            const bool l_refusedNetwork = !MayTake(lp_socket->peerAddress().toIPv4Address(), l_now);
+            const quint32 l_from = lp_socket->peerAddress().toIPv4Address();
+            const bool l_refusedNetwork = !MayTake(l_from, l_now) && !ExpectedFrom(l_from);
             if (!l_refusedNetwork)
                 ++m_takenThisTurn;
             if (!TakeToHearOut(lp_socket, l_obfuscated, l_refusedNetwork, l_now))
@@ -208,6 +209,20 @@ bool PeerMessenger::TakeToHearOut(QTcpSocket* ip_socket, bool i_obfuscated, bool
             CatchUp(ip_socket);
     }
     return true;
+}
+
+bool PeerMessenger::ExpectedFrom(quint32 i_address) const
+{
+    // The server tells the addresses, not the peers: a crowd cannot make
+    // itself expected, and an address has few users.
+    ItemPtr l_address = d.GetType("user_address")->HasItem(ToString(i_address));
+    if (!l_address || i_address == 0)
+        return false;
+    for (ItemPtr l_user : l_address.GetItems("user")) {
+        if (HasWorkWith(l_user.AsString()))
+            return true;
+    }
+    return false;
 }
 
 bool PeerMessenger::IsUsersAddress(const std::string& i_user, quint32 i_address)

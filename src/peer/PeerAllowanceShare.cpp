@@ -24,15 +24,13 @@ bool PeerAllowanceShare::Place(quint32 i_address, std::size_t i_allowance, std::
     }
     if (i_held < i_allowance)
         return true;
-    // Full: the network that holds the most gives, of its silent holders
-    // the one that came first; of two networks alike, the one whose silent
-    // holder came first.
+    // Full: the silent holder that came first gives, whatever its network.
+    // Newcomers that came together, an honest peer's file connections say,
+    // are read before as many more came, and so keep their places.
     Look l_best;
     for (auto l_network = m_networks.begin(); l_network != m_networks.end();) {
         const Look l_look = Clean(l_network->second, i_live, i_silent);
-        if (l_look.mp_oldestSilent
-            && (!l_best.mp_oldestSilent || l_look.m_live > l_best.m_live
-                || (l_look.m_live == l_best.m_live && l_look.m_silentOrder < l_best.m_silentOrder)))
+        if (l_look.mp_oldestSilent && (!l_best.mp_oldestSilent || l_look.m_silentOrder < l_best.m_silentOrder))
             l_best = l_look;
         if (l_network->second.m_holders.empty())
             l_network = m_networks.erase(l_network);

@@ -19,8 +19,8 @@
 //   (15 of 60). Its newcomer beyond that takes the place of its own network's
 //   oldest silent holder, or is refused.
 // - With the allowance full, a newcomer within its network's share takes the
-//   place of the oldest silent holder of the network that holds the most
-//   places, or is refused when no place is silent.
+//   place of the oldest silent holder, whatever its network, or is refused
+//   when no place is silent.
 // - A holder that has spoken (a file connection awaiting its token, a claim
 //   kept) never gives its place; the share bounds how many of them one
 //   network has.

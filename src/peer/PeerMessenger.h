@@ -301,6 +301,10 @@ private:
     bool HasWorkWith(const std::string& i_user) const;
     // The server gave the address as the user's.
     static bool IsUsersAddress(const std::string& i_user, quint32 i_address);
+    // The server gave the address as that of a user we have work with: a
+    // newcomer from there is heard at once, whatever its network holds,
+    // for it may bring a file of ours or answer us.
+    bool ExpectedFrom(quint32 i_address) const;
     // The messaging connection silent longest that may be closed for room,
     // and its last activity.
     QTcpSocket* ClosableOldest(const QDateTime& i_now, qint64& o_lastActivity) const;

@@ -57,8 +57,8 @@ private slots:
         QTest::newRow("holders that left hold nothing") << 8 << "Ax Ax As" << "A" << "take";
         QTest::newRow("full, networks alike: the oldest silent gives")
             << 8 << "Ap As Bs Bp Cs Cs Dp Ds" << "E" << "after 1";
-        QTest::newRow("full: the network holding the most gives")
-            << 12 << "As Bs Bs Bs Cp Cp Cp Dp Dp Dp Ep Ep" << "F" << "after 1";
+        QTest::newRow("full: the oldest silent gives, not the largest network")
+            << 12 << "As Bs Bs Bs Cp Cp Cp Dp Dp Dp Ep Ep" << "F" << "after 0";
         QTest::newRow("full: only a network with a silent one gives")
             << 8 << "Ap Ap Bp Bs Cp Cp Dp Dp" << "E" << "after 3";
         QTest::newRow("full, every holder spoke") << 8 << "Ap Ap Bp Bp Cp Cp Dp Dp" << "E" << "refuse";

@@ -137,6 +137,40 @@ private slots:
         QCOMPARE(ClosedCount(l_files), Crowd - l_share);
     }
 
+    // The user we download from shares a network with the crowd that fills
+    // the bound, and the crowd's newcomers use up what a turn hears of a
+    // refused network. The user's file connection, from the address the
+    // server gave for the user, is heard all the same, and kept.
+    void aFileConnectionFromTheAddressOfAUserWeAwaitIsHeardInACrowdsTurn()
+    {
+        constexpr int Bound = 4;
+        constexpr int Silent = PeerMessenger::HeardOutPerTurn + 10;
+        PeerTestWorld l_world;
+        PeerSignalCatcher l_catcher(l_world.Messenger());
+        l_world.Messenger().SetConnectionBound(Bound);
+        AwaitFayWithToken7(l_world.Messenger());
+        l_world.Messenger().SetWorkCheck([](const std::string& i_user) { return i_user == "fay"; });
+        l_world.Load();
+        d.GetType("user")->GetItem("fay") += d.GetType("user_address")->GetItem(std::to_string(Address(7, 9)));
+        Clients l_crowd;
+        QVERIFY(Introduce(l_crowd, Bound, Address(7, 2), "crowd", l_world.PlainPort()));
+
+        Clients l_silent;
+        for (int l_index = 0; l_index < Silent; ++l_index) {
+            l_silent.push_back(std::make_unique<RawClient>());
+            QVERIFY(l_silent.back()->Connect(l_world.PlainPort(), Address(7, 3)));
+        }
+        RawClient l_fay;
+        QVERIFY(l_fay.Connect(l_world.PlainPort(), Address(7, 9)));
+        QVERIFY(l_fay.Send(FileIntroduction("fay") + WireWriter().U32(7).Bytes()));
+        QVERIFY(PeerTestWorld::WaitFor([&] { return !l_catcher.m_handOvers.empty() || l_fay.ClosedByPeer(); }));
+        QCOMPARE(l_catcher.m_handOvers.size(), std::size_t(1));
+        QCOMPARE(l_catcher.m_handOvers.front().m_user, std::string("fay"));
+        QCOMPARE(l_catcher.m_handOvers.front().m_token, 7u);
+        QVERIFY(!l_fay.ClosedByPeer());
+        l_world.Messenger().SetWorkCheck(nullptr);
+    }
+
     // Our connection to a user we download from carries requests the user
     // has not answered yet, and the user's own newer connection took the
     // protection. A newcomer needs room: ours stays, though it is the one
