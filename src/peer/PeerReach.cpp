@@ -79,8 +79,10 @@ void PeerMessenger::ConnectToUser(std::string i_user, const char* ip_connectionT
     }
 
     // An address of 0 says the user was logged in nowhere when the server
-    // was last asked: ask again, as for a user whose address never came.
-    if (l_user.IsConnected("user_address") && l_user["user_address"].AsUInt() == 0)
+    // was last asked: ask again, as for a user whose address never came,
+    // while the server can be asked.
+    if (l_user.IsConnected("user_address") && l_user["user_address"].AsUInt() == 0
+        && GetPeerServerRequests().CanAskAddress())
         l_user.Disconnect("user_address");
     if (l_user.IsConnected("user_address")) {
         StartDirectAttempt(l_request, l_user, l_type);

@@ -474,21 +474,25 @@ private slots:
     {
         QTest::addColumn<bool>("zeroAddress");
         QTest::addColumn<int>("port");
-        QTest::newRow("address 0") << true << -1;
-        QTest::newRow("port 0") << false << 0;
-        QTest::newRow("port 65536") << false << 65536;
+        QTest::addColumn<bool>("serverUp");
+        QTest::newRow("address 0, asked again") << true << -1 << true;
+        QTest::newRow("address 0, no server to ask") << true << -1 << false;
+        QTest::newRow("port 0") << false << 0 << true;
+        QTest::newRow("port 65536") << false << 65536 << true;
     }
     void aZeroAddressOrPortFailsWithoutTouchingTheNetwork()
     {
         QFETCH(bool, zeroAddress);
         QFETCH(int, port);
+        QFETCH(bool, serverUp);
         PeerTestWorld l_world;
+        l_world.m_requests.m_canAskAddress = serverUp;
         l_world.Load();
         FakePeer l_peer;
         QVERIFY(l_peer.Listen());
         l_world.GiveAddress("bob", zeroAddress ? 0 : PeerTestWorld::Loopback, port < 0 ? l_peer.Port() : port, 0);
         l_world.Messenger().RequestDNetConnection("bob");
-        if (zeroAddress) {
+        if (zeroAddress && serverUp) {
             // An address of 0 known from before may be stale: it is asked
             // again, and the server's answer, 0 again, is taken.
             QCOMPARE(Status(OnlyItem("connect_to_peer_request")), std::string("getting_address"));
