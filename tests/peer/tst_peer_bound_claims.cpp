@@ -30,14 +30,29 @@ QByteArray FileIntroduction(const std::string& i_user)
     return FakePeerFrames::Plain(WireWriter().U8(1).Str(i_user).Str("F").U32(0));
 }
 
-// The transfer manager's answers: a download of ours from fay waits for its
-// file connection, under the token 7.
-void AwaitFayWithToken7(PeerMessenger& io_messenger)
+// A loaded world at a bound of four connections, with the transfer
+// manager's answers: a download of ours from fay waits for its file
+// connection, under the token 7. It takes the sockets handed over.
+struct FayAwaited
 {
-    io_messenger.SetFileWaitCheck([](const std::string& i_user) { return i_user == "fay"; });
-    io_messenger.SetFileTokenCheck(
-        [](const std::string& i_user, quint32 i_token) { return i_user == "fay" && i_token == 7; });
-}
+    static constexpr int Bound = 4;
+
+    FayAwaited()
+    {
+        PeerMessenger& l_messenger = m_world.Messenger();
+        l_messenger.SetConnectionBound(Bound);
+        l_messenger.SetFileWaitCheck([](const std::string& i_user) { return i_user == "fay"; });
+        l_messenger.SetFileTokenCheck(
+            [](const std::string& i_user, quint32 i_token) { return i_user == "fay" && i_token == 7; });
+        m_world.Load();
+    }
+    // Connections of one address that fill the bound.
+    bool Fill(quint32 i_from) { return Introduce(m_crowd, Bound, i_from, "crowd", m_world.PlainPort()); }
+
+    PeerTestWorld m_world;
+    PeerSignalCatcher m_catcher{m_world.Messenger()};
+    Clients m_crowd;
+};
 }
 
 class TestPeerBoundClaims : public QObject
@@ -68,15 +83,12 @@ private slots:
         QFETCH(QString, user);
         QFETCH(int, tokenAfterMs);
         QFETCH(bool, kept);
-        constexpr int Bound = 4;
-        PeerTestWorld l_world;
-        PeerSignalCatcher l_catcher(l_world.Messenger());
-        l_world.Messenger().SetConnectionBound(Bound);
-        AwaitFayWithToken7(l_world.Messenger());
-        l_world.Load();
-        Clients l_crowd;
+        FayAwaited l_fay;
+        PeerTestWorld& l_world = l_fay.m_world;
+        const auto& l_catcher = l_fay.m_catcher;
+        const Clients& l_crowd = l_fay.m_crowd;
         if (atBound)
-            QVERIFY(Introduce(l_crowd, Bound, Address(2, 2), "crowd", l_world.PlainPort()));
+            QVERIFY(l_fay.Fill(Address(2, 2)));
 
         RawClient l_uploader;
         QVERIFY(l_uploader.Connect(l_world.PlainPort(), Address(5, 9)));
@@ -108,15 +120,11 @@ private slots:
     // handed over.
     void oneNetworksFileCrowdLeavesPlacesForOthers()
     {
-        constexpr int Bound = 4;
         constexpr int Crowd = 70;
-        PeerTestWorld l_world;
-        PeerSignalCatcher l_catcher(l_world.Messenger());
-        l_world.Messenger().SetConnectionBound(Bound);
-        AwaitFayWithToken7(l_world.Messenger());
-        l_world.Load();
-        Clients l_full;
-        QVERIFY(Introduce(l_full, Bound, Address(2, 2), "crowd", l_world.PlainPort()));
+        FayAwaited l_fay;
+        PeerTestWorld& l_world = l_fay.m_world;
+        const auto& l_catcher = l_fay.m_catcher;
+        QVERIFY(l_fay.Fill(Address(2, 2)));
 
         Clients l_files;
         for (int l_index = 0; l_index < Crowd; ++l_index) {
@@ -143,17 +151,13 @@ private slots:
     // server gave for the user, is heard all the same, and kept.
     void aFileConnectionFromTheAddressOfAUserWeAwaitIsHeardInACrowdsTurn()
     {
-        constexpr int Bound = 4;
         constexpr int Silent = PeerMessenger::HeardOutPerTurn + 10;
-        PeerTestWorld l_world;
-        PeerSignalCatcher l_catcher(l_world.Messenger());
-        l_world.Messenger().SetConnectionBound(Bound);
-        AwaitFayWithToken7(l_world.Messenger());
+        FayAwaited l_awaited;
+        PeerTestWorld& l_world = l_awaited.m_world;
+        const auto& l_catcher = l_awaited.m_catcher;
         l_world.Messenger().SetWorkCheck([](const std::string& i_user) { return i_user == "fay"; });
-        l_world.Load();
         d.GetType("user")->GetItem("fay") += d.GetType("user_address")->GetItem(std::to_string(Address(7, 9)));
-        Clients l_crowd;
-        QVERIFY(Introduce(l_crowd, Bound, Address(7, 2), "crowd", l_world.PlainPort()));
+        QVERIFY(l_awaited.Fill(Address(7, 2)));
 
         Clients l_silent;
         for (int l_index = 0; l_index < Silent; ++l_index) {
