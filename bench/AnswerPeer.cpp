@@ -215,11 +215,16 @@ int AnswerPeer::RequestsMax() const
     return l_most;
 }
 
+int AnswerPeer::AnswersClosed() const
+{
+    return int(std::count_if(m_connections.begin(), m_connections.end(), [](const auto& ip_connection) {
+        return ip_connection->m_answer && !ip_connection->m_standing;
+    }));
+}
+
 QString AnswerPeer::Summary() const
 {
-    const auto l_answersClosed = std::count_if(m_connections.begin(), m_connections.end(), [](const auto& ip_connection) {
-        return ip_connection->m_answer && !ip_connection->m_standing;
-    });
+    const int l_answersClosed = AnswersClosed();
     QString l_requests;
     for (const auto& [l_request, l_times] : m_requests)
         l_requests += QString(" %1 x%2;").arg(QString::fromStdString(l_request)).arg(l_times);

@@ -59,6 +59,8 @@ public:
     static constexpr int AnswerAnywayMs = 2000;
     // The most times one request of the client came; 0 when none came.
     int RequestsMax() const;
+    // Its answers to relayed requests that the client closed.
+    int AnswersClosed() const;
     // What came and went, for standard error.
     QString Summary() const;
 

@@ -75,11 +75,13 @@ int Peers(const QStringList& i_arguments)
     QTimer::singleShot(Option(i_arguments, "--seconds", "90").toInt() * 1000, [] { QCoreApplication::quit(); });
     QCoreApplication::exec();
     int l_most = 0;
+    int l_closed = 0;
     for (const auto& lp_peer : l_peers) {
         std::fprintf(stderr, "answers: %s\n", qPrintable(lp_peer->Summary()));
         l_most = std::max(l_most, lp_peer->RequestsMax());
+        l_closed += lp_peer->AnswersClosed();
     }
-    std::printf("requests_max %d\n", l_most);
+    std::printf("requests_max %d\nanswers_closed %d\n", l_most, l_closed);
     std::fflush(stdout);
     return 0;
 }
@@ -120,6 +122,9 @@ int Client(const QStringList& i_arguments)
     Print("answers_our_downloads_verified", l_ours.Verified());
     Print("answers_browses_answered", double(l_browsed.size()));
     Print("answers_requests_sent_again_max", l_most.toDouble());
+    // What the figures above cannot show when a peer happens to write on
+    // the client's own connection: its answer closed unread.
+    Print("answers_relayed_answers_closed", l_peers.Figure("answers_closed").toDouble());
     return 0;
 }
 }  // namespace AnswersRun
