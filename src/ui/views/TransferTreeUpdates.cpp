@@ -156,19 +156,7 @@ void TransferTreeUpdates::Apply()
     m_lastHadLeaving = HasPending();
     m_flooded = false;
     // Rows leave first: the tree then has fewer rows to look through.
-    std::vector<QTreeWidgetItem*> l_rows = m_left;
-    l_rows.insert(l_rows.end(), m_held.begin(), m_held.end());
-    l_rows.insert(l_rows.end(), m_due.begin(), m_due.end());
-    l_rows = Gather(l_rows);
-    m_left.clear();
-    m_held.clear();
-    m_due.clear();
-    if (!l_rows.empty()) {
-        TakeOut(l_rows, TreeRowRemoval::FewSteps);
-        m_hurried = false;
-        m_sinceLeft.start();
-        m_sincePurged.start();
-    }
+    TakeOutLeaving(false, TreeRowRemoval::FewSteps);
     ApplyJoining();
     StartSteps();
 }
@@ -191,40 +179,47 @@ void TransferTreeUpdates::Refresh()
     m_sinceApplied.start();
     m_lastHadLeaving = l_flood || HasPending();
     m_flooded = false;
-    HideLeaving(l_flood);
+    TakeOutLeaving(l_flood, 1);
     ApplyJoining();
     if (l_flood)
         Schedule();
     StartSteps();
 }
 
-void TransferTreeUpdates::HideLeaving(bool i_flood)
+void TransferTreeUpdates::TakeOutLeaving(bool i_flood, int i_steps)
 {
-    std::vector<QTreeWidgetItem*> l_rows = m_left;
-    if (!i_flood)
-        l_rows.insert(l_rows.end(), m_held.begin(), m_held.end());
-    l_rows = Gather(l_rows);
-    const bool l_any = !m_left.empty() || (!i_flood && !m_held.empty());
-    m_left.clear();
-    if (!i_flood) {
-        m_held.clear();
-        if (l_any) {
+    const bool l_leaving = !m_left.empty() || (!i_flood && !m_held.empty());
+    if (l_leaving) {
+        m_sinceLeft.start();
+        if (!i_flood) {
             m_hurried = false;
             m_sincePurged.start();
         }
     }
-    if (l_any)
-        m_sinceLeft.start();
-    // Out of sight now, a tree at a time; out of their trees at the next
-    // turns.
-    std::map<QTreeWidget*, std::vector<QTreeWidgetItem*>> l_byTree;
-    for (QTreeWidgetItem* lp_row : l_rows) {
-        (i_flood && !lp_row->parent() ? m_held : m_due).push_back(lp_row);
-        if (QTreeWidget* lp_tree = lp_row->treeWidget())
-            l_byTree[lp_tree].push_back(lp_row);
-    }
-    for (auto& [lp_tree, l_hiding] : l_byTree)
+    std::vector<QTreeWidgetItem*> l_rows = m_left;
+    if (!i_flood)
+        l_rows.insert(l_rows.end(), m_held.begin(), m_held.end());
+    l_rows.insert(l_rows.end(), m_due.begin(), m_due.end());
+    l_rows = Gather(l_rows);
+    m_left.clear();
+    m_due.clear();
+    if (!i_flood)
+        m_held.clear();
+    // In a flood the user rows that leave are held, hidden; the other rows
+    // go ahead of the refresh's other changes, which the tree then lays out
+    // once with them, at a turn of its own once the steps' passes are over.
+    std::vector<QTreeWidgetItem*> l_held;
+    std::vector<QTreeWidgetItem*> l_going;
+    for (QTreeWidgetItem* lp_row : l_rows)
+        (i_flood && !lp_row->parent() && lp_row->treeWidget() ? l_held : l_going).push_back(lp_row);
+    if (!l_going.empty())
+        TakeOut(l_going, i_steps);
+    std::map<QTreeWidget*, std::vector<QTreeWidgetItem*>> l_heldByTree;
+    for (QTreeWidgetItem* lp_row : l_held)
+        l_heldByTree[lp_row->treeWidget()].push_back(lp_row);
+    for (auto& [lp_tree, l_hiding] : l_heldByTree)
         TreeRowRemoval::Hide(*lp_tree, l_hiding);
+    m_held.insert(m_held.end(), l_held.begin(), l_held.end());
 }
 
 void TransferTreeUpdates::StartSteps()

@@ -40,14 +40,15 @@ class QTreeWidgetItem;
 // intervals or once it ends. Rows the user removed go at the next refresh
 // all the same.
 //
-// A refresh hides the rows that leave: the user sees them go at once. Their
-// steps out of the tree come at later turns of the event loop, one turn
-// taking as many as fit in a short budget (one in a tree of thousands of
-// open rows), so that a refresh, a step and the layout of the rows each
-// hold the event loop up on their own; the current row, the selection,
-// what is open and the rows in sight stay as the refresh left them. After
-// top-level rows went, the trees find the places of the rows below them at
-// such turns too, before the next step. Apply does its steps at once. GUI
+// A refresh makes one step out of a tree at most, ahead of its other
+// changes, so that the tree lays its rows out once for all of them, at a
+// turn of the event loop of its own. The rows that leave and would take
+// more steps are hidden at once: the user sees them go. Their steps come
+// at later turns, a turn taking as many as fit in a short budget (one in a
+// tree of thousands of open rows); the current row, the selection, what is
+// open and the rows in sight stay as the refresh left them. After top-level
+// rows went, the trees find the places of the rows below them at such
+// turns too, before the next step. Apply makes a few steps at once. GUI
 // thread only.
 class TransferTreeUpdates
 {
@@ -99,11 +100,11 @@ private:
     // Whether the rows that left wait for the flood interval: while rows
     // keep leaving, until a flood interval after the last rows went.
     bool HoldsBack() const;
-    // Hides the rows that left since the last refresh, and the user rows
-    // held before unless i_flood; they go at the next turns (Step), but for
-    // the user rows that leave while i_flood, which are held until the
+    // Takes the rows that left out of their trees, with those held and due,
+    // in about i_steps steps; those left for later are due (Step). While
+    // i_flood, the user rows that leave are held instead, hidden, until the
     // flood is over or a purge is due.
-    void HideLeaving(bool i_flood);
+    void TakeOutLeaving(bool i_flood, int i_steps);
     // A turn that takes rows out: has the trees find the places of rows
     // that moved, then makes the steps that take the rows due out, while
     // the turn is within StepBudgetMs; the rest at a later turn.

@@ -57,12 +57,12 @@ void ReleaseRow(QTreeWidgetItem* ip_row)
 // and every hidden row, and forgets those of rows that left only when it
 // lays its rows out again, which a view out of sight never does: a tree out
 // of sight whose rows come and go would keep an index for every row that
-// was ever open. A view in sight lays its rows out after the step anyway;
-// asked for that layout only once the step is over, it runs it at a turn
-// of its own rather than right after the step. The tree's signals are the
-// caller's to hold: nothing changed for whoever listens.
-template <typename Rows>
-void Release(QTreeWidget* ip_tree, const Rows& i_rows)
+// was ever open. A view in sight forgets them at the layout that follows
+// the step; left alone until the step is over, it asks for that layout at
+// the end of the step, and the event loop serves what came meanwhile
+// before it. The tree's signals are the caller's to hold: nothing changed
+// for whoever listens.
+void Release(QTreeWidget* ip_tree, const std::vector<QTreeWidgetItem*>& i_rows)
 {
     if (!ip_tree || ip_tree->isVisible())
         return;
@@ -365,7 +365,6 @@ void TakeOutWorthIt(QTreeWidget& io_tree, const std::vector<const Leaving*>& i_l
         l_left.insert(l_left.end(), l_batch.m_rows.m_children.begin(), l_batch.m_rows.m_children.end());
         l_staying.insert(l_staying.end(), l_batch.m_rows.m_children.begin(), l_batch.m_rows.m_children.end());
     }
-    TreeRowRemoval::Hide(io_tree, l_staying);
     // Top-level runs last, the last run first, so that the places of the
     // others stay as they were.
     const auto l_firstRun = std::stable_partition(l_going.begin(), l_going.end(), [](const Batch* ip_batch) {
@@ -378,6 +377,9 @@ void TakeOutWorthIt(QTreeWidget& io_tree, const std::vector<const Leaving*>& i_l
     });
     for (const Batch* lp_batch : l_going)
         TreeRowRemoval::TakeOutChildren(lp_batch->m_rows.mp_parent, lp_batch->m_rows.m_children);
+    // After the steps: hidden first, they would have the view ask for its
+    // layout before the steps' passes.
+    TreeRowRemoval::Hide(io_tree, l_staying);
 }
 
 // The rows of one tree that leave, a parent at a time, top-level rows last,
@@ -400,15 +402,27 @@ void TakeOutOfTree(QTreeWidget& io_tree, std::vector<const Leaving*> i_leaving, 
         if (l_removals <= FewRemovals)
             l_removals += RemovalsOf(*lp_leaving);
     }
-    if (l_removals <= FewRemovals || io_tree.isSortingEnabled()) {
+    if (io_tree.isSortingEnabled()) {
+        for (const Leaving* lp_leaving : i_leaving)
+            TreeRowRemoval::TakeOutChildren(lp_leaving->mp_parent, lp_leaving->m_children);
+        return;
+    }
+    if (l_removals <= FewRemovals) {
         std::vector<QTreeWidgetItem*> l_later;
         for (const Leaving* lp_leaving : i_leaving) {
-            if (io_steps <= 0 && !io_tree.isSortingEnabled()) {
-                l_later.insert(l_later.end(), lp_leaving->m_children.begin(), lp_leaving->m_children.end());
-                continue;
+            std::vector<Batch> l_batches = BatchesOf(*lp_leaving);
+            // The last run of top-level rows first, so that the places of
+            // the others stay as they were.
+            std::reverse(l_batches.begin(), l_batches.end());
+            for (const Batch& l_batch : l_batches) {
+                const std::unordered_set<QTreeWidgetItem*>& l_rows = l_batch.m_rows.m_children;
+                if (io_steps <= 0) {
+                    l_later.insert(l_later.end(), l_rows.begin(), l_rows.end());
+                    continue;
+                }
+                io_steps -= l_batch.m_removals;
+                TreeRowRemoval::TakeOutChildren(lp_leaving->mp_parent, l_rows);
             }
-            io_steps -= RemovalsOf(*lp_leaving);
-            TreeRowRemoval::TakeOutChildren(lp_leaving->mp_parent, lp_leaving->m_children);
         }
         TreeRowRemoval::Hide(io_tree, l_later);
         io_left.m_later.insert(io_left.m_later.end(), l_later.begin(), l_later.end());
@@ -504,7 +518,7 @@ void TakeOutChildren(QTreeWidgetItem* ip_parent, const std::unordered_set<QTreeW
         TakeOutAllAndPutBack(ip_parent, i_children);
         return;
     }
-    if (QTreeWidget* lp_tree = ip_parent->treeWidget()) {
+    if (QTreeWidget* lp_tree = ip_parent->treeWidget(); lp_tree && !l_places.empty()) {
         std::vector<QTreeWidgetItem*> l_going;
         for (const int l_place : l_places)
             l_going.push_back(ip_parent->child(l_place));

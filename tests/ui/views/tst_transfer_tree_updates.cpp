@@ -40,8 +40,8 @@ private slots:
     void childrenLeaveAsRowByRowForWhatTheUserPointsAt();
     void rowsLeavingManyParentsGoInAFewSteps_data();
     void rowsLeavingManyParentsGoInAFewSteps();
-    void aRefreshHidesRowsThatGoAtLaterTurns_data();
-    void aRefreshHidesRowsThatGoAtLaterTurns();
+    void aRefreshMakesOneStepAndHidesTheRest_data();
+    void aRefreshMakesOneStepAndHidesTheRest();
     void aTreeOutOfSightKeepsNothingOfRowsGone();
 };
 
@@ -581,9 +581,9 @@ struct TurnsResult
     Sight m_sight;
     // Whether the user saw the same at every turn from the refresh on.
     bool m_steady = true;
-    // Whether rows went at the turn of the refresh, which brings the
-    // newcomer.
-    int m_removalsAtRefresh = 0;
+    // The steps out of the tree at the turn of the refresh, which brings
+    // the newcomer.
+    int m_stepsAtRefresh = 0;
     int m_removals = 0;
     // The rows in the tree once the rows went, shown or not, and the rows
     // that stay.
@@ -600,7 +600,7 @@ TurnsResult Turns(const QStringList& i_going, bool i_byTimer)
 {
     TurnsResult l_result;
     // A turn ends when the events posted during it are served.
-    bool l_removedThisTurn = false;
+    int l_removedThisTurn = 0;
     bool l_refreshed = false;
     bool l_watching = false;
     QTreeWidget l_tree;
@@ -609,7 +609,7 @@ TurnsResult Turns(const QStringList& i_going, bool i_byTimer)
         if (!l_watching || l_refreshed)
             return;
         l_refreshed = true;
-        l_result.m_removalsAtRefresh += l_removedThisTurn ? 1 : 0;
+        l_result.m_stepsAtRefresh = l_removedThisTurn;
     });
     auto l_makeUser = [](const QString& i_name, int i_folders) {
         auto* lp_user = new QTreeWidgetItem(QStringList{i_name});
@@ -647,9 +647,8 @@ TurnsResult Turns(const QStringList& i_going, bool i_byTimer)
     QObject::connect(l_tree.model(), &QAbstractItemModel::rowsAboutToBeRemoved, &l_turns, [&] {
         ++l_result.m_removals;
         l_sinceRemoved.restart();
-        if (!l_removedThisTurn)
-            QMetaObject::invokeMethod(&l_turns, [&] { l_removedThisTurn = false; }, Qt::QueuedConnection);
-        l_removedThisTurn = true;
+        if (l_removedThisTurn++ == 0)
+            QMetaObject::invokeMethod(&l_turns, [&] { l_removedThisTurn = 0; }, Qt::QueuedConnection);
     });
     l_watching = true;
     for (const QString& l_path : i_going)
@@ -677,12 +676,11 @@ TurnsResult Turns(const QStringList& i_going, bool i_byTimer)
 }
 }  // namespace
 
-// A refresh takes rows out of sight at once, and out of the tree at later
-// turns of the event loop: it makes no step of its own, so that its steps,
-// each a pass over the open rows, do not add up with its other changes and
-// with the layout of the rows that follows. What the user sees stays as the
-// refresh left it, and as it is when the rows go at once.
-void TestTransferTreeUpdates::aRefreshHidesRowsThatGoAtLaterTurns_data()
+// A refresh makes one step out of the tree at most, each a pass over the
+// open rows, and takes the other rows that leave out of sight at once and
+// out of the tree at later turns of the event loop. What the user sees
+// stays as the refresh left it, and as it is when the rows go at once.
+void TestTransferTreeUpdates::aRefreshMakesOneStepAndHidesTheRest_data()
 {
     QTest::addColumn<QStringList>("going");
     QTest::newRow("a run of users at the top") << QStringList{"u0", "u1", "u2", "u3", "u4", "u5"};
@@ -695,12 +693,12 @@ void TestTransferTreeUpdates::aRefreshHidesRowsThatGoAtLaterTurns_data()
                                                           "u13/f1", "u15/f1", "u17/f1", "u19/f1", "u21/f1"};
 }
 
-void TestTransferTreeUpdates::aRefreshHidesRowsThatGoAtLaterTurns()
+void TestTransferTreeUpdates::aRefreshMakesOneStepAndHidesTheRest()
 {
     QFETCH(QStringList, going);
     const TurnsResult l_atOnce = Turns(going, false);
     const TurnsResult l_byTimer = Turns(going, true);
-    QCOMPARE(l_byTimer.m_removalsAtRefresh, 0);
+    QVERIFY2(l_byTimer.m_stepsAtRefresh <= 1, qPrintable(QString::number(l_byTimer.m_stepsAtRefresh)));
     QVERIFY(l_byTimer.m_steady);
     QCOMPARE(l_byTimer.m_sight.m_shown, l_atOnce.m_sight.m_shown);
     QCOMPARE(l_byTimer.m_sight.m_current, l_atOnce.m_sight.m_current);
