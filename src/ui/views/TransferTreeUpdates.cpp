@@ -5,7 +5,11 @@
 #include <QTreeWidget>
 #include <QTreeWidgetItem>
 
+#include <QDeadlineTimer>
+
 #include <algorithm>
+#include <iterator>
+#include <map>
 
 namespace
 {
@@ -23,6 +27,16 @@ const QTreeWidgetItem* TopOf(const QTreeWidgetItem* ip_row)
     while (ip_row->parent())
         ip_row = ip_row->parent();
     return ip_row;
+}
+
+std::vector<const QTreeWidgetItem*> RowAndBelow(const QTreeWidgetItem* ip_row)
+{
+    std::vector<const QTreeWidgetItem*> l_rows{ip_row};
+    for (std::size_t l_next = 0; l_next < l_rows.size(); ++l_next) {
+        for (int l_child = 0; l_child < l_rows[l_next]->childCount(); ++l_child)
+            l_rows.push_back(l_rows[l_next]->child(l_child));
+    }
+    return l_rows;
 }
 
 void TellJoined(QTreeWidgetItem* ip_row, const std::function<void(QTreeWidgetItem*)>& i_joined)
@@ -45,6 +59,8 @@ TransferTreeUpdates::TransferTreeUpdates(int i_intervalMs, int i_floodIntervalMs
 {
     m_timer.setSingleShot(true);
     QObject::connect(&m_timer, &QTimer::timeout, [this] { Refresh(); });
+    m_stepTimer.setSingleShot(true);
+    QObject::connect(&m_stepTimer, &QTimer::timeout, [this] { Step(); });
 }
 
 TransferTreeUpdates::~TransferTreeUpdates()
@@ -75,7 +91,7 @@ void TransferTreeUpdates::Leave(QTreeWidgetItem* ip_row)
     }
     if (!m_leavingSet.insert(ip_row).second)
         return;
-    m_leaving.push_back(ip_row);
+    m_left.push_back(ip_row);
     ++m_leavingUnder[ParentOf(ip_row)];
     Schedule();
 }
@@ -102,7 +118,7 @@ void TransferTreeUpdates::Hurry()
 
 bool TransferTreeUpdates::HasPending() const
 {
-    return m_hiddenUpTo < m_leaving.size();
+    return !m_left.empty();
 }
 
 bool TransferTreeUpdates::HoldsBack() const
@@ -122,7 +138,7 @@ void TransferTreeUpdates::Schedule()
         m_flooded = true;
         l_due = std::max<qint64>(l_due, m_floodIntervalMs - m_sinceLeft.elapsed());
     } else if (m_joining.empty() && !m_rowsWaiting && !HasPending()) {
-        if (!m_hiddenSincePurge)
+        if (m_held.empty())
             return;
         // Hidden rows go for good once a refresh interval passes quietly.
         l_due = std::max<qint64>(l_due, 2 * m_intervalMs - l_since);
@@ -140,9 +156,9 @@ void TransferTreeUpdates::Apply()
     m_lastHadLeaving = HasPending();
     m_flooded = false;
     // Rows leave first: the tree then has fewer rows to look through.
-    if (!m_leaving.empty())
-        ApplyLeaving();
+    TakeOutLeaving(false, TreeRowRemoval::FewSteps);
     ApplyJoining();
+    StartSteps();
 }
 
 void TransferTreeUpdates::Refresh()
@@ -155,76 +171,98 @@ void TransferTreeUpdates::Refresh()
         return;
     }
     const bool l_purgeDue = !m_sincePurged.isValid() || m_sincePurged.elapsed() >= m_floodIntervalMs * PurgeFloodIntervals;
-    if (!m_flooded || m_hurried || l_purgeDue) {
-        Apply();
-        return;
-    }
-    // The flood goes on: rows that leave are hidden, and taken out with
-    // those of later floods, in one pass over the open rows every few
-    // flood intervals.
+    // While the flood goes on, user rows that leave are hidden, and taken
+    // out with those of later floods, in one step every few flood
+    // intervals.
+    const bool l_flood = m_flooded && !m_hurried && !l_purgeDue;
     m_timer.stop();
     m_sinceApplied.start();
-    m_lastHadLeaving = true;
+    m_lastHadLeaving = l_flood || HasPending();
     m_flooded = false;
-    HideLeaving();
+    TakeOutLeaving(l_flood, 1);
     ApplyJoining();
-    Schedule();
+    if (l_flood)
+        Schedule();
+    StartSteps();
 }
 
-void TransferTreeUpdates::HideLeaving()
+void TransferTreeUpdates::TakeOutLeaving(bool i_flood, int i_steps)
 {
-    // A user row that leaves is hidden with what is below it. Rows below a
-    // user row that stays go now, or wait hidden while they would cost more
-    // passes over the open rows than they are worth.
-    std::vector<QTreeWidgetItem*> l_kept;
-    std::vector<QTreeWidgetItem*> l_now;
-    for (std::size_t l_row = 0; l_row < m_leaving.size(); ++l_row) {
-        QTreeWidgetItem* lp_row = m_leaving[l_row];
-        if (m_waiting.count(lp_row) != 0)
-            continue;
-        const QTreeWidgetItem* lp_top = TopOf(lp_row);
-        if (m_leavingSet.count(lp_top) == 0) {
-            l_now.push_back(lp_row);
+    const bool l_leaving = !m_left.empty() || (!i_flood && !m_held.empty());
+    if (l_leaving) {
+        m_sinceLeft.start();
+        if (!i_flood) {
+            m_hurried = false;
+            m_sincePurged.start();
+        }
+    }
+    std::vector<QTreeWidgetItem*> l_rows = m_left;
+    if (!i_flood)
+        l_rows.insert(l_rows.end(), m_held.begin(), m_held.end());
+    l_rows.insert(l_rows.end(), m_due.begin(), m_due.end());
+    l_rows = Gather(l_rows);
+    m_left.clear();
+    m_due.clear();
+    if (!i_flood)
+        m_held.clear();
+    // In a flood the user rows that leave are held, hidden; the other rows
+    // go ahead of the refresh's other changes, which the tree then lays out
+    // once with them, at a turn of its own once the steps' passes are over.
+    std::vector<QTreeWidgetItem*> l_held;
+    std::vector<QTreeWidgetItem*> l_going;
+    for (QTreeWidgetItem* lp_row : l_rows)
+        (i_flood && !lp_row->parent() && lp_row->treeWidget() ? l_held : l_going).push_back(lp_row);
+    if (!l_going.empty())
+        TakeOut(l_going, i_steps);
+    std::map<QTreeWidget*, std::vector<QTreeWidgetItem*>> l_heldByTree;
+    for (QTreeWidgetItem* lp_row : l_held)
+        l_heldByTree[lp_row->treeWidget()].push_back(lp_row);
+    for (auto& [lp_tree, l_hiding] : l_heldByTree)
+        TreeRowRemoval::Hide(*lp_tree, l_hiding);
+    m_held.insert(m_held.end(), l_held.begin(), l_held.end());
+}
+
+void TransferTreeUpdates::StartSteps()
+{
+    if ((!m_due.empty() || !m_movedFrom.empty()) && !m_stepTimer.isActive())
+        m_stepTimer.start(StepGapMs);
+}
+
+void TransferTreeUpdates::Step()
+{
+    QElapsedTimer l_clock;
+    l_clock.start();
+    while (l_clock.elapsed() < StepBudgetMs) {
+        if (!m_movedFrom.empty()) {
+            // Found before the next step, whose pass over the open rows
+            // would look for each of them anew.
+            const QDeadlineTimer l_until(StepBudgetMs - l_clock.elapsed());
+            for (auto l_tree = m_movedFrom.begin(); l_tree != m_movedFrom.end() && !l_until.hasExpired();) {
+                l_tree->second = TreeRowRemoval::FindPlaces(*l_tree->first, l_tree->second, l_until);
+                l_tree = l_tree->second < l_tree->first->topLevelItemCount() ? std::next(l_tree)
+                                                                              : m_movedFrom.erase(l_tree);
+            }
             continue;
         }
-        if (lp_row == lp_top && l_row >= m_hiddenUpTo)
-            lp_row->setHidden(true);
-        l_kept.push_back(lp_row);
+        const std::vector<QTreeWidgetItem*> l_rows = Gather(m_due);
+        m_due.clear();
+        if (l_rows.empty())
+            break;
+        TakeOut(l_rows, 1);
     }
-    m_hiddenSincePurge = m_hiddenSincePurge || !l_kept.empty();
-    TakeOutWithWaiting(std::move(l_now), std::move(l_kept));
-    m_sinceLeft.start();
+    StartSteps();
 }
 
-void TransferTreeUpdates::TakeOutWithWaiting(std::vector<QTreeWidgetItem*> i_rows,
-                                             std::vector<QTreeWidgetItem*> i_kept)
+std::vector<QTreeWidgetItem*> TransferTreeUpdates::Gather(const std::vector<QTreeWidgetItem*>& i_rows) const
 {
-    // The rows that wait go again with the rows that leave their parents
-    // now, or all of them when they grew too many; those below a row that
-    // leaves go with it, or wait hidden with it.
-    std::unordered_set<const QTreeWidgetItem*> l_parents;
-    for (const QTreeWidgetItem* lp_row : i_rows)
-        l_parents.insert(ParentOf(lp_row));
-    const QTreeWidget* lp_tree = m_waiting.empty() ? nullptr : (*m_waiting.begin())->treeWidget();
-    const bool l_all = lp_tree && m_waiting.size() > TreeRowRemoval::HiddenAtMost(*lp_tree);
-    std::vector<QTreeWidgetItem*> l_waiting;
-    for (QTreeWidgetItem* lp_row : m_leaving) {
-        if (m_waiting.count(lp_row) == 0 || IsCovered(lp_row))
-            continue;
-        (l_all || l_parents.count(ParentOf(lp_row)) != 0 ? i_rows : l_waiting).push_back(lp_row);
+    std::vector<QTreeWidgetItem*> l_rows;
+    std::unordered_set<const QTreeWidgetItem*> l_seen;
+    for (QTreeWidgetItem* lp_row : i_rows) {
+        // Only a row still leaving may be looked at: the others went.
+        if (m_leavingSet.count(lp_row) != 0 && l_seen.insert(lp_row).second && !IsCovered(lp_row))
+            l_rows.push_back(lp_row);
     }
-    const std::vector<QTreeWidgetItem*> l_hidden = TakeOut(i_rows);
-    l_waiting.insert(l_waiting.end(), l_hidden.begin(), l_hidden.end());
-    m_leaving = std::move(i_kept);
-    m_leaving.insert(m_leaving.end(), l_waiting.begin(), l_waiting.end());
-    m_hiddenUpTo = m_leaving.size();
-    m_waiting = {l_waiting.begin(), l_waiting.end()};
-    m_leavingSet.clear();
-    m_leavingUnder.clear();
-    for (const QTreeWidgetItem* lp_row : m_leaving) {
-        m_leavingSet.insert(lp_row);
-        ++m_leavingUnder[ParentOf(lp_row)];
-    }
+    return l_rows;
 }
 
 bool TransferTreeUpdates::IsCovered(const QTreeWidgetItem* ip_row) const
@@ -236,43 +274,85 @@ bool TransferTreeUpdates::IsCovered(const QTreeWidgetItem* ip_row) const
     return false;
 }
 
-void TransferTreeUpdates::ApplyLeaving()
+void TransferTreeUpdates::TakeOut(const std::vector<QTreeWidgetItem*>& i_rows, int i_steps)
 {
-    std::vector<QTreeWidgetItem*> l_rows;
-    for (QTreeWidgetItem* lp_row : m_leaving) {
-        if (m_waiting.count(lp_row) == 0)
-            l_rows.push_back(lp_row);
+    // The rows that wait go again with the rows that leave their parents
+    // now, or all of them when they grew too many.
+    std::vector<QTreeWidgetItem*> l_rows = i_rows;
+    auto l_again = [&](auto i_waiting) {
+        m_waiting -= i_waiting->second.size();
+        l_rows.insert(l_rows.end(), i_waiting->second.begin(), i_waiting->second.end());
+        return m_waitingUnder.erase(i_waiting);
+    };
+    const QTreeWidget* lp_tree = i_rows.empty() ? nullptr : i_rows.front()->treeWidget();
+    if (lp_tree && m_waiting > TreeRowRemoval::HiddenAtMost(*lp_tree)) {
+        for (auto l_waiting = m_waitingUnder.begin(); l_waiting != m_waitingUnder.end();)
+            l_waiting = l_again(l_waiting);
+    } else {
+        for (const QTreeWidgetItem* lp_row : i_rows) {
+            const auto l_waiting = m_waitingUnder.find(ParentOf(lp_row));
+            if (l_waiting != m_waitingUnder.end())
+                l_again(l_waiting);
+        }
     }
-    TakeOutWithWaiting(std::move(l_rows), {});
-    m_hiddenSincePurge = false;
-    m_hurried = false;
-    m_sinceLeft.start();
-    m_sincePurged.start();
-}
+    l_rows = Gather(l_rows);
 
-std::vector<QTreeWidgetItem*> TransferTreeUpdates::TakeOut(const std::vector<QTreeWidgetItem*>& i_rows) const
-{
-    // The rows to take out of each parent, but for those whose parent or
-    // grandparent goes anyway; parents in the order of their first row.
+    // The rows to take out of each parent, in the order of their first row,
+    // and what is below each row, looked at while it is there.
     std::vector<TreeRowRemoval::Leaving> l_leaving;
     std::unordered_map<QTreeWidgetItem*, std::size_t> l_leavingAt;
-    std::vector<QTreeWidgetItem*> l_inNoTree;
-    for (QTreeWidgetItem* lp_row : i_rows) {
-        if (IsCovered(lp_row))
-            continue;
+    struct Offered
+    {
+        QTreeWidgetItem* mp_row;
+        const QTreeWidgetItem* mp_parent;
+        std::vector<const QTreeWidgetItem*> m_rows;
+        QTreeWidget* mp_topOf;  // the tree when it is a top-level row
+    };
+    std::vector<Offered> l_offered;
+    for (QTreeWidgetItem* lp_row : l_rows) {
         QTreeWidgetItem* lp_parent = ParentOf(lp_row);
-        if (!lp_parent) {
-            l_inNoTree.push_back(lp_row);
+        l_offered.push_back({lp_row, lp_parent, RowAndBelow(lp_row), lp_row->parent() ? nullptr : lp_row->treeWidget()});
+        if (!lp_parent)
             continue;
-        }
         auto [l_at, l_new] = l_leavingAt.try_emplace(lp_parent, l_leaving.size());
         if (l_new)
             l_leaving.push_back({lp_parent, {}});
         l_leaving[l_at->second].m_children.insert(lp_row);
     }
-    for (QTreeWidgetItem* lp_row : l_inNoTree)
-        delete lp_row;
-    return TreeRowRemoval::TakeOut(l_leaving);
+    const TreeRowRemoval::Left l_left = TreeRowRemoval::TakeOut(l_leaving, i_steps);
+    std::unordered_set<const QTreeWidgetItem*> l_stay(l_left.m_waiting.begin(), l_left.m_waiting.end());
+    l_stay.insert(l_left.m_later.begin(), l_left.m_later.end());
+    for (const Offered& l_row : l_offered) {
+        if (l_stay.count(l_row.mp_row) != 0)
+            continue;
+        // Top-level rows below it moved.
+        if (l_row.mp_topOf)
+            m_movedFrom[l_row.mp_topOf] = 0;
+        Forget(l_row.mp_parent, l_row.m_rows);
+        if (!l_row.mp_parent)
+            delete l_row.mp_row;
+    }
+    for (QTreeWidgetItem* lp_row : l_left.m_waiting) {
+        m_waitingUnder[ParentOf(lp_row)].push_back(lp_row);
+        ++m_waiting;
+    }
+    m_due.insert(m_due.end(), l_left.m_later.begin(), l_left.m_later.end());
+}
+
+void TransferTreeUpdates::Forget(const QTreeWidgetItem* ip_parent, const std::vector<const QTreeWidgetItem*>& i_rows)
+{
+    const auto l_under = m_leavingUnder.find(ip_parent);
+    if (l_under != m_leavingUnder.end() && --l_under->second == 0)
+        m_leavingUnder.erase(l_under);
+    for (const QTreeWidgetItem* lp_row : i_rows) {
+        m_leavingSet.erase(lp_row);
+        m_leavingUnder.erase(lp_row);
+        const auto l_waiting = m_waitingUnder.find(lp_row);
+        if (l_waiting != m_waitingUnder.end()) {
+            m_waiting -= l_waiting->second.size();
+            m_waitingUnder.erase(l_waiting);
+        }
+    }
 }
 
 void TransferTreeUpdates::ApplyJoining()

@@ -38,7 +38,18 @@ class QTreeWidgetItem;
 // row several times a second. The user rows that leave while the flood
 // goes on are hidden, and taken out of the tree together every few flood
 // intervals or once it ends. Rows the user removed go at the next refresh
-// all the same. GUI thread only.
+// all the same.
+//
+// A refresh makes one step out of a tree at most, ahead of its other
+// changes, so that the tree lays its rows out once for all of them, at a
+// turn of the event loop of its own. The rows that leave and would take
+// more steps are hidden at once: the user sees them go. Their steps come
+// at later turns, a turn taking as many as fit in a short budget (one in a
+// tree of thousands of open rows); the current row, the selection, what is
+// open and the rows in sight stay as the refresh left them. After top-level
+// rows went, the trees find the places of the rows below them at such
+// turns too, before the next step. Apply makes a few steps at once. GUI
+// thread only.
 class TransferTreeUpdates
 {
 public:
@@ -62,7 +73,8 @@ public:
     void Wait();
     // The children of a row that are not leaving.
     int ChildrenStaying(const QTreeWidgetItem* ip_row) const;
-    // Applies every change now.
+    // Applies every change now, and takes the rows that left out of their
+    // trees in a few steps (TreeRowRemoval.h).
     void Apply();
     // Applies every change unless a flood holds them back. The slot of the
     // refresh.
@@ -75,6 +87,12 @@ private:
     // How many flood intervals hidden user rows wait at most to be taken
     // out.
     static constexpr int PurgeFloodIntervals = 3;
+    // A turn of the event loop that takes rows out begins no further step
+    // once it spent this long; a step costs a pass over the open rows.
+    static constexpr int StepBudgetMs = 10;
+    // The wait between two such turns: the view lays its rows out and the
+    // event loop serves what else came meanwhile.
+    static constexpr int StepGapMs = 10;
 
     void Schedule();
     // Rows that left and are neither hidden nor taken out yet.
@@ -82,21 +100,29 @@ private:
     // Whether the rows that left wait for the flood interval: while rows
     // keep leaving, until a flood interval after the last rows went.
     bool HoldsBack() const;
-    // Hides the user rows that left since the last refresh, and takes out
-    // the other rows that left, or hides those that wait.
-    void HideLeaving();
-    // Takes the rows out with those that wait below their parents; i_kept
-    // and the rows that wait then are the rows that left and stay, hidden.
-    void TakeOutWithWaiting(std::vector<QTreeWidgetItem*> i_rows, std::vector<QTreeWidgetItem*> i_kept);
+    // Takes the rows that left out of their trees, with those held and due,
+    // in about i_steps steps; those left for later are due (Step). While
+    // i_flood, the user rows that leave are held instead, hidden, until the
+    // flood is over or a purge is due.
+    void TakeOutLeaving(bool i_flood, int i_steps);
+    // A turn that takes rows out: has the trees find the places of rows
+    // that moved, then makes the steps that take the rows due out, while
+    // the turn is within StepBudgetMs; the rest at a later turn.
+    void Step();
+    void StartSteps();
+    // The rows of the list that are still leaving, once each, but for
+    // those below another row that left.
+    std::vector<QTreeWidgetItem*> Gather(const std::vector<QTreeWidgetItem*>& i_rows) const;
     // Whether a row above the row left too.
     bool IsCovered(const QTreeWidgetItem* ip_row) const;
-    // Takes every row that left out of its tree, hidden or not, but for
-    // those that wait, hidden, to be worth a step (TreeRowRemoval.h).
-    void ApplyLeaving();
-    // Takes the rows out of their trees, but for those below another row
-    // that left, and deletes them; returns those that wait in their tree,
-    // hidden. The bookkeeping is the caller's.
-    std::vector<QTreeWidgetItem*> TakeOut(const std::vector<QTreeWidgetItem*>& i_rows) const;
+    // Takes the rows out of their trees in about i_steps steps, with the
+    // rows that wait below their parents (all that wait when they grew too
+    // many), and deletes them; those worth a step that wait for one become
+    // due, the others wait below their parents (TreeRowRemoval.h).
+    void TakeOut(const std::vector<QTreeWidgetItem*>& i_rows, int i_steps);
+    // Forgets a row that went from ip_parent: i_rows, the row and every row
+    // that was below it, which may be gone.
+    void Forget(const QTreeWidgetItem* ip_parent, const std::vector<const QTreeWidgetItem*>& i_rows);
     void ApplyJoining();
 
     struct Joining
@@ -106,28 +132,35 @@ private:
     };
     std::vector<Joining> m_joining;
     std::unordered_map<const QTreeWidgetItem*, std::size_t> m_joiningAt;
-    // The rows that left and are still in their tree; those before
-    // m_hiddenUpTo are hidden.
-    std::vector<QTreeWidgetItem*> m_leaving;
-    std::size_t m_hiddenUpTo = 0;
+    // Every row that left and is still in its tree, and how many of them
+    // each row holds. The lists below may name rows that went since: only
+    // those in m_leavingSet count.
     std::unordered_set<const QTreeWidgetItem*> m_leavingSet;
-    // The rows that left that wait, hidden, to be worth a step
-    // (TreeRowRemoval.h).
-    std::unordered_set<const QTreeWidgetItem*> m_waiting;
     std::unordered_map<const QTreeWidgetItem*, int> m_leavingUnder;
+    // The rows that left since the last refresh.
+    std::vector<QTreeWidgetItem*> m_left;
+    // The user rows hidden while a flood goes on.
+    std::vector<QTreeWidgetItem*> m_held;
+    // Hidden rows that go at the next turns that take rows out.
+    std::vector<QTreeWidgetItem*> m_due;
+    // Hidden rows that wait to be worth a step, by parent.
+    std::unordered_map<const QTreeWidgetItem*, std::vector<QTreeWidgetItem*>> m_waitingUnder;
+    std::size_t m_waiting = 0;
+    // The trees whose top-level rows moved, with the first row whose place
+    // is not found yet.
+    std::unordered_map<const QTreeWidget*, int> m_movedFrom;
     std::function<void(QTreeWidgetItem*)> m_joined;
     std::function<void()> m_makeWaiting;
     bool m_rowsWaiting = false;
     int m_intervalMs;
     int m_floodIntervalMs;
     QTimer m_timer;
+    QTimer m_stepTimer;
     QElapsedTimer m_sinceApplied;
     QElapsedTimer m_sinceLeft;
     QElapsedTimer m_sincePurged;
     // The last refresh had rows to take out, taken or held back.
     bool m_lastHadLeaving = false;
-    // Rows were hidden since rows last went for good.
-    bool m_hiddenSincePurge = false;
     // The rows waiting now are held back by a flood.
     bool m_flooded = false;
     bool m_hurried = false;

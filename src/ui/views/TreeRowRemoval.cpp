@@ -1,6 +1,7 @@
 #include "ui/views/TreeRowRemoval.h"
 
 #include <QAbstractItemModel>
+#include <QDeadlineTimer>
 #include <QItemSelectionModel>
 #include <QList>
 #include <QPersistentModelIndex>
@@ -23,7 +24,7 @@ using TreeRowRemoval::Leaving;
 // rows stay, hidden, until they are worth a removal or go with a row above
 // them. A removal costs a pass over the indexes the tree keeps for its view
 // (one an open row), whatever it takes out.
-constexpr int FewRemovals = 4;
+constexpr int FewRemovals = TreeRowRemoval::FewSteps;
 // The rows a removal takes out at least to be made while rows keep leaving.
 constexpr std::size_t RowsWorthARemoval = 8;
 // With more rows leaving than twice the top-level rows, and more than this,
@@ -39,20 +40,7 @@ struct LaterLayout : QTreeWidget
     using QAbstractItemView::scheduleDelayedItemsLayout;
 };
 
-void ScheduleLayout(QTreeWidget* ip_tree)
-{
-    if (ip_tree)
-        (ip_tree->*&LaterLayout::scheduleDelayedItemsLayout)();
-}
-
-// Closes and shows the row and the rows below it before they leave the
-// tree. A view keeps the index of every open and every hidden row, and
-// forgets those of rows that left only when it lays its rows out again,
-// which a view out of sight never does: a tree out of sight whose rows
-// come and go would keep an index for every row that was ever open. The
-// tree's signals are the caller's to hold: nothing changed for whoever
-// listens.
-void Release(QTreeWidgetItem* ip_row)
+void ReleaseRow(QTreeWidgetItem* ip_row)
 {
     if (ip_row->isHidden())
         ip_row->setHidden(false);
@@ -61,12 +49,39 @@ void Release(QTreeWidgetItem* ip_row)
     if (ip_row->isExpanded())
         ip_row->setExpanded(false);
     for (int l_child = 0; l_child < ip_row->childCount(); ++l_child)
-        Release(ip_row->child(l_child));
+        ReleaseRow(ip_row->child(l_child));
+}
+
+// Closes and shows the rows and the rows below them before they leave the
+// tree, when the tree is out of sight. A view keeps the index of every open
+// and every hidden row, and forgets those of rows that left only when it
+// lays its rows out again, which a view out of sight never does: a tree out
+// of sight whose rows come and go would keep an index for every row that
+// was ever open. A view in sight forgets them at the layout that follows
+// the step; left alone until the step is over, it asks for that layout at
+// the end of the step, and the event loop serves what came meanwhile
+// before it. The tree's signals are the caller's to hold: nothing changed
+// for whoever listens.
+void Release(QTreeWidget* ip_tree, const std::vector<QTreeWidgetItem*>& i_rows)
+{
+    if (!ip_tree || ip_tree->isVisible())
+        return;
+    (ip_tree->*&LaterLayout::scheduleDelayedItemsLayout)();
+    for (QTreeWidgetItem* lp_row : i_rows)
+        ReleaseRow(lp_row);
 }
 
 bool IsTreeRoot(const QTreeWidgetItem* ip_item)
 {
     return ip_item->treeWidget() && ip_item->treeWidget()->invisibleRootItem() == ip_item;
+}
+
+std::vector<QTreeWidgetItem*> ChildrenOf(const QTreeWidgetItem* ip_parent)
+{
+    std::vector<QTreeWidgetItem*> l_children;
+    for (int l_child = 0; l_child < ip_parent->childCount(); ++l_child)
+        l_children.push_back(ip_parent->child(l_child));
+    return l_children;
 }
 
 bool IsBelow(const QTreeWidgetItem* ip_row, const QTreeWidgetItem* ip_above)
@@ -152,9 +167,7 @@ void TakeOutAllAndPutBack(QTreeWidgetItem* ip_parent, const std::unordered_set<Q
     for (int l_child = 0; l_child < ip_parent->childCount(); ++l_child)
         l_state.Read(ip_parent->child(l_child), i_children);
     const QSignalBlocker l_quiet(ip_parent->treeWidget());
-    ScheduleLayout(ip_parent->treeWidget());
-    for (int l_child = 0; l_child < ip_parent->childCount(); ++l_child)
-        Release(ip_parent->child(l_child));
+    Release(ip_parent->treeWidget(), ChildrenOf(ip_parent));
     const QList<QTreeWidgetItem*> l_gone = KeepOnly(ip_parent, i_children);
     l_state.Restore();
     qDeleteAll(l_gone);
@@ -262,9 +275,7 @@ void TakeOutTopLevelAndPutBack(QTreeWidget& io_tree, const std::vector<const Lea
     const PointedAt l_pointedAt(io_tree, l_going);
 
     const QSignalBlocker l_quiet(&io_tree);
-    ScheduleLayout(&io_tree);
-    for (int l_row = 0; l_row < lp_root->childCount(); ++l_row)
-        Release(lp_root->child(l_row));
+    Release(&io_tree, ChildrenOf(lp_root));
     QList<QTreeWidgetItem*> l_top = lp_root->takeChildren();
     QList<QTreeWidgetItem*> l_gone;
     for (const Leaving* lp_leaving : i_leaving) {
@@ -322,7 +333,141 @@ std::vector<Batch> BatchesOf(const Leaving& i_leaving)
     return l_runs;
 }
 
-// Out of sight, and out of the selection, as they would be had they gone.
+// Of the rows, those go whose removals each take many out, the largest
+// first, as many removals as io_steps allows and FewRemovals at most; the
+// rest are hidden and left, those worth their removals for later.
+void TakeOutWorthIt(QTreeWidget& io_tree, const std::vector<const Leaving*>& i_leaving, int& io_steps,
+                    TreeRowRemoval::Left& io_left)
+{
+    std::vector<Batch> l_batches;
+    for (const Leaving* lp_leaving : i_leaving) {
+        std::vector<Batch> l_ofParent = BatchesOf(*lp_leaving);
+        std::move(l_ofParent.begin(), l_ofParent.end(), std::back_inserter(l_batches));
+    }
+    // Stable: a parent's batches stay in their order, top-level runs last.
+    std::stable_sort(l_batches.begin(), l_batches.end(), [](const Batch& i_one, const Batch& i_other) {
+        return i_one.m_rows.m_children.size() * std::size_t(i_other.m_removals) >
+               i_other.m_rows.m_children.size() * std::size_t(i_one.m_removals);
+    });
+    std::vector<const Batch*> l_going;
+    std::vector<QTreeWidgetItem*> l_staying;
+    int l_budget = std::min(FewRemovals, io_steps);
+    for (const Batch& l_batch : l_batches) {
+        const bool l_worthIt =
+            l_batch.m_rows.m_children.size() >= RowsWorthARemoval * std::size_t(l_batch.m_removals);
+        if (l_worthIt && l_batch.m_removals <= l_budget) {
+            l_budget -= l_batch.m_removals;
+            io_steps -= l_batch.m_removals;
+            l_going.push_back(&l_batch);
+            continue;
+        }
+        std::vector<QTreeWidgetItem*>& l_left = l_worthIt ? io_left.m_later : io_left.m_waiting;
+        l_left.insert(l_left.end(), l_batch.m_rows.m_children.begin(), l_batch.m_rows.m_children.end());
+        l_staying.insert(l_staying.end(), l_batch.m_rows.m_children.begin(), l_batch.m_rows.m_children.end());
+    }
+    // Top-level runs last, the last run first, so that the places of the
+    // others stay as they were.
+    const auto l_firstRun = std::stable_partition(l_going.begin(), l_going.end(), [](const Batch* ip_batch) {
+        return !IsTreeRoot(ip_batch->m_rows.mp_parent);
+    });
+    const QTreeWidgetItem* lp_root = io_tree.invisibleRootItem();
+    std::sort(l_firstRun, l_going.end(), [lp_root](const Batch* ip_one, const Batch* ip_other) {
+        return lp_root->indexOfChild(*ip_one->m_rows.m_children.begin()) >
+               lp_root->indexOfChild(*ip_other->m_rows.m_children.begin());
+    });
+    for (const Batch* lp_batch : l_going)
+        TreeRowRemoval::TakeOutChildren(lp_batch->m_rows.mp_parent, lp_batch->m_rows.m_children);
+    // After the steps: hidden first, they would have the view ask for its
+    // layout before the steps' passes.
+    TreeRowRemoval::Hide(io_tree, l_staying);
+}
+
+// The rows of one tree that leave, a parent at a time, top-level rows last,
+// when they take few removals: as many parents as io_steps allows, the
+// others hidden and left for later. Otherwise the parent the current row
+// leaves gives its rows up the old way in its turn, so that the view
+// scrolls to the current row over the rows that are there at that turn,
+// and of the others those go that are worth it (TakeOutWorthIt).
+void TakeOutOfTree(QTreeWidget& io_tree, std::vector<const Leaving*> i_leaving, int& io_steps,
+                   TreeRowRemoval::Left& io_left)
+{
+    // Taking top-level rows out moves every row below them, and the tree
+    // then looks for each moved row anew the next time it needs it.
+    std::stable_partition(i_leaving.begin(), i_leaving.end(),
+                          [](const Leaving* ip_leaving) { return !IsTreeRoot(ip_leaving->mp_parent); });
+    int l_removals = 0;
+    std::size_t l_rows = 0;
+    for (const Leaving* lp_leaving : i_leaving) {
+        l_rows += lp_leaving->m_children.size();
+        if (l_removals <= FewRemovals)
+            l_removals += RemovalsOf(*lp_leaving);
+    }
+    if (io_tree.isSortingEnabled()) {
+        for (const Leaving* lp_leaving : i_leaving)
+            TreeRowRemoval::TakeOutChildren(lp_leaving->mp_parent, lp_leaving->m_children);
+        return;
+    }
+    if (l_removals <= FewRemovals) {
+        std::vector<QTreeWidgetItem*> l_later;
+        for (const Leaving* lp_leaving : i_leaving) {
+            std::vector<Batch> l_batches = BatchesOf(*lp_leaving);
+            // The last run of top-level rows first, so that the places of
+            // the others stay as they were.
+            std::reverse(l_batches.begin(), l_batches.end());
+            for (const Batch& l_batch : l_batches) {
+                const std::unordered_set<QTreeWidgetItem*>& l_rows = l_batch.m_rows.m_children;
+                if (io_steps <= 0) {
+                    l_later.insert(l_later.end(), l_rows.begin(), l_rows.end());
+                    continue;
+                }
+                io_steps -= l_batch.m_removals;
+                TreeRowRemoval::TakeOutChildren(lp_leaving->mp_parent, l_rows);
+            }
+        }
+        TreeRowRemoval::Hide(io_tree, l_later);
+        io_left.m_later.insert(io_left.m_later.end(), l_later.begin(), l_later.end());
+        return;
+    }
+    if (l_rows > TreeRowRemoval::HiddenAtMost(io_tree)) {
+        io_steps -= 2;
+        TakeOutWithTopLevel(io_tree, i_leaving);
+        return;
+    }
+    const auto l_current = std::find(i_leaving.begin(), i_leaving.end(), LeftByCurrent(io_tree, i_leaving));
+    TakeOutWorthIt(io_tree, {i_leaving.begin(), l_current}, io_steps, io_left);
+    if (l_current == i_leaving.end())
+        return;
+    const QPersistentModelIndex l_wasCurrent = io_tree.currentIndex();
+    io_steps -= RemovalsOf(**l_current);
+    TreeRowRemoval::TakeOutChildren((*l_current)->mp_parent, (*l_current)->m_children);
+    TakeOutWorthIt(io_tree, {l_current + 1, i_leaving.end()}, io_steps, io_left);
+    // The view brought the row that became current into sight while the
+    // rows hidden above it still counted: again over the rows in sight.
+    if (io_tree.hasAutoScroll() && io_tree.currentItem() && io_tree.currentIndex() != l_wasCurrent)
+        io_tree.scrollToItem(io_tree.currentItem());
+}
+}  // namespace
+
+namespace TreeRowRemoval
+{
+int FindPlaces(const QTreeWidget& i_tree, int i_from, const QDeadlineTimer& i_until)
+{
+    // A look at the clock a slice of rows: the first rows cost the most.
+    constexpr int Slice = 64;
+    const int l_rows = i_tree.topLevelItemCount();
+    int l_row = std::max(0, i_from);
+    while (l_row < l_rows && !i_until.hasExpired()) {
+        for (const int l_end = std::min(l_rows, l_row + Slice); l_row < l_end; ++l_row)
+            i_tree.indexFromItem(i_tree.topLevelItem(l_row));
+    }
+    return l_row;
+}
+
+std::size_t HiddenAtMost(const QTreeWidget& i_tree)
+{
+    return std::max(ManyHidden, 2 * std::size_t(i_tree.topLevelItemCount()));
+}
+
 void Hide(QTreeWidget& io_tree, const std::vector<QTreeWidgetItem*>& i_rows)
 {
     const std::unordered_set<QTreeWidgetItem*> l_hiding(i_rows.begin(), i_rows.end());
@@ -343,100 +488,7 @@ void Hide(QTreeWidget& io_tree, const std::vector<QTreeWidgetItem*>& i_rows)
     }
 }
 
-// Of the rows, those go whose removals each take many out, a few removals
-// at most, the largest first; the rest are hidden and returned.
-std::vector<QTreeWidgetItem*> TakeOutWorthIt(QTreeWidget& io_tree, const std::vector<const Leaving*>& i_leaving)
-{
-    std::vector<Batch> l_batches;
-    for (const Leaving* lp_leaving : i_leaving) {
-        std::vector<Batch> l_ofParent = BatchesOf(*lp_leaving);
-        std::move(l_ofParent.begin(), l_ofParent.end(), std::back_inserter(l_batches));
-    }
-    // Stable: a parent's batches stay in their order, top-level runs last.
-    std::stable_sort(l_batches.begin(), l_batches.end(), [](const Batch& i_one, const Batch& i_other) {
-        return i_one.m_rows.m_children.size() * std::size_t(i_other.m_removals) >
-               i_other.m_rows.m_children.size() * std::size_t(i_one.m_removals);
-    });
-    std::vector<const Batch*> l_going;
-    std::vector<QTreeWidgetItem*> l_staying;
-    int l_budget = FewRemovals;
-    for (const Batch& l_batch : l_batches) {
-        if (l_batch.m_removals <= l_budget &&
-            l_batch.m_rows.m_children.size() >= RowsWorthARemoval * std::size_t(l_batch.m_removals)) {
-            l_budget -= l_batch.m_removals;
-            l_going.push_back(&l_batch);
-            continue;
-        }
-        l_staying.insert(l_staying.end(), l_batch.m_rows.m_children.begin(), l_batch.m_rows.m_children.end());
-    }
-    Hide(io_tree, l_staying);
-    // Top-level runs last, the last run first, so that the places of the
-    // others stay as they were.
-    const auto l_firstRun = std::stable_partition(l_going.begin(), l_going.end(), [](const Batch* ip_batch) {
-        return !IsTreeRoot(ip_batch->m_rows.mp_parent);
-    });
-    const QTreeWidgetItem* lp_root = io_tree.invisibleRootItem();
-    std::sort(l_firstRun, l_going.end(), [lp_root](const Batch* ip_one, const Batch* ip_other) {
-        return lp_root->indexOfChild(*ip_one->m_rows.m_children.begin()) >
-               lp_root->indexOfChild(*ip_other->m_rows.m_children.begin());
-    });
-    for (const Batch* lp_batch : l_going)
-        TreeRowRemoval::TakeOutChildren(lp_batch->m_rows.mp_parent, lp_batch->m_rows.m_children);
-    return l_staying;
-}
-
-// The rows of one tree that leave, a parent at a time, top-level rows last,
-// when they take few removals. Otherwise the parent the current row leaves
-// gives its rows up the old way in its turn, so that the view scrolls to
-// the current row over the rows that are there at that turn, and of the
-// others those go that are worth it (TakeOutWorthIt); the rest stay,
-// hidden, and are returned.
-std::vector<QTreeWidgetItem*> TakeOutOfTree(QTreeWidget& io_tree, std::vector<const Leaving*> i_leaving)
-{
-    // Taking top-level rows out moves every row below them, and the tree
-    // then looks for each moved row anew the next time it needs it.
-    std::stable_partition(i_leaving.begin(), i_leaving.end(),
-                          [](const Leaving* ip_leaving) { return !IsTreeRoot(ip_leaving->mp_parent); });
-    int l_removals = 0;
-    std::size_t l_rows = 0;
-    for (const Leaving* lp_leaving : i_leaving) {
-        l_rows += lp_leaving->m_children.size();
-        if (l_removals <= FewRemovals)
-            l_removals += RemovalsOf(*lp_leaving);
-    }
-    if (l_removals <= FewRemovals || io_tree.isSortingEnabled()) {
-        for (const Leaving* lp_leaving : i_leaving)
-            TreeRowRemoval::TakeOutChildren(lp_leaving->mp_parent, lp_leaving->m_children);
-        return {};
-    }
-    if (l_rows > TreeRowRemoval::HiddenAtMost(io_tree)) {
-        TakeOutWithTopLevel(io_tree, i_leaving);
-        return {};
-    }
-    const auto l_current = std::find(i_leaving.begin(), i_leaving.end(), LeftByCurrent(io_tree, i_leaving));
-    std::vector<QTreeWidgetItem*> l_staying = TakeOutWorthIt(io_tree, {i_leaving.begin(), l_current});
-    if (l_current == i_leaving.end())
-        return l_staying;
-    const QPersistentModelIndex l_wasCurrent = io_tree.currentIndex();
-    TreeRowRemoval::TakeOutChildren((*l_current)->mp_parent, (*l_current)->m_children);
-    const std::vector<QTreeWidgetItem*> l_after = TakeOutWorthIt(io_tree, {l_current + 1, i_leaving.end()});
-    l_staying.insert(l_staying.end(), l_after.begin(), l_after.end());
-    // The view brought the row that became current into sight while the
-    // rows hidden above it still counted: again over the rows in sight.
-    if (io_tree.hasAutoScroll() && io_tree.currentItem() && io_tree.currentIndex() != l_wasCurrent)
-        io_tree.scrollToItem(io_tree.currentItem());
-    return l_staying;
-}
-}  // namespace
-
-namespace TreeRowRemoval
-{
-std::size_t HiddenAtMost(const QTreeWidget& i_tree)
-{
-    return std::max(ManyHidden, 2 * std::size_t(i_tree.topLevelItemCount()));
-}
-
-std::vector<QTreeWidgetItem*> TakeOut(const std::vector<Leaving>& i_leaving)
+Left TakeOut(const std::vector<Leaving>& i_leaving, int i_steps)
 {
     // By tree, in the order of their first parent.
     std::map<QTreeWidget*, std::vector<const Leaving*>> l_byTree;
@@ -452,12 +504,10 @@ std::vector<QTreeWidgetItem*> TakeOut(const std::vector<Leaving>& i_leaving)
             l_trees.push_back(lp_tree);
         l_at->second.push_back(&l_leaving);
     }
-    std::vector<QTreeWidgetItem*> l_staying;
-    for (QTreeWidget* lp_tree : l_trees) {
-        const std::vector<QTreeWidgetItem*> l_hidden = TakeOutOfTree(*lp_tree, std::move(l_byTree[lp_tree]));
-        l_staying.insert(l_staying.end(), l_hidden.begin(), l_hidden.end());
-    }
-    return l_staying;
+    Left l_left;
+    for (QTreeWidget* lp_tree : l_trees)
+        TakeOutOfTree(*lp_tree, std::move(l_byTree[lp_tree]), i_steps, l_left);
+    return l_left;
 }
 
 void TakeOutChildren(QTreeWidgetItem* ip_parent, const std::unordered_set<QTreeWidgetItem*>& i_children)
@@ -468,12 +518,12 @@ void TakeOutChildren(QTreeWidgetItem* ip_parent, const std::unordered_set<QTreeW
         TakeOutAllAndPutBack(ip_parent, i_children);
         return;
     }
-    QTreeWidget* lp_tree = ip_parent->treeWidget();
-    if (lp_tree && !l_places.empty()) {
-        const QSignalBlocker l_quiet(lp_tree);
-        ScheduleLayout(lp_tree);
+    if (QTreeWidget* lp_tree = ip_parent->treeWidget(); lp_tree && !l_places.empty()) {
+        std::vector<QTreeWidgetItem*> l_going;
         for (const int l_place : l_places)
-            Release(ip_parent->child(l_place));
+            l_going.push_back(ip_parent->child(l_place));
+        const QSignalBlocker l_quiet(lp_tree);
+        Release(lp_tree, l_going);
     }
     // From the last run to the first, so that the places of the runs still
     // to go stay as they were.

@@ -4,6 +4,7 @@
 #include <unordered_set>
 #include <vector>
 
+class QDeadlineTimer;
 class QTreeWidget;
 class QTreeWidgetItem;
 
@@ -34,11 +35,23 @@ class QTreeWidgetItem;
 // with a row above them that goes. The rows that stay and the rows in sight
 // are not touched. Only when the rows handed in outnumber twice the
 // top-level rows does the whole top level come out in one step and what
-// stays go back in one, open, hidden, selected and current as it was.
+// stays go back in one, open, hidden, selected and current as it was. A
+// caller that spreads the steps over turns of the event loop asks for
+// fewer: the rows worth steps beyond those wait the same way, for the
+// caller to hand in again at its next turn.
 //
-// A row that leaves is closed and shown first, with the rows below it: the
-// tree's view forgets the open and hidden rows that left only when it lays
-// its rows out, which it does not while it is out of sight.
+// In a tree out of sight, a row that leaves is closed and shown first, with
+// the rows below it: the tree's view forgets the open and hidden rows that
+// left only when it lays its rows out, which it does not while it is out of
+// sight. A view in sight does, after the step; asked for that layout only
+// by the step, once the pass over its indexes is over, it lays its rows out
+// at a turn of its own rather than right after the step.
+//
+// Taking top-level rows out moves the rows below them, and the tree's model
+// looks for each moved row anew, from the end of the top level, the first
+// time it is asked for its place: the pass of the next step would look for
+// every top-level row, at the cost of a pass over the top level each.
+// FindPlaces has the model find them beforehand, a slice at a time.
 //
 // What else the tree keeps of a row that goes out and back (the row the
 // mouse is over, the row a mouse button went down on) is forgotten until
@@ -53,11 +66,35 @@ struct Leaving
     std::unordered_set<QTreeWidgetItem*> m_children;
 };
 
+// The steps TakeOut makes at most for the rows worth them, and the steps
+// for which the rows that leave go all of them.
+constexpr int FewSteps = 4;
+
+// The rows TakeOut left in their tree, hidden and out of the selection.
+struct Left
+{
+    // Rows that would cost more steps than they are worth.
+    std::vector<QTreeWidgetItem*> m_waiting;
+    // Rows worth their steps, left for want of steps.
+    std::vector<QTreeWidgetItem*> m_later;
+};
+
 // Takes the rows out of their parents and deletes them, top-level rows
-// last, or hides those that would cost more steps than they are worth and
-// returns them; rows that are no children of their parent stay where they
-// are. No row may be below another that goes.
-std::vector<QTreeWidgetItem*> TakeOut(const std::vector<Leaving>& i_leaving);
+// last, in about i_steps steps (more when the current row's parent gives
+// its rows up one by one, or when the whole top level goes out and back),
+// or hides and leaves those that would cost more steps than they are worth
+// or than i_steps allows; rows that are no children of their parent stay
+// where they are. No row may be below another that goes.
+Left TakeOut(const std::vector<Leaving>& i_leaving, int i_steps = FewSteps);
+
+// Hides the rows and takes them and the rows below them out of the
+// selection, as they would be had they gone.
+void Hide(QTreeWidget& io_tree, const std::vector<QTreeWidgetItem*>& i_rows);
+
+// Has the tree's model find the places of the top-level rows from i_from
+// on, until i_until expires; returns the row at which it stopped, the
+// number of top-level rows once it got to the end.
+int FindPlaces(const QTreeWidget& i_tree, int i_from, const QDeadlineTimer& i_until);
 
 // How many rows that leave the tree may wait in it, hidden, before the
 // whole top level comes out and goes back instead.

@@ -40,6 +40,8 @@ private slots:
     void childrenLeaveAsRowByRowForWhatTheUserPointsAt();
     void rowsLeavingManyParentsGoInAFewSteps_data();
     void rowsLeavingManyParentsGoInAFewSteps();
+    void aRefreshMakesOneStepAndHidesTheRest_data();
+    void aRefreshMakesOneStepAndHidesTheRest();
     void aTreeOutOfSightKeepsNothingOfRowsGone();
 };
 
@@ -355,7 +357,8 @@ void TestTransferTreeUpdates::aLeavingRowIsNoRowAnyMore()
 // While rows keep leaving, the tree changes once a flood interval, rows
 // coming and going together, and takes them out for good once the flood
 // is over; rows the user removed, and the first row to leave after a
-// quiet spell, go at the next refresh.
+// quiet spell, go out of sight at the next refresh, and out of the tree a
+// turn or two later.
 void TestTransferTreeUpdates::rowsLeaveOnceAFloodInterval()
 {
     constexpr int IntervalMs = 20;
@@ -400,11 +403,12 @@ void TestTransferTreeUpdates::rowsLeaveOnceAFloodInterval()
     QTest::qWait(3 * IntervalMs);
     l_updates.Leave(l_rows["d"]);
     QTRY_VERIFY_WITH_TIMEOUT(!l_shown("d"), FloodMs / 2);
-    QCOMPARE(l_tree.topLevelItemCount(), 1);
+    QTRY_COMPARE_WITH_TIMEOUT(l_tree.topLevelItemCount(), 1, IntervalMs);
 }
 
 // In a flood, a user row that leaves is hidden until the flood is over,
-// with the rows below it; a row below a user who stays goes at once.
+// with the rows below it; a row below a user who stays is hidden at once
+// and goes a turn or two later.
 void TestTransferTreeUpdates::aFloodHidesUsersAndTakesOutRowsBelowOthers()
 {
     constexpr int IntervalMs = 100;
@@ -436,10 +440,12 @@ void TestTransferTreeUpdates::aFloodHidesUsersAndTakesOutRowsBelowOthers()
     l_updates.Leave(l_rows["u3"]);
     QCOMPARE(l_updates.ChildrenStaying(l_rows["u1f"]), 1);
     QTRY_VERIFY_WITH_TIMEOUT(l_rows["u3"]->isHidden(), 3 * FloodMs);
-    QCOMPARE(l_tree.topLevelItemCount(), 3);
-    QCOMPARE(l_rows["u1f"]->childCount(), 1);
+    // Out of sight with u3, out of the tree a turn or two later.
+    QCOMPARE(ViewRows::Outline(l_tree, true), QStringList({"u1", "  u1f", "    y", "u2"}));
+    QTRY_COMPARE_WITH_TIMEOUT(l_rows["u1f"]->childCount(), 1, IntervalMs);
     QCOMPARE(l_rows["u1f"]->child(0)->text(0), QString("y"));
-    QCOMPARE(l_rows["u2"]->childCount(), 0);
+    QTRY_COMPARE_WITH_TIMEOUT(l_rows["u2"]->childCount(), 0, IntervalMs);
+    QCOMPARE(l_tree.topLevelItemCount(), 3);
     QCOMPARE(l_updates.ChildrenStaying(l_rows["u1f"]), 1);
     QCOMPARE(l_updates.ChildrenStaying(l_rows["u2"]), 0);
     QTRY_COMPARE_WITH_TIMEOUT(l_tree.topLevelItemCount(), 2, FloodMs);
@@ -526,6 +532,186 @@ void TestTransferTreeUpdates::rowsLeavingManyParentsGoInAFewSteps()
     // wait out of sight; the rows that stay stay in the tree.
     QVERIFY2(l_flood.m_removals <= 3, qPrintable(QString::number(l_flood.m_removals)));
     QCOMPARE(l_flood.m_outAndBack, 0);
+}
+
+namespace
+{
+// What the user sees of a tree at one turn: the rows shown, by path, the
+// current row, the selection and the row at the top.
+struct Sight
+{
+    QStringList m_shown;
+    QString m_current;
+    QStringList m_selected;
+    QString m_top;
+
+    bool operator==(const Sight&) const = default;
+};
+
+Sight SightOf(const QTreeWidget& i_tree)
+{
+    Sight l_sight;
+    for (QTreeWidgetItemIterator l_row(const_cast<QTreeWidget*>(&i_tree), QTreeWidgetItemIterator::NotHidden); *l_row;
+         ++l_row) {
+        bool l_shown = true;
+        for (const QTreeWidgetItem* lp_above = (*l_row)->parent(); lp_above; lp_above = lp_above->parent())
+            l_shown = l_shown && !lp_above->isHidden();
+        if (l_shown)
+            l_sight.m_shown.append(PathOf(*l_row));
+    }
+    l_sight.m_current = PathOf(i_tree.currentItem());
+    for (const QTreeWidgetItem* lp_row : i_tree.selectedItems())
+        l_sight.m_selected.append(PathOf(lp_row));
+    l_sight.m_selected.sort();
+    l_sight.m_top = PathOf(i_tree.itemAt(5, 5));
+    return l_sight;
+}
+
+int AllRows(const QTreeWidget& i_tree)
+{
+    int l_rows = 0;
+    for (QTreeWidgetItemIterator l_row(const_cast<QTreeWidget*>(&i_tree)); *l_row; ++l_row)
+        ++l_rows;
+    return l_rows;
+}
+
+struct TurnsResult
+{
+    // What the user saw once the rows went.
+    Sight m_sight;
+    // Whether the user saw the same at every turn from the refresh on.
+    bool m_steady = true;
+    // The steps out of the tree at the turn of the refresh, which brings
+    // the newcomer.
+    int m_stepsAtRefresh = 0;
+    int m_removals = 0;
+    // The rows in the tree once the rows went, shown or not, and the rows
+    // that stay.
+    int m_rows = 0;
+    int m_rowsStaying = 0;
+};
+
+// 40 users u0 to u39 with folders f0 to f9 of files a to c, all open, the
+// tree showing a few rows half way down, u20/f5/b current and u21/f0
+// selected. The rows named by i_going leave and a newcomer joins; with
+// i_byTimer the refresh comes from the event loop, otherwise Apply takes
+// the rows out at once.
+TurnsResult Turns(const QStringList& i_going, bool i_byTimer)
+{
+    TurnsResult l_result;
+    // A turn ends when the events posted during it are served.
+    int l_removedThisTurn = 0;
+    bool l_refreshed = false;
+    bool l_watching = false;
+    QTreeWidget l_tree;
+    l_tree.setSelectionMode(QAbstractItemView::ExtendedSelection);
+    TransferTreeUpdates l_updates(20, 200, [&](QTreeWidgetItem*) {
+        if (!l_watching || l_refreshed)
+            return;
+        l_refreshed = true;
+        l_result.m_stepsAtRefresh = l_removedThisTurn;
+    });
+    auto l_makeUser = [](const QString& i_name, int i_folders) {
+        auto* lp_user = new QTreeWidgetItem(QStringList{i_name});
+        for (int l_folder = 0; l_folder < i_folders; ++l_folder) {
+            auto* lp_folder = new QTreeWidgetItem(lp_user, QStringList{QString("f%1").arg(l_folder)});
+            for (const char* lp_file : {"a", "b", "c"})
+                new QTreeWidgetItem(lp_folder, QStringList{lp_file});
+        }
+        return lp_user;
+    };
+    for (int l_user = 0; l_user < 40; ++l_user)
+        l_updates.Join(&l_tree, l_makeUser(QString("u%1").arg(l_user), 10));
+    l_updates.Apply();
+    std::map<QString, QTreeWidgetItem*> l_rows;
+    for (QTreeWidgetItemIterator l_row(&l_tree); *l_row; ++l_row)
+        l_rows[PathOf(*l_row)] = *l_row;
+    l_tree.expandAll();
+    l_tree.resize(200, 160);
+    l_tree.show();
+    l_tree.setCurrentItem(l_rows["u20/f5/b"]);
+    l_rows["u21/f0"]->setSelected(true);
+    l_tree.verticalScrollBar()->setValue(l_tree.verticalScrollBar()->maximum() / 2);
+    QCoreApplication::processEvents();
+
+    // The newcomer brings a folder of three files.
+    l_result.m_rowsStaying = AllRows(l_tree) + 5;
+    for (const QString& l_path : i_going) {
+        l_result.m_rowsStaying -= int(std::count_if(l_rows.begin(), l_rows.end(), [&l_path](const auto& i_row) {
+            return (i_row.first + "/").startsWith(l_path + "/");
+        }));
+    }
+    QElapsedTimer l_sinceRemoved;
+    l_sinceRemoved.start();
+    QObject l_turns;
+    QObject::connect(l_tree.model(), &QAbstractItemModel::rowsAboutToBeRemoved, &l_turns, [&] {
+        ++l_result.m_removals;
+        l_sinceRemoved.restart();
+        if (l_removedThisTurn++ == 0)
+            QMetaObject::invokeMethod(&l_turns, [&] { l_removedThisTurn = 0; }, Qt::QueuedConnection);
+    });
+    l_watching = true;
+    for (const QString& l_path : i_going)
+        l_updates.Leave(l_rows[l_path]);
+    l_updates.Join(&l_tree, l_makeUser("newcomer", 1));
+    if (!i_byTimer)
+        l_updates.Apply();
+    std::vector<Sight> l_seen;
+    QElapsedTimer l_clock;
+    l_clock.start();
+    // Until every row went, or, for rows that wait to be worth a step, until
+    // no step came for a while.
+    while (l_clock.elapsed() < 3000 && (!l_refreshed || (AllRows(l_tree) != l_result.m_rowsStaying &&
+                                                         l_sinceRemoved.elapsed() < 300))) {
+        QTest::qWait(1);
+        if (l_refreshed)
+            l_seen.push_back(SightOf(l_tree));
+    }
+    QTest::qWait(50);
+    l_result.m_sight = SightOf(l_tree);
+    l_result.m_rows = AllRows(l_tree);
+    for (const Sight& l_sight : l_seen)
+        l_result.m_steady = l_result.m_steady && l_sight == l_result.m_sight;
+    return l_result;
+}
+}  // namespace
+
+// A refresh makes one step out of the tree at most, each a pass over the
+// open rows, and takes the other rows that leave out of sight at once and
+// out of the tree at later turns of the event loop. What the user sees
+// stays as the refresh left it, and as it is when the rows go at once.
+void TestTransferTreeUpdates::aRefreshMakesOneStepAndHidesTheRest_data()
+{
+    QTest::addColumn<QStringList>("going");
+    QTest::newRow("a run of users at the top") << QStringList{"u0", "u1", "u2", "u3", "u4", "u5"};
+    QTest::newRow("folders of a few users, many each")
+        << QStringList{"u19/f0", "u19/f1", "u19/f2", "u19/f3", "u19/f4", "u19/f5", "u19/f6", "u19/f7", "u19/f8",
+                       "u25/f1", "u25/f2", "u25/f3", "u25/f4", "u25/f5", "u25/f6", "u25/f7", "u25/f8", "u25/f9"};
+    QTest::newRow("users above the rows in sight, and in it")
+        << QStringList{"u2", "u9", "u10", "u11", "u18", "u21", "u22", "u23"};
+    QTest::newRow("a folder of many users") << QStringList{"u3/f1",  "u5/f1",  "u7/f1",  "u9/f1",  "u11/f1",
+                                                          "u13/f1", "u15/f1", "u17/f1", "u19/f1", "u21/f1"};
+}
+
+void TestTransferTreeUpdates::aRefreshMakesOneStepAndHidesTheRest()
+{
+    QFETCH(QStringList, going);
+    const TurnsResult l_atOnce = Turns(going, false);
+    const TurnsResult l_byTimer = Turns(going, true);
+    QVERIFY2(l_byTimer.m_stepsAtRefresh <= 1, qPrintable(QString::number(l_byTimer.m_stepsAtRefresh)));
+    QVERIFY(l_byTimer.m_steady);
+    QCOMPARE(l_byTimer.m_sight.m_shown, l_atOnce.m_sight.m_shown);
+    QCOMPARE(l_byTimer.m_sight.m_current, l_atOnce.m_sight.m_current);
+    QCOMPARE(l_byTimer.m_sight.m_selected, l_atOnce.m_sight.m_selected);
+    QCOMPARE(l_byTimer.m_sight.m_top, l_atOnce.m_sight.m_top);
+    QCOMPARE(l_byTimer.m_sight.m_current, QString("u20/f5/b"));
+    QVERIFY(l_byTimer.m_sight.m_shown.contains("newcomer/f0/a"));
+    for (const QString& l_path : going)
+        QVERIFY(!l_byTimer.m_sight.m_shown.contains(l_path));
+    // The rows that wait for more of their parent's rows stay, hidden, as
+    // they do when they go at once.
+    QCOMPARE(l_byTimer.m_rows, l_atOnce.m_rows);
+    QVERIFY(l_byTimer.m_removals > 0 || l_atOnce.m_removals == 0);
 }
 
 namespace
