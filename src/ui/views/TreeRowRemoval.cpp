@@ -382,9 +382,9 @@ void TakeOutWorthIt(QTreeWidget& io_tree, const std::vector<const Leaving*>& i_l
     TreeRowRemoval::Hide(io_tree, l_staying);
 }
 
-// The rows of one tree that leave, a parent at a time, top-level rows last,
-// when they take few removals: as many parents as io_steps allows, the
-// others hidden and left for later. Otherwise the parent the current row
+// The rows of one tree that leave, a parent or a run of top-level rows at a
+// time, top-level rows last, when they take few removals: as many as
+// io_steps allows, the others hidden and left for later. Otherwise the parent the current row
 // leaves gives its rows up the old way in its turn, so that the view
 // scrolls to the current row over the rows that are there at that turn,
 // and of the others those go that are worth it (TakeOutWorthIt).
