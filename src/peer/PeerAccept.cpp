@@ -177,14 +177,27 @@ bool PeerMessenger::TakeToHearOut(QTcpSocket* ip_socket, bool i_obfuscated, bool
     // awaits its token, or a claim kept, is not closed for a newcomer. No
     // network holds more than its share (PeerAllowanceShare).
     const quint32 l_address = ip_socket->peerAddress().toIPv4Address();
-    QTcpSocket* lp_giver = nullptr;
-    if (!m_allowanceShare.Place(
-            l_address, PeerBoundRules::Allowance(), m_heardOut.Count(),
-            [this](QTcpSocket* ip_holder) { return m_heardOut.Counts(ip_holder); },
-            [](QTcpSocket* ip_holder) { return bool(SocketItem("uninitialized_socket", ip_holder)); }, lp_giver))
-        return false;
-    if (lp_giver)
+    for (int l_read = 0;; ++l_read) {
+        QTcpSocket* lp_giver = nullptr;
+        if (!m_allowanceShare.Place(
+                l_address, PeerBoundRules::Allowance(), m_heardOut.Count(),
+                [this](QTcpSocket* ip_holder) { return m_heardOut.Counts(ip_holder); },
+                [](QTcpSocket* ip_holder) { return bool(SocketItem("uninitialized_socket", ip_holder)); }, lp_giver))
+            return false;
+        if (!lp_giver)
+            break;
+        // A holder not yet read may have brought its introduction: what it
+        // sent is read before it gives its place, which it gives only if it
+        // still has not spoken.
+        if (l_read < ReadsBeforeGiving) {
+            QPointer<QTcpSocket> l_giver(lp_giver);
+            HearNow(lp_giver);
+            if (!l_giver || !m_heardOut.Counts(l_giver) || !SocketItem("uninitialized_socket", l_giver))
+                continue;
+        }
         DisposeOfSocket(lp_giver);
+        break;
+    }
     if (i_refusedNetwork) {
         ++m_heardOutThisTurn;
         // It counts in the turn as a refusal would: a crowd heard out costs
@@ -198,17 +211,21 @@ bool PeerMessenger::TakeToHearOut(QTcpSocket* ip_socket, bool i_obfuscated, bool
     // introduction, as a peer taken at once was: the room it says it may
     // have goes to it before the next newcomer is looked at, and newcomers
     // keep the order they came in.
-    if (!i_refusedNetwork) {
-        {
-            // Takes in what the system holds for it without waiting; the
-            // time-out this reports is no error of the connection's.
-            const QSignalBlocker l_quiet(ip_socket);
-            ip_socket->waitForReadyRead(0);
-        }
-        if (ip_socket->bytesAvailable() > 0)
-            CatchUp(ip_socket);
-    }
+    if (!i_refusedNetwork)
+        HearNow(ip_socket);
     return true;
+}
+
+void PeerMessenger::HearNow(QTcpSocket* ip_socket)
+{
+    {
+        // Takes in what the system holds for it without waiting; the
+        // time-out this reports is no error of the connection's.
+        const QSignalBlocker l_quiet(ip_socket);
+        ip_socket->waitForReadyRead(0);
+    }
+    if (ip_socket->bytesAvailable() > 0)
+        CatchUp(ip_socket);
 }
 
 bool PeerMessenger::ExpectedFrom(quint32 i_address) const

@@ -261,6 +261,11 @@ private:
     // network that room would not be made for (i_refusedNetwork), when this
     // turn heard out its share of them.
     bool TakeToHearOut(QTcpSocket* ip_socket, bool i_obfuscated, bool i_refusedNetwork, const QDateTime& i_now);
+    // Reads at once what a newcomer heard out brought, as far as the system
+    // holds it already.
+    void HearNow(QTcpSocket* ip_socket);
+    // Holders read, at most, before one gives its place to a newcomer.
+    static constexpr int ReadsBeforeGiving = 4;
     // A newcomer heard out said what it is (the first message read): true
     // when it is kept, or waits for its transfer token; false when it is
     // refused (the caller takes it down).

@@ -175,6 +175,29 @@ private slots:
         l_world.Messenger().SetWorkCheck(nullptr);
     }
 
+    // A file connection for our download, from the crowd's network, is
+    // heard out but not read at once; more of that network come in the same
+    // turn than its share of places. Its place goes to one of them only
+    // after what it sent was read: it brought its token, and is kept.
+    void aNewcomerNotYetReadIsReadBeforeItGivesItsPlace()
+    {
+        FayAwaited l_awaited;
+        PeerTestWorld& l_world = l_awaited.m_world;
+        QVERIFY(l_awaited.Fill(Address(2, 2)));
+        RawClient l_fay;
+        QVERIFY(l_fay.Connect(l_world.PlainPort(), Address(2, 9)));
+        QVERIFY(l_fay.Send(FileIntroduction("fay") + WireWriter().U32(7).Bytes()));
+        Clients l_silent;
+        for (int l_index = 0; l_index < int(PeerAllowanceShare::Share(PeerBoundRules::Allowance())); ++l_index) {
+            l_silent.push_back(std::make_unique<RawClient>());
+            QVERIFY(l_silent.back()->Connect(l_world.PlainPort(), Address(2, 10)));
+        }
+        QVERIFY(PeerTestWorld::WaitFor([&] { return !l_awaited.m_catcher.m_handOvers.empty() || l_fay.ClosedByPeer(); }));
+        QCOMPARE(l_awaited.m_catcher.m_handOvers.size(), std::size_t(1));
+        QCOMPARE(l_awaited.m_catcher.m_handOvers.front().m_token, 7u);
+        QVERIFY(!l_fay.ClosedByPeer());
+    }
+
     // Our connection to a user we download from carries requests the user
     // has not answered yet, and the user's own newer connection took the
     // protection. A newcomer needs room: ours stays, though it is the one
