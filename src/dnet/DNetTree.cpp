@@ -159,9 +159,7 @@ void DNetManager::StartAttempts()
         // The peer layer reaches a user through these items, as it does
         // after the server told the user's address.
         ItemPtr l_user = d.GetType("user")->GetItem(l_candidate.m_user);
-        l_user += d.GetType("user_address")->GetItem(Value(l_candidate.m_address));
-        l_user += d.GetType("user_port")->GetItem(Value(l_candidate.m_port));
-        l_user += d.GetType("user_obfuscated_port")->GetItem("0");
+        Server::SetUserAddress(l_user, l_candidate.m_address, l_candidate.m_port, 0);
         m_attempts.push_back(Attempt{l_candidate.m_user, Now()});
         Log(g_area, 1, QString("Trying %1 as parent").arg(Text(l_candidate.m_user)));
         RequestConnection(l_candidate.m_user);

@@ -10,6 +10,7 @@
 #include "peer/SharedFoldersService.h"
 
 #include <QPointer>
+#include <QTcpSocket>
 
 using namespace PeerItems;
 
@@ -43,10 +44,13 @@ bool PeerMessenger::HandleSharedFileListRequest(ItemPtr i_user)
     }
     // An empty body (no listing that may be sent) sends nothing, but frees
     // what waits behind it all the same.
+    // The listing goes to the peer that asked, on the connection it asked
+    // on, while that stands.
     sharedFoldersService->RequestSharedFilesMessage(
-        l_user, [lp_self = QPointer<PeerMessenger>(this), l_user, l_ticket](MemStream i_body) {
+        l_user, [lp_self = QPointer<PeerMessenger>(this), l_user, l_ticket,
+                 l_asking = QPointer<QTcpSocket>(m_replyRoute.Asking())](MemStream i_body) {
             if (lp_self)
-                lp_self->OnBrowseReplyMade(l_user, l_ticket, i_body);
+                lp_self->OnBrowseReplyMade(l_user, l_ticket, i_body, l_asking);
         });
     return true;
 }

@@ -50,6 +50,9 @@ bool PeerMessenger::HandleMessage(QTcpSocket* ip_socket, MemStream i_message)
     if (l_code == Codes::GetSharedFileList || l_code == Codes::GetSharedFilesInFolder
         || l_code == Codes::TransferRequest || l_code == Codes::QueueUpload)
         m_rules.RequestCame(ip_socket, l_now.toMSecsSinceEpoch());
+    // What the services answer while the request is handled goes back on
+    // this connection.
+    const PeerReplyRoute::Scope l_route(m_replyRoute, ip_socket, l_user.AsString(), l_code);
     switch (l_code) {
     case Codes::FileSearchResult: return HandleSearchReply(i_message, l_user);
     case Codes::GetSharedFileList: return HandleSharedFileListRequest(l_user);

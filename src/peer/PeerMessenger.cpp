@@ -78,8 +78,11 @@ PeerMessenger::PeerMessenger() : QObject(nullptr)
         d.AddPathEventHandler(lp_root, MakeHandler(&PeerMessenger::OnUserAddress));
     }
 
-    if (gp_server)
+    if (gp_server) {
         connect(gp_server, &Server::IndirectPeerConnectionFailure, this, &PeerMessenger::OnIndirectPeerConnectionFailure);
+        // Address look-ups the link took with it are answered by nobody.
+        connect(gp_server, &Server::Disconnected, this, &PeerMessenger::OnServerLost);
+    }
     if (timerManager)
         connect(&timerManager->m_everyHalfMinute, &QTimer::timeout, this, &PeerMessenger::EveryHalfMinute);
     m_roomTimer.setSingleShot(true);

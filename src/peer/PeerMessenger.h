@@ -17,6 +17,7 @@
 #include "peer/PeerOutgoingQueue.h"
 #include "peer/PeerProbation.h"
 #include "peer/PeerReplyOrder.h"
+#include "peer/PeerReplyRoute.h"
 #include "peer/PeerSearchBound.h"
 
 #include <QAbstractSocket>
@@ -32,6 +33,7 @@
 #include <set>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 
 class QTcpSocket;
 
@@ -125,8 +127,13 @@ public:
     void DataLoaded() override;
 
     // Sends a peer message (code and payload) to a user on a messaging
-    // connection, or queues it and opens one.
+    // connection, or queues it and opens one. A reply to a request the user
+    // sent us goes on the connection the request came on, while it stands
+    // (PeerReplyRoute).
     void SendMessage(std::string i_user, MemStream& i_message);
+    // Whether our offer to the user under the token still waits, never
+    // sent, for a connection to the user.
+    bool OfferUnsent(const std::string& i_user, quint32 i_token) const;
     // Opens a file connection to the user.
     void RequestFileConnectionToUser(std::string i_user);
     // Opens a distributed-network connection to the user.
@@ -391,19 +398,29 @@ private:
     // The address asked for came: the messages go on the user's own
     // connection, or on one we open.
     void SendAfterAddress(ItemPtr i_user);
-    void ForgetAddressAsks(qint64 i_nowMs);
-    // How long an address asked for is waited for before a later message
-    // asks again.
+    // Messages wait for the user: they go on the user's connection now, or
+    // the user is reached (ReachUser).
+    void DeliverHeld(ItemPtr i_user);
+    // Look-ups that waited AddressAskMs (i_all: every one, the server link
+    // went) count as no address: the messages that waited for them go.
+    void EndAddressWaits(qint64 i_nowMs, bool i_all = false);
+    void OnServerLost();
+    // How long an address asked for is waited for.
     static constexpr qint64 AddressAskMs = 60000;
     // The user's messaging connection from the address opened last; null
     // when none.
     static ItemPtr LatestFrom(ItemPtr i_user, quint32 i_address);
-    // Sends on the user's messaging connection, or queues and connects;
-    // nothing waits in front of the message any more.
-    void SendNow(const std::string& i_user, MemStream& i_message);
-    // A browse reply made after its request was handled: it goes out, then
-    // what waited behind it.
-    void OnBrowseReplyMade(const std::string& i_user, quint64 i_ticket, const MemStream& i_body);
+    // Sends on the connection of the reply's route while it stands, else on
+    // the user's messaging connection, or queues and connects; held
+    // messages of the user go first. Nothing waits behind a reply being
+    // made in front of the message any more.
+    void SendNow(const std::string& i_user, MemStream& i_message, QTcpSocket* ip_route = nullptr);
+    // The route's messaging connection, if it still stands for the user.
+    static ItemPtr RouteStanding(QTcpSocket* ip_route, ItemPtr i_user);
+    // A browse reply made after its request was handled: it goes out on the
+    // connection that asked, then what waited behind it.
+    void OnBrowseReplyMade(const std::string& i_user, quint64 i_ticket, const MemStream& i_body,
+                           QTcpSocket* ip_asking);
     // The peer ended a messaging connection: the requests it kept on
     // probation (PeerProbation) go back to the head of the user's queue, and
     // the user's next connection, made for them if need be, carries them.
@@ -530,6 +547,10 @@ private:
     std::set<Item*> m_pendingConnectionsBack;
     // Users whose address we asked for messages that wait, and when.
     std::unordered_map<std::string, qint64> m_addressAsked;
+    // Users whose look-up went unanswered while messages wait for them.
+    std::unordered_set<std::string> m_addressUnanswered;
+    // The connection of the request being handled, for its reply.
+    PeerReplyRoute m_replyRoute;
     // Users asked for their whole share and not yet answered.
     std::set<std::string> m_sharesAskedFor;
     // How many results each search holds.

@@ -14,9 +14,10 @@ using namespace PeerItems;
 
 void PeerMessenger::SendMessage(std::string i_user, MemStream& i_message)
 {
-    const PeerReplyOrder::Hold l_hold = m_replyOrder.HoldIfWaiting(i_user, i_message);
+    QTcpSocket* lp_route = m_replyRoute.RouteOf(i_user, i_message);
+    const PeerReplyOrder::Hold l_hold = m_replyOrder.HoldIfWaiting(i_user, i_message, lp_route);
     if (l_hold == PeerReplyOrder::Hold::SendNow) {
-        SendNow(i_user, i_message);
+        SendNow(i_user, i_message, lp_route);
         return;
     }
     const bool l_kept = l_hold == PeerReplyOrder::Hold::Kept;
@@ -27,13 +28,37 @@ void PeerMessenger::SendMessage(std::string i_user, MemStream& i_message)
         UserItem(i_user));
 }
 
-void PeerMessenger::SendNow(const std::string& i_user, MemStream& i_message)
+ItemPtr PeerMessenger::RouteStanding(QTcpSocket* ip_route, ItemPtr i_user)
+{
+    if (!ip_route)
+        return {};
+    ItemPtr l_connection = SocketItem("peer_socket", ip_route);
+    return l_connection && l_connection["user"] == i_user ? l_connection : ItemPtr();
+}
+
+void PeerMessenger::SendNow(const std::string& i_user, MemStream& i_message, QTcpSocket* ip_route)
 {
     ItemPtr l_user = UserItem(i_user);
     const int l_code = static_cast<int>(PeerMessageCodes::Of(i_message));
     Log(LogArea, 1, QString("Send %1 message to user %2").arg(MessageCodeToString(l_code), Text(i_user)), l_user);
 
-    if (ItemPtr l_connection = ConnectionFor(l_user)) {
+    // A reply goes where its request came from, while that connection
+    // stands; anything else, or a reply whose connection went, goes to the
+    // user as every message does.
+    ItemPtr l_connection = RouteStanding(ip_route, l_user);
+    const bool l_routed = bool(l_connection);
+    if (!l_routed)
+        l_connection = ConnectionFor(l_user);
+    // Messages held for the user go first, in order: a later one never
+    // overtakes them on the way to the user. A reply on another connection
+    // than the user's own goes its own way.
+    if (l_user.IsConnected("unsent_message") && (!l_routed || l_connection == ConnectionFor(l_user))) {
+        Log(LogArea, 2, "Messages to user wait already, queueing behind them", l_user);
+        m_outgoingQueue.Enqueue(l_user, i_message);
+        DeliverHeld(l_user);
+        return;
+    }
+    if (l_connection) {
         auto* lp_socket = l_connection.AsObject<QTcpSocket>();
         const PeerQueuedMessage l_sent{i_message, m_outgoingQueue.TakeSendOrder(), PeerTimeStamp(), 1};
         bool l_went = false;
@@ -70,6 +95,10 @@ ItemPtr PeerMessenger::ConnectionFor(ItemPtr i_user) const
     // nothing goes while it can be asked.
     if (AddressToAsk(i_user))
         return {};
+    // The server left the look-up unanswered: what waits goes on a
+    // connection of ours, or on the user's answer to our relayed request.
+    if (m_addressUnanswered.contains(i_user.AsString()) && !i_user.IsConnected("user_address"))
+        return {};
     const quint32 l_address = i_user.IsConnected("user_address") ? i_user["user_address"].AsUInt() : 0;
     if (l_address == 0)
         return PeerOutgoingQueue::ChooseConnection(i_user);
@@ -79,7 +108,7 @@ ItemPtr PeerMessenger::ConnectionFor(ItemPtr i_user) const
 bool PeerMessenger::AddressToAsk(ItemPtr i_user) const
 {
     return !i_user.IsConnected("user_address") && !m_rules.AuthenticOf(i_user.AsString())
-           && GetPeerServerRequests().CanAskAddress();
+           && !m_addressUnanswered.contains(i_user.AsString()) && GetPeerServerRequests().CanAskAddress();
 }
 
 void PeerMessenger::ReachUser(ItemPtr i_user)
@@ -100,19 +129,64 @@ void PeerMessenger::ReachUser(ItemPtr i_user)
 
 void PeerMessenger::SendAfterAddress(ItemPtr i_user)
 {
-    if (m_addressAsked.erase(i_user.AsString()) == 0 || !i_user.IsConnected("unsent_message"))
+    // Also an answer that comes after its wait ended, or one asked for by
+    // an attempt of ours: whatever waits for the user goes now.
+    const std::string l_name = i_user.AsString();
+    m_addressAsked.erase(l_name);
+    m_addressUnanswered.erase(l_name);
+    if (!i_user.IsConnected("unsent_message"))
         return;
+    if (ConnectionFor(i_user))
+        SendUnsentMessages(l_name);
+    else
+        ConnectToUser(l_name, "P");
+}
+
+void PeerMessenger::DeliverHeld(ItemPtr i_user)
+{
     if (ConnectionFor(i_user))
         SendUnsentMessages(i_user.AsString());
     else
-        ConnectToUser(i_user.AsString(), "P");
+        ReachUser(i_user);
 }
 
-void PeerMessenger::ForgetAddressAsks(qint64 i_nowMs)
+void PeerMessenger::EndAddressWaits(qint64 i_nowMs, bool i_all)
 {
-    // An answer that never came: the messages wait for the user's next
-    // message to ask again, or expire.
-    std::erase_if(m_addressAsked, [i_nowMs](const auto& i_asked) { return i_nowMs - i_asked.second >= AddressAskMs; });
+    // A look-up the server left unanswered for its wait, or one it can no
+    // longer answer (the link went), counts as no address: what waits for
+    // the user goes as it goes to a user whose address is unknown, on the
+    // user's connection or on one of ours, direct and relayed. Nothing
+    // waits for ever on a silent server.
+    std::vector<std::string> l_ended;
+    for (auto l_asked = m_addressAsked.begin(); l_asked != m_addressAsked.end();) {
+        if (!i_all && i_nowMs - l_asked->second < AddressAskMs) {
+            ++l_asked;
+            continue;
+        }
+        l_ended.push_back(l_asked->first);
+        l_asked = m_addressAsked.erase(l_asked);
+    }
+    // The mark lasts while messages wait: the next message to the user asks
+    // again, as the first did.
+    std::erase_if(m_addressUnanswered, [](const std::string& i_name) {
+        ItemPtr l_user = d.GetType("user")->HasItem(i_name);
+        return !l_user || !l_user.IsConnected("unsent_message");
+    });
+    for (const std::string& l_name : l_ended) {
+        ItemPtr l_user = d.GetType("user")->HasItem(l_name);
+        if (!l_user || l_user.IsConnected("user_address") || !l_user.IsConnected("unsent_message"))
+            continue;
+        Log(LogArea, 1,
+            QString("The server told no address of user %1 in time, reaching the user without it").arg(Text(l_name)),
+            l_user);
+        m_addressUnanswered.insert(l_name);
+        DeliverHeld(l_user);
+    }
+}
+
+void PeerMessenger::OnServerLost()
+{
+    EndAddressWaits(PeerNowMs(), true);
 }
 
 ItemPtr PeerMessenger::LatestFrom(ItemPtr i_user, quint32 i_address)
@@ -122,10 +196,11 @@ ItemPtr PeerMessenger::LatestFrom(ItemPtr i_user, quint32 i_address)
     });
 }
 
-void PeerMessenger::OnBrowseReplyMade(const std::string& i_user, quint64 i_ticket, const MemStream& i_body)
+void PeerMessenger::OnBrowseReplyMade(const std::string& i_user, quint64 i_ticket, const MemStream& i_body,
+                                      QTcpSocket* ip_asking)
 {
-    for (MemStream l_message : m_replyOrder.Fill(i_user, i_ticket, i_body))
-        SendNow(i_user, l_message);
+    for (PeerReplyOrder::Ready& l_ready : m_replyOrder.Fill(i_user, i_ticket, i_body, ip_asking))
+        SendNow(i_user, l_ready.m_message, l_ready.m_route);
 }
 
 void PeerMessenger::SendUnsentMessages(std::string i_user)
@@ -195,4 +270,18 @@ void PeerMessenger::ResendPutBack(const std::string& i_user)
         SendUnsentMessages(i_user);
     else
         ReachUser(l_user);
+}
+
+bool PeerMessenger::OfferUnsent(const std::string& i_user, quint32 i_token) const
+{
+    ItemPtr l_user = d.GetType("user")->HasItem(i_user);
+    if (!l_user)
+        return false;
+    for (ItemPtr l_entry : l_user.GetItems("unsent_message")) {
+        const auto* lp_message = l_entry.AsObject<MemStream>();
+        if (lp_message && !l_entry.IsConnected("send_count") && PeerMessageCodes::IsUploadOffer(*lp_message)
+            && PeerMessageCodes::TransferToken(*lp_message) == i_token)
+            return true;
+    }
+    return false;
 }

@@ -116,13 +116,23 @@ void PeerMessenger::OnUserAddress(Item* ip_userItem)
         ItemPtr l_request(lp_request);
         ItemPtr l_type = l_request["peer_connection_type"];
         if (l_type.AsString() == "F" && l_user["user_address"].AsUInt() == 0) {
-            // The server names no address for a user who is not logged in,
-            // and it had nobody to pass our relayed request to either. An
-            // upload holds its slot while it waits for this connection: it
-            // should not wait for the relayed request to expire.
-            Log(LogArea, 1, QString("User %1 has no address, the connection of type F fails").arg(Text(l_user)),
+            // The server names no address: there is no direct path. The
+            // relayed request, while it is out, may still reach the user
+            // (one who does not show an address, say); its answer, the
+            // server's report that it failed, or its expiry decides. With
+            // none out, an upload that holds its slot for this connection
+            // should not wait for anything.
+            if (!l_request.IsConnected("indirect_connect_to_peer_request")) {
+                Log(LogArea, 1, QString("User %1 has no address, the connection of type F fails").arg(Text(l_user)),
+                    l_user);
+                RemoveFailedRequest(l_request);
+                continue;
+            }
+            Log(LogArea, 1,
+                QString("User %1 has no address, the connection of type F waits for the relayed request")
+                    .arg(Text(l_user)),
                 l_user);
-            RemoveFailedRequest(l_request);
+            l_request += d.GetType("connect_to_peer_request_status")->GetItem("connecting");
             continue;
         }
         Log(LogArea, 2, QString("Attempting direct connection of type %1").arg(Text(l_type)), l_user);

@@ -8,11 +8,12 @@ bool PeerReplyOrder::Reserve(const std::string& i_user, quint64& o_ticket)
     if (l_waiting.m_entries.size() >= MaxWaiting)
         return false;
     o_ticket = m_nextTicket++;
-    l_waiting.m_entries.push_back({o_ticket, false, MemStream()});
+    l_waiting.m_entries.push_back({o_ticket, false, MemStream(), {}});
     return true;
 }
 
-PeerReplyOrder::Hold PeerReplyOrder::HoldIfWaiting(const std::string& i_user, const MemStream& i_message)
+PeerReplyOrder::Hold PeerReplyOrder::HoldIfWaiting(const std::string& i_user, const MemStream& i_message,
+                                                    QTcpSocket* ip_route)
 {
     auto l_found = m_users.find(i_user);
     if (l_found == m_users.end())
@@ -22,14 +23,15 @@ PeerReplyOrder::Hold PeerReplyOrder::HoldIfWaiting(const std::string& i_user, co
     if (l_waiting.m_entries.size() >= MaxWaiting || l_waiting.m_bytes + l_size > MaxWaitingBytes)
         return Hold::Dropped;
     // The copy shares the caller's bytes, which the caller no longer changes.
-    l_waiting.m_entries.push_back({0, true, i_message});
+    l_waiting.m_entries.push_back({0, true, i_message, ip_route});
     l_waiting.m_bytes += l_size;
     return Hold::Kept;
 }
 
-std::vector<MemStream> PeerReplyOrder::Fill(const std::string& i_user, quint64 i_ticket, const MemStream& i_body)
+std::vector<PeerReplyOrder::Ready> PeerReplyOrder::Fill(const std::string& i_user, quint64 i_ticket,
+                                                        const MemStream& i_body, QTcpSocket* ip_route)
 {
-    std::vector<MemStream> l_free;
+    std::vector<Ready> l_free;
     auto l_found = m_users.find(i_user);
     if (l_found == m_users.end())
         return l_free;
@@ -40,12 +42,13 @@ std::vector<MemStream> PeerReplyOrder::Fill(const std::string& i_user, quint64 i
         return l_free;
     l_place->m_ready = true;
     l_place->m_message = i_body;
+    l_place->m_route = ip_route;
     while (!l_waiting.m_entries.empty() && l_waiting.m_entries.front().m_ready) {
         Entry& l_front = l_waiting.m_entries.front();
         if (l_front.m_ticket == 0)
             l_waiting.m_bytes -= l_front.m_message.mp_buffer->m_writeIndex;
         if (l_front.m_message.mp_buffer->m_writeIndex > 0)
-            l_free.push_back(l_front.m_message);
+            l_free.push_back({l_front.m_message, l_front.m_route});
         l_waiting.m_entries.pop_front();
     }
     if (l_waiting.m_entries.empty())

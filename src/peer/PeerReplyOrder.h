@@ -2,6 +2,8 @@
 
 #include "core/io/MemStream.h"
 
+#include <QPointer>
+#include <QTcpSocket>
 #include <QtGlobal>
 
 #include <deque>
@@ -14,6 +16,9 @@
 // compressed off the GUI thread). Such an answer reserves its place; every
 // message to that user sent meanwhile waits behind it, and goes once all
 // that comes before it is ready.
+//
+// A reply keeps the connection its request came on with it (PeerReplyRoute),
+// null for a message that goes as any message to its user goes.
 //
 // What a user can make us keep is bounded: at most MaxWaiting messages and
 // places, and at most MaxWaitingBytes of waiting messages, per user.
@@ -33,12 +38,20 @@ public:
         Dropped,  // the user's waiting messages are at their bound
     };
     // Keeps a copy of the message when something for the user is waiting.
-    Hold HoldIfWaiting(const std::string& i_user, const MemStream& i_message);
+    Hold HoldIfWaiting(const std::string& i_user, const MemStream& i_message, QTcpSocket* ip_route = nullptr);
 
+    // A message free to go, and the connection it answers on (null when it
+    // answers on none, or that connection went).
+    struct Ready
+    {
+        MemStream m_message;
+        QPointer<QTcpSocket> m_route;
+    };
     // Fills a reserved place (an empty body: nothing is to be sent there)
     // and gives the messages now free to go, in order. An unknown place
     // gives nothing.
-    std::vector<MemStream> Fill(const std::string& i_user, quint64 i_ticket, const MemStream& i_body);
+    std::vector<Ready> Fill(const std::string& i_user, quint64 i_ticket, const MemStream& i_body,
+                            QTcpSocket* ip_route = nullptr);
 
     // Whether something for the user waits behind an answer being made.
     bool Holds(const std::string& i_user) const { return m_users.contains(i_user); }
@@ -49,6 +62,7 @@ private:
         quint64 m_ticket = 0;  // 0: a message, ready from the start
         bool m_ready = false;
         MemStream m_message;
+        QPointer<QTcpSocket> m_route;
     };
     struct Waiting
     {

@@ -289,6 +289,15 @@ void Server::SetUserStatus(ItemPtr i_user, bool i_online)
     i_user += d.GetType(i_online ? "is_online" : "is_offline")->GetGlobalNullItem();
 }
 
+void Server::SetUserAddress(ItemPtr i_user, quint32 i_address, quint32 i_port, quint32 i_obfuscatedPort)
+{
+    for (const char* lp_part : {"user_address", "user_port", "user_obfuscated_port"})
+        i_user.Disconnect(lp_part);
+    i_user += d.GetType("user_port")->GetItem(Value(i_port));
+    i_user += d.GetType("user_obfuscated_port")->GetItem(Value(i_obfuscatedPort));
+    i_user += d.GetType("user_address")->GetItem(Value(i_address));
+}
+
 void Server::ClearOnlineUsers()
 {
     // Without the server nobody's status is known, whatever it was: the

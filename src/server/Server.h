@@ -70,6 +70,10 @@ public:
     // offline. Until it is told (after a login, or while the link is down)
     // a user is neither.
     static void SetUserStatus(ItemPtr i_user, bool i_online);
+    // Writes a user's address and listening ports as one answer tells
+    // them: whoever waits for the three finds them once, all of this
+    // answer, never the new address with an earlier answer's ports.
+    static void SetUserAddress(ItemPtr i_user, quint32 i_address, quint32 i_port, quint32 i_obfuscatedPort);
 
     // The version numbers the login carries.
     static constexpr quint32 LoginVersion = 160;

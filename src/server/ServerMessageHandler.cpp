@@ -87,13 +87,6 @@ quint32 ServerMessageHandler::ReadObfuscatedPort(ServerMessageReader& io_reader)
     return l_port;
 }
 
-void ServerMessageHandler::SetUserAddress(ItemPtr i_user, quint32 i_address, quint32 i_port, quint32 i_obfuscatedPort)
-{
-    i_user += d.GetType("user_address")->GetItem(Value(i_address));
-    i_user += d.GetType("user_port")->GetItem(Value(i_port));
-    i_user += d.GetType("user_obfuscated_port")->GetItem(Value(i_obfuscatedPort));
-}
-
 void ServerMessageHandler::SetUserFigures(ItemPtr i_user, qint32 i_averageSpeed, qint32 i_files, const std::string& i_countryCode)
 {
     i_user += d.GetType("average_download_speed")->GetItem(Value(i_averageSpeed));
@@ -123,7 +116,7 @@ void ServerMessageHandler::HandleUserAddress(const QByteArray& i_payload)
     if (!l_reader.Ok())
         return Malformed(Server::GetUserAddressCode);
     ItemPtr l_user = d.GetType("user")->GetItem(l_name);
-    SetUserAddress(l_user, l_address, l_port, l_obfuscatedPort);
+    Server::SetUserAddress(l_user, l_address, l_port, l_obfuscatedPort);
     l_user.Disconnect("user_address_request");
 }
 
@@ -265,7 +258,7 @@ void ServerMessageHandler::HandleConnectToPeer(const QByteArray& i_payload)
     l_request += d.GetType("peer_connection_type")->GetItem(l_type);
     ItemPtr l_user = d.GetType("user")->GetItem(l_name);
     l_request += l_user;
-    SetUserAddress(l_user, l_address, l_port, l_obfuscatedPort);
+    Server::SetUserAddress(l_user, l_address, l_port, l_obfuscatedPort);
 }
 
 void ServerMessageHandler::HandlePrivateChat(const QByteArray& i_payload)

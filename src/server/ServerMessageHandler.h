@@ -41,7 +41,6 @@ private:
     // The optional [u32 obfuscation type][u32 obfuscated port] tail: absent
     // gives port 0; a partial tail fails the reader.
     static quint32 ReadObfuscatedPort(ServerMessageReader& io_reader);
-    static void SetUserAddress(ItemPtr i_user, quint32 i_address, quint32 i_port, quint32 i_obfuscatedPort);
     // Called before the user is connected to a room: a room tab makes a
     // member's row once, when the user joins, from the figures it has then.
     static void SetUserFigures(ItemPtr i_user, qint32 i_averageSpeed, qint32 i_files, const std::string& i_countryCode);

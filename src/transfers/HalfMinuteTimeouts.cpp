@@ -5,6 +5,7 @@
 #include "transfers/TransferQueueManager.h"
 
 #include "core/log/Log.h"
+#include "peer/PeerMessenger.h"
 #include "transfers/TransferStatus.h"
 
 namespace
@@ -34,9 +35,10 @@ void TransferQueueManager::AbortStalledUploads()
                 .arg(TransferText::Of(l_upload["shared_file"]["shared_file_name"].AsString()),
                      TransferText::Of(l_upload["user"].AsString()),
                      TransferText::Of(l_upload["upload_entry_status"].AsString())));
-        // The peer layer may still be waiting for the user's address: the
-        // upload ends as its failure would have ended it.
-        if (l_upload["upload_entry_status"].AsString() == TransferStatus::Connecting)
+        // The peer layer may still be waiting for the user's address, for
+        // the file connection or for one to carry our offer: the upload
+        // ends as a failure to connect would have ended it.
+        if (l_upload["upload_entry_status"].AsString() == TransferStatus::Connecting || OfferNeverWent(l_upload))
             AbortWithoutConnection(l_upload);
         else
             SetUploadEntryStatus(l_upload, TransferStatus::Aborted);
@@ -44,6 +46,12 @@ void TransferQueueManager::AbortStalledUploads()
     }
     if (l_aborted)
         StartNewUploads();
+}
+
+bool TransferQueueManager::OfferNeverWent(ItemPtr i_upload)
+{
+    return i_upload["upload_entry_status"].AsString() == TransferStatus::Requesting && peerMessenger
+           && peerMessenger->OfferUnsent(i_upload["user"].AsString(), i_upload["transfer_req"].AsUInt());
 }
 
 void TransferQueueManager::RequestPlacesInLine()

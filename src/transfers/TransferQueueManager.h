@@ -269,6 +269,9 @@ private:
     void AbortWithoutConnection(ItemPtr i_upload);
     // The time-outs of uploads in a set-up state.
     void AbortStalledUploads();
+    // Our offer of the upload never left, for want of a connection to its
+    // user.
+    static bool OfferNeverWent(ItemPtr i_upload);
     void RequestPlacesInLine();
 
     // The removal handler of a figure type: frees the cell of type T at

@@ -30,4 +30,16 @@ inline QByteArray Body(quint32 i_code, const std::string& i_text = {})
         l_writer.Str(i_text);
     return l_writer;
 }
+
+// The first message of a connection a far end opens as the user, and the
+// one that answers a relayed request by its token.
+inline QByteArray Introduction(const std::string& i_user, const std::string& i_type = "P")
+{
+    return WireWriter().U8(1).Str(i_user).Str(i_type).U32(0);
+}
+
+inline QByteArray Indirect(quint32 i_token)
+{
+    return WireWriter().U8(0).U32(i_token);
+}
 }  // namespace PeerTestMessages

@@ -15,12 +15,8 @@ constexpr quint32 UsersAddress = 0x7F000002;
 constexpr quint32 Elsewhere = 0x7F000009;
 
 using PeerTestMessages::Body;
+using PeerTestMessages::Introduction;
 using PeerTestMessages::Message;
-
-QByteArray Introduction(const std::string& i_user)
-{
-    return WireWriter().U8(1).Str(i_user).Str("P").U32(0);
-}
 }
 
 class TestPeerQueueUsers : public QObject

@@ -118,6 +118,40 @@ private slots:
         QVERIFY(l_linked.m_central.Received(Server::CantConnectToPeerCode).empty());
         QCOMPARE(d.GetType("user")->HasItem("bob")["user_port"].AsInt(), int(l_peer.Port()));
     }
+
+    // Zed was logged in nowhere when we last asked (address 0, port 0), then
+    // logs in on a new port. Our browse asks again, and the answer's address
+    // and port are tried together: not the new address with the old port 0,
+    // which never leaves the machine.
+    void anAddressAnswerIsTriedWithItsOwnPort()
+    {
+        LinkedWorld l_linked;
+        QVERIFY(l_linked.m_ok);
+        l_linked.m_central.AddKnownUser("zed", {});
+        l_linked.m_world.Link().GetUserAddress("zed");
+        QVERIFY(PeerTestWorld::WaitFor([] {
+            ItemPtr l_zed = d.GetType("user")->HasItem("zed");
+            return l_zed && l_zed.IsConnected("user_address") && l_zed.IsConnected("user_port");
+        }));
+        QCOMPARE(d.GetType("user")->HasItem("zed")["user_address"].AsString(), std::string("0"));
+
+        FakePeer l_zed;
+        QVERIFY(l_zed.Listen());
+        FakeCentralServer::KnownUser l_online;
+        l_online.m_address = PeerTestWorld::Loopback;
+        l_online.m_port = l_zed.Port();
+        l_linked.m_central.AddKnownUser("zed", l_online);
+        l_linked.m_world.ClearLog();
+        l_linked.m_world.Messenger().GetUserSharedFiles("zed");
+
+        FakePeerConnection* lp_ours = l_zed.WaitForConnection(false);
+        QVERIFY(lp_ours);
+        QVERIFY(lp_ours->WaitForFrames(2));
+        QCOMPARE(lp_ours->Frames().front(), QByteArray(WireWriter().U8(1).Str("me").Str("P").U32(0)));
+        QCOMPARE(lp_ours->Frames().at(1), QByteArray(WireWriter().U32(4)));
+        QCOMPARE(l_linked.m_world.Count("User zed address arrived"), 1);
+        QCOMPARE(l_linked.m_world.Count("Direct connection of type P to user zed failed"), 0);
+    }
 };
 
 QTEST_GUILESS_MAIN(TestPeerServerLink)

@@ -248,8 +248,10 @@ void TestServerMessages::UserAddressAnswer()
     // 192.168.0.1 travels with its first octet in the most significant byte.
     Send(3, WireWriter().Str("bob").U32(0xC0A80001).U32(2235).U32(1).U32(8973));
     Sync();
-    QCOMPARE(l_recorder.m_lines, (QStringList{"user+user_address:3232235521", "user+user_port:2235",
-                                              "user+user_obfuscated_port:8973", "user-user_address_request:"}));
+    // The address goes in last, so that whoever waits for all three finds
+    // them once, with this answer's ports.
+    QCOMPARE(l_recorder.m_lines, (QStringList{"user+user_port:2235", "user+user_obfuscated_port:8973",
+                                              "user+user_address:3232235521", "user-user_address_request:"}));
 
     // No obfuscated port, zero values: stored as "0", each replacing the old.
     l_recorder.m_lines.clear();
@@ -514,8 +516,8 @@ void TestServerMessages::RelayedConnectionRequest()
     Sync();
     QCOMPARE(l_recorder.m_lines,
              (QStringList{"peer_connection_request+peer_connection_request_id:55", "peer_connection_request+peer_connection_type:P",
-                          "peer_connection_request+user:bob", "user+peer_connection_request:", "user+user_address:2130706433",
-                          "user+user_port:2234", "user+user_obfuscated_port:2235"}));
+                          "peer_connection_request+user:bob", "user+peer_connection_request:", "user+user_port:2234",
+                          "user+user_obfuscated_port:2235", "user+user_address:2130706433"}));
 
     // Without the obfuscated pair the port is "0"; every relay makes its own
     // request item.
