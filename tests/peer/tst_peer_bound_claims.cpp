@@ -1,7 +1,9 @@
 // What honest peers keep at the connection bound while others claim its
 // room: a file connection's token may come late, a crowd of one network
-// holds no more than its share of the places above the bound, and a
-// connection carrying our unanswered requests is not closed for a newcomer.
+// holds no more than its share of the places above the bound, a user's
+// answer to our relayed request is kept from whatever address it comes,
+// and a connection carrying our unanswered requests is not closed for a
+// newcomer.
 // The far ends bind loopback addresses of networks of their own (127.0.N.x).
 #include "PeerClients.h"
 #include "PeerSignalCatcher.h"

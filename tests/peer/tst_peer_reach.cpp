@@ -200,8 +200,8 @@ private slots:
         QFETCH(QString, end);
         const QStringList l_steps = end.split(", ");
         PeerTestWorld l_world;
-        // Without a server to ask, a message to a user of no known address
-        // goes out through both paths at once.
+        // With no server to ask first, an attempt to a user of no known
+        // address starts at once, and its relayed request with it.
         l_world.m_requests.m_canAskAddress = false;
         PeerSignalCatcher l_catcher(l_world.Messenger());
         l_world.Load();
