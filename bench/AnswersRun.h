@@ -46,8 +46,8 @@
 //                                    browses and folder requests that
 //                                    reached them, on any connection (of 4)
 //
-// The first four figures are of the seven peers alone.
-// What each peer took and sent goes to standard error.
+// The first four figures are of the seven peers alone. What each peer took
+// and sent goes to standard error.
 namespace AnswersRun
 {
 // The run's client (--answers).
