@@ -52,6 +52,7 @@ AnswerPeer::AnswerPeer(int i_index, quint32 i_address, Role i_role, quint16 i_cl
     : m_index(i_index),
       m_address(i_address),
       m_role(i_role),
+      m_clientPort(i_clientPort),
       m_uploads(i_index, BoundPeers::HonestUser(i_index), i_address, i_clientPort, i_fileBytes),
       m_listing(Listing(i_index, i_fileBytes.size()))
 {
@@ -117,6 +118,25 @@ void AnswerPeer::Answer(quint32 i_address, quint16 i_port, quint32 i_token)
     lp_socket->connectToHost(QHostAddress(i_address), i_port);
 }
 
+void AnswerPeer::Browse(const std::string& i_folder)
+{
+    auto* lp_socket = new QTcpSocket(this);
+    Connection& l_own = Add(lp_socket, false);
+    // The client does not introduce itself on a connection it did not open.
+    l_own.m_introducing = false;
+    connect(lp_socket, &QTcpSocket::connected, this, [this, &l_own, i_folder] {
+        l_own.m_openedAs = m_opened++;
+        MemStream l_folder;
+        l_folder.Write(quint32(m_index));
+        l_folder.Write(i_folder);
+        l_own.mp_socket->write(BenchPeerWire::Introduction(BoundPeers::HonestUser(m_index))
+                               + BenchPeerWire::Message(Codes::GetSharedFileList, MemStream())
+                               + BenchPeerWire::Message(Codes::GetSharedFilesInFolder, l_folder));
+    });
+    lp_socket->bind(QHostAddress(m_address), 0);
+    lp_socket->connectToHost(QHostAddress::LocalHost, m_clientPort);
+}
+
 void AnswerPeer::OnAccepted()
 {
     while (QTcpSocket* lp_socket = m_listener.nextPendingConnection()) {
@@ -161,6 +181,10 @@ void AnswerPeer::OnMessage(const QByteArray& i_body)
     unsigned int l_code = 0;
     if (!l_message.Read(l_code))
         return;
+    if (l_code == Codes::SharedFileList || l_code == Codes::SharedFilesInFolder) {
+        ++m_replies;
+        return;
+    }
     if (l_code == Codes::GetSharedFileList) {
         ++m_requests["browse"];
         // Read before the reset, but never answered on it.
@@ -228,8 +252,8 @@ QString AnswerPeer::Summary() const
     QString l_requests;
     for (const auto& [l_request, l_times] : m_requests)
         l_requests += QString(" %1 x%2;").arg(QString::fromStdString(l_request)).arg(l_times);
-    return QString("peer %1 (%2): accepted %3, relays answered %4 (closed since %5), sent on answers %6, on the "
-                   "client's %7, none %8, files sent %9, cut %10; requests:%11")
+    return QString("peer %1 (%2): accepted %3, relays answered %4 (closed since %5), sent on answers %6, on its "
+                   "others %7, none %8, files sent %9, cut %10, replies received %11; requests:%12")
         .arg(m_index)
         .arg(m_role == Role::AnswersRelays ? "answers relays" : "resets the first")
         .arg(m_accepted)
@@ -240,5 +264,6 @@ QString AnswerPeer::Summary() const
         .arg(m_lost)
         .arg(m_uploads.Sent())
         .arg(m_uploads.Cut())
+        .arg(m_replies)
         .arg(l_requests);
 }

@@ -32,7 +32,10 @@ class QTcpSocket;
 // (no linger), and takes later connections as the others do.
 //
 // It counts the client's requests that it read, a browse or a queue
-// request of a file, each time one comes.
+// request of a file, each time one comes. One told to browse the client
+// opens a messaging connection of its own from its address, asks there for
+// the client's share and for a folder's files, and counts the replies that
+// come, on whichever of its connections.
 class AnswerPeer : public QObject
 {
     Q_OBJECT
@@ -55,6 +58,10 @@ public:
     quint16 Port() const { return m_listener.serverPort(); }
     // The client's relayed request as the server passes it on.
     void OnRelayed(const QByteArray& i_request);
+    // Browses the client, and asks for the files of the client's folder.
+    void Browse(const std::string& i_folder);
+    // The client's listings of its share and of the folder that came.
+    int RepliesReceived() const { return m_replies; }
     static constexpr int AnswerAfterMs = 10;
     static constexpr int AnswerAnywayMs = 2000;
     // The most times one request of the client came; 0 when none came.
@@ -93,6 +100,7 @@ private:
     int m_index;
     quint32 m_address;
     Role m_role;
+    quint16 m_clientPort;
     QTcpServer m_listener;
     BoundHonestUploads m_uploads;
     QByteArray m_listing;
@@ -101,8 +109,8 @@ private:
     bool m_resetDone = false;
     int m_accepted = 0;
     int m_answered = 0;
-    // Messages written on its answers, on the client's connections, and
-    // none.
+    int m_replies = 0;
+    // Messages written on its answers, on its other connections, and none.
     int m_sentOnAnswers = 0;
     int m_sentOnClients = 0;
     int m_lost = 0;

@@ -12,8 +12,17 @@
 // once from their own address, while the client's own connections to them
 // succeed too, and send everything on the messaging connection opened
 // last; the seventh resets the client's first connection once it has read
-// the introduction and the first message. The client browses each and
-// downloads two files from each, one figure a line:
+// the introduction and the first message. Two more peers are behind
+// another address: the server gives one of their network where nothing
+// listens (127.0.2.5 and .6, at the port of their listener), and they
+// listen, and connect, from another (127.0.2.14 and .15). The client's own
+// connections to them fail; they answer its relayed requests as the six
+// do (2 s after the request, as none of the client's connections comes),
+// and write on the connection opened last. A second after the server saw
+// the client logged in, each opens a messaging connection of its own,
+// browses the client there and asks for the files of the client's shared
+// folder. The client browses each of the nine and downloads two files
+// from each, one figure a line:
 //
 //   answers_our_downloads_verified   the client's downloads that came with
 //                                    the file's bytes (of 14)
@@ -23,8 +32,22 @@
 //                                    client (a browse, or a queue request
 //                                    of a file) reached a peer, counted
 //                                    there
+//   answers_relayed_answers_closed   the peers' answers to the client's
+//                                    relayed requests that the client
+//                                    closed
+//   answers_elsewhere_our_downloads_verified
+//                                    the same as the first figure, of the
+//                                    peers behind another address (of 4)
+//   answers_elsewhere_browses_answered
+//                                    those of them whose listing reached
+//                                    the client (of 2)
+//   answers_elsewhere_replies_received
+//                                    the client's replies to their
+//                                    browses and folder requests that
+//                                    reached them, on any connection (of 4)
 //
-// What each peer took and sent goes to standard error.
+// The first four figures are of the seven peers alone. What each peer took
+// and sent goes to standard error.
 namespace AnswersRun
 {
 // The run's client (--answers).

@@ -37,3 +37,11 @@ void BoundOurDownloads::QueueFrom(int i_peer)
         m_manager.AddDownload(BoundPeers::HonestUser(i_peer), BoundHonestUploads::FileName(i_peer, l_file),
                               BoundHonestUploads::Folder(i_peer), m_bytes.size(), 0);
 }
+
+int BoundOurDownloads::VerifiedFrom(int i_peer) const
+{
+    int l_count = 0;
+    for (int l_file = 0; l_file < BoundHonestUploads::FilesEach; ++l_file)
+        l_count += int(m_verified.count(BoundHonestUploads::FileName(i_peer, l_file)));
+    return l_count;
+}

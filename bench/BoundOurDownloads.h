@@ -26,6 +26,8 @@ public:
     // Queues the two files of the honest peer (BoundPeers::HonestUser).
     void QueueFrom(int i_peer);
     int Verified() const { return int(m_verified.size()); }
+    // Those of the honest peer's files.
+    int VerifiedFrom(int i_peer) const;
 
 private:
     TransferQueueManager& m_manager;

@@ -254,7 +254,7 @@ bool PeerMessenger::EndHearing(QTcpSocket* ip_socket, const PeerFirstMessage::Pa
     const quint32 l_address = ip_socket->peerAddress().toIPv4Address();
     PeerBoundRules::Newcomer l_newcomer{i_first};
     if (i_first.m_kind == PeerFirstMessage::Kind::Indirect)
-        l_newcomer.m_answersOurRequest = bool(AnswerableRelayed(i_first.m_token, l_address));
+        l_newcomer.m_answersOurRequest = bool(AnswerableRelayed(i_first.m_token));
     else if (i_first.m_kind == PeerFirstMessage::Kind::Direct)
         l_newcomer.m_fromUsersAddress = IsUsersAddress(i_first.m_user, l_address);
     switch (m_rules.OfIntroduction(l_newcomer, l_now.toMSecsSinceEpoch())) {

@@ -30,10 +30,10 @@ class QTcpSocket;
 //   has spoken (a file connection awaiting its token, a claim kept) never
 //   does.
 // - What its first message earns (OfIntroduction):
-//   - the answer to a relayed request of ours, by a token of ours (tokens
-//     are random, so they cannot be guessed) from the address the server
-//     gave for its user (PeerMessenger::AnswerableRelayed): kept, as work
-//     of ours;
+//   - the answer to a relayed request of ours, by the token alone, while
+//     the request lives (tokens are random, so they cannot be guessed),
+//     from whatever address (PeerMessenger::AnswerableRelayed): kept, as
+//     work of ours;
 //   - a file connection: refused, unless a download of ours waits for a
 //     file connection of the user it names. Then it waits, at most
 //     TokenWaitAtBoundMs, for its transfer token, and is kept as work of

@@ -8,9 +8,27 @@
 #include "peer/PeerFirstMessage.h"
 #include "peer/PeerItems.h"
 
+#include <QHostAddress>
 #include <QTcpSocket>
 
 using namespace PeerItems;
+
+namespace
+{
+// The answer to our relayed request came from another address than the one
+// the server gave for its user: the user is reached all the same, and the
+// line tells where from.
+void LogAnswerElsewhere(ItemPtr i_user, quint32 i_from)
+{
+    const quint32 l_given = i_user.IsConnected("user_address") ? i_user["user_address"].AsUInt() : 0;
+    if (l_given == 0 || l_given == i_from)
+        return;
+    Log(LogArea, 1,
+        QString("User %1 answered our relayed request from %2, the server gave %3")
+            .arg(Text(i_user), QHostAddress(i_from).toString(), QHostAddress(l_given).toString()),
+        i_user);
+}
+}  // namespace
 
 void PeerMessenger::OnConnectToPeerSocketConnected()
 {
@@ -145,7 +163,7 @@ bool PeerMessenger::HandleFirstMessage(QTcpSocket* ip_socket, ItemPtr i_uninitia
         Log(LogArea, 1, "Failed to read req from indirect peer connection");
         break;
     case PeerFirstMessage::Kind::Indirect: {
-        ItemPtr l_ours = AnswerableRelayed(l_first.m_token, ip_socket->peerAddress().toIPv4Address());
+        ItemPtr l_ours = AnswerableRelayed(l_first.m_token);
         if (!l_ours) {
             Log(LogArea, 1, "Req sent on indirect peer connection not found");
             break;
@@ -160,6 +178,7 @@ bool PeerMessenger::HandleFirstMessage(QTcpSocket* ip_socket, ItemPtr i_uninitia
         Log(LogArea, 1,
             QString("Found req, accepted indirect connection to user %1, connection type %2").arg(Text(l_user), Text(l_type)),
             l_userItem);
+        LogAnswerElsewhere(l_userItem, ip_socket->peerAddress().toIPv4Address());
         if (l_type == "P") {
             MakePeerSocket(ip_socket, l_user, l_obfuscated, true);
             l_ok = true;

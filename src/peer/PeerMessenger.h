@@ -223,12 +223,10 @@ private:
     // A connection of the type to the user is asked for and not yet made.
     static bool AsksForConnection(const std::string& i_user, const char* ip_connectionType);
     static bool WaitsForAddress(ItemPtr i_connectionRequest);
-    // Our relayed request of the token, if a connection from the address
-    // may answer it: from the address the server gave for its user, for
-    // as long as it stands (its attempt may have got a direct connection
-    // meanwhile); with no address known, from anywhere while its attempt
-    // waits. Null otherwise.
-    static ItemPtr AnswerableRelayed(quint32 i_token, quint32 i_from);
+    // Our relayed request of the token, while it stands (its attempt may
+    // have got a direct connection meanwhile): a connection from any
+    // address that brings the token answers it. Null otherwise.
+    static ItemPtr AnswerableRelayed(quint32 i_token);
     void OnUserAddress(Item* ip_userItem);
     // The server told the user's address: with no authentic connection of
     // the user yet, the newest from that address becomes it.

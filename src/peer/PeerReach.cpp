@@ -32,20 +32,14 @@ void EndRequest(ItemPtr i_connectionRequest)
 }
 }
 
-ItemPtr PeerMessenger::AnswerableRelayed(quint32 i_token, quint32 i_from)
+ItemPtr PeerMessenger::AnswerableRelayed(quint32 i_token)
 {
-    ItemPtr l_ours = d.GetType("indirect_connect_to_peer_request")->HasItem(ToString(i_token));
-    if (!l_ours)
-        return {};
-    // Only the user answers from the address the server gave: a token
-    // guessed, or seen on its way, brings nothing from anywhere else.
-    ItemPtr l_user = l_ours["user"];
-    const quint32 l_known = l_user.IsConnected("user_address") ? l_user["user_address"].AsUInt() : 0;
-    if (l_known != 0)
-        return l_known == i_from ? l_ours : ItemPtr();
-    // With no address to compare, the token alone speaks, and only while
-    // its attempt still waits for a connection.
-    return l_ours.IsConnected("connect_to_peer_request") ? l_ours : ItemPtr();
+    // The token alone finds the request, from any address: the user's own
+    // connections may come from another address than the one the server
+    // gave (a router with two lines, a hairpin that keeps the inside
+    // address, an address changed since). Tokens are random over 32 bits
+    // and live a minute or so: guesses hit one of them next to never.
+    return d.GetType("indirect_connect_to_peer_request")->HasItem(ToString(i_token));
 }
 
 void PeerMessenger::ConnectToUser(std::string i_user, const char* ip_connectionType)
@@ -270,7 +264,8 @@ void PeerMessenger::DisposeOfPeerConnectionRequest(ItemPtr i_connectionRequest)
     // The attempt got its connection. The user may still answer the relayed
     // request, having had it at the same moment as our direct attempt, and
     // what the user sends on that answer is meant for us: it stays
-    // answerable, from the user's address, until it expires.
+    // answerable, by its token, until it expires or the server reports it
+    // failed.
     if (ItemPtr l_relayed = i_connectionRequest["indirect_connect_to_peer_request"])
         l_relayed -= i_connectionRequest;
     i_connectionRequest.Remove();

@@ -1,12 +1,15 @@
 // What honest peers keep at the connection bound while others claim its
 // room: a file connection's token may come late, a crowd of one network
-// holds no more than its share of the places above the bound, and a
-// connection carrying our unanswered requests is not closed for a newcomer.
+// holds no more than its share of the places above the bound, a user's
+// answer to our relayed request is kept from whatever address it comes,
+// and a connection carrying our unanswered requests is not closed for a
+// newcomer.
 // The far ends bind loopback addresses of networks of their own (127.0.N.x).
 #include "PeerClients.h"
 #include "PeerSignalCatcher.h"
 #include "PeerTestWorld.h"
 #include "FakePeer.h"
+#include "LoopbackPorts.h"
 #include "RawClient.h"
 #include "WireBytes.h"
 
@@ -196,6 +199,50 @@ private slots:
         QCOMPARE(l_awaited.m_catcher.m_handOvers.size(), std::size_t(1));
         QCOMPARE(l_awaited.m_catcher.m_handOvers.front().m_token, 7u);
         QVERIFY(!l_fay.ClosedByPeer());
+    }
+
+    // The server gave an address where the user cannot be reached, and our
+    // direct attempt failed; a crowd fills the bound. The user answers our
+    // relayed request from another address of its own network: the answer
+    // is work of ours, kept, and room is made for it from the crowd.
+    void anAnswerFromAnotherAddressThanTheServerGaveIsKept_data()
+    {
+        QTest::addColumn<QString>("type");
+        QTest::newRow("messaging") << "P";
+        QTest::newRow("file") << "F";
+    }
+    void anAnswerFromAnotherAddressThanTheServerGaveIsKept()
+    {
+        QFETCH(QString, type);
+        FayAwaited l_fay;
+        PeerTestWorld& l_world = l_fay.m_world;
+        l_world.m_requests.m_canAskAddress = true;
+        l_world.GiveAddress("fay", Address(7, 5), ClosedLoopbackPort(), 0);
+        if (type == "P") {
+            MemStream l_placeInLine;
+            l_placeInLine.Write(static_cast<unsigned int>(51));
+            l_world.Messenger().SendMessage("fay", l_placeInLine);
+        } else {
+            l_world.Messenger().RequestFileConnectionToUser("fay");
+        }
+        QVERIFY(PeerTestWorld::WaitFor(
+            [&] { return l_world.Count(QString("Direct connection of type %1 to user fay failed").arg(type)) == 1; }));
+        QVERIFY(l_fay.Fill(Address(2, 2)));
+
+        FakePeer l_far;
+        FakePeerConnection* lp_answer = l_far.ConnectTo(l_world.PlainPort(), false, 5000, Address(7, 14));
+        QVERIFY(lp_answer);
+        lp_answer->SendFrame(WireWriter().U8(0).U32(l_world.m_requests.m_relayed.front().m_token));
+        if (type == "P") {
+            QVERIFY(lp_answer->WaitForFrames(1));
+            QCOMPARE(lp_answer->Frames().front(), QByteArray(WireWriter().U32(51)));
+        } else {
+            QVERIFY(PeerTestWorld::WaitFor([&] { return !l_fay.m_catcher.m_handOvers.empty(); }));
+            QCOMPARE(l_fay.m_catcher.m_handOvers.front().m_signal, std::string("FileConnectionAccepted"));
+            QCOMPARE(l_fay.m_catcher.m_handOvers.front().m_user, std::string("fay"));
+        }
+        QCOMPARE(ClosedCount(l_fay.m_crowd), 1);
+        QCOMPARE(lp_answer->Socket()->state(), QAbstractSocket::ConnectedState);
     }
 
     // Our connection to a user we download from carries requests the user

@@ -179,14 +179,16 @@ private slots:
 
     // However the attempt ended, a stranger's connection from elsewhere
     // bringing the token (guessed, or seen on its way) is refused, and
-    // nothing meant for the user goes to it.
+    // nothing meant for the user goes to it. A direct connection that won
+    // ends nothing: the token lives on until it is answered, reported
+    // failed or expired.
     void anAnswerAfterTheAttemptEndedIsRefused_data()
     {
         QTest::addColumn<QString>("type");
         QTest::addColumn<QString>("end");
-        QTest::newRow("P, direct connection made") << "P" << "direct";
-        QTest::newRow("F, direct connection made") << "F" << "direct";
-        QTest::newRow("D, direct connection made") << "D" << "direct";
+        QTest::newRow("P, direct connection made, then answered by the user") << "P" << "direct, answered";
+        QTest::newRow("F, direct connection made, then reported failed") << "F" << "direct, failed";
+        QTest::newRow("D, direct connection made, then expired") << "D" << "direct, expired";
         QTest::newRow("P, answered by the user") << "P" << "answered";
         QTest::newRow("F, answered by the user") << "F" << "answered";
         QTest::newRow("P, reported failed") << "P" << "failed";
@@ -196,11 +198,15 @@ private slots:
     {
         QFETCH(QString, type);
         QFETCH(QString, end);
+        const QStringList l_steps = end.split(", ");
         PeerTestWorld l_world;
+        // With no server to ask first, an attempt to a user of no known
+        // address starts at once, and its relayed request with it.
+        l_world.m_requests.m_canAskAddress = false;
         PeerSignalCatcher l_catcher(l_world.Messenger());
         l_world.Load();
         FakePeer l_bob;
-        if (end == "direct") {
+        if (l_steps.contains("direct")) {
             QVERIFY(l_bob.Listen());
             l_world.GiveAddress("bob", PeerTestWorld::Loopback, l_bob.Port(), 0);
         }
@@ -208,29 +214,33 @@ private slots:
         QCOMPARE(l_world.m_requests.m_relayed.size(), std::size_t(1));
         const quint32 l_token = l_world.m_requests.m_relayed.front().m_token;
 
-        FakePeerConnection* lp_bob = nullptr;
-        if (end == "direct") {
-            lp_bob = l_bob.WaitForConnection(false);
-        } else if (end == "answered") {
-            lp_bob = l_bob.ConnectTo(l_world.PlainPort(), false);
-            QVERIFY(lp_bob);
-            lp_bob->SendFrame(Indirect(l_token));
-        } else if (end == "failed") {
+        // Each of bob's connections is taken before the next step.
+        int l_connections = 0;
+        auto l_taken = [&] {
+            ++l_connections;
+            if (type == "P")
+                return PeerTestWorld::WaitFor([&] { return PeerTestWorld::ItemCount("peer_socket") == l_connections; });
+            return PeerTestWorld::WaitFor([&] { return int(l_catcher.m_handOvers.size()) == l_connections; });
+        };
+        if (l_steps.contains("direct")) {
+            QVERIFY(l_bob.WaitForConnection(false));
+            QVERIFY(l_taken());
+        }
+        if (l_steps.contains("answered")) {
+            FakePeerConnection* lp_answer = l_bob.ConnectTo(l_world.PlainPort(), false);
+            QVERIFY(lp_answer);
+            lp_answer->SendFrame(Indirect(l_token));
+            QVERIFY(l_taken());
+        } else if (l_steps.contains("failed")) {
             emit gp_server->IndirectPeerConnectionFailure(l_token);
-        } else {
+        } else if (l_steps.contains("expired")) {
             l_world.Advance(61000);
             l_world.Messenger().EveryHalfMinute();
         }
-        const bool l_connected = lp_bob != nullptr;
-        QCOMPARE(l_connected, end == "direct" || end == "answered");
-        if (l_connected && type == "P")
-            QVERIFY(lp_bob->WaitForFrames(end == "direct" ? 2 : 1));
-        else if (l_connected)
-            QVERIFY(PeerTestWorld::WaitFor([&] { return l_catcher.m_handOvers.size() == 1; }));
+        QCOMPARE(PeerTestWorld::ItemCount("indirect_connect_to_peer_request"), 0);
         const int l_messaging = PeerTestWorld::ItemCount("peer_socket");
-        QCOMPARE(l_messaging, l_connected && type == "P" ? 1 : 0);
         // A message of an attempt that never connected still waits.
-        QCOMPARE(PeerTestWorld::ItemCount("unsent_message"), !l_connected && type == "P" ? 1 : 0);
+        QCOMPARE(PeerTestWorld::ItemCount("unsent_message"), l_connections == 0 && type == "P" ? 1 : 0);
 
         FakePeer l_stranger;
         FakePeerConnection* lp_stranger = l_stranger.ConnectTo(l_world.PlainPort(), false, 5000, ElsewhereAddress);
@@ -241,14 +251,16 @@ private slots:
         QVERIFY(l_world.LogTexts().contains("Req sent on indirect peer connection not found"));
         QVERIFY(lp_stranger->Frames().isEmpty());
         QCOMPARE(PeerTestWorld::ItemCount("peer_socket"), l_messaging);
-        QCOMPARE(l_catcher.m_handOvers.size(), std::size_t(l_connected && type != "P" ? 1 : 0));
+        QCOMPARE(l_catcher.m_handOvers.size(), std::size_t(type == "P" ? 0 : l_connections));
     }
 
     // The user has our relayed request at the moment our direct attempt
-    // reaches it, and answers both: the answer, from the user's address, is
-    // one more connection of the user's, read like any other, and what we
-    // send next goes on it, the newest. From another address, or once the
-    // request expired, it is refused.
+    // reaches it, and answers both: the answer is one more connection of
+    // the user's, read like any other, and what we send next goes on it,
+    // the newest. The token alone finds the request: a user whose own
+    // connections come from another address than the one the server gave
+    // is taken too, and that address is logged beside the server's, once.
+    // Once the request expired, or was answered, the answer is refused.
     void theUsersAnswerAfterTheDirectConnectionWonIsTaken_data()
     {
         QTest::addColumn<QString>("type");
@@ -256,8 +268,8 @@ private slots:
         QTest::addColumn<bool>("taken");
         QTest::newRow("P, from the user's address") << "P" << "address" << true;
         QTest::newRow("F, from the user's address") << "F" << "address" << true;
-        QTest::newRow("P, from elsewhere") << "P" << "elsewhere" << false;
-        QTest::newRow("F, from elsewhere") << "F" << "elsewhere" << false;
+        QTest::newRow("P, from another address") << "P" << "elsewhere" << true;
+        QTest::newRow("F, from another address") << "F" << "elsewhere" << true;
         QTest::newRow("P, after a minute") << "P" << "expired" << false;
         QTest::newRow("P, a second answer") << "P" << "twice" << false;
     }
@@ -311,6 +323,8 @@ private slots:
                 QString("Found req, accepted indirect connection to user bob, connection type %1").arg(type));
         }));
         QCOMPARE(PeerTestWorld::ItemCount("indirect_connect_to_peer_request"), 0);
+        QCOMPARE(l_world.Count("User bob answered our relayed request from 127.0.0.9, the server gave 127.0.0.1"),
+                 answer == "elsewhere" ? 1 : 0);
         if (type == "F") {
             QVERIFY(PeerTestWorld::WaitFor([&] { return l_catcher.m_handOvers.size() == 2; }));
             QCOMPARE(l_catcher.m_handOvers.back().m_signal, std::string("FileConnectionAccepted"));
@@ -325,6 +339,74 @@ private slots:
         QVERIFY(lp_answer->WaitForFrames(1));
         QCOMPARE(lp_answer->Frames().front(), QByteArray(WireWriter().U32(36)));
         QCOMPARE(lp_direct->Frames().size(), 2);
+    }
+
+    // The server gives an address where the user cannot be reached (a
+    // router that spreads connections over two lines, a hairpin that keeps
+    // the inside address, an address changed since it was looked up): our
+    // direct attempt fails, and the user answers our relayed request from
+    // another address of its own. The token alone finds the request: the
+    // answer is the user's own connection, what waited goes on it, and so
+    // does what we send next; both addresses are logged, once. A token that
+    // is not ours, or no longer lives, gets nothing.
+    void anAnswerFromAnotherAddressWhileOurAttemptWaits_data()
+    {
+        QTest::addColumn<QString>("type");
+        QTest::addColumn<QString>("token");
+        QTest::newRow("P, our token") << "P" << "ours";
+        QTest::newRow("F, our token") << "F" << "ours";
+        QTest::newRow("P, a token not ours") << "P" << "not ours";
+        QTest::newRow("P, our token expired") << "P" << "expired";
+    }
+    void anAnswerFromAnotherAddressWhileOurAttemptWaits()
+    {
+        QFETCH(QString, type);
+        QFETCH(QString, token);
+        constexpr quint32 GivenAddress = 0x7F000005;
+        constexpr quint32 OwnAddress = 0x7F00000E;
+        const QString l_addresses("User bob answered our relayed request from 127.0.0.14, the server gave 127.0.0.5");
+        PeerTestWorld l_world;
+        l_world.m_requests.m_canAskAddress = true;
+        PeerSignalCatcher l_catcher(l_world.Messenger());
+        l_world.Load();
+        l_world.GiveAddress("bob", GivenAddress, ClosedLoopbackPort(), 0);
+        Attempt(l_world, type);
+        QVERIFY(PeerTestWorld::WaitFor(
+            [&] { return l_world.Count(QString("Direct connection of type %1 to user bob failed").arg(type)) == 1; }));
+        const quint32 l_ours = l_world.m_requests.m_relayed.front().m_token;
+        if (token == "expired") {
+            l_world.Advance(61000);
+            l_world.Messenger().EveryHalfMinute();
+        }
+
+        FakePeer l_bob;
+        FakePeerConnection* lp_answer = l_bob.ConnectTo(l_world.PlainPort(), false, 5000, OwnAddress);
+        QVERIFY(lp_answer);
+        lp_answer->SendFrame(Indirect(token == "not ours" ? l_ours + 1 : l_ours));
+        if (token != "ours") {
+            QVERIFY(lp_answer->WaitForDisconnect());
+            QVERIFY(l_world.LogTexts().contains("Req sent on indirect peer connection not found"));
+            QVERIFY(lp_answer->Frames().isEmpty());
+            QCOMPARE(PeerTestWorld::ItemCount("peer_socket"), 0);
+            QCOMPARE(l_world.Count(l_addresses), 0);
+            return;
+        }
+        if (type == "F") {
+            QVERIFY(PeerTestWorld::WaitFor([&] { return l_catcher.m_handOvers.size() == 1; }));
+            QCOMPARE(l_catcher.m_handOvers.front().m_signal, std::string("FileConnectionAccepted"));
+            QCOMPARE(l_catcher.m_handOvers.front().m_user, std::string("bob"));
+            QCOMPARE(l_world.Count(l_addresses), 1);
+            return;
+        }
+        // The message that asked for the connection waited for it.
+        QVERIFY(lp_answer->WaitForFrames(1));
+        QCOMPARE(lp_answer->Frames().front(), QByteArray(WireWriter().U32(4)));
+        QCOMPARE(OnlyItem("peer_socket")["user"].AsString(), std::string("bob"));
+        MemStream l_next = Message(36);
+        l_world.Messenger().SendMessage("bob", l_next);
+        QVERIFY(lp_answer->WaitForFrames(2));
+        QCOMPARE(lp_answer->Frames().at(1), QByteArray(WireWriter().U32(36)));
+        QCOMPARE(l_world.Count(l_addresses), 1);
     }
 
     void requestsWaitingForTheAddressStartWhenItArrives()
