@@ -1,5 +1,7 @@
 #include "PeerConversation.h"
 
+#include "LoopbackPorts.h"
+
 #include <zlib.h>
 
 PeerConversation::PeerConversation()
@@ -11,6 +13,9 @@ PeerConversation::PeerConversation()
     lp_far->SendFrame(WireWriter().U8(1).Str("bob").Str("P").U32(0));
     if (PeerTestWorld::WaitFor([] { return PeerTestWorld::ItemCount("peer_socket") == 1; }))
         mp_far = lp_far;
+    // The server knows bob where he connects from: what we send him goes
+    // on this connection.
+    m_world.GiveAddress("bob", PeerTestWorld::Loopback, ClosedLoopbackPort(), 0);
     m_world.ClearLog();
 }
 

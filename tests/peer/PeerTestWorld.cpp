@@ -1,5 +1,6 @@
 #include "PeerTestWorld.h"
 
+#include "LoopbackPorts.h"
 #include "WireBytes.h"
 
 #include "core/log/LogService.h"
@@ -207,6 +208,9 @@ FakePeerConnection* PeerTestWorld::ConnectAs(FakePeer& io_peer, const std::strin
     lp_far->SendFrame(WireWriter().U8(1).Str(i_user).Str("P").U32(0));
     if (!WaitFor([&] { return ItemCount("peer_socket") == l_before + 1; }))
         return nullptr;
+    ItemPtr l_user = d.GetType("user")->HasItem(i_user);
+    if (l_user && !l_user.IsConnected("user_address"))
+        GiveAddress(i_user, Loopback, ClosedLoopbackPort(), 0);
     return lp_far;
 }
 

@@ -106,6 +106,10 @@ public:
 
     // A plain messaging connection that a far end opened to us as the user,
     // once the peer layer has taken it; null when it did not come about.
+    // Unless the test told another address for the user, the server knows
+    // the user at the loopback address the far end connects from (at a
+    // closed port): the connection is the user's own, and what we send the
+    // user goes on it.
     FakePeerConnection* ConnectAs(FakePeer& io_peer, const std::string& i_user);
 
     // The items that stand for the socket, by type name.

@@ -5,6 +5,7 @@
 // addresses of networks of their own (127.0.N.x).
 #include "PeerClients.h"
 #include "PeerSignalCatcher.h"
+#include "LoopbackPorts.h"
 #include "PeerTestWorld.h"
 #include "FakePeer.h"
 #include "RawClient.h"
@@ -197,7 +198,9 @@ private slots:
         Clients l_bea;
         QVERIFY(Introduce(l_ann, 1, Address(7, 2), "ann", l_world.PlainPort()));
         QVERIFY(Introduce(l_bea, 1, Address(7, 3), "bea", l_world.PlainPort()));
-        // Work with bea: a browse of ours; an exchange with ann: a message.
+        // Work with bea: a browse of ours; an exchange with ann: a message,
+        // on ann's own connection.
+        l_world.GiveAddress("ann0", Address(7, 2), ClosedLoopbackPort(), 0);
         l_world.Messenger().GetUserSharedFiles("bea0");
         MemStream l_message;
         l_message.Write(static_cast<unsigned int>(51));

@@ -1,6 +1,7 @@
 // Connections accepted on our listeners: the first message in both forms,
 // what each connection becomes, and what a bad frame ends.
 #include "PeerSignalCatcher.h"
+#include "LoopbackPorts.h"
 #include "PeerTestWorld.h"
 #include "WireBytes.h"
 
@@ -125,6 +126,8 @@ private slots:
         lp_far->SendFrame(Direct("bob", "P"), 0xDEADBEEF);
         QVERIFY(WaitForItems("peer_socket", 1));
         QVERIFY(ItemPtr(d.GetType("peer_socket")->GetItems()).IsConnected("is_obfuscated"));
+        // The server knows bob where he connects from: this is his own.
+        l_world.GiveAddress("bob", PeerTestWorld::Loopback, ClosedLoopbackPort(), 0);
 
         MemStream l_first = Message(4);
         MemStream l_second = Message(36, WireWriter().U32(9).Str("folder"));
@@ -260,7 +263,9 @@ private slots:
         PeerTestWorld l_world;
         PeerSignalCatcher l_catcher(l_world.Messenger());
         l_world.Load();
-        // No address is known: only the relayed path is open.
+        // The server knows no address for bob: only the relayed path is
+        // open.
+        l_world.GiveAddress("bob", 0, 0, 0);
         if (type == "P") {
             MemStream l_message = Message(4);
             l_world.Messenger().SendMessage("bob", l_message);

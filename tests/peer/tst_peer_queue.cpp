@@ -1,5 +1,6 @@
 // Messages to users by name: sent on the user's latest messaging connection,
 // or queued, flushed in order once a connection stands, and expired.
+#include "LoopbackPorts.h"
 #include "PeerTestMessages.h"
 #include "PeerTestWorld.h"
 #include "RawClient.h"
@@ -65,33 +66,49 @@ class TestPeerQueue : public QObject
     Q_OBJECT
 
 private slots:
+    // Logged in, the server is asked where bob is before anything goes;
+    // with no server to ask, an attempt of ours starts at once.
+    void withoutAConnectionTheMessageIsQueuedAndAConnectionAskedFor_data()
+    {
+        QTest::addColumn<bool>("loggedIn");
+        QTest::newRow("logged in") << true;
+        QTest::newRow("no server to ask") << false;
+    }
     void withoutAConnectionTheMessageIsQueuedAndAConnectionAskedFor()
     {
+        QFETCH(bool, loggedIn);
         PeerTestWorld l_world;
+        l_world.m_requests.m_canAskAddress = loggedIn;
         l_world.Load();
         MemStream l_first = Message(4);
         l_world.Messenger().SendMessage("bob", l_first);
-        QCOMPARE(l_world.LogTexts(), (QStringList{"Send PM_GET_SHARED_FILE_LIST message to user bob",
-                                                  "Did not find messaging connection to user, queueing unsent message",
-                                                  "Attempting peer connection of type P to user bob",
-                                                  "Also sending indirect connection request.",
-                                                  "User address not found, requesting address"}));
+        const QStringList l_queued{"Send PM_GET_SHARED_FILE_LIST message to user bob",
+                                   "Did not find messaging connection to user, queueing unsent message"};
+        const QStringList l_asked{"Asking the server for the address of user bob before sending to the user"};
+        const QStringList l_attempted{"Attempting peer connection of type P to user bob",
+                                      "Also sending indirect connection request.",
+                                      "User address not found, requesting address"};
+        QCOMPARE(l_world.LogTexts(), l_queued + (loggedIn ? l_asked : l_attempted));
+        QCOMPARE(l_world.m_requests.m_addressRequests, std::vector<std::string>{"bob"});
         ItemPtr l_entry = d.GetType("unsent_message")->GetItems();
         QCOMPARE(l_entry["user"].AsString(), std::string("bob"));
         QCOMPARE(l_entry["send_order"].AsString(), std::string("0"));
         QCOMPARE(l_entry["send_time"].AsString(), l_world.m_now.toString(Qt::TextDate).toStdString());
-        QCOMPARE(l_world.m_requests.m_relayed.size(), std::size_t(1));
-        QCOMPARE(l_world.m_requests.m_relayed.front().m_type, std::string("P"));
+        QCOMPARE(l_world.m_requests.m_relayed.size(), std::size_t(loggedIn ? 0 : 1));
+        if (!loggedIn)
+            QCOMPARE(l_world.m_requests.m_relayed.front().m_type, std::string("P"));
 
-        // A second one waits behind it; the attempt under way is not repeated.
+        // A second one waits behind it; nothing is asked or attempted again.
         l_world.ClearLog();
         MemStream l_second = Message(99);
         l_world.Messenger().SendMessage("bob", l_second);
         QCOMPARE(l_world.LogTexts().front(), QString("Send 99 (unknown) message to user bob"));
-        QVERIFY(l_world.LogTexts().contains(
-            "Connection attempt to same user of same type already in progress, not re-attempting."));
+        QCOMPARE(l_world.LogTexts().contains(
+                     "Connection attempt to same user of same type already in progress, not re-attempting."),
+                 !loggedIn);
         QCOMPARE(QueuedOrders("bob"), (std::vector<std::string>{"0", "1"}));
-        QCOMPARE(l_world.m_requests.m_relayed.size(), std::size_t(1));
+        QCOMPARE(l_world.m_requests.m_relayed.size(), std::size_t(loggedIn ? 0 : 1));
+        QCOMPARE(l_world.m_requests.m_addressRequests.size(), std::size_t(1));
     }
 
     void aNewConnectionFlushesItsUsersQueueInOrder()
@@ -123,12 +140,11 @@ private slots:
         QVERIFY(QueuedOrders("bob").empty());
         QCOMPARE(QueuedOrders("ann"), (std::vector<std::string>{"1"}));
 
-        // With the connection standing, a message goes out at once.
+        // With bob's own connection standing, a message goes out at once.
         l_world.ClearLog();
         MemStream l_now = Message(4);
         l_world.Messenger().SendMessage("bob", l_now);
-        QCOMPARE(l_world.LogTexts(), (QStringList{"Send PM_GET_SHARED_FILE_LIST message to user bob",
-                                                  "Found one existing messaging connection to user"}));
+        QCOMPARE(l_world.LogTexts(), QStringList{"Send PM_GET_SHARED_FILE_LIST message to user bob"});
         QVERIFY(lp_far->WaitForFrames(5));
         QCOMPARE(lp_far->Frames().back(), Body(4));
     }
@@ -175,6 +191,9 @@ private slots:
     {
         QTest::failOnWarning(QRegularExpression("device not open"));
         PeerTestWorld l_world;
+        // With no server to ask, bob's name is all there is to go by: the
+        // reset can take the connection's address with it before it is read.
+        l_world.m_requests.m_canAskAddress = false;
         l_world.Load();
         for (const char* lp_text : {"one", "two", "three"}) {
             MemStream l_message = Message(36, lp_text);
@@ -399,12 +418,12 @@ private slots:
         QCOMPARE(PeerTestWorld::ItemCount("last_activity_time"), 0);
         QCOMPARE(l_ours->state(), QAbstractSocket::UnconnectedState);
         const std::vector<PeerLogLine> l_lines = l_world.Log();
-        QCOMPARE(l_lines.size(), std::size_t(5));
-        QCOMPARE(l_lines[2].m_text, QString("Peer connection to user bob does not take what we send (%1 bytes waiting), closing.")
+        QCOMPARE(l_lines.size(), std::size_t(4));
+        QCOMPARE(l_lines[1].m_text, QString("Peer connection to user bob does not take what we send (%1 bytes waiting), closing.")
                                         .arg(qint64(17) * LargeFrameSize));
-        QCOMPARE(l_lines[2].m_level, 1);
-        QCOMPARE(l_lines[3].m_text, QString("Disposing of socket"));
-        QCOMPARE(l_lines[4].m_text, QString("Identified as peer socket"));
+        QCOMPARE(l_lines[1].m_level, 1);
+        QCOMPARE(l_lines[2].m_text, QString("Disposing of socket"));
+        QCOMPARE(l_lines[3].m_text, QString("Identified as peer socket"));
         QVERIFY(lp_far->WaitForDisconnect());
 
         // What follows waits for a new connection instead of going nowhere.
@@ -418,6 +437,7 @@ private slots:
     {
         PeerTestWorld l_world;
         l_world.Load();
+        l_world.GiveAddress("bob", PeerTestWorld::Loopback, ClosedLoopbackPort(), 0);
         for (int l_frame = 0; l_frame < 18; ++l_frame) {
             MemStream l_big = Large();
             l_world.Messenger().SendMessage("bob", l_big);
@@ -439,10 +459,14 @@ private slots:
         QCOMPARE(QueuedOrders("bob"), (std::vector<std::string>{"16", "17"}));
     }
 
+    // With no server to ask where bob is, the connections under his name
+    // are all there is to choose from.
     void ofSeveralConnectionsTheLatestOpenedCarriesTheMessage()
     {
         PeerTestWorld l_world;
+        l_world.m_requests.m_canAskAddress = false;
         l_world.Load();
+        l_world.GiveAddress("bob", 0, 0, 0);
         FakePeer l_peer;
         FakePeerConnection* lp_early = l_world.ConnectAs(l_peer, "bob");
         const QString l_earlyTime = l_world.m_now.toString(Qt::TextDate);
@@ -471,7 +495,9 @@ private slots:
     void connectionsOpenedInTheSameSecondGoByTheSetOrder()
     {
         PeerTestWorld l_world;
+        l_world.m_requests.m_canAskAddress = false;
         l_world.Load();
+        l_world.GiveAddress("bob", 0, 0, 0);
         FakePeer l_peer;
         FakePeerConnection* lp_one = l_world.ConnectAs(l_peer, "bob");
         l_world.Advance(999);

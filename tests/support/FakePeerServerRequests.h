@@ -45,8 +45,9 @@ public:
     }
     void SetWaitPort(int i_port, int i_obfuscatedPort) override { m_waitPorts.push_back({i_port, i_obfuscatedPort}); }
 
-    // As a link that is not logged in, unless a test says otherwise.
-    bool m_canAskAddress = false;
+    // As a link that is logged in, so that a user's address is looked up
+    // before what we start goes out, unless a test says otherwise.
+    bool m_canAskAddress = true;
     std::deque<unsigned int> m_candidates;
     std::vector<Relayed> m_relayed;
     std::vector<std::string> m_addressRequests;
