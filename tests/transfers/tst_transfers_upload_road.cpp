@@ -359,7 +359,8 @@ private slots:
 
     // The clock moves by "after" ms since the upload entered "state". An
     // upload bob accepted whose file connection never came (the peer layer
-    // still waits for his address) fails as the peer layer's failure would
+    // still waits for his address), or whose offer never left (no
+    // connection to bob carried it), fails as the peer layer's failure would
     // have failed it: the Uploads view shows "reason".
     void uploadsStuckInASetUpStateAreAbortedAfterHalfAMinute_data()
     {
@@ -367,11 +368,13 @@ private slots:
         QTest::addColumn<int>("after");
         QTest::addColumn<bool>("aborted");
         QTest::addColumn<QString>("reason");
-        QTest::newRow("requesting, just under") << "requesting" << 29999 << false << "";
-        QTest::newRow("requesting") << "requesting" << 30000 << true << "";
-        QTest::newRow("connecting") << "connecting" << 45000 << true << "Cannot connect.";
-        QTest::newRow("waiting for offset") << "waiting for offset" << 30000 << true << "";
-        QTest::newRow("uploading is never timed out") << "uploading" << 3600000 << false << "";
+        QTest::addColumn<bool>("offerHeld");
+        QTest::newRow("requesting, just under") << "requesting" << 29999 << false << "" << false;
+        QTest::newRow("requesting") << "requesting" << 30000 << true << "" << false;
+        QTest::newRow("requesting, our offer never left") << "requesting" << 30000 << true << "Cannot connect." << true;
+        QTest::newRow("connecting") << "connecting" << 45000 << true << "Cannot connect." << false;
+        QTest::newRow("waiting for offset") << "waiting for offset" << 30000 << true << "" << false;
+        QTest::newRow("uploading is never timed out") << "uploading" << 3600000 << false << "" << false;
     }
     void uploadsStuckInASetUpStateAreAbortedAfterHalfAMinute()
     {
@@ -379,6 +382,7 @@ private slots:
         QFETCH(int, after);
         QFETCH(bool, aborted);
         QFETCH(QString, reason);
+        QFETCH(bool, offerHeld);
         TransfersTestWorld l_world;
         TransferQueueManager& l_manager = l_world.Manager();
         qint64 l_now = 1000;
@@ -391,14 +395,18 @@ private slots:
             l_manager.OnFileTransferResponse("bob", l_upload["transfer_req"].AsUInt(), true, false, 0, "");
         else if (state != "requesting")
             l_manager.SetUploadEntryStatus(l_upload, state.toStdString());
-        TransfersTestWorld::ClearSent();
+        // The offer waits for bob's address, or it went and bob holds it.
+        const QList<QByteArray> l_held = offerHeld ? TransfersTestWorld::Sent("bob") : QList<QByteArray>{};
+        QCOMPARE(l_held.size(), offerHeld ? 1 : 0);
+        if (!offerHeld)
+            TransfersTestWorld::ClearSent();
         l_world.ClearLog();
 
         l_now += after;
         l_manager.EveryHalfMinute();
         QCOMPARE(TransferRoad::StatusOf(l_upload), aborted ? std::string("aborted") : state.toStdString());
         QCOMPARE(TransfersTestWorld::Sent("bob"),
-                 aborted ? QList<QByteArray>{MessageBody(46, l_folder + "/a")} : QList<QByteArray>{});
+                 l_held + (aborted ? QList<QByteArray>{MessageBody(46, l_folder + "/a")} : QList<QByteArray>{}));
         QCOMPARE(l_world.LogTexts().contains(QString("Upload of a to bob timed out in %1 phase, aborting").arg(state)),
                  aborted);
         QVERIFY(!l_upload.IsConnected("upload_file") || !aborted);
