@@ -154,9 +154,9 @@ void PeerMessenger::EndAddressWaits(qint64 i_nowMs, bool i_all)
 {
     // A look-up the server left unanswered for its wait, or one it can no
     // longer answer (the link went), counts as no address: what waits for
-    // the user goes as it goes to a user whose address is unknown, on the
-    // user's connection or on one of ours, direct and relayed. Nothing
-    // waits for ever on a silent server.
+    // the user goes on a connection we open, direct and relayed, or on the
+    // user's answer to our relayed request; a connection that only claims
+    // the name gets nothing. Nothing waits for ever on a silent server.
     std::vector<std::string> l_ended;
     for (auto l_asked = m_addressAsked.begin(); l_asked != m_addressAsked.end();) {
         if (!i_all && i_nowMs - l_asked->second < AddressAskMs) {
