@@ -67,11 +67,23 @@ class QTcpSocket;
 //     made, our message sent within AnswerGraceMs with nothing heard since,
 //     or a request of the peer's not yet answered (AnswerOwedMs at most);
 //   - any other may go.
-// - Where what we send a user goes (PeerMessenger::ConnectionFor): on the
-//   user's protected connection, else on one from the address the server
-//   gave for the user; with neither we open our own. A namesake from
-//   elsewhere is sent nothing: while the server has not told the address
-//   yet, and can be asked, what we send waits for it.
+// - Where what we send a user goes:
+//   - a reply to a request the user sent us (a listing, a folder, the
+//     answer to a transfer or queue request) goes on the connection the
+//     request came on, while it stands, with nothing looked up
+//     (PeerReplyRoute): the peer that asked gets it, wherever it connects
+//     from;
+//   - anything else (PeerMessenger::ConnectionFor) goes on the user's
+//     protected connection, else on one from the address the server gave
+//     for the user; with neither we open our own. A namesake from
+//     elsewhere is sent nothing: while the server has not told the address
+//     yet, and can be asked, what we send waits for it, at most
+//     PeerMessenger::AddressAskMs; a look-up left unanswered that long (or
+//     lost with the server link) counts as no address, and what waited
+//     goes on a connection we open or on the user's answer to our relayed
+//     request;
+//   - whatever waits for the user goes first, in order: a later message
+//     never overtakes it.
 // - Who gives: the idle connection silent longest (PeerMessenger's
 //   IdleEnoughToCloseMs), else the network that holds the most
 //   (PeerNetworkShare). Our own attempts: a file connection of ours, or one
