@@ -31,7 +31,6 @@ public:
     // Its wait ended: the address it came from; nothing when it did not
     // wait.
     std::optional<quint32> Remove(QTcpSocket* ip_socket);
-    std::size_t Count() const { return m_order.size(); }
 
     // The oldest wait that gives its place at i_nowMs; null when none of
     // the first MaxLooked does. A wait stamped ahead of now has waited 0.

@@ -24,8 +24,8 @@ using PeerClients::Clients;
 using PeerClients::ClosedCount;
 using PeerClients::Introduce;
 
-// A loaded world at the bound, where a download of ours waits for fay's
-// file connection, and the server link can be asked for addresses.
+// Loads the world with the bound, a download of ours that waits for fay's
+// file connection, and a server link that can be asked for addresses.
 void Prepare(PeerTestWorld& io_world, int i_bound)
 {
     io_world.m_requests.m_canAskAddress = true;
@@ -112,7 +112,7 @@ private slots:
         QCOMPARE(l_world.LogTexts().filter("file connections that sent no transfer token"),
                  QStringList{"Peer connections at their bound of 4, closing file connections that sent no transfer "
                              "token to make room (said once a minute)."});
-        QVERIFY(l_world.LogTexts().filter("not accepting until one closes").size() == (giveAtOnce ? 0 : 1));
+        QCOMPARE(l_world.LogTexts().filter("not accepting until one closes").size(), giveAtOnce ? 0 : 1);
     }
 
     // A file connection for a download of ours, still within the token
