@@ -71,11 +71,13 @@ int ProcessConnections::Count() const
         const QList<QByteArray> l_columns = l_line.simplified().split(' ');
         if (l_columns.size() <= InodeColumn || l_columns[StateColumn] == ListenState)
             continue;
-        if (!l_sockets.count(l_columns[InodeColumn].toULongLong()))
-            continue;
         if (m_skippedRemotePort != 0 && PortOf(l_columns[RemoteColumn]) == m_skippedRemotePort)
             continue;
         if (m_onlyRemoteAddress != 0 && AddressOf(l_columns[RemoteColumn]) != m_onlyRemoteAddress)
+            continue;
+        // The table is written a page at a time: a line that moved while it
+        // was read comes twice, and counts once.
+        if (l_sockets.erase(l_columns[InodeColumn].toULongLong()) == 0)
             continue;
         ++l_count;
     }
