@@ -18,12 +18,25 @@ constexpr BoundCrowd::Shape Bare{"bare", 15, 10, CrowdNetworks, 0, 0};
 constexpr BoundCrowd::Shape BareFlood{"flood", 100, 13, 1, 0, 0};
 constexpr BoundCrowd::Shape MadeUpToken{"token", 15, 11, CrowdNetworks, 0, 0};
 constexpr BoundCrowd::Shape GuessedAnswer{"answer", 15, 12, CrowdNetworks, 0, 0};
+// From 127.14.0.2, from below the bound until well past it.
+constexpr BoundCrowd::Shape FileFill{"filefill", 10, 14, 1, 0, BoundCrowd::FileFillOpeningMs};
 
 std::string Claimer(qint64 i_serial)
 {
     return "claimer " + std::to_string(i_serial);
 }
+
+// A file connection's introduction, which nothing follows.
+QByteArray BareFile(qint64 i_serial)
+{
+    return Introduction(Claimer(i_serial), false, "F");
+}
 }  // namespace
+
+quint32 BoundCrowd::FileFillAddress()
+{
+    return BenchPeerWire::Loopback(FileFill.m_secondByte, 0, 2);
+}
 
 std::vector<std::unique_ptr<BoundCrowd>> BoundCrowd::OfRun(BoundHostile::Kind i_kind, quint16 i_port,
                                                            const std::string& i_namesake,
@@ -33,10 +46,11 @@ std::vector<std::unique_ptr<BoundCrowd>> BoundCrowd::OfRun(BoundHostile::Kind i_
     if (i_kind == BoundHostile::Kind::Namesake) {
         l_crowds.push_back(
             std::make_unique<BoundCrowd>(Namesake, i_port, [i_namesake](qint64) { return Introduction(i_namesake); }));
+    } else if (i_kind == BoundHostile::Kind::FileFill) {
+        l_crowds.push_back(std::make_unique<BoundCrowd>(FileFill, i_port, BareFile));
     } else if (i_kind == BoundHostile::Kind::Claims && ip_guesses) {
         for (const Shape& l_bare : {Bare, BareFlood})
-            l_crowds.push_back(std::make_unique<BoundCrowd>(
-                l_bare, i_port, [](qint64 i_serial) { return Introduction(Claimer(i_serial), false, "F"); }));
+            l_crowds.push_back(std::make_unique<BoundCrowd>(l_bare, i_port, BareFile));
         l_crowds.push_back(std::make_unique<BoundCrowd>(MadeUpToken, i_port, [](qint64 i_serial) {
             return Introduction(Claimer(i_serial), false, "F")
                    + BenchPeerWire::Token(QRandomGenerator::global()->generate());

@@ -32,12 +32,18 @@ class RelayTokenGuesses;
 //     file connections that send a made-up transfer token ("token"), and
 //     answers to relayed requests with guessed tokens ("answer", see
 //     RelayTokenGuesses.h); and a fourth of bare's file connections, 100 a
-//     second from one address ("flood").
+//     second from one address ("flood");
+//   - filefill: bare's file connections, 10 a second from one address
+//     (127.14.0.2) for FileFillOpeningMs ("filefill").
 class BoundCrowd : public QObject
 {
     Q_OBJECT
 
 public:
+    static constexpr int FileFillOpeningMs = 180000;
+    // Where the filefill crowd connects from, in host order.
+    static quint32 FileFillAddress();
+
     struct Shape
     {
         const char* mp_name = "";

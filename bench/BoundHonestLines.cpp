@@ -32,10 +32,10 @@ void Print(const std::vector<BoundPeers::HonestResult>& i_results)
     }
 }
 
-Figures Read(const QString& i_output, const QString& i_run, int i_seconds)
+Figures Read(const QString& i_output, const QString& i_run, int i_seconds, int i_honestStartMs)
 {
     Figures l_figures;
-    const double l_unansweredWaitS = double(i_seconds * 1000 - BoundPeers::HonestStartMs) / 1000.0;
+    const double l_unansweredWaitS = double(i_seconds * 1000 - i_honestStartMs) / 1000.0;
     for (const QString& l_line : i_output.split('\n')) {
         const QStringList l_fields = l_line.split(' ');
         if (l_fields.size() != 11 || l_fields[0] != "honest")

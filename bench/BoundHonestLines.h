@@ -36,7 +36,8 @@ struct Figures
     double m_connectBackMaxS = -1;
 };
 
-// Reads the lines of a run of i_seconds out of the peers' output, copying
-// each to standard error after the run's name.
-Figures Read(const QString& i_output, const QString& i_run, int i_seconds);
+// Reads the lines of a run of i_seconds, whose honest peers started
+// i_honestStartMs into it, out of the peers' output, copying each to
+// standard error after the run's name.
+Figures Read(const QString& i_output, const QString& i_run, int i_seconds, int i_honestStartMs);
 }  // namespace BoundHonestLines

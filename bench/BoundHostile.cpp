@@ -41,6 +41,7 @@ std::size_t BoundHostile::PacedOf(Kind i_kind)
     case Kind::Claims:
         return SharedConnections;
     case Kind::RelayNets:
+    case Kind::FileFill:
         return 0;
     default:
         return Connections;

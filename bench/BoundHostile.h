@@ -36,7 +36,8 @@
 //   - shared: SharedPerNetwork keep-alive ones from each of SharedNetworks
 //     networks of their own, 127.8.N.2 for N from 0, as many as the bound
 //     holds;
-//   - namesake, claims: the shared kind's; their crowds are BoundCrowd's.
+//   - namesake, claims: the shared kind's; their crowds are BoundCrowd's;
+//   - filefill: none; its crowd is BoundCrowd's.
 class BoundHostile : public QObject
 {
     Q_OBJECT
@@ -54,12 +55,13 @@ public:
         RelayNets,
         Shared,
         Namesake,
-        Claims
+        Claims,
+        FileFill
     };
     // The kinds' names, in the order of Kind.
-    static constexpr std::array<const char*, 11> KindNames{"fill",  "keepalive", "churn",  "pressure",
-                                                           "spread", "many",     "relay",  "relaynets",
-                                                           "shared", "namesake", "claims"};
+    static constexpr std::array<const char*, 12> KindNames{"fill",     "keepalive", "churn",  "pressure",
+                                                           "spread",   "many",      "relay",  "relaynets",
+                                                           "shared",   "namesake",  "claims", "filefill"};
     static std::optional<Kind> KindNamed(const QString& i_name);
 
     static constexpr int Connections = 780;

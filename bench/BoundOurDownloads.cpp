@@ -23,7 +23,7 @@ BoundOurDownloads::BoundOurDownloads(BoundHostile::Kind i_kind, TransferQueueMan
                                      const QByteArray& i_bytes)
     : BoundOurDownloads(io_manager, i_bytes)
 {
-    QTimer::singleShot(BoundPeers::HonestStartMs, &m_manager, [this, i_kind] {
+    QTimer::singleShot(BoundPeers::HonestStartMs(i_kind), &m_manager, [this, i_kind] {
         for (int l_peer = 0; l_peer < BoundPeers::HonestPeers(i_kind); ++l_peer) {
             if (BoundPeers::Shares(i_kind, l_peer))
                 QueueFrom(l_peer);

@@ -95,7 +95,8 @@ BoundPeers::BoundPeers(BoundHostile::Kind i_kind, quint16 i_plainPort, quint16 i
       m_plainPort(i_plainPort),
       m_obfuscatedPort(i_obfuscatedPort),
       m_fileBytes(FileBytes(i_fileSize)),
-      m_hostile(i_kind, i_plainPort)
+      m_hostile(i_kind, i_plainPort),
+      m_honestStartMs(HonestStartMs(i_kind))
 {
     for (int l_file = 0; l_file < ClientFiles(i_kind); ++l_file)
         m_sharedPaths.push_back(i_sharedFolder + "/" + ClientFileName(l_file));
@@ -195,7 +196,7 @@ void BoundPeers::Start()
         lp_crowd->Start();
     for (const auto& lp_user : m_relayHostile)
         lp_user->Start();
-    QTimer::singleShot(HonestStartMs, this, [this] {
+    QTimer::singleShot(m_honestStartMs, this, [this] {
         for (const auto& lp_peer : m_honest)
             StartHonest(*lp_peer);
     });

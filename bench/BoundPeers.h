@@ -56,12 +56,19 @@ class RelayTokenGuesses;
 // their listeners and passes the client's requests for connections back
 // to nobody (they stay unanswered); its crowds claim file connections and
 // answers to those requests (BoundCrowd.h, RelayTokenGuesses.h).
+//
+// The filefill run has shared's honest peers, which start once its crowd
+// of file connections that never send their token, opened from below the
+// bound, holds the whole bound (BoundCrowd.h).
 class BoundPeers : public QObject
 {
     Q_OBJECT
 
 public:
-    static constexpr int HonestStartMs = 10000;
+    // When the honest peers start, from the start of the run: 10 s in, in
+    // filefill 90 s in, when its crowd of 10 connections a second has held
+    // the bound of 768 for some seconds.
+    static int HonestStartMs(BoundHostile::Kind i_kind);
     static constexpr int RelayNetworks = 9;
     // The client's user name, under which it logs in to the relayed runs'
     // server.
@@ -173,6 +180,7 @@ private:
     std::vector<std::unique_ptr<RelayHostileUser>> m_relayHostile;
     std::unique_ptr<RelayTokenGuesses> mp_guesses;
     BoundHostile m_hostile;
+    int m_honestStartMs;
     std::vector<std::unique_ptr<BoundCrowd>> m_crowds;
     QElapsedTimer m_run;
 };

@@ -11,6 +11,11 @@ int BoundPeers::HonestPeers(BoundHostile::Kind i_kind)
     return i_kind == BoundHostile::Kind::Namesake ? 2 : 6;
 }
 
+int BoundPeers::HonestStartMs(BoundHostile::Kind i_kind)
+{
+    return i_kind == BoundHostile::Kind::FileFill ? 90000 : 10000;
+}
+
 std::string BoundPeers::HonestUser(int i_index)
 {
     return "honest " + std::to_string(i_index);
@@ -42,7 +47,7 @@ bool BoundPeers::LogsIn(BoundHostile::Kind i_kind)
 bool BoundPeers::OwnListeners(BoundHostile::Kind i_kind)
 {
     return i_kind == BoundHostile::Kind::Shared || i_kind == BoundHostile::Kind::Namesake
-           || i_kind == BoundHostile::Kind::Claims;
+           || i_kind == BoundHostile::Kind::Claims || i_kind == BoundHostile::Kind::FileFill;
 }
 
 bool BoundPeers::Fetches(BoundHostile::Kind i_kind, int i_index)

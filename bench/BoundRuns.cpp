@@ -65,6 +65,15 @@ QString HonestPortLine(int i_index)
     return QString("honest_port_%1").arg(i_index);
 }
 
+// A run's length for the seconds asked: filefill's crowd comes for three
+// minutes, and the run goes on half a minute after it.
+int RunSeconds(BoundHostile::Kind i_kind, int i_asked)
+{
+    if (i_kind != BoundHostile::Kind::FileFill)
+        return i_asked;
+    return std::max(i_asked, BoundCrowd::FileFillOpeningMs / 1000 + 30);
+}
+
 }  // namespace
 
 // The peers of a bound run: prints where the client reaches each honest
@@ -93,9 +102,15 @@ int Peers(const QStringList& i_arguments)
     std::fflush(stdout);
     // The client's connections are counted here, where counting costs the
     // client nothing.
-    ProcessConnections l_client(Option(i_arguments, "--client-pid", "0").toLongLong(), l_peers.ServerPort());
+    const qint64 l_clientPid = Option(i_arguments, "--client-pid", "0").toLongLong();
+    ProcessConnections l_client(l_clientPid, l_peers.ServerPort());
     if (*l_kind == BoundHostile::Kind::Namesake)
         l_client.Start();
+    // The filefill crowd's connections that the client holds: each waits
+    // for a token that never comes.
+    ProcessConnections l_crowdHeld(l_clientPid, 0, BoundCrowd::FileFillAddress());
+    if (*l_kind == BoundHostile::Kind::FileFill)
+        l_crowdHeld.Start();
     l_peers.Start();
     QTimer::singleShot(l_seconds * 1000, [] { QCoreApplication::quit(); });
     QCoreApplication::exec();
@@ -105,6 +120,7 @@ int Peers(const QStringList& i_arguments)
     std::printf("hostile_relayed %lld\n", (long long)l_peers.RelayedHostileRequests());
     std::printf("client_relay_requests %lld\n", (long long)l_peers.ClientRelayRequests());
     std::printf("client_connections_max %d\n", l_client.Max());
+    std::printf("client_crowd_connections_max %d\n", l_crowdHeld.Max());
     for (const auto& lp_crowd : l_peers.Crowds())
         std::printf("crowd_%s %lld %lld\n", lp_crowd->Name(), (long long)lp_crowd->Opened(),
                     (long long)lp_crowd->Taken());
@@ -122,7 +138,7 @@ int Client(const QStringList& i_arguments)
         std::fprintf(stderr, "no bound run named %s\n", qPrintable(l_run));
         return 1;
     }
-    const int l_seconds = Option(i_arguments, "--seconds", "90").toInt();
+    const int l_seconds = RunSeconds(*l_kind, Option(i_arguments, "--seconds", "90").toInt());
     QTemporaryDir l_folder;
     const QString l_shared = l_folder.filePath("shared");
     QDir().mkpath(l_shared);
@@ -187,7 +203,8 @@ int Client(const QStringList& i_arguments)
     l_sampler.stop();
     const QString& l_output = l_peers.Output();
 
-    const BoundHonestLines::Figures l_honest = BoundHonestLines::Read(l_output, l_run, l_seconds);
+    const BoundHonestLines::Figures l_honest =
+        BoundHonestLines::Read(l_output, l_run, l_seconds, BoundPeers::HonestStartMs(*l_kind));
     if (l_honest.m_reported != l_honestPeers) {
         std::fprintf(stderr, "%s: the peers reported %d honest peers of %d\n", qPrintable(l_run), l_honest.m_reported,
                      l_honestPeers);
@@ -216,6 +233,14 @@ int Client(const QStringList& i_arguments)
         Print((l_prefix + "over_bound_max").c_str(),
               std::max(0.0, double(l_most) - double(PeerConnectionBudget::Bound())));
     }
+    if (*l_kind == BoundHostile::Kind::FileFill) {
+        const int l_most = LastFigure(l_output, "client_crowd_connections_max").toInt();
+        if (l_most < 0) {
+            std::fprintf(stderr, "%s: the client's connections could not be counted\n", qPrintable(l_run));
+            return 1;
+        }
+        Print((l_prefix + "waiting_file_connections_max").c_str(), l_most);
+    }
     if (*l_kind == BoundHostile::Kind::Claims) {
         Print((l_prefix + "honest_file_connections_reset").c_str(), l_honest.m_cut);
         Print((l_prefix + "token_hits").c_str(), LastFigure(l_output, "crowd_answer").section(' ', 1, 1).toDouble());
@@ -230,7 +255,7 @@ int Client(const QStringList& i_arguments)
                      qPrintable(LastFigure(l_output, "hostile_relayed")));
     if (l_anyShares)
         std::fprintf(stderr, "%s: honest peers' files sent whole %d\n", qPrintable(l_run), l_honest.m_sent);
-    for (const char* lp_crowd : {"namesake", "bare", "flood", "token", "answer"}) {
+    for (const char* lp_crowd : {"namesake", "bare", "flood", "token", "answer", "filefill"}) {
         const QString l_crowd = LastFigure(l_output, QString("crowd_") + lp_crowd);
         if (!l_crowd.isEmpty())
             std::fprintf(stderr, "%s: crowd %s opened %s, taken %s\n", qPrintable(l_run), lp_crowd,
@@ -251,7 +276,8 @@ int All(const QStringList& i_arguments)
         QProcess l_run;
         l_run.setProcessChannelMode(QProcess::ForwardedChannels);
         l_run.start(QCoreApplication::applicationFilePath(), {"--bound-run", lp_run, "--seconds", l_seconds});
-        if (!l_run.waitForFinished((l_seconds.toInt() + SlackS) * 1000)) {
+        const int l_runSeconds = RunSeconds(*BoundHostile::KindNamed(lp_run), l_seconds.toInt());
+        if (!l_run.waitForFinished((l_runSeconds + SlackS) * 1000)) {
             std::fprintf(stderr, "%s: the run did not end; ended\n", lp_run);
             l_run.kill();
             l_run.waitForFinished(10000);

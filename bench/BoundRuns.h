@@ -2,10 +2,10 @@
 
 #include <QStringList>
 
-// bench_hostile --bound: eleven runs of about 90 s (--seconds N for another
-// length; --bound-run NAME for one of them) at the client's connection
-// bound, each a client process of its own with its peers in a third (see
-// BoundPeers.h and BoundHostile.h):
+// bench_hostile --bound: twelve runs of about 90 s (--seconds N for another
+// length, filefill's 210 s at least; --bound-run NAME for one of them) at
+// the client's connection bound, each a client process of its own with its
+// peers in a third (see BoundPeers.h and BoundHostile.h):
 //
 //   bound_fill_honest_unanswered       honest peers that never had a reply
 //                                      while 780 silent connections, each
@@ -118,6 +118,19 @@
 //   bound_claims_token_hits            guessed answers on which the client
 //                                      sent anything: it took them for
 //                                      the connections it asked for
+//   bound_filefill_...                 the same as shared's, but with no
+//                                      connections held: from the start,
+//                                      and from below the bound, file
+//                                      connections that say nothing after
+//                                      introducing themselves come 10 a
+//                                      second from one address
+//                                      (127.14.0.2) for 180 s, and the
+//                                      honest peers start 90 s in, once
+//                                      they hold the whole bound
+//   bound_filefill_waiting_file_connections_max  the most of those the
+//                                      client held at once, each waiting
+//                                      for its token, counted in /proc as
+//                                      namesake's over_bound_max
 //
 // In the relayed runs and claims the client's server link logs in to a fake
 // central server in the peers' process, which relays the requests and
@@ -135,7 +148,7 @@
 
 namespace BoundRuns
 {
-// The eleven runs one after the other, each in a process of its own
+// The twelve runs one after the other, each in a process of its own
 // (--bound).
 int All(const QStringList& i_arguments);
 // One run's client (--bound-run NAME): this process, with its peers in a

@@ -1,6 +1,7 @@
 #include "ProcessConnections.h"
 
 #include <QFile>
+#include <QtEndian>
 
 #include <dirent.h>
 #include <unistd.h>
@@ -24,10 +25,20 @@ quint16 PortOf(const QByteArray& i_endpoint)
 {
     return quint16(i_endpoint.mid(i_endpoint.indexOf(':') + 1).toUInt(nullptr, 16));
 }
+
+// The table writes the address as the number its bytes, in network order,
+// make in this machine's order.
+quint32 AddressOf(const QByteArray& i_endpoint)
+{
+    const quint32 l_written = i_endpoint.left(i_endpoint.indexOf(':')).toUInt(nullptr, 16);
+    uchar l_bytes[4];
+    qToUnaligned(l_written, l_bytes);
+    return qFromBigEndian<quint32>(l_bytes);
+}
 }  // namespace
 
-ProcessConnections::ProcessConnections(qint64 i_pid, quint16 i_skippedRemotePort)
-    : m_pid(i_pid), m_skippedRemotePort(i_skippedRemotePort)
+ProcessConnections::ProcessConnections(qint64 i_pid, quint16 i_skippedRemotePort, quint32 i_onlyRemoteAddress)
+    : m_pid(i_pid), m_skippedRemotePort(i_skippedRemotePort), m_onlyRemoteAddress(i_onlyRemoteAddress)
 {
     m_sampler.setInterval(SampleMs);
     connect(&m_sampler, &QTimer::timeout, this, [this] { m_max = std::max(m_max, Count()); });
@@ -60,9 +71,13 @@ int ProcessConnections::Count() const
         const QList<QByteArray> l_columns = l_line.simplified().split(' ');
         if (l_columns.size() <= InodeColumn || l_columns[StateColumn] == ListenState)
             continue;
-        if (!l_sockets.count(l_columns[InodeColumn].toULongLong()))
-            continue;
         if (m_skippedRemotePort != 0 && PortOf(l_columns[RemoteColumn]) == m_skippedRemotePort)
+            continue;
+        if (m_onlyRemoteAddress != 0 && AddressOf(l_columns[RemoteColumn]) != m_onlyRemoteAddress)
+            continue;
+        // The table is written a page at a time: a line that moved while it
+        // was read comes twice, and counts once.
+        if (l_sockets.erase(l_columns[InodeColumn].toULongLong()) == 0)
             continue;
         ++l_count;
     }

@@ -11,7 +11,7 @@
 // counts from the moment the process has a descriptor for it (accepted, or
 // its own attempt begun) until it closes that descriptor, whatever the
 // state of the connection: what the process holds against its descriptor
-// limit.
+// limit. Those of one remote address may be counted alone.
 class ProcessConnections : public QObject
 {
     Q_OBJECT
@@ -19,8 +19,9 @@ class ProcessConnections : public QObject
 public:
     static constexpr int SampleMs = 100;
 
-    // i_skippedRemotePort: 0 for none.
-    ProcessConnections(qint64 i_pid, quint16 i_skippedRemotePort);
+    // i_skippedRemotePort: 0 for none. i_onlyRemoteAddress (host order):
+    // when not 0, only the connections to that address count.
+    ProcessConnections(qint64 i_pid, quint16 i_skippedRemotePort, quint32 i_onlyRemoteAddress = 0);
 
     void Start() { m_sampler.start(); }
     // The most counted at one sample; -1 when none could be read.
@@ -32,6 +33,7 @@ public:
 private:
     qint64 m_pid;
     quint16 m_skippedRemotePort;
+    quint32 m_onlyRemoteAddress;
     QTimer m_sampler;
     int m_max = -1;
 };

@@ -7,7 +7,6 @@
 #include "peer/PeerItems.h"
 #include "peer/PeerNetwork.h"
 
-#include <QHostAddress>
 #include <QPointer>
 #include <QSignalBlocker>
 #include <QTcpSocket>
@@ -154,11 +153,10 @@ void PeerMessenger::NoteRefusal(quint32 i_address, const QDateTime& i_now)
 {
     if (m_refusalNotes.MayLog(PeerNetwork::Of(i_address), i_now)) {
         Log(LogArea, 1,
-            QString("Peer connections at their bound of %1, and the network of %2 holds %3 of them: refusing its new "
-                    "connections while no room can be made for them (said once a minute).")
+            QString("Peer connections at their bound of %1, and %2: refusing its new connections while no room can "
+                    "be made for them (said once a minute).")
                 .arg(m_connections.Limit())
-                .arg(QHostAddress(i_address).toString())
-                .arg(m_networkShare.Count(i_address)));
+                .arg(NetworkHolds(i_address)));
     }
 }
 

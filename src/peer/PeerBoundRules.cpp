@@ -57,6 +57,11 @@ bool PeerBoundRules::KeepsToken(const std::string& i_user, quint32 i_token) cons
     return m_tokenCheck && m_tokenCheck(i_user, i_token);
 }
 
+bool PeerBoundRules::FileWaitGives(const std::string& i_user, qint64 i_waitedMs) const
+{
+    return i_waitedMs > TokenWaitAtBoundMs || !(m_fileWaitCheck && m_fileWaitCheck(i_user));
+}
+
 void PeerBoundRules::Introduced(QTcpSocket* ip_socket, const std::string& i_user, bool i_authentic)
 {
     if (!i_authentic || i_user.empty())

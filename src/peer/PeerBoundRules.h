@@ -84,10 +84,19 @@ class QTcpSocket;
 //     request;
 //   - whatever waits for the user goes first, in order: a later message
 //     never overtakes it.
-// - Who gives: the idle connection silent longest (PeerMessenger's
-//   IdleEnoughToCloseMs), else the network that holds the most
-//   (PeerNetworkShare). Our own attempts: a file connection of ours, or one
-//   to a user we have work with, is work of ours (IsWorkOfOurs).
+// - A file connection taken below the bound that waits for its token has
+//   carried nothing yet. Below the bound it waits as long as any accepted
+//   connection waits for its first message, so that a slow link keeps its
+//   transfer; at the bound it is a holder like a silent newcomer
+//   (FileWaitGives): it gives its place first, the oldest first, unless a
+//   download of ours waits for its user's file connection and it has waited
+//   TokenWaitAtBoundMs or less. Those waiting count in their network's
+//   share (PeerNetworkShare::AddWaiting).
+// - Who gives: such a file connection, else the idle connection silent
+//   longest (PeerMessenger's IdleEnoughToCloseMs), else the network that
+//   holds the most (PeerNetworkShare). Our own attempts: a file connection
+//   of ours, or one to a user we have work with, is work of ours
+//   (IsWorkOfOurs).
 class PeerBoundRules
 {
 public:
@@ -96,8 +105,8 @@ public:
     // of the allowance this long for its token. The uploader writes the
     // token apart from its introduction: on a slow link, with a delayed
     // acknowledgement or a segment sent again, it comes a second or more
-    // later. Below the bound a file connection waits as long as any
-    // accepted connection waits for its first message.
+    // later. A file connection taken below the bound holds its place this
+    // long, at the bound, for a download of ours (FileWaitGives).
     static constexpr qint64 TokenWaitAtBoundMs = 5000;
     static constexpr qint64 AnswerGraceMs = 5000;
     // A request the transfer manager or the shares answer takes a turn of
@@ -148,6 +157,9 @@ public:
     };
     Claim OfIntroduction(const Newcomer& i_newcomer, qint64 i_nowMs) const;
     bool KeepsToken(const std::string& i_user, quint32 i_token) const;
+    // Whether a file connection taken below the bound, that has waited
+    // i_waitedMs for its token, gives its place when room is made.
+    bool FileWaitGives(const std::string& i_user, qint64 i_waitedMs) const;
 
     // A messaging connection of the user began; an authentic one takes the
     // user's protection.

@@ -98,6 +98,7 @@ void PeerMessenger::DisposeOfSocketInner(QTcpSocket* ip_socket)
     }
     m_socketBufferInfoMap.erase(ip_socket);
     m_idleWatch.Forget(ip_socket);
+    EndFileWait(ip_socket);
     // Kept copies go unsent: an end the peer made has put them back first.
     m_probation.End(ip_socket);
 }
@@ -268,11 +269,17 @@ void PeerMessenger::ExpireSilentConnections(const QDateTime& i_now)
         const auto l_record = m_socketBufferInfoMap.find(lp_socket);
         const bool l_waitingForToken =
             l_record != m_socketBufferInfoMap.end() && l_record->second.m_readFileConnectionReq;
-        if (!SocketItem("uninitialized_socket", lp_socket) && !l_waitingForToken) {
+        if (SocketItem("uninitialized_socket", lp_socket)) {
+            Log(LogArea, 1, "Connection that never introduced itself expired, closing.");
+        } else if (l_waitingForToken) {
+            // A crowd's file connections may expire by the hundred at once.
+            LogCounted(m_fileWaitExpiredLines, i_now, [] {
+                return QString("File connections that sent no transfer token in two minutes expired, closing");
+            });
+        } else {
             m_idleWatch.Forget(lp_socket);
             continue;
         }
-        Log(LogArea, 1, "Connection that never introduced itself expired, closing.");
         DisposeOfSocket(lp_socket);
     }
 }

@@ -127,6 +127,7 @@ void PeerMessenger::ReadFrames(QTcpSocket* ip_socket)
             QObject::disconnect(ip_socket, nullptr, nullptr, nullptr);
             m_socketBufferInfoMap.erase(l_record);
             m_idleWatch.Forget(ip_socket);
+            EndFileWait(ip_socket);
             // Bytes after the token stay in the socket for the receiver.
             ip_socket->setParent(nullptr);
             emit FileConnectionRequested(l_user, ip_socket, l_token);

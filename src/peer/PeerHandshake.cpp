@@ -144,10 +144,16 @@ bool PeerMessenger::HandleFirstMessage(QTcpSocket* ip_socket, ItemPtr i_uninitia
             Log(LogArea, 1, QString("Accepted file connection to user %1").arg(Text(l_user)), l_userItem);
             WaitForTransferToken(ip_socket, l_user);
             // It has spoken: no silent newcomer takes its place. Above the
-            // bound it holds a place of the allowance, for a while only.
+            // bound it holds a place of the allowance, for a while only;
+            // under it, it gives its place when room is needed.
             m_idleWatch.Spoke(ip_socket);
-            if (m_heardOut.Counts(ip_socket))
+            if (m_heardOut.Counts(ip_socket)) {
                 TimeTokenWait(ip_socket);
+            } else {
+                const quint32 l_address = ip_socket->peerAddress().toIPv4Address();
+                m_fileWaits.Add(ip_socket, l_address, l_user, PeerNowMs());
+                m_networkShare.AddWaiting(l_address);
+            }
             l_ok = true;
         } else if (l_type == "D") {
             Log(LogArea, 1, QString("Accepted DNet connection to user %1").arg(Text(l_user)), l_userItem);

@@ -9,6 +9,7 @@
 #include "peer/PeerAttemptLanes.h"
 #include "peer/PeerBoundRules.h"
 #include "peer/PeerConnectionBudget.h"
+#include "peer/PeerFileWaits.h"
 #include "peer/PeerFirstMessage.h"
 #include "peer/PeerFrameReader.h"
 #include "peer/PeerIdleWatch.h"
@@ -320,12 +321,22 @@ private:
     QTcpSocket* ClosableOldest(const QDateTime& i_now, qint64& o_lastActivity) const;
     // The same, if it has been silent long enough to close.
     QTcpSocket* IdlestConnection(const QDateTime& i_now) const;
-    // Takes a messaging connection down to make room.
+    // The file connection taken below the bound that gives its place first
+    // (PeerBoundRules::FileWaitGives); null when none does.
+    QTcpSocket* FileWaitGiver(qint64 i_nowMs) const;
+    // A file connection taken below the bound ended its wait for its token:
+    // it no longer counts in its network. Nothing for any other.
+    void EndFileWait(QTcpSocket* ip_socket);
+    // "the network of <address> holds ..." for the bound's lines.
+    QString NetworkHolds(quint32 i_address) const;
+    // Takes a connection down to make room.
     void CloseForRoom(QTcpSocket* ip_socket);
     // A connection waits and no room can be made: sets the room timer.
     void PauseListeners(const QDateTime& i_now);
     // Sets the room timer for the moment the messaging connection silent
-    // longest may be closed; stops it when there is none.
+    // longest may be closed, or the oldest file connection waiting for its
+    // token may give its place, whichever comes first; stops it when there
+    // is neither.
     void WatchForRoom(const QDateTime& i_now);
     // A waiting connection is taken, or none waits.
     void EndPause(const QDateTime& i_now);
@@ -514,6 +525,8 @@ private:
     // Messaging connections by remote network, and by their last activity.
     PeerNetworkShare m_networkShare;
     PeerActivityOrder m_activity;
+    // File connections taken below the bound that wait for their token.
+    PeerFileWaits m_fileWaits;
     // IdleEnoughToCloseMs unless a test replaced it.
     qint64 m_idleEnoughToCloseMs = IdleEnoughToCloseMs;
     // Single shot, while paused or an attempt waits for room, at the moment
@@ -531,6 +544,8 @@ private:
     PeerLogCounter m_droppedAttemptLines;
     PeerLogCounter m_givenUpAttemptLines;
     PeerLogCounter m_tokenLateLines;
+    PeerLogCounter m_fileWaitClosedLines;
+    PeerLogCounter m_fileWaitExpiredLines;
     PeerLogCounter m_acceptErrorLines;
     std::map<QTcpSocket*, SocketBufferInfo> m_socketBufferInfoMap;
     // Messages waiting for a messaging connection, and their send order.

@@ -2,23 +2,31 @@
 
 #include "peer/PeerNetwork.h"
 
+void PeerNetworkShare::Recount(std::map<quint32, Network>::iterator i_network, std::size_t i_count)
+{
+    if (i_network->second.m_count > 0)
+        m_bySize.erase({i_network->second.m_count, i_network->first});
+    i_network->second.m_count = i_count;
+    if (i_count > 0)
+        m_bySize.emplace(i_count, i_network->first);
+    else
+        m_networks.erase(i_network);
+}
+
 void PeerNetworkShare::Insert(QTcpSocket* ip_socket, const Opened& i_opened)
 {
-    Network& l_network = m_networks[i_opened.m_network];
-    if (l_network.m_count > 0)
-        m_bySize.erase({l_network.m_count, i_opened.m_network});
-    m_bySize.emplace(++l_network.m_count, i_opened.m_network);
-    auto& l_address = l_network.m_addresses[i_opened.m_address];
+    const auto l_network = m_networks.try_emplace(i_opened.m_network).first;
+    auto& l_address = l_network->second.m_addresses[i_opened.m_address];
     if (!l_address.empty())
-        l_network.m_bySize.erase({l_address.size(), i_opened.m_address});
+        l_network->second.m_bySize.erase({l_address.size(), i_opened.m_address});
     l_address.emplace(i_opened.m_stamp, ip_socket);
-    l_network.m_bySize.emplace(l_address.size(), i_opened.m_address);
+    l_network->second.m_bySize.emplace(l_address.size(), i_opened.m_address);
+    Recount(l_network, l_network->second.m_count + 1);
 }
 
 void PeerNetworkShare::Erase(QTcpSocket* ip_socket, const Opened& i_opened)
 {
     const auto l_network = m_networks.find(i_opened.m_network);
-    m_bySize.erase({l_network->second.m_count, i_opened.m_network});
     const auto l_address = l_network->second.m_addresses.find(i_opened.m_address);
     l_network->second.m_bySize.erase({l_address->second.size(), i_opened.m_address});
     l_address->second.erase({i_opened.m_stamp, ip_socket});
@@ -26,10 +34,23 @@ void PeerNetworkShare::Erase(QTcpSocket* ip_socket, const Opened& i_opened)
         l_network->second.m_addresses.erase(l_address);
     else
         l_network->second.m_bySize.emplace(l_address->second.size(), i_opened.m_address);
-    if (--l_network->second.m_count == 0)
-        m_networks.erase(l_network);
-    else
-        m_bySize.emplace(l_network->second.m_count, i_opened.m_network);
+    Recount(l_network, l_network->second.m_count - 1);
+}
+
+void PeerNetworkShare::AddWaiting(quint32 i_address)
+{
+    const auto l_network = m_networks.try_emplace(PeerNetwork::Of(i_address)).first;
+    ++l_network->second.m_waiting;
+    Recount(l_network, l_network->second.m_count + 1);
+}
+
+void PeerNetworkShare::RemoveWaiting(quint32 i_address)
+{
+    const auto l_network = m_networks.find(PeerNetwork::Of(i_address));
+    if (l_network == m_networks.end() || l_network->second.m_waiting == 0)
+        return;
+    --l_network->second.m_waiting;
+    Recount(l_network, l_network->second.m_count - 1);
 }
 
 void PeerNetworkShare::Add(QTcpSocket* ip_socket, quint32 i_address, qint64 i_msecs)
@@ -86,6 +107,12 @@ std::size_t PeerNetworkShare::Count(quint32 i_address) const
     return l_network == m_networks.end() ? 0 : l_network->second.m_count;
 }
 
+std::size_t PeerNetworkShare::Waiting(quint32 i_address) const
+{
+    const auto l_network = m_networks.find(PeerNetwork::Of(i_address));
+    return l_network == m_networks.end() ? 0 : l_network->second.m_waiting;
+}
+
 bool PeerNetworkShare::HasGiver(const Holds& i_holds) const
 {
     return Largest(i_holds) != nullptr;
@@ -119,8 +146,14 @@ QTcpSocket* PeerNetworkShare::Choose(std::size_t i_atLeast, const Holds& i_holds
     for (auto l_network = m_bySize.rbegin(); l_network != m_bySize.rend() && l_looked > 0; ++l_network) {
         if (l_network->first <= FewConnections || l_network->first < i_atLeast)
             return nullptr;
+        const Network& l_held = m_networks.at(l_network->second);
+        // Waiting file connections alone: nothing to choose from.
+        if (l_held.m_addresses.empty()) {
+            --l_looked;
+            continue;
+        }
         const bool l_lastMayGo = l_network->first > KeptReplies;
-        if (QTcpSocket* lp_socket = ChooseIn(m_networks.at(l_network->second), i_holds, l_lastMayGo, l_looked))
+        if (QTcpSocket* lp_socket = ChooseIn(l_held, i_holds, l_lastMayGo, l_looked))
             return lp_socket;
     }
     return nullptr;

@@ -30,11 +30,17 @@ class QTcpSocket;
 // connections looked at in it: a hostile that keeps every connection of a
 // few networks busy does not stop the next network from giving.
 //
+// A network's file connections that wait for their transfer token count in
+// it too (AddWaiting), but are never chosen here: the messenger closes
+// those that may go before any messaging connection (PeerFileWaits), and
+// those that hold on make their network the larger.
+//
 // Every step costs the logarithm of the connections held. A choice looks at
 // no more than MaxLooked connections of one network and MaxLookedInAll in
 // all, whatever their number; networks it passes over unlooked cost it
-// nothing. Whether there is a giver is the choice for work of ours
-// (Largest), so the two agree.
+// nothing, and one that holds waiting file connections alone costs it one
+// look. Whether there is a giver is the choice for work of ours (Largest),
+// so the two agree.
 class PeerNetworkShare
 {
 public:
@@ -81,8 +87,14 @@ public:
     bool AwaitsPeer(QTcpSocket* ip_socket, qint64 i_msecs, qint64 i_graceMs) const;
     // The connection went. Nothing when it was not counted.
     void Remove(QTcpSocket* ip_socket);
-    // The connections of the address's network.
+    // A file connection from the address began / ended its wait for its
+    // transfer token. Ending one that was not counted does nothing.
+    void AddWaiting(quint32 i_address);
+    void RemoveWaiting(quint32 i_address);
+    // The connections of the address's network, its waiting file
+    // connections included, and those alone.
     std::size_t Count(quint32 i_address) const;
+    std::size_t Waiting(quint32 i_address) const;
 
     // Whether a connection would go for work of ours (Largest finds one):
     // a network holds more than FewConnections, and one of them may go.
@@ -112,7 +124,9 @@ private:
     };
     struct Network
     {
+        // Its messaging connections and its waiting file connections.
         std::size_t m_count = 0;
+        std::size_t m_waiting = 0;
         // Each address's connections, silent longest first.
         std::unordered_map<quint32, std::set<std::pair<Stamp, QTcpSocket*>>> m_addresses;
         // (connections, address) for every address that holds any.
@@ -128,6 +142,8 @@ private:
                          std::size_t& io_looked) const;
     void Insert(QTcpSocket* ip_socket, const Opened& i_opened);
     void Erase(QTcpSocket* ip_socket, const Opened& i_opened);
+    // Gives the network its new count, and forgets it once it holds none.
+    void Recount(std::map<quint32, Network>::iterator i_network, std::size_t i_count);
 
     std::unordered_map<QTcpSocket*, Opened> m_sockets;
     std::map<quint32, Network> m_networks;

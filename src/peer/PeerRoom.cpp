@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <optional>
 
 using namespace PeerItems;
 
@@ -46,18 +47,38 @@ QTcpSocket* PeerMessenger::IdlestConnection(const QDateTime& i_now) const
     return nullptr;
 }
 
+QTcpSocket* PeerMessenger::FileWaitGiver(qint64 i_nowMs) const
+{
+    return m_fileWaits.Giver(i_nowMs, [this](const std::string& i_user, qint64 i_waitedMs) {
+        return m_rules.FileWaitGives(i_user, i_waitedMs);
+    });
+}
+
+void PeerMessenger::EndFileWait(QTcpSocket* ip_socket)
+{
+    if (const std::optional<quint32> l_address = m_fileWaits.Remove(ip_socket))
+        m_networkShare.RemoveWaiting(*l_address);
+}
+
+QString PeerMessenger::NetworkHolds(quint32 i_address) const
+{
+    return QString("the network of %1 holds %2 of them (%3 of them file connections waiting for their transfer token)")
+        .arg(QHostAddress(i_address).toString())
+        .arg(m_networkShare.Count(i_address))
+        .arg(m_networkShare.Waiting(i_address));
+}
+
 bool PeerMessenger::CanMakeRoom(const QDateTime& i_now) const
 {
-    return m_connections.HasRoom() || IdlestConnection(i_now)
-           || m_networkShare.HasGiver([this, l_nowMs = i_now.toMSecsSinceEpoch()](QTcpSocket* ip_socket) {
-                  return HoldOf(ip_socket, l_nowMs);
-              });
+    const qint64 l_nowMs = i_now.toMSecsSinceEpoch();
+    return m_connections.HasRoom() || FileWaitGiver(l_nowMs) || IdlestConnection(i_now)
+           || m_networkShare.HasGiver([this, l_nowMs](QTcpSocket* ip_socket) { return HoldOf(ip_socket, l_nowMs); });
 }
 
 bool PeerMessenger::MayTake(quint32 i_taker, const QDateTime& i_now) const
 {
     const qint64 l_nowMs = i_now.toMSecsSinceEpoch();
-    return IdlestConnection(i_now)
+    return FileWaitGiver(l_nowMs) || IdlestConnection(i_now)
            || m_networkShare.Giver(i_taker, [this, l_nowMs](QTcpSocket* ip_socket) { return HoldOf(ip_socket, l_nowMs); });
 }
 
@@ -66,6 +87,16 @@ bool PeerMessenger::MakeRoom(quint32 i_taker, const QDateTime& i_now, bool i_our
     // Each connection closed leaves the candidates, so this ends; one close
     // is enough unless the count ran ahead of the bound.
     while (!m_connections.HasRoom()) {
+        // Nothing came on it yet: nothing is lost with it.
+        if (QTcpSocket* lp_waiting = FileWaitGiver(i_now.toMSecsSinceEpoch())) {
+            LogCounted(m_fileWaitClosedLines, i_now, [this] {
+                return QString("Peer connections at their bound of %1, closing file connections that sent no transfer "
+                               "token to make room")
+                    .arg(m_connections.Limit());
+            });
+            CloseForRoom(lp_waiting);
+            continue;
+        }
         if (QTcpSocket* lp_idlest = IdlestConnection(i_now)) {
             ItemPtr l_user = SocketItem("peer_socket", lp_idlest)["user"];
             LogCounted(
@@ -89,12 +120,10 @@ bool PeerMessenger::MakeRoom(quint32 i_taker, const QDateTime& i_now, bool i_our
         const quint32 l_address = m_networkShare.AddressOf(lp_giver);
         if (m_giveUpNotes.MayLog(PeerNetwork::Of(l_address), i_now)) {
             Log(LogArea, 1,
-                QString("Peer connections at their bound of %1, and the network of %2 holds %3 of them: closing the "
-                        "connections silent longest at its most crowded address to make room for other networks (said "
-                        "once a minute).")
+                QString("Peer connections at their bound of %1, and %2: closing the connections silent longest at its "
+                        "most crowded address to make room for other networks (said once a minute).")
                     .arg(m_connections.Limit())
-                    .arg(QHostAddress(l_address).toString())
-                    .arg(m_networkShare.Count(l_address)));
+                    .arg(NetworkHolds(l_address)));
         }
         CloseForRoom(lp_giver);
     }
@@ -125,20 +154,28 @@ void PeerMessenger::PauseListeners(const QDateTime& i_now)
 
 void PeerMessenger::WatchForRoom(const QDateTime& i_now)
 {
-    // A connection that becomes idle enough makes room: whoever waits
-    // waits for that, not for the half-minute sweep. While no room can be
-    // made no connection is idle enough, so the timer never fires at once.
+    // A connection that becomes idle enough, or a file connection that has
+    // waited long enough for its token, makes room: whoever waits waits for
+    // that, not for the half-minute sweep. While no room can be made
+    // neither is there yet, so the timer never fires at once. A stamp ahead
+    // of now (the clock went back) waits the whole age at most.
+    const qint64 l_nowMs = i_now.toMSecsSinceEpoch();
+    std::optional<qint64> l_waitMs;
     qint64 l_lastActivity = 0;
-    if (!ClosableOldest(i_now, l_lastActivity)) {
+    if (ClosableOldest(i_now, l_lastActivity))
+        l_waitMs = std::clamp<qint64>(l_lastActivity + m_idleEnoughToCloseMs - l_nowMs, 1, m_idleEnoughToCloseMs);
+    if (const std::optional<qint64> l_since = m_fileWaits.OldestSince()) {
+        constexpr qint64 GivesAfterMs = PeerBoundRules::TokenWaitAtBoundMs + 1;
+        const qint64 l_fileWaitMs = std::clamp<qint64>(*l_since + GivesAfterMs - l_nowMs, 1, GivesAfterMs);
+        l_waitMs = std::min(l_waitMs.value_or(l_fileWaitMs), l_fileWaitMs);
+    }
+    if (!l_waitMs) {
         // A messaging connection made later, or one that closes, looks again
         // (one we have work with closes at the latest when it expires).
         m_roomTimer.stop();
         return;
     }
-    // Activity stamped ahead of now (the clock went back) waits the idle
-    // age at most.
-    const qint64 l_waitMs = l_lastActivity + m_idleEnoughToCloseMs - i_now.toMSecsSinceEpoch();
-    m_roomTimer.start(std::chrono::milliseconds(std::clamp<qint64>(l_waitMs, 1, m_idleEnoughToCloseMs)));
+    m_roomTimer.start(std::chrono::milliseconds(*l_waitMs));
 }
 
 void PeerMessenger::EndPause(const QDateTime& i_now)

@@ -72,3 +72,8 @@ QByteArray RawClient::Introduction(const std::string& i_user, bool i_obfuscated)
     const QByteArray l_body = WireWriter().U8(1).Str(i_user).Str("P").U32(0);
     return i_obfuscated ? FakePeerFrames::Masked(l_body, 0x2468ACE0) : FakePeerFrames::Plain(l_body);
 }
+
+QByteArray RawClient::FileIntroduction(const std::string& i_user)
+{
+    return FakePeerFrames::Plain(WireWriter().U8(1).Str(i_user).Str("F").U32(0));
+}

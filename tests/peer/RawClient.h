@@ -34,6 +34,8 @@ public:
     // The frame that opens a messaging connection as the user, masked when
     // it goes to the obfuscated port.
     static QByteArray Introduction(const std::string& i_user, bool i_obfuscated = false);
+    // The plain frame that opens a file connection as the user.
+    static QByteArray FileIntroduction(const std::string& i_user);
 
 private:
     int m_fd;

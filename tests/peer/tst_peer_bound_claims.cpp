@@ -28,11 +28,6 @@ using PeerClients::Clients;
 using PeerClients::ClosedCount;
 using PeerClients::Introduce;
 
-QByteArray FileIntroduction(const std::string& i_user)
-{
-    return FakePeerFrames::Plain(WireWriter().U8(1).Str(i_user).Str("F").U32(0));
-}
-
 // A loaded world at a bound of four connections, with the transfer
 // manager's answers: a download of ours from fay waits for its file
 // connection, under the token 7. It takes the sockets handed over.
@@ -95,7 +90,7 @@ private slots:
 
         RawClient l_uploader;
         QVERIFY(l_uploader.Connect(l_world.PlainPort(), Address(5, 9)));
-        QVERIFY(l_uploader.Send(FileIntroduction(user.toStdString())));
+        QVERIFY(l_uploader.Send(RawClient::FileIntroduction(user.toStdString())));
         if (!kept) {
             // Refused for what it said, not for a token that never came.
             QVERIFY(PeerTestWorld::WaitFor([&] { return l_uploader.ClosedByPeer(); }));
@@ -136,14 +131,14 @@ private slots:
         for (int l_index = 0; l_index < Crowd; ++l_index) {
             l_files.push_back(std::make_unique<RawClient>());
             QVERIFY(l_files.back()->Connect(l_world.PlainPort(), Address(4, 9)));
-            QVERIFY(l_files.back()->Send(FileIntroduction("fay")));
+            QVERIFY(l_files.back()->Send(RawClient::FileIntroduction("fay")));
         }
         const int l_share = int(PeerAllowanceShare::Share(PeerBoundRules::Allowance()));
         QVERIFY(PeerTestWorld::WaitFor([&] { return ClosedCount(l_files) == Crowd - l_share; }));
 
         RawClient l_honest;
         QVERIFY(l_honest.Connect(l_world.PlainPort(), Address(5, 9)));
-        QVERIFY(l_honest.Send(FileIntroduction("fay") + WireWriter().U32(7).Bytes()));
+        QVERIFY(l_honest.Send(RawClient::FileIntroduction("fay") + WireWriter().U32(7).Bytes()));
         QVERIFY(PeerTestWorld::WaitFor([&] { return !l_catcher.m_handOvers.empty(); }));
         QCOMPARE(l_catcher.m_handOvers.size(), std::size_t(1));
         QCOMPARE(l_catcher.m_handOvers.front().m_token, 7u);
@@ -172,7 +167,7 @@ private slots:
         }
         RawClient l_fay;
         QVERIFY(l_fay.Connect(l_world.PlainPort(), Address(7, 9)));
-        QVERIFY(l_fay.Send(FileIntroduction("fay") + WireWriter().U32(7).Bytes()));
+        QVERIFY(l_fay.Send(RawClient::FileIntroduction("fay") + WireWriter().U32(7).Bytes()));
         QVERIFY(PeerTestWorld::WaitFor([&] { return !l_catcher.m_handOvers.empty() || l_fay.ClosedByPeer(); }));
         QCOMPARE(l_catcher.m_handOvers.size(), std::size_t(1));
         QCOMPARE(l_catcher.m_handOvers.front().m_user, std::string("fay"));
@@ -192,7 +187,7 @@ private slots:
         QVERIFY(l_awaited.Fill(Address(2, 2)));
         RawClient l_fay;
         QVERIFY(l_fay.Connect(l_world.PlainPort(), Address(2, 9)));
-        QVERIFY(l_fay.Send(FileIntroduction("fay") + WireWriter().U32(7).Bytes()));
+        QVERIFY(l_fay.Send(RawClient::FileIntroduction("fay") + WireWriter().U32(7).Bytes()));
         Clients l_silent;
         for (int l_index = 0; l_index < int(PeerAllowanceShare::Share(PeerBoundRules::Allowance())); ++l_index) {
             l_silent.push_back(std::make_unique<RawClient>());

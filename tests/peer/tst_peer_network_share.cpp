@@ -190,6 +190,61 @@ private slots:
         QCOMPARE(l_share.HasGiver(l_holds), giver != 0);
     }
 
+    // File connections waiting for their token count in their network, for
+    // the network that gives and for the taker's, but are never given here;
+    // a network of them alone costs a choice one look.
+    void waitingFileConnectionsCountButAreNeverGiven_data()
+    {
+        constexpr int Looked = int(PeerNetworkShare::MaxLookedInAll);
+        QTest::addColumn<int>("crowd");
+        QTest::addColumn<int>("crowdWaiting");
+        QTest::addColumn<int>("second");
+        // Networks of three waiting file connections alone, larger than
+        // the second.
+        QTest::addColumn<int>("waitingNetworks");
+        QTest::addColumn<uint>("taker");
+        // The name of the connection given up; 0 for none.
+        QTest::addColumn<int>("giver");
+        QTest::newRow("a network of waiting ones alone is passed over") << 0 << 5 << 3 << 0 << uint(Lone) << 2000;
+        QTest::newRow("waiting ones make their network the largest") << 2 << 3 << 3 << 0 << uint(Lone) << 1000;
+        QTest::newRow("the taker's waiting ones count") << 2 << 3 << 4 << 0 << uint(CrowdOther) << 0;
+        QTest::newRow("networks of waiting ones within what a choice looks at")
+            << 0 << 0 << 2 << Looked - 1 << uint(Lone) << 2000;
+        QTest::newRow("more networks of waiting ones than a choice looks at")
+            << 0 << 0 << 2 << Looked << uint(Lone) << 0;
+    }
+    void waitingFileConnectionsCountButAreNeverGiven()
+    {
+        QFETCH(int, crowd);
+        QFETCH(int, crowdWaiting);
+        QFETCH(int, second);
+        QFETCH(int, waitingNetworks);
+        QFETCH(uint, taker);
+        QFETCH(int, giver);
+        PeerNetworkShare l_share;
+        Open(l_share, Crowd, 1000, crowd);
+        for (int l_index = 0; l_index < crowdWaiting; ++l_index)
+            l_share.AddWaiting(CrowdOther);
+        Open(l_share, Second, 2000, second);
+        for (int l_network = 0; l_network < waitingNetworks; ++l_network) {
+            for (int l_index = 0; l_index < 3; ++l_index)
+                l_share.AddWaiting(0x0E000002 + quint32(l_network << 8));
+        }
+        QCOMPARE(l_share.Count(Crowd), std::size_t(crowd + crowdWaiting));
+        QCOMPARE(l_share.Waiting(Crowd), std::size_t(crowdWaiting));
+        QCOMPARE(Name(l_share.Giver(taker, AllFree)), Name(quintptr(giver)));
+
+        // Their waits end: the network holds its messaging connections
+        // alone; one never counted changes nothing.
+        for (int l_index = 0; l_index < crowdWaiting; ++l_index)
+            l_share.RemoveWaiting(Crowd);
+        l_share.RemoveWaiting(Crowd);
+        l_share.RemoveWaiting(Lone);
+        QCOMPARE(l_share.Count(Crowd), std::size_t(crowd));
+        QCOMPARE(l_share.Waiting(Crowd), std::size_t(0));
+        QCOMPARE(l_share.Count(Second), std::size_t(second));
+    }
+
     // A connection we sent on awaits the peer until the peer is heard from
     // or the grace is over, whatever the clock says of the two moments; one
     // never sent on, or not counted, awaits nothing.

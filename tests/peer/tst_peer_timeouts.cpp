@@ -226,6 +226,9 @@ private slots:
         QVERIFY(l_socket.isNull());
     }
 
+    // Those that never introduced themselves are logged one by one; file
+    // connections that introduced themselves and sent no token, which a
+    // crowd opens by the hundred, in one line a minute.
     void connectionsThatNeverIntroduceThemselvesAreDropped()
     {
         PeerTestWorld l_world;
@@ -235,13 +238,16 @@ private slots:
         FakePeerConnection* lp_silent = l_peer.ConnectTo(l_world.PlainPort(), false);
         FakePeerConnection* lp_slow = l_peer.ConnectTo(l_world.ObfuscatedPort(), true);
         FakePeerConnection* lp_file = l_peer.ConnectTo(l_world.PlainPort(), false);
+        FakePeerConnection* lp_otherFile = l_peer.ConnectTo(l_world.PlainPort(), false);
         FakePeerConnection* lp_talker = l_peer.ConnectTo(l_world.PlainPort(), false);
-        QVERIFY(lp_silent && lp_slow && lp_file && lp_talker);
-        QVERIFY(WaitForItems("uninitialized_socket", 4));
+        QVERIFY(lp_silent && lp_slow && lp_file && lp_otherFile && lp_talker);
+        QVERIFY(WaitForItems("uninitialized_socket", 5));
         lp_file->SendFrame(Direct("fay", "F"));
+        lp_otherFile->SendFrame(Direct("sam", "F"));
         lp_talker->SendFrame(Direct("tom", "P"));
         QVERIFY(WaitForItems("peer_socket", 1));
         QVERIFY(PeerTestWorld::WaitFor([&] { return l_world.Count("Accepted file connection to user fay") == 1; }));
+        QVERIFY(PeerTestWorld::WaitFor([&] { return l_world.Count("Accepted file connection to user sam") == 1; }));
 
         // A few bytes of a frame do not renew the time; a messaging
         // connection's messages renew its own.
@@ -257,12 +263,16 @@ private slots:
 
         l_world.m_now = At(120000);
         l_world.Messenger().EveryHalfMinute();
-        QCOMPARE(l_world.Count("Connection that never introduced itself expired, closing."), 3);
+        QCOMPARE(l_world.Count("Connection that never introduced itself expired, closing."), 2);
+        QCOMPARE(l_world.LogTexts().filter("transfer token"),
+                 QStringList{"File connections that sent no transfer token in two minutes expired, closing (said once "
+                             "a minute)."});
         QCOMPARE(l_world.Count("Identified as uninitialized socket"), 2);
-        QCOMPARE(l_world.Count("Socket not identified"), 1);
+        QCOMPARE(l_world.Count("Socket not identified"), 2);
         QVERIFY(lp_silent->WaitForDisconnect());
         QVERIFY(lp_slow->WaitForDisconnect());
         QVERIFY(lp_file->WaitForDisconnect());
+        QVERIFY(lp_otherFile->WaitForDisconnect());
         QCOMPARE(PeerTestWorld::ItemCount("uninitialized_socket"), 0);
         QCOMPARE(PeerTestWorld::ItemCount("peer_socket"), 1);
         QVERIFY(l_catcher.m_handOvers.empty());
@@ -318,7 +328,8 @@ private slots:
 
         l_world.m_now = At(120000);
         l_world.Messenger().EveryHalfMinute();
-        QCOMPARE(l_world.Count("Connection that never introduced itself expired, closing."), 2);
+        QCOMPARE(l_world.Count("Connection that never introduced itself expired, closing."), 1);
+        QCOMPARE(l_world.LogTexts().filter("transfer token").size(), 1);
         QCOMPARE(l_world.Count("Identified as uninitialized socket"), 1);
         QCOMPARE(l_world.Count("Socket not identified"), 1);
         QVERIFY(lp_drip->WaitForDisconnect());

@@ -1,0 +1,41 @@
+#include "peer/PeerFileWaits.h"
+
+#include <algorithm>
+
+void PeerFileWaits::Add(QTcpSocket* ip_socket, quint32 i_address, const std::string& i_user, qint64 i_sinceMs)
+{
+    if (!m_bySocket.emplace(ip_socket, m_next).second)
+        return;
+    m_order.emplace(m_next++, Wait{ip_socket, i_address, i_user, i_sinceMs});
+}
+
+std::optional<quint32> PeerFileWaits::Remove(QTcpSocket* ip_socket)
+{
+    const auto l_found = m_bySocket.find(ip_socket);
+    if (l_found == m_bySocket.end())
+        return std::nullopt;
+    const auto l_wait = m_order.find(l_found->second);
+    const quint32 l_address = l_wait->second.m_address;
+    m_order.erase(l_wait);
+    m_bySocket.erase(l_found);
+    return l_address;
+}
+
+QTcpSocket* PeerFileWaits::Giver(qint64 i_nowMs, const Gives& i_gives) const
+{
+    std::size_t l_looked = 0;
+    for (const auto& [l_order, l_wait] : m_order) {
+        if (++l_looked > MaxLooked)
+            break;
+        if (i_gives(l_wait.m_user, std::max<qint64>(0, i_nowMs - l_wait.m_sinceMs)))
+            return l_wait.mp_socket;
+    }
+    return nullptr;
+}
+
+std::optional<qint64> PeerFileWaits::OldestSince() const
+{
+    if (m_order.empty())
+        return std::nullopt;
+    return m_order.begin()->second.m_sinceMs;
+}

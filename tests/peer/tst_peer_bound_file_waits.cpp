@@ -1,0 +1,160 @@
+// File connections taken under the connection bound that introduce
+// themselves and never send their token: at the bound they give their
+// places to newcomers and to our own attempts, unless a download of ours
+// waits for their user's file connection and they have waited only a few
+// seconds; they count in their network's share. The far ends bind loopback
+// addresses of networks of their own (127.0.N.x).
+#include "FakePeer.h"
+#include "PeerClients.h"
+#include "PeerTestWorld.h"
+#include "RawClient.h"
+
+#include "peer/PeerBoundRules.h"
+#include "peer/PeerMessenger.h"
+
+#include <QtTest>
+
+#include <memory>
+#include <string>
+
+namespace
+{
+using PeerClients::Address;
+using PeerClients::Clients;
+using PeerClients::ClosedCount;
+using PeerClients::Introduce;
+
+// Loads the world with the bound, a download of ours that waits for fay's
+// file connection, and a server link that can be asked for addresses.
+void Prepare(PeerTestWorld& io_world, int i_bound)
+{
+    io_world.m_requests.m_canAskAddress = true;
+    io_world.Messenger().SetConnectionBound(std::size_t(i_bound));
+    io_world.Messenger().SetFileWaitCheck([](const std::string& i_user) { return i_user == "fay"; });
+    io_world.Load();
+}
+
+// File connections from the address that introduce themselves as the user
+// and send nothing more, taken one after another.
+bool OpenFileConnections(PeerTestWorld& io_world, Clients& io_clients, int i_count, quint32 i_from,
+                         const std::string& i_user)
+{
+    const QString l_accepted = QString("Accepted file connection to user %1").arg(QString::fromStdString(i_user));
+    for (int l_index = 0; l_index < i_count; ++l_index) {
+        auto lp_client = std::make_unique<RawClient>();
+        const int l_before = io_world.Count(l_accepted);
+        if (!lp_client->Connect(io_world.PlainPort(), i_from) || !lp_client->Send(RawClient::FileIntroduction(i_user))
+            || !PeerTestWorld::WaitFor([&] { return io_world.Count(l_accepted) == l_before + 1; }))
+            return false;
+        io_clients.push_back(std::move(lp_client));
+    }
+    return true;
+}
+}
+
+class TestPeerBoundFileWaits : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    // Four file connections from one address fill the bound and never send
+    // their token. A messaging newcomer from another network, and our own
+    // browse of a user we know, each take the place of the oldest of them.
+    // One whose user we await a file connection from holds its place for
+    // the bound's token wait, then gives it all the same.
+    void bareFileConnectionsGiveTheirPlacesAtTheBound_data()
+    {
+        QTest::addColumn<QString>("user");
+        QTest::addColumn<qint64>("waitedMs");
+        QTest::addColumn<bool>("giveAtOnce");
+        constexpr qint64 Hold = PeerBoundRules::TokenWaitAtBoundMs;
+        QTest::newRow("no download of ours waits for the user") << "sam" << qint64(0) << true;
+        QTest::newRow("a download waits, past the token wait") << "fay" << Hold + 1 << true;
+        QTest::newRow("a download waits, within the token wait") << "fay" << Hold << false;
+    }
+    void bareFileConnectionsGiveTheirPlacesAtTheBound()
+    {
+        QFETCH(QString, user);
+        QFETCH(qint64, waitedMs);
+        QFETCH(bool, giveAtOnce);
+        constexpr int Bound = 4;
+        PeerTestWorld l_world;
+        Prepare(l_world, Bound);
+        Clients l_files;
+        QVERIFY(OpenFileConnections(l_world, l_files, Bound, Address(2, 2), user.toStdString()));
+        l_world.Advance(waitedMs);
+        l_world.ClearLog();
+
+        RawClient l_pat;
+        QVERIFY(l_pat.Connect(l_world.PlainPort(), Address(3, 2)));
+        QVERIFY(l_pat.Send(RawClient::Introduction("pat")));
+        FakePeer l_bob;
+        QVERIFY(l_bob.Listen(Address(4, 2)));
+        l_world.GiveAddress("bob", Address(4, 2), l_bob.Port(), 0);
+        l_world.Messenger().GetUserSharedFiles("bob");
+        if (!giveAtOnce) {
+            PeerTestWorld::Settle(200);
+            QVERIFY(!PeerTestWorld::HasMessagingConnection("pat"));
+            QVERIFY(!l_pat.ClosedByPeer());
+            QVERIFY(l_bob.WaitForConnection(false, 50) == nullptr);
+            QCOMPARE(ClosedCount(l_files), 0);
+            l_world.Advance(1);
+            l_world.Messenger().EveryHalfMinute();
+        }
+        QVERIFY(PeerTestWorld::WaitFor([] { return PeerTestWorld::HasMessagingConnection("pat"); }));
+        FakePeerConnection* lp_browse = l_bob.WaitForConnection(false);
+        QVERIFY(lp_browse && lp_browse->WaitForFrames(2));
+        PeerTestWorld::Settle(50);
+        QVERIFY(l_files[0]->ClosedByPeer());
+        QVERIFY(l_files[1]->ClosedByPeer());
+        QCOMPARE(ClosedCount(l_files), 2);
+        QVERIFY(!l_pat.ClosedByPeer());
+        QCOMPARE(l_world.LogTexts().filter("file connections that sent no transfer token"),
+                 QStringList{"Peer connections at their bound of 4, closing file connections that sent no transfer "
+                             "token to make room (said once a minute)."});
+        QCOMPARE(l_world.LogTexts().filter("not accepting until one closes").size(), giveAtOnce ? 0 : 1);
+    }
+
+    // A file connection for a download of ours, still within the token
+    // wait, keeps its place: its network's messaging connection gives
+    // instead, for the waiting file connections count in the network's
+    // share, and the bound's lines say how many of them wait.
+    void aNetworksWaitingFileConnectionsCountInItsShare()
+    {
+        constexpr int Bound = 6;
+        PeerTestWorld l_world;
+        Prepare(l_world, Bound);
+        Clients l_files;
+        Clients l_crowd;
+        Clients l_other;
+        QVERIFY(OpenFileConnections(l_world, l_files, 3, Address(2, 2), "fay"));
+        QVERIFY(Introduce(l_crowd, 2, Address(2, 3), "crowd", l_world.PlainPort()));
+        QVERIFY(Introduce(l_other, 1, Address(3, 2), "other", l_world.PlainPort()));
+        l_world.ClearLog();
+
+        Clients l_pat;
+        QVERIFY(Introduce(l_pat, 1, Address(3, 3), "pat", l_world.PlainPort()));
+        RawClient l_late;
+        QVERIFY(l_late.Connect(l_world.PlainPort(), Address(2, 9)));
+        QVERIFY(l_late.Send(RawClient::Introduction("late")));
+        QVERIFY(PeerTestWorld::WaitFor([&] { return l_late.ClosedByPeer(); }));
+        PeerTestWorld::Settle(50);
+        QCOMPARE(ClosedCount(l_files), 0);
+        QCOMPARE(ClosedCount(l_crowd), 1);
+        QCOMPARE(ClosedCount(l_other), 0);
+        QVERIFY(!l_pat.front()->ClosedByPeer());
+        const QStringList l_lines = l_world.LogTexts();
+        QCOMPARE(l_lines.filter("closing the connections silent longest"),
+                 QStringList{"Peer connections at their bound of 6, and the network of 127.0.2.3 holds 5 of them (3 "
+                             "of them file connections waiting for their transfer token): closing the connections "
+                             "silent longest at its most crowded address to make room for other networks (said once "
+                             "a minute)."});
+        QCOMPARE(l_lines.filter("refusing its new connections"),
+                 QStringList{"Peer connections at their bound of 6, and the network of 127.0.2.9 holds 4 of them (3 "
+                             "of them file connections waiting for their transfer token): refusing its new "
+                             "connections while no room can be made for them (said once a minute)."});
+    }
+};
+
+QTEST_GUILESS_MAIN(TestPeerBoundFileWaits)
+#include "tst_peer_bound_file_waits.moc"
