@@ -2,6 +2,7 @@
 // through the shared-folders service, receiving a listing, and requests for
 // one folder.
 #include "PeerConversation.h"
+#include "PeerLaterShares.h"
 
 #include "peer/SharedFoldersService.h"
 
@@ -31,25 +32,7 @@ public:
     std::vector<std::string> m_askedBy;
 };
 
-// Makes its browse replies later, when the test says so.
-class LaterShares : public SharedFoldersService
-{
-public:
-    LaterShares() { sharedFoldersService = this; }
-    ~LaterShares() override { sharedFoldersService = nullptr; }
-
-    MemStream GetSharedFilesMessage(std::string) override { return MemStream(); }
-    void RequestSharedFilesMessage(std::string, BrowseReplyDone i_done) override { m_waiting.push_back(std::move(i_done)); }
-
-    void Answer(std::size_t i_request, const QByteArray& i_body)
-    {
-        MemStream l_body;
-        l_body.WriteBuffer(i_body.constData(), static_cast<unsigned long>(i_body.size()));
-        m_waiting.at(i_request)(l_body);
-    }
-
-    std::vector<BrowseReplyDone> m_waiting;
-};
+using LaterShares = PeerLaterShares;
 
 MemStream Message(const QByteArray& i_body)
 {

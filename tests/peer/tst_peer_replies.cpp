@@ -1,11 +1,10 @@
 // Replies go on the connection their request came on: to the peer that
 // asked, at once, wherever it connects from and whatever the server says of
 // the name. What we start ourselves still waits for the user's address.
+#include "PeerLaterShares.h"
 #include "PeerTestMessages.h"
 #include "PeerTestWorld.h"
 #include "WireBytes.h"
-
-#include "peer/SharedFoldersService.h"
 
 #include <QtTest>
 
@@ -19,31 +18,6 @@ constexpr quint32 Elsewhere = 0x7F000009;
 
 using PeerTestMessages::Body;
 using PeerTestMessages::Introduction;
-
-// Makes its browse replies when the test says so, as the shares service
-// compresses them off the GUI thread.
-class LaterShares : public SharedFoldersService
-{
-public:
-    LaterShares() { sharedFoldersService = this; }
-    ~LaterShares() override { sharedFoldersService = nullptr; }
-
-    MemStream GetSharedFilesMessage(std::string) override { return MemStream(); }
-    void RequestSharedFilesMessage(std::string, BrowseReplyDone i_done) override { m_waiting.push_back(std::move(i_done)); }
-
-    void AnswerAll()
-    {
-        for (BrowseReplyDone& l_done : m_waiting) {
-            MemStream l_body;
-            l_body.Write(5u);
-            l_body.Write(std::string("listing"));
-            l_done(l_body);
-        }
-        m_waiting.clear();
-    }
-
-    std::vector<BrowseReplyDone> m_waiting;
-};
 
 // What the shares and transfer services answer, while the request is
 // handled, as they do: a folder's contents, a transfer request accepted,
@@ -113,7 +87,7 @@ private slots:
         PeerTestWorld l_world;
         l_world.m_requests.m_canAskAddress = true;
         l_world.Load();
-        LaterShares l_shares;
+        PeerLaterShares l_shares;
         AnswerAsTheServicesDo(l_world.Messenger());
         FakePeer l_knownBob;
         QVERIFY(l_knownBob.Listen(UsersAddress));
@@ -131,7 +105,7 @@ private slots:
         lp_asking->SendFrame(l_request.m_request);
         if (kind == "browse") {
             QVERIFY(PeerTestWorld::WaitFor([&] { return !l_shares.m_waiting.empty(); }));
-            l_shares.AnswerAll();
+            l_shares.Answer(0, l_request.m_reply);
         }
 
         QVERIFY(lp_asking->WaitForFrames(1));
@@ -151,7 +125,7 @@ private slots:
         PeerTestWorld l_world;
         l_world.m_requests.m_canAskAddress = true;
         l_world.Load();
-        LaterShares l_shares;
+        PeerLaterShares l_shares;
         FakePeer l_asker;
         FakePeerConnection* lp_asking = l_asker.ConnectTo(l_world.PlainPort(), false, 5000, Elsewhere);
         QVERIFY(lp_asking);
@@ -161,7 +135,7 @@ private slots:
         lp_asking->Reset();
         QVERIFY(PeerTestWorld::WaitFor([] { return !PeerTestWorld::HasMessagingConnection("bob"); }));
 
-        l_shares.AnswerAll();
+        l_shares.Answer(0, WireWriter().U32(5).Str("listing"));
         QCOMPARE(l_world.m_requests.m_addressRequests, std::vector<std::string>{"bob"});
         FakePeer l_bob;
         QVERIFY(l_bob.Listen(UsersAddress));
