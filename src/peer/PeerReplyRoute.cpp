@@ -30,7 +30,6 @@ bool PeerReplyRoute::Answers(quint32 i_request, quint32 i_reply)
     case Codes::TransferRequest: return i_reply == Codes::TransferResponse;
     // A queued file is refused, or fails, under its name.
     case Codes::QueueUpload: return i_reply == Codes::UploadDenied || i_reply == Codes::UploadFailed;
-    case Codes::UploadPlaceInLineRequest: return i_reply == Codes::UploadPlaceInLine;
     default: return false;
     }
 }
