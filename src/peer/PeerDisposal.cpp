@@ -155,6 +155,7 @@ void PeerMessenger::EveryHalfMinute()
     ExpireIdleConnections(l_now);
     ExpireSilentConnections(l_now);
     m_rules.Sweep(l_now.toMSecsSinceEpoch());
+    ForgetUnansweredLookUps();
     EndAddressWaits(l_now.toMSecsSinceEpoch());
     // Whatever else should have looked at the listeners, this does.
     AcceptWaiting();

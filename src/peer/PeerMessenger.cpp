@@ -93,6 +93,8 @@ PeerMessenger::PeerMessenger() : QObject(nullptr)
     // polls the sockets taken in this turn.
     m_turnTimer.setSingleShot(true);
     connect(&m_turnTimer, &QTimer::timeout, this, &PeerMessenger::OnTurnEnd);
+    m_addressWaitTimer.setSingleShot(true);
+    connect(&m_addressWaitTimer, &QTimer::timeout, this, [this] { EndAddressWaits(PeerNowMs()); });
     if (dataSaver)
         dataSaver->m_dataLoadedEventHandlers.insert(this);
     // The obfuscation masks come from the shared random source, which seeds

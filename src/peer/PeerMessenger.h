@@ -82,6 +82,15 @@ public:
     static constexpr qint64 AnswerGraceMs = PeerBoundRules::AnswerGraceMs;
     // Replaces IdleEnoughToCloseMs, for tests that cannot wait that long.
     void SetIdleEnoughToCloseMs(qint64 i_ms) { m_idleEnoughToCloseMs = i_ms; }
+    // How long an address asked for is waited for before what waits for it
+    // goes without it. The server answers within moments; the wait ends
+    // well inside the half minute an upload may take to set up, so that an
+    // offer held for the look-up still goes out (direct and relayed) in
+    // time to be answered. As long as the server link waits before it asks
+    // again (Server::AddressAnswerWaitMs).
+    static constexpr qint64 AddressAskMs = 10000;
+    // Replaces AddressAskMs, for tests that cannot wait that long.
+    void SetAddressAskMs(qint64 i_ms) { m_addressAskMs = i_ms; }
     // Replaces the connection bound (0 restores it), for tests that cannot
     // open hundreds of connections.
     void SetConnectionBound(std::size_t i_bound) { m_connections.SetLimit(i_bound); }
@@ -135,6 +144,10 @@ public:
     // Whether our offer to the user under the token still waits, never
     // sent, for a connection to the user.
     bool OfferUnsent(const std::string& i_user, quint32 i_token) const;
+    // Our offer to the user under the token is no longer wanted (its upload
+    // left the state that waits for the answer): a copy still queued for the
+    // user never goes.
+    void WithdrawOffer(const std::string& i_user, quint32 i_token);
     // Opens a file connection to the user.
     void RequestFileConnectionToUser(std::string i_user);
     // Opens a distributed-network connection to the user.
@@ -410,20 +423,32 @@ private:
     // Messages wait for the user: they go on the user's connection now, or
     // the user is reached (ReachUser).
     void DeliverHeld(ItemPtr i_user);
-    // Look-ups that waited AddressAskMs (i_all: every one, the server link
-    // went) count as no address: the messages that waited for them go.
+    // Look-ups that waited their wait (i_all: every one, the server link
+    // went) count as no address: the messages that waited for them go. Sets
+    // the look-up timer for the next one.
     void EndAddressWaits(qint64 i_nowMs, bool i_all = false);
     void OnServerLost();
-    // How long an address asked for is waited for.
-    static constexpr qint64 AddressAskMs = 60000;
+    // Users whose look-up went unanswered and for whom nothing waits any
+    // more are looked up again when next wanted.
+    void ForgetUnansweredLookUps();
+    // Sets the look-up timer for the moment the oldest look-up's wait ends,
+    // or stops it when none waits.
+    void WatchAddressWaits(qint64 i_nowMs);
     // The user's messaging connection from the address opened last; null
     // when none.
     static ItemPtr LatestFrom(ItemPtr i_user, quint32 i_address);
     // Sends on the connection of the reply's route while it stands, else on
     // the user's messaging connection, or queues and connects; held
     // messages of the user go first. Nothing waits behind a reply being
-    // made in front of the message any more.
-    void SendNow(const std::string& i_user, MemStream& i_message, QTcpSocket* ip_route = nullptr);
+    // made in front of the message any more. A reply (i_reply) whose route
+    // went goes only on an authentic connection of the user that stands,
+    // and one whose connection goes while it is written is not sent again.
+    void SendNow(const std::string& i_user, MemStream& i_message, QTcpSocket* ip_route = nullptr,
+                 bool i_reply = false);
+    // An authentic messaging connection of the user stands.
+    bool AuthenticStands(ItemPtr i_user) const;
+    // Drops a reply of the code to the user whose asking connection went.
+    void DropReply(ItemPtr i_user, int i_code);
     // The route's messaging connection, if it still stands for the user.
     static ItemPtr RouteStanding(QTcpSocket* ip_route, ItemPtr i_user);
     // A browse reply made after its request was handled: it goes out on the
@@ -547,6 +572,7 @@ private:
     PeerLogCounter m_fileWaitClosedLines;
     PeerLogCounter m_fileWaitExpiredLines;
     PeerLogCounter m_acceptErrorLines;
+    PeerLogCounter m_droppedReplyLines;
     std::map<QTcpSocket*, SocketBufferInfo> m_socketBufferInfoMap;
     // Messages waiting for a messaging connection, and their send order.
     PeerOutgoingQueue m_outgoingQueue;
@@ -560,6 +586,13 @@ private:
     std::set<Item*> m_pendingConnectionsBack;
     // Users whose address we asked for messages that wait, and when.
     std::unordered_map<std::string, qint64> m_addressAsked;
+    // The same look-ups in the order they were asked; one answered, or asked
+    // again, meanwhile is passed over when it comes first.
+    std::deque<std::pair<qint64, std::string>> m_addressAskOrder;
+    qint64 m_addressAskMs = AddressAskMs;
+    // Single shot, while a look-up waits, at the moment the oldest one's
+    // wait ends.
+    QTimer m_addressWaitTimer;
     // Users whose look-up went unanswered while messages wait for them.
     std::unordered_set<std::string> m_addressUnanswered;
     // The connection of the request being handled, for its reply.

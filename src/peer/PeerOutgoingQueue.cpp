@@ -139,6 +139,19 @@ bool PeerOutgoingQueue::DropStale(ItemPtr i_user, const StaleTest& i_stale)
     return i_user.IsConnected("unsent_message");
 }
 
+bool PeerOutgoingQueue::DropQueued(ItemPtr i_user, const StaleTest& i_unwanted)
+{
+    bool l_dropped = false;
+    for (ItemPtr l_entry : i_user.GetItems("unsent_message")) {
+        auto* lp_message = l_entry.AsObject<MemStream>();
+        if (lp_message && i_unwanted(*lp_message)) {
+            Drop(l_entry);
+            l_dropped = true;
+        }
+    }
+    return l_dropped;
+}
+
 void PeerOutgoingQueue::CountFailedSend(ItemPtr i_entry, int i_maxSends)
 {
     const int l_sends = i_entry["send_count"].AsInt() + 1;

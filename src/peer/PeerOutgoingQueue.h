@@ -76,6 +76,9 @@ public:
     // Drops the user's messages that went out before and are stale; whether
     // any message is left.
     static bool DropStale(ItemPtr i_user, const StaleTest& i_stale);
+    // Drops the user's messages the test names, sent before or not; whether
+    // it dropped any.
+    static bool DropQueued(ItemPtr i_user, const StaleTest& i_unwanted);
 
     // Queues messages again that went out on a connection that failed, with
     // their places and times: ahead of what was queued after them, and

@@ -10,6 +10,9 @@
 #include <QHostAddress>
 #include <QTcpSocket>
 
+#include <algorithm>
+#include <chrono>
+
 using namespace PeerItems;
 
 void PeerMessenger::SendMessage(std::string i_user, MemStream& i_message)
@@ -17,7 +20,7 @@ void PeerMessenger::SendMessage(std::string i_user, MemStream& i_message)
     QTcpSocket* lp_route = m_replyRoute.RouteOf(i_user, i_message);
     const PeerReplyOrder::Hold l_hold = m_replyOrder.HoldIfWaiting(i_user, i_message, lp_route);
     if (l_hold == PeerReplyOrder::Hold::SendNow) {
-        SendNow(i_user, i_message, lp_route);
+        SendNow(i_user, i_message, lp_route, lp_route != nullptr);
         return;
     }
     const bool l_kept = l_hold == PeerReplyOrder::Hold::Kept;
@@ -36,17 +39,20 @@ ItemPtr PeerMessenger::RouteStanding(QTcpSocket* ip_route, ItemPtr i_user)
     return l_connection && l_connection["user"] == i_user ? l_connection : ItemPtr();
 }
 
-void PeerMessenger::SendNow(const std::string& i_user, MemStream& i_message, QTcpSocket* ip_route)
+void PeerMessenger::SendNow(const std::string& i_user, MemStream& i_message, QTcpSocket* ip_route, bool i_reply)
 {
     ItemPtr l_user = UserItem(i_user);
     const int l_code = static_cast<int>(PeerMessageCodes::Of(i_message));
     Log(LogArea, 1, QString("Send %1 message to user %2").arg(MessageCodeToString(l_code), Text(i_user)), l_user);
 
     // A reply goes where its request came from, while that connection
-    // stands; anything else, or a reply whose connection went, goes to the
-    // user as every message does.
+    // stands; anything else goes to the user as every message does.
     ItemPtr l_connection = RouteStanding(ip_route, l_user);
     const bool l_routed = bool(l_connection);
+    if (!l_routed && i_reply && !AuthenticStands(l_user)) {
+        DropReply(l_user, l_code);
+        return;
+    }
     if (!l_routed)
         l_connection = ConnectionFor(l_user);
     // Messages held for the user go first, in order: a later one never
@@ -72,7 +78,9 @@ void PeerMessenger::SendNow(const std::string& i_user, MemStream& i_message, QTc
         // on the user's next connection, as a message put back from a
         // connection that failed on probation does. One we took down for
         // not taking what we send loses it.
-        if (l_went) {
+        if (l_went && i_reply) {
+            DropReply(l_user, l_code);
+        } else if (l_went) {
             m_outgoingQueue.PutBack(l_user, {l_sent});
             ResendPutBackLater(i_user);
         }
@@ -81,6 +89,27 @@ void PeerMessenger::SendNow(const std::string& i_user, MemStream& i_message, QTc
     Log(LogArea, 2, "Did not find messaging connection to user, queueing unsent message", l_user);
     m_outgoingQueue.Enqueue(l_user, i_message);
     ReachUser(l_user);
+}
+
+bool PeerMessenger::AuthenticStands(ItemPtr i_user) const
+{
+    QTcpSocket* lp_authentic = m_rules.AuthenticOf(i_user.AsString());
+    return lp_authentic && SocketItem("peer_socket", lp_authentic);
+}
+
+void PeerMessenger::DropReply(ItemPtr i_user, int i_code)
+{
+    // Anyone may ask under a user's name and go: a reply sent to the user
+    // by name would have us look the user up, connect and send what the
+    // user never asked for, a listing many thousand times the request's
+    // size. Whoever asked asks again.
+    LogCounted(
+        m_droppedReplyLines, PeerNow(),
+        [&] {
+            return QString("The connection that asked went before the %1 reply to user %2, dropping it")
+                .arg(MessageCodeToString(i_code), Text(i_user));
+        },
+        i_user);
 }
 
 ItemPtr PeerMessenger::ConnectionFor(ItemPtr i_user) const
@@ -120,8 +149,12 @@ void PeerMessenger::ReachUser(ItemPtr i_user)
     }
     // The user's own connection, if one stands, is known once the address
     // comes (OnUserAddress); asked once however many messages wait.
-    if (!m_addressAsked.try_emplace(l_name, PeerNowMs()).second)
+    const qint64 l_now = PeerNowMs();
+    if (!m_addressAsked.try_emplace(l_name, l_now).second)
         return;
+    m_addressAskOrder.emplace_back(l_now, l_name);
+    if (!m_addressWaitTimer.isActive())
+        WatchAddressWaits(l_now);
     Log(LogArea, 1, QString("Asking the server for the address of user %1 before sending to the user").arg(Text(l_name)),
         i_user);
     GetPeerServerRequests().GetUserAddress(l_name);
@@ -158,20 +191,20 @@ void PeerMessenger::EndAddressWaits(qint64 i_nowMs, bool i_all)
     // user's answer to our relayed request; a connection that only claims
     // the name gets nothing. Nothing waits for ever on a silent server.
     std::vector<std::string> l_ended;
-    for (auto l_asked = m_addressAsked.begin(); l_asked != m_addressAsked.end();) {
-        if (!i_all && i_nowMs - l_asked->second < AddressAskMs) {
-            ++l_asked;
-            continue;
+    while (!m_addressAskOrder.empty()) {
+        const auto& [l_askedMs, l_name] = m_addressAskOrder.front();
+        const auto l_asked = m_addressAsked.find(l_name);
+        const bool l_waits = l_asked != m_addressAsked.end() && l_asked->second == l_askedMs;
+        // A clock that went back ends the wait rather than stretch it.
+        if (l_waits && !i_all && i_nowMs - l_askedMs < m_addressAskMs && i_nowMs >= l_askedMs)
+            break;
+        if (l_waits) {
+            l_ended.push_back(l_name);
+            m_addressAsked.erase(l_asked);
         }
-        l_ended.push_back(l_asked->first);
-        l_asked = m_addressAsked.erase(l_asked);
+        m_addressAskOrder.pop_front();
     }
-    // The mark lasts while messages wait: the next message to the user asks
-    // again, as the first did.
-    std::erase_if(m_addressUnanswered, [](const std::string& i_name) {
-        ItemPtr l_user = d.GetType("user")->HasItem(i_name);
-        return !l_user || !l_user.IsConnected("unsent_message");
-    });
+    WatchAddressWaits(i_nowMs);
     for (const std::string& l_name : l_ended) {
         ItemPtr l_user = d.GetType("user")->HasItem(l_name);
         if (!l_user || l_user.IsConnected("user_address") || !l_user.IsConnected("unsent_message"))
@@ -182,6 +215,27 @@ void PeerMessenger::EndAddressWaits(qint64 i_nowMs, bool i_all)
         m_addressUnanswered.insert(l_name);
         DeliverHeld(l_user);
     }
+}
+
+void PeerMessenger::ForgetUnansweredLookUps()
+{
+    // The mark lasts while messages wait: the next message to the user once
+    // they went asks again, as the first did, and the server link sends a
+    // look-up it left unanswered again.
+    std::erase_if(m_addressUnanswered, [](const std::string& i_name) {
+        ItemPtr l_user = d.GetType("user")->HasItem(i_name);
+        return !l_user || !l_user.IsConnected("unsent_message");
+    });
+}
+
+void PeerMessenger::WatchAddressWaits(qint64 i_nowMs)
+{
+    if (m_addressAskOrder.empty()) {
+        m_addressWaitTimer.stop();
+        return;
+    }
+    const qint64 l_left = m_addressAskOrder.front().first + m_addressAskMs - i_nowMs;
+    m_addressWaitTimer.start(std::chrono::milliseconds(std::clamp<qint64>(l_left, 0, m_addressAskMs)));
 }
 
 void PeerMessenger::OnServerLost()
@@ -199,8 +253,13 @@ ItemPtr PeerMessenger::LatestFrom(ItemPtr i_user, quint32 i_address)
 void PeerMessenger::OnBrowseReplyMade(const std::string& i_user, quint64 i_ticket, const MemStream& i_body,
                                       QTcpSocket* ip_asking)
 {
-    for (PeerReplyOrder::Ready& l_ready : m_replyOrder.Fill(i_user, i_ticket, i_body, ip_asking))
-        SendNow(i_user, l_ready.m_message, l_ready.m_route);
+    for (PeerReplyOrder::Ready& l_ready : m_replyOrder.Fill(i_user, i_ticket, i_body, ip_asking)) {
+        // An offer that waited here for an upload that has ended meanwhile.
+        if (PeerMessageCodes::IsUploadOffer(l_ready.m_message) && m_offerCheck
+            && !m_offerCheck(i_user, PeerMessageCodes::TransferToken(l_ready.m_message)))
+            continue;
+        SendNow(i_user, l_ready.m_message, l_ready.m_route, l_ready.m_reply);
+    }
 }
 
 void PeerMessenger::SendUnsentMessages(std::string i_user)
@@ -285,3 +344,16 @@ bool PeerMessenger::OfferUnsent(const std::string& i_user, quint32 i_token) cons
     }
     return false;
 }
+
+void PeerMessenger::WithdrawOffer(const std::string& i_user, quint32 i_token)
+{
+    ItemPtr l_user = d.GetType("user")->HasItem(i_user);
+    if (!l_user || !l_user.IsConnected("unsent_message"))
+        return;
+    const bool l_dropped = PeerOutgoingQueue::DropQueued(l_user, [i_token](const MemStream& i_message) {
+        return PeerMessageCodes::IsUploadOffer(i_message) && PeerMessageCodes::TransferToken(i_message) == i_token;
+    });
+    if (l_dropped)
+        Log(LogArea, 1, QString("Our offer to user %1 is no longer wanted, it does not go").arg(Text(i_user)), l_user);
+}
+

@@ -8,7 +8,7 @@ bool PeerReplyOrder::Reserve(const std::string& i_user, quint64& o_ticket)
     if (l_waiting.m_entries.size() >= MaxWaiting)
         return false;
     o_ticket = m_nextTicket++;
-    l_waiting.m_entries.push_back({o_ticket, false, MemStream(), {}});
+    l_waiting.m_entries.push_back({o_ticket, false, MemStream(), {}, true});
     return true;
 }
 
@@ -23,7 +23,7 @@ PeerReplyOrder::Hold PeerReplyOrder::HoldIfWaiting(const std::string& i_user, co
     if (l_waiting.m_entries.size() >= MaxWaiting || l_waiting.m_bytes + l_size > MaxWaitingBytes)
         return Hold::Dropped;
     // The copy shares the caller's bytes, which the caller no longer changes.
-    l_waiting.m_entries.push_back({0, true, i_message, ip_route});
+    l_waiting.m_entries.push_back({0, true, i_message, ip_route, ip_route != nullptr});
     l_waiting.m_bytes += l_size;
     return Hold::Kept;
 }
@@ -48,7 +48,7 @@ std::vector<PeerReplyOrder::Ready> PeerReplyOrder::Fill(const std::string& i_use
         if (l_front.m_ticket == 0)
             l_waiting.m_bytes -= l_front.m_message.mp_buffer->m_writeIndex;
         if (l_front.m_message.mp_buffer->m_writeIndex > 0)
-            l_free.push_back({l_front.m_message, l_front.m_route});
+            l_free.push_back({l_front.m_message, l_front.m_route, l_front.m_reply});
         l_waiting.m_entries.pop_front();
     }
     if (l_waiting.m_entries.empty())

@@ -18,7 +18,9 @@
 // that comes before it is ready.
 //
 // A reply keeps the connection its request came on with it (PeerReplyRoute),
-// null for a message that goes as any message to its user goes.
+// null for a message that goes as any message to its user goes. An answer
+// whose place was reserved is a reply, whether its connection still stands
+// or not.
 //
 // What a user can make us keep is bounded: at most MaxWaiting messages and
 // places, and at most MaxWaitingBytes of waiting messages, per user.
@@ -46,6 +48,9 @@ public:
     {
         MemStream m_message;
         QPointer<QTcpSocket> m_route;
+        // It answers a request that came on a connection (null now if that
+        // connection went).
+        bool m_reply = false;
     };
     // Fills a reserved place (an empty body: nothing is to be sent there)
     // and gives the messages now free to go, in order. An unknown place
@@ -63,6 +68,7 @@ private:
         bool m_ready = false;
         MemStream m_message;
         QPointer<QTcpSocket> m_route;
+        bool m_reply = false;
     };
     struct Waiting
     {

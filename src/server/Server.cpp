@@ -36,6 +36,7 @@ Server::Server()
         m_host = l_override.left(l_colon);
         m_port = static_cast<quint16>(l_port);
     }
+    m_monotonicClock.start();
     m_connectTimer.setSingleShot(true);
     connect(&m_connectTimer, &QTimer::timeout, this, &Server::OnConnectTimeout);
     if (timerManager) {
@@ -277,8 +278,10 @@ void Server::AfterLoginWork()
     for (ItemPtr l_user : l_tracked)
         AddUser(l_user.AsString());
     const ItemList l_pending = d.GetType("user_address_request")->GetItems().GetItems("user").SortAlphabetic(true);
-    for (ItemPtr l_user : l_pending)
+    for (ItemPtr l_user : l_pending) {
         SendMessage(GetUserAddressCode, ServerMessageWriter().Str(l_user.AsString()).Payload());
+        m_addressAskedAt[l_user.AsString()] = NowMs();
+    }
     if (Settings::IsYes("use_upnp"))
         StartPortForwarding();
 }

@@ -6,14 +6,17 @@
 #include "server/RelayToken.h"
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QObject>
 #include <QString>
 #include <QTimer>
 #include <QtGlobal>
 
 #include <ctime>
+#include <functional>
 #include <memory>
 #include <string>
+#include <unordered_map>
 
 class PortForwarderInterface;
 class QTcpSocket;
@@ -81,6 +84,11 @@ public:
     // A connection attempt, and then the login, must each finish in this time.
     static constexpr int ConnectTimeoutMs = 30000;
     static constexpr int LoginTimeoutMs = 30000;
+    // A look-up of a user's address is asked once while its answer is due;
+    // one the server left unanswered this long is asked again when it is
+    // next wanted. The server answers within moments; the peer layer
+    // waits as long before it reaches the user without the address.
+    static constexpr qint64 AddressAnswerWaitMs = 10000;
 
     Server();
     ~Server() override;
@@ -112,6 +120,10 @@ public:
     // Replaces the port forwarder that the constructor made (null: none);
     // the link owns it.
     void SetPortForwarder(std::unique_ptr<PortForwarderInterface> ip_portForwarder);
+    // The monotonic clock of the look-ups' wait, in milliseconds; an empty
+    // function brings back the real one.
+    using Clock = std::function<qint64()>;
+    void SetClock(Clock i_clock) { m_clock = std::move(i_clock); }
     PortForwarderInterface* GetPortForwarder() const { return mp_portForwarder.get(); }
 
     unsigned int FileSearch(std::string i_search, bool i_wishList);
@@ -120,6 +132,8 @@ public:
     // (and sends) is drawn at random, never one the caller says is in use.
     unsigned int SendIndirectConnectionRequest(std::string i_user, std::string i_connectionType,
                                                const RelayToken::InUse& i_inUse);
+    // Asks for the user's address, unless a look-up of the user asked less
+    // than AddressAnswerWaitMs ago still waits for its answer.
     void GetUserAddress(std::string i_user);
     void SendCantConnectToPeer(unsigned int i_req, std::string i_user);
     void TrackUser(std::string i_user);
@@ -190,6 +204,9 @@ private:
     // offline.
     void ClearOnlineUsers();
     void StartPortForwarding();
+    qint64 NowMs() const;
+    // The server answered the look-up of the user.
+    void AddressAnswered(ItemPtr i_user);
 
     State m_state = State::Disconnected;
     bool m_abruptlyDisconnected = false;
@@ -206,6 +223,10 @@ private:
     std::unique_ptr<ServerFrameReader> mp_frameReader;
     std::unique_ptr<ServerMessageHandler> mp_messageHandler;
     std::unique_ptr<PortForwarderInterface> mp_portForwarder;
+    Clock m_clock;
+    QElapsedTimer m_monotonicClock;
+    // When each look-up that waits for its answer was last sent.
+    std::unordered_map<std::string, qint64> m_addressAskedAt;
 };
 
 extern Server* gp_server;

@@ -117,7 +117,7 @@ void ServerMessageHandler::HandleUserAddress(const QByteArray& i_payload)
         return Malformed(Server::GetUserAddressCode);
     ItemPtr l_user = d.GetType("user")->GetItem(l_name);
     Server::SetUserAddress(l_user, l_address, l_port, l_obfuscatedPort);
-    l_user.Disconnect("user_address_request");
+    m_server.AddressAnswered(l_user);
 }
 
 void ServerMessageHandler::HandleAddUser(const QByteArray& i_payload)

@@ -34,10 +34,30 @@ unsigned int Server::SendIndirectConnectionRequest(std::string i_user, std::stri
 void Server::GetUserAddress(std::string i_user)
 {
     ItemPtr l_user = d.GetType("user")->GetItem(i_user);
-    if (l_user.IsConnected("user_address_request"))
-        return;
+    const qint64 l_now = NowMs();
+    if (l_user.IsConnected("user_address_request")) {
+        // Only an answer ends a look-up, and a server may drop one: a
+        // look-up left unanswered would otherwise hold every later one of
+        // the user for the rest of the session.
+        const auto l_asked = m_addressAskedAt.find(i_user);
+        if (l_asked != m_addressAskedAt.end() && l_now - l_asked->second < AddressAnswerWaitMs)
+            return;
+    } else {
+        l_user += d.GetType("user_address_request")->NewItem();
+    }
     SendMessage(GetUserAddressCode, ServerMessageWriter().Str(i_user).Payload());
-    l_user += d.GetType("user_address_request")->NewItem();
+    m_addressAskedAt[i_user] = l_now;
+}
+
+void Server::AddressAnswered(ItemPtr i_user)
+{
+    i_user.Disconnect("user_address_request");
+    m_addressAskedAt.erase(i_user.AsString());
+}
+
+qint64 Server::NowMs() const
+{
+    return m_clock ? m_clock() : m_monotonicClock.elapsed();
 }
 
 void Server::SendCantConnectToPeer(unsigned int i_req, std::string i_user)

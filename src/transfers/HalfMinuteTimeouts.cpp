@@ -11,6 +11,10 @@
 namespace
 {
 constexpr qint64 SetUpLimitMs = 30000;
+// An offer held while the peer layer waits for the user's address goes out
+// when that wait ends, direct and relayed: the wait must leave the user
+// time to answer before the upload's set-up time runs out.
+static_assert(PeerMessenger::AddressAskMs * 2 <= SetUpLimitMs);
 constexpr qint64 PlaceInLineIntervalMs = 600000;
 }  // namespace
 

@@ -272,6 +272,10 @@ private:
     // Our offer of the upload never left, for want of a connection to its
     // user.
     static bool OfferNeverWent(ItemPtr i_upload);
+    // The upload leaves the state that waits for the answer to our offer,
+    // or goes: a copy of the offer still queued in the peer layer never
+    // goes.
+    static void WithdrawOffer(ItemPtr i_upload);
     void RequestPlacesInLine();
 
     // The removal handler of a figure type: frees the cell of type T at

@@ -13,6 +13,8 @@
 void TransferQueueManager::SetUploadEntryStatus(ItemPtr i_upload, std::string i_status)
 {
     const bool l_wasActive = TransferEntries::IsActiveStatus(i_upload["upload_entry_status"]);
+    if (i_status != TransferStatus::Requesting)
+        WithdrawOffer(i_upload);
     ItemPtr l_status = d.GetType("upload_entry_status")->GetItem(i_status);
     // A failure attaches its reason before it aborts, for the Uploads view.
     if (i_status != TransferStatus::Aborted)
@@ -45,10 +47,18 @@ void TransferQueueManager::SetUploadEntryStatus(ItemPtr i_upload, std::string i_
 
 void TransferQueueManager::RemoveUpload(ItemPtr i_upload)
 {
+    WithdrawOffer(i_upload);
     StopTransferThread(i_upload, "upload_thread", true);
     TransferFigures::Release(i_upload, TransferFigures::UploadResources);
     // The entry's removal handler forgets it as the last one placed.
     i_upload.Remove();
+}
+
+void TransferQueueManager::WithdrawOffer(ItemPtr i_upload)
+{
+    // Only an offer that waits for its answer may still be waiting to go.
+    if (peerMessenger && i_upload["upload_entry_status"].AsString() == TransferStatus::Requesting)
+        peerMessenger->WithdrawOffer(i_upload["user"].AsString(), i_upload["transfer_req"].AsUInt());
 }
 
 void TransferQueueManager::UnshareUser(std::string i_user)

@@ -181,7 +181,7 @@ private slots:
             l_world.m_requests.m_canAskAddress = false;
             emit l_world.Link().Disconnected();
         } else {
-            l_world.Advance(61000);
+            l_world.Advance(PeerMessenger::AddressAskMs);
             l_world.Messenger().EveryHalfMinute();
         }
         // Without the link our next message could go at once on the
@@ -193,8 +193,11 @@ private slots:
             QVERIFY(lp_bob->Frames().isEmpty());
         }
         // Bob's port is closed: his own connection is the one to carry it.
+        // The answer alone sends the browse, before anything else is sent.
         l_world.m_requests.m_canAskAddress = true;
         l_world.GiveAddress("bob", UsersAddress, 1, 0);
+        QVERIFY(lp_bob->WaitForFrames(1));
+        QCOMPARE(lp_bob->Frames().front(), Body(4));
         if (!linkDrops)
             Send(l_world, "bob", 36, "music");
         QVERIFY(lp_bob->WaitForFrames(2));
@@ -205,21 +208,35 @@ private slots:
     // The server never answers the look-up of bob, who is not connected to
     // us: once the look-up's wait is over, our browse goes as it goes to a
     // user whose address is unknown, by a relayed request among others, and
-    // bob's answer to it carries the browse.
+    // bob's answer to it carries the browse. The wait ends on a timer of its
+    // own, well before the half-minute sweep need come, or at the sweep.
+    void aSilentServerHoldsNothingForEver_data()
+    {
+        QTest::addColumn<bool>("ownTimer");
+        QTest::newRow("the look-up's own timer") << true;
+        QTest::newRow("the half-minute sweep") << false;
+    }
     void aSilentServerHoldsNothingForEver()
     {
+        QFETCH(bool, ownTimer);
         PeerTestWorld l_world;
         l_world.m_requests.m_canAskAddress = true;
         l_world.Load();
+        if (ownTimer)
+            l_world.Messenger().SetAddressAskMs(200);
         Send(l_world, "bob", 4);
         QCOMPARE(l_world.m_requests.m_addressRequests, std::vector<std::string>{"bob"});
         QVERIFY(l_world.m_requests.m_relayed.empty());
-        l_world.Advance(30000);
-        l_world.Messenger().EveryHalfMinute();
-        QVERIFY(l_world.m_requests.m_relayed.empty());
-
-        l_world.Advance(31000);
-        l_world.Messenger().EveryHalfMinute();
+        if (ownTimer) {
+            l_world.Advance(200);
+            QVERIFY(PeerTestWorld::WaitFor([&] { return !l_world.m_requests.m_relayed.empty(); }));
+        } else {
+            l_world.Advance(PeerMessenger::AddressAskMs - 1);
+            l_world.Messenger().EveryHalfMinute();
+            QVERIFY(l_world.m_requests.m_relayed.empty());
+            l_world.Advance(1);
+            l_world.Messenger().EveryHalfMinute();
+        }
         const quint32 l_token = RelayedToken(l_world, "bob", "P");
         QVERIFY(l_token != 0);
         QVERIFY(l_world.LogTexts().contains("The server told no address of user bob in time, reaching the user without it"));

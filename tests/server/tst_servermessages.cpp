@@ -9,6 +9,8 @@
 #include <QRandomGenerator>
 #include <QStringList>
 
+#include <algorithm>
+
 namespace {
 
 // Writes down connections made and broken on items of the watched types, as
@@ -68,6 +70,7 @@ private slots:
     void RelayTokensCannotBeGuessed();
     void LeaveRoomOnlyWhileInRoom();
     void UserAddressAnswer();
+    void AnUnansweredLookUpIsAskedAgainAfterItsWait();
     void AddUserAnswerDrivesOnlineFlag();
     void UserStatusDrivesOnlineAndPrivileged();
     void StatusIsOnlineReportedOfflineOrUnknown_data();
@@ -269,6 +272,49 @@ void TestServerMessages::UserAddressAnswer()
     Sync();
     QVERIFY(User("carol").IsNull());
     QCOMPARE(User("dave")["user_port"].AsString(), std::string("8"));
+}
+
+// One look-up of a user goes while its answer is due. One the server left
+// unanswered is asked again once its wait is over, and after an answer the
+// next look-up goes at once. A look-up of a new user after bob's marks what
+// the server has received by then.
+void TestServerMessages::AnUnansweredLookUpIsAskedAgainAfterItsWait()
+{
+    Server& l_link = mp_setup->Link();
+    FakeCentralServer& l_fake = mp_setup->m_fake;
+    l_fake.LeaveAddressUnanswered("bob");
+    qint64 l_now = 5000;
+    l_link.SetClock([&] { return l_now; });
+    auto l_lookUps = [&](const QByteArray& i_of) {
+        const QList<FakeCentralServer::Message> l_received = l_fake.Received(3);
+        return int(std::count_if(l_received.begin(), l_received.end(),
+                                 [&](const FakeCentralServer::Message& i_message) { return i_message.m_payload == i_of; }));
+    };
+    int l_marks = 0;
+    auto l_lookUpsOfBob = [&] {
+        const std::string l_mark = "mark" + std::to_string(++l_marks);
+        l_link.GetUserAddress(l_mark);
+        if (!QTest::qWaitFor([&] { return l_lookUps(WireWriter().Str(l_mark)) == 1; }))
+            return -1;
+        return l_lookUps(WireWriter().Str("bob"));
+    };
+
+    l_link.GetUserAddress("bob");
+    l_link.GetUserAddress("bob");
+    QCOMPARE(l_lookUpsOfBob(), 1);
+    l_now += Server::AddressAnswerWaitMs - 1;
+    l_link.GetUserAddress("bob");
+    QCOMPARE(l_lookUpsOfBob(), 1);
+    l_now += 1;
+    l_link.GetUserAddress("bob");
+    l_link.GetUserAddress("bob");
+    QCOMPARE(l_lookUpsOfBob(), 2);
+
+    Send(3, WireWriter().Str("bob").U32(0x7F000002).U32(2234));
+    Sync();
+    QVERIFY(!User("bob").IsConnected("user_address_request"));
+    l_link.GetUserAddress("bob");
+    QCOMPARE(l_lookUpsOfBob(), 3);
 }
 
 void TestServerMessages::AddUserAnswerDrivesOnlineFlag()

@@ -392,6 +392,8 @@ void FakeCentralServer::AnswerAddUser(Client& io_client, const std::string& i_us
 
 void FakeCentralServer::AnswerAddress(Client& io_client, const std::string& i_user)
 {
+    if (m_unansweredAddresses.count(i_user))
+        return;
     const KnownUser l_info = FiguresOf(i_user);
     WriteFrame(io_client, GetPeerAddress,
                WireWriter().Str(i_user).U32(l_info.m_address).U32(l_info.m_port).U32(1).U32(l_info.m_obfuscatedPort));

@@ -103,6 +103,8 @@ public:
     // A relayed connection request to a user with no client fails at once
     // (default), or gets no answer at all.
     void SetSilentOnAbsentRelays(bool i_silent) { m_silentOnAbsentRelays = i_silent; }
+    // Look-ups of the user's address get no answer at all.
+    void LeaveAddressUnanswered(const std::string& i_user) { m_unansweredAddresses.insert(i_user); }
 
     void AddKnownUser(const std::string& i_user, const KnownUser& i_info) { m_knownUsers[i_user] = i_info; }
     // Puts a known user (no client) into a room.
@@ -207,6 +209,7 @@ private:
     std::map<std::string, std::string> m_userRefusals;
     bool m_silentLogin = false;
     bool m_silentOnAbsentRelays = false;
+    std::set<std::string> m_unansweredAddresses;
     quint32 m_privilegeSeconds = 0;
     std::map<std::string, KnownUser> m_knownUsers;
     std::map<std::string, std::set<std::string>> m_rooms;
