@@ -69,9 +69,20 @@ void TransfersForm::WriteWaitingReport(const Side& i_side, ItemPtr i_entry)
     // The refresh passes over entries that are not listed.
     if (m_reported.erase(i_entry.Get()) == 0)
         return;
-    ApplyProgress(i_side, i_entry, [&](QTreeWidgetItem* ip_row, int i_bytesPerSecond) {
+    WriteReport(i_side, i_entry, FiguresOf(i_side, i_entry));
+}
+
+void TransfersForm::WriteReport(const Side& i_side, ItemPtr i_entry, ReportFigures i_figures)
+{
+    ApplyProgress(i_side, i_entry, i_figures, [&](QTreeWidgetItem* ip_row, int i_bytesPerSecond) {
         ShowParentProgress(i_side, ip_row, i_bytesPerSecond);
     });
+}
+
+TransfersForm::ReportFigures TransfersForm::FiguresOf(const Side& i_side, ItemPtr i_entry)
+{
+    return {FigureOf<TransferFigures::Position>(i_entry, i_side.m_kind.mp_positionType),
+            FigureOf<TransferFigures::Speed>(i_entry, "bytes_per_second")};
 }
 
 void TransfersForm::RefreshProgress()
@@ -103,13 +114,14 @@ void TransfersForm::RefreshProgress()
             continue;
         const Side& l_side = *l_found->second;
         m_reported.erase(l_found);
-        ApplyProgress(l_side, lp_entry, [&](QTreeWidgetItem* ip_row, int i_bytesPerSecond) {
-            const auto [l_at, l_new] = l_parentIndex.emplace(ip_row, l_parents.size());
-            if (l_new)
-                l_parents.push_back({&l_side, ip_row, i_bytesPerSecond});
-            else
-                l_parents[l_at->second].m_bytesPerSecond = i_bytesPerSecond;
-        });
+        ApplyProgress(l_side, lp_entry, FiguresOf(l_side, lp_entry),
+                      [&](QTreeWidgetItem* ip_row, int i_bytesPerSecond) {
+                          const auto [l_at, l_new] = l_parentIndex.emplace(ip_row, l_parents.size());
+                          if (l_new)
+                              l_parents.push_back({&l_side, ip_row, i_bytesPerSecond});
+                          else
+                              l_parents[l_at->second].m_bytesPerSecond = i_bytesPerSecond;
+                      });
     }
     for (const ParentFigures& l_parent : l_parents) {
         // A row whose rows changed and whose sums are new already needs
@@ -157,7 +169,7 @@ void TransfersForm::ShowChanged()
     }
 }
 
-void TransfersForm::ApplyProgress(const Side& i_side, ItemPtr i_entry,
+void TransfersForm::ApplyProgress(const Side& i_side, ItemPtr i_entry, ReportFigures i_figures,
                                   const std::function<void(QTreeWidgetItem*, int)>& i_noteParent)
 {
     QTreeWidgetItem* lp_row = i_side.EntryRow(i_entry);
@@ -165,9 +177,9 @@ void TransfersForm::ApplyProgress(const Side& i_side, ItemPtr i_entry,
         return;
     QTreeWidgetItem* lp_folderRow = lp_row->parent();
     QTreeWidgetItem* lp_userRow = lp_folderRow->parent();
-    const qint64 l_position = FigureOf<TransferFigures::Position>(i_entry, i_side.m_kind.mp_positionType);
+    const qint64 l_position = i_figures.m_position;
     const qint64 l_size = i_side.m_kind.mp_size(i_entry);
-    const int l_bytesPerSecond = FigureOf<TransferFigures::Speed>(i_entry, "bytes_per_second");
+    const int l_bytesPerSecond = i_figures.m_bytesPerSecond;
 
     SetCellText(lp_row, TimeLeft, TransferProgressText::TimeLeft(l_size - l_position, l_bytesPerSecond));
     ShowBar(lp_row, l_position, l_size);

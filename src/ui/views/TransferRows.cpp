@@ -170,7 +170,7 @@ void TransfersForm::AddEntryRow(const Side& i_side, ItemPtr i_entry)
     // anew for each. They go in together at the tree's next change.
     const ItemPtr l_userNode = l_user[l_kind.mp_userNodeType];
     if (!i_side.m_isDownloads && !l_userNode.IsNull() && Side::RowOf(l_userNode)->treeWidget()) {
-        if (m_waitingUploads.emplace(i_entry.Get(), WaitingUpload{l_user.Get()}).second) {
+        if (m_waitingUploads.emplace(i_entry.Get(), WaitingUpload{l_user.Get(), false, std::nullopt}).second) {
             m_waitingUploadOrder.push_back(i_entry.Get());
             ++m_waitingUploadsOfUser[l_user.Get()];
         }
@@ -205,11 +205,13 @@ void TransfersForm::MakeWaitingUploadRows(Item* ip_user)
             m_waitingUploadOrder.push_back(lp_entry);
             continue;
         }
-        const bool l_statusChanged = l_found->second.m_statusChanged;
+        const WaitingUpload l_waiting = l_found->second;
         StopWaiting(lp_entry);
         const ItemPtr l_entry(lp_entry);
         MakeEntryRow(*mp_uploads, l_entry);
-        if (const ItemPtr l_status = l_entry[mp_uploads->m_kind.mp_statusType]; l_statusChanged && l_status)
+        if (l_waiting.m_lastReport)
+            WriteReport(*mp_uploads, l_entry, *l_waiting.m_lastReport);
+        if (const ItemPtr l_status = l_entry[mp_uploads->m_kind.mp_statusType]; l_waiting.m_statusChanged && l_status)
             ApplyStatus(*mp_uploads, l_entry, l_status);
     }
 }
@@ -293,13 +295,18 @@ void TransfersForm::OnUploadEntryStatusChange(ConnectionInfo& i_items)
 void TransfersForm::ApplyStatus(const Side& i_side, ItemPtr i_entry, ItemPtr i_status)
 {
     QTreeWidgetItem* lp_row = i_side.EntryRow(i_entry);
+    const std::string l_status = i_status.AsString();
     if (!lp_row) {
-        // Shown once its row is made.
-        if (const auto l_waiting = m_waitingUploads.find(i_entry.Get()); l_waiting != m_waitingUploads.end())
+        // Shown once its row is made. A transfer that stops lets go of its
+        // figures right after this: its report that waits for the refresh
+        // is kept for that row.
+        if (const auto l_waiting = m_waitingUploads.find(i_entry.Get()); l_waiting != m_waitingUploads.end()) {
             l_waiting->second.m_statusChanged = true;
+            if (l_status != i_side.m_kind.mp_activeStatus && m_reported.erase(i_entry.Get()) != 0)
+                l_waiting->second.m_lastReport = FiguresOf(i_side, i_entry);
+        }
         return;
     }
-    const std::string l_status = i_status.AsString();
     // A transfer that stops lets go of its figures right after this: its
     // report that waits for the refresh is written while they are there,
     // and is its last.

@@ -11,6 +11,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
@@ -133,6 +134,13 @@ public slots:
     }
 
 private:
+    // A transfer's figures as its report left them.
+    struct ReportFigures
+    {
+        qint64 m_position;
+        int m_bytesPerSecond;
+    };
+
     void DeclareRowTypes();
     void DeclareActions();
     void ConnectSettingsWidgets();
@@ -169,9 +177,14 @@ private:
     // Writes the entry's report that waits for the refresh, if any, at once
     // and takes it off the list.
     void WriteWaitingReport(const Side& i_side, ItemPtr i_entry);
-    // A file row's figures; the rows above it whose sums are due go to
-    // i_noteParent, with this entry's speed.
-    void ApplyProgress(const Side& i_side, ItemPtr i_entry,
+    // Writes a report at once: the file row's figures and the sums of the
+    // rows above it.
+    void WriteReport(const Side& i_side, ItemPtr i_entry, ReportFigures i_figures);
+    // The entry's figures now; those it lacks count 0.
+    static ReportFigures FiguresOf(const Side& i_side, ItemPtr i_entry);
+    // A file row's figures, those of a report; the rows above it whose sums
+    // are due go to i_noteParent, with this entry's speed.
+    void ApplyProgress(const Side& i_side, ItemPtr i_entry, ReportFigures i_figures,
                        const std::function<void(QTreeWidgetItem*, int)>& i_noteParent);
     // Writes a user or folder row's sums, unless the entries under it add
     // up to no bytes at all; returns whether it wrote them.
@@ -207,13 +220,16 @@ private:
                                             [this](QTreeWidgetItem* ip_row) { OnRowJoined(ip_row); },
                                             [this] { MakeWaitingUploadRows(); }};
     // New uploads of users shown in the tree, whose rows wait for its next
-    // change, in the order they came, each with its user and whether its
-    // status changed meanwhile, and how many wait of each user; a removal
-    // takes an entry out.
+    // change, in the order they came, each with its user, whether its
+    // status changed meanwhile and the report that waited when it stopped,
+    // and how many wait of each user; a removal takes an entry out.
     struct WaitingUpload
     {
         Item* mp_user;
         bool m_statusChanged = false;
+        // A transfer that stops lets go of its figures: its last report is
+        // kept here for the row.
+        std::optional<ReportFigures> m_lastReport;
     };
     std::vector<Item*> m_waitingUploadOrder;
     std::unordered_map<Item*, WaitingUpload> m_waitingUploads;

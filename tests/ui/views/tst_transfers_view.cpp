@@ -16,6 +16,7 @@
 
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 class TestTransfersView : public QObject
@@ -57,6 +58,8 @@ private slots:
     void reportsWaitForTheRefresh();
     void stoppedTransferKeepsItsLastReport_data();
     void stoppedTransferKeepsItsLastReport();
+    void uploadsFinishedBeforeTheirRowsShowTheirLastReport_data();
+    void uploadsFinishedBeforeTheirRowsShowTheirLastReport();
     void doubleClickOpensFinishedFile();
     void contextMenuOverRowsOnly();
     void noMenuOnARowWhoseEntryLeft();
@@ -822,6 +825,65 @@ void TestTransfersView::stoppedTransferKeepsItsLastReport()
     QCOMPARE(l_shown(), l_expected);
     l_world.View().RefreshProgress();
     QCOMPARE(l_shown(), l_expected);
+}
+
+void TestTransfersView::uploadsFinishedBeforeTheirRowsShowTheirLastReport_data()
+{
+    QTest::addColumn<bool>("pageShown");
+    QTest::addColumn<bool>("treeFirst");
+    QTest::newRow("page shown, rows made at the page's refresh") << true << false;
+    QTest::newRow("page shown, rows made at the tree's change") << true << true;
+    QTest::newRow("page hidden, rows made at the page's refresh") << false << false;
+    QTest::newRow("page hidden, rows made at the tree's change") << false << true;
+}
+
+// A user takes four files from two folders at once: the first one's rows
+// join the tree before the others come, whose rows then wait for its next
+// change. All four run, report their last bytes and finish before it: the
+// rows made late show that report as the row made in time does, the file
+// whole, and the folders add them up. The tree's change makes the rows
+// either at the page's refresh or on its own before it (treeFirst).
+void TestTransfersView::uploadsFinishedBeforeTheirRowsShowTheirLastReport()
+{
+    QFETCH(bool, pageShown);
+    QFETCH(bool, treeFirst);
+    TransfersViewWorld l_world;
+    TransfersForm& l_view = l_world.View();
+    if (pageShown) {
+        l_world.Form()->transfersTabControl->setCurrentIndex(1);
+        l_view.resize(1100, 400);
+        l_view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&l_view));
+    }
+    const QTreeWidget& l_tree = *l_world.Form()->uploadsList;
+    std::vector<ItemPtr> l_uploads;
+    for (const auto& [lp_folder, lp_file] : {std::pair{"/share/live", "a.ogg"}, std::pair{"/share/live", "b.ogg"},
+                                             std::pair{"/share/demo", "c.ogg"}, std::pair{"/share/demo", "d.ogg"}}) {
+        l_uploads.push_back(TransfersViewWorld::AddUpload("ivy", lp_folder, lp_file, 300000));
+        if (l_uploads.size() == 1)
+            l_view.ApplyTreeUpdates();
+    }
+    QCOMPARE(ViewRows::Outline(l_tree), QStringList({"ivy", "  live/share", "    a.ogg | 300,000"}));
+    for (const ItemPtr& l_upload : l_uploads) {
+        l_world.SetStatus(l_upload, "uploading");
+        l_world.Report(l_upload, 300000, 102400, false);
+        l_world.SetStatus(l_upload, "complete");
+    }
+    if (treeFirst)
+        l_view.ApplyTreeUpdates();
+    l_view.RefreshProgress();
+
+    const QString l_file = "%1 | complete |    0s | 100.0 | 300,000";
+    QCOMPARE(ViewRows::Outline(l_tree),
+             QStringList({"ivy |    0s", "  live/share |    0s", "    " + l_file.arg("a.ogg"),
+                          "    " + l_file.arg("b.ogg"), "  demo/share |    0s", "    " + l_file.arg("c.ogg"),
+                          "    " + l_file.arg("d.ogg")}));
+    for (const ItemPtr& l_upload : l_uploads) {
+        QTreeWidgetItem* lp_row = l_world.Row(l_upload);
+        QCOMPARE(Bar(lp_row), QString("300,000 (100.0%) = 100"));
+        QCOMPARE(Bar(lp_row->parent()), QString("600,000 (100.0%) = 100"));
+    }
+    QCOMPARE(Bar(l_tree.topLevelItem(0)), QString("1,200,000 (100.0%) = 100"));
 }
 
 void TestTransfersView::doubleClickOpensFinishedFile()
