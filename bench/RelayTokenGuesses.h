@@ -8,7 +8,8 @@
 // never had, as a plain peer can make them, in turn: the next of 1 to
 // SweepTop (a client that counts its requests from 1 has sent these), a
 // random value, and one of the Remembered latest tokens of the client's
-// requests that have ended (Ended). A peer learns such a token by having
+// requests that have ended (Ended: in the claims run the server reports
+// each failed, BoundPeers.h). A peer learns such a token by having
 // been the target of the request, whose token the server passed to it; the
 // crowd is taken to know them all, whoever the target was, once they have
 // ended. It never knows a token while its request lives: the client sends
