@@ -36,6 +36,16 @@ using BenchPeerWire::TakeFrame;
 // and each of relaynets'.
 constexpr int RelayRequestsPerSecond = 10;
 constexpr int RelayNetsRequestsPerSecond = 5;
+
+// The server codes of a request for a connection back, and of the report
+// that it failed.
+constexpr quint32 ConnectToPeerCode = 18;
+constexpr quint32 CantConnectToPeerCode = 1001;
+// The claims run's: when the server reports each of the client's requests
+// failed, after it, and when its token is known to the crowd, after the
+// report (the client, however busy, has read the report by then).
+constexpr int ClaimsRequestFailsMs = 20000;
+constexpr int ClaimsTokenKnownMs = 10000;
 }  // namespace
 
 struct BoundPeers::Honest
@@ -144,10 +154,15 @@ BoundPeers::BoundPeers(BoundHostile::Kind i_kind, quint16 i_plainPort, quint16 i
     }
     if (i_kind == BoundHostile::Kind::Claims) {
         // The honest peers have no client at the server: the client's
-        // requests to them stay unanswered, as if they had not got through,
-        // and open to the crowd's answers.
+        // requests to them stay unanswered, open to the crowd's answers,
+        // until the server reports them failed (OnClientRelayRequest).
         mp_server->SetSilentOnAbsentRelays(true);
-        mp_guesses = std::make_unique<RelayTokenGuesses>(*mp_server);
+        mp_guesses = std::make_unique<RelayTokenGuesses>();
+        connect(mp_server.get(), &FakeCentralServer::MessageReceived, this,
+                [this](const QString& i_user, quint32 i_code, const QByteArray& i_payload) {
+                    if (i_user == ClientUser && i_code == ConnectToPeerCode && i_payload.size() >= 4)
+                        OnClientRelayRequest(qFromLittleEndian<quint32>(i_payload.constData()));
+                });
     }
     m_crowds = BoundCrowd::OfRun(i_kind, i_plainPort, HonestUser(0), mp_guesses.get());
 }
@@ -202,9 +217,22 @@ void BoundPeers::Start()
     });
 }
 
-qint64 BoundPeers::ClientRelayRequests() const
+qint64 BoundPeers::EndedTokenGuesses() const
 {
-    return mp_guesses ? mp_guesses->Seen() : 0;
+    return mp_guesses ? mp_guesses->EndedGuesses() : 0;
+}
+
+void BoundPeers::OnClientRelayRequest(quint32 i_token)
+{
+    ++m_clientRelayRequests;
+    // The user it names got it, could not connect back and said so: the
+    // request ends at the client, and that user knows its token.
+    QTimer::singleShot(ClaimsRequestFailsMs, this, [this, i_token] {
+        QByteArray l_report(4, '\0');
+        qToLittleEndian(i_token, l_report.data());
+        mp_server->Send(ClientUser, CantConnectToPeerCode, l_report);
+        QTimer::singleShot(ClaimsTokenKnownMs, this, [this, i_token] { mp_guesses->Ended(i_token); });
+    });
 }
 
 std::vector<BoundPeers::HonestResult> BoundPeers::Results() const

@@ -54,8 +54,11 @@ class RelayTokenGuesses;
 // The claims run has shared's honest peers, and its client logs in to the
 // central server as in the relayed runs, which knows the honest peers at
 // their listeners and passes the client's requests for connections back
-// to nobody (they stay unanswered); its crowds claim file connections and
-// answers to those requests (BoundCrowd.h, RelayTokenGuesses.h).
+// to nobody: each stays unanswered until the server reports it failed, 20 s
+// after it, as when the user it names got it and could not connect back;
+// its crowds claim file connections and answers to those requests, with
+// the tokens of the requests that have ended among their guesses
+// (BoundCrowd.h, RelayTokenGuesses.h).
 //
 // The filefill run has shared's honest peers, which start once its crowd
 // of file connections that never send their token, opened from below the
@@ -145,8 +148,10 @@ public:
     // other runs.
     qint64 RelayedHostileRequests() const;
     // The claims run's: the client's requests for connections back that
-    // the server saw; 0 in the other runs.
-    qint64 ClientRelayRequests() const;
+    // the server saw, and the crowd's guesses among the tokens of those
+    // that ended; 0 in the other runs.
+    qint64 ClientRelayRequests() const { return m_clientRelayRequests; }
+    qint64 EndedTokenGuesses() const;
 
 private:
     struct Honest;
@@ -167,6 +172,9 @@ private:
     void OnAcceptedBytes(Accepted& io_connection);
     bool TakeConnectionBack(Accepted& io_connection, quint32 i_token, const QByteArray& i_rest);
     void OnFileBytes(Accepted& io_connection);
+    // The claims run's: a request of the client's for a connection back,
+    // which the server later reports failed.
+    void OnClientRelayRequest(quint32 i_token);
 
     bool m_relayed;
     bool m_ownListeners;
@@ -179,6 +187,7 @@ private:
     std::unique_ptr<FakeCentralServer> mp_server;
     std::vector<std::unique_ptr<RelayHostileUser>> m_relayHostile;
     std::unique_ptr<RelayTokenGuesses> mp_guesses;
+    qint64 m_clientRelayRequests = 0;
     BoundHostile m_hostile;
     int m_honestStartMs;
     std::vector<std::unique_ptr<BoundCrowd>> m_crowds;

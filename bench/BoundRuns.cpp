@@ -119,6 +119,7 @@ int Peers(const QStringList& i_arguments)
     std::printf("hostile_connected %d\n", l_peers.Hostile().Connected());
     std::printf("hostile_relayed %lld\n", (long long)l_peers.RelayedHostileRequests());
     std::printf("client_relay_requests %lld\n", (long long)l_peers.ClientRelayRequests());
+    std::printf("ended_token_guesses %lld\n", (long long)l_peers.EndedTokenGuesses());
     std::printf("client_connections_max %d\n", l_client.Max());
     std::printf("client_crowd_connections_max %d\n", l_crowdHeld.Max());
     for (const auto& lp_crowd : l_peers.Crowds())
@@ -244,8 +245,9 @@ int Client(const QStringList& i_arguments)
     if (*l_kind == BoundHostile::Kind::Claims) {
         Print((l_prefix + "honest_file_connections_reset").c_str(), l_honest.m_cut);
         Print((l_prefix + "token_hits").c_str(), LastFigure(l_output, "crowd_answer").section(' ', 1, 1).toDouble());
-        std::fprintf(stderr, "%s: the client's requests for connections back %s\n", qPrintable(l_run),
-                     qPrintable(LastFigure(l_output, "client_relay_requests")));
+        std::fprintf(stderr, "%s: the client's requests for connections back %s, guesses among ended ones' tokens %s\n",
+                     qPrintable(l_run), qPrintable(LastFigure(l_output, "client_relay_requests")),
+                     qPrintable(LastFigure(l_output, "ended_token_guesses")));
     }
     std::fprintf(stderr, "%s: hostile connections connected at the end %s, opened in all %s\n", qPrintable(l_run),
                  qPrintable(LastFigure(l_output, "hostile_connected")),

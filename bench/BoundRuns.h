@@ -111,7 +111,8 @@
 //                                      one address; the client logs in
 //                                      to the fake central server, which
 //                                      leaves the client's requests for
-//                                      connections back unanswered
+//                                      connections back unanswered, and
+//                                      reports each failed 20 s after it
 //   bound_claims_honest_file_connections_reset  the honest peers' file
 //                                      connections to the client that ended
 //                                      before their file went whole

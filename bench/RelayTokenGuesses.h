@@ -1,36 +1,35 @@
 #pragma once
 
-#include <QObject>
 #include <QtGlobal>
 
 #include <deque>
 
-class FakeCentralServer;
-
 // The guesses of the claims run's crowd that answers relayed requests it
-// never had, in turn: the next of 1 to SweepTop (a client that counts its
-// requests from 1 has sent these), one of the Recent latest tokens that
-// the client sent to the server in requests for connections back, and one
-// of the few after the latest (its next requests). The crowd sees what the
-// server sees, as no peer could: a stronger attacker than any.
-class RelayTokenGuesses : public QObject
+// never had, as a plain peer can make them, in turn: the next of 1 to
+// SweepTop (a client that counts its requests from 1 has sent these), a
+// random value, and one of the Remembered latest tokens of the client's
+// requests that have ended (Ended: in the claims run the server reports
+// each failed, BoundPeers.h). A peer learns such a token by having
+// been the target of the request, whose token the server passed to it; the
+// crowd is taken to know them all, whoever the target was, once they have
+// ended. It never knows a token while its request lives: the client sends
+// those to the server alone, and the server passes each only to the user
+// it names.
+class RelayTokenGuesses
 {
-    Q_OBJECT
-
 public:
     static constexpr quint32 SweepTop = 120;
-    static constexpr std::size_t Recent = 16;
-    static constexpr quint32 Ahead = 3;
+    static constexpr std::size_t Remembered = 64;
 
-    explicit RelayTokenGuesses(FakeCentralServer& io_server);
-
+    // The request of the token has ended at the client.
+    void Ended(quint32 i_token);
     quint32 Next();
-    // The client's requests the server saw.
-    qint64 Seen() const { return m_seen; }
+    // The guesses made among the ended tokens.
+    qint64 EndedGuesses() const { return m_endedGuesses; }
 
 private:
     // The latest last.
-    std::deque<quint32> m_recent;
-    qint64 m_seen = 0;
+    std::deque<quint32> m_ended;
     qint64 m_guesses = 0;
+    qint64 m_endedGuesses = 0;
 };
