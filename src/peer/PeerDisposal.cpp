@@ -158,6 +158,12 @@ void PeerMessenger::EveryHalfMinute()
     EndAddressWaits(l_now.toMSecsSinceEpoch());
     // Whatever else should have looked at the listeners, this does.
     AcceptWaiting();
+    // The events after a counted line are written once due, also when no
+    // later event brings them.
+    for (PeerLogCounter* lp_lines : {&m_pausedLines, &m_resumedLines, &m_idleClosedLines, &m_silentClosedLines,
+                                     &m_droppedAttemptLines, &m_givenUpAttemptLines, &m_tokenLateLines,
+                                     &m_fileWaitClosedLines, &m_fileWaitExpiredLines, &m_acceptErrorLines})
+        LogDue(*lp_lines, l_now);
 }
 
 void PeerMessenger::ExpireRelayedRequests(const QDateTime& i_now)

@@ -533,7 +533,9 @@ private:
     // the messaging connection silent longest becomes idle enough to make
     // room.
     QTimer m_roomTimer;
-    // Lines a crowd could have written many times a second.
+    // Lines a crowd could have written many times a second. The half-minute
+    // sweep writes what each PeerLogCounter counted since its last line: a
+    // new one joins its list (EveryHalfMinute).
     PeerLogNotes m_refusalNotes;
     PeerLogNotes m_giveUpNotes;
     PeerLogCounter m_pausedLines;

@@ -11,6 +11,7 @@
 
 #include "peer/PeerBoundRules.h"
 #include "peer/PeerFileWaits.h"
+#include "peer/PeerLogNotes.h"
 #include "peer/PeerMessenger.h"
 
 #include <QtTest>
@@ -205,6 +206,54 @@ private slots:
         QTcpSocket* lp_giver = l_waits.Giver(PeerBoundRules::TokenWaitAtBoundMs, l_gives);
         QCOMPARE(lp_giver ? int(reinterpret_cast<char*>(lp_giver) - s_sockets) : -1, giver);
         QCOMPARE(l_asked, asked);
+    }
+
+    // A crowd's file connections that never send their token go faster
+    // than once a minute, expired by the sweep or closed for room: the
+    // first goes with its line, and the sweep a minute after that line
+    // writes how many followed, with no later one to bring the count.
+    void theLastFileConnectionsLeftWithoutTokenAreCounted_data()
+    {
+        QTest::addColumn<bool>("forRoom");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("expired") << false
+                                 << "File connections that sent no transfer token in two minutes expired, closing";
+        QTest::newRow("closed for room") << true
+                                         << "Peer connections at their bound of 6, closing file connections that "
+                                            "sent no transfer token to make room";
+    }
+    void theLastFileConnectionsLeftWithoutTokenAreCounted()
+    {
+        QFETCH(bool, forRoom);
+        QFETCH(QString, text);
+        constexpr int Crowd = 6;
+        PeerTestWorld l_world;
+        Prepare(l_world, forRoom ? Crowd : 4 * Crowd);
+        Clients l_files;
+        QVERIFY(OpenFileConnections(l_world, l_files, Crowd, Address(2, 2), "sam"));
+        l_world.ClearLog();
+        Clients l_newcomers;
+        if (forRoom) {
+            for (int l_index = 0; l_index < Crowd; ++l_index)
+                QVERIFY(Introduce(l_newcomers, 1, Address(3 + l_index, 2), QString("pat%1_").arg(l_index),
+                                  l_world.PlainPort()));
+        } else {
+            l_world.Advance(2 * 60 * 1000);
+            l_world.Messenger().EveryHalfMinute();
+        }
+        QVERIFY(PeerTestWorld::WaitFor([&] { return ClosedCount(l_files) == Crowd; }));
+        const QString l_first = text + " (said once a minute).";
+        QCOMPARE(l_world.LogTexts().filter(text), QStringList{l_first});
+        l_world.Advance(PeerLogNotes::EveryMs - 1);
+        l_world.Messenger().EveryHalfMinute();
+        QCOMPARE(l_world.LogTexts().filter(text), QStringList{l_first});
+        l_world.Advance(1);
+        l_world.Messenger().EveryHalfMinute();
+        const QString l_count = QString("%1 (said once a minute; %2 since the last such line).").arg(text).arg(Crowd - 1);
+        QCOMPARE(l_world.LogTexts().filter(text), (QStringList{l_first, l_count}));
+        l_world.Advance(PeerLogNotes::EveryMs);
+        l_world.Messenger().EveryHalfMinute();
+        QCOMPARE(l_world.LogTexts().filter(text), (QStringList{l_first, l_count}));
     }
 };
 
