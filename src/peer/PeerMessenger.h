@@ -361,6 +361,9 @@ private:
 
     // The first message.
     bool HandleFirstMessage(QTcpSocket* ip_socket, ItemPtr i_uninitializedSocket, MemStream& i_message);
+    // Takes down an answer to a relayed request that is not ours, or no
+    // longer live: counted in a line once a minute, as the bound's are.
+    void RefuseAnswer(QTcpSocket* ip_socket);
     // i_authentic: we opened it, it answered our token, or it came from the
     // user's known address (PeerBoundRules' protection).
     void MakePeerSocket(QTcpSocket* ip_socket, const std::string& i_user, bool i_obfuscated, bool i_authentic);
@@ -440,8 +443,10 @@ private:
     PeerOutgoingQueue::StaleTest StaleTestFor(const std::string& i_user) const;
 
     // Disposal and time-outs.
-    void DisposeOfSocket(QTcpSocket* ip_socket);
-    void DisposeOfSocketInner(QTcpSocket* ip_socket);
+    // i_logged false: a counted line stands for the disposal, which writes
+    // none of its own.
+    void DisposeOfSocket(QTcpSocket* ip_socket, bool i_logged = true);
+    void DisposeOfSocketInner(QTcpSocket* ip_socket, bool i_logged = true);
     void OnPeerSocketItemAdded(Item* ip_socketItem);
     void OnPeerSocketItemRemoved(Item* ip_socketItem);
     void ExpireRelayedRequests(const QDateTime& i_now);
@@ -549,6 +554,7 @@ private:
     PeerLogCounter m_fileWaitClosedLines;
     PeerLogCounter m_fileWaitExpiredLines;
     PeerLogCounter m_acceptErrorLines;
+    PeerLogCounter m_refusedAnswerLines;
     std::map<QTcpSocket*, SocketBufferInfo> m_socketBufferInfoMap;
     // Messages waiting for a messaging connection, and their send order.
     PeerOutgoingQueue m_outgoingQueue;
