@@ -14,5 +14,7 @@ if [ "$fuzz_seconds" != 0 ]; then
 fi
 export QT_QPA_PLATFORM=offscreen
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
+# The system libraries' own leaks, not ours (see the file).
+export LSAN_OPTIONS="suppressions=$(pwd)/scripts/lsan.supp"
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 ctest --test-dir build/test --output-on-failure -j "$(nproc)" "$@"

@@ -22,13 +22,24 @@ class QTcpSocket;
 // - Hearing out. A newcomer at the bound is heard out before any room is
 //   made for it: it takes a place of the allowance, a fixed number of places
 //   above the bound that all newcomers share (Allowance()), a network at
-//   most a quarter of them (PeerAllowanceShare). At most
-//   PeerMessenger::HeardOutPerTurn of a refused network are taken in one
-//   turn, the rest refused at once. A newcomer that has not spoken yet gives
-//   its place to the next one when its network's share or the allowance is
-//   full (the oldest silent of the network holding the most goes); one that
-//   has spoken (a file connection awaiting its token, a claim kept) never
-//   does.
+//   most a quarter of them (PeerAllowanceShare).
+//   - A newcomer from a network that no room would be made for
+//     (PeerMessenger::MayTake) is of a refused network, unless it comes
+//     from the address the server gave for a user we have work with
+//     (PeerMessenger::ExpectedFrom): at most PeerMessenger::HeardOutPerTurn
+//     of refused networks, all together, are taken in one turn, the rest
+//     refused at once. Any other is read at once when it brought its
+//     introduction.
+//   - A holder that has not spoken yet gives its place when more come: with
+//     the newcomer's network at its share, that network's oldest silent
+//     holder; else, with the allowance full, the oldest silent holder of
+//     any network. With no such holder the newcomer is refused. Before a
+//     holder gives, what it brought is read (for one newcomer,
+//     PeerMessenger::ReadsBeforeGiving holders at most): one that spoke
+//     meanwhile keeps its place (or went, refused for what it said), and
+//     the next is looked at.
+//   - A holder that has spoken (a file connection awaiting its token, a
+//     claim kept) never gives its place.
 // - What its first message earns (OfIntroduction):
 //   - the answer to a relayed request of ours, by the token alone, while
 //     the request lives (tokens are random, so they cannot be guessed),

@@ -49,11 +49,11 @@ void PeerMessenger::OnSocketError(QAbstractSocket::SocketError)
     }
 }
 
-void PeerMessenger::DisposeOfSocket(QTcpSocket* ip_socket)
+void PeerMessenger::DisposeOfSocket(QTcpSocket* ip_socket, bool i_logged)
 {
     if (g_peerMessengerDeleted)
         return;
-    DisposeOfSocketInner(ip_socket);
+    DisposeOfSocketInner(ip_socket, i_logged);
 
     // Whatever still stands for the socket goes too: a connection back whose
     // request was gone, or a direct attempt.
@@ -66,7 +66,7 @@ void PeerMessenger::DisposeOfSocket(QTcpSocket* ip_socket)
     }
 }
 
-void PeerMessenger::DisposeOfSocketInner(QTcpSocket* ip_socket)
+void PeerMessenger::DisposeOfSocketInner(QTcpSocket* ip_socket, bool i_logged)
 {
     QObject::disconnect(ip_socket, nullptr, this, nullptr);
     ip_socket->close();
@@ -74,27 +74,31 @@ void PeerMessenger::DisposeOfSocketInner(QTcpSocket* ip_socket)
     m_connections.Release(ip_socket);
     // Its place of the allowance is free for the next newcomer at once.
     m_heardOut.Release(ip_socket);
-    Log(LogArea, 1, "Disposing of socket");
+    const auto l_log = [i_logged](int i_level, const char* ip_text) {
+        if (i_logged)
+            Log(LogArea, i_level, ip_text);
+    };
+    l_log(1, "Disposing of socket");
 
     if (ItemPtr l_answer = SocketItem("peer_connection_request_socket", ip_socket)) {
-        Log(LogArea, 2, "Identified as peer connection request socket");
+        l_log(2, "Identified as peer connection request socket");
         if (ItemPtr l_request = l_answer["peer_connection_request"]) {
-            Log(LogArea, 2, "Request found, removing");
+            l_log(2, "Request found, removing");
             GetPeerServerRequests().SendCantConnectToPeer(l_request["peer_connection_request_id"].AsUInt(),
                                                           l_request["user"].AsString());
             l_request.Remove();
             l_answer.Remove();
         } else {
-            Log(LogArea, 2, "Request not found");
+            l_log(2, "Request not found");
         }
     } else if (ItemPtr l_accepted = SocketItem("uninitialized_socket", ip_socket)) {
-        Log(LogArea, 2, "Identified as uninitialized socket");
+        l_log(2, "Identified as uninitialized socket");
         l_accepted.Remove();
     } else if (ItemPtr l_messaging = SocketItem("peer_socket", ip_socket)) {
-        Log(LogArea, 2, "Identified as peer socket");
+        l_log(2, "Identified as peer socket");
         l_messaging.Remove();
     } else {
-        Log(LogArea, 2, "Socket not identified");
+        l_log(2, "Socket not identified");
     }
     m_socketBufferInfoMap.erase(ip_socket);
     m_idleWatch.Forget(ip_socket);
@@ -159,6 +163,13 @@ void PeerMessenger::EveryHalfMinute()
     EndAddressWaits(l_now.toMSecsSinceEpoch());
     // Whatever else should have looked at the listeners, this does.
     AcceptWaiting();
+    // The events after a counted line are written once due, also when no
+    // later event brings them.
+    for (PeerLogCounter* lp_lines : {&m_pausedLines, &m_resumedLines, &m_idleClosedLines, &m_silentClosedLines,
+                                     &m_droppedAttemptLines, &m_givenUpAttemptLines, &m_tokenLateLines,
+                                     &m_fileWaitClosedLines, &m_fileWaitExpiredLines, &m_acceptErrorLines,
+                                     &m_droppedReplyLines, &m_refusedAnswerLines})
+        LogDue(*lp_lines, l_now);
 }
 
 void PeerMessenger::ExpireRelayedRequests(const QDateTime& i_now)

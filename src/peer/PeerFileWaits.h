@@ -22,7 +22,7 @@ class PeerFileWaits
 public:
     static constexpr std::size_t MaxLooked = 64;
     // Whether the wait of the user's file connection, waiting i_waitedMs so
-    // far, gives its place.
+    // far, gives its place. One that does not would not having waited less.
     using Gives = std::function<bool(const std::string& i_user, qint64 i_waitedMs)>;
 
     // The connection from the address (host order) began to wait at
@@ -34,6 +34,10 @@ public:
 
     // The oldest wait that gives its place at i_nowMs; null when none of
     // the first MaxLooked does. A wait stamped ahead of now has waited 0.
+    // i_gives is asked once a user, as a rule (the transfer manager's
+    // answer walks the user's downloads): again only for a wait of the user
+    // that waited longer than the one asked about, after the clock went
+    // back.
     QTcpSocket* Giver(qint64 i_nowMs, const Gives& i_gives) const;
     // When the oldest wait began; nothing when none waits.
     std::optional<qint64> OldestSince() const;

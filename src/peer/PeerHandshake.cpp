@@ -122,6 +122,10 @@ bool PeerMessenger::HandleFirstMessage(QTcpSocket* ip_socket, ItemPtr i_uninitia
     i_uninitializedSocket.Remove();
 
     const PeerFirstMessage::Parsed l_first = PeerFirstMessage::Read(i_message);
+    if (l_first.m_kind == PeerFirstMessage::Kind::Indirect && !AnswerableRelayed(l_first.m_token)) {
+        RefuseAnswer(ip_socket);
+        return false;
+    }
     if (m_heardOut.Counts(ip_socket) && !EndHearing(ip_socket, l_first))
         return false;
     bool l_ok = false;
@@ -169,11 +173,8 @@ bool PeerMessenger::HandleFirstMessage(QTcpSocket* ip_socket, ItemPtr i_uninitia
         Log(LogArea, 1, "Failed to read req from indirect peer connection");
         break;
     case PeerFirstMessage::Kind::Indirect: {
+        // Refused above when it answered no request of ours.
         ItemPtr l_ours = AnswerableRelayed(l_first.m_token);
-        if (!l_ours) {
-            Log(LogArea, 1, "Req sent on indirect peer connection not found");
-            break;
-        }
         ItemPtr l_userItem = l_ours["user"];
         const std::string l_user = l_userItem.AsString();
         const std::string l_type = l_ours["peer_connection_type"].AsString();
@@ -208,6 +209,21 @@ bool PeerMessenger::HandleFirstMessage(QTcpSocket* ip_socket, ItemPtr i_uninitia
     if (!l_ok)
         Log(LogArea, 1, "Failure initializing peer connection, disposing of socket");
     return l_ok;
+}
+
+void PeerMessenger::RefuseAnswer(QTcpSocket* ip_socket)
+{
+    const QDateTime l_now = PeerNow();
+    // Heard out at the bound: its network was refused, as EndHearing would
+    // have said.
+    if (m_heardOut.Counts(ip_socket))
+        NoteRefusal(ip_socket->peerAddress().toIPv4Address(), l_now);
+    // Guesses at our tokens may come by the thousand a minute: the counted
+    // line stands for their disposal too.
+    LogCounted(m_refusedAnswerLines, l_now, [] {
+        return QString("Connections that answered a relayed request with a token not ours, or no longer live, closed");
+    });
+    DisposeOfSocket(ip_socket, false);
 }
 
 void PeerMessenger::MakePeerSocket(QTcpSocket* ip_socket, const std::string& i_user, bool i_obfuscated,

@@ -38,18 +38,46 @@ inline QString Text(ItemPtr i_item)
     return QString::fromStdString(i_item.AsString());
 }
 
+// The line of an event counted by a PeerLogCounter, with i_count events
+// since the last such line (0: no line came before).
+inline void LogCount(const QString& i_text, int i_count, ItemPtr i_user)
+{
+    if (i_count == 0)
+        Log(LogArea, 1, QString("%1 (said once a minute).").arg(i_text), i_user);
+    else
+        Log(LogArea, 1, QString("%1 (said once a minute; %2 since the last such line).").arg(i_text).arg(i_count), i_user);
+}
+
 // Writes the line of an event that may come many times a second, once a
 // minute at most, with how often it came since the last such line; the
-// text is made only then.
+// text is made only then (LogDue writes what is left).
 template <class MakeText>
-void LogCounted(PeerLogCounter& io_lines, const QDateTime& i_now, MakeText i_text, ItemPtr i_user = ItemPtr())
+void LogCounted(PeerLogCounter& io_lines, const QDateTime& i_now, MakeText i_text)
 {
     int l_count = 0;
-    if (!io_lines.Count(i_now, l_count))
+    if (io_lines.Count(i_now, l_count, [i_text](const QString&) { return i_text(); }))
+        LogCount(i_text(), l_count, ItemPtr());
+}
+
+// The same for an event of a user: the text is made from the user's name,
+// and the line is filed under the user.
+template <class MakeText>
+void LogCounted(PeerLogCounter& io_lines, const QDateTime& i_now, MakeText i_text, ItemPtr i_user)
+{
+    int l_count = 0;
+    if (io_lines.Count(i_now, l_count, i_text, i_user.AsCStr()))
+        LogCount(i_text(Text(i_user)), l_count, i_user);
+}
+
+// Writes the line of the events counted since the last one once it is due,
+// with no new event to bring it. The user of the latest event may be gone
+// by then: the line is filed under the user only while it stands.
+inline void LogDue(PeerLogCounter& io_lines, const QDateTime& i_now)
+{
+    int l_count = 0;
+    if (!io_lines.Due(i_now, l_count))
         return;
-    if (l_count == 0)
-        Log(LogArea, 1, QString("%1 (said once a minute).").arg(i_text()), i_user);
-    else
-        Log(LogArea, 1, QString("%1 (said once a minute; %2 since the last such line).").arg(i_text()).arg(l_count), i_user);
+    const std::string& l_user = io_lines.User();
+    LogCount(io_lines.Text(), l_count, l_user.empty() ? ItemPtr() : d.GetType("user")->HasItem(l_user));
 }
 }

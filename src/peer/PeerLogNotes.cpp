@@ -23,14 +23,40 @@ bool PeerLogNotes::MayLog(quint32 i_key, const QDateTime& i_now)
     return true;
 }
 
-bool PeerLogCounter::Count(const QDateTime& i_now, int& o_count)
+bool PeerLogCounter::IsDue(const QDateTime& i_now) const
 {
-    ++m_count;
-    const qint64 l_age = m_lastLine.isValid() ? m_lastLine.msecsTo(i_now) : PeerLogNotes::EveryMs;
-    if (l_age < PeerLogNotes::EveryMs && l_age >= 0)
-        return false;
-    o_count = m_lastLine.isValid() ? m_count : 0;
+    return !m_lastLine.isValid() || PeerLogNotes::Expired(m_lastLine, i_now);
+}
+
+void PeerLogCounter::Written(const QDateTime& i_now)
+{
     m_count = 0;
     m_lastLine = i_now;
+}
+
+bool PeerLogCounter::Count(const QDateTime& i_now, int& o_count, MakeText i_text, std::string_view i_user)
+{
+    ++m_count;
+    if (!IsDue(i_now)) {
+        m_text = std::move(i_text);
+        m_user.assign(i_user);
+        return false;
+    }
+    o_count = m_lastLine.isValid() ? m_count : 0;
+    Written(i_now);
     return true;
+}
+
+bool PeerLogCounter::Due(const QDateTime& i_now, int& o_count)
+{
+    if (m_count == 0 || !m_text || !IsDue(i_now))
+        return false;
+    o_count = m_count;
+    Written(i_now);
+    return true;
+}
+
+QString PeerLogCounter::Text() const
+{
+    return m_text ? m_text(QString::fromStdString(m_user)) : QString();
 }

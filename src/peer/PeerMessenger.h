@@ -374,6 +374,9 @@ private:
 
     // The first message.
     bool HandleFirstMessage(QTcpSocket* ip_socket, ItemPtr i_uninitializedSocket, MemStream& i_message);
+    // Takes down an answer to a relayed request that is not ours, or no
+    // longer live: counted in a line once a minute, as the bound's are.
+    void RefuseAnswer(QTcpSocket* ip_socket);
     // i_authentic: we opened it, it answered our token, or it came from the
     // user's known address (PeerBoundRules' protection).
     void MakePeerSocket(QTcpSocket* ip_socket, const std::string& i_user, bool i_obfuscated, bool i_authentic);
@@ -465,8 +468,10 @@ private:
     PeerOutgoingQueue::StaleTest StaleTestFor(const std::string& i_user) const;
 
     // Disposal and time-outs.
-    void DisposeOfSocket(QTcpSocket* ip_socket);
-    void DisposeOfSocketInner(QTcpSocket* ip_socket);
+    // i_logged false: a counted line stands for the disposal, which writes
+    // none of its own.
+    void DisposeOfSocket(QTcpSocket* ip_socket, bool i_logged = true);
+    void DisposeOfSocketInner(QTcpSocket* ip_socket, bool i_logged = true);
     void OnPeerSocketItemAdded(Item* ip_socketItem);
     void OnPeerSocketItemRemoved(Item* ip_socketItem);
     void ExpireRelayedRequests(const QDateTime& i_now);
@@ -558,7 +563,9 @@ private:
     // the messaging connection silent longest becomes idle enough to make
     // room.
     QTimer m_roomTimer;
-    // Lines a crowd could have written many times a second.
+    // Lines a crowd could have written many times a second. The half-minute
+    // sweep writes what each PeerLogCounter counted since its last line: a
+    // new one joins its list (EveryHalfMinute).
     PeerLogNotes m_refusalNotes;
     PeerLogNotes m_giveUpNotes;
     PeerLogCounter m_pausedLines;
@@ -573,6 +580,7 @@ private:
     PeerLogCounter m_fileWaitExpiredLines;
     PeerLogCounter m_acceptErrorLines;
     PeerLogCounter m_droppedReplyLines;
+    PeerLogCounter m_refusedAnswerLines;
     std::map<QTcpSocket*, SocketBufferInfo> m_socketBufferInfoMap;
     // Messages waiting for a messaging connection, and their send order.
     PeerOutgoingQueue m_outgoingQueue;

@@ -105,9 +105,9 @@ void PeerMessenger::DropReply(ItemPtr i_user, int i_code)
     // size. Whoever asked asks again.
     LogCounted(
         m_droppedReplyLines, PeerNow(),
-        [&] {
+        [l_code = MessageCodeToString(i_code)](const QString& i_name) {
             return QString("The connection that asked went before the %1 reply to user %2, dropping it")
-                .arg(MessageCodeToString(i_code), Text(i_user));
+                .arg(l_code, i_name);
         },
         i_user);
 }

@@ -101,11 +101,11 @@ bool PeerMessenger::MakeRoom(quint32 i_taker, const QDateTime& i_now, bool i_our
             ItemPtr l_user = SocketItem("peer_socket", lp_idlest)["user"];
             LogCounted(
                 m_idleClosedLines, i_now,
-                [&] {
+                [this](const QString& i_user) {
                     return QString("Peer connections at their bound of %1, closing the idle connection to user %2 to "
                                    "make room")
                         .arg(m_connections.Limit())
-                        .arg(Text(l_user));
+                        .arg(i_user);
                 },
                 l_user);
             CloseForRoom(lp_idlest);

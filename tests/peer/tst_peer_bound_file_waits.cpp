@@ -10,6 +10,8 @@
 #include "RawClient.h"
 
 #include "peer/PeerBoundRules.h"
+#include "peer/PeerFileWaits.h"
+#include "peer/PeerLogNotes.h"
 #include "peer/PeerMessenger.h"
 
 #include <QtTest>
@@ -153,6 +155,105 @@ private slots:
                  QStringList{"Peer connections at their bound of 6, and the network of 127.0.2.9 holds 4 of them (3 "
                              "of them file connections waiting for their transfer token): refusing its new "
                              "connections while no room can be made for them (said once a minute)."});
+    }
+
+    // At the bound each room check looks for the file connection that
+    // gives its place, among the oldest waits; whether a download of ours
+    // waits for a user's file connection walks that user's downloads. A
+    // crowd naming one user has it asked once a check, not once a wait.
+    void eachUserIsAskedOnceARoomCheck_data()
+    {
+        QTest::addColumn<QStringList>("users");
+        // When each began to wait, in ms; the check comes at TokenWaitAtBoundMs.
+        QTest::addColumn<QList<qint64>>("since");
+        QTest::addColumn<int>("giver");
+        QTest::addColumn<QStringList>("asked");
+        constexpr qint64 Hold = PeerBoundRules::TokenWaitAtBoundMs;
+        const auto l_many = [](const QString& i_user, int i_count) { return QStringList(i_count, i_user); };
+        const int Looked = int(PeerFileWaits::MaxLooked);
+        QTest::newRow("a crowd of an awaited user") << l_many("fay", Looked) << QList<qint64>(Looked, 0) << -1
+                                                    << QStringList{"fay"};
+        QTest::newRow("two users in turn") << QStringList{"fay", "fay", "sam", "fay", "sam"}
+                                           << QList<qint64>(5, 0) << 2 << QStringList{"fay", "sam"};
+        QTest::newRow("beyond the waits looked at") << l_many("fay", Looked) + QStringList{"sam"}
+                                                    << QList<qint64>(Looked + 1, 0) << -1 << QStringList{"fay"};
+        // The clock went back: the later wait waited longer, past the hold.
+        QTest::newRow("a later wait that waited longer") << QStringList{"fay", "fay", "fay"}
+                                                         << QList<qint64>{1, 1, -1} << 2 << QStringList{"fay"};
+        QTest::newRow("an earlier wait past the hold") << QStringList{"fay", "fay"} << QList<qint64>{-Hold, 0} << 0
+                                                       << QStringList{};
+    }
+    void eachUserIsAskedOnceARoomCheck()
+    {
+        QFETCH(QStringList, users);
+        QFETCH(QList<qint64>, since);
+        QFETCH(int, giver);
+        QFETCH(QStringList, asked);
+        QStringList l_asked;
+        PeerBoundRules l_rules;
+        l_rules.SetFileWaitCheck([&l_asked](const std::string& i_user) {
+            l_asked << QString::fromStdString(i_user);
+            return i_user == "fay";
+        });
+        static char s_sockets[PeerFileWaits::MaxLooked + 1];
+        PeerFileWaits l_waits;
+        for (int l_index = 0; l_index < users.size(); ++l_index)
+            l_waits.Add(reinterpret_cast<QTcpSocket*>(&s_sockets[l_index]), Address(2, 2), users[l_index].toStdString(),
+                        since[l_index]);
+        const PeerFileWaits::Gives l_gives = [&l_rules](const std::string& i_user, qint64 i_waitedMs) {
+            return l_rules.FileWaitGives(i_user, i_waitedMs);
+        };
+        QTcpSocket* lp_giver = l_waits.Giver(PeerBoundRules::TokenWaitAtBoundMs, l_gives);
+        QCOMPARE(lp_giver ? int(reinterpret_cast<char*>(lp_giver) - s_sockets) : -1, giver);
+        QCOMPARE(l_asked, asked);
+    }
+
+    // A crowd's file connections that never send their token go faster
+    // than once a minute, expired by the sweep or closed for room: the
+    // first goes with its line, and the sweep a minute after that line
+    // writes how many followed, with no later one to bring the count.
+    void theLastFileConnectionsLeftWithoutTokenAreCounted_data()
+    {
+        QTest::addColumn<bool>("forRoom");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("expired") << false
+                                 << "File connections that sent no transfer token in two minutes expired, closing";
+        QTest::newRow("closed for room") << true
+                                         << "Peer connections at their bound of 6, closing file connections that "
+                                            "sent no transfer token to make room";
+    }
+    void theLastFileConnectionsLeftWithoutTokenAreCounted()
+    {
+        QFETCH(bool, forRoom);
+        QFETCH(QString, text);
+        constexpr int Crowd = 6;
+        PeerTestWorld l_world;
+        Prepare(l_world, forRoom ? Crowd : 4 * Crowd);
+        Clients l_files;
+        QVERIFY(OpenFileConnections(l_world, l_files, Crowd, Address(2, 2), "sam"));
+        l_world.ClearLog();
+        Clients l_newcomers;
+        if (forRoom) {
+            for (int l_index = 0; l_index < Crowd; ++l_index)
+                QVERIFY(Introduce(l_newcomers, 1, Address(3 + l_index, 2), QString("pat%1_").arg(l_index),
+                                  l_world.PlainPort()));
+        } else {
+            l_world.Advance(2 * 60 * 1000);
+            l_world.Messenger().EveryHalfMinute();
+        }
+        QVERIFY(PeerTestWorld::WaitFor([&] { return ClosedCount(l_files) == Crowd; }));
+        const QString l_first = text + " (said once a minute).";
+        QCOMPARE(l_world.LogTexts().filter(text), QStringList{l_first});
+        l_world.Advance(PeerLogNotes::EveryMs - 1);
+        l_world.Messenger().EveryHalfMinute();
+        QCOMPARE(l_world.LogTexts().filter(text), QStringList{l_first});
+        l_world.Advance(1);
+        l_world.Messenger().EveryHalfMinute();
+        const QString l_count = QString("%1 (said once a minute; %2 since the last such line).").arg(text).arg(Crowd - 1);
+        QCOMPARE(l_world.LogTexts().filter(text), (QStringList{l_first, l_count}));
+        l_world.Advance(PeerLogNotes::EveryMs);
+        l_world.Messenger().EveryHalfMinute();
+        QCOMPARE(l_world.LogTexts().filter(text), (QStringList{l_first, l_count}));
     }
 };
 

@@ -6,6 +6,7 @@
 #include "WireBytes.h"
 
 #include "core/platform/RandomSource.h"
+#include "peer/PeerLogNotes.h"
 
 #include <QTcpSocket>
 #include <QtTest>
@@ -23,6 +24,9 @@ QByteArray Indirect(quint32 i_token)
 {
     return WireWriter().U8(0).U32(i_token);
 }
+
+const QString RefusedAnswers =
+    "Connections that answered a relayed request with a token not ours, or no longer live, closed";
 
 bool WaitForItems(const char* ip_type, int i_count)
 {
@@ -219,16 +223,20 @@ private slots:
         QTest::addColumn<QByteArray>("body");
         QTest::addColumn<QStringList>("lines");
         const QString l_failure = "Failure initializing peer connection, disposing of socket";
+        // The socket had lost its item before it was taken down.
+        const QStringList l_disposal{"Disposing of socket", "Socket not identified"};
         QTest::newRow("empty") << QByteArray()
-                               << QStringList{"Failed to read direction from new peer connection", l_failure};
+                               << QStringList{"Failed to read direction from new peer connection", l_failure} + l_disposal;
         QTest::newRow("direct, no token") << QByteArray(WireWriter().U8(1).Str("bob").Str("P"))
-                                          << QStringList{l_failure};
+                                          << QStringList{l_failure} + l_disposal;
         QTest::newRow("lower-case type") << Direct("bob", "p")
-                                         << QStringList{"Peer connection of type p opened from user bob", l_failure};
+                                         << QStringList{"Peer connection of type p opened from user bob", l_failure}
+                                                + l_disposal;
         QTest::newRow("indirect, short token") << QByteArray(WireWriter().U8(0).U8(1).U8(2))
-                                               << QStringList{"Failed to read req from indirect peer connection", l_failure};
-        QTest::newRow("indirect, unknown token") << Indirect(99)
-                                                 << QStringList{"Req sent on indirect peer connection not found", l_failure};
+                                               << QStringList{"Failed to read req from indirect peer connection", l_failure}
+                                                      + l_disposal;
+        // Counted, with nothing else of its own (refusedAnswersAreCountedOnceAMinute).
+        QTest::newRow("indirect, unknown token") << Indirect(99) << QStringList{RefusedAnswers + " (said once a minute)."};
     }
     void badFirstMessagesEndTheConnection()
     {
@@ -242,10 +250,58 @@ private slots:
         QVERIFY(WaitForItems("uninitialized_socket", 1));
         lp_far->SendFrame(body);
         QVERIFY(lp_far->WaitForDisconnect());
-        // The socket had lost its item before it was taken down.
-        QCOMPARE(l_world.LogTexts(), (lines + QStringList{"Disposing of socket", "Socket not identified"}));
+        QCOMPARE(l_world.LogTexts(), lines);
         QCOMPARE(PeerTestWorld::ItemCount("uninitialized_socket"), 0);
         QCOMPARE(PeerTestWorld::ItemCount("peer_socket"), 0);
+    }
+
+    // Answers to relayed requests that are not ours, or no longer live,
+    // come by the thousand when a crowd guesses tokens: each is closed, and
+    // the log counts them once a minute, the last of them written by the
+    // sweep once due; none writes a line of its own.
+    void refusedAnswersAreCountedOnceAMinute_data()
+    {
+        QTest::addColumn<bool>("expired");
+        QTest::newRow("tokens never ours") << false;
+        QTest::newRow("the token of an expired request") << true;
+    }
+    void refusedAnswersAreCountedOnceAMinute()
+    {
+        QFETCH(bool, expired);
+        constexpr int Answers = 20;
+        PeerTestWorld l_world;
+        l_world.Load();
+        quint32 l_token = 99;
+        if (expired) {
+            l_world.GiveAddress("bob", 0, 0, 0);
+            l_world.Messenger().RequestFileConnectionToUser("bob");
+            QCOMPARE(l_world.m_requests.m_relayed.size(), std::size_t(1));
+            l_token = l_world.m_requests.m_relayed.front().m_token;
+            l_world.Advance(2 * 60 * 1000);
+            l_world.Messenger().EveryHalfMinute();
+            QCOMPARE(PeerTestWorld::ItemCount("indirect_connect_to_peer_request"), 0);
+        }
+        l_world.ClearLog();
+        FakePeer l_peer;
+        for (int l_answer = 0; l_answer < Answers; ++l_answer) {
+            FakePeerConnection* lp_far = l_peer.ConnectTo(l_world.PlainPort(), false);
+            QVERIFY(lp_far);
+            lp_far->SendFrame(Indirect(expired ? l_token : l_token + quint32(l_answer)));
+            QVERIFY(lp_far->WaitForDisconnect());
+        }
+        const QString l_first = RefusedAnswers + " (said once a minute).";
+        QCOMPARE(l_world.LogTexts(), QStringList{l_first});
+        QCOMPARE(PeerTestWorld::ItemCount("uninitialized_socket"), 0);
+
+        l_world.Advance(PeerLogNotes::EveryMs - 1);
+        l_world.Messenger().EveryHalfMinute();
+        QCOMPARE(l_world.LogTexts().filter(RefusedAnswers), QStringList{l_first});
+        l_world.Advance(1);
+        l_world.Messenger().EveryHalfMinute();
+        const QString l_count = QString("%1 (said once a minute; %2 since the last such line).")
+                                    .arg(RefusedAnswers)
+                                    .arg(Answers - 1);
+        QCOMPARE(l_world.LogTexts().filter(RefusedAnswers), (QStringList{l_first, l_count}));
     }
 
     void ourRelayedRequestAnsweredByThePeer_data()

@@ -331,15 +331,53 @@ private slots:
     {
         PeerLogCounter l_counter;
         const QDateTime l_start(QDate(2024, 5, 1), QTime(12, 0, 0));
+        const auto l_text = [](const QString&) { return QString("closed"); };
         int l_count = -1;
-        QVERIFY(l_counter.Count(l_start, l_count));
+        QVERIFY(l_counter.Count(l_start, l_count, l_text));
         QCOMPARE(l_count, 0);
         for (int l_second = 1; l_second < 60; ++l_second)
-            QVERIFY(!l_counter.Count(l_start.addSecs(l_second), l_count));
-        QVERIFY(l_counter.Count(l_start.addSecs(60), l_count));
+            QVERIFY(!l_counter.Count(l_start.addSecs(l_second), l_count, l_text));
+        QVERIFY(l_counter.Count(l_start.addSecs(60), l_count, l_text));
         QCOMPARE(l_count, 60);
-        QVERIFY(l_counter.Count(l_start.addSecs(30), l_count));
+        QVERIFY(l_counter.Count(l_start.addSecs(30), l_count, l_text));
         QCOMPARE(l_count, 1);
+    }
+
+    // The events after a line are due a minute after it, or at once when
+    // the clock went back, also with no event to bring them: their number,
+    // and the text of the latest of them, made from its user's name then.
+    void theEventsAfterALineAreDueAMinuteLater()
+    {
+        PeerLogCounter l_counter;
+        const QDateTime l_start(QDate(2024, 5, 1), QTime(12, 0, 0));
+        int l_made = 0;
+        const auto l_text = [&l_made](const QString& i_user) {
+            ++l_made;
+            return "closed " + i_user;
+        };
+        int l_count = -1;
+        QVERIFY(!l_counter.Due(l_start, l_count));
+        QVERIFY(l_counter.Count(l_start, l_count, l_text, "ann"));
+        QVERIFY(!l_counter.Due(l_start.addSecs(60), l_count));
+        QVERIFY(!l_counter.Count(l_start.addSecs(10), l_count, l_text, "bob"));
+        QVERIFY(!l_counter.Count(l_start.addSecs(20), l_count, l_text, "cy"));
+        QCOMPARE(l_made, 0);
+        QVERIFY(!l_counter.Due(l_start.addSecs(59), l_count));
+        QVERIFY(l_counter.Due(l_start.addSecs(60), l_count));
+        QCOMPARE(l_count, 2);
+        QCOMPARE(l_counter.Text(), QString("closed cy"));
+        QCOMPARE(l_counter.User(), std::string("cy"));
+        QVERIFY(!l_counter.Due(l_start.addSecs(120), l_count));
+
+        QVERIFY(!l_counter.Count(l_start.addSecs(100), l_count, l_text));
+        QVERIFY(!l_counter.Due(l_start.addSecs(119), l_count));
+        QVERIFY(l_counter.Due(l_start.addSecs(120), l_count));
+        QCOMPARE(l_count, 1);
+        QCOMPARE(l_counter.User(), std::string());
+        QVERIFY(!l_counter.Count(l_start.addSecs(130), l_count, l_text, "dee"));
+        QVERIFY(l_counter.Due(l_start.addSecs(50), l_count));
+        QCOMPARE(l_count, 1);
+        QCOMPARE(l_counter.Text(), QString("closed dee"));
     }
 };
 
