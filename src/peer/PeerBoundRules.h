@@ -83,16 +83,18 @@ class QTcpSocket;
 //     answer to a transfer or queue request) goes on the connection the
 //     request came on, while it stands, with nothing looked up
 //     (PeerReplyRoute): the peer that asked gets it, wherever it connects
-//     from;
+//     from. Once that connection went, the reply goes only on the user's
+//     protected connection while one stands, and is dropped otherwise: a
+//     namesake's request must not have us reach the user it named;
 //   - anything else (PeerMessenger::ConnectionFor) goes on the user's
 //     protected connection, else on one from the address the server gave
 //     for the user; with neither we open our own. A namesake from
 //     elsewhere is sent nothing: while the server has not told the address
 //     yet, and can be asked, what we send waits for it, at most
-//     PeerMessenger::AddressAskMs; a look-up left unanswered that long (or
-//     lost with the server link) counts as no address, and what waited
-//     goes on a connection we open or on the user's answer to our relayed
-//     request;
+//     PeerMessenger::AddressAskMs (its own timer, well inside an upload's
+//     set-up time); a look-up left unanswered that long (or lost with the
+//     server link) counts as no address, and what waited goes on a
+//     connection we open or on the user's answer to our relayed request;
 //   - whatever waits for the user goes first, in order: a later message
 //     never overtakes it.
 // - A file connection taken below the bound that waits for its token has
