@@ -384,7 +384,7 @@ private slots:
         QVERIFY(PeerTestWorld::WaitFor([] { return PeerTestWorld::HasMessagingConnection("taken"); }));
         QVERIFY(l_refused.Connect(l_world.PlainPort(), Address(2)));
         QVERIFY(l_refused.Send(RawClient::Introduction("refused")));
-        QVERIFY(PeerTestWorld::WaitFor([&] { return l_refused.ClosedByPeer(); }, 1000));
+        QVERIFY(PeerTestWorld::WaitFor([&] { return l_refused.ClosedByPeer(); }));
         const int l_before = l_clock.Reads();
         l_world.m_now = l_start.addMSecs(5000);
         PeerTestWorld::Settle(150);
