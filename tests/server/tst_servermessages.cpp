@@ -255,7 +255,7 @@ void TestServerMessages::UserAddressAnswer()
 {
     // The fake server answers the request as well, after what is sent to
     // the link here: bob's changes are recorded until the sync mark, which
-    // comes after this answer and before that one.
+    // the link reads after this answer and before the fake server's.
     ConnectionRecorder l_recorder;
     l_recorder.Watch("user", "bob");
     const QMetaObject::Connection l_mark = connect(mp_setup->mp_server.get(), &Server::IndirectPeerConnectionFailure,

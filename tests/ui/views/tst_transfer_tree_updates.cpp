@@ -601,10 +601,8 @@ struct TurnsResult
     // The steps out of the tree at the turn of the refresh, which brings
     // the newcomer.
     int m_stepsAtRefresh = 0;
-    // The rows in the tree once the rows went, shown or not, and the rows
-    // that stay.
+    // The rows in the tree once the rows went, shown or not.
     int m_rows = 0;
-    int m_rowsStaying = 0;
     // No step out of the tree was still to come.
     bool m_settled = false;
 };
@@ -652,13 +650,6 @@ TurnsResult Turns(const QStringList& i_going, bool i_byTimer)
     l_tree.verticalScrollBar()->setValue(l_tree.verticalScrollBar()->maximum() / 2);
     QCoreApplication::processEvents();
 
-    // The newcomer brings a folder of three files.
-    l_result.m_rowsStaying = AllRows(l_tree) + 5;
-    for (const QString& l_path : i_going) {
-        l_result.m_rowsStaying -= int(std::count_if(l_rows.begin(), l_rows.end(), [&l_path](const auto& i_row) {
-            return (i_row.first + "/").startsWith(l_path + "/");
-        }));
-    }
     QObject l_turns;
     QObject::connect(l_tree.model(), &QAbstractItemModel::rowsAboutToBeRemoved, &l_turns, [&] {
         if (l_removedThisTurn++ == 0)
