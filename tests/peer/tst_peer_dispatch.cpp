@@ -2,9 +2,12 @@
 // line, the activity time, and codes that have no handler.
 #include "PeerConversation.h"
 
+#include <QDeadlineTimer>
 #include <QTcpSocket>
 #include <QThread>
 #include <QtTest>
+
+#include <sys/ioctl.h>
 
 #include <algorithm>
 #include <string>
@@ -20,6 +23,35 @@ bool Flush(FakePeerConnection& io_far)
             return false;
     }
     return true;
+}
+
+// Our end of the user's messaging connection.
+QTcpSocket* OurSocket(const std::string& i_user)
+{
+    for (ItemPtr l_connection : d.GetType("peer_socket")->GetItems()) {
+        if (l_connection["user"].AsString() == i_user)
+            return l_connection.AsObject<QTcpSocket>();
+    }
+    return nullptr;
+}
+
+// Waits, without the event loop, until our end holds that many bytes to
+// read, taken from the system or not yet; false after a wait that only a
+// hang outlasts.
+bool Holds(QTcpSocket* ip_ours, qint64 i_bytes)
+{
+    const QDeadlineTimer l_deadline(5000);
+    while (ip_ours) {
+        int l_inSystem = 0;
+        if (::ioctl(int(ip_ours->socketDescriptor()), FIONREAD, &l_inSystem) != 0)
+            return false;
+        if (ip_ours->bytesAvailable() + l_inSystem >= i_bytes)
+            return true;
+        if (l_deadline.hasExpired())
+            return false;
+        QThread::msleep(1);
+    }
+    return false;
 }
 }  // namespace
 
@@ -74,15 +106,19 @@ private slots:
                              l_askers.push_back(i_user);
                              if (l_askers.size() != 1)
                                  return;
-                             lp_carol->SendFrame(WireWriter().U32(36).U32(1).Str("b"));
+                             const QByteArray l_ask = FakePeerFrames::Plain(WireWriter().U32(36).U32(1).Str("b"));
+                             lp_carol->SendRaw(l_ask);
                              QVERIFY(Flush(*lp_carol));
-                             QThread::msleep(50);
+                             QVERIFY(Holds(OurSocket("carol"), l_ask.size()));
                          });
         constexpr int Flood = 3000;
+        QByteArray l_flood;
         for (int l_n = 0; l_n < Flood; ++l_n)
-            l_talk.mp_far->SendFrame(WireWriter().U32(36).U32(static_cast<quint32>(l_n)).Str("a"));
+            l_flood += FakePeerFrames::Plain(WireWriter().U32(36).U32(static_cast<quint32>(l_n)).Str("a"));
+        l_talk.mp_far->SendRaw(l_flood);
         QVERIFY(Flush(*l_talk.mp_far));
-        QThread::msleep(50);
+        // All of it waits on our side before the event loop reads any.
+        QVERIFY(Holds(OurSocket("bob"), l_flood.size()));
 
         const auto l_carol = [&l_askers] { return std::find(l_askers.begin(), l_askers.end(), "carol"); };
         QVERIFY(PeerTestWorld::WaitFor([&] { return l_carol() != l_askers.end(); }));

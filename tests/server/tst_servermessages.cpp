@@ -10,21 +10,27 @@
 #include <QStringList>
 
 #include <algorithm>
+#include <map>
+#include <string>
 
 namespace {
 
 // Writes down connections made and broken on items of the watched types, as
 // "user+user_port:2235" (type of the watched item, sign, partner type and
-// value).
+// value), until told to stop. A type watched with a name is watched on the
+// item of that name only.
 class ConnectionRecorder : public DataHandler
 {
 public:
-    void Watch(const char* ip_type)
+    void Watch(const char* ip_type, const std::string& i_only = {})
     {
         Type* lp_type = d.GetType(ip_type);
         lp_type->ItemsConnectedEvent.m_handlerSet.insert(MakeHandler(&ConnectionRecorder::OnConnected));
         lp_type->ItemsDisconnectedEvent.m_handlerSet.insert(MakeHandler(&ConnectionRecorder::OnDisconnected));
+        if (!i_only.empty())
+            m_only[ip_type] = i_only;
     }
+    void Stop() { m_stopped = true; }
 
     QStringList m_lines;
 
@@ -33,9 +39,15 @@ private:
     void OnDisconnected(ConnectionInfo i_info) { Add(i_info, "-"); }
     void Add(const ConnectionInfo& i_info, const char* ip_sign)
     {
+        const auto l_only = m_only.find(i_info.mp_item1->mp_type->m_name);
+        if (m_stopped || (l_only != m_only.end() && l_only->second != i_info.mp_item1->m_value))
+            return;
         m_lines << QString::fromStdString(i_info.mp_item1->mp_type->m_name + ip_sign + i_info.mp_item2->mp_type->m_name + ":"
                                           + i_info.mp_item2->m_value);
     }
+
+    std::map<std::string, std::string> m_only;
+    bool m_stopped = false;
 };
 
 // Null-safe: a room never heard of is in no room.
@@ -243,21 +255,28 @@ void TestServerMessages::LeaveRoomOnlyWhileInRoom()
 
 void TestServerMessages::UserAddressAnswer()
 {
+    // The fake server answers the request as well, after what is sent to
+    // the link here: bob's changes are recorded until the sync mark, which
+    // the link reads after this answer and before the fake server's.
     ConnectionRecorder l_recorder;
-    l_recorder.Watch("user");
+    l_recorder.Watch("user", "bob");
+    const QMetaObject::Connection l_mark = connect(mp_setup->mp_server.get(), &Server::IndirectPeerConnectionFailure,
+                                                   this, [&l_recorder] { l_recorder.Stop(); });
     mp_setup->Link().GetUserAddress("bob");
     l_recorder.m_lines.clear();
 
     // 192.168.0.1 travels with its first octet in the most significant byte.
     Send(3, WireWriter().Str("bob").U32(0xC0A80001).U32(2235).U32(1).U32(8973));
     Sync();
+    disconnect(l_mark);
     // The address goes in last, so that whoever waits for all three finds
     // them once, with this answer's ports.
     QCOMPARE(l_recorder.m_lines, (QStringList{"user+user_port:2235", "user+user_obfuscated_port:8973",
                                               "user+user_address:3232235521", "user-user_address_request:"}));
 
-    // No obfuscated port, zero values: stored as "0", each replacing the old.
-    l_recorder.m_lines.clear();
+    // No obfuscated port, zero values: stored as "0", each replacing the old
+    // (and the fake server's answer, which it sent once it had the request).
+    QVERIFY(mp_setup->m_fake.WaitFor(3));
     Send(3, WireWriter().Str("bob").U32(0).U32(0));
     Sync();
     QCOMPARE(User("bob")["user_address"].AsString(), std::string("0"));

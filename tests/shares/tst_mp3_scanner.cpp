@@ -4,6 +4,7 @@
 #include "Mp3Frames.h"
 #include "SharesTestWorld.h"
 
+#include "core/log/LogService.h"
 #include "shares/MP3Scanner.h"
 
 #include <QElapsedTimer>
@@ -16,7 +17,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cmath>
+#include <thread>
 
 namespace
 {
@@ -30,6 +33,21 @@ bool WriteFile(const QString& i_path, const QByteArray& i_bytes)
 {
     QFile l_file(i_path);
     return l_file.open(QIODevice::WriteOnly) && l_file.write(i_bytes) == i_bytes.size();
+}
+
+// A wait that only a hang outlasts.
+constexpr int HangMs = 20000;
+
+// The lines that said a worker was let go at the exit, logged after the
+// sequence number.
+QStringList LetGo(quint64 i_sequence)
+{
+    QStringList l_lines;
+    for (const LogEntry& l_entry : GetLogHistory().AllEntries()) {
+        if (l_entry.m_sequence > i_sequence && l_entry.m_line.contains("did not stop within"))
+            l_lines << l_entry.m_line;
+    }
+    return l_lines;
 }
 
 // Version, mode, frequency index, cbr or vbr, bitrate; "" for no result.
@@ -273,10 +291,11 @@ void TestMp3Scanner::ExitDoesNotWaitForALongFile()
     const qint64 l_before = BytesReadSoFar();
     emit lp_world->Shares().MP3ScanRequired(l_huge.fileName());
     QVERIFY(QTest::qWaitFor([&] { return BytesReadSoFar() - l_before > (qint64(64) << 20); }, 10000));
-    QElapsedTimer l_exit;
-    l_exit.start();
+    // Stopped at the next block: the exit's bounded wait never runs out, so
+    // the scanner is not let go (which is said in the log).
+    const quint64 l_logAtExit = GetLogHistory().LastSequence();
     lp_world.reset();
-    QVERIFY2(l_exit.elapsed() < 2000, qPrintable(QString::number(l_exit.elapsed())));
+    QCOMPARE(LetGo(l_logAtExit), QStringList());
 }
 
 // The scanner opened the path decoded as UTF-8: such a file was never read
@@ -308,10 +327,23 @@ void TestMp3Scanner::APipeIsNotWaitedFor()
 {
     const QString l_pipe = m_folder.filePath("pipe.mp3");
     QCOMPARE(::mkfifo(QFile::encodeName(l_pipe).constData(), 0644), 0);
-    QElapsedTimer l_clock;
-    l_clock.start();
-    QCOMPARE(Scan(l_pipe), QString());
-    QVERIFY(l_clock.elapsed() < 1000);
+    // A writer comes once the scan has returned, or after a wait that only a
+    // hang outlasts: a scan that waited for one returns only after that.
+    QSemaphore l_scanned;
+    std::atomic<bool> l_writerCame{false};
+    std::thread l_writer([&] {
+        if (l_scanned.tryAcquire(1, HangMs))
+            return;
+        l_writerCame = true;
+        const int l_fd = ::open(QFile::encodeName(l_pipe).constData(), O_RDWR);
+        if (l_fd >= 0)
+            ::close(l_fd);
+    });
+    const QString l_found = Scan(l_pipe);
+    l_scanned.release();
+    l_writer.join();
+    QVERIFY2(!l_writerCame, "the scan waited for a writer");
+    QCOMPARE(l_found, QString());
 }
 
 // A read of a hung network mount must not hold the exit for ever: the
@@ -332,14 +364,26 @@ void TestMp3Scanner::ExitWaitsABoundedTimeForHungWorkers()
             Qt::QueuedConnection);
     }
     QVERIFY(l_started.tryAcquire(2, 5000));
+    // The workers hang until the exit has returned, or for a wait that only
+    // a hang of the exit outlasts.
+    QSemaphore l_exited;
+    std::atomic<bool> l_exitedFirst{false};
+    std::thread l_gate([&] {
+        l_exitedFirst = l_exited.tryAcquire(1, HangMs);
+        l_hang.release(2);
+    });
+    const quint64 l_logAtExit = GetLogHistory().LastSequence();
     QElapsedTimer l_exit;
     l_exit.start();
     lp_world.reset();
     const qint64 l_took = l_exit.elapsed();
-    QVERIFY2(l_took >= SharedFoldersManager::ShutDownWaitMs - 100 && l_took < SharedFoldersManager::ShutDownWaitMs + 1500,
-             qPrintable(QString::number(l_took)));
-    // The workers were let go alive; released, they end on their own.
-    l_hang.release(2);
+    l_exited.release();
+    l_gate.join();
+    QVERIFY2(l_exitedFirst, "the exit waited for the hung workers");
+    // It waited the bounded time for them, then let both go alive.
+    QVERIFY2(l_took >= SharedFoldersManager::ShutDownWaitMs - 100, qPrintable(QString::number(l_took)));
+    QCOMPARE(LetGo(l_logAtExit).size(), 2);
+    // Released, they end on their own.
     QTest::qWait(200);
 }
 

@@ -4,10 +4,10 @@
 #include <QElapsedTimer>
 #include <QHostAddress>
 #include <QTcpSocket>
-#include <QThread>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -51,9 +51,10 @@ bool SilentListener::Fill()
     if (m_filler < 0 || ::connect(m_filler, reinterpret_cast<const sockaddr*>(&l_at), sizeof l_at) != 0)
         return false;
     // The listener takes the filler's last acknowledgement into its queue a
-    // moment after the connect returns.
-    QThread::msleep(50);
-    return true;
+    // moment after the connect returns; a listening socket is readable once
+    // its queue holds a connection.
+    pollfd l_queue{m_fd, POLLIN, 0};
+    return ::poll(&l_queue, 1, 5000) == 1;
 }
 
 bool SilentListener::ConnectHangs(int i_waitMs) const

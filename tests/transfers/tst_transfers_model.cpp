@@ -7,6 +7,7 @@
 #include "transfers/TransferFigures.h"
 #include "transfers/TransferStatus.h"
 
+#include <QElapsedTimer>
 #include <QSignalSpy>
 #include <QtTest>
 
@@ -181,15 +182,23 @@ private slots:
     {
         TransfersTestWorld l_world;
         TransferQueueManager& l_manager = l_world.Manager();
+        const QDateTime l_before = QDateTime::currentDateTime();
         ItemPtr l_download = l_manager.AddDownload("bob", "a.mp3", "One", 1, 0);
+        const QDateTime l_after = QDateTime::currentDateTime();
         const QDateTime l_stamp =
             QDateTime::fromString(QString::fromStdString(l_download["last_status_change_time"].AsString()), Qt::TextDate);
-        QVERIFY(qAbs(l_stamp.secsTo(QDateTime::currentDateTime())) <= 2);
+        // The moment of the change, to the second.
+        QVERIFY2(l_stamp >= l_before.addMSecs(-l_before.time().msec()) && l_stamp <= l_after,
+                 qPrintable(l_stamp.toString(Qt::ISODateWithMs)));
         QTest::qWait(30);
         QVERIFY(l_manager.MsSinceStatusChange(l_download) >= 30);
-        // The same status again renews the stamp.
+        // The same status again renews the stamp: it is no older than the
+        // renewal (give or take the millisecond each clock rounds off).
+        QElapsedTimer l_sinceRenewal;
+        l_sinceRenewal.start();
         l_manager.SetDownloadEntryStatus(l_download, TransferStatus::Queued);
-        QVERIFY(l_manager.MsSinceStatusChange(l_download) < 30);
+        const qint64 l_sinceChange = l_manager.MsSinceStatusChange(l_download);
+        QVERIFY2(l_sinceChange <= l_sinceRenewal.elapsed() + 1, qPrintable(QString::number(l_sinceChange)));
         l_manager.RemoveDownload(l_download);
         QCOMPARE(l_manager.MsSinceStatusChange(l_download), qint64(-1));
     }

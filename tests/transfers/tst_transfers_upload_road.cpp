@@ -158,8 +158,6 @@ private slots:
         ItemPtr l_upload = UploadOf("bob", l_path);
 
         const qsizetype l_opening = lp_file->Received().size();
-        QElapsedTimer l_sinceOffset;
-        l_sinceOffset.start();
         lp_file->SendRaw(Offset(offset));
         if (status == "complete") {
             const QByteArray l_offered = l_onDisk.left(indexed).mid(offset);
@@ -174,9 +172,10 @@ private slots:
             QCOMPARE(l_lastPosition, qint64(indexed));
             QVERIFY(l_road.FramesWithCode(46).isEmpty());
         } else {
-            // Failed at once, not after the half-minute wait for a close.
-            QVERIFY(TransferRoad::Reaches(l_upload, "aborted"));
-            QVERIFY2(l_sinceOffset.elapsed() < 5000, qPrintable(QString::number(l_sinceOffset.elapsed())));
+            // Failed at once, not after the half-minute wait for a close:
+            // within half of it, which only a hang outlasts.
+            QVERIFY(PeerTestWorld::WaitFor([&] { return TransferRoad::StatusOf(l_upload) == "aborted"; },
+                                           TransferThread::NetworkWaitMs / 2));
             QVERIFY(lp_file->WaitForDisconnect());
             // Known short before the first byte, so none was sent.
             QCOMPARE(lp_file->Received().size(), l_opening);
@@ -584,10 +583,14 @@ private slots:
         }
         QCOMPARE(d.GetType("download_thread")->ItemCount() + d.GetType("upload_thread")->ItemCount(), std::size_t(10));
 
+        // Each thread sees the stop within a slice of its wait or sleep, all
+        // at once: a slice in all. One that waited for the network or slept
+        // off its limit would hold the shut-down for seconds; thirty slices
+        // are many times what it takes.
         QElapsedTimer l_timer;
         l_timer.start();
         l_road.m_world.DestroyManager();
-        QVERIFY2(l_timer.elapsed() < 1000, qPrintable(QString::number(l_timer.elapsed())));
+        QVERIFY2(l_timer.elapsed() < 30 * TransferThread::WaitSliceMs, qPrintable(QString::number(l_timer.elapsed())));
         for (FakePeerConnection* lp_connection : l_connections)
             QVERIFY(lp_connection->WaitForDisconnect());
         QCOMPARE(d.GetType("download_thread")->ItemCount() + d.GetType("upload_socket")->ItemCount(), std::size_t(0));

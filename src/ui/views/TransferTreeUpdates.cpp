@@ -61,6 +61,7 @@ TransferTreeUpdates::TransferTreeUpdates(int i_intervalMs, int i_floodIntervalMs
     QObject::connect(&m_timer, &QTimer::timeout, [this] { Refresh(); });
     m_stepTimer.setSingleShot(true);
     QObject::connect(&m_stepTimer, &QTimer::timeout, [this] { Step(); });
+    m_steadyClock.start();
 }
 
 TransferTreeUpdates::~TransferTreeUpdates()
@@ -116,27 +117,47 @@ void TransferTreeUpdates::Hurry()
     Schedule();
 }
 
+bool TransferTreeUpdates::Stepping() const
+{
+    return m_stepTimer.isActive() || !m_due.empty() || !m_movedFrom.empty();
+}
+
+void TransferTreeUpdates::SetClock(Clock i_clock)
+{
+    m_clock = std::move(i_clock);
+}
+
+qint64 TransferTreeUpdates::NowMs() const
+{
+    return m_clock ? m_clock() : m_steadyClock.elapsed();
+}
+
 bool TransferTreeUpdates::HasPending() const
 {
     return !m_left.empty();
 }
 
+bool TransferTreeUpdates::OnlyHeld() const
+{
+    return m_joining.empty() && !m_rowsWaiting && !HasPending() && !m_held.empty();
+}
+
 bool TransferTreeUpdates::HoldsBack() const
 {
-    if (!HasPending() || m_hurried || !m_sinceLeft.isValid() || m_sinceLeft.elapsed() >= m_floodIntervalMs)
+    if (!HasPending() || m_hurried || !m_leftAt || Since(*m_leftAt) >= m_floodIntervalMs)
         return false;
     // Held back already, or the last refresh had rows to take out and no
     // quiet interval passed since.
-    return m_flooded || (m_lastHadLeaving && m_sinceApplied.isValid() && m_sinceApplied.elapsed() < 2 * m_intervalMs);
+    return m_flooded || (m_lastHadLeaving && m_appliedAt && Since(*m_appliedAt) < 2 * m_intervalMs);
 }
 
 void TransferTreeUpdates::Schedule()
 {
-    const qint64 l_since = m_sinceApplied.isValid() ? m_sinceApplied.elapsed() : m_intervalMs;
+    const qint64 l_since = m_appliedAt ? Since(*m_appliedAt) : m_intervalMs;
     qint64 l_due = std::max<qint64>(0, m_intervalMs - l_since);
     if (HoldsBack()) {
         m_flooded = true;
-        l_due = std::max<qint64>(l_due, m_floodIntervalMs - m_sinceLeft.elapsed());
+        l_due = std::max<qint64>(l_due, m_floodIntervalMs - Since(*m_leftAt));
     } else if (m_joining.empty() && !m_rowsWaiting && !HasPending()) {
         if (m_held.empty())
             return;
@@ -152,7 +173,7 @@ void TransferTreeUpdates::Schedule()
 void TransferTreeUpdates::Apply()
 {
     m_timer.stop();
-    m_sinceApplied.start();
+    m_appliedAt = NowMs();
     m_lastHadLeaving = HasPending();
     m_flooded = false;
     // Rows leave first: the tree then has fewer rows to look through.
@@ -163,20 +184,21 @@ void TransferTreeUpdates::Apply()
 
 void TransferTreeUpdates::Refresh()
 {
-    if (HoldsBack()) {
-        // Held back whole: rows that join would make the tree lay out all
-        // its rows anew as much as rows that leave.
+    // Held back whole: rows that join would make the tree lay out all its
+    // rows anew as much as rows that leave. Hidden rows alone wait for a
+    // quiet refresh interval, also when the timer fired early.
+    if (HoldsBack() || (OnlyHeld() && m_appliedAt && Since(*m_appliedAt) < 2 * m_intervalMs)) {
         m_timer.stop();
         Schedule();
         return;
     }
-    const bool l_purgeDue = !m_sincePurged.isValid() || m_sincePurged.elapsed() >= m_floodIntervalMs * PurgeFloodIntervals;
+    const bool l_purgeDue = !m_purgedAt || Since(*m_purgedAt) >= m_floodIntervalMs * PurgeFloodIntervals;
     // While the flood goes on, user rows that leave are hidden, and taken
     // out with those of later floods, in one step every few flood
     // intervals.
     const bool l_flood = m_flooded && !m_hurried && !l_purgeDue;
     m_timer.stop();
-    m_sinceApplied.start();
+    m_appliedAt = NowMs();
     m_lastHadLeaving = l_flood || HasPending();
     m_flooded = false;
     TakeOutLeaving(l_flood, 1);
@@ -190,10 +212,10 @@ void TransferTreeUpdates::TakeOutLeaving(bool i_flood, int i_steps)
 {
     const bool l_leaving = !m_left.empty() || (!i_flood && !m_held.empty());
     if (l_leaving) {
-        m_sinceLeft.start();
+        m_leftAt = NowMs();
         if (!i_flood) {
             m_hurried = false;
-            m_sincePurged.start();
+            m_purgedAt = NowMs();
         }
     }
     std::vector<QTreeWidgetItem*> l_rows = m_left;

@@ -4,6 +4,7 @@
 #include <QTimer>
 
 #include <functional>
+#include <optional>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
@@ -53,6 +54,9 @@ class QTreeWidgetItem;
 class TransferTreeUpdates
 {
 public:
+    // Milliseconds of a steady clock.
+    using Clock = std::function<qint64()>;
+
     // i_joined is told of each row with rows below it that has joined its
     // tree, a top-level row before the rows below it. i_makeWaiting makes
     // the rows that wait (Wait), at a change of the tree before new rows
@@ -82,6 +86,13 @@ public:
     // The rows that left so far leave at the next refresh, flood or not:
     // the user took them out.
     void Hurry();
+    // Whether turns that take rows out of a tree are still to come (Step).
+    bool Stepping() const;
+
+    // Replaces the clock that times the intervals; an empty function brings
+    // back the real one. The timers stay real: a refresh they bring decides
+    // by the clock.
+    void SetClock(Clock i_clock);
 
 private:
     // How many flood intervals hidden user rows wait at most to be taken
@@ -94,6 +105,11 @@ private:
     // event loop serves what else came meanwhile.
     static constexpr int StepGapMs = 10;
 
+    qint64 NowMs() const;
+    // Milliseconds since the moment by the clock.
+    qint64 Since(qint64 i_at) const { return NowMs() - i_at; }
+    // Nothing is to change but taking out the user rows hidden in a flood.
+    bool OnlyHeld() const;
     void Schedule();
     // Rows that left and are neither hidden nor taken out yet.
     bool HasPending() const;
@@ -156,9 +172,13 @@ private:
     int m_floodIntervalMs;
     QTimer m_timer;
     QTimer m_stepTimer;
-    QElapsedTimer m_sinceApplied;
-    QElapsedTimer m_sinceLeft;
-    QElapsedTimer m_sincePurged;
+    QElapsedTimer m_steadyClock;
+    Clock m_clock;
+    // When the changes were last applied, rows last taken out (or hidden),
+    // and hidden user rows last taken out; none before the first time.
+    std::optional<qint64> m_appliedAt;
+    std::optional<qint64> m_leftAt;
+    std::optional<qint64> m_purgedAt;
     // The last refresh had rows to take out, taken or held back.
     bool m_lastHadLeaving = false;
     // The rows waiting now are held back by a flood.

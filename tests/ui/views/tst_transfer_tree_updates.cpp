@@ -3,7 +3,7 @@
 #include "ui/views/TransferTreeUpdates.h"
 #include "ui_TransfersForm.h"
 
-#include <QElapsedTimer>
+#include <QDeadlineTimer>
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QTreeWidget>
@@ -358,13 +358,17 @@ void TestTransferTreeUpdates::aLeavingRowIsNoRowAnyMore()
 // coming and going together, and takes them out for good once the flood
 // is over; rows the user removed, and the first row to leave after a
 // quiet spell, go out of sight at the next refresh, and out of the tree a
-// turn or two later.
+// turn or two later. The updates' clock is the test's: their timers are
+// real, and a refresh they bring decides by that clock, as does one that
+// comes early.
 void TestTransferTreeUpdates::rowsLeaveOnceAFloodInterval()
 {
     constexpr int IntervalMs = 20;
     constexpr int FloodMs = 800;
     QTreeWidget l_tree;
     TransferTreeUpdates l_updates(IntervalMs, FloodMs, [](QTreeWidgetItem*) {});
+    qint64 l_now = 0;
+    l_updates.SetClock([&l_now] { return l_now; });
     std::map<QString, QTreeWidgetItem*> l_rows;
     auto l_join = [&](const QString& i_name) {
         l_rows[i_name] = new QTreeWidgetItem(QStringList{i_name});
@@ -379,42 +383,50 @@ void TestTransferTreeUpdates::rowsLeaveOnceAFloodInterval()
     l_updates.Apply();
     QCOMPARE(l_tree.topLevelItemCount(), 4);
 
-    QElapsedTimer l_clock;
-    l_clock.start();
     l_updates.Leave(l_rows["a"]);
-    QTRY_VERIFY_WITH_TIMEOUT(!l_shown("a"), FloodMs / 2);
-    const qint64 l_firstLeft = l_clock.elapsed();
+    QTRY_VERIFY(!l_shown("a"));
+    const qint64 l_firstLeft = l_now;
     l_updates.Leave(l_rows["b"]);
     l_join("e");
-    QTest::qWait(FloodMs / 2);
-    QVERIFY(l_shown("b"));
-    QVERIFY(!l_shown("e"));
-    QTRY_VERIFY_WITH_TIMEOUT(!l_shown("b"), 3 * FloodMs);
+    for (const qint64 l_after : {qint64(IntervalMs), qint64(FloodMs / 2), qint64(FloodMs - 1)}) {
+        l_now = l_firstLeft + l_after;
+        l_updates.Refresh();
+        QVERIFY(l_shown("b"));
+        QVERIFY(!l_shown("e"));
+    }
+    l_now = l_firstLeft + FloodMs;
+    QTRY_VERIFY(!l_shown("b"));
     QVERIFY(l_shown("e"));
-    QVERIFY2(l_clock.elapsed() - l_firstLeft >= FloodMs - IntervalMs, qPrintable(QString::number(l_clock.elapsed())));
-    // Out of the tree for good once the flood is over.
-    QTRY_COMPARE_WITH_TIMEOUT(l_tree.topLevelItemCount(), 3, FloodMs / 2);
+    // Out of the tree for good once the flood is over: a refresh interval
+    // later.
+    l_now += 2 * IntervalMs - 1;
+    l_updates.Refresh();
+    QCOMPARE(l_tree.topLevelItemCount(), 4);
+    l_now += 1;
+    QTRY_COMPARE(l_tree.topLevelItemCount(), 3);
 
     // Still a flood: the last refresh took rows out.
     l_updates.Leave(l_rows["c"]);
     l_updates.Hurry();
-    QTRY_VERIFY_WITH_TIMEOUT(!l_shown("c"), FloodMs / 2);
+    QTRY_VERIFY(!l_shown("c"));
 
-    QTest::qWait(3 * IntervalMs);
+    l_now += 3 * IntervalMs;
     l_updates.Leave(l_rows["d"]);
-    QTRY_VERIFY_WITH_TIMEOUT(!l_shown("d"), FloodMs / 2);
-    QTRY_COMPARE_WITH_TIMEOUT(l_tree.topLevelItemCount(), 1, IntervalMs);
+    QTRY_VERIFY(!l_shown("d"));
+    QTRY_COMPARE(l_tree.topLevelItemCount(), 1);
 }
 
 // In a flood, a user row that leaves is hidden until the flood is over,
 // with the rows below it; a row below a user who stays is hidden at once
-// and goes a turn or two later.
+// and goes a turn or two later. On the test's clock, as above.
 void TestTransferTreeUpdates::aFloodHidesUsersAndTakesOutRowsBelowOthers()
 {
     constexpr int IntervalMs = 100;
     constexpr int FloodMs = 600;
     QTreeWidget l_tree;
     TransferTreeUpdates l_updates(IntervalMs, FloodMs, [](QTreeWidgetItem*) {});
+    qint64 l_now = 0;
+    l_updates.SetClock([&l_now] { return l_now; });
     std::map<QString, QTreeWidgetItem*> l_rows;
     auto l_add = [&](const QString& i_name, const QString& i_parent) {
         l_rows[i_name] = i_parent.isEmpty() ? new QTreeWidgetItem(QStringList{i_name})
@@ -432,23 +444,28 @@ void TestTransferTreeUpdates::aFloodHidesUsersAndTakesOutRowsBelowOthers()
     l_updates.Apply();
 
     l_updates.Leave(l_rows["u4"]);
-    QTRY_COMPARE_WITH_TIMEOUT(l_tree.topLevelItemCount(), 3, FloodMs / 2);
+    QTRY_COMPARE(l_tree.topLevelItemCount(), 3);
     // Held by the flood; then u3 and its folder hide, x and u2's folder go.
     l_updates.Leave(l_rows["x"]);
     l_updates.Leave(l_rows["u2f"]);
     l_updates.Leave(l_rows["u3f"]);
     l_updates.Leave(l_rows["u3"]);
     QCOMPARE(l_updates.ChildrenStaying(l_rows["u1f"]), 1);
-    QTRY_VERIFY_WITH_TIMEOUT(l_rows["u3"]->isHidden(), 3 * FloodMs);
+    l_now = FloodMs - 1;
+    l_updates.Refresh();
+    QVERIFY(!l_rows["u3"]->isHidden());
+    l_now = FloodMs;
+    QTRY_VERIFY(l_rows["u3"]->isHidden());
     // Out of sight with u3, out of the tree a turn or two later.
     QCOMPARE(ViewRows::Outline(l_tree, true), QStringList({"u1", "  u1f", "    y", "u2"}));
-    QTRY_COMPARE_WITH_TIMEOUT(l_rows["u1f"]->childCount(), 1, IntervalMs);
+    QTRY_COMPARE(l_rows["u1f"]->childCount(), 1);
     QCOMPARE(l_rows["u1f"]->child(0)->text(0), QString("y"));
-    QTRY_COMPARE_WITH_TIMEOUT(l_rows["u2"]->childCount(), 0, IntervalMs);
+    QTRY_COMPARE(l_rows["u2"]->childCount(), 0);
     QCOMPARE(l_tree.topLevelItemCount(), 3);
     QCOMPARE(l_updates.ChildrenStaying(l_rows["u1f"]), 1);
     QCOMPARE(l_updates.ChildrenStaying(l_rows["u2"]), 0);
-    QTRY_COMPARE_WITH_TIMEOUT(l_tree.topLevelItemCount(), 2, FloodMs);
+    l_now += 2 * IntervalMs;
+    QTRY_COMPARE(l_tree.topLevelItemCount(), 2);
     QCOMPARE(ViewRows::Outline(l_tree), QStringList({"u1", "  u1f", "    y", "u2"}));
 }
 
@@ -584,10 +601,10 @@ struct TurnsResult
     // The steps out of the tree at the turn of the refresh, which brings
     // the newcomer.
     int m_stepsAtRefresh = 0;
-    // The rows in the tree once the rows went, shown or not, and the rows
-    // that stay.
+    // The rows in the tree once the rows went, shown or not.
     int m_rows = 0;
-    int m_rowsStaying = 0;
+    // No step out of the tree was still to come.
+    bool m_settled = false;
 };
 
 // 40 users u0 to u39 with folders f0 to f9 of files a to c, all open, the
@@ -633,18 +650,8 @@ TurnsResult Turns(const QStringList& i_going, bool i_byTimer)
     l_tree.verticalScrollBar()->setValue(l_tree.verticalScrollBar()->maximum() / 2);
     QCoreApplication::processEvents();
 
-    // The newcomer brings a folder of three files.
-    l_result.m_rowsStaying = AllRows(l_tree) + 5;
-    for (const QString& l_path : i_going) {
-        l_result.m_rowsStaying -= int(std::count_if(l_rows.begin(), l_rows.end(), [&l_path](const auto& i_row) {
-            return (i_row.first + "/").startsWith(l_path + "/");
-        }));
-    }
-    QElapsedTimer l_sinceRemoved;
-    l_sinceRemoved.start();
     QObject l_turns;
     QObject::connect(l_tree.model(), &QAbstractItemModel::rowsAboutToBeRemoved, &l_turns, [&] {
-        l_sinceRemoved.restart();
         if (l_removedThisTurn++ == 0)
             QMetaObject::invokeMethod(&l_turns, [&] { l_removedThisTurn = 0; }, Qt::QueuedConnection);
     });
@@ -655,16 +662,15 @@ TurnsResult Turns(const QStringList& i_going, bool i_byTimer)
     if (!i_byTimer)
         l_updates.Apply();
     std::vector<Sight> l_seen;
-    QElapsedTimer l_clock;
-    l_clock.start();
-    // Until every row went, or, for rows that wait to be worth a step, until
-    // no step came for a while.
-    while (l_clock.elapsed() < 3000 && (!l_refreshed || (AllRows(l_tree) != l_result.m_rowsStaying &&
-                                                         l_sinceRemoved.elapsed() < 300))) {
+    // Until no step is to come: every row went, or waits to be worth a step.
+    // The deadline is one that only a hang outlasts.
+    const QDeadlineTimer l_deadline(30000);
+    while (!l_deadline.hasExpired() && (!l_refreshed || l_updates.Stepping())) {
         QTest::qWait(1);
         if (l_refreshed)
             l_seen.push_back(SightOf(l_tree));
     }
+    l_result.m_settled = !l_updates.Stepping();
     QTest::qWait(50);
     l_result.m_sight = SightOf(l_tree);
     l_result.m_rows = AllRows(l_tree);
@@ -696,6 +702,7 @@ void TestTransferTreeUpdates::aRefreshMakesOneStepAndHidesTheRest()
     QFETCH(QStringList, going);
     const TurnsResult l_atOnce = Turns(going, false);
     const TurnsResult l_byTimer = Turns(going, true);
+    QVERIFY(l_atOnce.m_settled && l_byTimer.m_settled);
     QVERIFY2(l_byTimer.m_stepsAtRefresh <= 1, qPrintable(QString::number(l_byTimer.m_stepsAtRefresh)));
     QVERIFY(l_byTimer.m_steady);
     QCOMPARE(l_byTimer.m_sight.m_shown, l_atOnce.m_sight.m_shown);
