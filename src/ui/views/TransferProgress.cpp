@@ -113,6 +113,11 @@ void TransfersForm::RefreshProgress()
         if (l_found == m_reported.end())
             continue;
         const Side& l_side = *l_found->second;
+        // A new upload whose row waits for its tree's next change (a flood
+        // holds it back): its report waits with it, for the row, or for its
+        // status if it stops first.
+        if (!l_side.EntryRow(lp_entry) && m_waitingUploads.contains(lp_entry))
+            continue;
         m_reported.erase(l_found);
         ApplyProgress(l_side, lp_entry, FiguresOf(l_side, lp_entry),
                       [&](QTreeWidgetItem* ip_row, int i_bytesPerSecond) {

@@ -211,6 +211,8 @@ void TransfersForm::MakeWaitingUploadRows(Item* ip_user)
         MakeEntryRow(*mp_uploads, l_entry);
         if (l_waiting.m_lastReport)
             WriteReport(*mp_uploads, l_entry, *l_waiting.m_lastReport);
+        else
+            WriteWaitingReport(*mp_uploads, l_entry);
         if (const ItemPtr l_status = l_entry[mp_uploads->m_kind.mp_statusType]; l_waiting.m_statusChanged && l_status)
             ApplyStatus(*mp_uploads, l_entry, l_status);
     }

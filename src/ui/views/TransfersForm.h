@@ -132,6 +132,13 @@ public slots:
         m_downloadTreeUpdates.Apply();
         m_uploadTreeUpdates.Apply();
     }
+    // Replaces the clock that times the trees' changes; an empty function
+    // brings back the real one.
+    void SetTreeClock(const TransferTreeUpdates::Clock& i_clock)
+    {
+        m_downloadTreeUpdates.SetClock(i_clock);
+        m_uploadTreeUpdates.SetClock(i_clock);
+    }
 
 private:
     // A transfer's figures as its report left them.

@@ -60,6 +60,8 @@ private slots:
     void stoppedTransferKeepsItsLastReport();
     void uploadsFinishedBeforeTheirRowsShowTheirLastReport_data();
     void uploadsFinishedBeforeTheirRowsShowTheirLastReport();
+    void anUploadFinishedWhileAFloodHoldsItsRowShowsItsLastReport_data();
+    void anUploadFinishedWhileAFloodHoldsItsRowShowsItsLastReport();
     void doubleClickOpensFinishedFile();
     void contextMenuOverRowsOnly();
     void noMenuOnARowWhoseEntryLeft();
@@ -884,6 +886,65 @@ void TestTransfersView::uploadsFinishedBeforeTheirRowsShowTheirLastReport()
         QCOMPARE(Bar(lp_row->parent()), QString("600,000 (100.0%) = 100"));
     }
     QCOMPARE(Bar(l_tree.topLevelItem(0)), QString("1,200,000 (100.0%) = 100"));
+}
+
+void TestTransfersView::anUploadFinishedWhileAFloodHoldsItsRowShowsItsLastReport_data()
+{
+    QTest::addColumn<bool>("pageShown");
+    QTest::newRow("page shown") << true;
+    QTest::newRow("page hidden") << false;
+}
+
+// Strangers' uploads keep leaving the tree, so that its changes wait for the
+// flood interval, while ivy's second file waits for its row. The page
+// refreshes during the flood with the file's report waiting, then the file
+// finishes: once the flood lets the row be made, it shows that report, the
+// file whole.
+void TestTransfersView::anUploadFinishedWhileAFloodHoldsItsRowShowsItsLastReport()
+{
+    QFETCH(bool, pageShown);
+    TransfersViewWorld l_world;
+    TransfersForm& l_view = l_world.View();
+    qint64 l_now = 1000000;
+    l_view.SetTreeClock([&] { return l_now; });
+    if (pageShown) {
+        l_world.Form()->transfersTabControl->setCurrentIndex(1);
+        l_view.resize(1100, 400);
+        l_view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&l_view));
+    }
+    QTreeWidget& l_tree = *l_world.Form()->uploadsList;
+    ItemPtr l_first = TransfersViewWorld::AddUpload("x1", "/share/s", "s1.ogg", 10);
+    ItemPtr l_second = TransfersViewWorld::AddUpload("x2", "/share/s", "s2.ogg", 10);
+    ItemPtr l_ivysFirst = TransfersViewWorld::AddUpload("ivy", "/share/live", "a.ogg", 300000, "complete");
+    l_view.ApplyTreeUpdates();
+    l_world.Manager().RemoveUpload(l_first);
+    l_view.ApplyTreeUpdates();
+    l_world.Manager().RemoveUpload(l_second);
+    ItemPtr l_ivysSecond = TransfersViewWorld::AddUpload("ivy", "/share/live", "b.ogg", 300000);
+    l_world.SetStatus(l_ivysSecond, "uploading");
+    l_world.Report(l_ivysSecond, 300000, 102400, false);
+    l_view.RefreshProgress();
+    auto l_rowsOf = [&](const char* ip_file) {
+        QList<QTreeWidgetItem*> l_rows;
+        for (QTreeWidgetItemIterator l_row(&l_tree); *l_row; ++l_row) {
+            if (ViewRows::Texts(*l_row).contains(ip_file))
+                l_rows.append(*l_row);
+        }
+        return l_rows;
+    };
+    // Without the flood the refresh would have made the row.
+    QVERIFY(l_rowsOf("b.ogg").isEmpty());
+    l_world.SetStatus(l_ivysSecond, "complete");
+
+    l_now += TransfersForm::FloodIntervalMs;
+    l_view.RefreshProgress();
+    const QList<QTreeWidgetItem*> l_rows = l_rowsOf("b.ogg");
+    QCOMPARE(l_rows.size(), 1);
+    QCOMPARE(ViewRows::Outline(l_tree).filter("b.ogg"), QStringList{"    b.ogg | complete |    0s | 100.0 | 300,000"});
+    QCOMPARE(Bar(l_rows.front()), QString("300,000 (100.0%) = 100"));
+    QCOMPARE(Bar(l_rows.front()->parent()), QString("600,000 (100.0%) = 100"));
+    QVERIFY(l_ivysFirst);
 }
 
 void TestTransfersView::doubleClickOpensFinishedFile()
