@@ -36,9 +36,9 @@ QTcpSocket* PeerFileWaits::Giver(qint64 i_nowMs, const Gives& i_gives) const
             break;
         const qint64 l_waitedMs = std::max<qint64>(0, i_nowMs - l_wait.m_sinceMs);
         const auto l_keptEnd = l_kept.begin() + l_keptCount;
-        const auto l_asked = std::find_if(l_kept.begin(), l_keptEnd, [&l_wait](const auto& i_kept) {
-            return *i_kept.first == l_wait.m_user;
-        });
+        const std::string& l_user = l_wait.m_user;
+        const auto l_asked = std::find_if(l_kept.begin(), l_keptEnd,
+                                          [&l_user](const auto& i_kept) { return *i_kept.first == l_user; });
         if (l_asked != l_keptEnd && l_waitedMs <= l_asked->second)
             continue;
         if (i_gives(l_wait.m_user, l_waitedMs))
