@@ -145,7 +145,7 @@ void PeerMessenger::ReadFrames(QTcpSocket* ip_socket)
             return;
         if (!l_handled) {
             QObject::disconnect(ip_socket, nullptr, nullptr, nullptr);
-            DisposeOfSocket(ip_socket);
+            DisposeOfSocket(ip_socket, !l_record->second.m_disposeQuietly);
             return;
         }
         if (l_record->second.m_abandonSocket) {

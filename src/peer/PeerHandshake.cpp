@@ -219,11 +219,12 @@ void PeerMessenger::RefuseAnswer(QTcpSocket* ip_socket)
     if (m_heardOut.Counts(ip_socket))
         NoteRefusal(ip_socket->peerAddress().toIPv4Address(), l_now);
     // Guesses at our tokens may come by the thousand a minute: the counted
-    // line stands for their disposal too.
+    // line stands for their disposal too, which is the reader's.
     LogCounted(m_refusedAnswerLines, l_now, [] {
         return QString("Connections that answered a relayed request with a token not ours, or no longer live, closed");
     });
-    DisposeOfSocket(ip_socket, false);
+    if (const auto l_record = m_socketBufferInfoMap.find(ip_socket); l_record != m_socketBufferInfoMap.end())
+        l_record->second.m_disposeQuietly = true;
 }
 
 void PeerMessenger::MakePeerSocket(QTcpSocket* ip_socket, const std::string& i_user, bool i_obfuscated,

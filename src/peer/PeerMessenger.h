@@ -56,6 +56,8 @@ public:
         bool m_readDeferred = false;
         // Names this wait for a transfer token, for its timer.
         quint64 m_tokenWait = 0;
+        // A counted line stands for the disposal of the refused connection.
+        bool m_disposeQuietly = false;
     };
 
     // Reading is fair between connections: one read of a socket handles at
@@ -374,8 +376,9 @@ private:
 
     // The first message.
     bool HandleFirstMessage(QTcpSocket* ip_socket, ItemPtr i_uninitializedSocket, MemStream& i_message);
-    // Takes down an answer to a relayed request that is not ours, or no
-    // longer live: counted in a line once a minute, as the bound's are.
+    // Refuses an answer to a relayed request that is not ours, or no longer
+    // live: counted in a line once a minute, as the bound's are, and taken
+    // down by its reader with no lines of its own.
     void RefuseAnswer(QTcpSocket* ip_socket);
     // i_authentic: we opened it, it answered our token, or it came from the
     // user's known address (PeerBoundRules' protection).
