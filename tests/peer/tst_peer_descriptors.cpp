@@ -252,47 +252,21 @@ struct FarEnds
     RawClient m_peer;
 };
 
-// Processor time of the process in milliseconds.
-qint64 CpuMs()
-{
-    rusage l_usage{};
-    ::getrusage(RUSAGE_SELF, &l_usage);
-    return (qint64(l_usage.ru_utime.tv_sec) + l_usage.ru_stime.tv_sec) * 1000
-           + (l_usage.ru_utime.tv_usec + l_usage.ru_stime.tv_usec) / 1000;
-}
-
 // More than the client's timers wake the event loop in a few seconds at
 // rest: a loop that spins wakes it at every turn.
 constexpr int WakeUpsAtRest = 100;
 
-// What the process does while the test sleeps in the event loop for a
-// while: how often the loop woke (each return from a wait for events; the
-// timer that ends the sleep is one) and the processor time it took.
-struct Rest
+// How often the event loop woke (each return from a wait for events; the
+// timer that ends the sleep is one) while the test slept in it for a while:
+// what the client did meanwhile, whatever the machine's speed or load.
+int WakeUpsDuring(int i_ms)
 {
-    int m_wakeUps = 0;
-    qint64 m_cpuMs = 0;
-    qint64 m_wallMs = 0;
-
-    QString Text() const
-    {
-        return QString("%1 wake-ups, %2 ms busy of %3").arg(m_wakeUps).arg(m_cpuMs).arg(m_wallMs);
-    }
-};
-
-Rest Sleep(int i_ms)
-{
-    Rest l_rest;
+    int l_wakeUps = 0;
     const QMetaObject::Connection l_counter = QObject::connect(
-        QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::awake, [&l_rest] { ++l_rest.m_wakeUps; });
-    const qint64 l_cpuBefore = CpuMs();
-    QElapsedTimer l_wall;
-    l_wall.start();
+        QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::awake, [&l_wakeUps] { ++l_wakeUps; });
     PeerTestWorld::Settle(i_ms);
-    l_rest.m_cpuMs = CpuMs() - l_cpuBefore;
-    l_rest.m_wallMs = l_wall.elapsed();
     QObject::disconnect(l_counter);
-    return l_rest;
+    return l_wakeUps;
 }
 }
 
@@ -399,9 +373,8 @@ private slots:
 
         // Asleep but for a timer or two; a listener that looked again at
         // every turn would wake the loop tens of thousands of times.
-        const Rest l_rest = Sleep(2000);
-        QVERIFY2(l_rest.m_wakeUps < WakeUpsAtRest, qPrintable(l_rest.Text()));
-        QVERIFY2(l_rest.m_cpuMs * 20 < l_rest.m_wallMs, qPrintable(l_rest.Text()));
+        const int l_wakeUps = WakeUpsDuring(2000);
+        QVERIFY2(l_wakeUps < WakeUpsAtRest, qPrintable(QString("%1 wake-ups").arg(l_wakeUps)));
         QCOMPARE(PeerTestWorld::ItemCount("uninitialized_socket"), l_bound - 1);
         QVERIFY(!PeerTestWorld::HasMessagingConnection("sam"));
 
@@ -680,11 +653,11 @@ private slots:
             // The peer waits in the queue with the strangers.
             QVERIFY(l_peer.Connect(l_world.PlainPort()));
             QVERIFY(l_peer.Send(RawClient::Introduction("pat")));
-            const Rest l_rest = Sleep(2500);
+            const int l_wakeUps = WakeUpsDuring(2500);
             // About one try a second, not one after another.
             QVERIFY2(l_errors <= 5, qPrintable(QString("%1 failed accepts").arg(l_errors)));
             QVERIFY(l_errors > 1);
-            QVERIFY2(l_rest.m_wakeUps < WakeUpsAtRest, qPrintable(l_rest.Text()));
+            QVERIFY2(l_wakeUps < WakeUpsAtRest, qPrintable(QString("%1 wake-ups").arg(l_wakeUps)));
             QCOMPARE(PeerTestWorld::ItemCount("uninitialized_socket"), l_accepted);
             QVERIFY(!PeerTestWorld::HasMessagingConnection("pat"));
         }
