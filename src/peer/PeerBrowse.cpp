@@ -19,10 +19,50 @@ void PeerMessenger::GetUserSharedFiles(std::string i_user)
     // Only an asked-for listing is taken in: any peer could otherwise fill
     // our memory with listings under as many names as it likes.
     m_sharesAskedFor.insert(i_user);
+    m_browseWatch.Asked(i_user);
     m_rules.BrowseAsked(i_user, PeerNowMs());
     MemStream l_message;
     l_message.Write(static_cast<unsigned int>(PeerMessageCodes::GetSharedFileList));
     SendMessage(i_user, l_message);
+}
+
+void PeerMessenger::NoteSent(const std::string& i_user, QTcpSocket* ip_socket, const MemStream& i_message)
+{
+    if (PeerMessageCodes::Of(i_message) == PeerMessageCodes::GetSharedFileList)
+        m_browseWatch.Carried(i_user, ip_socket);
+}
+
+void PeerMessenger::AskAgainForSharesLost(QTcpSocket* ip_socket)
+{
+    for (const std::string& l_user : m_browseWatch.Lost(ip_socket)) {
+        ItemPtr l_userItem = d.GetType("user")->HasItem(l_user);
+        // Once per ask: a copy put back from a connection on probation is
+        // that once, and goes already.
+        if (!m_browseWatch.TakeResend(l_user))
+            continue;
+        const bool l_queued = l_userItem && PeerOutgoingQueue::Holds(l_userItem, [](const MemStream& i_message) {
+            return PeerMessageCodes::Of(i_message) == PeerMessageCodes::GetSharedFileList;
+        });
+        if (l_queued)
+            continue;
+        Log(LogArea, 1,
+            QString("The connection that carried our shared file list request to user %1 went before the listing "
+                    "came, asking again")
+                .arg(Text(l_user)),
+            l_userItem);
+        // Not from within the disposal: the request may open a connection.
+        QMetaObject::invokeMethod(
+            this,
+            [this, l_user] {
+                if (!m_sharesAskedFor.contains(l_user))
+                    return;
+                m_rules.BrowseAsked(l_user, PeerNowMs());
+                MemStream l_message;
+                l_message.Write(static_cast<unsigned int>(PeerMessageCodes::GetSharedFileList));
+                SendMessage(l_user, l_message);
+            },
+            Qt::QueuedConnection);
+    }
 }
 
 bool PeerMessenger::HandleSharedFileListRequest(ItemPtr i_user)
@@ -59,6 +99,7 @@ bool PeerMessenger::HandleSharedFileList(MemStream& io_message, ItemPtr i_user)
 {
     // One listing per request, whatever becomes of it.
     m_rules.BrowseAnswered(i_user.AsString());
+    m_browseWatch.Answered(i_user.AsString());
     if (m_sharesAskedFor.erase(i_user.AsString()) == 0) {
         Log(LogArea, 1, QString("Listing from user %1 was not asked for, dropped").arg(Text(i_user)), i_user);
         return true;

@@ -105,6 +105,7 @@ void PeerMessenger::DisposeOfSocketInner(QTcpSocket* ip_socket, bool i_logged)
     EndFileWait(ip_socket);
     // Kept copies go unsent: an end the peer made has put them back first.
     m_probation.End(ip_socket);
+    AskAgainForSharesLost(ip_socket);
 }
 
 void PeerMessenger::OnPeerSocketItemAdded(Item* ip_socketItem)
@@ -165,11 +166,18 @@ void PeerMessenger::EveryHalfMinute()
     AcceptWaiting();
     // The events after a counted line are written once due, also when no
     // later event brings them.
-    for (PeerLogCounter* lp_lines : {&m_pausedLines, &m_resumedLines, &m_idleClosedLines, &m_silentClosedLines,
-                                     &m_droppedAttemptLines, &m_givenUpAttemptLines, &m_tokenLateLines,
-                                     &m_fileWaitClosedLines, &m_fileWaitExpiredLines, &m_acceptErrorLines,
-                                     &m_droppedReplyLines, &m_refusedAnswerLines})
+    for (PeerLogCounter* lp_lines : CountedLines())
         LogDue(*lp_lines, l_now);
+}
+
+std::vector<PeerLogCounter*> PeerMessenger::CountedLines()
+{
+    return {&m_pausedLines,          &m_resumedLines,        &m_idleClosedLines,
+            &m_silentClosedLines,    &m_droppedAttemptLines, &m_givenUpAttemptLines,
+            &m_tokenLateLines,       &m_fileWaitClosedLines, &m_fileWaitExpiredLines,
+            &m_acceptErrorLines,     &m_droppedReplyLines,   &m_refusedAnswerLines,
+            &m_refusedHeardLines,    &m_noDirectionLines,    &m_unreadableFirstLines,
+            &m_unknownTypeLines};
 }
 
 void PeerMessenger::ExpireRelayedRequests(const QDateTime& i_now)

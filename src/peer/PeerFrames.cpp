@@ -118,7 +118,8 @@ void PeerMessenger::ReadFrames(QTcpSocket* ip_socket)
             const std::string l_user = l_record->second.m_user;
             // Heard out at the bound: only a token of ours keeps it.
             if (m_heardOut.Counts(ip_socket) && !EndTokenWait(ip_socket, l_user, l_token)) {
-                DisposeOfSocket(ip_socket);
+                CountRefusedHeard();
+                DisposeOfSocket(ip_socket, false);
                 return;
             }
             l_record = m_socketBufferInfoMap.find(ip_socket);

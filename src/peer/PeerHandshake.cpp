@@ -126,18 +126,36 @@ bool PeerMessenger::HandleFirstMessage(QTcpSocket* ip_socket, ItemPtr i_uninitia
         RefuseAnswer(ip_socket);
         return false;
     }
-    if (m_heardOut.Counts(ip_socket) && !EndHearing(ip_socket, l_first))
+    // What a crowd can send by the thousand is counted in a line a minute
+    // per kind, which stands for the connection's disposal too.
+    const auto l_closeCounted = [this, ip_socket](PeerLogCounter& io_lines, auto i_text) {
+        LogCounted(io_lines, PeerNow(), i_text);
+        DisposeQuietly(ip_socket);
         return false;
+    };
+    if (m_heardOut.Counts(ip_socket) && !EndHearing(ip_socket, l_first)) {
+        CountRefusedHeard();
+        DisposeQuietly(ip_socket);
+        return false;
+    }
     bool l_ok = false;
     switch (l_first.m_kind) {
     case PeerFirstMessage::Kind::NoDirection:
-        Log(LogArea, 1, "Failed to read direction from new peer connection");
-        break;
+        return l_closeCounted(m_noDirectionLines,
+                              [] { return QString("Connections whose first message told no direction, closed"); });
     case PeerFirstMessage::Kind::DirectUnreadable:
-        break;
+    case PeerFirstMessage::Kind::IndirectUnreadable:
+        return l_closeCounted(m_unreadableFirstLines,
+                              [] { return QString("Connections whose first message could not be read, closed"); });
     case PeerFirstMessage::Kind::Direct: {
         const std::string& l_user = l_first.m_user;
         const std::string& l_type = l_first.m_connectionType;
+        if (l_type != "P" && l_type != "F" && l_type != "D") {
+            return l_closeCounted(m_unknownTypeLines, [l_user, l_type] {
+                return QString("Connections of a type we do not know closed, the latest of type %1 from user %2")
+                    .arg(Text(l_type), Text(l_user));
+            });
+        }
         ItemPtr l_userItem = UserItem(l_user);
         if (l_type == "P") {
             Log(LogArea, 1, QString("Accepted messaging connection to user %1").arg(Text(l_user)), l_userItem);
@@ -169,9 +187,6 @@ bool PeerMessenger::HandleFirstMessage(QTcpSocket* ip_socket, ItemPtr i_uninitia
             l_userItem);
         break;
     }
-    case PeerFirstMessage::Kind::IndirectUnreadable:
-        Log(LogArea, 1, "Failed to read req from indirect peer connection");
-        break;
     case PeerFirstMessage::Kind::Indirect: {
         // Refused above when it answered no request of ours.
         ItemPtr l_ours = AnswerableRelayed(l_first.m_token);
@@ -218,11 +233,23 @@ void PeerMessenger::RefuseAnswer(QTcpSocket* ip_socket)
     // have said.
     if (m_heardOut.Counts(ip_socket))
         NoteRefusal(ip_socket->peerAddress().toIPv4Address(), l_now);
-    // Guesses at our tokens may come by the thousand a minute: the counted
-    // line stands for their disposal too, which is the reader's.
+    // Guesses at our tokens may come by the thousand a minute.
     LogCounted(m_refusedAnswerLines, l_now, [] {
         return QString("Connections that answered a relayed request with a token not ours, or no longer live, closed");
     });
+    DisposeQuietly(ip_socket);
+}
+
+void PeerMessenger::CountRefusedHeard()
+{
+    // Beside the refused network's own line: a crowd refused at the bound
+    // reconnects at once, by the thousand a minute.
+    LogCounted(m_refusedHeardLines, PeerNow(),
+               [] { return QString("Connections heard out at the bound and refused, closed"); });
+}
+
+void PeerMessenger::DisposeQuietly(QTcpSocket* ip_socket)
+{
     if (const auto l_record = m_socketBufferInfoMap.find(ip_socket); l_record != m_socketBufferInfoMap.end())
         l_record->second.m_disposeQuietly = true;
 }

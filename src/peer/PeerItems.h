@@ -69,15 +69,29 @@ void LogCounted(PeerLogCounter& io_lines, const QDateTime& i_now, MakeText i_tex
         LogCount(i_text(Text(i_user)), l_count, i_user);
 }
 
+// Writes the line of the events counted since the last one, with i_count
+// of them. The user of the latest event may be gone by then: the line is
+// filed under the user only while it stands.
+inline void LogPendingCount(const PeerLogCounter& i_lines, int i_count)
+{
+    const std::string& l_user = i_lines.User();
+    LogCount(i_lines.Text(), i_count, l_user.empty() ? ItemPtr() : d.GetType("user")->HasItem(l_user));
+}
+
 // Writes the line of the events counted since the last one once it is due,
-// with no new event to bring it. The user of the latest event may be gone
-// by then: the line is filed under the user only while it stands.
+// with no new event to bring it.
 inline void LogDue(PeerLogCounter& io_lines, const QDateTime& i_now)
 {
     int l_count = 0;
-    if (!io_lines.Due(i_now, l_count))
-        return;
-    const std::string& l_user = io_lines.User();
-    LogCount(io_lines.Text(), l_count, l_user.empty() ? ItemPtr() : d.GetType("user")->HasItem(l_user));
+    if (io_lines.Due(i_now, l_count))
+        LogPendingCount(io_lines, l_count);
+}
+
+// Writes the line of the events counted since the last one now, due or not.
+inline void LogPending(PeerLogCounter& io_lines, const QDateTime& i_now)
+{
+    int l_count = 0;
+    if (io_lines.Pending(i_now, l_count))
+        LogPendingCount(io_lines, l_count);
 }
 }

@@ -49,7 +49,12 @@ bool PeerLogCounter::Count(const QDateTime& i_now, int& o_count, MakeText i_text
 
 bool PeerLogCounter::Due(const QDateTime& i_now, int& o_count)
 {
-    if (m_count == 0 || !m_text || !IsDue(i_now))
+    return IsDue(i_now) && Pending(i_now, o_count);
+}
+
+bool PeerLogCounter::Pending(const QDateTime& i_now, int& o_count)
+{
+    if (m_count == 0 || !m_text)
         return false;
     o_count = m_count;
     Written(i_now);

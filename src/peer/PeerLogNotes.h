@@ -62,6 +62,9 @@ public:
     // o_count of them (Text and User tell the latest), and is taken as
     // written.
     bool Due(const QDateTime& i_now, int& o_count);
+    // The same whatever the age of the last line, for the end of the
+    // counting: events never written would be lost.
+    bool Pending(const QDateTime& i_now, int& o_count);
     // The latest event's text, as Count kept it.
     QString Text() const;
     // The name of the user the latest event concerns; empty when none.

@@ -103,6 +103,10 @@ PeerMessenger::PeerMessenger() : QObject(nullptr)
 
 PeerMessenger::~PeerMessenger()
 {
+    // Counted events not yet written would be lost with the counters.
+    const QDateTime l_now = PeerNow();
+    for (PeerLogCounter* lp_lines : CountedLines())
+        LogPending(*lp_lines, l_now);
     // Sockets that close while the listeners and records go away must not
     // reach the store.
     g_peerMessengerDeleted = true;

@@ -8,6 +8,7 @@
 #include "peer/PeerAllowanceShare.h"
 #include "peer/PeerAttemptLanes.h"
 #include "peer/PeerBoundRules.h"
+#include "peer/PeerBrowseWatch.h"
 #include "peer/PeerConnectionBudget.h"
 #include "peer/PeerFileWaits.h"
 #include "peer/PeerFirstMessage.h"
@@ -35,6 +36,7 @@
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
+#include <vector>
 
 class QTcpSocket;
 
@@ -376,9 +378,14 @@ private:
 
     // The first message.
     bool HandleFirstMessage(QTcpSocket* ip_socket, ItemPtr i_uninitializedSocket, MemStream& i_message);
+    // A newcomer heard out at the bound was refused: counted in a line once
+    // a minute, which stands for its disposal.
+    void CountRefusedHeard();
+    // A connection whose first message is refused: the counted line stands
+    // for it, and its reader takes it down with no lines of its own.
+    void DisposeQuietly(QTcpSocket* ip_socket);
     // Refuses an answer to a relayed request that is not ours, or no longer
-    // live: counted in a line once a minute, as the bound's are, and taken
-    // down by its reader with no lines of its own.
+    // live: counted in a line once a minute, as the bound's are.
     void RefuseAnswer(QTcpSocket* ip_socket);
     // i_authentic: we opened it, it answered our token, or it came from the
     // user's known address (PeerBoundRules' protection).
@@ -390,6 +397,12 @@ private:
     // after its code, and the connection's user; false means the message
     // could not be read and the connection is to go.
     bool HandleSharedFileListRequest(ItemPtr i_user);
+    // A message went out on the connection: a request for the user's share
+    // is watched on it.
+    void NoteSent(const std::string& i_user, QTcpSocket* ip_socket, const MemStream& i_message);
+    // The connection went: our requests for shares it carried go again,
+    // once per ask, unless they wait to go again already.
+    void AskAgainForSharesLost(QTcpSocket* ip_socket);
     bool HandleSharedFileList(MemStream& io_message, ItemPtr i_user);
     bool HandleSharedFilesInFolderRequest(MemStream& io_message, ItemPtr i_user);
     bool HandleSearchReply(MemStream& io_message, ItemPtr i_user);
@@ -469,6 +482,11 @@ private:
     void ResendPutBackLater(const std::string& i_user);
     // Which of the user's queued messages that went out before are stale.
     PeerOutgoingQueue::StaleTest StaleTestFor(const std::string& i_user) const;
+
+    // Every counter of lines a crowd could have written many times a
+    // second: the sweep writes what is due of each, the shut-down what is
+    // left.
+    std::vector<PeerLogCounter*> CountedLines();
 
     // Disposal and time-outs.
     // i_logged false: a counted line stands for the disposal, which writes
@@ -584,6 +602,13 @@ private:
     PeerLogCounter m_acceptErrorLines;
     PeerLogCounter m_droppedReplyLines;
     PeerLogCounter m_refusedAnswerLines;
+    // Connections closed for their first message, by what was wrong with
+    // it: refused at the bound once heard out, no direction, unreadable, a
+    // connection type we do not know.
+    PeerLogCounter m_refusedHeardLines;
+    PeerLogCounter m_noDirectionLines;
+    PeerLogCounter m_unreadableFirstLines;
+    PeerLogCounter m_unknownTypeLines;
     std::map<QTcpSocket*, SocketBufferInfo> m_socketBufferInfoMap;
     // Messages waiting for a messaging connection, and their send order.
     PeerOutgoingQueue m_outgoingQueue;
@@ -610,6 +635,8 @@ private:
     PeerReplyRoute m_replyRoute;
     // Users asked for their whole share and not yet answered.
     std::set<std::string> m_sharesAskedFor;
+    // The connections that carried those requests.
+    PeerBrowseWatch m_browseWatch;
     // How many results each search holds.
     PeerSearchBound m_searchBound;
 };

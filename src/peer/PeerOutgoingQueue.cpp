@@ -152,6 +152,16 @@ bool PeerOutgoingQueue::DropQueued(ItemPtr i_user, const StaleTest& i_unwanted)
     return l_dropped;
 }
 
+bool PeerOutgoingQueue::Holds(ItemPtr i_user, const StaleTest& i_test)
+{
+    for (ItemPtr l_entry : i_user.GetItems("unsent_message")) {
+        const auto* lp_message = l_entry.AsObject<MemStream>();
+        if (lp_message && i_test(*lp_message))
+            return true;
+    }
+    return false;
+}
+
 void PeerOutgoingQueue::CountFailedSend(ItemPtr i_entry, int i_maxSends)
 {
     const int l_sends = i_entry["send_count"].AsInt() + 1;

@@ -79,6 +79,8 @@ public:
     // Drops the user's messages the test names, sent before or not; whether
     // it dropped any.
     static bool DropQueued(ItemPtr i_user, const StaleTest& i_unwanted);
+    // Whether a message the test names waits for the user.
+    static bool Holds(ItemPtr i_user, const StaleTest& i_test);
 
     // Queues messages again that went out on a connection that failed, with
     // their places and times: ahead of what was queued after them, and

@@ -71,6 +71,7 @@ void PeerMessenger::SendNow(const std::string& i_user, MemStream& i_message, QTc
         if (SendMessage(lp_socket, i_message, l_connection.IsConnected("is_obfuscated"), &l_went)) {
             if (m_probation.OnProbation(lp_socket))
                 m_probation.Sent(lp_socket, l_sent);
+            NoteSent(i_user, lp_socket, i_message);
             return;
         }
         // The connection went while the message was written (the write
@@ -272,8 +273,9 @@ void PeerMessenger::SendUnsentMessages(std::string i_user)
     l_sending.m_write = [this, &l_went](QTcpSocket* ip_socket, MemStream& i_message, bool i_obfuscate) {
         return SendMessage(ip_socket, i_message, i_obfuscate, &l_went);
     };
-    l_sending.m_sent = [this](QTcpSocket* ip_socket, const PeerQueuedMessage& i_sent) {
+    l_sending.m_sent = [this, &i_user](QTcpSocket* ip_socket, const PeerQueuedMessage& i_sent) {
         m_probation.Sent(ip_socket, i_sent);
+        NoteSent(i_user, ip_socket, i_sent.m_message);
     };
     l_sending.m_maxSends = PeerProbation::MaxSends;
     l_sending.m_stale = StaleTestFor(i_user);

@@ -422,6 +422,11 @@ private slots:
         QCOMPARE(ClosedCount(l_crowd), 2 + 3);
         const QStringList l_lines = l_world.LogTexts();
         QCOMPARE(l_lines.filter("refusing its new connections").size(), 1);
+        // The refused newcomers were heard out: counted, with no disposal
+        // lines of their own.
+        QCOMPARE(l_lines.filter("heard out at the bound and refused"),
+                 QStringList{"Connections heard out at the bound and refused, closed (said once a minute)."});
+        QCOMPARE(l_lines.filter("Socket not identified").size(), 0);
         QCOMPARE(l_lines.filter("closing the connections silent longest at its most crowded address").size(), 1);
         const QStringList l_idle = l_lines.filter("closing the idle connection");
         QCOMPARE(l_idle.size(), 1);

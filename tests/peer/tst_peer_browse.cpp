@@ -4,6 +4,7 @@
 #include "PeerConversation.h"
 #include "PeerLaterShares.h"
 
+#include "peer/PeerProbation.h"
 #include "peer/SharedFoldersService.h"
 
 #include <QtTest>
@@ -215,6 +216,80 @@ private slots:
         l_talk.Messenger().GetUserSharedFiles("bob");
         QVERIFY(l_talk.Send(Listing(Folders())));
         QCOMPARE(l_listener.m_shares.size(), std::size_t(2));
+    }
+
+    // A peer drops a listing whose asking connection went before it was
+    // sent: our request goes again when its connection goes before the
+    // listing came, once per ask, however that connection had shown it was
+    // alive. Bob listens at the address the server gives.
+    void aBrowseWhoseConnectionWentIsAskedAgainOnce_data()
+    {
+        QTest::addColumn<QString>("proof");
+        QTest::addColumn<int>("askedAgainLines");
+        // Reset within its grace: the copy kept on probation is the once.
+        QTest::newRow("on probation") << "none" << 0;
+        QTest::newRow("stood its grace") << "grace" << 1;
+        QTest::newRow("the peer spoke") << "spoke" << 1;
+    }
+    void aBrowseWhoseConnectionWentIsAskedAgainOnce()
+    {
+        QFETCH(QString, proof);
+        QFETCH(int, askedAgainLines);
+        PeerTestWorld l_world;
+        l_world.Load();
+        ShareListener l_listener(l_world.Messenger());
+        FakePeer l_bob;
+        QVERIFY(l_bob.Listen());
+        l_world.GiveAddress("bob", PeerTestWorld::Loopback, l_bob.Port(), 0);
+        FakePeer l_bobsOwn;
+        FakePeerConnection* lp_first = l_world.ConnectAs(l_bobsOwn, "bob");
+        QVERIFY(lp_first);
+        l_world.Messenger().GetUserSharedFiles("bob");
+        QVERIFY(lp_first->WaitForFrames(1));
+        QCOMPARE(lp_first->Frames(), QList<QByteArray>{WireWriter().U32(4)});
+        const auto l_prove = [&](FakePeerConnection* ip_far, const QString& i_proof, int i_spoken) {
+            if (i_proof == "grace")
+                l_world.Advance(PeerProbation::GraceMs);
+            if (i_proof != "spoke")
+                return true;
+            ip_far->SendFrame(WireWriter().U32(52));
+            return PeerTestWorld::WaitFor(
+                [&] { return l_world.Count("Received PM_NOTHING message from user bob") == i_spoken; });
+        };
+        QVERIFY(l_prove(lp_first, proof, 1));
+        lp_first->Reset();
+
+        // Our own connection to bob carries the request again, once.
+        FakePeerConnection* lp_second = l_bob.WaitForConnection(false);
+        QVERIFY(lp_second);
+        QVERIFY(lp_second->WaitForFrames(2));
+        PeerTestWorld::Settle();
+        QCOMPARE(lp_second->Frames().mid(1), QList<QByteArray>{WireWriter().U32(4)});
+        const QString l_again = "The connection that carried our shared file list request to user bob went before the "
+                                "listing came, asking again";
+        QCOMPARE(l_world.Count(l_again), askedAgainLines);
+
+        // Lost a second time, after it stood: nothing more is asked.
+        QVERIFY(l_prove(lp_second, "grace", 0));
+        lp_second->Reset();
+        QVERIFY(!l_bob.WaitForConnection(false, 300));
+        QCOMPARE(l_bob.AcceptedCount(), 1);
+        QCOMPARE(PeerTestWorld::ItemCount("unsent_message"), 0);
+        QCOMPARE(l_world.Count(l_again), askedAgainLines);
+
+        // The user asks again: that request goes, and its listing is taken,
+        // once.
+        l_world.Messenger().GetUserSharedFiles("bob");
+        FakePeerConnection* lp_third = l_bob.WaitForConnection(false);
+        QVERIFY(lp_third);
+        QVERIFY(lp_third->WaitForFrames(2));
+        QCOMPARE(lp_third->Frames().mid(1), QList<QByteArray>{WireWriter().U32(4)});
+        lp_third->SendFrame(Listing(Folders()));
+        QVERIFY(PeerTestWorld::WaitFor([&] { return l_listener.m_shares.size() == 1; }));
+        lp_third->SendFrame(Listing(Folders()));
+        QVERIFY(PeerTestWorld::WaitFor(
+            [&] { return l_world.Count("Listing from user bob was not asked for, dropped") == 1; }));
+        QCOMPARE(l_listener.m_shares.size(), std::size_t(1));
     }
 
     void aListingWithoutAReadableTableComesWithAnEmptyOne_data()

@@ -27,6 +27,14 @@ QByteArray Indirect(quint32 i_token)
 
 const QString RefusedAnswers =
     "Connections that answered a relayed request with a token not ours, or no longer live, closed";
+const QString NoDirection = "Connections whose first message told no direction, closed";
+const QString Unreadable = "Connections whose first message could not be read, closed";
+const QString UnknownType = "Connections of a type we do not know closed, the latest of type p from user bob";
+
+QString OnceAMinute(const QString& i_text)
+{
+    return i_text + " (said once a minute).";
+}
 
 bool WaitForItems(const char* ip_type, int i_count)
 {
@@ -218,25 +226,21 @@ private slots:
         QCOMPARE(PeerTestWorld::ItemCount("uninitialized_socket"), 0);
     }
 
+    // Each kind of unusable first message is counted in a line a minute,
+    // which stands for the connection's disposal too: a crowd can send them
+    // by the thousand.
     void badFirstMessagesEndTheConnection_data()
     {
         QTest::addColumn<QByteArray>("body");
         QTest::addColumn<QStringList>("lines");
-        const QString l_failure = "Failure initializing peer connection, disposing of socket";
-        // The socket had lost its item before it was taken down.
-        const QStringList l_disposal{"Disposing of socket", "Socket not identified"};
-        QTest::newRow("empty") << QByteArray()
-                               << QStringList{"Failed to read direction from new peer connection", l_failure} + l_disposal;
+        QTest::newRow("empty") << QByteArray() << QStringList{OnceAMinute(NoDirection)};
         QTest::newRow("direct, no token") << QByteArray(WireWriter().U8(1).Str("bob").Str("P"))
-                                          << QStringList{l_failure} + l_disposal;
-        QTest::newRow("lower-case type") << Direct("bob", "p")
-                                         << QStringList{"Peer connection of type p opened from user bob", l_failure}
-                                                + l_disposal;
+                                          << QStringList{OnceAMinute(Unreadable)};
+        QTest::newRow("lower-case type") << Direct("bob", "p") << QStringList{OnceAMinute(UnknownType)};
         QTest::newRow("indirect, short token") << QByteArray(WireWriter().U8(0).U8(1).U8(2))
-                                               << QStringList{"Failed to read req from indirect peer connection", l_failure}
-                                                      + l_disposal;
-        // Counted, with nothing else of its own (refusedAnswersAreCountedOnceAMinute).
-        QTest::newRow("indirect, unknown token") << Indirect(99) << QStringList{RefusedAnswers + " (said once a minute)."};
+                                               << QStringList{OnceAMinute(Unreadable)};
+        // (refusedAnswersAreCountedOnceAMinute)
+        QTest::newRow("indirect, unknown token") << Indirect(99) << QStringList{OnceAMinute(RefusedAnswers)};
     }
     void badFirstMessagesEndTheConnection()
     {
@@ -302,6 +306,40 @@ private slots:
                                     .arg(RefusedAnswers)
                                     .arg(Answers - 1);
         QCOMPARE(l_world.LogTexts().filter(RefusedAnswers), (QStringList{l_first, l_count}));
+    }
+
+    // What was counted since a kind's last line is written when the peer
+    // layer shuts down, however recent that line: the events would be lost
+    // with the counters.
+    void countsNotYetWrittenAreWrittenAtShutDown_data()
+    {
+        QTest::addColumn<QByteArray>("body");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("no direction") << QByteArray() << NoDirection;
+        QTest::newRow("unreadable") << QByteArray(WireWriter().U8(0).U8(1)) << Unreadable;
+        QTest::newRow("unknown type") << Direct("bob", "p") << UnknownType;
+        QTest::newRow("refused answer") << Indirect(99) << RefusedAnswers;
+    }
+    void countsNotYetWrittenAreWrittenAtShutDown()
+    {
+        QFETCH(QByteArray, body);
+        QFETCH(QString, text);
+        constexpr int Connections = 3;
+        PeerTestWorld l_world;
+        l_world.Load();
+        FakePeer l_peer;
+        for (int l_connection = 0; l_connection < Connections; ++l_connection) {
+            FakePeerConnection* lp_far = l_peer.ConnectTo(l_world.PlainPort(), false);
+            QVERIFY(lp_far);
+            lp_far->SendFrame(body);
+            QVERIFY(lp_far->WaitForDisconnect());
+        }
+        QCOMPARE(l_world.LogTexts(), QStringList{OnceAMinute(text)});
+        l_world.Advance(1000);
+        l_world.DestroyMessenger();
+        const QString l_count =
+            QString("%1 (said once a minute; %2 since the last such line).").arg(text).arg(Connections - 1);
+        QCOMPARE(l_world.LogTexts(), (QStringList{OnceAMinute(text), l_count}));
     }
 
     void ourRelayedRequestAnsweredByThePeer_data()

@@ -3,10 +3,12 @@
 // listing is still being stored, and the expand commands sent to the page in
 // front only.
 
+#include "PeerConversation.h"
 #include "SharesViewWorld.h"
 
 #include "core/persist/Settings.h"
 #include "shares/SharedFoldersManager.h"
+#include "peer/PeerProbation.h"
 #include "ui/frame/ActionSetToolBar.h"
 #include "ui/frame/EventToolBar.h"
 #include "ui_ShareForm.h"
@@ -130,6 +132,7 @@ private slots:
     void newerListingWhileOneIsStored();
     void pageClosedWhileAListingIsStored_data();
     void pageClosedWhileAListingIsStored();
+    void listingAskedAgainAfterItsConnectionWentOpensItsPage();
 
 private:
     // Each slice of storing does one step: many turns of the event loop.
@@ -407,6 +410,40 @@ void TestSharesTabs::pageClosedWhileAListingIsStored()
     QCOMPARE(Leftovers(), titles.size() == 2
                               ? QString("share 2, tab 2, folders 5, files 451, folder nodes 5, file nodes 0")
                               : QString("share 1, tab 1, folders 4, files 450, folder nodes 4, file nodes 0"));
+}
+
+// The user browses bob, whose connection goes (reset) after it carried the
+// request and before the listing came; bob listens at the address the
+// server gives. The request goes again on a connection of ours, and the
+// listing bob sends there opens his page.
+void TestSharesTabs::listingAskedAgainAfterItsConnectionWentOpensItsPage()
+{
+    SharesViewWorld l_world;
+    PeerTestWorld& l_peer = l_world.World().Peer();
+    FakePeer l_bob;
+    QVERIFY(l_bob.Listen());
+    l_peer.GiveAddress("bob", PeerTestWorld::Loopback, l_bob.Port(), 0);
+    FakePeer l_bobsOwn;
+    FakePeerConnection* lp_first = l_peer.ConnectAs(l_bobsOwn, "bob");
+    QVERIFY(lp_first);
+    l_peer.Messenger().GetUserSharedFiles("bob");
+    QVERIFY(lp_first->WaitForFrames(1));
+    l_peer.Advance(PeerProbation::GraceMs);
+    lp_first->Reset();
+
+    FakePeerConnection* lp_second = l_bob.WaitForConnection(false);
+    QVERIFY(lp_second);
+    QVERIFY(lp_second->WaitForFrames(2));
+    QCOMPARE(lp_second->Frames().at(1), QByteArray(WireWriter().U32(4)));
+    WireWriter l_folders;
+    l_folders.U32(2);
+    l_folders.Str("Music").U32(1).U8(1).Str("a.mp3").I64(10).Str("mp3").U32(0);
+    l_folders.Str("Music\\Rock").U32(1).U8(1).Str("b.mp3").I64(20).Str("mp3").U32(0);
+    lp_second->SendFrame(WireWriter().U32(5).Raw(Compressed(l_folders)));
+    QVERIFY(PeerTestWorld::WaitFor([&] { return l_world.Titles() == QStringList{"bob"}; }));
+    QVERIFY(SharesViewWorld::WaitUntilStored());
+    ShareForm* lp_page = l_world.Tabs().Page(0);
+    QCOMPARE(SharesViewWorld::Outline(*lp_page->Form()->folderTree), (QStringList{"Music", "  Rock"}));
 }
 
 QTEST_MAIN(TestSharesTabs)
