@@ -209,7 +209,10 @@ void TransfersForm::MakeWaitingUploadRows(Item* ip_user)
         StopWaiting(lp_entry);
         const ItemPtr l_entry(lp_entry);
         MakeEntryRow(*mp_uploads, l_entry);
-        if (l_waiting.m_lastReport)
+        // A report that waits came after the one kept when the upload
+        // stopped, from a run started again since: it is the newest, and
+        // once written, the next report goes to the refresh again.
+        if (l_waiting.m_lastReport && !m_reported.contains(lp_entry))
             WriteReport(*mp_uploads, l_entry, *l_waiting.m_lastReport);
         else
             WriteWaitingReport(*mp_uploads, l_entry);

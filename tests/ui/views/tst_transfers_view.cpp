@@ -60,8 +60,8 @@ private slots:
     void stoppedTransferKeepsItsLastReport();
     void uploadsFinishedBeforeTheirRowsShowTheirLastReport_data();
     void uploadsFinishedBeforeTheirRowsShowTheirLastReport();
-    void anUploadFinishedWhileAFloodHoldsItsRowShowsItsLastReport_data();
-    void anUploadFinishedWhileAFloodHoldsItsRowShowsItsLastReport();
+    void anUploadWhoseRowAFloodHoldsBackShowsItsNewestReport_data();
+    void anUploadWhoseRowAFloodHoldsBackShowsItsNewestReport();
     void doubleClickOpensFinishedFile();
     void contextMenuOverRowsOnly();
     void noMenuOnARowWhoseEntryLeft();
@@ -888,21 +888,45 @@ void TestTransfersView::uploadsFinishedBeforeTheirRowsShowTheirLastReport()
     QCOMPARE(Bar(l_tree.topLevelItem(0)), QString("1,200,000 (100.0%) = 100"));
 }
 
-void TestTransfersView::anUploadFinishedWhileAFloodHoldsItsRowShowsItsLastReport_data()
+void TestTransfersView::anUploadWhoseRowAFloodHoldsBackShowsItsNewestReport_data()
 {
     QTest::addColumn<bool>("pageShown");
-    QTest::newRow("page shown") << true;
-    QTest::newRow("page hidden") << false;
+    QTest::addColumn<QStringList>("restart");
+    QTest::addColumn<QList<qint64>>("before");
+    QTest::addColumn<QList<qint64>>("after");
+    QTest::addColumn<QList<QStringList>>("shown");
+    const QStringList l_whole{"    b.ogg | complete |    0s | 100.0 | 300,000", "300,000 (100.0%) = 100",
+                              "600,000 (100.0%) = 100"};
+    const QStringList l_fifth{"    b.ogg | uploading |    11s | 20.0 | 300,000", "60,000 (20.0%) = 20",
+                              "360,000 (60.0%) = 60"};
+    const QStringList l_half{"    b.ogg | uploading |    7s | 20.0 | 300,000", "150,000 (50.0%) = 50",
+                             "450,000 (75.0%) = 75"};
+    for (const bool l_pageShown : {true, false}) {
+        const char* lp_page = l_pageShown ? "page shown" : "page hidden";
+        QTest::addRow("finished, %s", lp_page)
+            << l_pageShown << QStringList() << QList<qint64>() << QList<qint64>() << QList<QStringList>{l_whole};
+        QTest::addRow("queued again and restarted, %s", lp_page)
+            << l_pageShown << QStringList({"queued", "uploading"}) << QList<qint64>{60000} << QList<qint64>{150000}
+            << QList<QStringList>{l_fifth, l_half};
+    }
 }
 
 // Strangers' uploads keep leaving the tree, so that its changes wait for the
 // flood interval, while ivy's second file waits for its row. The page
-// refreshes during the flood with the file's report waiting, then the file
-// finishes: once the flood lets the row be made, it shows that report, the
-// file whole.
-void TestTransfersView::anUploadFinishedWhileAFloodHoldsItsRowShowsItsLastReport()
+// refreshes during the flood with the file's report of its end waiting, then
+// the file finishes; it may be queued again (restart) and run anew,
+// reporting (before) with the page refreshing meanwhile. Once the flood lets
+// the row be made, it shows the newest report, of the file whole or of the
+// new run, with the folder's sums, and each later report (after) moves it
+// on. shown: the file's line, its bar and the folder's bar, once the row is
+// made, then after each later report.
+void TestTransfersView::anUploadWhoseRowAFloodHoldsBackShowsItsNewestReport()
 {
     QFETCH(bool, pageShown);
+    QFETCH(QStringList, restart);
+    QFETCH(QList<qint64>, before);
+    QFETCH(QList<qint64>, after);
+    QFETCH(QList<QStringList>, shown);
     TransfersViewWorld l_world;
     TransfersForm& l_view = l_world.View();
     qint64 l_now = 1000000;
@@ -921,9 +945,9 @@ void TestTransfersView::anUploadFinishedWhileAFloodHoldsItsRowShowsItsLastReport
     l_world.Manager().RemoveUpload(l_first);
     l_view.ApplyTreeUpdates();
     l_world.Manager().RemoveUpload(l_second);
-    ItemPtr l_ivysSecond = TransfersViewWorld::AddUpload("ivy", "/share/live", "b.ogg", 300000);
-    l_world.SetStatus(l_ivysSecond, "uploading");
-    l_world.Report(l_ivysSecond, 300000, 102400, false);
+    ItemPtr l_upload = TransfersViewWorld::AddUpload("ivy", "/share/live", "b.ogg", 300000);
+    l_world.SetStatus(l_upload, "uploading");
+    l_world.Report(l_upload, 300000, 102400, false);
     l_view.RefreshProgress();
     auto l_rowsOf = [&](const char* ip_file) {
         QList<QTreeWidgetItem*> l_rows;
@@ -935,15 +959,27 @@ void TestTransfersView::anUploadFinishedWhileAFloodHoldsItsRowShowsItsLastReport
     };
     // Without the flood the refresh would have made the row.
     QVERIFY(l_rowsOf("b.ogg").isEmpty());
-    l_world.SetStatus(l_ivysSecond, "complete");
+    l_world.SetStatus(l_upload, "complete");
+    for (const QString& l_status : restart)
+        l_world.SetStatus(l_upload, l_status.toStdString());
+    for (const qint64 l_position : before)
+        l_world.Report(l_upload, l_position, 20480, false);
+    l_view.RefreshProgress();
+    QVERIFY(l_rowsOf("b.ogg").isEmpty());
 
     l_now += TransfersForm::FloodIntervalMs;
     l_view.RefreshProgress();
     const QList<QTreeWidgetItem*> l_rows = l_rowsOf("b.ogg");
     QCOMPARE(l_rows.size(), 1);
-    QCOMPARE(ViewRows::Outline(l_tree).filter("b.ogg"), QStringList{"    b.ogg | complete |    0s | 100.0 | 300,000"});
-    QCOMPARE(Bar(l_rows.front()), QString("300,000 (100.0%) = 100"));
-    QCOMPARE(Bar(l_rows.front()->parent()), QString("600,000 (100.0%) = 100"));
+    auto l_shown = [&] {
+        return QStringList{ViewRows::Outline(l_tree).filter("b.ogg").join(QString()), Bar(l_rows.front()),
+                           Bar(l_rows.front()->parent())};
+    };
+    QCOMPARE(l_shown(), shown.front());
+    for (qsizetype l_report = 0; l_report < after.size(); ++l_report) {
+        l_world.Report(l_upload, after[l_report], 20480);
+        QCOMPARE(l_shown(), shown[l_report + 1]);
+    }
     QVERIFY(l_ivysFirst);
 }
 
