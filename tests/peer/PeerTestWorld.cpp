@@ -218,6 +218,21 @@ FakePeerConnection* PeerTestWorld::ConnectAs(FakePeer& io_peer, const std::strin
     return lp_far;
 }
 
+FakePeerConnection* PeerTestWorld::BrowseOnOwnConnection(FakePeer& io_listener, FakePeer& io_own,
+                                                         const std::string& i_user)
+{
+    if (!io_listener.Listen())
+        return nullptr;
+    GiveAddress(i_user, Loopback, io_listener.Port(), 0);
+    FakePeerConnection* lp_own = ConnectAs(io_own, i_user);
+    if (!lp_own)
+        return nullptr;
+    Messenger().GetUserSharedFiles(i_user);
+    if (!lp_own->WaitForFrames(1) || lp_own->Frames() != QList<QByteArray>{WireWriter().U32(4)})
+        return nullptr;
+    return lp_own;
+}
+
 ItemPtr PeerTestWorld::SocketItem(const char* ip_type, QTcpSocket* ip_socket)
 {
     return d.GetType(ip_type)->HasItem(Value(ip_socket));

@@ -112,6 +112,12 @@ public:
     // user goes on it.
     FakePeerConnection* ConnectAs(FakePeer& io_peer, const std::string& i_user);
 
+    // The user listens with io_listener at the address the server gives,
+    // and a messaging connection of the user's own (from io_own) carries
+    // our request for the whole share; that connection, once the request
+    // reached it, or null.
+    FakePeerConnection* BrowseOnOwnConnection(FakePeer& io_listener, FakePeer& io_own, const std::string& i_user);
+
     // The items that stand for the socket, by type name.
     static ItemPtr SocketItem(const char* ip_type, QTcpSocket* ip_socket);
     static int ItemCount(const char* ip_type);
