@@ -87,6 +87,12 @@ void PeerServerRequests::GetUserAddress(std::string i_user)
         gp_server->GetUserAddress(i_user);
 }
 
+void PeerServerRequests::AddressWaitEnded(const std::string& i_user)
+{
+    if (gp_server)
+        gp_server->AddressWaitEnded(i_user);
+}
+
 bool PeerServerRequests::CanAskAddress() const
 {
     return gp_server && gp_server->IsConnected();

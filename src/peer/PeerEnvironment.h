@@ -51,6 +51,9 @@ public:
     virtual unsigned int SendIndirectConnectionRequest(std::string i_user, std::string i_connectionType,
                                                        const RelayToken::InUse& i_inUse);
     virtual void GetUserAddress(std::string i_user);
+    // The peer layer stopped waiting for the answer to the user's look-up:
+    // the next one goes to the server however recently this one went.
+    virtual void AddressWaitEnded(const std::string& i_user);
     // Whether the server can be asked now (the link is logged in): a user's
     // address asked for then comes.
     virtual bool CanAskAddress() const;

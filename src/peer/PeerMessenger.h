@@ -90,8 +90,7 @@ public:
     // goes without it. The server answers within moments; the wait ends
     // well inside the half minute an upload may take to set up, so that an
     // offer held for the look-up still goes out (direct and relayed) in
-    // time to be answered. As long as the server link waits before it asks
-    // again (Server::AddressAnswerWaitMs).
+    // time to be answered. Its end lets the server link ask again at once.
     static constexpr qint64 AddressAskMs = 10000;
     // Replaces AddressAskMs, for tests that cannot wait that long.
     void SetAddressAskMs(qint64 i_ms) { m_addressAskMs = i_ms; }

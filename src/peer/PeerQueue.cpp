@@ -207,6 +207,9 @@ void PeerMessenger::EndAddressWaits(qint64 i_nowMs, bool i_all)
     }
     WatchAddressWaits(i_nowMs);
     for (const std::string& l_name : l_ended) {
+        // The server link's wait for the look-up ends with ours, whatever its
+        // own clock reads: reaching the user without the address asks again.
+        GetPeerServerRequests().AddressWaitEnded(l_name);
         ItemPtr l_user = d.GetType("user")->HasItem(l_name);
         if (!l_user || l_user.IsConnected("user_address") || !l_user.IsConnected("unsent_message"))
             continue;

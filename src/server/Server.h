@@ -85,9 +85,9 @@ public:
     static constexpr int ConnectTimeoutMs = 30000;
     static constexpr int LoginTimeoutMs = 30000;
     // A look-up of a user's address is asked once while its answer is due;
-    // one the server left unanswered this long is asked again when it is
-    // next wanted. The server answers within moments; the peer layer
-    // waits as long before it reaches the user without the address.
+    // one the server left unanswered this long, or whose wait the peer
+    // layer ended (AddressWaitEnded), is asked again when it is next wanted.
+    // The server answers within moments.
     static constexpr qint64 AddressAnswerWaitMs = 10000;
 
     Server();
@@ -135,6 +135,11 @@ public:
     // Asks for the user's address, unless a look-up of the user asked less
     // than AddressAnswerWaitMs ago still waits for its answer.
     void GetUserAddress(std::string i_user);
+    // Whoever waited for the user's look-up stopped waiting unanswered: the
+    // next look-up of the user goes at once, however recently this one went.
+    // The waits are timed on different clocks, and one read a moment after
+    // the other must not hold the look-up back.
+    void AddressWaitEnded(const std::string& i_user);
     void SendCantConnectToPeer(unsigned int i_req, std::string i_user);
     void TrackUser(std::string i_user);
     void AddUser(std::string i_user);

@@ -55,6 +55,11 @@ void Server::AddressAnswered(ItemPtr i_user)
     m_addressAskedAt.erase(i_user.AsString());
 }
 
+void Server::AddressWaitEnded(const std::string& i_user)
+{
+    m_addressAskedAt.erase(i_user);
+}
+
 qint64 Server::NowMs() const
 {
     return m_clock ? m_clock() : m_monotonicClock.elapsed();

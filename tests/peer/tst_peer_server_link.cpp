@@ -152,6 +152,42 @@ private slots:
         QCOMPARE(l_linked.m_world.Count("User zed address arrived"), 1);
         QCOMPARE(l_linked.m_world.Count("Direct connection of type P to user zed failed"), 0);
     }
+
+    // The server leaves bob's look-up unanswered. When the peer layer's wait
+    // for it ends, our browse reaches bob without the address and the look-up
+    // goes to the server again, though the link's own clock reads a moment
+    // less than that wait: the two clocks are read apart.
+    void anUnansweredLookUpIsAskedAgainWhenItsWaitEnds()
+    {
+        LinkedWorld l_linked;
+        QVERIFY(l_linked.m_ok);
+        l_linked.m_central.LeaveAddressUnanswered("bob");
+        qint64 l_linkNow = 5000;
+        l_linked.m_world.Link().SetClock([&] { return l_linkNow; });
+        auto l_lookUpsOf = [&](const std::string& i_user) {
+            const QList<FakeCentralServer::Message> l_received = l_linked.m_central.Received(Server::GetUserAddressCode);
+            const QByteArray l_payload = WireWriter().Str(i_user);
+            return int(std::count_if(l_received.begin(), l_received.end(),
+                                     [&](const FakeCentralServer::Message& i_message) {
+                                         return i_message.m_payload == l_payload;
+                                     }));
+        };
+
+        l_linked.m_world.Messenger().GetUserSharedFiles("bob");
+        QVERIFY(PeerTestWorld::WaitFor([&] { return l_lookUpsOf("bob") == 1; }));
+
+        l_linked.m_world.Advance(PeerMessenger::AddressAskMs);
+        l_linkNow += PeerMessenger::AddressAskMs - 1;
+        l_linked.m_world.Messenger().EveryHalfMinute();
+        QVERIFY(l_linked.m_world.LogTexts().contains(
+            "The server told no address of user bob in time, reaching the user without it"));
+        QVERIFY(PeerTestWorld::WaitFor([&] { return l_lookUpsOf("bob") == 2; }));
+        // A look-up of someone else, sent after, marks what the server has
+        // received by then: bob's went once more, not twice.
+        l_linked.m_world.Link().GetUserAddress("mark");
+        QVERIFY(PeerTestWorld::WaitFor([&] { return l_lookUpsOf("mark") == 1; }));
+        QCOMPARE(l_lookUpsOf("bob"), 2);
+    }
 };
 
 QTEST_GUILESS_MAIN(TestPeerServerLink)

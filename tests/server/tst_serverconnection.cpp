@@ -381,12 +381,18 @@ void TestServerConnection::DisconnectEndsAttemptsAndRetries()
     Server& l_server = mp_setup->Link();
     FakeCentralServer& l_fake = mp_setup->m_fake;
     QTimer& l_tick = mp_setup->mp_timers->m_everyHalfMinute;
-    // Short enough that a timer left running would fire within the test.
-    l_server.SetAttemptTimeouts(150, 150);
     const Stage l_stage = Stage(stage);
     const bool l_retrying = l_stage != Stage::Connecting && l_stage != Stage::LoggingIn;
+    const bool l_loggingIn = l_stage == Stage::LoggingIn || l_stage == Stage::RetryLoggingIn;
     if (l_retrying)
         LoseLoggedInLink();
+    // The test waits past the deadlines, for a timer left running to fire.
+    // A connection attempt is ended before anything reaches the link, and
+    // its deadline is short; a login is ended after the connection came and
+    // the login reached the server, which a busy machine may take longer
+    // than a short deadline for: it is given the time of every other login.
+    const int l_attemptMs = l_loggingIn ? 3000 : 150;
+    l_server.SetAttemptTimeouts(l_attemptMs, l_attemptMs);
     Settings::Set("username", "alice");
     l_fake.SetSilentLogin(true);
     const int l_logins = l_fake.CountOf(1);
@@ -394,7 +400,7 @@ void TestServerConnection::DisconnectEndsAttemptsAndRetries()
         l_server.Connect();
     else if (l_stage != Stage::BetweenRetries)
         Fire(l_tick);
-    if (l_stage == Stage::LoggingIn || l_stage == Stage::RetryLoggingIn) {
+    if (l_loggingIn) {
         QVERIFY(l_fake.WaitFor(1, l_logins + 1));
         QCOMPARE(l_server.GetState(), Server::State::LoggingIn);
     } else if (l_stage != Stage::BetweenRetries) {
@@ -409,17 +415,18 @@ void TestServerConnection::DisconnectEndsAttemptsAndRetries()
 
     // No timer of the ended attempt reports later, no login follows a
     // connection that the system completed anyway, and no tick retries.
-    QTest::qWait(300);
+    QTest::qWait(l_attemptMs + 150);
     QTRY_COMPARE(l_fake.ClientCount(), 0);
     const int l_connections = l_fake.ConnectionCount();
     Fire(l_tick);
     QTest::qWait(50);
     QCOMPARE(m_events, signalled);
     QCOMPARE(l_fake.ConnectionCount(), l_connections);
-    QCOMPARE(l_fake.CountOf(1), l_stage == Stage::LoggingIn || l_stage == Stage::RetryLoggingIn ? l_logins + 1 : l_logins);
+    QCOMPARE(l_fake.CountOf(1), l_loggingIn ? l_logins + 1 : l_logins);
 
     // The user may connect again at once.
     l_fake.SetSilentLogin(false);
+    l_server.SetAttemptTimeouts(3000, 3000);
     l_server.Connect();
     QTRY_VERIFY(l_server.IsConnected());
 }
@@ -487,8 +494,11 @@ void TestServerConnection::RetryLostBeforeTheLoginAnswerKeepsRetrying()
     Server& l_server = mp_setup->Link();
     FakeCentralServer& l_fake = mp_setup->m_fake;
     QTimer& l_tick = mp_setup->mp_timers->m_everyHalfMinute;
-    l_server.SetAttemptTimeouts(3000, 150);
     LoseLoggedInLink();
+    // Only the unanswered login ends on its deadline, kept short so that
+    // the attempts take little time; a connection the server drops ends
+    // the attempt long before the login's deadline.
+    l_server.SetAttemptTimeouts(3000, Loss(loss) == Loss::LoginUnanswered ? 150 : 3000);
 
     // A server that is restarting: it takes connections and lets them go.
     bool l_restarting = true;
@@ -519,6 +529,7 @@ void TestServerConnection::RetryLostBeforeTheLoginAnswerKeepsRetrying()
     // The server is up again: the next tick logs in and ends the retries.
     l_restarting = false;
     l_fake.SetSilentLogin(false);
+    l_server.SetAttemptTimeouts(3000, 3000);
     Fire(l_tick);
     QTRY_VERIFY(l_server.IsConnected());
     QVERIFY(!l_server.IsAbruptlyDisconnected());

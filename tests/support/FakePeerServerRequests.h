@@ -38,6 +38,8 @@ public:
         return l_token;
     }
     void GetUserAddress(std::string i_user) override { m_addressRequests.push_back(i_user); }
+    // Every look-up is recorded as it is made: there is no wait to end.
+    void AddressWaitEnded(const std::string&) override {}
     bool CanAskAddress() const override { return m_canAskAddress; }
     void SendCantConnectToPeer(unsigned int i_req, std::string i_user) override
     {

@@ -40,6 +40,11 @@ class LinkedWorld
 public:
     LinkedWorld()
     {
+        // "busy" holds the slot while the thousands of look-ups go over the
+        // socket, which a busy machine may take half a minute for: on a
+        // clock that stands still, the half-minute tick never ends its
+        // upload's set-up and hands the slot to a waiting user.
+        Manager().SetClock([] { return qint64(0); });
         Link().SetPortForwarder(nullptr);
         Settings::Set("password", "secret");
         m_ok = m_central.Start();
