@@ -3,7 +3,7 @@
 // holds no more than its share of the places above the bound, a user's
 // answer to our relayed request is kept from whatever address it comes,
 // and a connection carrying our unanswered requests is not closed for a
-// newcomer.
+// newcomer, also when the peer's own requests came with ours unread.
 // The far ends bind loopback addresses of networks of their own (127.0.N.x).
 #include "PeerClients.h"
 #include "PeerSignalCatcher.h"
@@ -277,6 +277,53 @@ private slots:
         PeerTestWorld::Settle(100);
         QCOMPARE(lp_ours->Socket()->state(), QAbstractSocket::ConnectedState);
         QCOMPARE(lp_bobs->Socket()->state(), QAbstractSocket::ConnectedState);
+        QCOMPARE(ClosedCount(l_crowd), 1);
+        l_world.Messenger().SetWorkCheck(nullptr);
+    }
+
+    // Our requests to a user we download from wait, and go on the user's
+    // connection as soon as it introduced itself. A browse request of the
+    // user's came with the introduction, sent before the user could have
+    // read ours: it answers nothing. The user's newer connection takes the
+    // protection, and a newcomer needs room: the first stays, though it is
+    // the one silent longest, and the crowd gives.
+    void aRequestSentBeforeOursWereReadAnswersNone()
+    {
+        constexpr int Bound = 3;
+        const quint32 l_bobsAddress = Address(7, 2);
+        PeerTestWorld l_world;
+        // No address to wait for: what waits goes on bob's first connection.
+        l_world.m_requests.m_canAskAddress = false;
+        l_world.Messenger().SetConnectionBound(Bound);
+        l_world.Messenger().SetIdleEnoughToCloseMs(0);
+        l_world.Messenger().SetWorkCheck([](const std::string& i_user) { return i_user == "bob"; });
+        l_world.Load();
+        MemStream l_placeInLine;
+        l_placeInLine.Write(static_cast<unsigned int>(51));
+        l_world.Messenger().SendMessage("bob", l_placeInLine);
+
+        FakePeer l_bob;
+        FakePeerConnection* lp_first = l_bob.ConnectTo(l_world.PlainPort(), false, 5000, l_bobsAddress);
+        QVERIFY(lp_first);
+        lp_first->SendRaw(RawClient::Introduction("bob") + WireWriter::Frame(4, {}));
+        QVERIFY(lp_first->WaitForFrames(1));
+        QCOMPARE(lp_first->Frames().front(), QByteArray(WireWriter().U32(51)));
+        QVERIFY(PeerTestWorld::WaitFor([&] {
+            return l_world.Count("Received PM_GET_SHARED_FILE_LIST message from user bob") == 1;
+        }));
+        l_world.GiveAddress("bob", l_bobsAddress, ClosedLoopbackPort(), 0);
+        FakePeerConnection* lp_newer = l_bob.ConnectTo(l_world.PlainPort(), false, 5000, l_bobsAddress);
+        QVERIFY(lp_newer);
+        lp_newer->SendRaw(RawClient::Introduction("bob"));
+        QVERIFY(PeerTestWorld::WaitFor([] { return PeerTestWorld::ItemCount("peer_socket") == 2; }));
+        Clients l_crowd;
+        QVERIFY(Introduce(l_crowd, 1, Address(2, 2), "crowd", l_world.PlainPort()));
+
+        Clients l_newcomer;
+        QVERIFY(Introduce(l_newcomer, 1, Address(3, 2), "pat", l_world.PlainPort()));
+        PeerTestWorld::Settle(100);
+        QCOMPARE(lp_first->Socket()->state(), QAbstractSocket::ConnectedState);
+        QCOMPARE(lp_newer->Socket()->state(), QAbstractSocket::ConnectedState);
         QCOMPARE(ClosedCount(l_crowd), 1);
         l_world.Messenger().SetWorkCheck(nullptr);
     }
