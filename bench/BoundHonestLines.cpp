@@ -29,6 +29,11 @@ void Print(const std::vector<BoundPeers::HonestResult>& i_results)
                     (long long)l_result.m_waitMs, l_result.m_verified, (long long)l_result.m_fileConnectMs,
                     (long long)l_result.m_acceptedAtMs, (long long)l_result.m_connectBackMs,
                     (long long)l_result.m_requestedAtMs, l_result.m_sent, l_result.m_cut);
+        for (std::size_t l_file = 0; l_file < l_result.m_files.size(); ++l_file) {
+            const BoundHonestUploads::FileRecord& l_record = l_result.m_files[l_file];
+            std::printf("honest_file %d %d %d %d %d\n", int(l_index), int(l_file), l_record.m_queueRequestsRead,
+                        l_record.m_offersMade, l_record.m_answersRead);
+        }
     }
 }
 
@@ -38,6 +43,11 @@ Figures Read(const QString& i_output, const QString& i_run, int i_seconds, int i
     const double l_unansweredWaitS = double(i_seconds * 1000 - i_honestStartMs) / 1000.0;
     for (const QString& l_line : i_output.split('\n')) {
         const QStringList l_fields = l_line.split(' ');
+        if (l_fields.size() == 6 && l_fields[0] == "honest_file") {
+            l_figures.m_files.push_back({l_fields[1].toInt(), l_fields[2].toInt(),
+                                         {l_fields[3].toInt(), l_fields[4].toInt(), l_fields[5].toInt()}});
+            continue;
+        }
         if (l_fields.size() != 11 || l_fields[0] != "honest")
             continue;
         ++l_figures.m_reported;

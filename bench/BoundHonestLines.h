@@ -10,10 +10,20 @@
 // process to the run's figures: one line each on standard output,
 // "honest <index> <answered> <wait ms> <verified> <file connect ms>
 // <accepted at ms> <connect back ms> <requested at ms> <sent> <cut>" (see
-// BoundPeers::HonestResult).
+// BoundPeers::HonestResult), and one for each file of a peer that shares,
+// "honest_file <index> <file> <queue requests read> <offers made>
+// <answers read>" (BoundHonestUploads::FileRecord).
 namespace BoundHonestLines
 {
 void Print(const std::vector<BoundPeers::HonestResult>& i_results);
+
+// One file of a peer that shares, as its peer saw it.
+struct FileLine
+{
+    int m_peer = 0;
+    int m_file = 0;
+    BoundHonestUploads::FileRecord m_record;
+};
 
 struct Figures
 {
@@ -34,6 +44,7 @@ struct Figures
     // The same for the relay run's connections back, from each relayed
     // request; -1 when none was relayed.
     double m_connectBackMaxS = -1;
+    std::vector<FileLine> m_files;
 };
 
 // Reads the lines of a run of i_seconds, whose honest peers started

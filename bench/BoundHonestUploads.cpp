@@ -50,30 +50,44 @@ BoundHonestUploads::~BoundHonestUploads()
     }
 }
 
+int BoundHonestUploads::FileAt(const std::string& i_path) const
+{
+    for (int l_file = 0; l_file < FilesEach; ++l_file) {
+        if (i_path == JoinRemotePath(Folder(m_peer), FileName(m_peer, l_file)))
+            return l_file;
+    }
+    return -1;
+}
+
 QByteArray BoundHonestUploads::Offer(const std::string& i_path, bool i_obfuscated)
 {
-    bool l_ours = false;
-    for (int l_file = 0; l_file < FilesEach; ++l_file)
-        l_ours = l_ours || i_path == JoinRemotePath(Folder(m_peer), FileName(m_peer, l_file));
-    const bool l_underWay = std::any_of(m_uploads.begin(), m_uploads.end(), [&i_path](const auto& i_entry) {
-        return i_entry.second.m_path == i_path && i_entry.second.m_state != State::Failed;
+    const int l_file = FileAt(i_path);
+    if (l_file < 0)
+        return {};
+    ++m_records[std::size_t(l_file)].m_queueRequestsRead;
+    const bool l_underWay = std::any_of(m_uploads.begin(), m_uploads.end(), [l_file](const auto& i_entry) {
+        return i_entry.second.m_file == l_file && i_entry.second.m_state != State::Failed;
     });
-    if (!l_ours || l_underWay)
+    if (l_underWay)
         return {};
     const quint32 l_token = m_nextToken++;
-    m_uploads[l_token].m_path = i_path;
+    m_uploads[l_token].m_file = l_file;
     MemStream l_payload;
     l_payload.Write(BenchPeerWire::DirectionUpload);
     l_payload.Write(l_token);
     l_payload.Write(i_path);
     l_payload.Write(qint64(m_fileBytes.size()));
+    ++m_records[std::size_t(l_file)].m_offersMade;
     return BenchPeerWire::Message(PeerMessageCodes::TransferRequest, l_payload, i_obfuscated);
 }
 
 void BoundHonestUploads::Answer(quint32 i_token, bool i_allowed)
 {
     const auto l_upload = m_uploads.find(i_token);
-    if (l_upload == m_uploads.end() || l_upload->second.m_state != State::Offered)
+    if (l_upload == m_uploads.end())
+        return;
+    ++m_records[std::size_t(l_upload->second.m_file)].m_answersRead;
+    if (l_upload->second.m_state != State::Offered)
         return;
     if (!i_allowed) {
         l_upload->second.m_state = State::Failed;

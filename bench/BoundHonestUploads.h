@@ -4,6 +4,7 @@
 #include <QObject>
 #include <QtGlobal>
 
+#include <array>
 #include <map>
 #include <string>
 
@@ -35,11 +36,23 @@ public:
     BoundHonestUploads(const BoundHonestUploads&) = delete;
     BoundHonestUploads& operator=(const BoundHonestUploads&) = delete;
 
+    // What became of one of the files at the peer's end: the client's
+    // queue requests of it that the peer read, the offers it made in
+    // answer (Offer: the caller writes them), and the client's answers to
+    // those offers that it read.
+    struct FileRecord
+    {
+        int m_queueRequestsRead = 0;
+        int m_offersMade = 0;
+        int m_answersRead = 0;
+    };
+
     // The offer, framed, for the client's queue request of i_path; empty
     // when the path is none of the peer's files or its offer is under way.
     QByteArray Offer(const std::string& i_path, bool i_obfuscated);
     // The client's answer to the offer under the token.
     void Answer(quint32 i_token, bool i_allowed);
+    const FileRecord& Record(int i_file) const { return m_records[std::size_t(i_file)]; }
     // Files whose bytes went out whole.
     int Sent() const;
     // File connections that ended before their file's bytes went out
@@ -56,13 +69,15 @@ private:
     };
     struct Upload
     {
-        std::string m_path;
+        int m_file = 0;
         State m_state = State::Offered;
         QTcpSocket* mp_socket = nullptr;
         QByteArray m_buffer;
         bool m_offsetRead = false;
     };
 
+    // The index of the peer's file at the path; -1 for none of them.
+    int FileAt(const std::string& i_path) const;
     void Connect(Upload& io_upload, quint32 i_token);
     void OnBytes(Upload& io_upload);
     void OnGone(Upload& io_upload);
@@ -76,4 +91,5 @@ private:
     int m_cut = 0;
     // By token.
     std::map<quint32, Upload> m_uploads;
+    std::array<FileRecord, FilesEach> m_records;
 };

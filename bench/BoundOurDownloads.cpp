@@ -42,6 +42,11 @@ int BoundOurDownloads::VerifiedFrom(int i_peer) const
 {
     int l_count = 0;
     for (int l_file = 0; l_file < BoundHonestUploads::FilesEach; ++l_file)
-        l_count += int(m_verified.count(BoundHonestUploads::FileName(i_peer, l_file)));
+        l_count += IsVerified(i_peer, l_file) ? 1 : 0;
     return l_count;
+}
+
+bool BoundOurDownloads::IsVerified(int i_peer, int i_file) const
+{
+    return m_verified.contains(BoundHonestUploads::FileName(i_peer, i_file));
 }

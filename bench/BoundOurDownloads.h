@@ -28,6 +28,7 @@ public:
     int Verified() const { return int(m_verified.size()); }
     // Those of the honest peer's files.
     int VerifiedFrom(int i_peer) const;
+    bool IsVerified(int i_peer, int i_file) const;
 
 private:
     TransferQueueManager& m_manager;

@@ -244,6 +244,8 @@ std::vector<BoundPeers::HonestResult> BoundPeers::Results() const
         l_result.m_verified = int(lp_peer->m_verified.size());
         l_result.m_sent = lp_peer->mp_uploads ? lp_peer->mp_uploads->Sent() : 0;
         l_result.m_cut = lp_peer->mp_uploads ? lp_peer->mp_uploads->Cut() : 0;
+        for (int l_file = 0; lp_peer->mp_uploads && l_file < BoundHonestUploads::FilesEach; ++l_file)
+            l_result.m_files.push_back(lp_peer->mp_uploads->Record(l_file));
         // The transfer that waited longest for its file connection; one
         // never reached waits until the end of the run.
         qint64 l_longestMs = -1;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "BoundHonestUploads.h"
 #include "BoundHostile.h"
 
 #include <QByteArray>
@@ -123,6 +124,8 @@ public:
         // that (reset, closed, or never connected).
         int m_sent = 0;
         int m_cut = 0;
+        // Of a peer that shares: what became of each of its files there.
+        std::vector<BoundHonestUploads::FileRecord> m_files;
     };
 
     // i_sharedFolder: the client's shared folder as the client shares it.

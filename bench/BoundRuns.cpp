@@ -223,8 +223,19 @@ int Client(const QStringList& i_arguments)
     Print((l_prefix + "cpu_pct").c_str(), l_cpuPct);
     Print((l_prefix + "cpu_max_5s_pct").c_str(), l_cpuMax5sPct);
     Print((l_prefix + "file_connect_max_s").c_str(), l_honest.m_fileConnectMaxS);
-    if (l_ours)
+    if (l_ours) {
         Print((l_prefix + "our_downloads_verified").c_str(), l_ours->Verified());
+        // Where each download that did not come stopped at its peer's end.
+        for (const BoundHonestLines::FileLine& l_file : l_honest.m_files) {
+            if (l_ours->IsVerified(l_file.m_peer, l_file.m_file))
+                continue;
+            std::printf("detail %sunverified_download peer=%d file=%d queue_requests_read=%d offers_made=%d "
+                        "answers_read=%d\n",
+                        l_prefix.c_str(), l_file.m_peer, l_file.m_file, l_file.m_record.m_queueRequestsRead,
+                        l_file.m_record.m_offersMade, l_file.m_record.m_answersRead);
+        }
+        std::fflush(stdout);
+    }
     if (*l_kind == BoundHostile::Kind::Namesake) {
         const int l_most = LastFigure(l_output, "client_connections_max").toInt();
         if (l_most < 0) {

@@ -71,8 +71,9 @@ class QTcpSocket;
 //     that a user whose old connection died unseen reaches us again; a
 //     namesake from elsewhere takes nothing. The protected one never goes;
 //   - one that carries what we sent such a user and got no answer to yet
-//     (our message within AnswerGraceMs, nothing heard since) never goes
-//     either, whichever connection of the user's it is;
+//     (our message within AnswerGraceMs, nothing heard since; what had
+//     reached us from the peer when we sent, read only after, is not heard
+//     since) never goes either, whichever connection of the user's it is;
 //   - one that carries a reply goes last, and only from a network of more
 //     than PeerNetworkShare::KeptReplies: bytes unsent, a browse reply being
 //     made, our message sent within AnswerGraceMs with nothing heard since,

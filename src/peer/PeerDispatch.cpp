@@ -9,6 +9,8 @@
 #include "peer/PeerMessageCodes.h"
 #include "peer/PeerReceivedFiles.h"
 
+#include <limits>
+
 using namespace PeerItems;
 
 bool PeerMessenger::HandleMessage(QTcpSocket* ip_socket, MemStream i_message)
@@ -37,7 +39,12 @@ bool PeerMessenger::HandleMessage(QTcpSocket* ip_socket, MemStream i_message)
     if (auto* lp_lastActivity = l_peerSocket["last_activity_time"].AsObject<QDateTime>())
         *lp_lastActivity = l_now;
     m_activity.Touch(ip_socket, l_now.toMSecsSinceEpoch());
-    m_networkShare.Touch(ip_socket, l_now.toMSecsSinceEpoch());
+    // A message that waited in the socket when we last sent answers none of
+    // it: the peer sent it before it could read ours.
+    const auto l_record = m_socketBufferInfoMap.find(ip_socket);
+    m_networkShare.Touch(ip_socket, l_now.toMSecsSinceEpoch(),
+                         l_record == m_socketBufferInfoMap.end() ? std::numeric_limits<qint64>::max()
+                                                                 : l_record->second.m_bytesTaken);
     // The peer kept the connection: what we sent on it arrived.
     m_probation.Pass(ip_socket);
     Log(LogArea, 1,

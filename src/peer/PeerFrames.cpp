@@ -55,9 +55,16 @@ bool PeerMessenger::SendMessage(QTcpSocket* ip_socket, MemStream& i_message, boo
             return false;
         }
     }
-    m_networkShare.Sent(ip_socket, PeerNowMs());
+    m_networkShare.Sent(ip_socket, PeerNowMs(), BytesReceived(ip_socket));
     m_rules.Answered(ip_socket);
     return true;
+}
+
+qint64 PeerMessenger::BytesReceived(QTcpSocket* ip_socket) const
+{
+    const auto l_record = m_socketBufferInfoMap.find(ip_socket);
+    const qint64 l_taken = l_record == m_socketBufferInfoMap.end() ? 0 : l_record->second.m_bytesTaken;
+    return l_taken + ip_socket->bytesAvailable();
 }
 
 void PeerMessenger::OnSocketReadyToRead()
@@ -107,7 +114,10 @@ void PeerMessenger::ReadFrames(QTcpSocket* ip_socket)
         }
         MemStream l_message;
         quint32 l_token = 0;
-        switch (PeerFrameReader::Next(l_record->second, *ip_socket, l_available, l_message, l_token)) {
+        const qint64 l_before = l_available;
+        const PeerReadStep l_step = PeerFrameReader::Next(l_record->second, *ip_socket, l_available, l_message, l_token);
+        l_record->second.m_bytesTaken += l_before - l_available;
+        switch (l_step) {
         case PeerReadStep::NeedMore:
             return;
         case PeerReadStep::TooLong:

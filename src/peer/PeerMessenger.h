@@ -56,6 +56,8 @@ public:
     struct SocketBufferInfo : PeerSocketBufferInfo
     {
         bool m_readDeferred = false;
+        // Every byte the reader took off the socket.
+        qint64 m_bytesTaken = 0;
         // Names this wait for a transfer token, for its timer.
         quint64 m_tokenWait = 0;
         // A counted line stands for the disposal of the refused connection.
@@ -368,6 +370,9 @@ private:
 
     // Reads the socket's frames within the budget of one turn.
     void ReadFrames(QTcpSocket* ip_socket);
+    // The peer's bytes on the socket that reached us: those read, and those
+    // that wait to be.
+    qint64 BytesReceived(QTcpSocket* ip_socket) const;
     // Frames. false when the connection is not open, when the write failed
     // or took the connection down, or when it left a messaging connection
     // with more unsent than it may hold and the connection was taken down.

@@ -60,7 +60,7 @@ void PeerNetworkShare::Add(QTcpSocket* ip_socket, quint32 i_address, qint64 i_ms
         Insert(ip_socket, l_opened);
 }
 
-void PeerNetworkShare::Touch(QTcpSocket* ip_socket, qint64 i_msecs)
+void PeerNetworkShare::Touch(QTcpSocket* ip_socket, qint64 i_msecs, qint64 i_receivedThrough)
 {
     const auto l_found = m_sockets.find(ip_socket);
     if (l_found == m_sockets.end())
@@ -69,16 +69,18 @@ void PeerNetworkShare::Touch(QTcpSocket* ip_socket, qint64 i_msecs)
     auto& l_address = m_networks.at(l_opened.m_network).m_addresses.at(l_opened.m_address);
     l_address.erase({l_opened.m_stamp, ip_socket});
     l_opened.m_stamp = Stamp{i_msecs, m_nextOrder++};
-    l_opened.m_sentSinceHeard = false;
+    if (i_receivedThrough > l_opened.m_receivedAtSent)
+        l_opened.m_sentSinceHeard = false;
     l_address.emplace(l_opened.m_stamp, ip_socket);
 }
 
-void PeerNetworkShare::Sent(QTcpSocket* ip_socket, qint64 i_msecs)
+void PeerNetworkShare::Sent(QTcpSocket* ip_socket, qint64 i_msecs, qint64 i_received)
 {
     const auto l_found = m_sockets.find(ip_socket);
     if (l_found == m_sockets.end())
         return;
     l_found->second.m_sentMsecs = i_msecs;
+    l_found->second.m_receivedAtSent = i_received;
     l_found->second.m_sentSinceHeard = true;
 }
 

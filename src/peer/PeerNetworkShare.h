@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <functional>
+#include <limits>
 #include <map>
 #include <set>
 #include <unordered_map>
@@ -78,12 +79,20 @@ public:
     // Nothing when it is counted already.
     void Add(QTcpSocket* ip_socket, quint32 i_address, qint64 i_msecs);
     // The connection was active at i_msecs. Nothing when it is not counted.
-    void Touch(QTcpSocket* ip_socket, qint64 i_msecs);
-    // We sent on the connection at i_msecs. Nothing when it is not counted.
-    void Sent(QTcpSocket* ip_socket, qint64 i_msecs);
+    // i_receivedThrough: the peer's bytes on it up to the end of what made
+    // it active. Only what the peer sent after the bytes that had reached us
+    // when we last sent can answer that; without a count, anything does.
+    void Touch(QTcpSocket* ip_socket, qint64 i_msecs,
+               qint64 i_receivedThrough = std::numeric_limits<qint64>::max());
+    // We sent on the connection at i_msecs, when i_received bytes of the
+    // peer's on it had reached us, read or not. Nothing when it is not
+    // counted.
+    void Sent(QTcpSocket* ip_socket, qint64 i_msecs, qint64 i_received = 0);
     // Whether we sent on the connection within i_graceMs before i_msecs and
     // have heard nothing on it since: the peer is yet to act on what we
-    // said (a listing, a transfer request).
+    // said (a listing, a transfer request). A request of the peer's that
+    // came with its introduction, say, and was read after we sent, was
+    // sent before the peer could read ours: it is not heard since.
     bool AwaitsPeer(QTcpSocket* ip_socket, qint64 i_msecs, qint64 i_graceMs) const;
     // The connection went. Nothing when it was not counted.
     void Remove(QTcpSocket* ip_socket);
@@ -117,9 +126,11 @@ private:
         quint32 m_network;
         quint32 m_address;
         Stamp m_stamp;
-        // When we last sent on it, and whether that was after the last
-        // activity of the peer's.
+        // When we last sent on it, the peer's bytes on it that had reached
+        // us then, and whether the peer has sent nothing after those bytes
+        // that we have read since.
         qint64 m_sentMsecs = 0;
+        qint64 m_receivedAtSent = 0;
         bool m_sentSinceHeard = false;
     };
     struct Network

@@ -3,7 +3,7 @@
 // holds no more than its share of the places above the bound, a user's
 // answer to our relayed request is kept from whatever address it comes,
 // and a connection carrying our unanswered requests is not closed for a
-// newcomer.
+// newcomer, also when the peer's own requests came with ours unread.
 // The far ends bind loopback addresses of networks of their own (127.0.N.x).
 #include "PeerClients.h"
 #include "PeerSignalCatcher.h"
@@ -243,31 +243,60 @@ private slots:
         QCOMPARE(lp_answer->Socket()->state(), QAbstractSocket::ConnectedState);
     }
 
-    // Our connection to a user we download from carries requests the user
-    // has not answered yet, and the user's own newer connection took the
-    // protection. A newcomer needs room: ours stays, though it is the one
-    // silent longest, and the crowd gives.
+    // Our requests to a user we download from went on a connection, and the
+    // user has not answered them yet; the user's own newer connection took
+    // the protection. A newcomer needs room: the first stays, though it is
+    // the one silent longest, and the crowd gives. The first is ours, or
+    // the user's own, on which what waited went as soon as it introduced
+    // itself: a browse request of the user's came with the introduction,
+    // sent before the user could have read ours, and answers none of them.
+    void ourUnansweredRequestsKeepTheirConnection_data()
+    {
+        QTest::addColumn<bool>("usersOwn");
+        QTest::newRow("our connection") << false;
+        QTest::newRow("the user's, a request of its own came with its introduction") << true;
+    }
     void ourUnansweredRequestsKeepTheirConnection()
     {
+        QFETCH(bool, usersOwn);
         constexpr int Bound = 3;
         const quint32 l_bobsAddress = Address(7, 2);
         PeerTestWorld l_world;
+        // Nothing waits for the server: what waits goes on the user's first
+        // connection when no address is known.
+        l_world.m_requests.m_canAskAddress = false;
         l_world.Messenger().SetConnectionBound(Bound);
         l_world.Messenger().SetIdleEnoughToCloseMs(0);
         l_world.Messenger().SetWorkCheck([](const std::string& i_user) { return i_user == "bob"; });
         l_world.Load();
         FakePeer l_bob;
-        QVERIFY(l_bob.Listen(l_bobsAddress));
-        l_world.GiveAddress("bob", l_bobsAddress, l_bob.Port(), 0);
+        if (!usersOwn) {
+            QVERIFY(l_bob.Listen(l_bobsAddress));
+            l_world.GiveAddress("bob", l_bobsAddress, l_bob.Port(), 0);
+        }
         MemStream l_placeInLine;
         l_placeInLine.Write(static_cast<unsigned int>(51));
         l_world.Messenger().SendMessage("bob", l_placeInLine);
-        FakePeerConnection* lp_ours = l_bob.WaitForConnection(false);
-        QVERIFY(lp_ours && lp_ours->WaitForFrames(2));
+        FakePeerConnection* lp_first = nullptr;
+        if (usersOwn) {
+            lp_first = l_bob.ConnectTo(l_world.PlainPort(), false, 5000, l_bobsAddress);
+            QVERIFY(lp_first);
+            lp_first->SendRaw(RawClient::Introduction("bob") + WireWriter::Frame(4, {}));
+            QVERIFY(PeerTestWorld::WaitFor([&] {
+                return l_world.Count("Received PM_GET_SHARED_FILE_LIST message from user bob") == 1;
+            }));
+            l_world.GiveAddress("bob", l_bobsAddress, ClosedLoopbackPort(), 0);
+        } else {
+            lp_first = l_bob.WaitForConnection(false);
+            QVERIFY(lp_first);
+        }
+        // Ours introduces itself first.
+        QVERIFY(lp_first->WaitForFrames(usersOwn ? 1 : 2));
+        QCOMPARE(lp_first->Frames().back(), QByteArray(WireWriter().U32(51)));
 
-        FakePeerConnection* lp_bobs = l_bob.ConnectTo(l_world.PlainPort(), false, 5000, l_bobsAddress);
-        QVERIFY(lp_bobs);
-        lp_bobs->SendRaw(RawClient::Introduction("bob"));
+        FakePeerConnection* lp_newer = l_bob.ConnectTo(l_world.PlainPort(), false, 5000, l_bobsAddress);
+        QVERIFY(lp_newer);
+        lp_newer->SendRaw(RawClient::Introduction("bob"));
         QVERIFY(PeerTestWorld::WaitFor([] { return PeerTestWorld::ItemCount("peer_socket") == 2; }));
         Clients l_crowd;
         QVERIFY(Introduce(l_crowd, 1, Address(2, 2), "crowd", l_world.PlainPort()));
@@ -275,8 +304,8 @@ private slots:
         Clients l_newcomer;
         QVERIFY(Introduce(l_newcomer, 1, Address(3, 2), "pat", l_world.PlainPort()));
         PeerTestWorld::Settle(100);
-        QCOMPARE(lp_ours->Socket()->state(), QAbstractSocket::ConnectedState);
-        QCOMPARE(lp_bobs->Socket()->state(), QAbstractSocket::ConnectedState);
+        QCOMPARE(lp_first->Socket()->state(), QAbstractSocket::ConnectedState);
+        QCOMPARE(lp_newer->Socket()->state(), QAbstractSocket::ConnectedState);
         QCOMPARE(ClosedCount(l_crowd), 1);
         l_world.Messenger().SetWorkCheck(nullptr);
     }

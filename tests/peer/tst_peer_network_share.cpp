@@ -32,6 +32,8 @@ constexpr quint32 Crowd = 0x0A000002;
 constexpr quint32 CrowdOther = 0x0A0000F0;
 constexpr quint32 Second = 0x0A000102;
 constexpr quint32 Lone = 0x0B000004;
+// The peer's bytes that had reached us when we sent.
+constexpr qint64 Received = 100;
 
 // i_count connections from the address, named from i_first on, each last
 // active at the millisecond of its name.
@@ -247,24 +249,27 @@ private slots:
 
     // A connection we sent on awaits the peer until the peer is heard from
     // or the grace is over, whatever the clock says of the two moments; one
-    // never sent on, or not counted, awaits nothing.
+    // never sent on, or not counted, awaits nothing. Bytes of the peer's
+    // that had reached us when we sent, read only after, are not heard
+    // from it since.
     void aConnectionAwaitsThePeerForAGrace_data()
     {
         QTest::addColumn<bool>("sent");
-        QTest::addColumn<bool>("heardAfter");
+        QTest::addColumn<qint64>("heardThrough");
         QTest::addColumn<qint64>("after");
         QTest::addColumn<bool>("awaits");
         constexpr qint64 Grace = 5000;
-        QTest::newRow("never sent on") << false << false << qint64(0) << false;
-        QTest::newRow("sent, at once") << true << false << qint64(0) << true;
-        QTest::newRow("sent, just within the grace") << true << false << Grace - 1 << true;
-        QTest::newRow("sent, the grace over") << true << false << Grace << false;
-        QTest::newRow("sent, then heard from in the same millisecond") << true << true << qint64(0) << false;
+        QTest::newRow("never sent on") << false << qint64(0) << qint64(0) << false;
+        QTest::newRow("sent, at once") << true << qint64(0) << qint64(0) << true;
+        QTest::newRow("sent, just within the grace") << true << qint64(0) << Grace - 1 << true;
+        QTest::newRow("sent, the grace over") << true << qint64(0) << Grace << false;
+        QTest::newRow("sent, then heard from in the same millisecond") << true << Received + 1 << qint64(0) << false;
+        QTest::newRow("sent, then read what had reached us before") << true << Received << qint64(0) << true;
     }
     void aConnectionAwaitsThePeerForAGrace()
     {
         QFETCH(bool, sent);
-        QFETCH(bool, heardAfter);
+        QFETCH(qint64, heardThrough);
         QFETCH(qint64, after);
         QFETCH(bool, awaits);
         constexpr qint64 Grace = 5000;
@@ -272,9 +277,9 @@ private slots:
         PeerNetworkShare l_share;
         l_share.Add(Socket(1), Crowd, At);
         if (sent)
-            l_share.Sent(Socket(1), At);
-        if (heardAfter)
-            l_share.Touch(Socket(1), At);
+            l_share.Sent(Socket(1), At, Received);
+        if (heardThrough > 0)
+            l_share.Touch(Socket(1), At, heardThrough);
         QCOMPARE(l_share.AwaitsPeer(Socket(1), At + after, Grace), awaits);
         l_share.Sent(Socket(2), At);
         QVERIFY(!l_share.AwaitsPeer(Socket(2), At, Grace));
