@@ -117,6 +117,8 @@ public:
     void SetServerAddress(const QString& i_host, quint16 i_port);
     // How long a connection attempt, and then the login, may take.
     void SetAttemptTimeouts(int i_connectMs, int i_loginMs);
+    // Whether the deadline of a connection attempt or a login runs.
+    bool AttemptTimed() const { return m_connectTimer.isActive(); }
     // Replaces the port forwarder that the constructor made (null: none);
     // the link owns it.
     void SetPortForwarder(std::unique_ptr<PortForwarderInterface> ip_portForwarder);
